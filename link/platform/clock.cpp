@@ -1,0 +1,43 @@
+// The library's clock: the system's monotonic millisecond tick, or a clock a host installs (tests
+// install a virtual one whose sleep advances time at once).
+#include <time.h>
+
+#include "quarn_host.h"
+
+namespace {
+
+uint32_t systemNow(void*) {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+void systemSleep(void*, uint32_t ms) {
+  timespec req{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
+  while (nanosleep(&req, &req) != 0) {
+  }
+}
+
+quarn_clock g_clock{nullptr, systemNow, systemSleep};
+
+}  // namespace
+
+extern "C" {
+
+QUARN_API void quarn_set_clock(const quarn_clock* clock) {
+  if (clock && clock->now_ms && clock->sleep_ms)
+    g_clock = *clock;
+  else
+    g_clock = quarn_clock{nullptr, systemNow, systemSleep};
+}
+
+QUARN_API uint32_t quarn_now_ms(void) { return g_clock.now_ms(g_clock.ctx); }
+
+QUARN_API void quarn_sleep_ms(uint32_t ms) { g_clock.sleep_ms(g_clock.ctx, ms); }
+
+// Signed difference: correct across the 2^32 ms wrap as long as the two ticks are less than
+// 24.8 days apart.
+QUARN_API int quarn_tick_reached(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; }
+
+}  // extern "C"

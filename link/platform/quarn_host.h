@@ -1,0 +1,93 @@
+/* Host-side additions of libquarn (prefix quarn_): clock injection, timer integration, the port map
+ * and the virtual-port backend. The names of the workstation's surface (SetTask, Dev, ...) are
+ * declared in the core headers; these are this platform's own. */
+#ifndef QUARN_HOST_H
+#define QUARN_HOST_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(QUARN_BUILDING_LIBRARY)
+#define QUARN_API __attribute__((visibility("default")))
+#else
+#define QUARN_API
+#endif
+
+/* ---- Time ---------------------------------------------------------------------------------- */
+
+/* A clock: the millisecond tick (monotonic, truncated to 32 bits) and a plain sleep. */
+typedef struct quarn_clock {
+  void* ctx;
+  uint32_t (*now_ms)(void* ctx);
+  void (*sleep_ms)(void* ctx, uint32_t ms);
+} quarn_clock;
+
+/* Installs a clock (copied); null restores the system clock. */
+QUARN_API void quarn_set_clock(const quarn_clock* clock);
+/* The tick of the installed clock. */
+QUARN_API uint32_t quarn_now_ms(void);
+/* Sleeps on the installed clock (a virtual clock advances at once). */
+QUARN_API void quarn_sleep_ms(uint32_t ms);
+/* Wrap-safe "a is at or after b" for 32-bit ticks. */
+QUARN_API int quarn_tick_reached(uint32_t a, uint32_t b);
+
+/* ---- Timer --------------------------------------------------------------------------------- */
+
+/* Descriptor of the library's periodic timer (a timerfd), readable when the timer expired. It stays
+ * open while the timer is disarmed, so a watcher never sees a closed descriptor. */
+QUARN_API int quarn_timer_fd(void);
+/* Called by the host when the descriptor is readable: consumes the expirations and calls TimerProc
+ * once with the current tick. Returns the number of expirations read (0 when none were due). */
+QUARN_API int quarn_timer_dispatch(void);
+
+/* ---- Ports --------------------------------------------------------------------------------- */
+
+#define QUARN_PORT_MAX 253
+
+/* A virtual port: an in-process peer standing in for a serial device. Every call carries the
+ * library's current tick so the peer can time its answers. */
+typedef struct quarn_vport_ops {
+  void* ctx;
+  /* 0 when the port can be opened, -1 when it refuses (busy / absent). */
+  int (*open)(void* ctx);
+  void (*close)(void* ctx);
+  /* Line mode: speed in baud, parity 0 none / 1 odd, stop bits 1 or 2. */
+  void (*set_line)(void* ctx, uint32_t baud, int parity, int stop_bits);
+  /* Takes up to n bytes; returns how many were taken, -1 when the device is gone. */
+  int (*write)(void* ctx, const uint8_t* data, uint32_t n, uint32_t now_ms);
+  /* Bytes waiting to be read now, -1 when the device is gone. */
+  int (*available)(void* ctx, uint32_t now_ms);
+  /* Reads up to max waiting bytes; returns the count, -1 when the device is gone. */
+  int (*read)(void* ctx, uint8_t* buf, uint32_t max, uint32_t now_ms);
+  /* Discards what waits in both directions. */
+  void (*purge)(void* ctx);
+} quarn_vport_ops;
+
+/* Maps a port number (1..253) to a device path, e.g. a pseudo-terminal. 0 ok, -1 bad number. */
+QUARN_API int quarn_port_register_path(uint32_t port_no, const char* path);
+/* Plugs a virtual port in for a number (ops copied). 0 ok, -1 bad number. */
+QUARN_API int quarn_port_register_virtual(uint32_t port_no, const quarn_vport_ops* ops);
+/* Removes a registration. */
+QUARN_API void quarn_port_unregister(uint32_t port_no);
+/* Rebuilds the map of present serial devices (registrations stay). Returns the number mapped. */
+QUARN_API int quarn_port_rescan(void);
+/* Device path of a port number, "" when unmapped (virtual ports give "virtual:N"). The text
+ * stays valid until the next map change. */
+QUARN_API const char* quarn_port_path(uint32_t port_no);
+/* Number of a device path, 0 when unmapped. */
+QUARN_API uint32_t quarn_port_number(const char* path);
+
+/* ---- Log ----------------------------------------------------------------------------------- */
+
+/* Debug lines of the library go to this sink (null: dropped, or stderr when QUARN_LOG=1). */
+typedef void (*quarn_log_fn)(const char* line);
+QUARN_API void quarn_set_log(quarn_log_fn sink);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUARN_HOST_H */
