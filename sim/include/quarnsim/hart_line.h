@@ -1,0 +1,36 @@
+// The calibrator's HART modem as the host sees it: bytes written in the HART line mode are assembled
+// into frames and passed to the transmitter of the channel the Kesto module has selected.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quarnsim {
+
+class Transmitter;
+
+class HartLine {
+ public:
+  static constexpr int kChannels = 4;
+
+  void attach(int channel, Transmitter* transmitter);  // channel 0..3; nullptr detaches
+  void selectChannel(int channel);                     // -1: no channel connected
+  int selectedChannel() const { return selected_; }
+
+  // Bytes the host wrote while the port is in HART mode; returns the answer bytes of every frame
+  // completed by them (may be empty).
+  std::vector<uint8_t> onHostBytes(const uint8_t* data, size_t n);
+  // Drops a partly received frame (line mode switched, port purged).
+  void reset();
+
+ private:
+  void consume(uint8_t byte, std::vector<uint8_t>& out);
+
+  Transmitter* channels_[kChannels] = {};
+  int selected_ = -1;
+  std::vector<uint8_t> frame_;  // delimiter onwards of the frame being received
+  size_t expected_ = 0;         // total length of `frame_` once the byte count is known, 0 before
+};
+
+}  // namespace quarnsim
