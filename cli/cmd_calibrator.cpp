@@ -1,0 +1,164 @@
+// Commands for the calibrator itself: probe, measure, control, settings.
+#include <cmath>
+#include <cstdio>
+
+#include "session.h"
+
+namespace cli {
+
+namespace {
+
+void refuseExtra(const std::vector<std::string>& args, size_t i) {
+  if (i < args.size()) throw Failure{kFailure, "unknown argument: " + args[i]};
+}
+
+uint32_t onOff(const std::string& v, const std::string& what) {
+  if (v == "on" || v == "1") return 1;
+  if (v == "off" || v == "0") return 0;
+  throw Failure{kFailure, what + " takes on or off, not " + v};
+}
+
+}  // namespace
+
+int cmdProbe(Session& s, const std::vector<std::string>& args) {
+  refuseExtra(args, 0);
+  s.open();
+  s.connect();
+  const TDev& d = s.host.dev();
+  Json j{{"linked", d.linked}, {"linkState", d.linkState}, {"devTypeId", d.devTypeId},
+         {"portNo", d.portNo}, {"kestoOk", d.kestoOk},     {"calInfo", calInfoJson(d)}};
+  Json st = settingsJson(d);
+  j["settings"] =
+      Json{{"refSource", st["refSource"]},   {"subRange", st["subRange"]},    {"pressType", st["pressType"]},
+           {"units", st["units"]},           {"decimals", st["decimals"]},    {"averaging", st["averaging"]},
+           {"readyBand1", st["readyBand1"]}, {"unitFactor", st["unitFactor"]}};
+  emit(j);
+  return kOk;
+}
+
+int cmdMeasure(Session& s, const std::vector<std::string>& args) {
+  long cycles = 5;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--cycles") {
+      const double v = parseNumber(takeValue(args, i), "--cycles");
+      if (v < 1 || v > 1e9 || v != std::floor(v))
+        throw Failure{kFailure, "--cycles takes a whole number >= 1"};
+      cycles = static_cast<long>(v);
+    } else {
+      refuseExtra(args, i);
+    }
+  }
+  s.open();
+  long printed = 0;
+  s.extraListeners.push_back([&](const TDev& d) {
+    if (d.event == 2 && printed < cycles) {
+      emit(measurementJson(d));
+      ++printed;
+    }
+  });
+  s.connect();
+  // Each cycle takes well under a second; allow the whole timeout per cycle.
+  const bool ok = s.host.runUntil([&] { return printed >= cycles; },
+                                  s.timeoutMs() * static_cast<uint32_t>(std::min<long>(cycles, 1000)));
+  if (!ok) throw Failure{kNoCalibrator, "measuring stopped after " + std::to_string(printed) + " cycles"};
+  return kOk;
+}
+
+int cmdControl(Session& s, const std::vector<std::string>& args) {
+  s.open();
+  s.connect();
+  TDev& d = s.host.dev();
+  bool any = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--input") {
+      d.inputOn = onOff(takeValue(args, i), a);
+    } else if (a == "--vent") {
+      d.ventOn = onOff(takeValue(args, i), a);
+    } else if (a == "--mode") {
+      const double v = parseNumber(takeValue(args, i), a);
+      if (v < 0 || v > 16 || v != std::floor(v)) throw Failure{kFailure, "--mode takes 0..16"};
+      d.controlMode = static_cast<uint32_t>(v);
+    } else if (a == "--setpoint") {
+      d.pTarget = static_cast<float>(parseNumber(takeValue(args, i), a));
+    } else {
+      refuseExtra(args, i);
+    }
+    any = true;
+  }
+  if (!any) throw Failure{kFailure, "control needs --input, --vent, --mode or --setpoint"};
+  if (!s.runTask(TASK_CONTROL)) throw Failure{kNoCalibrator, "control did not finish in time"};
+  // One measuring cycle later the record shows what the calibrator reports.
+  const uint64_t seen = s.measureCount;
+  s.host.runUntil([&] { return s.measureCount > seen; }, s.timeoutMs());
+  emit(Json{{"ok", s.lastEndErr == 0},
+            {"errCode", s.lastEndErr},
+            {"errText", s.lastEndText},
+            {"inputOn", d.inputOn},
+            {"ventOn", d.ventOn},
+            {"controlMode", d.controlMode},
+            {"pTarget", number(d.pTarget)},
+            {"pRef", number(d.pRef)}});
+  return s.lastEndErr == 0 ? kOk : kFailure;
+}
+
+int cmdSettings(Session& s, const std::vector<std::string>& args) {
+  s.open();
+  s.connect();
+  TDev& d = s.host.dev();
+  if (!s.runTask(TASK_SETTINGS_READ)) throw Failure{kNoCalibrator, "settings read did not finish in time"};
+  if (!d.settings.valid) throw Failure{kFailure, "the calibrator's settings could not be read"};
+
+  bool write = false;
+  TSettings& st = d.settings;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto intValue = [&](int32_t lo, int32_t hi) {
+      const double v = parseNumber(takeValue(args, i), a);
+      if (v < lo || v > hi || v != std::floor(v))
+        throw Failure{kFailure, a + " takes " + std::to_string(lo) + ".." + std::to_string(hi)};
+      write = true;
+      return static_cast<int32_t>(v);
+    };
+    if (a == "--ref-source")
+      st.refSource = intValue(0, 4);
+    else if (a == "--sub-range")
+      st.subRange = intValue(0, 99);
+    else if (a == "--press-type")
+      st.pressType = intValue(0, 2);
+    else if (a == "--units")
+      st.units = intValue(0, 7);
+    else if (a == "--decimals")
+      st.decimals = intValue(0, 5);
+    else if (a == "--averaging")
+      st.averaging = intValue(1, 29);
+    else if (a == "--reg-mode")
+      st.regMode = intValue(0, 2);
+    else if (a == "--auto-range")
+      st.autoRange = intValue(0, 1);
+    else if (a == "--ready-band") {
+      st.readyBand1 = static_cast<float>(parseNumber(takeValue(args, i), a));
+      write = true;
+    } else if (a == "--ready-band2") {
+      st.readyBand2 = static_cast<float>(parseNumber(takeValue(args, i), a));
+      write = true;
+    } else if (a == "--setpoint-stored") {
+      st.pTargetStored = static_cast<float>(parseNumber(takeValue(args, i), a));
+      write = true;
+    } else {
+      refuseExtra(args, i);
+    }
+  }
+  if (write) {
+    if (!s.runTask(TASK_SETTINGS_WRITE))
+      throw Failure{kNoCalibrator, "settings write did not finish in time"};
+    if (s.lastEndErr != 0) throw Failure{kFailure, "settings write failed: " + s.lastEndText};
+    if (!s.runTask(TASK_SETTINGS_READ))
+      throw Failure{kNoCalibrator, "settings read-back did not finish in time"};
+  }
+  Json j{{"settings", settingsJson(d)}, {"calInfo", calInfoJson(d)}, {"written", write}};
+  emit(j);
+  return kOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,76 @@
+#include "host.h"
+
+#include <poll.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+Host* g_host = nullptr;
+std::atomic<bool> g_stop{false};
+
+uint64_t monotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+}  // namespace
+
+Host::~Host() { unbind(); }
+
+int Host::bind(uint32_t model, const std::string& libraryPath, std::string& error) {
+  g_host = this;
+  const auto res =
+      quarn::host::bind(lib_, quarn::host::defaultCandidates(libraryPath), &Host::onUpdate, model);
+  error = res.message;
+  if (res.code == 0 && (!lib_.timerFd || !lib_.timerDispatch)) {
+    error = "the library has no timer descriptor (quarn_timer_fd)";
+    quarn::host::unbind(lib_);
+    return -5;
+  }
+  return res.code;
+}
+
+void Host::unbind() {
+  if (lib_.handle) quarn::host::unbind(lib_);
+  if (g_host == this) g_host = nullptr;
+}
+
+void Host::onUpdate() {
+  if (g_host && g_host->listener_ && g_host->lib_.dev) g_host->listener_(*g_host->lib_.dev);
+}
+
+void Host::requestStop() { g_stop = true; }
+bool Host::stopRequested() { return g_stop; }
+
+bool Host::runUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+  const uint64_t end = monotonicMs() + timeoutMs;
+  const int fd = lib_.timerFd();
+  while (!g_stop) {
+    if (done()) return true;
+    const uint64_t now = monotonicMs();
+    if (now >= end) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int wait = static_cast<int>(std::min<uint64_t>(end - now, 100));
+    const int r = poll(&p, 1, wait);
+    if (r > 0 && (p.revents & POLLIN)) lib_.timerDispatch();
+  }
+  return done();
+}
+
+uint32_t Host::portForPath(const std::string& path) {
+  if (lib_.portNumber) {
+    if (const uint32_t n = lib_.portNumber(path.c_str())) return n;
+  }
+  if (!lib_.portRegisterPath || !lib_.portPath) return 0;
+  for (uint32_t n = QUARN_PORT_MAX; n >= 1; --n) {
+    const char* p = lib_.portPath(n);
+    if (!p || !*p) return lib_.portRegisterPath(n, path.c_str()) == 0 ? n : 0;
+  }
+  return 0;
+}
+
+}  // namespace cli

@@ -1,0 +1,93 @@
+// quarn-cli: drives libquarn without the workstation. JSON lines on stdout for machines, progress
+// and errors on stderr for people. Exit 0 success, 2 no calibrator found / timed out, 1 any other
+// failure.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: quarn-cli [--port PATH|N|all] [--model quarn|brenk] [--sim] [--sim-arg ARG]...\n"
+    "                 [--timeout S] [--library FILE] COMMAND [ARGS]\n"
+    "commands:\n"
+    "  probe                      connect and print the calibrator's identification and settings\n"
+    "  measure [--cycles N]       print one object per measuring cycle\n"
+    "  control [--input on|off] [--vent on|off] [--mode N] [--setpoint KPA]\n"
+    "  settings [--units N] [--decimals N] [--averaging N] [--ready-band F] ... (read; write given)\n";
+
+void onSignal(int) { cli::Host::requestStop(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  cli::Options opts;
+  size_t i = 0;
+  try {
+    for (; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      if (a.rfind("--", 0) != 0) break;
+      if (a == "--help" || a == "-h") {
+        std::fputs(kUsage, stdout);
+        return cli::kOk;
+      } else if (a == "--port") {
+        opts.port = cli::takeValue(args, i);
+      } else if (a == "--model") {
+        const std::string m = cli::takeValue(args, i);
+        if (m == "quarn")
+          opts.model = 1;
+        else if (m == "brenk")
+          opts.model = 0;
+        else
+          throw cli::Failure{cli::kFailure, "--model takes quarn or brenk"};
+      } else if (a == "--sim") {
+        opts.sim = true;
+      } else if (a == "--sim-arg") {
+        opts.simArgs.push_back(cli::takeValue(args, i));
+      } else if (a == "--timeout") {
+        opts.timeoutS = cli::parseNumber(cli::takeValue(args, i), "--timeout");
+        if (opts.timeoutS <= 0 || opts.timeoutS > 86400)
+          throw cli::Failure{cli::kFailure, "--timeout takes 0..86400 s"};
+      } else if (a == "--library") {
+        opts.library = cli::takeValue(args, i);
+      } else {
+        throw cli::Failure{cli::kFailure, "unknown option " + a};
+      }
+    }
+    if (i >= args.size()) {
+      std::fputs(kUsage, stderr);
+      return cli::kFailure;
+    }
+    const std::string command = args[i];
+    const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+
+    using Command = int (*)(cli::Session&, const std::vector<std::string>&);
+    const std::map<std::string, Command> commands{
+        {"probe", cli::cmdProbe},
+        {"measure", cli::cmdMeasure},
+        {"control", cli::cmdControl},
+        {"settings", cli::cmdSettings},
+    };
+    const auto it = commands.find(command);
+    if (it == commands.end()) throw cli::Failure{cli::kFailure, "unknown command " + command};
+
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    cli::Session session(opts);
+    return it->second(session, rest);
+  } catch (const cli::Failure& f) {
+    std::fprintf(stderr, "quarn-cli: %s\n", f.reason.c_str());
+    return f.status;
+  }
+}

@@ -1,0 +1,72 @@
+// One run of quarn-cli: the global options, the bound library, the simulator when asked for, and
+// the helpers every command uses (connect, wait for the end of a task).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "json_out.h"
+#include "sim_launcher.h"
+
+namespace cli {
+
+struct Options {
+  std::string port;                  // device path or number; "" / "0" / "all" = search every port
+  uint32_t model = 1;                // 1 Quarn, 0 Brenk
+  bool sim = false;                  // start the built-in simulator on a pseudo-terminal
+  std::vector<std::string> simArgs;  // extra arguments for the simulator
+  double timeoutS = 15;
+  std::string library;  // explicit library file (after the default places)
+};
+
+// Thrown by commands for a failure with its exit status and one-line reason.
+struct Failure {
+  int status;
+  std::string reason;
+};
+
+class Session {
+ public:
+  explicit Session(Options o) : opts(std::move(o)) {}
+  ~Session();
+
+  // Binds the library, starts the simulator when asked, resolves the port.
+  void open();
+  // Starts the connection (task 3) and waits until the link is up and measuring has begun.
+  void connect();
+  // Starts a task and waits until the library is back in the measuring cycle (task 4 ended by Meas).
+  // Returns false on timeout.
+  bool runTask(uint32_t task, void* arg = nullptr);
+  uint32_t timeoutMs() const { return static_cast<uint32_t>(opts.timeoutS * 1000.0); }
+
+  Options opts;
+  Host host;
+  SimLauncher sim;
+  // What the common end step reported last (the error of the task that just ended).
+  uint32_t lastEndErr = 0;
+  std::string lastEndText;
+  uint32_t lastTaskSeen = TASK_MEASURE;
+  uint64_t endCount = 0;      // notifications from the common end step
+  uint64_t measureCount = 0;  // notifications with a new measurement
+  std::vector<Host::Listener> extraListeners;
+};
+
+// Commands. Each returns the exit status; failures may also be thrown as Failure.
+int cmdProbe(Session& s, const std::vector<std::string>& args);
+int cmdMeasure(Session& s, const std::vector<std::string>& args);
+int cmdControl(Session& s, const std::vector<std::string>& args);
+int cmdSettings(Session& s, const std::vector<std::string>& args);
+
+// JSON views of the record shared by several commands.
+Json measurementJson(const TDev& d);
+Json settingsJson(const TDev& d);
+Json calInfoJson(const TDev& d);
+
+// Small argument helpers.
+std::string takeValue(const std::vector<std::string>& args, size_t& i);
+double parseNumber(const std::string& text, const std::string& what);
+
+}  // namespace cli

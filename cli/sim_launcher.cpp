@@ -1,0 +1,119 @@
+#include "sim_launcher.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "quarn/library_binding.h"
+
+namespace cli {
+
+namespace {
+int64_t nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+}  // namespace
+
+SimLauncher::~SimLauncher() { stop(); }
+
+bool SimLauncher::start(const std::vector<std::string>& args, size_t expectedPorts, int timeoutMs,
+                        std::string& error) {
+  const std::string program = quarn::host::programFolder() + "quarn-sim";
+  if (access(program.c_str(), X_OK) != 0) {
+    error = "simulator not found: " + program;
+    return false;
+  }
+  int pipefd[2];
+  if (pipe2(pipefd, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  pid_ = fork();
+  if (pid_ < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
+    close(pipefd[0]);
+    close(pipefd[1]);
+    return false;
+  }
+  if (pid_ == 0) {
+    dup2(pipefd[1], STDOUT_FILENO);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  out_ = pipefd[0];
+
+  // Read its output until it has named the expected number of pseudo-terminals.
+  std::string buffer;
+  const int64_t end = nowMs() + timeoutMs;
+  while (paths_.size() < expectedPorts) {
+    const int64_t left = end - nowMs();
+    if (left <= 0) {
+      error = "the simulator did not report its ports in time";
+      return false;
+    }
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    char chunk[512];
+    const ssize_t n = read(out_, chunk, sizeof chunk);
+    if (n <= 0) {
+      error = "the simulator ended before reporting its ports";
+      return false;
+    }
+    buffer.append(chunk, static_cast<size_t>(n));
+    size_t nl;
+    while ((nl = buffer.find('\n')) != std::string::npos) {
+      const std::string line = buffer.substr(0, nl);
+      buffer.erase(0, nl + 1);
+      const auto at = line.find("/dev/pts/");
+      if (at == std::string::npos) continue;
+      const auto stop = line.find_first_of(" \t\r", at);
+      paths_.push_back(line.substr(at, stop == std::string::npos ? std::string::npos : stop - at));
+    }
+  }
+  const int fd = out_;
+  drain_ = std::thread([fd] {
+    char sink[4096];
+    while (read(fd, sink, sizeof sink) > 0) {
+    }
+  });
+  return true;
+}
+
+void SimLauncher::stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100; ++i) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      usleep(10000);
+    }
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+  }
+  // The child is gone, so the drain sees end of file and ends.
+  if (drain_.joinable()) drain_.join();
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+}
+
+}  // namespace cli
