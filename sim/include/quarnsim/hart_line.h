@@ -19,9 +19,14 @@ class HartLine {
   int selectedChannel() const { return selected_; }
 
   // Bytes the host wrote while the port is in HART mode; returns the answer bytes of every frame
-  // completed by them (may be empty).
+  // completed by them (may be empty). A frame needs at least two preamble bytes 0xFF before its
+  // delimiter; bytes that do not start a request frame are dropped. A frame is complete after its
+  // checksum byte and goes to the selected channel's transmitter whatever its checksum (the
+  // transmitter ignores a bad one).
   std::vector<uint8_t> onHostBytes(const uint8_t* data, size_t n);
-  // Drops a partly received frame (line mode switched, port purged).
+  // Drops a partly received frame. The owner calls it when the line mode changes, the port is purged
+  // or the line stays quiet for longer than a character time, as a modem loses a frame whose bytes
+  // stop coming.
   void reset();
 
  private:
@@ -31,6 +36,7 @@ class HartLine {
   int selected_ = -1;
   std::vector<uint8_t> frame_;  // delimiter onwards of the frame being received
   size_t expected_ = 0;         // total length of `frame_` once the byte count is known, 0 before
+  int preambles_ = 0;           // 0xFF bytes seen while hunting (counted up to the minimum)
 };
 
 }  // namespace quarnsim

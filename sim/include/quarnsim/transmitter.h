@@ -13,7 +13,9 @@ namespace quarnsim {
 enum class TransferFunction : uint8_t { Linear = 0, SquareRoot = 1 };
 
 // Current-output types as the device-specific command 128 reports them.
-enum class OutputType : uint8_t { mA0_5 = 0, mA4_20 = 1, mA5_0 = 2, mA20_4 = 3 };
+// Output types: codes 0..3 are the current outputs as the device-specific command 128 reports them;
+// Voltage is a voltage output between `voltageLow` and `voltageHigh` (reported as code 4).
+enum class OutputType : uint8_t { mA0_5 = 0, mA4_20 = 1, mA5_0 = 2, mA20_4 = 3, Voltage = 4 };
 
 // Faults of the HART side of one transmitter.
 struct HartFaults {
@@ -46,6 +48,7 @@ struct TransmitterConfig {
   uint8_t deviceProfile = 1;
   uint32_t sensorSerial = 0x010203;  // 24 bits
   uint32_t finalAssemblyNumber = 0;  // 24 bits
+  uint8_t alarmSelection = 0;        // 0 high, 1 low
 
   std::string tag = "PT-1";                            // up to 8 characters, HART packed-ASCII alphabet
   std::string descriptor = "SIM";                      // up to 16 characters
@@ -63,12 +66,30 @@ struct TransmitterConfig {
   double driftPercentPerHour = 0;       // error growing with time since the start, % of span per hour
   double saturationLowPercent = -1.25;  // output limits in % of span beyond the ends (0 % .. 100 %)
   double saturationHighPercent = 103.125;
+  double voltageLow = 0, voltageHigh = 10;  // V, for OutputType::Voltage
+  double sensorTemperature = 23;            // °C, the secondary variable
+  bool loopCurrentEnabled = true;  // revision 7: analog output active (revision 5: only at address 0)
   bool writeProtected = false;
+
+  // Output calibration. The output stage drives (analogGain * (outputK * y + outputB) + analogOffset)
+  // for an ideal current y: outputK/outputB are the device's own coefficients (read with command 122,
+  // written with 123, adjusted by the loop current trims 45/46); analogGain/analogOffset are the
+  // imperfection of the hardware that a trim has to cancel.
+  double outputK = 1, outputB = 0;
+  double analogGain = 1, analogOffset = 0;
+  uint8_t outputParam = 0;  // second byte of the command 128 answer
+
+  // Sensor calibration: reading = sensorTrimGain * (pressure + error) + sensorTrimOffset, in kPa;
+  // changed by the sensor trim (82) and the zero (43).
+  double sensorTrimGain = 1, sensorTrimOffsetKPa = 0;
+  double lowerTrimPoint = 0, upperTrimPoint = 1000;  // in `units`, as the last sensor trim set them
 
   bool refuseCommand45 = false;  // refuses command 45 so the host takes the device-specific trim path
   HartFaults faults;
 };
 
+// The configuration passed to the constructor is also the factory state that the restore command
+// (136) brings back; later changes through config() or HART writes are field changes.
 class Transmitter {
  public:
   explicit Transmitter(TransmitterConfig config = {});
@@ -81,7 +102,8 @@ class Transmitter {
   // Advances time without a new pressure.
   void advance(double nowS);
 
-  // Current the loop carries now in mA (fixed-current mode wins); 0 when nothing is present.
+  // Current the loop carries now in mA (V for a voltage output); fixed-current mode wins; 0 when
+  // nothing is present.
   double loopCurrent() const;
   bool fixedCurrentMode() const;
   // The damped primary variable in `units`.
@@ -97,8 +119,9 @@ class Transmitter {
   // Number of request frames addressed to this device so far.
   int requestsSeen() const;
 
+  struct State;  // defined inside the simulator's HART part
+
  private:
-  struct State;
   std::unique_ptr<State> state_;
 };
 
