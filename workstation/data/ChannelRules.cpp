@@ -1,0 +1,88 @@
+#include "ChannelRules.h"
+
+#include <string>
+
+namespace quarn::data {
+
+const PressureUnit kPressureUnits[kUnitCount] = {
+    {"кПа", 1.0f},
+    {"МПа", 1000.0f},
+    {"бар", 100.0f},
+    {"кгс/см2", 98.06652f},
+    {"кгс/м2", 0.00980665f},
+    {"мм вод.ст.", 0.00980665f},
+    {"мм рт.ст.", 0.13332267f},
+    {"psi", 6.894745f},
+};
+
+const char* const kSignalTypeNames[kSignalTypeCount] = {"4..20 мА", "20..4 мА", "0..5 мА", "5..0 мА",
+                                                        "напряжение"};
+
+namespace {
+std::string withoutBlanks(std::string_view s) {
+  std::string out;
+  for (char c : s)
+    if (c != ' ' && c != '\t') out.push_back(c);
+  return out;
+}
+}  // namespace
+
+std::optional<int> unitIndex(std::string_view unitUtf8) {
+  const std::string key = withoutBlanks(unitUtf8);
+  for (int i = 0; i < kUnitCount; ++i)
+    if (withoutBlanks(kPressureUnits[i].text) == key) return i;
+  return std::nullopt;
+}
+
+SignalLimits signalLimits(int type) {
+  switch (type) {
+    case kSignal20to4:
+      return {20, 4, kCurrentUnit, true};
+    case kSignal0to5:
+      return {0, 5, kCurrentUnit, true};
+    case kSignal5to0:
+      return {5, 0, kCurrentUnit, true};
+    case kSignalVoltage:
+      return {0, 0, kVoltageUnit, false};
+    default:
+      return {4, 20, kCurrentUnit, true};
+  }
+}
+
+uint32_t sensorTypeForSignal(int type) { return type == kSignal4to20 || type == kSignal20to4 ? 8u : 6u; }
+
+std::optional<uint32_t> sensorTypeChange(const TDev& dev, int type) {
+  const uint32_t code = sensorTypeForSignal(type);
+  if (!dev.linked || !dev.kestoOk || !dev.kestoDataValid || dev.sensorType == code) return std::nullopt;
+  return code;
+}
+
+std::optional<std::string> unitOfHartCode(unsigned code) {
+  switch (code) {
+    case 12:
+      return "кПа";
+    case 237:
+      return "МПа";
+    case 7:
+      return "бар";
+    case 10:
+      return "кгс/см2";
+    case 176:
+      return "кгс/м2";
+    case 239:
+      return "мм вод. ст.";
+    case 5:
+      return "мм рт. ст.";
+    case 175:
+      return "psi";
+    default:
+      return std::nullopt;
+  }
+}
+
+void updateKpaRange(TDevChannel& ch) {
+  ch.MinKpa = ch.Min * ch.toKpaMul;
+  ch.MaxKpa = ch.Max * ch.toKpaMul;
+}
+
+}  // namespace quarn::data

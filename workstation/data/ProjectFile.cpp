@@ -1,0 +1,327 @@
+#include "ProjectFile.h"
+
+#include <cmath>
+
+#include "ChannelRules.h"
+#include "IniValues.h"
+
+namespace quarn::data {
+namespace {
+
+// Keys of the parameters screen's controls.
+constexpr const char* kProtocolNo = "amp_D1_SH_NUM";
+constexpr const char* kTemp = "amp_CD_TEMP";
+constexpr const char* kHum = "amp_CD_HUM";
+constexpr const char* kPres = "amp_CD_PRES";
+constexpr const char* kIvtmSerial = "ed_IVTM_SN";
+constexpr const char* kOrganisation = "amp_CD_ORG";
+constexpr const char* kAccreditation = "amp_CD_CRT_NUM";
+constexpr const char* kAddress = "amp_CD_ADDRESS";
+constexpr const char* kAuxEquipment = "CD_ET_AUX_LST";
+constexpr const char* kVerifierPos = "amp_CD_VERIF_POS";
+constexpr const char* kVerifier = "amp_CD_VERIF";
+constexpr const char* kChiefPos = "amp_CD_CHEF_POS";
+constexpr const char* kChief = "amp_CD_CHEF";
+constexpr const char* kKindKeys[3] = {"RadioButton1", "rb_IsPeriodic", "rb_IsCalib"};
+constexpr const char* kDecimals = "cb_cDigits";
+constexpr const char* kBrenkClass = "cb_Class_Brenk";
+constexpr const char* kTemplateName = "edTemplateName";
+constexpr const char* kDuplicate = "cbDoSetToAll";
+constexpr const char* kHardMode = "cbHardMode";
+constexpr const char* kBand = "ed_d_Rdy";
+constexpr const char* kHoldTime = "ed_tRdy";
+constexpr const char* kVrCoeff = "amp_CD_VRCOEFF";
+constexpr const char* kRelayOn[2] = {"cbRelay_1", "cbRelay_2"};
+constexpr const char* kRelayP[2] = {"edRelay1_P", "edRelay2_P"};
+constexpr const char* kRelayHyst[2] = {"edRelay1_Hyst", "edRelay2_Hyst"};
+constexpr const char* kRelaySpeed = "edRelay_speed";
+constexpr const char* kSetKeys[kPointSetCount] = {"rb_1", "rb_2", "rb_3", "rb_4", "rb_5"};
+
+constexpr int kDecimalsItems = 7;  // "0" .. "6"
+constexpr int kBrenkClassItems = 3;
+
+// A combo box: a missing key selects the first item, as does an index the list does not have.
+int readComboIndex(const IniDocument& ini, const char* key, int items) {
+  const long long v = readInteger(ini, kParamsSection, key, 0);
+  return v >= 0 && v < items ? static_cast<int>(v) : 0;
+}
+
+// A group of radio buttons loaded one after the other: a button stored as checked checks itself and
+// unchecks the others, one stored as unchecked only unchecks itself; a missing key keeps the state.
+template <std::size_t N>
+std::array<bool, N> readRadioGroup(const IniDocument& ini, const char* section, const char* const (&keys)[N],
+                                   std::array<bool, N> state) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const bool v = readBool(ini, section, keys[i], state[i]);
+    if (v) state.fill(false);
+    state[i] = v;
+  }
+  return state;
+}
+
+std::string readEdit(const IniDocument& ini, const char* key, const std::string& current) {
+  return readTextUtf8(ini, kParamsSection, key, current);
+}
+
+float readF32(const IniDocument& ini, const std::string& section, const char* key, float def) {
+  const double v = readFloat(ini, section, key, def);
+  // A value beyond the single-precision range would become infinite in the record.
+  return std::fabs(v) <= 3.4e38 ? static_cast<float>(v) : def;
+}
+
+int readInt32(const IniDocument& ini, const std::string& section, const char* key, int def) {
+  const long long v = readInteger(ini, section, key, def);
+  return v >= INT32_MIN && v <= INT32_MAX ? static_cast<int>(v) : def;
+}
+
+ChannelParams readChannel(const IniDocument& ini, int n) {
+  const std::string s = channelSection(n);
+  const ChannelParams d;
+  ChannelParams ch;
+  ch.enabled = readBool(ini, s, "enabled", false);
+  ch.name = readTextUtf8(ini, s, "name", d.name, kShortTextLimit);
+  ch.model = readTextUtf8(ini, s, "model", d.model, kShortTextLimit);
+  ch.sn = readTextUtf8(ini, s, "sn", d.sn, kShortTextLimit);
+  ch.invNo = readTextUtf8(ini, s, "invNo", d.invNo, kShortTextLimit);
+  ch.owner = readTextUtf8(ini, s, "owner", d.owner, kOwnerLimit);
+  ch.Min = readF32(ini, s, "Min", d.Min);
+  ch.Max = readF32(ini, s, "Max", d.Max);
+  ch.unit = readTextUtf8(ini, s, "Unit", d.unit, kUnitLimit);
+  ch.tDamp = readF32(ini, s, "tDamp", d.tDamp);
+  ch.fnCode = readInt32(ini, s, "fnCode", d.fnCode);
+  ch.errOk = readF32(ini, s, "errOk", d.errOk);
+  ch.elTypeSignal = readInt32(ini, s, "elTypeSignal", d.elTypeSignal);
+  ch.toKpaMul = readF32(ini, s, "toKpaMul", d.toKpaMul);
+  ch.elMin = readF32(ini, s, "el_Min", d.elMin);
+  ch.elMax = readF32(ini, s, "el_Max", d.elMax);
+  ch.elUnit = readTextUtf8(ini, s, "el_Unit", d.elUnit, kUnitLimit);
+  if (ch.enabled) normalizeChannel(ch);
+  return ch;
+}
+
+void writeChannel(IniDocument& ini, int n, const ChannelParams& ch) {
+  const std::string s = channelSection(n);
+  writeBool(ini, s, "enabled", ch.enabled);
+  writeTextUtf8(ini, s, "name", ch.name);
+  writeTextUtf8(ini, s, "model", ch.model);
+  writeTextUtf8(ini, s, "sn", ch.sn);
+  writeTextUtf8(ini, s, "invNo", ch.invNo);
+  writeTextUtf8(ini, s, "owner", ch.owner);
+  writeFloat(ini, s, "Min", ch.Min);
+  writeFloat(ini, s, "Max", ch.Max);
+  writeTextUtf8(ini, s, "Unit", ch.unit);
+  writeFloat(ini, s, "tDamp", ch.tDamp);
+  writeInteger(ini, s, "fnCode", ch.fnCode);
+  writeFloat(ini, s, "errOk", ch.errOk);
+  writeInteger(ini, s, "elTypeSignal", ch.elTypeSignal);
+  writeFloat(ini, s, "toKpaMul", ch.toKpaMul);
+  writeFloat(ini, s, "el_Min", ch.elMin);
+  writeFloat(ini, s, "el_Max", ch.elMax);
+  writeTextUtf8(ini, s, "el_Unit", ch.elUnit);
+}
+
+bool lastSectionIncomplete(const IniDocument& ini) {
+  const auto names = ini.sectionNames();
+  if (names.empty()) return false;
+  const std::string& last = names.back();
+  const std::string folded = foldName(last);
+  std::vector<const char*> required;
+  if (folded.rfind("device_ch_", 0) == 0)
+    required = {"enabled",      "name",     "model",  "sn",     "invNo",  "owner",
+                "Min",          "Max",      "Unit",   "tDamp",  "fnCode", "errOk",
+                "elTypeSignal", "toKpaMul", "el_Min", "el_Max", "el_Unit"};
+  else if (folded.rfind("points_set_", 0) == 0)
+    required = {"exist", "valuePrc", "timeSec"};
+  else if (folded == "xmltemplate")
+    required = {"XmlTemplatePath", "XmlTemplateName"};
+  for (const char* key : required)
+    if (!ini.hasKey(last, key)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string channelSection(int channel) { return "Device_ch_" + std::to_string(channel); }
+
+std::string pointSection(int set, int point) {
+  return "Points_set_" + std::to_string(set) + "_point_" + std::to_string(point);
+}
+
+std::vector<float> switchedOnPoints(const PointSet& set) {
+  std::vector<float> out;
+  for (const PointDef& p : set)
+    if (p.exist) out.push_back(p.valuePrc);
+  return out;
+}
+
+Project::Project() {
+  const float standard[] = {0, 25, 50, 75, 100, 75, 50, 20, 0};
+  for (std::size_t i = 0; i < std::size(standard); ++i) pointSets[0][i] = PointDef{true, standard[i], 0};
+}
+
+void normalizeChannel(ChannelParams& ch) {
+  ch.name = cutUtf8(ch.name, kShortTextLimit);
+  ch.model = cutUtf8(ch.model, kShortTextLimit);
+  ch.sn = cutUtf8(ch.sn, kShortTextLimit);
+  ch.invNo = cutUtf8(ch.invNo, kShortTextLimit);
+  ch.owner = cutUtf8(ch.owner, kOwnerLimit);
+  ch.unit = cutUtf8(ch.unit, kUnitLimit);
+  if (const auto idx = unitIndex(ch.unit))
+    ch.toKpaMul = kPressureUnits[*idx].toKpa;
+  else if (!(std::isfinite(ch.toKpaMul) && ch.toKpaMul > 0))
+    ch.toKpaMul = 1;
+  if (ch.fnCode != 0 && ch.fnCode != 1) ch.fnCode = 0;
+  if (ch.elTypeSignal < 0 || ch.elTypeSignal >= kSignalTypeCount) ch.elTypeSignal = kSignal4to20;
+  const SignalLimits lim = signalLimits(ch.elTypeSignal);
+  ch.elUnit = lim.unit;
+  if (lim.fixed) {
+    ch.elMin = lim.elMin;
+    ch.elMax = lim.elMax;
+  }
+}
+
+Project projectFromIni(const IniDocument& ini) {
+  Project p;
+  const char* S = kParamsSection;
+  ProtocolHeader& h = p.header;
+  h.protocolNo = readEdit(ini, kProtocolNo, h.protocolNo);
+  h.temp = readEdit(ini, kTemp, h.temp);
+  h.hum = readEdit(ini, kHum, h.hum);
+  h.pres = readEdit(ini, kPres, h.pres);
+  h.ivtmSerial = readEdit(ini, kIvtmSerial, h.ivtmSerial);
+  h.organisation = readEdit(ini, kOrganisation, h.organisation);
+  h.accreditationNo = readEdit(ini, kAccreditation, h.accreditationNo);
+  if (auto lines = readMemoUtf8(ini, S, kAddress)) h.address = std::move(*lines);
+  if (auto lines = readMemoUtf8(ini, S, kAuxEquipment)) h.auxEquipment = std::move(*lines);
+  h.verifierPosition = readEdit(ini, kVerifierPos, h.verifierPosition);
+  h.verifier = readEdit(ini, kVerifier, h.verifier);
+  h.chiefPosition = readEdit(ini, kChiefPos, h.chiefPosition);
+  h.chief = readEdit(ini, kChief, h.chief);
+  const auto kind =
+      readRadioGroup(ini, S, kKindKeys,
+                     std::array<bool, 3>{h.kind == ProtocolKind::Primary, h.kind == ProtocolKind::Periodic,
+                                         h.kind == ProtocolKind::Calibration});
+  h.kind = kind[1] ? ProtocolKind::Periodic : kind[2] ? ProtocolKind::Calibration : ProtocolKind::Primary;
+  h.resultDecimals = readComboIndex(ini, kDecimals, kDecimalsItems);
+  h.brenkClass = readComboIndex(ini, kBrenkClass, kBrenkClassItems);
+  p.duplicateToAll = readBool(ini, S, kDuplicate, p.duplicateToAll);
+
+  ReadinessSettings& r = p.readiness;
+  r.hardMode = readBool(ini, S, kHardMode, r.hardMode);
+  r.bandPrc = readEdit(ini, kBand, r.bandPrc);
+  r.holdTimeS = readEdit(ini, kHoldTime, r.holdTimeS);
+  r.vrCoeff = readEdit(ini, kVrCoeff, r.vrCoeff);
+
+  for (int i = 0; i < 2; ++i) {
+    p.relay.enabled[i] = readBool(ini, S, kRelayOn[i], p.relay.enabled[i]);
+    p.relay.setpointKpa[i] = readEdit(ini, kRelayP[i], p.relay.setpointKpa[i]);
+    p.relay.hysteresisKpa[i] = readEdit(ini, kRelayHyst[i], p.relay.hysteresisKpa[i]);
+  }
+  p.relay.speed = readEdit(ini, kRelaySpeed, p.relay.speed);
+
+  std::array<bool, kPointSetCount> sets{};
+  sets[static_cast<std::size_t>(p.selectedSet)] = true;
+  sets = readRadioGroup(ini, kPointListSection, kSetKeys, sets);
+  for (int i = 0; i < kPointSetCount; ++i)
+    if (sets[static_cast<std::size_t>(i)]) p.selectedSet = i;
+
+  for (int n = 0; n < kChannelCount; ++n) p.channels[static_cast<std::size_t>(n)] = readChannel(ini, n);
+
+  for (int s = 0; s < kPointSetCount; ++s)
+    for (int k = 1; k <= kPointsPerSet; ++k) {
+      const std::string sec = pointSection(s, k);
+      PointDef& pt = p.pointSets[static_cast<std::size_t>(s)][static_cast<std::size_t>(k - 1)];
+      pt.exist = readBool(ini, sec, "exist", false);
+      pt.valuePrc = readF32(ini, sec, "valuePrc", 0);
+      pt.timeSec = readF32(ini, sec, "timeSec", 0);
+    }
+
+  p.reportTemplate.folder = readTextUtf8(ini, kTemplateSection, "XmlTemplatePath", "");
+  p.reportTemplate.name = readTextUtf8(ini, kTemplateSection, "XmlTemplateName", kDefaultTemplateName);
+  p.file = ini;
+  return p;
+}
+
+void projectToIni(const Project& p, IniDocument& ini) {
+  const char* S = kParamsSection;
+  const ProtocolHeader& h = p.header;
+  writeTextUtf8(ini, S, kProtocolNo, h.protocolNo);
+  writeTextUtf8(ini, S, kTemp, h.temp);
+  writeTextUtf8(ini, S, kHum, h.hum);
+  writeTextUtf8(ini, S, kPres, h.pres);
+  writeTextUtf8(ini, S, kIvtmSerial, h.ivtmSerial);
+  writeTextUtf8(ini, S, kOrganisation, h.organisation);
+  writeTextUtf8(ini, S, kAccreditation, h.accreditationNo);
+  writeMemoUtf8(ini, S, kAddress, h.address);
+  writeMemoUtf8(ini, S, kAuxEquipment, h.auxEquipment);
+  writeTextUtf8(ini, S, kVerifierPos, h.verifierPosition);
+  writeTextUtf8(ini, S, kVerifier, h.verifier);
+  writeTextUtf8(ini, S, kChiefPos, h.chiefPosition);
+  writeTextUtf8(ini, S, kChief, h.chief);
+  writeInteger(ini, S, kKindKeys[0], h.kind == ProtocolKind::Primary);
+  writeInteger(ini, S, kKindKeys[1], h.kind == ProtocolKind::Periodic);
+  writeInteger(ini, S, kKindKeys[2], h.kind == ProtocolKind::Calibration);
+  writeInteger(ini, S, kDecimals, h.resultDecimals);
+  writeInteger(ini, S, kBrenkClass, h.brenkClass);
+  writeTextUtf8(ini, S, kTemplateName, p.reportTemplate.name);
+  writeInteger(ini, S, kDuplicate, p.duplicateToAll);
+  writeInteger(ini, S, kHardMode, p.readiness.hardMode);
+  writeTextUtf8(ini, S, kBand, p.readiness.bandPrc);
+  writeTextUtf8(ini, S, kHoldTime, p.readiness.holdTimeS);
+  writeTextUtf8(ini, S, kVrCoeff, p.readiness.vrCoeff);
+  for (int i = 0; i < 2; ++i) {
+    writeInteger(ini, S, kRelayOn[i], p.relay.enabled[static_cast<std::size_t>(i)]);
+    writeTextUtf8(ini, S, kRelayP[i], p.relay.setpointKpa[static_cast<std::size_t>(i)]);
+    writeTextUtf8(ini, S, kRelayHyst[i], p.relay.hysteresisKpa[static_cast<std::size_t>(i)]);
+  }
+  writeTextUtf8(ini, S, kRelaySpeed, p.relay.speed);
+  for (int i = 0; i < kPointSetCount; ++i)
+    writeInteger(ini, kPointListSection, kSetKeys[i], p.selectedSet == i);
+
+  for (int n = 0; n < kChannelCount; ++n) {
+    ChannelParams ch = p.channels[static_cast<std::size_t>(n)];
+    if (ch.enabled) normalizeChannel(ch);
+    writeChannel(ini, n, ch);
+  }
+  for (int s = 0; s < kPointSetCount; ++s)
+    for (int k = 1; k <= kPointsPerSet; ++k) {
+      const std::string sec = pointSection(s, k);
+      const PointDef& pt = p.pointSets[static_cast<std::size_t>(s)][static_cast<std::size_t>(k - 1)];
+      writeBool(ini, sec, "exist", pt.exist);
+      writeFloat(ini, sec, "valuePrc", pt.valuePrc);
+      writeFloat(ini, sec, "timeSec", pt.timeSec);
+    }
+  writeTextUtf8(ini, kTemplateSection, "XmlTemplatePath", p.reportTemplate.folder);
+  writeTextUtf8(ini, kTemplateSection, "XmlTemplateName", p.reportTemplate.name);
+}
+
+ProjectLoad loadProject(const std::string& path, Project& project) {
+  ProjectLoad r;
+  FileRead f = readTextFile(path);
+  r.status = f.status;
+  r.encoding = f.encoding;
+  if (f.status != FileRead::Status::Ok) {
+    r.error = f.error;
+    return r;
+  }
+  IniDocument ini = IniDocument::parse(f.bytes);
+  const bool endsWithLineEnd = !f.bytes.empty() && (f.bytes.back() == '\n' || f.bytes.back() == '\r');
+  if (ini.endsInBrokenLine() || (!f.bytes.empty() && !endsWithLineEnd && lastSectionIncomplete(ini))) {
+    r.status = FileRead::Status::Damaged;
+    r.error = "Файл проекта \"" + path + "\" обрезан: последняя строка записана не полностью";
+    return r;
+  }
+  project = projectFromIni(ini);
+  r.ok = true;
+  return r;
+}
+
+std::string saveProject(const std::string& path, Project& project) {
+  IniDocument ini = project.file;
+  projectToIni(project, ini);
+  std::string err = writeFileAtomically(path, ini.serialize());
+  if (err.empty()) project.file = std::move(ini);
+  return err;
+}
+
+}  // namespace quarn::data

@@ -1,0 +1,105 @@
+#include "RunControl.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "quarn/cp1251.h"
+
+namespace quarn::data {
+
+StartPermission startPermission(const TDev& dev, bool paramsValid, bool relayMode) {
+  StartPermission p;
+  p.allowed = paramsValid;
+  if (!paramsValid) p.hint = "* Проверьте параметры поверки!";
+  if (relayMode && !dev.relayOn[0] && !dev.relayOn[1]) p.allowed = false;
+  bool anyChannel = false;
+  for (const TDevChannel& ch : dev.devCh) anyChannel = anyChannel || ch.enabled;
+  if (!anyChannel) {
+    p.allowed = false;
+    p.hint = "* Канал не выбран";
+  }
+  return p;
+}
+
+int copyPointsToDev(const PointSet& set, TDev& dev) {
+  int n = 0;
+  for (const PointDef& p : set) {
+    if (!p.exist || n >= POV_POINTS_MAX) continue;
+    dev.points[n].prc = p.valuePrc;
+    dev.points[n].holdS = 0;
+    ++n;
+  }
+  dev.pointCount = n;
+  return n;
+}
+
+RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput) {
+  RunStart r;
+  if (copyPointsToDev(set, dev) == 0) {
+    r.message = "Нет точек поверки!";
+    return r;
+  }
+  std::memset(dev.results, 0, sizeof dev.results);
+  dev.pointIdx = 0;
+  dev.povMode = relayMode ? 1 : 0;
+  dev.handInput = handInput ? 1 : 0;
+  r.progressMax = relayMode ? 3 * ((dev.relayOn[0] ? 1 : 0) + (dev.relayOn[1] ? 1 : 0)) : dev.pointCount;
+  r.startTask = !handInput;
+  r.ok = true;
+  return r;
+}
+
+RunEndInfo checkRunEnd(const TDev& dev) {
+  RunEndInfo e;
+  const char* done = dev.povHeader.isCalib ? "Калибровка завершена" : "Поверка завершена";
+  if (dev.retCode == 15) {
+    e.end = RunEnd::RelayCheckFinished;
+    e.message = dev.errCode && dev.errText ? text::cp1251ToUtf8(dev.errText) : done;
+  } else if (dev.retCode == 14) {
+    e.end = RunEnd::VerificationFinished;
+    e.message = done;
+  }
+  return e;
+}
+
+int holdTimeLeft(const TDev& dev, int channel) {
+  if (channel < 0 || channel >= 4) return -3;
+  if (!dev.refStat.inCorridor) return -1;
+  return dev.ch[channel].pStat.holdLeftS;
+}
+
+std::string holdTimeText(int s) {
+  if (s == -3) return "?";
+  if (s == -2) return "не стаб.";
+  if (s <= 0) return " ";
+  return std::to_string(s) + " сек.";
+}
+
+void setHandReference(TDev& dev, double value) {
+  dev.pRefUnits = static_cast<float>(value);
+  dev.pRef = static_cast<float>(value * dev.settings.unitFactorInv);
+}
+
+bool addHandResult(TDev& dev) {
+  if (dev.pointIdx < 0 || dev.pointIdx >= POV_POINTS_MAX) return false;
+  TPovResult& r = dev.results[dev.pointIdx];
+  ++dev.pointIdx;
+  ++dev.pointCount;
+  r.valid = 1;
+  r.pRef = dev.pRef;
+  for (int c = 0; c < 4; ++c) {
+    const TMeasCh& m = dev.ch[c];
+    r.ch[c].current = m.current;
+    r.ch[c].reducedError = m.reducedError;
+    r.ch[c].pFromIKPa = m.pFromIKPa;
+    r.ch[c].pFromI = m.pFromIKPa * dev.settings.unitFactor;
+  }
+  return true;
+}
+
+int validResultCount(const TDev& dev) {
+  return static_cast<int>(std::count_if(std::begin(dev.results), std::end(dev.results),
+                                        [](const TPovResult& r) { return r.valid != 0; }));
+}
+
+}  // namespace quarn::data

@@ -1,0 +1,57 @@
+// What starting, ending and hand input of a verification do to the shared record, as plain functions
+// for the workstation's verification screen and the headless host. Starting the library's task is
+// left to the caller (task 21 when RunStart::startTask, task 4 to stop).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ProjectModel.h"
+#include "TDev.h"
+
+namespace quarn::data {
+
+struct StartPermission {
+  bool allowed = false;
+  std::string hint;  // UTF-8, shown beside the start button; empty when allowed
+};
+// Start needs valid parameters, in relay mode at least one selected relay, and an enabled channel.
+StartPermission startPermission(const TDev& dev, bool paramsValid, bool relayMode);
+
+// Copies the switched-on points of a set, in list order, into points/pointCount (prc only; holdS 0).
+// Returns the number copied.
+int copyPointsToDev(const PointSet& set, TDev& dev);
+
+struct RunStart {
+  bool ok = false;
+  std::string message;     // UTF-8; "Нет точек поверки!" when the set has no switched-on point
+  bool startTask = false;  // start task 21 (not in hand-input mode)
+  int progressMax = 0;     // 3 per selected relay in relay mode, else the point count
+};
+// Prepares a run: points, results cleared, pointIdx 0, povMode and handInput set. Without a point
+// nothing is changed except the point table.
+RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput);
+
+enum class RunEnd { Running, VerificationFinished, RelayCheckFinished };
+struct RunEndInfo {
+  RunEnd end = RunEnd::Running;
+  std::string message;  // UTF-8 for the message dialog
+};
+// The end-of-run test made at every refresh while running (retCode 14 / 15).
+RunEndInfo checkRunEnd(const TDev& dev);
+
+// Seconds the channel still has to hold its point: the statistics' holdLeftS, or -1 while the
+// reference is outside its corridor. Texts: -3 "?", -2 "не стаб.", -1 and 0 " ", n "n сек.".
+int holdTimeLeft(const TDev& dev, int channel);
+std::string holdTimeText(int secondsLeft);
+
+// Hand input: the reference pressure typed in the display unit becomes pRefUnits and pRef (kPa).
+void setHandReference(TDev& dev, double valueInDisplayUnit);
+// "Добавить в протокол": records the current values as the next result. Returns false, changing
+// nothing, when all result records are used.
+bool addHandResult(TDev& dev);
+
+// Number of valid result records.
+int validResultCount(const TDev& dev);
+
+}  // namespace quarn::data

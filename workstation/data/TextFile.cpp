@@ -1,0 +1,186 @@
+#include "TextFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "quarn/cp1251.h"
+
+namespace quarn::data {
+namespace {
+
+// Whether s is well-formed UTF-8 with at least one multi-byte sequence. Windows-1251 Cyrillic text
+// practically never is: its letters (0xC0..0xFF) would need continuation bytes (0x80..0xBF) after
+// them, which are rare symbols in that code page.
+bool looksLikeUtf8(std::string_view s) {
+  bool multi = false;
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    if (extra < 0 || (extra == 1 && b < 0xC2)) return false;
+    if (i + static_cast<std::size_t>(extra) >= s.size() && extra > 0) return false;
+    for (int k = 1; k <= extra; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    multi = multi || extra > 0;
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return multi;
+}
+
+std::string utf16leToUtf8(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
+    char32_t cp = static_cast<unsigned char>(s[i]) | (static_cast<unsigned char>(s[i + 1]) << 8);
+    if (cp >= 0xD800 && cp <= 0xDFFF) cp = '?';  // surrogates have no place in Windows-1251 anyway
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string systemError(const std::string& what, const std::string& path, int err) {
+  return what + " \"" + path + "\": " + std::strerror(err);
+}
+
+}  // namespace
+
+std::string toCp1251(std::string_view content, FileEncoding& detected) {
+  if (content.size() >= 3 && content.substr(0, 3) == "\xEF\xBB\xBF") {
+    detected = FileEncoding::Utf8Bom;
+    return text::utf8ToCp1251(content.substr(3));
+  }
+  if (content.size() >= 2 && content.substr(0, 2) == "\xFF\xFE") {
+    detected = FileEncoding::Utf16LeBom;
+    return text::utf8ToCp1251(utf16leToUtf8(content.substr(2)));
+  }
+  if (looksLikeUtf8(content)) {
+    detected = FileEncoding::Utf8;
+    return text::utf8ToCp1251(content);
+  }
+  detected = FileEncoding::Cp1251;
+  return std::string(content);
+}
+
+FileRead readTextFile(const std::string& path) {
+  FileRead r;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    r.status = err == ENOENT ? FileRead::Status::NotFound : FileRead::Status::Unreadable;
+    r.error = systemError(err == ENOENT ? "Файл не найден" : "Не удаётся открыть файл", path, err);
+    return r;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    r.status = FileRead::Status::Unreadable;
+    r.error = "Не удаётся прочитать файл \"" + path + "\": это не обычный файл";
+    return r;
+  }
+  std::string content;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      r.status = FileRead::Status::Unreadable;
+      r.error = systemError("Ошибка чтения файла", path, err);
+      return r;
+    }
+    if (n == 0) break;
+    content.append(buf, static_cast<std::size_t>(n));
+    if (content.size() > kMaxTextFileSize) {
+      ::close(fd);
+      r.status = FileRead::Status::Damaged;
+      r.error = "Файл \"" + path + "\" слишком велик для файла проекта или настроек";
+      return r;
+    }
+  }
+  ::close(fd);
+  const bool utf16 = content.size() >= 2 && content.compare(0, 2, "\xFF\xFE") == 0;
+  if (!utf16 && content.find('\0') != std::string::npos) {
+    r.status = FileRead::Status::Damaged;
+    r.error = "Файл \"" + path + "\" повреждён: в тексте есть нулевые байты";
+    return r;
+  }
+  r.bytes = toCp1251(content, r.encoding);
+  if (utf16 && r.bytes.find('\0') != std::string::npos) {
+    r.status = FileRead::Status::Damaged;
+    r.error = "Файл \"" + path + "\" повреждён: в тексте есть нулевые символы";
+    r.bytes.clear();
+  }
+  return r;
+}
+
+std::string writeFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  std::string tmpl = path + ".tmp-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return systemError("Не удаётся создать временный файл рядом с", path, errno);
+  const std::string tmp(name.data());
+
+  // mkstemp creates 0600; keep the target's mode, or give a new file the usual 0666 less umask.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+
+  auto fail = [&](const char* what) {
+    const int err = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return systemError(what, path, err);
+  };
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("Ошибка записи файла");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) return fail("Ошибка записи файла на диск");
+  if (::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    return systemError("Ошибка записи файла", path, err);
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    return systemError("Не удаётся заменить файл", path, err);
+  }
+  // The rename itself reaches the disk with the folder.
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return {};
+}
+
+}  // namespace quarn::data

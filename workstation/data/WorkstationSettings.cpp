@@ -1,0 +1,56 @@
+#include "WorkstationSettings.h"
+
+#include "IniValues.h"
+#include "TextFile.h"
+
+namespace quarn::data {
+
+WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& programDir,
+                                    const std::map<std::string, std::vector<std::string>>& menuItems) {
+  WorkstationSettings s;
+  if (ini.hasKey("MainForm", "Left") && ini.hasKey("MainForm", "Top") && ini.hasKey("MainForm", "Width") &&
+      ini.hasKey("MainForm", "Height")) {
+    auto get = [&](const char* k) { return static_cast<int>(readInteger(ini, "MainForm", k, 0)); };
+    s.window = WindowPlacement{get("Left"), get("Top"), get("Width"), get("Height")};
+  }
+  s.projectFileName = readTextUtf8(ini, "Path", "ProjectFileName", programDir + "/" + kDefaultProjectName);
+  for (const auto& [section, items] : menuItems)
+    for (const std::string& item : items) s.portMenus[section][item] = readBool(ini, section, item, false);
+  s.file = ini;
+  return s;
+}
+
+void settingsToIni(const WorkstationSettings& s, IniDocument& ini) {
+  if (s.window) {
+    writeInteger(ini, "MainForm", "Left", s.window->left);
+    writeInteger(ini, "MainForm", "Top", s.window->top);
+    writeInteger(ini, "MainForm", "Width", s.window->width);
+    writeInteger(ini, "MainForm", "Height", s.window->height);
+  }
+  writeTextUtf8(ini, "Path", "ProjectFileName", s.projectFileName);
+  for (const auto& [section, items] : s.portMenus)
+    for (const auto& [item, checked] : items) writeBool(ini, section, item, checked);
+}
+
+std::string loadSettings(const std::string& path, const std::string& programDir,
+                         const std::map<std::string, std::vector<std::string>>& menuItems,
+                         WorkstationSettings& out) {
+  const FileRead f = readTextFile(path);
+  if (f.status == FileRead::Status::NotFound) {
+    out = settingsFromIni(IniDocument{}, programDir, menuItems);
+    return {};
+  }
+  if (f.status != FileRead::Status::Ok) return f.error;
+  out = settingsFromIni(IniDocument::parse(f.bytes), programDir, menuItems);
+  return {};
+}
+
+std::string saveSettings(const std::string& path, WorkstationSettings& s) {
+  IniDocument ini = s.file;
+  settingsToIni(s, ini);
+  std::string err = writeFileAtomically(path, ini.serialize());
+  if (err.empty()) s.file = std::move(ini);
+  return err;
+}
+
+}  // namespace quarn::data

@@ -1,0 +1,41 @@
+// The workstation settings file "arm_quarn.ini": window placement, the last project and the checked
+// items of the port menus (one section per menu, named by the owner chain, one boolean per item).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "IniDocument.h"
+
+namespace quarn::data {
+
+inline constexpr const char* kSettingsFileName = "arm_quarn.ini";
+inline constexpr const char* kDefaultProjectName = "default.aip";
+
+struct WindowPlacement {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
+struct WorkstationSettings {
+  std::optional<WindowPlacement> window;  // nothing: keep the window where it is
+  std::string projectFileName;            // UTF-8 full path
+  // Menu section (e.g. "_FormMain_COMselect_") -> item name -> checked.
+  std::map<std::string, std::map<std::string, bool>> portMenus;
+  IniDocument file;  // the file as read; other content survives a save
+};
+
+// Reads the settings from a document; the project defaults to programDir + "/default.aip". A menu's
+// items are those listed in `menuItems` (the items that exist now); missing items are unchecked.
+WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& programDir,
+                                    const std::map<std::string, std::vector<std::string>>& menuItems);
+void settingsToIni(const WorkstationSettings& s, IniDocument& ini);
+
+// Loads the settings file (a missing file gives the defaults); returns an empty text or the reason.
+std::string loadSettings(const std::string& path, const std::string& programDir,
+                         const std::map<std::string, std::vector<std::string>>& menuItems,
+                         WorkstationSettings& out);
+std::string saveSettings(const std::string& path, WorkstationSettings& s);
+
+}  // namespace quarn::data
