@@ -1,0 +1,70 @@
+// The open ports of the library behind the 32-bit handles of the port records.
+//
+// A handle names one slot of a fixed table and the generation of that slot's current opening, so a
+// handle of a port that was closed or lost never reaches a port opened later in the same slot (and
+// never a reused file descriptor). Backends: a termios device (a real serial port or a
+// pseudo-terminal) or an in-process virtual port.
+//
+// Every port has a transmit buffer for the bytes the device has not taken yet; any later operation on
+// the port (write, read, poll, purge) moves them on first, so bytes go out in order and none is lost.
+// All state is plain static storage: the library's destructor may still use it.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+
+namespace quarn::serial {
+
+// Slots of the table: enough for a search over all 253 numbers plus the ports in use.
+inline constexpr uint32_t kMaxOpenPorts = 511;
+// Bytes a port keeps for the device at most; a write that would exceed it is refused.
+inline constexpr uint32_t kTxPendingMax = 64u * 1024u;
+
+struct LineSettings {
+  uint32_t baud = 0;
+  int parity = 0;  // 0 none, 1 odd
+};
+
+// Opens port `portNo` with the library's line settings: the handle, or 0xFFFFFFFF when the number
+// reaches nothing, the device refuses, or this process has the number open already.
+uint32_t openPort(int32_t portNo, const LineSettings& line);
+// True when the handle names an open port.
+bool isOpen(uint32_t h);
+// Port number of an open handle, 0 otherwise.
+int32_t portNumber(uint32_t h);
+
+// The error query before every transfer: moves pending output on and checks the device is still
+// there. False: the device is gone; the caller marks the handle lost.
+bool poll(uint32_t h);
+// Bytes waiting to be read; -1 when the device is gone.
+int32_t available(uint32_t h);
+// Reads up to max waiting bytes; -1 when the device is gone.
+int32_t read(uint32_t h, uint8_t* buf, uint32_t max);
+// Hands bytes to the device; what it does not take now waits in the port's transmit buffer.
+// 1 started; 0 refused (transmit buffer full); -1 the device is gone.
+int write(uint32_t h, const uint8_t* bytes, uint32_t n);
+// Bytes still in the port's own transmit buffer.
+uint32_t pendingTx(uint32_t h);
+// Waits (on the library's clock, 1 ms steps, at most maxMs) until the transmit buffer and the
+// system's output queue are empty. Used only before closing at shut-down.
+void drain(uint32_t h, uint32_t maxMs);
+// Changes speed and parity of an open port; false when the device refuses.
+bool setLine(uint32_t h, const LineSettings& line);
+// Discards both directions: received bytes, the system's output queue and the transmit buffer.
+void purge(uint32_t h);
+// Closes the port; with `discard` both directions are purged first. The handle is dead afterwards.
+void close(uint32_t h, bool discard);
+// Marks a handle lost in both port records (hCom and the hPort entry holding it become
+// 0xFFFFFFFF) and releases the port.
+void markLost(uint32_t h);
+// Closes every open port (shut-down).
+void closeAll();
+
+// The terminal settings the library last requested for a device port (false for virtual ports and
+// dead handles). A pseudo-terminal does not keep every flag, so tests look here for the parity.
+bool requestedTermios(uint32_t h, termios* out);
+// Number of ports open now.
+uint32_t openCount();
+
+}  // namespace quarn::serial

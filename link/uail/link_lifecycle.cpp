@@ -1,0 +1,57 @@
+// What the UAIL link does when the library starts, shuts down and starts a task (hooks the core
+// calls, link/core/link_hooks.h).
+#include <initializer_list>
+
+#include "link_hooks.h"
+#include "quarn_core.h"
+#include "serial/port_table.h"
+#include "serial/serial_port.h"
+#include "uail/uail.h"
+
+namespace {
+
+constexpr uint8_t kMainUnit = 1;
+constexpr uint8_t kTypeRemoteOperation = 8;
+constexpr int kRemoteOffRepeats = 3;  // transmissions after the first, each after an unanswered wait
+constexpr uint32_t kAnswerWaitMs = 500;
+// Before the port is closed the last request is given time to leave (12 bytes take 13 ms at 9600).
+constexpr uint32_t kDrainMaxMs = 50;
+
+}  // namespace
+
+extern "C" {
+
+QUARN_HOOK void quarn_link_startup(void) {
+  UAIL_Init(&uail);
+  Dev.uailPtr = &uail;
+}
+
+// Switches the calibrator out of remote operation (at most four transmissions with 500 ms waits
+// between them; also when no calibrator was ever connected), then releases the ports.
+QUARN_HOOK void quarn_link_shutdown(void) {
+  pRS = &rs;
+  uail.addr = kMainUnit;
+  Uail_txI(kTypeRemoteOperation, 0);
+  for (int i = 0; i < kRemoteOffRepeats; ++i) {
+    quarn_sleep_ms(kAnswerWaitMs);
+    if (IsRxUailOk()) break;
+    Uail_txI(kTypeRemoteOperation, 0);
+  }
+  if (quarn_rs_handle_valid(rs.hCom)) {
+    quarn::serial::drain(rs.hCom, kDrainMaxMs);
+    ClosePortAsync(rs.hCom);
+  }
+  rs.hCom = RS_HANDLE_NONE;
+  // Ports of a search still open and the external transducer's port go too: nothing may hold a
+  // device once the library is shut down (a later start could not open it again).
+  for (TRS* rec : {&rs, &rsDorv}) {
+    for (uint32_t& h : rec->hPort)
+      if (quarn::serial::isOpen(h)) h = RS_HANDLE_INVALID;
+    if (quarn::serial::isOpen(rec->hCom)) rec->hCom = RS_HANDLE_NONE;
+  }
+  quarn::serial::closeAll();
+}
+
+QUARN_HOOK void quarn_link_purge(void) { quarn_rs_purge(rs.hCom); }
+
+}  // extern "C"
