@@ -1,0 +1,7 @@
+// What the calibrator procedures use of the core, the serial transport and the UAIL layer.
+#pragma once
+
+#include "quarn_core.h"
+#include "serial/serial_port.h"
+#include "steps.h"
+#include "uail/uail.h"
