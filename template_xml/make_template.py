@@ -1,0 +1,309 @@
+#!/usr/bin/python3
+"""Writes the default verification protocol template "Протокол поверки.xlsx".
+
+Run with Debian's Python, which has openpyxl (python3-openpyxl):
+    /usr/bin/python3 template_xml/make_template.py [output.xlsx]
+
+For each of the four channels the workbook holds four sheets, named by placeholders that the report
+replaces or hides: the protocol "&DEV_SH_n", the verification certificate "&DEV_VCR_n", the notice of
+unsuitability "&DEV_VER_n" and the calibration certificate "&DEV_CCR_n". Cells hold the placeholders
+("&..." texts) that the report fills; the results table has one row with the table names and the
+"&LST_F" marker, which the report repeats once per result record.
+"""
+import datetime
+import os
+import sys
+import zipfile
+
+from openpyxl import Workbook
+from openpyxl.styles import Alignment, Border, Font, Side
+from openpyxl.worksheet.page import PageMargins
+
+FIXED_TIME = datetime.datetime(2024, 1, 1, 0, 0, 0)
+
+THIN = Side(style="thin")
+BOX = Border(left=THIN, right=THIN, top=THIN, bottom=THIN)
+TITLE = Font(name="Times New Roman", size=14, bold=True)
+BOLD = Font(name="Times New Roman", size=11, bold=True)
+PLAIN = Font(name="Times New Roman", size=11)
+SMALL = Font(name="Times New Roman", size=9)
+CENTER = Alignment(horizontal="center", vertical="center", wrap_text=True)
+LEFT = Alignment(horizontal="left", vertical="center", wrap_text=True)
+
+COLUMNS = 8  # A..H; the marker sits in column I, right of the table
+
+
+class Sheet:
+    """Writes rows from the top of a sheet, each line merged across the table's width."""
+
+    def __init__(self, wb, name, widths):
+        self.ws = wb.create_sheet(name)
+        self.row = 1
+        for i, w in enumerate(widths):
+            self.ws.column_dimensions[chr(ord("A") + i)].width = w
+        self.ws.column_dimensions["I"].width = 3
+        ps = self.ws.page_setup
+        ps.paperSize = self.ws.PAPERSIZE_A4
+        ps.orientation = "portrait"
+        ps.fitToWidth = 1
+        ps.fitToHeight = 0
+        self.ws.sheet_properties.pageSetUpPr.fitToPage = True
+        self.ws.page_margins = PageMargins(left=0.6, right=0.4, top=0.5, bottom=0.6)
+        self.ws.oddFooter.center.text = "Страница &P из &N"
+        self.ws.oddFooter.center.size = 8
+
+    def line(self, text, font=PLAIN, align=LEFT, height=None, first=1, last=COLUMNS):
+        ws = self.ws
+        cell = ws.cell(row=self.row, column=first, value=text)
+        cell.font = font
+        cell.alignment = align
+        if last > first:
+            ws.merge_cells(start_row=self.row, start_column=first, end_row=self.row, end_column=last)
+        if height:
+            ws.row_dimensions[self.row].height = height
+        self.row += 1
+        return cell
+
+    def pair(self, label, value, split=3):
+        ws = self.ws
+        a = ws.cell(row=self.row, column=1, value=label)
+        a.font = PLAIN
+        a.alignment = LEFT
+        ws.merge_cells(start_row=self.row, start_column=1, end_row=self.row, end_column=split)
+        b = ws.cell(row=self.row, column=split + 1, value=value)
+        b.font = BOLD
+        b.alignment = LEFT
+        ws.merge_cells(start_row=self.row, start_column=split + 1, end_row=self.row, end_column=COLUMNS)
+        self.row += 1
+
+    def gap(self, n=1):
+        self.row += n
+
+    def table(self, headers, names, font=SMALL):
+        ws = self.ws
+        for col, text in enumerate(headers, start=1):
+            c = ws.cell(row=self.row, column=col, value=text)
+            c.font = BOLD
+            c.alignment = CENTER
+            c.border = BOX
+        ws.row_dimensions[self.row].height = 54
+        self.row += 1
+        for col, text in enumerate(names, start=1):
+            c = ws.cell(row=self.row, column=col, value=text)
+            c.font = font
+            c.alignment = CENTER
+            c.border = BOX
+        ws.cell(row=self.row, column=len(names) + 1, value="&LST_F").font = Font(size=6, color="FFFFFF")
+        self.row += 1
+
+    def signatures(self, who):
+        for position, name in who:
+            ws = self.ws
+            a = ws.cell(row=self.row, column=1, value=position)
+            a.font = PLAIN
+            a.alignment = LEFT
+            ws.merge_cells(start_row=self.row, start_column=1, end_row=self.row, end_column=3)
+            ws.cell(row=self.row, column=4, value="_______________").alignment = CENTER
+            ws.merge_cells(start_row=self.row, start_column=4, end_row=self.row, end_column=5)
+            b = ws.cell(row=self.row, column=6, value=name)
+            b.font = PLAIN
+            ws.merge_cells(start_row=self.row, start_column=6, end_row=self.row, end_column=COLUMNS)
+            self.row += 2
+
+    def finish(self):
+        self.ws.print_area = "A1:H%d" % (self.row - 1)
+
+
+def header_block(s, n):
+    s.line("&CD_ORG", BOLD, CENTER)
+    s.line("&CD_ADDRESS", SMALL, CENTER)
+    s.line("Аттестат аккредитации &CD_CRT_NUM", SMALL, CENTER)
+    s.gap()
+
+
+def device_block(s, n):
+    d = "&D%d_" % n
+    s.pair("Наименование средства измерений:", d + "NAME")
+    s.pair("Тип (модель):", d + "TYPE")
+    s.pair("Заводской номер:", d + "SERIAL")
+    s.pair("Инвентарный номер:", d + "INV")
+    s.pair("Владелец:", d + "OWNER")
+    s.pair("Единица измерения давления:", d + "UNITS")
+    s.pair("Выходной сигнал:", d + "SIGNAL")
+
+
+def conditions_block(s):
+    s.line("Условия поверки:", BOLD)
+    s.line("&CD_TEMP_FULL")
+    s.line("&CD_HUM_FULL")
+    s.line("&CD_PRES_FULL")
+
+
+def protocol(wb, n):
+    d = "&D%d_" % n
+    vr = "&VR_D%d_" % n
+    s = Sheet(wb, "&DEV_SH_%d" % n, [16, 13, 13, 13, 13, 13, 13, 13])
+    header_block(s, n)
+    s.line("ПРОТОКОЛ ПОВЕРКИ № " + d + "SH_NUM", TITLE, CENTER, 22)
+    s.line("от &CD_DATE", PLAIN, CENTER)
+    s.gap()
+    device_block(s, n)
+    s.pair("Вид поверки:", vr + "TYPE_OF")
+    s.pair("Методика поверки:", vr + "DOC")
+    s.pair("Идентификатор поверки:", d + "VER_ID")
+    s.pair("Межповерочный интервал:", d + "FINTERVAL")
+    s.gap()
+    conditions_block(s)
+    s.gap()
+    s.line("Эталоны и вспомогательные средства:", BOLD)
+    s.line("&CD_ET_AUX_LST", PLAIN, LEFT, 30)
+    s.gap()
+    s.line("Результаты поверки", BOLD, CENTER)
+    s.pair("1. Внешний осмотр:", d + "CHECK_THT")
+    s.pair("2. Опробование:", d + "CHECK_USG")
+    s.pair("3. Проверка электрической прочности изоляции:", d + "CHECK_EL", 5)
+    s.pair("4. Проверка электрического сопротивления изоляции:", d + "CHECK_R", 5)
+    s.line("5. Определение основной приведённой погрешности (коэффициент запаса &CD_VRCOEFF):")
+    s.table(
+        [
+            "Диапазон измерений, " + d + "UNITS",
+            "Давление по эталону, &ET_UNIT",
+            "Расчётный выходной сигнал, " + d + "SIGNAL_UNITS",
+            "Измеренный выходной сигнал, " + d + "SIGNAL_UNITS",
+            "Измеренное давление, " + d + "UNITS",
+            "Приведённая погрешность, %",
+            "Допускаемая погрешность, %",
+            "Неопределённость, %",
+        ],
+        [
+            d + "INT_I",
+            "&ET_REFF_I",
+            d + "ECSGN_I",
+            d + "SGN_I",
+            d + "VAL_I",
+            d + "ACC_I",
+            d + "ALL_ACC_I",
+            d + "UNC_I",
+        ],
+    )
+    s.gap()
+    s.pair("Примечания:", d + "NOTES", 2)
+    s.gap()
+    s.line("Заключение: результаты поверки " + vr + "RESULT_SHORT" + "; средство измерений признано " + vr
+           + "SUITABLE.", PLAIN, LEFT, 30)
+    s.line(vr + "RES_DOC", PLAIN, LEFT, 30)
+    s.gap()
+    s.signatures([("Поверитель: &CD_VERIF_POS", "&CD_VERIF"), ("&CD_CHEF_POS", "&CD_CHEF")])
+    s.finish()
+
+
+def certificate(wb, n):
+    d = "&D%d_" % n
+    vr = "&VR_D%d_" % n
+    s = Sheet(wb, "&DEV_VCR_%d" % n, [14, 12, 12, 12, 12, 12, 12, 12])
+    header_block(s, n)
+    s.line("СВИДЕТЕЛЬСТВО О ПОВЕРКЕ № " + d + "SH_NUM", TITLE, CENTER, 22)
+    s.line("Действительно до: ____________", PLAIN, CENTER)
+    s.gap()
+    device_block(s, n)
+    s.gap()
+    s.line("поверено в соответствии с " + vr + "DOC", PLAIN, LEFT, 30)
+    s.line("с применением эталонов: &CD_ET_AUX_LST", PLAIN, LEFT, 30)
+    s.line("при следующих значениях влияющих факторов: &CD_TEMP_FULL, &CD_HUM_FULL, &CD_PRES_FULL", PLAIN, LEFT, 30)
+    s.line("и на основании результатов " + vr + "TYPE_OF поверки признано " + vr + "SUITABLE.", BOLD, LEFT, 30)
+    s.line("Протокол поверки № " + d + "SH_NUM от &CD_DATE.", PLAIN)
+    s.gap()
+    s.signatures([("&CD_CHEF_POS", "&CD_CHEF"), ("Поверитель: &CD_VERIF_POS", "&CD_VERIF")])
+    s.line("Дата поверки: &CD_DATE", PLAIN)
+    s.finish()
+
+
+def notice(wb, n):
+    d = "&D%d_" % n
+    vr = "&VR_D%d_" % n
+    s = Sheet(wb, "&DEV_VER_%d" % n, [14, 12, 12, 12, 12, 12, 12, 12])
+    header_block(s, n)
+    s.line("ИЗВЕЩЕНИЕ О НЕПРИГОДНОСТИ К ПРИМЕНЕНИЮ № " + d + "SH_NUM", TITLE, CENTER, 36)
+    s.gap()
+    device_block(s, n)
+    s.gap()
+    s.line("на основании результатов " + vr + "TYPE_OF поверки по " + vr + "DOC признано " + vr + "SUITABLE.",
+           BOLD, LEFT, 30)
+    s.line("Причина непригодности: приведённая погрешность превышает допускаемую (см. протокол поверки № "
+           + d + "SH_NUM от &CD_DATE).", PLAIN, LEFT, 30)
+    s.gap()
+    s.signatures([("&CD_CHEF_POS", "&CD_CHEF"), ("Поверитель: &CD_VERIF_POS", "&CD_VERIF")])
+    s.line("Дата: &CD_DATE", PLAIN)
+    s.finish()
+
+
+def calibration(wb, n):
+    d = "&D%d_" % n
+    s = Sheet(wb, "&DEV_CCR_%d" % n, [16, 15, 15, 15, 15, 15, 15, 15])
+    header_block(s, n)
+    s.line("СЕРТИФИКАТ О КАЛИБРОВКЕ № " + d + "SH_NUM", TITLE, CENTER, 22)
+    s.line("от &CD_DATE", PLAIN, CENTER)
+    s.gap()
+    device_block(s, n)
+    s.gap()
+    conditions_block(s)
+    s.line("Эталоны: &CD_ET_AUX_LST", PLAIN, LEFT, 30)
+    s.gap()
+    s.line("Результаты калибровки", BOLD, CENTER)
+    s.table(
+        [
+            "Диапазон измерений, " + d + "UNITS",
+            "Давление по эталону, &ET_UNIT",
+            "Расчётный выходной сигнал, " + d + "SIGNAL_UNITS",
+            "Измеренный выходной сигнал, " + d + "SIGNAL_UNITS",
+            "Измеренное давление, " + d + "UNITS",
+            "Приведённая погрешность, %",
+            "Допускаемая погрешность, %",
+            "Неопределённость, %",
+        ],
+        [
+            d + "INT_I",
+            "&ET_REFF_I",
+            d + "ECSGN_I",
+            d + "SGN_I",
+            d + "VAL_I",
+            d + "ACC_I",
+            d + "ALL_ACC_I",
+            d + "UNC_I",
+        ],
+    )
+    s.gap()
+    s.signatures([("Калибровку выполнил: &CD_VERIF_POS", "&CD_VERIF")])
+    s.finish()
+
+
+def build(path):
+    wb = Workbook()
+    wb.remove(wb.active)
+    for n in range(1, 5):
+        protocol(wb, n)
+        certificate(wb, n)
+        notice(wb, n)
+        calibration(wb, n)
+    wb.properties.creator = "ARM_Quarn"
+    wb.properties.title = "Протокол поверки"
+    wb.properties.created = FIXED_TIME
+    wb.properties.modified = FIXED_TIME
+    wb.save(path)
+    repack_reproducibly(path)
+
+
+def repack_reproducibly(path):
+    """Rewrites the archive with fixed entry times so that regenerating gives the same bytes."""
+    with zipfile.ZipFile(path) as z:
+        entries = [(info.filename, z.read(info.filename)) for info in z.infolist()]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=FIXED_TIME.timetuple()[:6])
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, data)
+
+
+if __name__ == "__main__":
+    here = os.path.dirname(os.path.abspath(__file__))
+    build(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "Протокол поверки.xlsx"))

@@ -1,0 +1,39 @@
+// Where the report goes: the output name with the template format's extension, "(1)", "(2)" … before
+// the extension while a file of that name exists, and writing the filled package through a temporary
+// file in the output folder so that no half-written report is ever left under the report's name.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace xlsxgen {
+
+struct OutputName {
+  std::string folder;     // "" for the current folder
+  std::string base;       // file name before the last "."
+  std::string extension;  // without the "."
+  // The i-th candidate: base.ext for 0, base(i).ext for i >= 1.
+  std::string candidate(int i) const;
+};
+
+inline constexpr int kMaxNameIndex = 9998;
+
+// Splits an output path; nullopt when its file name has no ".". The extension becomes `extension`.
+std::optional<OutputName> splitOutputName(const std::string& path, const std::string& extension);
+
+// The extension of the report for a template: a macro-enabled workbook stays .xlsm, anything else
+// (.xlsx, a converted .xls) becomes .xlsx.
+std::string reportExtension(const std::string& templatePath);
+
+bool isDirectory(const std::string& path);
+bool isReadableFile(const std::string& path);
+
+// Copies the package at `sourcePackage` with the changed parts replaced and the removed ones left
+// out, and puts it under the first free candidate name. Returns the path written. Throws XlsxError.
+std::string writeReport(const std::string& sourcePackage,
+                        const std::map<std::string, std::string>& changedParts,
+                        const std::set<std::string>& removedParts, const OutputName& name);
+
+}  // namespace xlsxgen

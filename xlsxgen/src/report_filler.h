@@ -1,0 +1,30 @@
+// Fills an opened workbook as a report job says: for every worksheet from the last to the first,
+// hide it, or rename it, replace the placeholders in its cells and multiply its table row.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "report_job.h"
+#include "workbook.h"
+
+namespace xlsxgen {
+
+// The marker of the table row, and the longest cell text compared with table names.
+inline constexpr const char* kTableMarker = "&LST_F";
+inline constexpr std::size_t kTableNameChars = 63;
+
+struct FillResult {
+  std::map<std::string, std::string> changedParts;  // part name -> new bytes
+  std::set<std::string> removedParts;
+  std::vector<std::string> diagnostics;  // sub-steps that could not be done, e.g. a refused rename
+};
+
+void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics);
+
+// Opens the package, fills it and returns what changed. Throws XlsxError on a malformed package.
+FillResult fillPackage(ZipPackage& package, const ReportJob& job);
+
+}  // namespace xlsxgen

@@ -1,0 +1,76 @@
+// A workbook package opened for editing: the workbook part with its sheet list and defined names, the
+// shared strings, and every worksheet as an XML tree. Only the parts that were changed are written
+// back; everything else is copied from the template unchanged.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <pugixml.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cell_ref.h"
+#include "zip_package.h"
+
+namespace xlsxgen {
+
+struct XmlPart {
+  std::string name;
+  pugi::xml_document doc;
+  bool changed = false;
+};
+
+struct SheetEntry {
+  std::string name;      // current name
+  std::string partName;  // e.g. "xl/worksheets/sheet1.xml"; empty for a sheet without a part
+  bool isWorksheet = false;
+  pugi::xml_node entry;          // <sheet> in the workbook part
+  std::unique_ptr<XmlPart> xml;  // worksheets only
+};
+
+class Workbook {
+ public:
+  // Reads the package structure and every worksheet. Throws XlsxError when a required part is
+  // missing or malformed.
+  explicit Workbook(ZipPackage& package);
+
+  std::vector<SheetEntry>& sheets() { return sheets_; }
+  const std::vector<std::string>& sharedStrings() const { return sharedStrings_; }
+  // The styles part, or null when the package has none.
+  XmlPart* styles() { return styles_.get(); }
+
+  bool isVisible(std::size_t index) const;
+  // Hides a sheet; refused (false) when it is the last visible one, which a workbook must keep.
+  bool hide(std::size_t index);
+  // Renames a sheet and the references to it in defined names and formulas. False when the name is
+  // not usable as a sheet name (empty, too long, forbidden characters, taken by another sheet).
+  bool rename(std::size_t index, const std::string& newName);
+  // Applies a row insertion on one sheet to the references that other sheets and defined names hold.
+  void shiftReferencesFromOutside(std::size_t index, const RowInsertion& ins);
+  // Parts changed so far, serialised; parts to drop from the package.
+  std::map<std::string, std::string> changedParts();
+  const std::set<std::string>& removedParts() const { return removed_; }
+  // Drops the calculation chain (it names cells that moved) and asks for a full recalculation on open.
+  void invalidateCalculation();
+
+ private:
+  void loadRelationships();
+  void fixActiveSheet();
+
+  ZipPackage& package_;
+  XmlPart contentTypes_;
+  XmlPart workbook_;
+  XmlPart workbookRels_;
+  std::string workbookPart_;
+  std::string calcChainPart_;
+  std::vector<std::string> sharedStrings_;
+  std::vector<SheetEntry> sheets_;
+  std::unique_ptr<XmlPart> styles_;
+  std::set<std::string> removed_;
+};
+
+// Resolves a relationship target against the folder of its source part ("xl/workbook.xml").
+std::string resolvePartName(const std::string& sourcePart, const std::string& target);
+
+}  // namespace xlsxgen
