@@ -1,0 +1,79 @@
+// The shared record and its initial values.
+#include <cmath>
+#include <cstring>
+
+#include "quarn_core.h"
+#include "weak_refs.h"
+
+extern "C" {
+
+QUARN_API TDev Dev;
+
+}  // extern "C"
+
+namespace {
+
+constexpr float kNoValue = NAN;
+constexpr float kUnitFactorKPa = 1.0f;
+constexpr float kDefaultUpperLimitKPa = 6000.0f;
+constexpr int32_t kDefaultReadyTimeS = 5;
+constexpr float kDefaultSteadyBandPercent = 0.05f;
+constexpr float kDefaultCorridorShare = 0.7f;
+constexpr int32_t kCycleStatWindow = 5;
+constexpr uint8_t kCurrentOutput4to20 = 1;
+
+// A HART device record with nothing found: its integrity fields and the 4-20 mA output type.
+void initHartRecord(THartDev& hart) {
+  std::memset(&hart, 0, sizeof hart);
+  hart.size = THARTDEV_SIZE;
+  hart.endMark = THARTDEV_END_MARK;
+  hart.outputType = kCurrentOutput4to20;
+}
+
+void initHartCheck(THartChk& chk) {
+  std::memset(&chk, 0, sizeof chk);
+  for (float& v : chk.meas) v = kNoValue;
+  for (float& v : chk.dev) v = kNoValue;
+}
+
+// What the relay check's preparation leaves behind at load: no switching pressures yet, and the
+// reference's hold time and band from the readiness settings (the span is still 0).
+void initRelayDefaults() {
+  for (TRelayResult& relay : Dev.relays) {
+    relay.pOn = kNoValue;
+    relay.pOff = kNoValue;
+  }
+  Dev.refStat.holdMs = static_cast<uint32_t>(Dev.povHeader.tRdy) * 1000u;
+  Dev.refStat.stableBand = Dev.povHeader.dRdy * Dev.calInfo.span / 100.0f;
+}
+
+}  // namespace
+
+extern "C" {
+
+QUARN_API int32_t InitDev(void) {
+  std::memset(&Dev, 0, sizeof Dev);
+  Dev.size = static_cast<uint32_t>(sizeof(TDev));
+  Dev.signature = QUARN_TDEV_SIGNATURE;
+  Dev.pRef = kNoValue;
+  for (float& current : Dev.kestoCurrent) current = kNoValue;
+  for (uint8_t& skip : Dev.chSkip) skip = 1;
+  Dev.settings.unitFactor = kUnitFactorKPa;
+  Dev.calInfo.pLimitMax = kDefaultUpperLimitKPa;
+  for (THartDev& hart : Dev.hart) initHartRecord(hart);
+  for (THartChk& chk : Dev.hartChk) initHartCheck(chk);
+  Dev.povHeader.tRdy = kDefaultReadyTimeS;
+  Dev.povHeader.dRdy = kDefaultSteadyBandPercent;
+  Dev.povHeader.vrCoeff = kDefaultCorridorShare;
+  Dev.cycleStat.window = kCycleStatWindow;
+  Clear_dscAll();
+
+  initRelayDefaults();
+  if (InitRelay) InitRelay();
+  Init_ReturnFns();
+  // Resets the UAIL receiver and stores its address into uailPtr.
+  if (quarn_link_startup) quarn_link_startup();
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,84 @@
+// The library's periodic timer: a timerfd the host watches in its event loop. When the descriptor is
+// readable the host calls quarn_timer_dispatch, which runs TimerProc in the host's thread.
+//
+// The descriptor is created once and stays open; SetTimerProc and KillTimerProc only arm and disarm
+// it, so a watcher never sees a closed descriptor.
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "quarn_core.h"
+#include "quarn_host.h"
+
+extern "C" {
+
+QUARN_API uint32_t TimerID = 0;
+
+}  // extern "C"
+
+namespace {
+
+// The shortest period the timer takes; 0 would disarm a timerfd instead of starting it.
+constexpr uint32_t kMinPeriodMs = 10;
+
+int g_timerFd = -1;
+// Identifiers handed out for started timers; never 0.
+uint32_t g_lastTimerId = 0;
+
+int timerDescriptor() {
+  if (g_timerFd < 0) g_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  return g_timerFd;
+}
+
+itimerspec periodic(uint32_t periodMs) {
+  const timespec period{static_cast<time_t>(periodMs / 1000u),
+                        static_cast<long>(periodMs % 1000u) * 1000000L};
+  return itimerspec{period, period};
+}
+
+uint32_t nextTimerId() {
+  ++g_lastTimerId;
+  if (g_lastTimerId == 0) g_lastTimerId = 1;
+  return g_lastTimerId;
+}
+
+}  // namespace
+
+extern "C" {
+
+QUARN_API int32_t SetTimerProc(uint32_t periodMs) {
+  if (TimerID != 0) return 0;
+  const int fd = timerDescriptor();
+  if (fd < 0) return -1;
+  const itimerspec spec = periodic(periodMs < kMinPeriodMs ? kMinPeriodMs : periodMs);
+  if (timerfd_settime(fd, 0, &spec, nullptr) != 0) return -1;
+  TimerID = nextTimerId();
+  return 0;
+}
+
+QUARN_API int32_t KillTimerProc(void) {
+  if (TimerID == 0) return -1;
+  const itimerspec off{};
+  if (g_timerFd < 0 || timerfd_settime(g_timerFd, 0, &off, nullptr) != 0) return -2;
+  TimerID = 0;
+  return 0;
+}
+
+QUARN_API int quarn_timer_fd(void) { return timerDescriptor(); }
+
+QUARN_API int quarn_timer_dispatch(void) {
+  if (g_timerFd < 0) return 0;
+  uint64_t expirations = 0;
+  ssize_t n;
+  do {
+    n = read(g_timerFd, &expirations, sizeof expirations);
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(sizeof expirations) || expirations == 0) return 0;
+  // Expirations that piled up while the thread was busy make one call, like a coalesced system timer.
+  if (TimerID != 0) TimerProc(nullptr, 0, TimerID, quarn_now_ms());
+  return expirations > INT32_MAX ? INT32_MAX : static_cast<int>(expirations);
+}
+
+}  // extern "C"

@@ -1,0 +1,72 @@
+// Loading and unloading libquarn.so as a host does: the record is ready and the timer runs right after
+// loading, and unloading with no calibrator port finishes without calling back into the host.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "TDev.h"
+#include "quarn_host.h"
+
+namespace {
+
+struct CountingClock {
+  uint32_t now = 5000;
+  uint64_t slept = 0;
+  static uint32_t nowMs(void* ctx) { return static_cast<CountingClock*>(ctx)->now; }
+  static void sleepMs(void* ctx, uint32_t ms) {
+    auto* self = static_cast<CountingClock*>(ctx);
+    self->now += ms;
+    self->slept += ms;
+  }
+};
+
+int g_callbacks = 0;
+void onUpdate() { ++g_callbacks; }
+
+template <typename T>
+T symbol(void* lib, const char* name) {
+  void* address = dlsym(lib, name);
+  EXPECT_NE(address, nullptr) << name;
+  return reinterpret_cast<T>(address);
+}
+
+TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsWithoutACalibrator) {
+  void* lib = dlopen(QUARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+
+  auto* dev = symbol<TDev*>(lib, "Dev");
+  auto* timerId = symbol<uint32_t*>(lib, "TimerID");
+  auto* onTimer = symbol<TStepFn*>(lib, "OnTimer");
+  auto setTask = symbol<int32_t (*)(uint32_t, void*)>(lib, "SetTask");
+  auto setClock = symbol<void (*)(const quarn_clock*)>(lib, "quarn_set_clock");
+  auto timerFd = symbol<int (*)(void)>(lib, "quarn_timer_fd");
+  ASSERT_TRUE(dev && timerId && onTimer && setTask && setClock && timerFd);
+
+  EXPECT_EQ(dev->size, QUARN_TDEV_SIZE);
+  EXPECT_STREQ(dev->signature, "TDev");
+  EXPECT_TRUE(std::isnan(dev->pRef));
+  EXPECT_NE(*timerId, 0u);  // the 20 ms timer runs from load on
+  EXPECT_GE(timerFd(), 0);
+  EXPECT_EQ(*onTimer, nullptr);  // nothing runs until the host starts a task
+
+  CountingClock counting;
+  const quarn_clock clock{&counting, CountingClock::nowMs, CountingClock::sleepMs};
+  setClock(&clock);
+  TDev* record = nullptr;
+  EXPECT_EQ(setTask(TASK_GET_RECORD, &record), 0);
+  EXPECT_EQ(record, dev);
+  EXPECT_EQ(counting.slept, 200u);
+
+  dev->onUpdate = onUpdate;
+  g_callbacks = 0;
+  counting.slept = 0;
+  EXPECT_EQ(dlclose(lib), 0);
+  EXPECT_EQ(g_callbacks, 0);
+  // At most four remote-off transmissions with 1.5 s of waiting in all.
+  EXPECT_LE(counting.slept, 1600u);
+  RecordProperty("unload_wait_ms", static_cast<int>(counting.slept));
+}
+
+}  // namespace
