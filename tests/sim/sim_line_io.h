@@ -29,8 +29,9 @@ inline std::vector<uint8_t> request(const std::string& payload) {
 }
 
 struct Answer {
-  int address = -1;
-  int error = 0;                    // code after "$", 0 when none
+  int address = -1;  // -1: no answer frame arrived
+  int error = -1;    // code after "$", 0 when none, -1 when no answer arrived
+  bool arrived() const { return address >= 0; }
   std::vector<std::string> fields;  // data fields
   bool checksumOk = false;
 };
@@ -56,6 +57,7 @@ inline std::optional<Answer> parseAnswer(const std::string& bytes) {
   }
   if (parts.empty()) return std::nullopt;
   a.address = std::stoi(parts[0]);
+  a.error = 0;
   size_t first = 1;
   if (parts.size() > 1 && !parts[1].empty() && parts[1][0] == '$') {
     a.error = std::stoi(parts[1].substr(1));
@@ -99,8 +101,8 @@ class Host {
     wait(waitMs);
     return take();
   }
-  std::optional<Answer> exchange(const std::string& payload, uint32_t waitMs = 300) {
-    return parseAnswer(exchangeRaw(payload, waitMs));
+  Answer exchange(const std::string& payload, uint32_t waitMs = 300) {
+    return parseAnswer(exchangeRaw(payload, waitMs)).value_or(Answer{});
   }
   quarnsim::LinePort& port() { return port_; }
 

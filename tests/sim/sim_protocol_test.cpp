@@ -95,17 +95,17 @@ TEST(SimIdentification, SettingsAndInformationTextsOfBothModels) {
   Engine q(quarn);
   simtest::Host hq(q.calibratorPort());
   auto settings = hq.exchange("1;16;");
-  ASSERT_TRUE(settings);
-  EXPECT_TRUE(settings->checksumOk);
-  EXPECT_EQ(settings->fields, (std::vector<std::string>{"0", "0", "1", "1", "3", "5", "0000A040"}));
+  ASSERT_TRUE(settings.arrived());
+  EXPECT_TRUE(settings.checksumOk);
+  EXPECT_EQ(settings.fields, (std::vector<std::string>{"0", "0", "1", "1", "3", "5", "0000A040"}));
 
   auto info = hq.exchange("1;9;");
-  ASSERT_TRUE(info && info->fields.size() == 4);
-  EXPECT_EQ(info->fields[0], quarn.serial);
-  EXPECT_EQ(simtest::hexFloat(info->fields[3]), static_cast<float>(quarn.pLimitMaxKPa));
+  ASSERT_TRUE(info.arrived() && info.fields.size() == 4);
+  EXPECT_EQ(info.fields[0], quarn.serial);
+  EXPECT_EQ(simtest::hexFloat(info.fields[3]), static_cast<float>(quarn.pLimitMaxKPa));
   auto version = hq.exchange("1;11;");
-  ASSERT_TRUE(version);
-  EXPECT_EQ(version->fields, (std::vector<std::string>{"2", "15", quarn.modelName, "1", "1"}));
+  ASSERT_TRUE(version.arrived());
+  EXPECT_EQ(version.fields, (std::vector<std::string>{"2", "15", quarn.modelName, "1", "1"}));
 
   Scenario brenk;
   brenk.model = Model::Brenk;
@@ -113,24 +113,24 @@ TEST(SimIdentification, SettingsAndInformationTextsOfBothModels) {
   Engine b(brenk);
   simtest::Host hb(b.calibratorPort());
   settings = hb.exchange("1;16;");
-  ASSERT_TRUE(settings && settings->fields.size() == 9);
-  EXPECT_EQ(settings->fields[6], "0000C842");
+  ASSERT_TRUE(settings.arrived() && settings.fields.size() == 9);
+  EXPECT_EQ(settings.fields[6], "0000C842");
   // The settings text must fit the 21..41 characters the host accepts.
   std::string joined;
-  for (const auto& f : settings->fields) joined += f + ";";
+  for (const auto& f : settings.fields) joined += f + ";";
   EXPECT_GE(joined.size(), 21u);
   EXPECT_LE(joined.size(), 41u);
   version = hb.exchange("1;11;");
-  ASSERT_TRUE(version);
-  EXPECT_EQ(version->fields, (std::vector<std::string>{"2", "15", std::to_string(brenk.modelNo)}));
+  ASSERT_TRUE(version.arrived());
+  EXPECT_EQ(version.fields, (std::vector<std::string>{"2", "15", std::to_string(brenk.modelNo)}));
 }
 
 TEST(SimIdentification, SettingsWriteIsCheckedAndReadBack) {
   Engine q{Scenario()};
   simtest::Host host(q.calibratorPort());
   // Without remote operation the calibrator refuses to change anything.
-  EXPECT_EQ(host.exchange("1;17;0;0;1;1;3;5;0000A040;0000A040;")->error, 4);
-  EXPECT_EQ(host.exchange("1;8;1;")->error, 0);
+  EXPECT_EQ(host.exchange("1;17;0;0;1;1;3;5;0000A040;0000A040;").error, 4);
+  EXPECT_EQ(host.exchange("1;8;1;").error, 0);
   EXPECT_TRUE(q.remoteOperation());
   struct Case {
     std::string payload;
@@ -144,26 +144,26 @@ TEST(SimIdentification, SettingsWriteIsCheckedAndReadBack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.payload);
     auto a = host.exchange(c.payload, 500);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->error, c.error);
+    ASSERT_TRUE(a.arrived());
+    EXPECT_EQ(a.error, c.error);
   }
   auto settings = host.exchange("1;16;");
-  ASSERT_TRUE(settings);
-  EXPECT_EQ(settings->fields, (std::vector<std::string>{"0", "0", "1", "1", "3", "5", "0000A040"}));
+  ASSERT_TRUE(settings.arrived());
+  EXPECT_EQ(settings.fields, (std::vector<std::string>{"0", "0", "1", "1", "3", "5", "0000A040"}));
 }
 
 TEST(SimIdentification, UnknownCommandsAndModulesAreAnsweredAsTheDeviceWould) {
   Engine q{Scenario()};
   simtest::Host host(q.calibratorPort());
-  EXPECT_EQ(host.exchange("1;99;")->error, 1);          // command not found
-  EXPECT_EQ(host.exchange("1;2;0000C842;")->error, 1);  // the Quarn takes no setpoint
-  EXPECT_EQ(host.exchangeRaw("7;0;"), "");              // no module 7 on the line
+  EXPECT_EQ(host.exchange("1;99;").error, 1);          // command not found
+  EXPECT_EQ(host.exchange("1;2;0000C842;").error, 1);  // the Quarn takes no setpoint
+  EXPECT_EQ(host.exchangeRaw("7;0;"), "");             // no module 7 on the line
   // A damaged request to the calibrator is refused with the packet error.
   host.send({0xFF, ':', '1', ';', '0', ';', '1', '2', '\r'});
   host.wait(300);
-  auto a = simtest::parseAnswer(host.take());
-  ASSERT_TRUE(a);
-  EXPECT_EQ(a->error, 50);
+  const auto a = simtest::parseAnswer(host.take()).value_or(simtest::Answer{});
+  ASSERT_TRUE(a.arrived());
+  EXPECT_EQ(a.error, 50);
 }
 
 }  // namespace
