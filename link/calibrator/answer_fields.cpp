@@ -29,7 +29,8 @@ bool fieldInt(std::string_view text, int k, int32_t& out) {
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(s.c_str(), &end, 10);
-  if (errno != 0 || end != s.c_str() + s.size() || !(s[0] == '-' || s[0] == '+' || (s[0] >= '0' && s[0] <= '9')))
+  if (errno != 0 || end != s.c_str() + s.size() ||
+      !(s[0] == '-' || s[0] == '+' || (s[0] >= '0' && s[0] <= '9')))
     return false;
   if (v < INT32_MIN || v > INT32_MAX) return false;
   out = static_cast<int32_t>(v);

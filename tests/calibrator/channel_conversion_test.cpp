@@ -72,7 +72,8 @@ TEST_F(ChannelConversion, IncompleteRangesGiveNoResultAndNoSample) {
     const char* what;
     float max, elMax, toKpa;
   };
-  const Case cases[] = {{"zero span", 0, 20, 1}, {"zero current span", 100, 4, 1}, {"no unit factor", 100, 20, 0}};
+  const Case cases[] = {
+      {"zero span", 0, 20, 1}, {"zero current span", 100, 4, 1}, {"no unit factor", 100, 20, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SetUp();

@@ -1,8 +1,9 @@
 // Running statistics: ring, mean and spread, extremes, corridor, hold timer, speed, clearing.
+#include "calibrator/stat_value.h"
+
 #include <cmath>
 #include <cstring>
 
-#include "calibrator/stat_value.h"
 #include "virtual_clock.h"
 
 namespace {
@@ -77,7 +78,7 @@ TEST_F(StatValueTest, CorridorNeedsTwoSamplesAndRemembersChanges) {
   s.target = 100;
   s.readyCorridor = 1;
   add({100.2f});
-  EXPECT_EQ(s.inCorridor, 0);  // a single sample never counts...
+  EXPECT_EQ(s.inCorridor, 0);       // a single sample never counts...
   EXPECT_EQ(s.corridorChanged, 1);  // ...but its evaluation differed from the stored flag
   add({100.4f});
   EXPECT_EQ(s.inCorridor, 1);

@@ -1,0 +1,199 @@
+// Kesto module readings: the four channel currents with the contact inputs (every measuring cycle)
+// and the channel status word (before the HART procedures).
+#include <cstring>
+
+#include "calibrator/answer_fields.h"
+#include "calibrator/calibrator.h"
+#include "calibrator/uail_link.h"
+
+using namespace quarn::cal;
+
+namespace {
+
+constexpr uint8_t kRqContactInputs = 1;
+constexpr int32_t kContactInputsArg = 10;
+constexpr int32_t kDataFile = 1;
+constexpr int32_t kCurrentsPosition = 16;
+constexpr int32_t kCurrentsBytes = 16;
+constexpr int32_t kStatusPosition = 56;
+constexpr int32_t kStatusBytes = 2;
+constexpr uint32_t kRepeatWaitMs = 200;
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Bytes of a file-read answer (hexadecimal pairs from the start of the text) into dst, at most
+// `size` of them: only what the request asked for is taken, however long the answer. Returns the
+// number of whole bytes decoded before the first character that is not a hexadecimal digit.
+int32_t decodeFileBytes(std::string_view text, uint8_t* dst, int32_t size) {
+  int32_t n = 0;
+  for (std::size_t i = 0; n < size && i + 1 < text.size(); i += 2, ++n) {
+    const int hi = hexDigit(text[i]);
+    const int lo = hexDigit(text[i + 1]);
+    if (hi < 0 || lo < 0) break;
+    dst[n] = static_cast<uint8_t>(hi * 16 + lo);
+  }
+  return n;
+}
+
+// No usable answer to a current-reading request: the same request again after a pause while
+// attempts are left; then the module counts as gone.
+void repeatCurrentRequest(const Answer& a, TStepFn same) {
+  ++Dev.kestoRepeats;
+  if (spendRepeat(a)) {
+    repeatLastRequest();
+    ToNext(same, kRepeatWaitMs);
+    return;
+  }
+  Dev.kestoDataValid = 0;
+  Dev.kestoOk = 0;
+  next(fRet[RET_KESTO_START_READ].err);
+}
+
+// A failed status request: the previous step again after 1 ms while attempts are left.
+void retryStatus(const Answer& a, TStepFn previous) {
+  if (spendRepeat(a)) {
+    next(previous, 1);
+    return;
+  }
+  next(fRet[RET_KESTO_READ_ERR].err, 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+/* ---- Currents ----------------------------------------------------------------------------------- */
+
+QUARN_API int32_t Kesto_StartRead(void) {
+  useCalibratorPort(kAddrKesto);
+  sendFileOpen(kDataFile);
+  next(Kesto_Read_1, 100);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_Read_1(void) {
+  const Answer a = takeAnswer();
+  if (!a.ok) {
+    repeatCurrentRequest(a, Kesto_Read_1);
+    return 0;
+  }
+  sendFileSeek(kCurrentsPosition);
+  cRepeat = 3;
+  next(Kesto_Read_2, 100);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_Read_2(void) {
+  const Answer a = takeAnswer();
+  if (!a.ok) {
+    repeatCurrentRequest(a, Kesto_Read_2);
+    return 0;
+  }
+  sendFileRead(kCurrentsBytes);
+  next(Kesto_Read_3, 110);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_Read_3(void) {
+  const Answer a = takeAnswer();
+  uint8_t bytes[kCurrentsBytes] = {};
+  if (a.ok) decodeFileBytes(a.text, bytes, kCurrentsBytes);
+  TMeasKesto image = {};
+  std::memcpy(image.current, bytes, sizeof image.current);
+
+  if (IsBadKesto_Ac(&image)) {
+    // Four zero currents (or nothing decodable): the data are no good, the module is not gone.
+    ++Dev.measRepeats;
+    if (spendRepeat(a)) {
+      sendFileRead(kCurrentsBytes);
+      next(Kesto_Read_3, 110);
+    } else {
+      Dev.kestoDataValid = 0;
+      next(fRet[RET_KESTO_START_READ].ok, 150);
+    }
+    return 0;
+  }
+  std::memset(&measKesto, 0, sizeof measKesto);
+  std::memcpy(measKesto.current, image.current, sizeof measKesto.current);
+  sendInt(kRqContactInputs, kContactInputsArg);
+  next(Kesto_Read_4, 80);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_Read_4(void) {
+  const Answer a = takeAnswer();
+  if (!a.ok) {
+    repeatCurrentRequest(a, Kesto_Read_4);
+    return 0;
+  }
+  int32_t inputs = 0;
+  if (fieldInt(a.text, 0, inputs)) Dev.relayInputs = static_cast<uint32_t>(inputs);
+  Kesto_DataToDev();
+  next(fRet[RET_KESTO_START_READ].ok);
+  return 0;
+}
+
+QUARN_API int32_t Begin_Kesto_Meas(TStepFn ok, TStepFn err) {
+  fRet[RET_KESTO_START_READ] = {ok, err};
+  ToNext0(Kesto_StartRead);
+  return 0;
+}
+
+/* ---- Channel status ----------------------------------------------------------------------------- */
+
+QUARN_API int32_t Kesto_ReadErrorOpenFile(void) {
+  useCalibratorPort(kAddrKesto);
+  sendFileOpen(kDataFile);
+  next(Kesto_ReadErrorSetAdr, 200);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_ReadErrorSetAdr(void) {
+  const Answer a = takeAnswer();
+  if (!a.ok) {
+    retryStatus(a, Kesto_ReadErrorOpenFile);
+    return 0;
+  }
+  sendFileSeek(kStatusPosition);
+  next(Kesto_ReadError_RqErr, 200);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_ReadError_RqErr(void) {
+  const Answer a = takeAnswer();
+  if (!a.ok) {
+    retryStatus(a, Kesto_ReadErrorSetAdr);
+    return 0;
+  }
+  sendFileRead(kStatusBytes);
+  next(Kesto_ReadError_AcErr, 200);
+  return 0;
+}
+
+QUARN_API int32_t Kesto_ReadError_AcErr(void) {
+  const Answer a = takeAnswer();
+  uint8_t status[kStatusBytes] = {};
+  // Only the two requested bytes belong to the status word; anything beyond them is ignored.
+  if (!a.ok || decodeFileBytes(a.text, status, kStatusBytes) != kStatusBytes) {
+    retryStatus(a, Kesto_ReadError_RqErr);
+    return 0;
+  }
+  measKesto.status[0] = status[0];
+  measKesto.status[1] = status[1];
+  const uint16_t word = static_cast<uint16_t>(status[0] | (status[1] << 8));
+  for (int k = 0; k < 4; ++k) Dev.chSkip[k] = static_cast<uint8_t>((word >> (2 * k)) & 3u);
+  next(fRet[RET_KESTO_READ_ERR].ok, 1);
+  return 0;
+}
+
+QUARN_API int32_t Begin_Kesto_ReadErrNC(TStepFn ok, TStepFn err) {
+  fRet[RET_KESTO_READ_ERR] = {ok, err};
+  ToNext0(Kesto_ReadErrorOpenFile);
+  return 0;
+}
+
+}  // extern "C"
