@@ -1,0 +1,56 @@
+// Writes examples/demo.aip: the project for the simulator's default bench (four 0..600 kPa,
+// 4..20 mA linear transmitters), with five points and a short readiness hold so a demonstration run
+// finishes quickly. Usage: make_demo_project OUT.aip
+#include <cstdio>
+
+#include "ProjectFile.h"
+
+using namespace quarn::data;
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUT.aip\n", argv[0]);
+    return 2;
+  }
+  Project p;
+  for (int c = 0; c < kChannelCount; ++c) {
+    ChannelParams& ch = p.channels[static_cast<std::size_t>(c)];
+    ch.enabled = true;
+    ch.name = "Датчик давления";
+    ch.model = "ДД-600";
+    ch.sn = std::to_string(1001 + c);
+    ch.invNo = "ИН-" + std::to_string(1001 + c);
+    ch.owner = "Демонстрационная лаборатория";
+    ch.Min = 0;
+    ch.Max = 600;
+    ch.unit = "кПа";
+    ch.errOk = 0.5f;
+    ch.elTypeSignal = 0;
+  }
+  p.pointSets[0] = {};
+  const float points[] = {0, 25, 50, 75, 100};
+  for (std::size_t i = 0; i < std::size(points); ++i) p.pointSets[0][i] = PointDef{true, points[i], 0};
+  p.selectedSet = 0;
+  p.header.protocolNo = "1";
+  p.header.temp = "20";
+  p.header.hum = "50";
+  p.header.pres = "750";
+  p.header.organisation = "Демонстрационная лаборатория";
+  p.header.accreditationNo = "RA.RU.000000";
+  p.header.address = {"г. Москва,", "ул. Примерная, 1"};
+  p.header.verifierPosition = "поверитель";
+  p.header.verifier = "Иванов И.И.";
+  p.header.chiefPosition = "начальник лаборатории";
+  p.header.chief = "Петров П.П.";
+  p.header.resultDecimals = 3;
+  p.readiness = {"2", "0.05", "0.7", false};
+  p.relay.enabled = {true, false};
+  p.relay.setpointKpa = {"300", "450"};
+  p.relay.hysteresisKpa = {"10", "10"};
+  const std::string err = saveProject(argv[1], p);
+  if (!err.empty()) {
+    std::fprintf(stderr, "%s\n", err.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "IniValues.h"
+#include "MethodList.h"
+#include "WorkstationSettings.h"
+#include "quarn/cp1251.h"
+
+using namespace quarn::data;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SideFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("quarn_data_side_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(SideFilesTest, MethodListRoundTripAndDocumentLookup) {
+  MethodList list;
+  list[0] = {"Метран-150", "МП 4212-012"};
+  list[3] = {"  Метран  ", "МИ 1997-89"};
+  list[49] = {"АИР-20", "МП АИР"};
+  { std::ofstream(path("mp.ini"), std::ios::binary) << "[Other]\r\nkeep=1\r\n"; }
+  ASSERT_EQ(saveMethods(path("mp.ini"), list), "");
+  MethodList back;
+  ASSERT_EQ(loadMethods(path("mp.ini"), back), "");
+  for (int i = 0; i < kMethodRows; ++i) {
+    EXPECT_EQ(back[static_cast<std::size_t>(i)].device, list[static_cast<std::size_t>(i)].device);
+    EXPECT_EQ(back[static_cast<std::size_t>(i)].document, list[static_cast<std::size_t>(i)].document);
+  }
+  std::ifstream f(path("mp.ini"), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+  EXPECT_EQ(bytes.rfind("[Other]\r\nkeep=1\r\n", 0), 0u);
+  EXPECT_NE(bytes.find(std::string("device_0=") + CP1251("Метран-150") + "\r\n"), std::string::npos);
+
+  // The last row whose trimmed device cell contains the name.
+  EXPECT_EQ(methodDocument(back, "Метран"), "МИ 1997-89");
+  EXPECT_EQ(methodDocument(back, "Метран-150"), "МП 4212-012");
+  EXPECT_EQ(methodDocument(back, "Сапфир"), "");
+  EXPECT_EQ(methodDocument(back, ""), "");
+
+  MethodList missing;
+  missing[0].device = "x";
+  EXPECT_EQ(loadMethods(path("absent.ini"), missing), "");
+  EXPECT_EQ(missing[0].device, "");
+}
+
+TEST_F(SideFilesTest, SettingsFileKeepsWindowProjectAndPortMenus) {
+  const std::string com = ownerChainSection({"FormMain", "COMselect"});
+  const std::map<std::string, std::vector<std::string>> menus = {{com, {"menuAll_item", "COM1", "COM3"}}};
+  WorkstationSettings s;
+  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/opt/quarn", menus, s), "");
+  EXPECT_FALSE(s.window);
+  EXPECT_EQ(s.projectFileName, "/opt/quarn/default.aip");
+  EXPECT_FALSE(s.portMenus[com]["COM3"]);
+
+  s.window = WindowPlacement{10, 20, 1024, 768};
+  s.projectFileName = "/home/оператор/проект.aip";
+  s.portMenus[com]["COM3"] = true;
+  ASSERT_EQ(saveSettings(path("arm_quarn.ini"), s), "");
+  WorkstationSettings back;
+  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/opt/quarn", menus, back), "");
+  ASSERT_TRUE(back.window);
+  EXPECT_EQ(back.window->width, 1024);
+  EXPECT_EQ(back.projectFileName, "/home/оператор/проект.aip");
+  EXPECT_TRUE(back.portMenus[com]["COM3"]);
+  EXPECT_FALSE(back.portMenus[com]["COM1"]);
+  EXPECT_TRUE(back.file.hasKey("_FormMain_COMselect_", "COM3"));
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "ParamsCheck.h"
+
+using namespace quarn::data;
+
+namespace {
+
+struct Ch {
+  bool on;
+  float minKpa, maxKpa;
+  float errOk = 0.2f;
+};
+
+std::unique_ptr<TDev> devWith(std::initializer_list<Ch> channels) {
+  auto dev = std::make_unique<TDev>();
+  int c = 0;
+  for (const Ch& ch : channels) {
+    dev->devCh[c].enabled = ch.on;
+    dev->devCh[c].MinKpa = ch.minKpa;
+    dev->devCh[c].MaxKpa = ch.maxKpa;
+    dev->devCh[c].errOk = ch.errOk;
+    ++c;
+  }
+  return dev;
+}
+
+TEST(CheckParams, RangesAndTolerancesGiveTheScreensMessages) {
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    const char* what;
+    std::initializer_list<Ch> channels;
+    bool linked;
+    bool valid;
+    int range;
+    const char* message;
+  } cases[] = {
+      {"within 5 % of the span", {{true, 0, 1000}, {true, 0, 1040}}, false, true, kRangeOk, ""},
+      {"upper limits 6 % apart",
+       {{true, 0, 1000}, {true, 0, 1060}},
+       false,
+       false,
+       kRangeMismatch,
+       "Диапазоны датчиков не совпадают!"},
+      {"lower limits apart",
+       {{true, 0, 1000}, {false, 0, 0}, {true, 60, 1000}},
+       false,
+       false,
+       kRangeMismatch,
+       "Диапазоны датчиков не совпадают!"},
+      {"a disabled channel does not count",
+       {{false, 0, 5}, {true, 0, 1000}, {false, 0, 1}},
+       false,
+       true,
+       kRangeOk,
+       ""},
+      {"no channel enabled", {{false, 0, 1000}}, false, false, kRangeNoChannel, ""},
+      {"empty range", {{true, 100, 100}}, false, false, kRangeEmpty, "Диапазон датчика не задан (Pв = Pн)!"},
+      {"beyond the calibrator",
+       {{true, 0, 3000}},
+       true,
+       false,
+       kRangeBeyondCalibrator,
+       "Диапазон калибратора меньше диапазона датчика !"},
+      {"below the calibrator",
+       {{true, -100, 500}},
+       true,
+       false,
+       kRangeBeyondCalibrator,
+       "Диапазон калибратора меньше диапазона датчика !"},
+      {"calibrator limits only while linked", {{true, 0, 3000}}, false, true, kRangeOk, ""},
+      {"tolerance too small wins over a range message",
+       {{true, 0, 1000, 0}, {true, 0, 2000}},
+       false,
+       false,
+       kRangeMismatch,
+       "Допустимая погрешность слишком мала!"},
+      {"tolerance too small on a second channel",
+       {{true, 0, 1000}, {true, 0, 1000, 1e-10f}},
+       false,
+       false,
+       kRangeOk,
+       "Допустимая погрешность слишком мала!"},
+      {"tolerance not a number",
+       {{true, 0, 1000, std::nanf("")}},
+       false,
+       false,
+       kRangeOk,
+       "Допустимая погрешность слишком мала!"},
+      {"infinite range", {{true, 0, inf}}, false, false, kRangeNotANumber, "Диапазон датчика задан неверно!"},
+      {"range not a number",
+       {{true, 0, 1000}, {true, std::nanf(""), 1000}},
+       false,
+       false,
+       kRangeNotANumber,
+       "Диапазон датчика задан неверно!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto dev = devWith(c.channels);
+    dev->linked = c.linked;
+    dev->calInfo.pLimitMin = -95;
+    dev->calInfo.pLimitMax = 2500;
+    dev->povLo = -1;
+    dev->povSpan = -1;
+    const ParamsCheck r = checkParams(*dev);
+    EXPECT_EQ(r.valid, c.valid);
+    EXPECT_EQ(r.rangeResult, c.range);
+    EXPECT_EQ(r.message, c.message);
+    if (c.range == kRangeOk) {
+      EXPECT_EQ(dev->povSpan, std::fabs(dev->devCh[0].enabled ? dev->devCh[0].MaxKpa - dev->devCh[0].MinKpa
+                                                              : dev->devCh[1].MaxKpa - dev->devCh[1].MinKpa));
+    } else {
+      EXPECT_EQ(dev->povSpan, -1.0f);  // the range is left alone on failure
+    }
+  }
+}
+
+TEST(CheckParams, TheRangeIsTheFirstEnabledChannelsWithItsSpanAsAMagnitude) {
+  auto dev = devWith({{false, 0, 0}, {true, 1000, 100}, {true, 1000, 100}});
+  EXPECT_EQ(checkRanges(*dev), kRangeOk);
+  EXPECT_EQ(dev->povLo, 1000.0f);
+  EXPECT_EQ(dev->povSpan, 900.0f);
+}
+
+TEST(SetReadiness, CorridorsBandsAndHoldTimesFollowTheSettings) {
+  auto dev = devWith({{true, 0, 1000, 0.25f}, {false, 0, 1000}, {true, 0, 1000, 0.5f}});
+  dev->povSpan = 1000;
+  dev->pTarget = 500;
+  dev->povHeader.tRdy = 7;
+  dev->povHeader.dRdy = 0.05f;
+  dev->povHeader.vrCoeff = 0.7f;
+  dev->settings.readyBand1 = 0.1f;
+  dev->settings.averaging = 5;
+  dev->ch[1].pStat.window = 42;  // a disabled channel is left alone
+  setReadiness(*dev);
+
+  EXPECT_EQ(dev->refStat.target, 500.0f);
+  EXPECT_EQ(dev->refStat.holdMs, 7000u);
+  EXPECT_FLOAT_EQ(dev->refStat.stableBand, 0.5f);
+  EXPECT_FLOAT_EQ(dev->refStat.readyCorridor, 1.0f);
+  EXPECT_EQ(dev->refStat.window, 7);
+  EXPECT_EQ(dev->ch[0].pStat.target, 500.0f);
+  EXPECT_EQ(dev->ch[0].pStat.holdMs, 7000u);
+  EXPECT_FLOAT_EQ(dev->ch[0].pStat.stableBand, 0.5f);
+  EXPECT_FLOAT_EQ(dev->ch[0].pStat.readyCorridor, 1.75f);  // 1000 x 0.25 x 0.7 / 100
+  EXPECT_FLOAT_EQ(dev->ch[2].pStat.readyCorridor, 3.5f);
+  EXPECT_EQ(dev->ch[0].pStat.window, 5);
+  EXPECT_EQ(dev->ch[1].pStat.window, 42);
+  EXPECT_EQ(dev->ch[1].pStat.holdMs, 0u);
+}
+
+TEST(SetReadiness, WindowsStayInsideTheStatisticsRing) {
+  struct Case {
+    int tRdy;
+    int averaging;
+    int refWindow, chWindow;
+    uint32_t holdMs;
+  } cases[] = {
+      {0, 0, 1, 1, 0},  // a window of no samples would divide by zero
+      {500, 300, 200, 200, 500000},
+      {-3, -1, 1, 1, 0},  // a negative hold time is no hold time
+      {2000000000, 5, 200, 5, UINT32_MAX},
+  };
+  for (const Case& c : cases) {
+    auto dev = devWith({{true, 0, 600}});
+    dev->povSpan = 600;
+    dev->povHeader.tRdy = c.tRdy;
+    dev->settings.averaging = c.averaging;
+    setReadiness(*dev);
+    EXPECT_EQ(dev->refStat.window, c.refWindow) << c.tRdy;
+    EXPECT_EQ(dev->ch[0].pStat.window, c.chWindow) << c.averaging;
+    EXPECT_EQ(dev->refStat.holdMs, c.holdMs) << c.tRdy;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "IniValues.h"
+#include "ProjectFile.h"
+#include "ProjectToDev.h"
+#include "quarn/cp1251.h"
+
+using namespace quarn::data;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProjectFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("quarn_data_project_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  static void put(const std::string& p, std::string_view bytes) {
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  static std::string get(const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  fs::path dir_;
+};
+
+// Everything the project keeps, written into a fresh document: two projects are the same when these
+// texts are.
+std::string canonical(const Project& p) {
+  IniDocument ini;
+  projectToIni(p, ini);
+  return ini.serialize();
+}
+
+Project richProject() {
+  Project p;
+  ChannelParams& a = p.channels[0];
+  a.enabled = true;
+  a.name = "Метран-150";
+  a.model = "150TG";
+  a.sn = "12345";
+  a.invNo = "ИН-7";
+  a.owner = "ООО «Ромашка»";
+  a.Min = 0.1f;
+  a.Max = 1.6f;
+  a.unit = "МПа";
+  a.tDamp = 0.5f;
+  a.fnCode = 1;
+  a.errOk = 0.25f;
+  a.elTypeSignal = 1;
+  ChannelParams& b = p.channels[2];
+  b.enabled = true;
+  b.Max = 10;
+  b.unit = "бар";
+  b.elTypeSignal = 4;  // voltage keeps its own limits
+  b.elMin = 0;
+  b.elMax = 10;
+  p.channels[3].name = "отключён, но записан";
+  p.channels[3].Max = 250;
+  p.pointSets[0] = {};
+  p.pointSets[3][0] = {true, 10, 0};
+  p.pointSets[3][199] = {true, 90.5f, 3};
+  p.selectedSet = 3;
+  p.header.protocolNo = "П-17/2026";
+  p.header.temp = "21";
+  p.header.hum = "45";
+  p.header.pres = "752";
+  p.header.organisation = "ЦСМ";
+  p.header.address = {"г. Тверь,", "ул. Вторая, 2"};
+  p.header.auxEquipment = {"Барометр БАММ-1 №77"};
+  p.header.verifier = "Иванов И.И.";
+  p.header.kind = ProtocolKind::Periodic;
+  p.header.resultDecimals = 4;
+  p.readiness = {"12", "0.1", "0.8", true};
+  p.relay.enabled = {true, false};
+  p.relay.setpointKpa = {"100", "200"};
+  p.relay.hysteresisKpa = {"5", "7.5"};
+  p.reportTemplate = {"/opt/quarn/template_xml/", "Мой шаблон.xlsx"};
+  return p;
+}
+
+TEST(ProjectDefaults, AnEmptyFileGivesTheFormatsDefaults) {
+  const Project p = projectFromIni(IniDocument{});
+  for (const ChannelParams& ch : p.channels) {
+    EXPECT_FALSE(ch.enabled);
+    EXPECT_EQ(ch.name, "кПа");
+    EXPECT_EQ(ch.unit, "кПа");
+    EXPECT_EQ(ch.Max, 600.0f);
+    EXPECT_EQ(ch.Min, 0.0f);
+    EXPECT_EQ(ch.errOk, 0.2f);
+    EXPECT_EQ(ch.toKpaMul, 1.0f);
+    EXPECT_EQ(ch.elMin, 4.0f);
+    EXPECT_EQ(ch.elMax, 20.0f);
+    EXPECT_EQ(ch.elUnit, "мА");
+  }
+  for (const PointSet& set : p.pointSets) EXPECT_TRUE(switchedOnPoints(set).empty());
+  EXPECT_EQ(p.reportTemplate.name, "Протокол поверки.xls");
+  EXPECT_EQ(p.reportTemplate.folder, "");
+  EXPECT_EQ(p.header.resultDecimals, 0);  // a combo box without its key selects its first item
+  EXPECT_EQ(p.header.kind, ProtocolKind::Primary);
+  EXPECT_EQ(p.readiness.holdTimeS, "5");  // edit boxes keep their text
+
+  // Before any project is loaded the first set holds the standard points.
+  EXPECT_EQ(switchedOnPoints(Project{}.pointSets[0]),
+            (std::vector<float>{0, 25, 50, 75, 100, 75, 50, 20, 0}));
+}
+
+TEST(ProjectDefaults, MissingAndUnreadableKeysOfOneChannel) {
+  const Project p = projectFromIni(IniDocument::parse(
+      "[Device_ch_1]\r\nenabled=1\r\nMax=abc\r\nerrOk=\r\nelTypeSignal=0x1\r\nMin=1e999\r\n"
+      "[Device_ch_2]\r\nenabled=yes\r\nname=x\r\n"));
+  const ChannelParams& ch = p.channels[1];
+  EXPECT_TRUE(ch.enabled);
+  EXPECT_EQ(ch.name, "кПа");
+  EXPECT_EQ(ch.Max, 600.0f);
+  EXPECT_EQ(ch.Min, 0.0f);
+  EXPECT_EQ(ch.errOk, 0.2f);
+  EXPECT_EQ(ch.elTypeSignal, 1);
+  EXPECT_EQ(ch.elMin, 20.0f);  // 20..4 mA
+  EXPECT_EQ(ch.elMax, 4.0f);
+  EXPECT_FALSE(p.channels[2].enabled);
+}
+
+TEST(ProjectDefaults, EnabledChannelsGetTheirDerivedFields) {
+  struct Case {
+    const char* unit;
+    float toKpaFile;
+    float min, max;
+    float minKpa, maxKpa;
+  } cases[] = {
+      {"МПа", 1, 0.1f, 1.6f, 100, 1600},                   // the factor follows the unit, not the file
+      {"мм рт. ст.", 1, 0, 750, 0.0f, 750 * 0.13332267f},  // a HART unit form finds "мм рт.ст."
+      {"Па", 0.001f, 0, 60000, 0, 60},                     // an unlisted unit keeps the file's factor
+      {"Па", -3, 0, 600, 0, 600},                          // ... unless that is no factor at all
+  };
+  for (const Case& c : cases) {
+    IniDocument ini;
+    writeBool(ini, "Device_ch_0", "enabled", true);
+    writeTextUtf8(ini, "Device_ch_0", "Unit", c.unit);
+    writeFloat(ini, "Device_ch_0", "toKpaMul", c.toKpaFile);
+    writeFloat(ini, "Device_ch_0", "Min", c.min);
+    writeFloat(ini, "Device_ch_0", "Max", c.max);
+    const ChannelParams ch = projectFromIni(ini).channels[0];
+    EXPECT_FLOAT_EQ(ch.minKpa(), c.minKpa) << c.unit;
+    EXPECT_FLOAT_EQ(ch.maxKpa(), c.maxKpa) << c.unit;
+    TDevChannel rec{};
+    channelToDev(ch, rec);
+    EXPECT_FLOAT_EQ(rec.MaxKpa, c.maxKpa) << c.unit;
+  }
+}
+
+TEST(ProjectDefaults, TextsAreCutToTheirFields) {
+  const std::string name(60, 'N'), owner(200, 'O'), unit(30, 'U');
+  std::string cyr;
+  for (int i = 0; i < 45; ++i) cyr += "Щ";
+  IniDocument ini;
+  writeTextUtf8(ini, "Device_ch_0", "name", name);
+  writeTextUtf8(ini, "Device_ch_0", "model", cyr);
+  writeTextUtf8(ini, "Device_ch_0", "owner", owner);
+  writeTextUtf8(ini, "Device_ch_0", "Unit", unit);
+  writeTextUtf8(ini, "Device_ch_0", "el_Unit", unit);
+  const ChannelParams ch = projectFromIni(ini).channels[0];
+  EXPECT_EQ(ch.name, name.substr(0, 39));
+  EXPECT_EQ(ch.model.size(), 39u * 2u);
+  EXPECT_EQ(ch.owner, owner.substr(0, 119));
+  EXPECT_EQ(ch.unit, unit.substr(0, 19));
+  EXPECT_EQ(ch.elUnit, unit.substr(0, 19));
+}
+
+TEST(ProjectDefaults, RadioButtonsAndComboBoxes) {
+  struct Case {
+    const char* keys;
+    ProtocolKind kind;
+  } kinds[] = {
+      {"RadioButton1=0\r\nrb_IsPeriodic=1\r\nrb_IsCalib=0\r\n", ProtocolKind::Periodic},
+      {"RadioButton1=1\r\nrb_IsPeriodic=0\r\nrb_IsCalib=1\r\n",
+       ProtocolKind::Calibration},  // the later one wins
+      {"rb_IsCalib=0\r\n", ProtocolKind::Primary},
+      {"RadioButton1=0\r\n", ProtocolKind::Primary},
+  };
+  for (const Case& c : kinds) {
+    const Project p =
+        projectFromIni(IniDocument::parse(std::string("[") + kParamsSection + "]\r\n" + c.keys));
+    EXPECT_EQ(p.header.kind, c.kind) << c.keys;
+  }
+  const std::string points = std::string("[") + kPointListSection + "]\r\n";
+  EXPECT_EQ(projectFromIni(IniDocument::parse(points + "rb_1=0\r\nrb_4=1\r\nrb_5=0\r\n")).selectedSet, 3);
+  EXPECT_EQ(projectFromIni(IniDocument::parse(points + "rb_1=0\r\nrb_2=0\r\n")).selectedSet, 0);
+  const std::string params = std::string("[") + kParamsSection + "]\r\n";
+  EXPECT_EQ(projectFromIni(IniDocument::parse(params + "cb_cDigits=5\r\n")).header.resultDecimals, 5);
+  EXPECT_EQ(projectFromIni(IniDocument::parse(params + "cb_cDigits=9\r\n")).header.resultDecimals, 0);
+  EXPECT_EQ(projectFromIni(IniDocument::parse(params + "cb_cDigits=-1\r\n")).header.resultDecimals, 0);
+}
+
+TEST_F(ProjectFileTest, AFileWrittenReadsBackIdentically) {
+  Project p = richProject();
+  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  Project back;
+  const ProjectLoad r = loadProject(path("p.aip"), back);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(canonical(back), canonical(p));
+  EXPECT_EQ(back.channels[0].name, "Метран-150");
+  EXPECT_EQ(back.channels[0].owner, "ООО «Ромашка»");
+  EXPECT_EQ(back.channels[0].toKpaMul, 1000.0f);
+  EXPECT_EQ(back.channels[2].elUnit, "В");
+  EXPECT_EQ(back.channels[2].elMax, 10.0f);
+  EXPECT_EQ(back.channels[3].name, "отключён, но записан");
+  EXPECT_EQ(back.selectedSet, 3);
+  EXPECT_EQ(switchedOnPoints(back.pointSets[3]), (std::vector<float>{10, 90.5f}));
+  EXPECT_EQ(back.pointSets[3][199].timeSec, 3.0f);
+  EXPECT_EQ(back.header.address, p.header.address);
+  EXPECT_EQ(back.header.kind, ProtocolKind::Periodic);
+  EXPECT_EQ(back.readiness.holdTimeS, "12");
+  EXPECT_TRUE(back.readiness.hardMode);
+  EXPECT_EQ(back.relay.hysteresisKpa[1], "7.5");
+  EXPECT_EQ(back.reportTemplate.name, "Мой шаблон.xlsx");
+
+  // Saving what was read writes the same bytes again.
+  const std::string first = get(path("p.aip"));
+  ASSERT_EQ(saveProject(path("p.aip"), back), "");
+  EXPECT_EQ(get(path("p.aip")), first);
+  EXPECT_EQ(first.find("\r\n\r\n\r\n"), std::string::npos);
+  EXPECT_NE(first.find(std::string("name=") + CP1251("Метран-150") + "\r\n"), std::string::npos);
+  EXPECT_NE(first.find("errOk=0.200000002980232\r\n"), std::string::npos);  // channel 1's default
+  EXPECT_NE(first.find("[Points_set_4_point_200]\r\n"), std::string::npos);
+}
+
+TEST_F(ProjectFileTest, UnknownSectionsAndKeysSurviveARewrite) {
+  const std::string original = std::string(
+                                   "; project of line 2\r\n"
+                                   "[_FormMain_Frame_Mode_3_Param1_Frame_ParamDevGrid1_lvDevGrid_]\r\n"
+                                   "ListView_Edit=abc\r\n"
+                                   "instComboBox=2\r\n"
+                                   "\r\n"
+                                   "[_FormMain_Frame_Mode_3_Param1_]\r\n"
+                                   "amp_CD_DATE=01.01.2020\r\n"
+                                   "futureSetting=keep me\r\n"
+                                   "amp_D1_SH_NUM=old\r\n"
+                                   "\r\n"
+                                   "[Device_ch_0]\r\n"
+                                   "enabled=0\r\n"
+                                   "calibrationDue=") +
+                               CP1251("через год") + "\r\n\r\n";
+  put(path("p.aip"), original);
+  Project p;
+  ASSERT_TRUE(loadProject(path("p.aip"), p).ok);
+  EXPECT_EQ(p.header.date, "");  // the protocol date is never taken from the file
+  p.header.protocolNo = "new";
+  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  const std::string saved = get(path("p.aip"));
+  EXPECT_EQ(saved.rfind("; project of line 2\r\n"
+                        "[_FormMain_Frame_Mode_3_Param1_Frame_ParamDevGrid1_lvDevGrid_]\r\n"
+                        "ListView_Edit=abc\r\n"
+                        "instComboBox=2\r\n"
+                        "\r\n"
+                        "[_FormMain_Frame_Mode_3_Param1_]\r\n"
+                        "amp_CD_DATE=01.01.2020\r\n"
+                        "futureSetting=keep me\r\n"
+                        "amp_D1_SH_NUM=new\r\n",
+                        0),
+            0u);
+  const IniDocument ini = IniDocument::parse(saved);
+  EXPECT_EQ(readTextUtf8(ini, "Device_ch_0", "calibrationDue", ""), "через год");
+  EXPECT_TRUE(ini.hasKey("Device_ch_0", "el_Unit"));
+}
+
+TEST_F(ProjectFileTest, AMemosStaleLinesComeBackAfterSavingAShorterText) {
+  Project p;
+  p.header.address = {"строка 1", "строка 2", "строка 3"};
+  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  p.header.address = {"новая 1", "новая 2"};
+  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  Project back;
+  ASSERT_TRUE(loadProject(path("p.aip"), back).ok);
+  EXPECT_EQ(back.header.address, (std::vector<std::string>{"новая 1", "новая 2", "строка 3"}));
+}
+
+TEST_F(ProjectFileTest, ABrokenFileIsRefusedAndThePreviousProjectStays) {
+  Project full = richProject();
+  ASSERT_EQ(saveProject(path("full.aip"), full), "");
+  const std::string bytes = get(path("full.aip"));
+  const std::size_t mid = bytes.find("[Points_set_2_point_17]") + 10;
+  put(path("cut_header.aip"), bytes.substr(0, mid));
+  const std::size_t key = bytes.find("valuePrc=", bytes.find("[Points_set_2_point_17]"));
+  put(path("cut_section.aip"), bytes.substr(0, key + 9));  // "valuePrc=" without its value, no line end
+  put(path("cut_key.aip"), bytes.substr(0, key + 5));
+  put(path("zeros.aip"), bytes.substr(0, 5000) + std::string(4096, '\0'));
+  fs::create_directories(path("folder.aip"));
+
+  struct Case {
+    const char* name;
+    FileRead::Status status;
+  } cases[] = {
+      {"cut_header.aip", FileRead::Status::Damaged}, {"cut_section.aip", FileRead::Status::Damaged},
+      {"cut_key.aip", FileRead::Status::Damaged},    {"zeros.aip", FileRead::Status::Damaged},
+      {"folder.aip", FileRead::Status::Unreadable},  {"absent.aip", FileRead::Status::NotFound},
+  };
+  for (const Case& c : cases) {
+    Project current = full;
+    const ProjectLoad r = loadProject(path(c.name), current);
+    EXPECT_FALSE(r.ok) << c.name;
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_NE(r.error.find(path(c.name)), std::string::npos) << r.error;
+    EXPECT_EQ(canonical(current), canonical(full)) << c.name;
+  }
+
+  // A file that merely lacks the final line end, as some editors save it, is fine.
+  put(path("no_final_newline.aip"), bytes.substr(0, bytes.size() - 2));
+  Project p;
+  EXPECT_TRUE(loadProject(path("no_final_newline.aip"), p).ok);
+  EXPECT_EQ(canonical(p), canonical(full));
+}
+
+TEST_F(ProjectFileTest, AProjectSavedAsUtf8StillReads) {
+  put(path("u.aip"),
+      "[Device_ch_0]\r\nenabled=1\r\nname=Датчик\r\nUnit=МПа\r\nMax=1\r\n[XmlTemplate]\r\nXmlTemplateName="
+      "Шаблон.xls\r\n");
+  Project p;
+  const ProjectLoad r = loadProject(path("u.aip"), p);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.encoding, FileEncoding::Utf8);
+  EXPECT_EQ(p.channels[0].name, "Датчик");
+  EXPECT_EQ(p.channels[0].maxKpa(), 1000.0f);
+  EXPECT_EQ(p.reportTemplate.name, "Шаблон.xls");
+}
+
+TEST(DemoProject, IsAWorkstationFileForTheSimulatorsDefaultScenario) {
+  const std::string file = std::string(QUARN_EXAMPLES_DIR) + "/demo.aip";
+  Project p;
+  p.channels[0].name = "sentinel";
+  const ProjectLoad r = loadProject(file, p);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.encoding, FileEncoding::Cp1251);
+  for (const ChannelParams& ch : p.channels) {
+    EXPECT_TRUE(ch.enabled);
+    EXPECT_EQ(ch.minKpa(), 0.0f);
+    EXPECT_EQ(ch.maxKpa(), 600.0f);
+    EXPECT_EQ(ch.elTypeSignal, 0);
+    EXPECT_EQ(ch.fnCode, 0);
+    EXPECT_EQ(ch.errOk, 0.5f);
+  }
+  EXPECT_EQ(switchedOnPoints(p.pointSets[static_cast<std::size_t>(p.selectedSet)]),
+            (std::vector<float>{0, 25, 50, 75, 100}));
+  EXPECT_EQ(p.readiness.holdTimeS, "2");
+
+  // Written as the workstation writes: CRLF only, every point section present.
+  std::ifstream f(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] == '\n') {
+      ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
+    }
+  const IniDocument ini = IniDocument::parse(bytes);
+  for (int s = 0; s < kPointSetCount; ++s)
+    for (int k = 1; k <= kPointsPerSet; ++k) ASSERT_TRUE(ini.hasKey(pointSection(s, k), "exist"));
+
+  TDev dev{};
+  const ParamsCheck check = applyProjectToDev(p, dev);
+  EXPECT_TRUE(check.valid) << check.message;
+  EXPECT_EQ(dev.povSpan, 600.0f);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "TextFile.h"
+#include "quarn/cp1251.h"
+
+using namespace quarn::data;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TextFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("quarn_data_textfile_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  static void put(const std::string& p, std::string_view bytes) {
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  static std::string get(const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  std::size_t entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+  }
+  fs::path dir_;
+};
+
+TEST_F(TextFileTest, AtomicWriteReplacesTheFileAndKeepsItsPermissions) {
+  const std::string p = path("a.aip");
+  put(p, "old");
+  ::chmod(p.c_str(), 0640);
+  EXPECT_EQ(writeFileAtomically(p, "new content\r\n"), "");
+  EXPECT_EQ(get(p), "new content\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(entries(), 1u);  // no temporary file left behind
+}
+
+TEST_F(TextFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
+  const std::string target = path("occupied");
+  fs::create_directories(target + "/inside");  // a non-empty folder cannot be replaced by a file
+  const std::string err = writeFileAtomically(target, "data");
+  EXPECT_FALSE(err.empty());
+  EXPECT_TRUE(fs::is_directory(target + "/inside"));
+  EXPECT_EQ(entries(), 1u);
+  EXPECT_FALSE(writeFileAtomically(path("no/such/folder/x.aip"), "data").empty());
+}
+
+TEST_F(TextFileTest, ReadingReportsWhyAFileCannotBeUsed) {
+  EXPECT_EQ(readTextFile(path("absent.aip")).status, FileRead::Status::NotFound);
+  EXPECT_EQ(readTextFile(dir_.string()).status, FileRead::Status::Unreadable);
+  put(path("zeros.aip"), std::string("[A]\r\nk=1\r\n\0\0\0\0", 14));
+  const FileRead z = readTextFile(path("zeros.aip"));
+  EXPECT_EQ(z.status, FileRead::Status::Damaged);
+  EXPECT_FALSE(z.error.empty());
+}
+
+TEST_F(TextFileTest, OtherEncodingsAreBroughtToWindows1251) {
+  const std::string cp = std::string("[A]\r\nname=") + CP1251("Датчик давления") + "\r\n";
+  struct Case {
+    const char* name;
+    std::string content;
+    FileEncoding encoding;
+  } cases[] = {
+      {"cp1251", cp, FileEncoding::Cp1251},
+      {"utf8bom", "\xEF\xBB\xBF[A]\r\nname=Датчик давления\r\n", FileEncoding::Utf8Bom},
+      {"utf8", "[A]\r\nname=Датчик давления\r\n", FileEncoding::Utf8},
+      {"ascii", "[A]\r\nname=plain\r\n", FileEncoding::Cp1251},
+  };
+  for (const Case& c : cases) {
+    put(path(c.name), c.content);
+    const FileRead r = readTextFile(path(c.name));
+    ASSERT_EQ(r.status, FileRead::Status::Ok) << c.name;
+    EXPECT_EQ(r.encoding, c.encoding) << c.name;
+    if (std::string(c.name) != "ascii") {
+      EXPECT_EQ(r.bytes, cp) << c.name;
+    }
+  }
+  // UTF-16 LE with its mark, as Windows tools may save a settings file.
+  std::string u16 = "\xFF\xFE";
+  for (char32_t ch : std::u32string(U"[A]\r\nname=Датчик давления\r\n")) {
+    u16.push_back(static_cast<char>(ch & 0xFF));
+    u16.push_back(static_cast<char>(ch >> 8));
+  }
+  put(path("utf16"), u16);
+  const FileRead r = readTextFile(path("utf16"));
+  EXPECT_EQ(r.status, FileRead::Status::Ok);
+  EXPECT_EQ(r.encoding, FileEncoding::Utf16LeBom);
+  EXPECT_EQ(r.bytes, cp);
+}
+
+}  // namespace
