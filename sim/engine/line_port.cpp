@@ -30,10 +30,11 @@ double LinePort::byteTimeMs() const {
 }
 
 int LinePort::open(uint32_t nowMs) {
-  engine_.impl_->hostToUs(nowMs);
+  const int64_t now = engine_.impl_->hostToUs(nowMs);
   if (!present()) return -1;
   open_ = true;
   out_.clear();
+  hostTxFreeUs_ = now;
   receiver_.reset();
   if (role_ == Role::Calibrator) engine_.impl_->hart.reset();
   return 0;
@@ -129,6 +130,9 @@ int LinePort::read(uint8_t* buffer, size_t max, uint32_t nowMs) {
 void LinePort::purge() {
   const int64_t now = engine_.impl_->hostUs;
   while (!out_.empty() && out_.front().atUs <= now) out_.pop_front();
+  // What the host had not sent yet is discarded with its transmit queue.
+  hostTxFreeUs_ = std::min(hostTxFreeUs_, now);
+  receiver_.reset();
 }
 
 std::optional<uint32_t> LinePort::nextByteDueMs() const {
