@@ -390,8 +390,10 @@ class Commands {
   }
 
   // Loop current trims: the host reports the current it measured while the output was fixed at the
-  // low end (45) or the high end (46); the output coefficients are corrected so that the output
-  // produces the fixed value exactly.
+  // low end (45) or the high end (46). The zero trim corrects the offset at once; the gain trim then
+  // solves the output stage from both points. Both measurements are taken as made under the
+  // calibration in force before the zero trim, as a host measures the whole output first and trims
+  // afterwards.
   Reply checkLoopTrim(const std::vector<uint8_t>& d, double end, float& measured) {
     if (c_.refuseCommand45) return fail(kNotImplemented);
     measured = hart::getFloat(d.data());
@@ -405,7 +407,9 @@ class Commands {
     float measured = 0;
     if (Reply r = checkLoopTrim(d, lowEnd(), measured); r.code != kOk) return r;
     s_.zeroTrimDone = true;
-    s_.zeroTrimCommand = s_.outputCommand(s_.fixedMa);
+    s_.zeroTrimK = c_.outputK;
+    s_.zeroTrimB = c_.outputB;
+    s_.zeroTrimSet = s_.fixedMa;
     s_.zeroTrimMeasured = measured;
     // The hardware gain is unknown until the second point: correct the offset alone for now.
     c_.outputB -= measured - s_.fixedMa;
@@ -418,14 +422,14 @@ class Commands {
   Reply trimLoopGain(const std::vector<uint8_t>& d) {
     float measured = 0;
     if (Reply r = checkLoopTrim(d, highEnd(), measured); r.code != kOk) return r;
-    // Two points (output command, measured current) give the hardware's gain and offset; without
-    // a zero trim before, the low end is taken as right.
-    double command0 = s_.outputCommand(lowEnd()), measured0 = lowEnd();
-    if (s_.zeroTrimDone) command0 = s_.zeroTrimCommand, measured0 = s_.zeroTrimMeasured;
-    const double command1 = s_.outputCommand(s_.fixedMa);
-    const double gain = (measured - measured0) / (command1 - command0);
+    // Without a zero trim before, the low end is taken as right under the present calibration.
+    double k0 = c_.outputK, b0 = c_.outputB, set0 = lowEnd(), measured0 = lowEnd();
+    if (s_.zeroTrimDone)
+      k0 = s_.zeroTrimK, b0 = s_.zeroTrimB, set0 = s_.zeroTrimSet, measured0 = s_.zeroTrimMeasured;
+    // measured = gain * (k0 * set + b0) + offset at both points.
+    const double gain = (measured - measured0) / (k0 * (s_.fixedMa - set0));
     if (!std::isfinite(gain) || std::fabs(gain) < 1e-3) return fail(kProcessTooHigh);
-    const double offset = measured0 - gain * command0;
+    const double offset = measured0 - gain * (k0 * set0 + b0);
     c_.outputK = 1.0 / gain;
     c_.outputB = -offset / gain;
     s_.zeroTrimDone = false;

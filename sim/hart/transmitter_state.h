@@ -59,9 +59,11 @@ struct Transmitter::State {
   // Loop.
   bool fixedMode = false;
   double fixedMa = 0;
-  // The first point of a loop current trim: output command and measured current at the low end.
+  // The first point of a loop current trim: the calibration before it, the fixed current and the
+  // current the host measured there.
   bool zeroTrimDone = false;
-  double zeroTrimCommand = 0;
+  double zeroTrimK = 1, zeroTrimB = 0;
+  double zeroTrimSet = 0;
   double zeroTrimMeasured = 0;
 
   // Status.

@@ -424,29 +424,48 @@ TEST(SimHartTransmitter, FixedCurrentModeDrivesTheLoop) {
   EXPECT_DOUBLE_EQ(t05.loopCurrent(), 6.0);
 }
 
+// The host measures the output at 4 and 20 mA first, then sends 45 and 46 with those readings.
 TEST(SimHartTransmitter, LoopCurrentTrimCancelsTheOutputStageError) {
-  TransmitterConfig config = baseConfig();
-  config.analogGain = 1.004;
-  config.analogOffset = 0.05;
-  Transmitter t(config);
+  const struct {
+    double gain, offset;
+  } cases[] = {{1.004, 0.05}, {1.0, -0.02}, {0.996, 0.01}, {1.0031, 0.05}};
+  for (const auto& c : cases) {
+    TransmitterConfig config = baseConfig();
+    config.analogGain = c.gain;
+    config.analogOffset = c.offset;
+    Transmitter t(config);
 
-  EXPECT_EQ(ask(t, 45, floatBytes(4.0f)).responseCode, 9) << "not in fixed-current mode";
-  askOk(t, 40, floatBytes(4.0f));
-  const double m4 = t.loopCurrent();
-  EXPECT_NEAR(m4, 1.004 * 4 + 0.05, 1e-12);
-  EXPECT_EQ(ask(t, 46, floatBytes(static_cast<float>(m4))).responseCode, 9) << "46 wants the high end";
-  EXPECT_FLOAT_EQ(floatAt(askOk(t, 45, floatBytes(static_cast<float>(m4))), 0), static_cast<float>(m4));
-  askOk(t, 40, floatBytes(20.0f));
-  const double m20 = t.loopCurrent();
-  askOk(t, 46, floatBytes(static_cast<float>(m20)));
+    EXPECT_EQ(ask(t, 45, floatBytes(4.0f)).responseCode, 9) << "not in fixed-current mode";
+    askOk(t, 40, floatBytes(4.0f));
+    const float m4 = static_cast<float>(t.loopCurrent());
+    EXPECT_NEAR(m4, c.gain * 4 + c.offset, 1e-6);
+    askOk(t, 40, floatBytes(20.0f));
+    const float m20 = static_cast<float>(t.loopCurrent());
+    EXPECT_EQ(ask(t, 45, floatBytes(m4)).responseCode, 9) << "45 wants the low end";
 
-  for (float set : {4.0f, 12.0f, 20.0f}) {
-    askOk(t, 40, floatBytes(set));
-    EXPECT_NEAR(t.loopCurrent(), set, 1e-5) << set;
+    askOk(t, 40, floatBytes(4.0f));
+    EXPECT_FLOAT_EQ(floatAt(askOk(t, 45, floatBytes(m4)), 0), m4);
+    EXPECT_NEAR(t.loopCurrent(), 4.0, std::fabs(c.gain - 1) * 4 + 1e-5) << "the offset is corrected at once";
+    askOk(t, 40, floatBytes(20.0f));
+    askOk(t, 46, floatBytes(m20));
+
+    for (float set : {4.0f, 12.0f, 20.0f}) {
+      askOk(t, 40, floatBytes(set));
+      EXPECT_NEAR(t.loopCurrent(), set, 1e-5) << c.gain << " " << set;
+    }
+    askOk(t, 40, floatBytes(0.0f));
+    t.setPressure(300, 0);
+    EXPECT_NEAR(t.loopCurrent(), 12.0, 1e-5);
   }
-  askOk(t, 40, floatBytes(0.0f));
-  t.setPressure(300, 0);
-  EXPECT_NEAR(t.loopCurrent(), 12.0, 1e-5);
+
+  // A zero trim alone removes a pure offset.
+  TransmitterConfig config = baseConfig();
+  config.analogOffset = -0.03;
+  Transmitter t(config);
+  askOk(t, 40, floatBytes(4.0f));
+  askOk(t, 45, floatBytes(static_cast<float>(t.loopCurrent())));
+  askOk(t, 40, floatBytes(20.0f));
+  EXPECT_NEAR(t.loopCurrent(), 20.0, 1e-6);
 }
 
 // A device that refuses command 45 is trimmed through its output coefficients: the host reads K and

@@ -58,7 +58,7 @@ struct TransmitterConfig {
   // Measurement and output.
   uint8_t units = 12;                       // HART units code of the range values (12 = kPa)
   double lowerRange = 0, upperRange = 600;  // in `units`
-  double lowerSensorLimit = 0, upperSensorLimit = 1000, minSpan = 10;  // in `units`
+  double lowerSensorLimit = -100, upperSensorLimit = 1000, minSpan = 10;  // in `units`
   double damping = 0.5;                                                // s, first-order lag on the pressure
   TransferFunction function = TransferFunction::Linear;
   OutputType output = OutputType::mA4_20;
