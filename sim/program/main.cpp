@@ -1,0 +1,184 @@
+// quarn-sim: the simulated calibrator bench on pseudo-terminals, in real time. Prints one line per
+// served port ("calibrator /dev/pts/N", "dorv /dev/pts/M") and then serves until interrupted.
+#include <poll.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pty_link.h"
+#include "quarnsim/engine.h"
+#include "quarnsim/scenario.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void onSignal(int) { g_stop = 1; }
+
+uint32_t nowMs() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+const char kUsage[] =
+    "usage: quarn-sim [options]\n"
+    "  --scenario FILE        scenario file (key = value lines, see docs/sim.md)\n"
+    "  --model quarn|brenk    calibrator model\n"
+    "  --channels N           transmitters on the first N channels (0..4)\n"
+    "  --hart-addresses LIST  HART polling address per channel, e.g. 0,5,0,0\n"
+    "  --fault TEXT           inject a fault, e.g. \"kesto silent\" or \"calibrator late 500\" (repeatable)\n"
+    "  --seed N               seed of noise and timing\n"
+    "  --turnaround-ms A-B    turnaround of the calibrator's main unit\n"
+    "  --set KEY=VALUE        any scenario setting (repeatable)\n"
+    "  --link PATH            symlink to the calibrator's terminal (e.g. /tmp/quarn0)\n"
+    "  --dorv                 also serve the Dorv transducer on a terminal of its own\n"
+    "  --dorv-link PATH       symlink to the Dorv's terminal (implies --dorv)\n"
+    "  --duration-s S         stop after S seconds\n"
+    "  --help                 this text\n";
+
+struct Options {
+  quarnsim::Scenario scenario;
+  std::string link, dorvLink;
+  bool dorv = false;
+  double durationS = -1;
+};
+
+// Returns "" or an error text.
+std::string parse(int argc, char** argv, Options& o) {
+  // The scenario file first, so that every other option overrides it.
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--scenario") == 0) {
+      const std::string error = quarnsim::loadScenarioFile(o.scenario, argv[i + 1]);
+      if (!error.empty()) return error;
+    }
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string opt = argv[i];
+    if (opt == "--help" || opt == "-h") return "help";
+    if (opt == "--dorv") {
+      o.dorv = true;
+      continue;
+    }
+    if (i + 1 >= argc) return "missing value after " + opt;
+    const std::string value = argv[++i];
+    std::string error;
+    if (opt == "--scenario") {
+      continue;
+    } else if (opt == "--model") {
+      error = quarnsim::applySetting(o.scenario, "model", value);
+    } else if (opt == "--channels") {
+      error = quarnsim::applySetting(o.scenario, "channels", value);
+    } else if (opt == "--hart-addresses") {
+      error = quarnsim::applySetting(o.scenario, "hart_addresses", value);
+    } else if (opt == "--fault") {
+      error = quarnsim::applySetting(o.scenario, "fault", value);
+    } else if (opt == "--seed") {
+      error = quarnsim::applySetting(o.scenario, "seed", value);
+    } else if (opt == "--turnaround-ms") {
+      error = quarnsim::applySetting(o.scenario, "turnaround_ms", value);
+    } else if (opt == "--set") {
+      const size_t eq = value.find('=');
+      if (eq == std::string::npos) return "--set needs KEY=VALUE: " + value;
+      error = quarnsim::applySetting(o.scenario, value.substr(0, eq), value.substr(eq + 1));
+    } else if (opt == "--link") {
+      o.link = value;
+    } else if (opt == "--dorv-link") {
+      o.dorv = true;
+      o.dorvLink = value;
+    } else if (opt == "--duration-s") {
+      char* end = nullptr;
+      o.durationS = std::strtod(value.c_str(), &end);
+      if (*end != '\0' || o.durationS < 0) return "bad value for --duration-s: " + value;
+    } else {
+      return "unknown option " + opt;
+    }
+    if (!error.empty()) return error;
+  }
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  const std::string error = parse(argc, argv, options);
+  if (error == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "quarn-sim: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  quarnsim::Engine bench(options.scenario);
+  std::vector<std::unique_ptr<quarnsim::PtyLink>> links;
+  links.push_back(std::make_unique<quarnsim::PtyLink>("calibrator", bench.calibratorPort(), options.link));
+  if (options.dorv)
+    links.push_back(std::make_unique<quarnsim::PtyLink>("dorv", bench.dorvPort(), options.dorvLink));
+
+  const uint32_t startMs = nowMs();
+  bench.advanceTo(startMs);
+  for (auto& link : links) {
+    const std::string e = link->start(startMs);
+    if (!e.empty()) {
+      std::fprintf(stderr, "quarn-sim: %s\n", e.c_str());
+      return 1;
+    }
+    std::printf("%s %s\n", link->name().c_str(), link->slavePath().c_str());
+  }
+  std::fflush(stdout);
+
+  while (!g_stop) {
+    uint32_t now = nowMs();
+    if (options.durationS >= 0 && (now - startMs) >= options.durationS * 1000.0) break;
+    bench.advanceTo(now);
+
+    // A disconnected device takes its terminals away; they come back as new terminals.
+    const bool present = bench.connected();
+    for (auto& link : links) {
+      if (!present && link->running()) {
+        link->stop();
+        std::printf("%s gone\n", link->name().c_str());
+        std::fflush(stdout);
+      } else if (present && !link->running()) {
+        const std::string e = link->start(now);
+        if (e.empty()) {
+          std::printf("%s %s\n", link->name().c_str(), link->slavePath().c_str());
+        } else {
+          std::fprintf(stderr, "quarn-sim: %s\n", e.c_str());
+        }
+        std::fflush(stdout);
+      }
+    }
+
+    std::vector<pollfd> fds;
+    int timeoutMs = 10;  // also the rate at which line-setting changes are noticed
+    for (auto& link : links) {
+      if (!link->running()) continue;
+      fds.push_back({link->pollFd(), POLLIN, 0});
+      if (const auto due = link->nextDueInMs(now))
+        timeoutMs = std::min<int>(timeoutMs, static_cast<int>(*due));
+    }
+    if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
+    now = nowMs();
+    for (auto& link : links) {
+      if (link->running()) link->service(now);
+    }
+  }
+  for (auto& link : links) link->stop();
+  return 0;
+}

@@ -1,0 +1,141 @@
+#include "pty_link.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quarnsim {
+
+namespace {
+
+uint32_t baudOf(speed_t speed) {
+  switch (speed) {
+    case B300:
+      return 300;
+    case B600:
+      return 600;
+    case B1200:
+      return 1200;
+    case B2400:
+      return 2400;
+    case B4800:
+      return 4800;
+    case B9600:
+      return 9600;
+    case B19200:
+      return 19200;
+    case B38400:
+      return 38400;
+    case B57600:
+      return 57600;
+    case B115200:
+      return 115200;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+PtyLink::PtyLink(std::string name, LinePort& port, std::string linkPath)
+    : name_(std::move(name)), port_(port), linkPath_(std::move(linkPath)) {}
+
+PtyLink::~PtyLink() { stop(); }
+
+std::string PtyLink::start(uint32_t nowMs) {
+  stop();
+  int master = -1, slave = -1;
+  char path[256] = {};
+  termios raw{};
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD | CSTOPB;
+  cfsetispeed(&raw, B9600);
+  cfsetospeed(&raw, B9600);
+  if (openpty(&master, &slave, path, &raw, nullptr) != 0)
+    return std::string("openpty: ") + std::strerror(errno);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  master_ = master;
+  slaveKeep_ = slave;
+  slavePath_ = path;
+  if (!linkPath_.empty()) {
+    unlink(linkPath_.c_str());
+    if (symlink(slavePath_.c_str(), linkPath_.c_str()) != 0) {
+      const std::string error = "symlink " + linkPath_ + ": " + std::strerror(errno);
+      stop();
+      return error;
+    }
+  }
+  baud_ = 0;
+  followLineSettings();
+  port_.open(nowMs);
+  return "";
+}
+
+void PtyLink::stop() {
+  if (master_ >= 0) {
+    port_.close();
+    close(master_);
+    master_ = -1;
+  }
+  if (slaveKeep_ >= 0) {
+    close(slaveKeep_);
+    slaveKeep_ = -1;
+  }
+  if (!linkPath_.empty()) unlink(linkPath_.c_str());
+}
+
+void PtyLink::followLineSettings() {
+  termios t{};
+  if (slaveKeep_ < 0 || tcgetattr(slaveKeep_, &t) != 0) return;
+  const uint32_t baud = baudOf(cfgetospeed(&t));
+  const int stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+  if (baud == baud_ && stopBits == stopBits_) return;
+  baud_ = baud;
+  stopBits_ = stopBits;
+  port_.setLine(baud, -1, stopBits);  // parity unknown on a pseudo-terminal: the speed decides
+}
+
+bool PtyLink::service(uint32_t nowMs) {
+  if (master_ < 0) return false;
+  followLineSettings();
+  uint8_t buffer[1024];
+  for (;;) {
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n > 0) {
+      port_.write(buffer, static_cast<size_t>(n), nowMs);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    break;  // EAGAIN: nothing more; EIO cannot happen while we hold the slave open
+  }
+  const int due = port_.available(nowMs);
+  if (due > 0) {
+    const int n = port_.read(buffer, std::min<size_t>(static_cast<size_t>(due), sizeof buffer), nowMs);
+    for (int done = 0; done < n;) {
+      const ssize_t w = ::write(master_, buffer + done, static_cast<size_t>(n - done));
+      if (w > 0) {
+        done += static_cast<int>(w);
+      } else if (w < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // the terminal's queue is full: the host is not reading; the rest is lost as on a line
+      }
+    }
+  }
+  return true;
+}
+
+std::optional<uint32_t> PtyLink::nextDueInMs(uint32_t nowMs) const {
+  const auto due = port_.nextByteDueMs();
+  if (!due) return std::nullopt;
+  const int32_t delta = static_cast<int32_t>(*due - nowMs);
+  return delta > 0 ? static_cast<uint32_t>(delta) : 0u;
+}
+
+}  // namespace quarnsim

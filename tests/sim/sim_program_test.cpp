@@ -1,0 +1,131 @@
+// quarn-sim on a pseudo-terminal, seen from the host's side with nothing but the slave path and
+// bytes: a hand-made identification request is answered; at the HART speed the same bytes are not.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#ifndef QUARN_SIM_PROGRAM
+#define QUARN_SIM_PROGRAM "quarn-sim"
+#endif
+
+namespace {
+
+class SimProgram : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> args) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_ = fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv{const_cast<char*>(QUARN_SIM_PROGRAM)};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(QUARN_SIM_PROGRAM, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    stdout_ = out[0];
+    // First line: "calibrator <slave path>".
+    const std::string line = readLine(3000);
+    ASSERT_EQ(line.rfind("calibrator ", 0), 0u) << line;
+    slavePath_ = line.substr(11);
+  }
+
+  void TearDown() override {
+    if (fd_ >= 0) close(fd_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status)) << "quarn-sim did not end cleanly on SIGTERM";
+    }
+    if (stdout_ >= 0) close(stdout_);
+  }
+
+  std::string readLine(int timeoutMs) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{stdout_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char c;
+      if (read(stdout_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line += c;
+    }
+    return line;
+  }
+
+  void openSlave(speed_t speed) {
+    fd_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd_, 0) << slavePath_;
+    setSpeed(speed);
+  }
+
+  void setSpeed(speed_t speed) {
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd_, &t), 0);
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD | CSTOPB;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    ASSERT_EQ(tcsetattr(fd_, TCSANOW, &t), 0);
+    usleep(50 * 1000);  // the simulator looks at the line settings every 10 ms
+    tcflush(fd_, TCIOFLUSH);
+  }
+
+  // Writes the bytes and collects what comes back within `ms`.
+  std::string exchange(const std::string& bytes, int ms) {
+    EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char buf[256];
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<size_t>(n));
+      if (!got.empty() && got.back() == '\r') break;
+    }
+    return got;
+  }
+
+  pid_t pid_ = -1;
+  int stdout_ = -1;
+  int fd_ = -1;
+  std::string slavePath_;
+};
+
+TEST_F(SimProgram, AnswersAHandMadeIdentificationRequest) {
+  start({"--model", "quarn", "--seed", "3"});
+  openSlave(B9600);
+  // 0xFF ":1;0;" and the decimal CRC-16 of "1;0;", then CR; the answer "!1;105;" carries the CRC of
+  // "1;105;" (36793).
+  const auto t0 = std::chrono::steady_clock::now();
+  const std::string answer = exchange("\xFF:1;0;50730\r", 1500);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(answer, "!1;105;36793\r");
+  EXPECT_GE(ms, 20);  // not before the turnaround
+}
+
+TEST_F(SimProgram, BrenkModelAndTheHartSpeed) {
+  start({"--model", "brenk"});
+  openSlave(B1200);
+  EXPECT_EQ(exchange("\xFF:1;0;50730\r", 600), "");  // at the HART speed a UAIL request reaches no one
+  setSpeed(B9600);
+  EXPECT_EQ(exchange("\xFF:1;0;50730\r", 1500), "!1;84;16002\r");  // 16002: CRC-16 of "1;84;"
+}
+
+}  // namespace
