@@ -17,6 +17,8 @@ bool answerField(std::string_view text, int k, std::string_view& field) {
     if (sep == std::string_view::npos) return false;
     pos = sep + 1;
   }
+  // Answer texts end with ';': nothing after the last separator is no field.
+  if (k > 0 && pos >= text.size()) return false;
   const std::size_t end = text.find(';', pos);
   field = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
   return true;

@@ -10,7 +10,8 @@
 namespace quarn::cal {
 
 // Field k of the text: after the k-th ";" (field 0 at the start) up to the next ";" or the end.
-// False when the text has fewer than k separators.
+// False when the text has fewer than k separators, or nothing follows the k-th (the ";" that ends
+// an answer's last field opens no further field).
 bool answerField(std::string_view text, int k, std::string_view& field);
 
 // A whole field as a decimal integer (optional sign). False when missing, empty, not a number or
