@@ -49,7 +49,11 @@ class SheetFiller {
         if (text != before) {
           // Rich text runs are flattened into one plain text: a placeholder may have been split
           // across runs, and the runs' formatting no longer lines up with the new text.
-          setCellString(cell, text);
+          if (text.empty()) {
+            clearCell(cell);  // as a cell whose whole text was replaced by nothing
+          } else {
+            setCellString(cell, text);
+          }
           changed();
         }
       }

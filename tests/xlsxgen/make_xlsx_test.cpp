@@ -1,0 +1,394 @@
+// MakeXLSX on small workbooks, read back with openpyxl: hiding, renaming, placeholder replacement,
+// the multiplied table row and the table columns, output naming, and the failures.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zip.h>
+
+#include <string>
+
+#include "openpyxl_reader.h"
+#include "quarn/cp1251.h"
+#include "workbook_fixture.h"
+#include "xlsx_exchange.h"
+
+using namespace xlsxtest;
+using nlohmann::json;
+
+namespace {
+
+std::string lastError() { return quarn::text::cp1251ToUtf8(MakeXLSX_LastError()); }
+
+#define REQUIRE_OPENPYXL()                                             \
+  do {                                                                 \
+    if (!openpyxlMissing().empty()) GTEST_SKIP() << openpyxlMissing(); \
+  } while (0)
+
+json dump(const std::string& path) {
+  std::string error;
+  auto d = readWorkbook(path, &error);
+  EXPECT_TRUE(d.has_value()) << "openpyxl could not read " << path << ":\n" << error;
+  return d ? *d : json::object({{"sheets", json::array()}});
+}
+
+// The example of a protocol sheet: a table row with two table names (columns 1 and 3), a copied
+// text (column 2), a number (column 4) and the marker (column 5), with things below the table that
+// must move down, plus a sheet to hide and a sheet to rename.
+FixtureWorkbook exampleWorkbook() {
+  FixtureWorkbook wb;
+  wb.sharedStrings = {
+      "<t>Протокол &amp;NUM от &amp;DATE</t>",
+      // "&NAME" split across two runs; the second run is bold.
+      "<r><t>&amp;NA</t></r><r><rPr><b/></rPr><t>ME датчика</t></r>",
+      "<r><t>без </t></r><r><rPr><b/></rPr><t>замен</t></r>",
+      "<t>&amp;LST_F</t>",
+  };
+  wb.sheets.push_back({"&SH_A", "<sheetData>" + row(1, cellInline("A1", "Номер &NUM")) + "</sheetData>"});
+  wb.sheets.push_back(
+      {"Prot",
+       "<dimension ref=\"A1:G9\"/><sheetData>" + row(1, cellShared("A1", 0) + cellInline("B1", "&NUM_FULL")) +
+           row(2, cellShared("A2", 1) + cellShared("B2", 2)) +
+           row(5, cellInline("A5", "&T1", 1) + cellInline("B5", "copied text") + cellInline("C5", "&T2", 1) +
+                      cellNumber("D5", "42") + cellShared("E5", 3) + cellInline("F5", "merged")) +
+           row(7, cellInline("A7", "below") + cellFormula("B7", "SUM(D5:D5)") + cellFormula("C7", "A9") +
+                      cellFormula("D7", "'&SH_A'!A1")) +
+           row(9, cellNumber("A9", "99")) +
+           "</sheetData><mergeCells count=\"2\"><mergeCell ref=\"F5:G5\"/>"
+           "<mergeCell ref=\"A9:C9\"/></mergeCells>"});
+  wb.sheets.push_back({"&SH_HIDE", "<sheetData>" + row(1, cellInline("A1", "&NUM")) + "</sheetData>"});
+  wb.definedNames =
+      "<definedName name=\"_xlnm.Print_Area\" localSheetId=\"1\">Prot!$A$1:$E$9</definedName>"
+      "<definedName name=\"Head\">'&amp;SH_A'!$A$1</definedName>";
+  wb.calcChain = true;
+  return wb;
+}
+
+class MakeXlsx : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  std::string templ() const { return dir.file("template.xlsx"); }
+};
+
+TEST_F(MakeXlsx, FillsTheExampleSheetHidesRenamesAndReplaces) {
+  REQUIRE_OPENPYXL();
+  writeWorkbook(templ(), exampleWorkbook());
+  Block block;
+  block.files(templ(), dir.file("out.xlsx"))
+      .hide("&SH_HIDE")
+      .pair("&SH_HIDE", "не переименовывать")  // a hidden sheet keeps its name
+      .pair("&SH_A", "Лист А")
+      .pair("&NUM_FULL", "номер полностью")  // longer key first
+      .pair("&NUM", "7")
+      .pair("&DATE", "01.02.2024")
+      .pair("&NAME", "Имя")
+      .columns(3)
+      .table("&T1", {"1.5", "2.50", "x"})
+      .table("&T2", {"a", std::nullopt, ""})
+      .table("&T3", {"not used", "", ""});
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  EXPECT_EQ(std::string(MakeXLSX_LastOutput()), dir.file("out.xlsx"));
+
+  const json d = dump(dir.file("out.xlsx"));
+  ASSERT_EQ(d["sheets"].size(), 3u);
+  EXPECT_EQ(d["sheets"][0]["name"], "Лист А");
+  EXPECT_EQ(d["sheets"][0]["state"], "visible");
+  EXPECT_EQ(d["sheets"][0]["cells"]["A1"], "Номер 7");
+  EXPECT_EQ(d["sheets"][2]["name"], "&SH_HIDE");
+  EXPECT_EQ(d["sheets"][2]["state"], "hidden");
+  EXPECT_EQ(d["sheets"][2]["cells"]["A1"], "&NUM");  // nothing else is done on a hidden sheet
+  EXPECT_EQ(d["defined_names"]["Head"], "'Лист А'!$A$1");
+
+  const json& s = sheetNamed(d, "Prot");
+  ASSERT_FALSE(s.is_null());
+  const json& c = s["cells"];
+  EXPECT_EQ(c["A1"], "Протокол 7 от 01.02.2024");
+  EXPECT_EQ(c["B1"], "номер полностью");
+  EXPECT_EQ(c["A2"], "Имя датчика");  // found across the rich-text runs
+  EXPECT_EQ(c["B2"], "без замен");
+  // The marker row is there three times; tables in columns 1 and 3, column 2 copied.
+  EXPECT_EQ(c["A5"], 1.5);
+  EXPECT_EQ(c["A6"], 2.5);
+  EXPECT_EQ(s["types"]["A6"], "n");
+  EXPECT_EQ(s["formats"]["A6"], "0.00");  // shows the two decimals it was given
+  EXPECT_EQ(c["A7"], "x");
+  EXPECT_EQ(c["C5"], "a");
+  EXPECT_FALSE(c.contains("C6"));  // no value: the table's name is not left behind
+  EXPECT_FALSE(c.contains("C7"));
+  for (const char* ref : {"B5", "B6", "B7"}) EXPECT_EQ(c[ref], "copied text") << ref;
+  for (const char* ref : {"D5", "D6", "D7"}) EXPECT_EQ(c[ref], 42) << ref;
+  for (const char* ref : {"E5", "E6", "E7"}) EXPECT_EQ(c[ref], " ") << ref;
+  // Everything below moved down by two rows; references followed.
+  EXPECT_EQ(c["A9"], "below");
+  EXPECT_EQ(c["B9"], "=SUM(D5:D7)");
+  EXPECT_EQ(c["C9"], "=A11");
+  EXPECT_EQ(c["D9"], "='Лист А'!A1");
+  EXPECT_EQ(c["A11"], 99);
+  EXPECT_EQ(s["max_row"], 11);
+  EXPECT_EQ(s["merged"], json({"A11:C11", "F5:G5", "F6:G6", "F7:G7"}));
+  EXPECT_EQ(s["print_area"], "$A$1:$E$11");
+  // Cells moved, so the calculation chain is dropped.
+  EXPECT_EQ(readZipEntry(dir.file("out.xlsx"), "xl/calcChain.xml"), "");
+}
+
+TEST_F(MakeXlsx, MarkerRowForNoneOneAndTheMostRecords) {
+  REQUIRE_OPENPYXL();
+  FixtureWorkbook wb;
+  wb.sheets.push_back(
+      {"S", "<sheetData>" +
+                row(1, cellInline("A1", "&T") + cellInline("B1", "keep") + cellInline("C1", "&LST_F")) +
+                row(2, cellInline("A2", "after")) + "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  for (int n : {0, 1, 199}) {
+    SCOPED_TRACE(n);
+    std::vector<std::optional<std::string>> cells;
+    for (int i = 0; i < n; ++i) cells.push_back(std::to_string(i * 10));
+    Block block;
+    const std::string out = dir.file("n" + std::to_string(n) + ".xlsx");
+    block.files(templ(), out).columns(n).table("&T", cells);
+    ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+    const json s = dump(out)["sheets"][0];
+    const json& c = s["cells"];
+    const int rows = n < 1 ? 1 : n;
+    for (int i = 0; i < n; ++i) ASSERT_EQ(c["A" + std::to_string(i + 1)], i * 10) << i;
+    if (n == 0) {
+      EXPECT_FALSE(c.contains("A1"));
+    }
+    for (int i = 1; i <= rows; ++i) EXPECT_EQ(c["B" + std::to_string(i)], "keep");
+    EXPECT_EQ(c["C1"], " ");
+    EXPECT_EQ(c["A" + std::to_string(rows + 1)], "after");
+    EXPECT_EQ(s["max_row"], rows + 1);
+  }
+}
+
+TEST_F(MakeXlsx, OutputNamesCountUpAndTakeTheTemplatesExtension) {
+  FixtureWorkbook wb;
+  wb.sheets.push_back({"S", "<sheetData>" + row(1, cellInline("A1", "&X")) + "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  // The workstation names its reports ".xls"; the file is an .xlsx workbook and is named so.
+  const std::string expected[] = {"report.xlsx", "report(1).xlsx", "report(2).xlsx"};
+  for (const auto& name : expected) {
+    Block block;
+    block.files(templ(), dir.file("report.xls")).pair("&X", "y");
+    ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+    EXPECT_EQ(std::string(MakeXLSX_LastOutput()), dir.file(name));
+  }
+  EXPECT_EQ(dir.list(),
+            std::vector<std::string>({"report(1).xlsx", "report(2).xlsx", "report.xlsx", "template.xlsx"}));
+}
+
+TEST_F(MakeXlsx, UntouchedPartsAreCopiedAsTheyAre) {
+  FixtureWorkbook wb;
+  wb.sheets.push_back({"S1", "<sheetData>" + row(1, cellInline("A1", "&X")) + "</sheetData>"});
+  wb.sheets.push_back({"S2", "<sheetData>" + row(1, cellInline("A1", "no placeholder")) + "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  Block block;
+  block.files(templ(), dir.file("out.xlsx")).pair("&X", "y");
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+
+  int code = 0;
+  zip_t* a = zip_open(templ().c_str(), ZIP_RDONLY, &code);
+  zip_t* b = zip_open(dir.file("out.xlsx").c_str(), ZIP_RDONLY, &code);
+  ASSERT_TRUE(a && b);
+  ASSERT_EQ(zip_get_num_entries(a, 0), zip_get_num_entries(b, 0));
+  for (zip_int64_t i = 0; i < zip_get_num_entries(a, 0); ++i) {
+    zip_stat_t sa, sb;
+    zip_stat_index(a, static_cast<zip_uint64_t>(i), 0, &sa);
+    ASSERT_EQ(zip_stat(b, sa.name, 0, &sb), 0) << sa.name;
+    if (std::string(sa.name) == "xl/worksheets/sheet1.xml") {
+      EXPECT_NE(sa.crc, sb.crc);
+      continue;
+    }
+    EXPECT_EQ(sa.crc, sb.crc) << sa.name;
+    EXPECT_EQ(sa.comp_size, sb.comp_size) << sa.name;
+    EXPECT_EQ(sa.comp_method, sb.comp_method) << sa.name;
+  }
+  zip_discard(a);
+  zip_discard(b);
+}
+
+TEST_F(MakeXlsx, ChangedChecksumTouchesNoFile) {
+  writeWorkbook(templ(), exampleWorkbook());
+  Block block;
+  block.files(templ(), dir.file("out.xlsx")).pair("&NUM", "7");
+  TXlsxExchange* raw = block.sealed();
+  raw->pairCount = 0;  // a byte changed after the checksum was made
+  EXPECT_EQ(MakeXLSX(raw), -1);
+  raw->pairCount = 1;
+  reinterpret_cast<uint8_t*>(raw)[3] ^= 0x01;  // inside the operation table
+  EXPECT_EQ(MakeXLSX(raw), -1);
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"template.xlsx"}));
+}
+
+TEST_F(MakeXlsx, FilesThatCannotBeUsedGiveTheirMessage) {
+  writeWorkbook(templ(), exampleWorkbook());
+  struct Case {
+    const char* what;
+    std::optional<std::string> templatePath, outputPath;
+    const char* message;
+  } cases[] = {
+      {"template missing", dir.file("absent.xlsx"), dir.file("out.xlsx"),
+       "Файл шаблона не задан или недоступен!"},
+      {"template not given", std::nullopt, dir.file("out.xlsx"), "Файл шаблона не задан или недоступен!"},
+      {"template is a folder", dir.path(), dir.file("out.xlsx"), "Файл шаблона не задан или недоступен!"},
+      {"output folder missing", templ(), dir.file("no/such/folder/out.xlsx"), "Невозможно создать файл!"},
+      {"output not given", templ(), std::nullopt, "Невозможно создать файл!"},
+      {"output without extension", templ(), dir.file("out"), "без расширения"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Block block;
+    block.files(c.templatePath, c.outputPath);
+    EXPECT_EQ(MakeXLSX(block.sealed()), -2);
+    EXPECT_NE(lastError().find(c.message), std::string::npos) << lastError();
+    EXPECT_STREQ(MakeXLSX_LastOutput(), "");
+  }
+  struct stat st;
+  EXPECT_NE(::stat(dir.file("no").c_str(), &st), 0) << "the output folder must not be created";
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"template.xlsx"}));
+}
+
+TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
+  const Parts good = workbookParts(exampleWorkbook());
+  auto with = [&](const std::string& name, const std::optional<std::string>& bytes) {
+    Parts parts;
+    for (const auto& p : good)
+      if (p.first != name) parts.push_back(p);
+    if (bytes) parts.emplace_back(name, *bytes);
+    return parts;
+  };
+  struct Case {
+    const char* what;
+    std::optional<Parts> parts;  // nullopt: a file that is not a zip at all
+    const char* message;
+  } cases[] = {
+      {"not a zip", std::nullopt, "не является книгой Excel"},
+      {"no content types", with("[Content_Types].xml", std::nullopt), "[Content_Types].xml"},
+      {"no workbook part", with("xl/workbook.xml", std::nullopt), "xl/workbook.xml"},
+      {"no sheet part", with("xl/worksheets/sheet2.xml", std::nullopt), "sheet2.xml"},
+      {"malformed sheet", with("xl/worksheets/sheet2.xml", std::string("<worksheet><sheetData><row>")),
+       "не является XML"},
+      {"malformed workbook", with("xl/workbook.xml", std::string("<workbook")), "не является XML"},
+      {"climbing entry name", with("../evil.xml", std::string("<x/>")), "недопустимое имя"},
+      {"absolute entry name", with("/etc/evil.xml", std::string("<x/>")), "недопустимое имя"},
+      {"inflates beyond the limit", with("xl/worksheets/sheet1.xml", std::string(80u << 20, ' ')),
+       "слишком велика"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder out;
+    const std::string path = out.file("template.xlsx");
+    if (c.parts) {
+      writeZip(path, *c.parts);
+    } else {
+      FILE* f = std::fopen(path.c_str(), "wb");
+      std::fputs("this is not a workbook", f);
+      std::fclose(f);
+    }
+    Block block;
+    block.files(path, out.file("out.xlsx"));
+    EXPECT_EQ(MakeXLSX(block.sealed()), -2);
+    EXPECT_NE(lastError().find(c.message), std::string::npos) << lastError();
+    EXPECT_EQ(out.list(), std::vector<std::string>({"template.xlsx"}));
+  }
+}
+
+TEST_F(MakeXlsx, BlockCountsBeyondTheirLimitsAreRefused) {
+  writeWorkbook(templ(), exampleWorkbook());
+  struct Case {
+    const char* what;
+    int32_t TXlsxExchange::*field;
+    int32_t value;
+  } cases[] = {
+      {"hidden sheets", &TXlsxExchange::hiddenCount, XLSX_HIDDEN_MAX + 1},
+      {"negative hidden sheets", &TXlsxExchange::hiddenCount, -1},
+      {"pairs", &TXlsxExchange::pairCount, XLSX_PAIRS_MAX + 1},
+      {"cells", &TXlsxExchange::columnCount, XLSX_COLUMN_LIMIT},
+      {"tables", &TXlsxExchange::tableCount, XLSX_TABLES_MAX + 1},
+      {"tables far beyond", &TXlsxExchange::tableCount, 1 << 30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Block block;
+    block.files(templ(), dir.file("out.xlsx"));
+    block.raw()->*c.field = c.value;
+    EXPECT_EQ(MakeXLSX(block.sealed()), -2);
+    EXPECT_NE(lastError().find("Неверный блок обмена"), std::string::npos) << lastError();
+  }
+  EXPECT_EQ(MakeXLSX(nullptr), -2);
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"template.xlsx"}));
+}
+
+TEST_F(MakeXlsx, NullTextsAreSkipped) {
+  REQUIRE_OPENPYXL();
+  FixtureWorkbook wb;
+  wb.sheets.push_back(
+      {"S", "<sheetData>" +
+                row(1, cellInline("A1", "&K") + cellInline("B1", "&T") + cellInline("C1", "&LST_F")) +
+                "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  Block block;
+  block.files(templ(), dir.file("out.xlsx")).hide("x").pair("&K", "v").columns(2).table("&T", {"1", "2"});
+  TXlsxExchange* b = block.raw();
+  b->hidden[0] = nullptr;
+  b->pairs[0].value = nullptr;  // replaced by nothing
+  b->pairs[1] = {nullptr, nullptr};
+  b->pairCount = 2;
+  b->tables[0].cells[0] = nullptr;
+  b->tables[1].name = nullptr;
+  b->tableCount = 2;
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  const json c = dump(dir.file("out.xlsx"))["sheets"][0]["cells"];
+  EXPECT_FALSE(c.contains("A1"));
+  EXPECT_FALSE(c.contains("B1"));
+  EXPECT_EQ(c["B2"], 2);
+}
+
+TEST_F(MakeXlsx, TheLastVisibleSheetStaysVisible) {
+  REQUIRE_OPENPYXL();
+  FixtureWorkbook wb;
+  wb.sheets.push_back({"A", "<sheetData/>"});
+  wb.sheets.push_back({"B", "<sheetData/>"});
+  writeWorkbook(templ(), wb);
+  Block block;
+  block.files(templ(), dir.file("out.xlsx")).hide("A").hide("B");
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  const json d = dump(dir.file("out.xlsx"));
+  EXPECT_EQ(d["sheets"][0]["state"],
+            "visible");  // sheets are done from the last: A would be the last one left
+  EXPECT_EQ(d["sheets"][1]["state"], "hidden");
+  EXPECT_EQ(d["active"], 0);
+}
+
+TEST_F(MakeXlsx, SheetNamesAWorkbookCannotHoldAreShortenedOrRefused) {
+  REQUIRE_OPENPYXL();
+  FixtureWorkbook wb;
+  for (const char* name : {"&L", "&BAD", "&DUP", "Taken"}) wb.sheets.push_back({name, "<sheetData/>"});
+  writeWorkbook(templ(), wb);
+  Block block;
+  block.files(templ(), dir.file("out.xlsx"))
+      .pair("&L", "Протокол 12345678901234567890123456789  (к.1)")
+      .pair("&BAD", "a/b")
+      .pair("&DUP", "taken");
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  const json d = dump(dir.file("out.xlsx"));
+  EXPECT_EQ(d["sheets"][0]["name"], "Протокол 1234567890123456789012");  // 31 characters
+  EXPECT_EQ(d["sheets"][1]["name"], "&BAD");
+  EXPECT_EQ(d["sheets"][2]["name"], "&DUP");
+}
+
+TEST_F(MakeXlsx, LegacyTemplateNeedsLibreOffice) {
+  // A compound-document file, as the legacy .xls format starts.
+  const std::string path = dir.file("legacy.xls");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  const unsigned char head[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1, 0, 0, 0, 0};
+  std::fwrite(head, 1, sizeof head, f);
+  std::fclose(f);
+  if (std::system("command -v soffice >/dev/null 2>&1 || command -v libreoffice >/dev/null 2>&1") == 0)
+    GTEST_SKIP() << "LibreOffice is installed; the refusal without it cannot be shown here";
+  Block block;
+  block.files(path, dir.file("out.xls"));
+  EXPECT_EQ(MakeXLSX(block.sealed()), -2);
+  EXPECT_NE(lastError().find("LibreOffice"), std::string::npos) << lastError();
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"legacy.xls"}));
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+#include "make_report.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "quarn/cp1251.h"
+#include "report_exchange.h"
+
+namespace quarn::report {
+
+namespace {
+
+constexpr int kChannels = 4;
+constexpr int kResults = POV_POINTS_MAX;
+
+// A fixed text field of the record, up to its terminator or its size.
+template <std::size_t N>
+std::string field(const char (&text)[N]) {
+  return std::string(text, strnlen(text, N));
+}
+
+std::string format(const char* fmt, double a, double b, int decimals) {
+  char out[128];
+  std::snprintf(out, sizeof out, fmt, decimals, a, decimals, b);
+  return out;
+}
+
+// Truncation towards zero of a float that may be anything.
+long truncated(float v) {
+  if (!std::isfinite(v) || std::fabs(v) > 2e9f) return 0;
+  return static_cast<long>(v);
+}
+
+std::string trim(const std::string& s) {
+  const auto a = s.find_first_not_of(" \t\r\n");
+  if (a == std::string::npos) return {};
+  const auto b = s.find_last_not_of(" \t\r\n");
+  return s.substr(a, b - a + 1);
+}
+
+// Leading code points of UTF-8 text.
+std::string firstChars(const std::string& s, std::size_t n) {
+  std::size_t i = 0, chars = 0;
+  while (i < s.size() && chars < n) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+    ++chars;
+  }
+  return s.substr(0, i);
+}
+
+// UTF-8 text that Windows-1251 can hold entirely.
+bool representable(const std::string& utf8) {
+  return text::utf8ToCp1251(utf8, '\x01').find('\x01') == std::string::npos;
+}
+
+const char* const kUnitNames[8] = {CP1251("кПа"),        CP1251("МПа"),    CP1251("бар"),
+                                   CP1251("кгс/см2"),    CP1251("кгс/м2"), CP1251("мм вод. ст."),
+                                   CP1251("мм рт. ст."), CP1251("psi")};
+
+void addPair(const std::string& key, const std::string& value) {
+  Add_ReplacePair(key.c_str(), value.c_str());
+}
+void addPairFmt(const char* fmt, int n, const std::string& value) { AddPairFmt(fmt, n, value.c_str()); }
+
+std::string channelKey(const char* fmt, int n) {
+  std::string key = fmt;
+  if (const auto at = key.find("%d"); at != std::string::npos) key.replace(at, 2, std::to_string(n));
+  return key;
+}
+
+}  // namespace
+
+bool isChannelSuitable(const TDev& dev, int c) {
+  if (c < 0 || c >= kChannels || dev.pointIdx <= 0) return false;
+  const float limit = dev.devCh[c].errOk * dev.povHeader.vrCoeff;
+  const int count = dev.pointIdx < kResults ? dev.pointIdx : kResults;
+  for (int i = 0; i < count; ++i) {
+    const TPovResult& r = dev.results[i];
+    if (!r.valid) continue;
+    // A missing error (NaN) does not pass.
+    if (!(std::fabs(r.ch[c].reducedError) <= limit)) return false;
+  }
+  return true;
+}
+
+std::string measuringIntervalText(const TDevChannel& ch) {
+  int k = 3;
+  if (ch.Max > 1) k = 2;
+  if (ch.Max > 10) k = 1;
+  if (ch.Max > 100) k = 0;
+  return format("%.*f...%.*f", ch.Min, ch.Max, k);
+}
+
+std::string signalText(const TDevChannel& ch) {
+  char out[160];
+  const std::string unit = field(ch.el_Unit);
+  if (ch.elTypeSignal == 4) {
+    std::snprintf(out, sizeof out, "%.2f...%.2f %s", ch.el_Min, ch.el_Max, unit.c_str());
+  } else {
+    std::snprintf(out, sizeof out, "%ld...%ld %s", truncated(ch.el_Min), truncated(ch.el_Max), unit.c_str());
+  }
+  return out;
+}
+
+std::string methodDocument(const std::vector<std::pair<std::string, std::string>>& methods,
+                           const std::string& deviceName) {
+  std::string document;
+  for (const auto& [name, doc] : methods)
+    if (trim(name).find(deviceName) != std::string::npos) document = doc;
+  return firstChars(document, 39);
+}
+
+std::string reportFileName(const TDev& dev) {
+  std::string name = CP1251("Протокол ");
+  name += dev.povHeader.isCalib ? CP1251("калибовки ДД №№") : CP1251("поверки ДД №№");
+  for (int c = 0; c < kChannels; ++c)
+    if (dev.devCh[c].enabled) name += field(dev.devCh[c].sn) + " ";
+  return name + ".xls";
+}
+
+int MakeReport(const TDev& dev, const ReportRequest& request) {
+  bool anyEnabled = false;
+  for (int c = 0; c < kChannels; ++c) anyEnabled = anyEnabled || dev.devCh[c].enabled;
+  if (!anyEnabled) return -1;
+
+  FreeReport();
+
+  // Files.
+  std::string templatePath = request.templateFolder;
+  if (!templatePath.empty() && templatePath.back() != '/' && templatePath.back() != '\\') templatePath += '/';
+  templatePath += request.templateName;
+  const std::string folder = request.reportsFolder.empty() ? std::string("reports") : request.reportsFolder;
+  // The block carries Windows-1251 paths; a path that cannot be written so would name another file.
+  if (!representable(templatePath) || !representable(folder)) {
+    ShowMessage("Ошибка формирования протокола",
+                "Путь к шаблону или к папке протоколов содержит символы вне "
+                "кодировки Windows-1251: " +
+                    templatePath + ", " + folder);
+    return -2;
+  }
+  // The reports folder is made on first use; when that fails the report library names the failure.
+  ::mkdir(folder.c_str(), 0777);
+  const std::string outputPath = text::utf8ToCp1251(folder) + "/" + reportFileName(dev);
+  SetFiles(text::utf8ToCp1251(templatePath).c_str(), outputPath.c_str());
+
+  // Sheets to hide.
+  bool suitable[kChannels];
+  for (int c = 0; c < kChannels; ++c) {
+    const int n = c + 1;
+    suitable[c] = isChannelSuitable(dev, c);
+    if (!dev.devCh[c].enabled) {
+      for (const char* fmt : {"&DEV_SH_%d", "&DEV_VCR_%d", "&DEV_VER_%d", "&DEV_CCR_%d"})
+        AddHiddenSheet(channelKey(fmt, n).c_str());
+    } else {
+      AddHiddenSheet(channelKey(suitable[c] ? "&DEV_VER_%d" : "&DEV_VCR_%d", n).c_str());
+    }
+  }
+
+  // Conditions and the reference equipment.
+  const TPovHeader& h = dev.povHeader;
+  addPair("&CD_TEMP_FULL", CP1251("температура воздуха: ") + field(h.temp) + CP1251("°С"));
+  addPair("&CD_HUM_FULL", CP1251("относительная влажность: ") + field(h.hum) + "%");
+  addPair("&CD_PRES_FULL", CP1251(" атмосферное давление: ") + field(h.pres) + CP1251(" мм рт.ст."));
+  addPair("&CD_ET_AUX_LST", field(h.etalonList));
+
+  // Placeholder controls.
+  for (const auto& [control, value] : request.placeholders) {
+    std::string name = control;
+    if (name.rfind("amp_", 0) == 0) name = name.substr(4);
+    if (!name.empty() && name.front() == '&') name = name.substr(1);
+    std::string text;
+    for (char ch : value)
+      if (ch != '\r') text += ch;
+    addPair(text::utf8ToCp1251("&" + name), text::utf8ToCp1251(text));
+  }
+
+  // Devices.
+  for (int c = 0; c < kChannels; ++c) {
+    const TDevChannel& ch = dev.devCh[c];
+    if (!ch.enabled) continue;
+    const int n = c + 1;
+    const std::string name = field(ch.name);
+    addPairFmt("&D%d_OWNER", n, field(ch.owner));
+    addPairFmt("&D%d_NAME", n, name);
+    addPairFmt("&D%d_TYPE", n, field(ch.model));
+    addPairFmt("&D%d_SERIAL", n, field(ch.sn));
+    addPairFmt("&D%d_INV", n, field(ch.invNo));
+    addPairFmt("&VR_D%d_DOC", n,
+               text::utf8ToCp1251(methodDocument(request.methods, text::cp1251ToUtf8(name))));
+    addPairFmt("&D%d_SIGNAL_UNITS", n, field(ch.el_Unit));
+    addPairFmt("&D%d_UNITS", n, field(ch.Unit));
+    addPairFmt("&D%d_SIGNAL", n, signalText(ch));
+    addPairFmt("&D%d_NOTES", n, CP1251("нет"));
+    for (const char* fmt : {"&D%d_CHECK_THT", "&D%d_CHECK_USG", "&D%d_CHECK_EL", "&D%d_CHECK_R"})
+      addPairFmt(fmt, n, CP1251("соответствует"));
+    addPairFmt("&D%d_FINTERVAL", n, " ");
+    addPairFmt("&D%d_VER_ID", n, " ");
+  }
+
+  // Sheet titles.
+  for (int c = 0; c < kChannels; ++c) {
+    if (!dev.devCh[c].enabled) continue;
+    const int n = c + 1;
+    const std::string sn = field(dev.devCh[c].sn);
+    const std::string k = " (" + std::string(CP1251("к.")) + std::to_string(n) + ")";
+    addPairFmt("&DEV_SH_%d", n, CP1251("Протокол ") + sn + " " + k);
+    addPairFmt("&DEV_VCR_%d", n, CP1251("свидетельство ") + sn + k);
+    addPairFmt("&DEV_VER_%d", n, CP1251("извещение ") + sn + k);
+    addPairFmt("&DEV_CCR_%d", n, CP1251("сертификат ") + sn + k);
+  }
+
+  // Tables: one cell per valid result record. The block holds at most 199 cells per table, so a
+  // 200th record is left out rather than losing every table.
+  std::vector<int> records;
+  for (int i = 0; i < kResults; ++i)
+    if (dev.results[i].valid && records.size() < XLSX_COLUMN_LIMIT - 1) records.push_back(i);
+  const int d = dev.cDigits;
+  SetColumnCount(static_cast<int>(records.size()));
+  const int units = dev.settings.units;
+  addPair("&ET_UNIT", units >= 0 && units < 8 ? kUnitNames[units] : "");
+  AddTable("&ET_REFF_I");
+  for (int i : records) AddFloatCell("&ET_REFF_I", dev.results[i].pRef * dev.settings.unitFactor, d);
+  for (int c = 0; c < kChannels; ++c) {
+    const TDevChannel& ch = dev.devCh[c];
+    if (!ch.enabled) continue;
+    const int n = c + 1;
+    const std::string interval = measuringIntervalText(ch);
+    const std::string tInt = channelKey("&D%d_INT_I", n), tEc = channelKey("&D%d_ECSGN_I", n),
+                      tSgn = channelKey("&D%d_SGN_I", n), tVal = channelKey("&D%d_VAL_I", n),
+                      tAcc = channelKey("&D%d_ACC_I", n), tAll = channelKey("&D%d_ALL_ACC_I", n),
+                      tUnc = channelKey("&D%d_UNC_I", n);
+    for (const std::string* t : {&tInt, &tEc, &tSgn, &tVal, &tAcc, &tAll, &tUnc}) AddTable(t->c_str());
+    for (int i : records) {
+      const TPovChResult& r = dev.results[i].ch[c];
+      AddCell(tInt.c_str(), interval.c_str());
+      AddFloatCell(tEc.c_str(), r.iExpected, d);
+      AddFloatCell(tSgn.c_str(), r.current, d);
+      AddFloatCell(tVal.c_str(), r.pFromI, d);
+      AddFloatCell(tAcc.c_str(), r.reducedError, d);
+      AddFloatCell(tAll.c_str(), ch.errOk, d);
+      AddFloatCell(tUnc.c_str(), r.uncertainty, d);
+    }
+  }
+
+  // Results.
+  for (int c = 0; c < kChannels; ++c) {
+    if (!dev.devCh[c].enabled) continue;
+    const int n = c + 1;
+    const bool ok = suitable[c];
+    const std::string number = field(h.protocolNo);
+    addPairFmt("&D%d_SH_NUM", n, number);
+    addPairFmt("&VR_D%d_TYPE_OF", n, h.isPeriodic ? CP1251("периодической") : CP1251("первичной"));
+    addPairFmt("&VR_D%d_RESULT_SHORT", n, ok ? CP1251("положительные") : CP1251("отрицательные"));
+    addPairFmt("&VR_D%d_RES_DOC", n,
+               std::string(ok ? CP1251("Выписано свидетельство о поверке")
+                              : CP1251("Выписано извещение о непригодности")) +
+                   CP1251(" № ") + number + CP1251(" от ") + field(h.date) + ".");
+    addPairFmt("&VR_D%d_SUITABLE", n,
+               ok ? CP1251("пригодным к применению") : CP1251("не пригодным к применению"));
+  }
+
+  Checksum();
+  const int result = RunReport();
+  FreeReport();
+  return result;
+}
+
+}  // namespace quarn::report

@@ -1,0 +1,39 @@
+// Assembling the verification protocol: from the shared record's results and the protocol data to
+// the report exchange block, then the report library fills a copy of the template.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TDev.h"
+
+namespace quarn::report {
+
+struct ReportRequest {
+  std::string templateFolder;  // UTF-8
+  std::string templateName;
+  // Folder the report goes into ("reports" beside the program in the workstation); made when missing.
+  std::string reportsFolder;
+  // Texts of the placeholder controls in their order: (control name, text). "amp_CD_DATE" (or
+  // "CD_DATE") fills the placeholder "&CD_DATE". UTF-8.
+  std::vector<std::pair<std::string, std::string>> placeholders;
+  // Rows of the measurement-method grid: (device name, method document). UTF-8.
+  std::vector<std::pair<std::string, std::string>> methods;
+};
+
+// 0 success; -1 no channel enabled (nothing done); otherwise the result of RunReport (-1 library
+// missing, -2 function missing or no workbook made, with LastReportError saying why).
+int MakeReport(const TDev& dev, const ReportRequest& request);
+
+// The pieces of the report, for the hosts and the tests.
+bool isChannelSuitable(const TDev& dev, int channel);
+std::string measuringIntervalText(const TDevChannel& ch);  // Windows-1251 (ASCII)
+std::string signalText(const TDevChannel& ch);             // Windows-1251
+// The method document of the last grid row whose device name contains `deviceName` (UTF-8).
+std::string methodDocument(const std::vector<std::pair<std::string, std::string>>& methods,
+                           const std::string& deviceName);
+// "Протокол поверки ДД №№<sn> <sn> .xls" (or "калибовки"), Windows-1251.
+std::string reportFileName(const TDev& dev);
+
+}  // namespace quarn::report
