@@ -22,9 +22,11 @@ struct CodeText {
 template <size_t Size, size_t Rows>
 constexpr std::array<const char*, Size> denseTable(const CodeText (&rows)[Rows]) {
   std::array<const char*, Size> table{};
+  std::array<bool, Size> given{};
   for (auto& t : table) t = kEmpty;
   for (const auto& row : rows) {
-    if (row.code >= Size || table[row.code] != kEmpty) throw "code outside the table or given twice";
+    if (row.code >= Size || given[row.code]) throw "code outside the table or given twice";
+    given[row.code] = true;
     table[row.code] = row.text;
   }
   return table;
@@ -53,7 +55,7 @@ constexpr auto kManufacturers = denseTable<183>(kManufacturerRows);
 
 constexpr bool manufacturersComplete() {
   for (uint32_t code = 1; code <= 182; ++code)
-    if (kManufacturers[code] == kEmpty) return false;
+    if (kManufacturers[code][0] == '\0') return false;
   return true;
 }
 static_assert(manufacturersComplete(), "every manufacturer code 1..182 needs a name");
@@ -198,15 +200,20 @@ constexpr bool listsCommand(std::string_view list, uint32_t command) {
 
 // Every list parses, and no (command, code) pair has two texts.
 constexpr bool responsesWellFormed() {
-  for (const auto& row : kResponses)
-    if (!forEachRange(row.commands, [](uint32_t, uint32_t) {})) return false;
-  for (size_t a = 0; a < std::size(kResponses); ++a)
-    for (size_t b = a + 1; b < std::size(kResponses); ++b) {
-      if (kResponses[a].code != kResponses[b].code) continue;
-      for (uint32_t command = 0; command <= 255; ++command)
-        if (listsCommand(kResponses[a].commands, command) && listsCommand(kResponses[b].commands, command))
-          return false;
+  for (uint32_t code = 0; code < 256; ++code) {
+    std::array<bool, 256> used{};
+    bool duplicate = false;
+    for (const auto& row : kResponses) {
+      if (row.code != code) continue;
+      const bool parsed = forEachRange(row.commands, [&](uint32_t first, uint32_t last) {
+        for (uint32_t command = first; command <= last; ++command) {
+          duplicate = duplicate || used[command];
+          used[command] = true;
+        }
+      });
+      if (!parsed || duplicate) return false;
     }
+  }
   return true;
 }
 static_assert(responsesWellFormed(), "response rows: malformed command list or a pair given twice");
