@@ -32,14 +32,16 @@ void initHartRecord(THartDev& hart) {
 
 void initHartCheck(THartChk& chk) {
   std::memset(&chk, 0, sizeof chk);
-  for (float& v : chk.meas) v = kNoValue;
-  for (float& v : chk.dev) v = kNoValue;
+  for (int i = 0; i < 3; ++i) {
+    chk.meas[i] = kNoValue;
+    chk.dev[i] = kNoValue;
+  }
 }
 
 // What the relay check's preparation leaves behind at load: no switching pressures yet, and the
 // reference's hold time and band from the readiness settings (the span is still 0).
 void initRelayDefaults() {
-  for (TRelayResult& relay : Dev.relays) {
+  for (TRelayResult& relay : Dev.relays) {  // packed record: byte alignment, safe to bind
     relay.pOn = kNoValue;
     relay.pOff = kNoValue;
   }
@@ -56,8 +58,11 @@ QUARN_API int32_t InitDev(void) {
   Dev.size = static_cast<uint32_t>(sizeof(TDev));
   Dev.signature = QUARN_TDEV_SIGNATURE;
   Dev.pRef = kNoValue;
-  for (float& current : Dev.kestoCurrent) current = kNoValue;
-  for (uint8_t& skip : Dev.chSkip) skip = 1;
+  // Fields of the packed record are written in place, never bound to references of their type.
+  for (int k = 0; k < 4; ++k) {
+    Dev.kestoCurrent[k] = kNoValue;
+    Dev.chSkip[k] = 1;
+  }
   Dev.settings.unitFactor = kUnitFactorKPa;
   Dev.calInfo.pLimitMax = kDefaultUpperLimitKPa;
   for (THartDev& hart : Dev.hart) initHartRecord(hart);

@@ -78,7 +78,7 @@ QUARN_API void SetDevRetCode(uint32_t code) {
 }
 
 QUARN_API void Clear_dscAll(void) {
-  for (const char*& text : Dev.dsc) text = quarn_text_empty;
+  for (int i = 0; i < 3; ++i) Dev.dsc[i] = quarn_text_empty;
 }
 
 }  // extern "C"

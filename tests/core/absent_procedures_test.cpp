@@ -2,6 +2,8 @@
 #include "steps.h"
 #include "virtual_clock.h"
 
+using quarn::test::field;
+
 namespace {
 
 using AbsentProceduresTest = quarn::test::QuarnTest;
@@ -51,10 +53,10 @@ TEST_F(AbsentProceduresTest, StartUpAndShutDownWithoutTheLink) {
   EXPECT_EQ(InitDll(), 0);
   EXPECT_EQ(InitDll(), 0);
   EXPECT_NE(TimerID, 0u);
-  EXPECT_EQ(Dev.uailPtr, nullptr);
+  EXPECT_EQ(field(Dev.uailPtr), nullptr);
   Dev.onUpdate = countUpdates;
   EXPECT_EQ(ExitDll(), 0);
-  EXPECT_EQ(Dev.onUpdate, nullptr);
+  EXPECT_EQ(field(Dev.onUpdate), nullptr);
   EXPECT_EQ(TimerID, 0u);
   EXPECT_EQ(ExitDll(), 0);
 }

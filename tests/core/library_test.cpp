@@ -1,6 +1,8 @@
 // Start-up and shut-down of the whole library, with every area that is built in.
 #include "virtual_clock.h"
 
+using quarn::test::field;
+
 namespace {
 
 using LibraryTest = quarn::test::QuarnTest;
@@ -23,7 +25,7 @@ TEST_F(LibraryTest, ShutDownWithoutACalibratorFinishes) {
   Dev.onUpdate = countUpdates;
   const uint64_t before = clock.sleptMs();
   EXPECT_EQ(ExitDll(), 0);
-  EXPECT_EQ(Dev.onUpdate, nullptr);
+  EXPECT_EQ(field(Dev.onUpdate), nullptr);
   EXPECT_EQ(TimerID, 0u);
   EXPECT_EQ(updates, 0);
   // The remote-operation-off exchange waits at most 1.5 s for a calibrator that is not there.

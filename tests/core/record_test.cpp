@@ -4,6 +4,8 @@
 
 #include "core_fixture.h"
 
+using quarn::test::field;
+
 namespace {
 
 using RecordTest = CoreTest;
@@ -54,11 +56,11 @@ TEST_F(RecordTest, InitDevLeavesTheInitialValues) {
     EXPECT_TRUE(std::isnan(Dev.kestoCurrent[k]));
     EXPECT_EQ(Dev.chSkip[k], 1);
     const THartDev& hart = Dev.hart[k];
-    EXPECT_EQ(hart.size, THARTDEV_SIZE);
-    EXPECT_EQ(hart.endMark, THARTDEV_END_MARK);
-    EXPECT_EQ(hart.outputType, 1);
-    EXPECT_EQ(hart.found, 0u);
-    EXPECT_EQ(hart.rxPtr, nullptr);
+    EXPECT_EQ(field(hart.size), THARTDEV_SIZE);
+    EXPECT_EQ(field(hart.endMark), THARTDEV_END_MARK);
+    EXPECT_EQ(field(hart.outputType), 1);
+    EXPECT_EQ(field(hart.found), 0u);
+    EXPECT_EQ(field(hart.rxPtr), nullptr);
     for (int i = 0; i < 3; ++i) {
       EXPECT_TRUE(std::isnan(Dev.hartChk[k].meas[i]));
       EXPECT_TRUE(std::isnan(Dev.hartChk[k].dev[i]));
@@ -78,15 +80,15 @@ TEST_F(RecordTest, InitDevLeavesTheInitialValues) {
   EXPECT_EQ(Dev.refStat.holdMs, 5000u);
   EXPECT_EQ(Dev.refStat.stableBand, 0.0f);
   EXPECT_EQ(Dev.cycleStat.window, 5);
-  for (const char* text : Dev.dsc) EXPECT_STREQ(text, "");
-  EXPECT_EQ(Dev.onUpdate, nullptr);
+  for (int i = 0; i < 3; ++i) EXPECT_STREQ(Dev.dsc[i], "");
+  EXPECT_EQ(field(Dev.onUpdate), nullptr);
   EXPECT_EQ(Dev.stepHistIdx, 0);
   EXPECT_EQ(Dev.task, 0u);
-  EXPECT_EQ(Dev.errText, nullptr);
+  EXPECT_EQ(field(Dev.errText), nullptr);
 
   // The link's start-up stores its receiver; the relay defaults run after the readiness settings.
   EXPECT_EQ(fakes::startups, 1);
-  EXPECT_EQ(Dev.uailPtr, &fakes::uailRecord);
+  EXPECT_EQ(field(Dev.uailPtr), &fakes::uailRecord);
   EXPECT_EQ(fakes::relayInits, 1);
   EXPECT_EQ(fakes::relayInitSawReadyTime, 5);
   EXPECT_EQ(fRet[RET_CONNECT].ok, &Meas);

@@ -6,6 +6,8 @@
 #include "core_fixture.h"
 #include "platform/log.h"
 
+using quarn::test::field;
+
 namespace {
 
 using ReportingTest = CoreTest;
@@ -36,7 +38,7 @@ TEST_F(ReportingTest, ErrorCodesGetTheirTextsAndNotifyOnce) {
     Dev.event = 3;
     _SetDevErrorCode(code);
     EXPECT_EQ(Dev.errCode, code);
-    ASSERT_NE(Dev.errText, nullptr);
+    ASSERT_NE(field(Dev.errText), nullptr);
     EXPECT_EQ(std::string(Dev.errText), cp1251(expected[code]));
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].event, 3u);  // the callback sees the reason, ...
@@ -103,7 +105,7 @@ TEST_F(ReportingTest, StepTexts) {
   Dev.dsc[1] = dsc_[4];
   Dev.dsc[2] = nullptr;
   Clear_dscAll();
-  for (const char* text : Dev.dsc) EXPECT_STREQ(text, "");
+  for (int i = 0; i < 3; ++i) EXPECT_STREQ(Dev.dsc[i], "");
 }
 
 TEST_F(ReportingTest, ValueFormatting) {

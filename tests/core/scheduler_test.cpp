@@ -4,6 +4,8 @@
 
 #include "core_fixture.h"
 
+using quarn::test::field;
+
 namespace {
 
 std::vector<uint32_t> g_runTicks;  // Dev.tick at each run of the probe step
@@ -54,7 +56,7 @@ TEST_F(SchedulerTest, ToNextWithZeroRunsAtOnceAndToNext0WaitsForTheTimer) {
   EXPECT_EQ(cTimerDelay, 1u);
   EXPECT_EQ(Dev.deadline, clock.now() + 1);
   EXPECT_EQ(Dev.stepHistIdx, 1);
-  EXPECT_EQ(Dev.stepHist[0], &recordingStep);
+  EXPECT_EQ(field(Dev.stepHist[0]), &recordingStep);
   const uint32_t t = clock.tick();
   ASSERT_EQ(g_runTicks.size(), 2u);
   EXPECT_EQ(g_runTicks[1], t);
@@ -106,7 +108,7 @@ TEST_F(SchedulerTest, AStepThatSchedulesNothingRunsAgainAtEveryTimerCall) {
   EXPECT_EQ(g_idleRuns, 5);
   // After each run the still pending step was appended: 1 (ToNext0) + 5.
   EXPECT_EQ(Dev.stepHistIdx, 6);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(Dev.stepHist[i], &countingIdleStep);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(field(Dev.stepHist[i]), &countingIdleStep);
 }
 
 TEST_F(SchedulerTest, TimerCallStoresTheTickAndWaitsOneMillisecondWhenTheStepIsNotDue) {
@@ -134,10 +136,10 @@ TEST_F(SchedulerTest, HistoryRingWrapsFromTheLastSlotToTheFirst) {
   for (int i = 0; i < STEP_HIST_SIZE - 1; ++i) ToNext0(idleStep);
   EXPECT_EQ(Dev.stepHistIdx, STEP_HIST_SIZE - 1);
   ToNext0(probeStep);
-  EXPECT_EQ(Dev.stepHist[STEP_HIST_SIZE - 1], &probeStep);
+  EXPECT_EQ(field(Dev.stepHist[STEP_HIST_SIZE - 1]), &probeStep);
   EXPECT_EQ(Dev.stepHistIdx, 0);
   dbgAddToStack(countingIdleStep);
-  EXPECT_EQ(Dev.stepHist[0], &countingIdleStep);
+  EXPECT_EQ(field(Dev.stepHist[0]), &countingIdleStep);
   EXPECT_EQ(Dev.stepHistIdx, 1);
 }
 
@@ -147,7 +149,7 @@ TEST_F(SchedulerTest, AHistoryIndexOutOfRangeInTheRecordIsNotUsedAsAnIndex) {
     SCOPED_TRACE(bad);
     Dev.stepHistIdx = bad;
     ToNext0(probeStep);
-    EXPECT_EQ(Dev.stepHist[0], &probeStep);
+    EXPECT_EQ(field(Dev.stepHist[0]), &probeStep);
     EXPECT_EQ(Dev.stepHistIdx, 1);
   }
 }

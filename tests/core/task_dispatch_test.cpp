@@ -4,6 +4,8 @@
 #include "core_fixture.h"
 #include "steps.h"
 
+using quarn::test::field;
+
 namespace {
 
 class TaskDispatchTest : public CoreTest {
@@ -19,7 +21,7 @@ class TaskDispatchTest : public CoreTest {
     Dev.hartProgress = 40;
     Dev.errCode = 12;
     Dev.errText = "x";
-    for (const char*& text : Dev.dsc) text = "busy";
+    for (int i = 0; i < 3; ++i) Dev.dsc[i] = "busy";
     cRepeat = 0;
   }
 };
@@ -77,7 +79,7 @@ TEST_F(TaskDispatchTest, EachProcedureTaskWritesItsPairAndRunsItsFirstStepAtOnce
     ASSERT_EQ(fakes::calls, std::vector<std::string>{c.firstName});
     EXPECT_EQ(OnTimer, c.first);  // the pending step was replaced
     EXPECT_EQ(Dev.task, c.task);
-    EXPECT_EQ(Dev.taskArg, &arg);
+    EXPECT_EQ(field(Dev.taskArg), &arg);
     EXPECT_EQ(clock.sleptMs() - sleptBefore, 200u);
     EXPECT_EQ(fakes::purges, 1);
     EXPECT_EQ(cRepeat, 3);
@@ -105,15 +107,15 @@ TEST_F(TaskDispatchTest, EveryTaskResetsTheTaskFieldsPausesAndPurges) {
     EXPECT_EQ(SetTask(c.task, arg), c.result);
 
     EXPECT_EQ(Dev.task, c.task);
-    EXPECT_EQ(Dev.taskArg, arg);
+    EXPECT_EQ(field(Dev.taskArg), arg);
     EXPECT_EQ(Dev.retCode, 0u);
     EXPECT_EQ(Dev.reserved11, 0u);
     EXPECT_EQ(Dev.checkState, 0u);
     EXPECT_EQ(Dev.hartStage, 0u);
     EXPECT_EQ(Dev.hartProgress, 0u);
     EXPECT_EQ(Dev.errCode, 0u);
-    EXPECT_EQ(Dev.errText, nullptr);
-    for (const char* text : Dev.dsc) EXPECT_STREQ(text, "");
+    EXPECT_EQ(field(Dev.errText), nullptr);
+    for (int i = 0; i < 3; ++i) EXPECT_STREQ(Dev.dsc[i], "");
     EXPECT_EQ(clock.sleptMs() - sleptBefore, 200u);
     EXPECT_EQ(fakes::purges, 1);
     EXPECT_EQ(cRepeat, 3);
@@ -192,7 +194,7 @@ TEST_F(TaskDispatchTest, MeasNotifiesTheEndedTasksErrorThenClearsItAndResumesMea
   EXPECT_STREQ(Dev.errText, "Ok");
   EXPECT_EQ(Dev.task, 4u);
   EXPECT_EQ(Dev.retCode, 1u);
-  for (const char* text : Dev.dsc) EXPECT_STREQ(text, "");
+  for (int i = 0; i < 3; ++i) EXPECT_STREQ(Dev.dsc[i], "");
   EXPECT_EQ(Dev.event, 0u);
 }
 
@@ -220,7 +222,7 @@ TEST_F(TaskDispatchTest, ATaskStartedFromMeassNotificationIsNotOverwritten) {
   Meas();
   EXPECT_EQ(OnTimer, &Hart_Search);
   EXPECT_EQ(Dev.task, uint32_t{TASK_HART_SEARCH});
-  EXPECT_EQ(Dev.errText, nullptr);  // the new task's reset stands
+  EXPECT_EQ(field(Dev.errText), nullptr);  // the new task's reset stands
 }
 
 TEST_F(TaskDispatchTest, InitialContinuationPairs) {

@@ -19,6 +19,14 @@
 
 namespace quarn::test {
 
+// A copy of a field of the packed record. gtest's macros bind their arguments to references, and a
+// reference to a misaligned pointer or float is undefined behaviour (UBSan reports it):
+// EXPECT_EQ(field(Dev.onUpdate), nullptr).
+template <typename T>
+T field(T value) {
+  return value;
+}
+
 class VirtualClock {
  public:
   static constexpr uint32_t kTimerPeriodMs = 20;
