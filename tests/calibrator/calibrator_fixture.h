@@ -22,6 +22,8 @@ struct Notice {
   uint32_t linkState;
   uint32_t retCode;
   float pRef;
+  uint32_t inputOn;
+  uint32_t ventOn;
 };
 
 class CalibratorTest : public QuarnTest {
@@ -54,12 +56,21 @@ class CalibratorTest : public QuarnTest {
     static std::vector<Notice> n;
     return n;
   }
-  static void record() { notices().push_back({Dev.event, Dev.linked, Dev.linkState, Dev.retCode, Dev.pRef}); }
+  static void record() {
+    notices().push_back(
+        {Dev.event, Dev.linked, Dev.linkState, Dev.retCode, Dev.pRef, Dev.inputOn, Dev.ventOn});
+  }
   static int countEvents(uint32_t event) {
     int n = 0;
     for (const Notice& x : notices())
       if (x.event == event) ++n;
     return n;
+  }
+
+  static const Notice* lastNotice(uint32_t event) {
+    for (auto it = notices().rbegin(); it != notices().rend(); ++it)
+      if (it->event == event) return &*it;
+    return nullptr;
   }
 
   // Starts the connection: model 1 Quarn, 0 Brenk; port 0 searches every port.
