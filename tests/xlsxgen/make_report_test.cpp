@@ -1,0 +1,308 @@
+// MakeReport: the pieces of the protocol from the shared record, and whole reports made from the
+// default template, read back with openpyxl.
+#include "make_report.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "openpyxl_reader.h"
+#include "quarn/cp1251.h"
+#include "report_exchange.h"
+#include "workbook_fixture.h"
+
+using namespace quarn::report;
+using nlohmann::json;
+
+namespace {
+
+std::string utf8(const std::string& cp1251) { return quarn::text::cp1251ToUtf8(cp1251); }
+
+template <std::size_t N>
+void put(char (&field)[N], const std::string& utf8Text) {
+  const std::string t = quarn::text::utf8ToCp1251(utf8Text);
+  std::memset(field, 0, N);
+  std::memcpy(field, t.data(), std::min(t.size(), N - 1));
+}
+
+std::unique_ptr<TDev> emptyDev() {
+  auto dev = std::make_unique<TDev>();
+  std::memset(dev.get(), 0, sizeof(TDev));
+  dev->povHeader.vrCoeff = 1.0f;
+  dev->settings.unitFactor = 1.0f;
+  return dev;
+}
+
+void channel(TDev& dev, int c, const std::string& sn, float errOk = 0.5f) {
+  TDevChannel& ch = dev.devCh[c];
+  ch.enabled = 1;
+  put(ch.name, "Преобразователь давления");
+  put(ch.model, "ПД-100");
+  put(ch.sn, sn);
+  put(ch.invNo, "И-" + sn);
+  put(ch.owner, "ООО \"Заказчик\"");
+  put(ch.Unit, "кПа");
+  put(ch.el_Unit, "мА");
+  ch.errOk = errOk;
+  ch.Min = 0;
+  ch.Max = 600;
+  ch.el_Min = 4;
+  ch.el_Max = 20;
+}
+
+void result(TDev& dev, int i, float pRef, float err) {
+  TPovResult& r = dev.results[i];
+  r.valid = 1;
+  r.pRef = pRef;
+  for (auto& ch : r.ch) {
+    ch.current = 4 + pRef / 600 * 16;
+    ch.iExpected = ch.current;
+    ch.pFromI = pRef;
+    ch.reducedError = err;
+    ch.uncertainty = 0.01f;
+  }
+  dev.pointIdx = i + 1;
+}
+
+TEST(MakeReportPieces, IntervalSignalAndFileName) {
+  TDevChannel ch{};
+  struct Interval {
+    float min, max;
+    const char* text;
+  } intervals[] = {{0, 1.6f, "0.00...1.60"},
+                   {0, 600, "0...600"},
+                   {0, 1, "0.000...1.000"},
+                   {-10, 10, "-10.00...10.00"},
+                   {0, 16, "0.0...16.0"}};
+  for (const auto& c : intervals) {
+    ch.Min = c.min;
+    ch.Max = c.max;
+    EXPECT_EQ(measuringIntervalText(ch), c.text);
+  }
+  put(ch.el_Unit, "В");
+  ch.elTypeSignal = 4;
+  ch.el_Min = 0;
+  ch.el_Max = 10;
+  EXPECT_EQ(utf8(signalText(ch)), "0.00...10.00 В");
+  put(ch.el_Unit, "мА");
+  ch.elTypeSignal = 0;
+  ch.el_Min = 4;
+  ch.el_Max = 20;
+  EXPECT_EQ(utf8(signalText(ch)), "4...20 мА");
+  ch.el_Min = NAN;  // a broken record gives a text, not undefined behaviour
+  EXPECT_EQ(utf8(signalText(ch)), "0...20 мА");
+
+  auto dev = emptyDev();
+  channel(*dev, 0, "123");
+  EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол поверки ДД №№123 .xls");
+  channel(*dev, 2, "77");
+  dev->povHeader.isCalib = 1;
+  EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол калибовки ДД №№123 77 .xls");
+}
+
+TEST(MakeReportPieces, Suitability) {
+  auto dev = emptyDev();
+  channel(*dev, 0, "1", 0.5f);
+  dev->povHeader.vrCoeff = 0.8f;  // limit 0.4
+  EXPECT_FALSE(isChannelSuitable(*dev, 0)) << "no point recorded";
+  struct Case {
+    const char* what;
+    std::vector<float> errors;
+    bool suitable;
+  } cases[] = {
+      {"all inside", {0.1f, -0.39f, 0.2f}, true}, {"on the limit", {0.5f * 0.8f, -0.5f * 0.8f}, true},
+      {"one beyond", {0.1f, 0.41f, 0.1f}, false}, {"negative beyond", {-0.45f}, false},
+      {"missing value", {0.1f, NAN}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::memset(dev->results, 0, sizeof dev->results);
+    for (std::size_t i = 0; i < c.errors.size(); ++i) result(*dev, static_cast<int>(i), 100, c.errors[i]);
+    EXPECT_EQ(isChannelSuitable(*dev, 0), c.suitable);
+  }
+  // A deleted (invalid) record does not count.
+  std::memset(dev->results, 0, sizeof dev->results);
+  result(*dev, 0, 100, 0.1f);
+  result(*dev, 1, 100, 9.0f);
+  dev->results[1].valid = 0;
+  EXPECT_TRUE(isChannelSuitable(*dev, 0));
+}
+
+TEST(MakeReportPieces, MethodDocumentIsTheLastMatchingRow) {
+  const std::vector<std::pair<std::string, std::string>> methods = {
+      {"  Преобразователь давления ПД  ", "МП 001-2020"},
+      {"Манометр", "МП 002"},
+      {"Преобразователь давления", "МП 003-2021 с изменением № 1 от 2023 года, раздел 7"},
+  };
+  EXPECT_EQ(methodDocument(methods, "Преобразователь"), "МП 003-2021 с изменением № 1 от 2023 го");
+  EXPECT_EQ(methodDocument(methods, "Манометр"), "МП 002");
+  EXPECT_EQ(methodDocument(methods, "Термометр"), "");
+}
+
+class MakeReportDefaultTemplate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+    setMessageSink([this](const std::string& c, const std::string& t) { messages.push_back(c + ": " + t); });
+    request.templateFolder =
+        std::string(XLSXTEST_TEMPLATE).substr(0, std::string(XLSXTEST_TEMPLATE).rfind('/'));
+    request.templateName = "Протокол поверки.xlsx";
+    request.reportsFolder = dir.file("reports");
+    request.placeholders = {{"amp_CD_VRCOEFF", "0.8"},
+                            {"amp_D1_SH_NUM", "П-1"},
+                            {"amp_CD_DATE", "09.12.2026"},
+                            {"amp_CD_TEMP", "21.5"},
+                            {"amp_CD_HUM", "45"},
+                            {"amp_CD_PRES", "750"},
+                            {"amp_CD_ORG", "ФБУ \"Тест\""},
+                            {"amp_CD_CRT_NUM", "RA.RU.000001"},
+                            {"amp_CD_ADDRESS", "г. Москва,\r\nул. Тестовая, 1"},
+                            {"amp_CD_VERIF_POS", "инженер"},
+                            {"amp_CD_VERIF", "Иванов И.И."},
+                            {"amp_CD_CHEF_POS", "начальник"},
+                            {"amp_CD_CHEF", "Петров П.П."}};
+    request.methods = {{"Преобразователь давления", "МИ 1997-89"}};
+    dev = emptyDev();
+    put(dev->povHeader.temp, "21.5");
+    put(dev->povHeader.hum, "45");
+    put(dev->povHeader.pres, "750");
+    put(dev->povHeader.protocolNo, "П-1");
+    put(dev->povHeader.date, "09.12.2026");
+    put(dev->povHeader.etalonList, "Калибратор давления, рег. № 12345-67");
+    dev->povHeader.vrCoeff = 0.8f;
+    dev->cDigits = 3;
+    dev->settings.units = 0;
+  }
+  void TearDown() override { setMessageSink(nullptr); }
+
+  json report() {
+    std::string error;
+    auto d = xlsxtest::readWorkbook(LastReportOutput(), &error);
+    EXPECT_TRUE(d.has_value()) << error;
+    return d ? *d : json::object({{"sheets", json::array()}});
+  }
+
+  // Every visible sheet is free of placeholders: each one the template holds was filled.
+  static void expectNoPlaceholderLeft(const json& d) {
+    for (const auto& sheet : d["sheets"]) {
+      if (sheet["state"] != "visible") continue;
+      EXPECT_EQ(sheet["name"].get<std::string>().find('&'), std::string::npos) << sheet["name"];
+      for (const auto& [ref, value] : sheet["cells"].items()) {
+        if (value.is_string()) {
+          EXPECT_EQ(value.get<std::string>().find('&'), std::string::npos)
+              << sheet["name"] << " " << ref << ": " << value;
+        }
+      }
+    }
+  }
+
+  xlsxtest::TempFolder dir;
+  ReportRequest request;
+  std::unique_ptr<TDev> dev;
+  std::vector<std::string> messages;
+};
+
+TEST_F(MakeReportDefaultTemplate, NoChannelDoesNothing) {
+  EXPECT_EQ(MakeReport(*dev, request), -1);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{});
+}
+
+TEST_F(MakeReportDefaultTemplate, OneSuitableChannelWithADeletedRecord) {
+  channel(*dev, 0, "123");
+  result(*dev, 0, 0, 0.1f);
+  result(*dev, 1, 300, 5.0f);  // deleted below
+  result(*dev, 2, 300, -0.2f);
+  result(*dev, 3, 600, 0.05f);
+  dev->results[1].valid = 0;
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №№123 .xlsx"));
+
+  const json d = report();
+  ASSERT_EQ(d["sheets"].size(), 16u);
+  std::vector<std::string> visible;
+  for (const auto& s : d["sheets"])
+    if (s["state"] == "visible") visible.push_back(s["name"]);
+  EXPECT_EQ(visible, std::vector<std::string>(
+                         {"Протокол 123  (к.1)", "свидетельство 123 (к.1)", "сертификат 123 (к.1)"}));
+  expectNoPlaceholderLeft(d);
+
+  const json& p = xlsxtest::sheetNamed(d, "Протокол 123  (к.1)");
+  std::string title, conclusion;
+  int tableRow = 0;
+  for (const auto& [ref, value] : p["cells"].items()) {
+    if (!value.is_string()) continue;
+    const std::string v = value;
+    if (v.rfind("ПРОТОКОЛ ПОВЕРКИ", 0) == 0) title = v;
+    if (v.rfind("Заключение", 0) == 0) conclusion = v;
+    if (v == "0...600" && ref[0] == 'A' && !tableRow) tableRow = std::stoi(ref.substr(1));
+  }
+  EXPECT_EQ(title, "ПРОТОКОЛ ПОВЕРКИ № П-1");
+  EXPECT_NE(conclusion.find("положительные"), std::string::npos) << conclusion;
+  EXPECT_NE(conclusion.find("пригодным к применению"), std::string::npos) << conclusion;
+  ASSERT_GT(tableRow, 0);
+  // Three remaining records, in order, in every column.
+  const auto cell = [&](char col, int r) {
+    const std::string ref = std::string(1, col) + std::to_string(r);
+    return p["cells"].contains(ref) ? p["cells"][ref] : json();
+  };
+  EXPECT_EQ(cell('B', tableRow), 0);
+  EXPECT_EQ(cell('B', tableRow + 1), 300);
+  EXPECT_EQ(cell('B', tableRow + 2), 600);
+  EXPECT_DOUBLE_EQ(cell('F', tableRow + 1).get<double>(), -0.2);
+  EXPECT_EQ(p["formats"]["F" + std::to_string(tableRow + 1)], "0.000");  // three decimals shown
+  EXPECT_EQ(cell('G', tableRow + 2), 0.5);
+  EXPECT_EQ(cell('A', tableRow + 2), "0...600");
+  EXPECT_TRUE(cell('A', tableRow + 3).is_null());
+}
+
+TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
+  for (int c = 0; c < 4; ++c) channel(*dev, c, "SN" + std::to_string(c + 1));
+  for (int i = 0; i < 199; ++i) result(*dev, i, static_cast<float>(i * 3), 0.1f);
+  dev->results[50].ch[2].reducedError = 0.9f;  // channel 3 fails at one point
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+  const json d = report();
+  expectNoPlaceholderLeft(d);
+  std::vector<std::string> hidden;
+  for (const auto& s : d["sheets"])
+    if (s["state"] == "hidden") hidden.push_back(s["name"]);
+  EXPECT_EQ(hidden, std::vector<std::string>({"&DEV_VER_1", "&DEV_VER_2", "&DEV_VCR_3", "&DEV_VER_4"}));
+  const json& notice = xlsxtest::sheetNamed(d, "извещение SN3 (к.3)");
+  ASSERT_FALSE(notice.is_null());
+  const json& p4 = xlsxtest::sheetNamed(d, "Протокол SN4  (к.4)");
+  int rows = 0;
+  for (const auto& [ref, value] : p4["cells"].items())
+    if (ref[0] == 'A' && value == "0...600") ++rows;
+  EXPECT_EQ(rows, 199);
+
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №№SN1 SN2 SN3 SN4 (1).xlsx"));
+}
+
+TEST_F(MakeReportDefaultTemplate, OpensInLibreOfficeWhenInstalled) {
+  if (std::system("command -v soffice >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "LibreOffice is not installed; the report was not opened in it";
+  channel(*dev, 0, "123");
+  result(*dev, 0, 100, 0.1f);
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+  // A workbook LibreOffice must repair does not convert cleanly in headless mode.
+  const std::string cmd = "cd '" + dir.path() + "' && soffice --headless --convert-to csv --outdir conv '" +
+                          LastReportOutput() + "' >/dev/null 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  struct stat st;
+  EXPECT_EQ(::stat(dir.file("conv").c_str(), &st), 0) << "LibreOffice did not convert the report";
+}
+
+TEST_F(MakeReportDefaultTemplate, MissingTemplateIsShown) {
+  channel(*dev, 0, "1");
+  request.templateName = "нет такого.xlsx";
+  EXPECT_EQ(MakeReport(*dev, request), -2);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "Ошибка формирования протокола: Файл шаблона не задан или недоступен!");
+}
+
+}  // namespace

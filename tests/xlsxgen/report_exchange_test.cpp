@@ -1,0 +1,144 @@
+// The workstation's exchange-block operations: ordering rule, limits, cell alignment, number texts,
+// checksum and release; RunReport handing the block to the real libxlsxgen.so.
+#include "report_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quarn/cp1251.h"
+#include "workbook_fixture.h"
+
+using namespace quarn::report;
+
+namespace {
+
+struct Message {
+  std::string caption, text;
+};
+
+class ReportExchange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FreeReport();
+    setMessageSink([this](const std::string& caption, const std::string& text) {
+      messages.push_back({caption, text});
+    });
+  }
+  void TearDown() override {
+    FreeReport();
+    setMessageSink(nullptr);
+  }
+  std::vector<Message> messages;
+  TXlsxExchange& block = ReportBlock();
+};
+
+std::string cp(const std::string& utf8) { return quarn::text::utf8ToCp1251(utf8); }
+
+TEST_F(ReportExchange, LongerKeysMustComeFirst) {
+  EXPECT_EQ(Add_ReplacePair("&CD_TEMP", "20"), 0);
+  EXPECT_EQ(Add_ReplacePair("&CD_TEMP_FULL", "x"), -1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "  Add_ReplacePair()");
+  EXPECT_EQ(messages[0].text,
+            " Нужно изменить порядок добавлния!\n Добавляется идентификатор  &CD_TEMP_FULL\n Он длинее уже "
+            "добавленного  &CD_TEMP\n (сначала длинные)");
+  EXPECT_EQ(Add_ReplacePair("&CD_TEMP", "again"), 0);  // an equal key may come twice
+  EXPECT_EQ(Add_ReplacePair("&CD", "shorter"), 0);     // a shorter key after a longer one is fine
+  EXPECT_EQ(block.pairCount, 3);
+  EXPECT_STREQ(block.pairs[1].value, "again");
+  EXPECT_EQ(AddPairFmt("&D%d_NAME", 3, "n"), 0);
+  EXPECT_STREQ(block.pairs[3].key, "&D3_NAME");
+  EXPECT_EQ(AddPairFmt("&X%s%n_%d", 4, "v"), 0);  // only the %d is filled
+  EXPECT_STREQ(block.pairs[4].key, "&X%s%n_4");
+}
+
+TEST_F(ReportExchange, ListsStopAtTheirLimits) {
+  for (int i = 0; i < XLSX_HIDDEN_MAX; ++i) ASSERT_EQ(AddHiddenSheet("s"), 0);
+  EXPECT_EQ(AddHiddenSheet("s"), -1);
+  char key[16];
+  for (int i = 0; i < XLSX_PAIRS_MAX; ++i) {
+    std::snprintf(key, sizeof key, "K%04d", i);
+    ASSERT_EQ(Add_ReplacePair(key, "v"), 0) << i;
+  }
+  EXPECT_EQ(Add_ReplacePair("Z", "v"), -1);
+  EXPECT_TRUE(messages.empty());  // full lists are silent
+  for (int i = 0; i < XLSX_TABLES_MAX; ++i) ASSERT_EQ(AddTable("t"), 0);
+  EXPECT_EQ(AddTable("t"), -1);
+  EXPECT_EQ(SetColumnCount(199), 0);
+  EXPECT_EQ(SetColumnCount(200), -1);
+  EXPECT_EQ(SetColumnCount(-1), -1);
+  EXPECT_EQ(block.columnCount, 199);
+  EXPECT_EQ(SetFiles(nullptr, "o.xls"), -1);
+  EXPECT_EQ(SetFiles("t.xlsx", ""), -1);
+  EXPECT_EQ(AddHiddenSheet(nullptr), -1);
+  EXPECT_EQ(Add_ReplacePair(nullptr, "v"), -1);
+}
+
+TEST_F(ReportExchange, CellsFillTheFirstNSlotsInOrder) {
+  SetColumnCount(3);
+  AddTable("&A");
+  AddTable("&B");
+  EXPECT_EQ(AddCell("&A", "1"), 0);
+  EXPECT_EQ(AddCell("&A", ""), 0);  // an empty text still takes its row
+  EXPECT_EQ(AddCell("&A", "3"), 0);
+  EXPECT_EQ(AddCell("&A", "4"), -1);
+  EXPECT_EQ(AddCell("&missing", "x"), -1);
+  EXPECT_EQ(AddCell("&B", nullptr), -1);
+  EXPECT_STREQ(block.tables[0].cells[0], "1");
+  EXPECT_STREQ(block.tables[0].cells[1], "");
+  EXPECT_STREQ(block.tables[0].cells[2], "3");
+  EXPECT_EQ(block.tables[0].cells[3], nullptr);
+
+  struct Case {
+    double value;
+    int decimals;
+    const char* text;
+  } cases[] = {
+      {1.5, 2, "1.50"}, {-0.004, 2, "-0.00"}, {12.3456, 0, "12"}, {2.0, -3, "2"},
+      {NAN, 2, " "},    {INFINITY, 2, " "},   {1e28, 2, " "},     {123.456, 1, "123.5"},
+  };
+  SetColumnCount(8);
+  AddTable("&F");
+  for (const auto& c : cases) EXPECT_EQ(AddFloatCell("&F", c.value, c.decimals), 0);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_STREQ(block.tables[2].cells[i], cases[i].text) << i;
+}
+
+TEST_F(ReportExchange, ChecksumAndRelease) {
+  SetFiles("t.xlsx", "o.xls");
+  AddHiddenSheet("h");
+  Add_ReplacePair("&K", "v");
+  SetColumnCount(1);
+  AddTable("&T");
+  AddCell("&T", "1");
+  Checksum();
+  EXPECT_EQ(block.checksum, xlsx_exchange_checksum(&block));
+  EXPECT_NE(block.ops[9], nullptr);  // the operation table is part of the block
+  FreeReport();
+  EXPECT_EQ(block.pairCount, 0);
+  EXPECT_EQ(block.hiddenCount, 0);
+  EXPECT_EQ(block.tableCount, 0);
+  EXPECT_EQ(block.templatePath, nullptr);
+  EXPECT_EQ(block.hidden[0], nullptr);
+  EXPECT_EQ(block.tables[0].cells[0], nullptr);
+}
+
+TEST_F(ReportExchange, RunReportShowsTheLibrarysReason) {
+  xlsxtest::TempFolder dir;
+  SetFiles(cp(dir.file("нет шаблона.xlsx")).c_str(), cp(dir.file("out.xls")).c_str());
+  Checksum();
+  EXPECT_EQ(RunReport(), -2);
+  EXPECT_EQ(LastReportError(), "Файл шаблона не задан или недоступен!");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Ошибка формирования протокола");
+  // Without a new checksum the library refuses the block and says nothing more.
+  AddHiddenSheet("x");
+  EXPECT_EQ(RunReport(), -1);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{});
+}
+
+}  // namespace
