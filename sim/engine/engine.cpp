@@ -128,6 +128,17 @@ double Engine::nowS() const { return static_cast<double>(impl_->simUs) / 1e6; }
 double Engine::pressureKPa() const { return impl_->pressure.pressure; }
 void Engine::setPressureKPa(double kPa) { impl_->pressure.pressure = kPa; }
 void Engine::setSourceKPa(double kPa) { impl_->pressure.source = kPa; }
+void Engine::operatorVents() {
+  impl_->scenario.operatorScript.pointsKPa.clear();
+  impl_->pressure.inputOpen = false;
+  impl_->pressure.ventOpen = true;
+}
+void Engine::operatorSetsPressure(double kPa) {
+  impl_->scenario.operatorScript.pointsKPa.clear();
+  impl_->pressure.source = kPa;
+  impl_->pressure.inputOpen = true;
+  impl_->pressure.ventOpen = false;
+}
 bool Engine::inputValveOpen() const { return impl_->pressure.inputOpen; }
 bool Engine::ventValveOpen() const { return impl_->pressure.ventOpen; }
 int Engine::operatingMode() const { return impl_->pressure.mode; }

@@ -2,6 +2,7 @@
 // served port ("calibrator /dev/pts/N", "dorv /dev/pts/M") and then serves until interrupted.
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,12 +42,16 @@ const char kUsage[] =
     "  --dorv                 also serve the Dorv transducer on a terminal of its own\n"
     "  --dorv-link PATH       symlink to the Dorv's terminal (implies --dorv)\n"
     "  --duration-s S         stop after S seconds\n"
+    "  --stdin-control        take operator commands from stdin, one a line:\n"
+    "                         target KPA | pressure KPA | vent | disconnect | connect | fault TEXT | "
+    "clear-faults\n"
     "  --help                 this text\n";
 
 struct Options {
   quarnsim::Scenario scenario;
   std::string link, dorvLink;
   bool dorv = false;
+  bool stdinControl = false;
   double durationS = -1;
 };
 
@@ -64,6 +69,10 @@ std::string parse(int argc, char** argv, Options& o) {
     if (opt == "--help" || opt == "-h") return "help";
     if (opt == "--dorv") {
       o.dorv = true;
+      continue;
+    }
+    if (opt == "--stdin-control") {
+      o.stdinControl = true;
       continue;
     }
     if (i + 1 >= argc) return "missing value after " + opt;
@@ -100,6 +109,40 @@ std::string parse(int argc, char** argv, Options& o) {
       return "unknown option " + opt;
     }
     if (!error.empty()) return error;
+  }
+  return "";
+}
+
+// One operator command; "" or an error text.
+std::string runCommand(quarnsim::Engine& bench, const std::string& line) {
+  const size_t space = line.find(' ');
+  const std::string verb = line.substr(0, space);
+  const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
+  auto number = [&](double& out) {
+    char* end = nullptr;
+    out = std::strtod(arg.c_str(), &end);
+    return !arg.empty() && *end == '\0';
+  };
+  double kPa;
+  if (verb == "target" && number(kPa)) {
+    bench.operatorSetsPressure(kPa);
+  } else if (verb == "pressure" && number(kPa)) {
+    bench.setPressureKPa(kPa);
+  } else if (verb == "vent") {
+    bench.operatorVents();
+  } else if (verb == "disconnect") {
+    bench.setConnected(false);
+  } else if (verb == "connect") {
+    bench.setConnected(true);
+  } else if (verb == "fault") {
+    quarnsim::Fault fault;
+    const std::string error = quarnsim::parseFault(arg, fault);
+    if (!error.empty()) return error;
+    bench.addFault(fault);
+  } else if (verb == "clear-faults") {
+    bench.clearFaults();
+  } else if (!line.empty()) {
+    return "unknown command: " + line;
   }
   return "";
 }
@@ -142,6 +185,7 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
+  std::string commands;  // operator input not yet ended by a newline
   while (!g_stop) {
     uint32_t now = nowMs();
     if (options.durationS >= 0 && (now - startMs) >= options.durationS * 1000.0) break;
@@ -167,6 +211,7 @@ int main(int argc, char** argv) {
 
     std::vector<pollfd> fds;
     int timeoutMs = 10;  // also the rate at which line-setting changes are noticed
+    if (options.stdinControl) fds.push_back({STDIN_FILENO, POLLIN, 0});
     for (auto& link : links) {
       if (!link->running()) continue;
       fds.push_back({link->pollFd(), POLLIN, 0});
@@ -175,6 +220,23 @@ int main(int argc, char** argv) {
     }
     if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
     now = nowMs();
+    if (options.stdinControl && (fds[0].revents & (POLLIN | POLLHUP))) {
+      char chunk[512];
+      const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+      if (n <= 0) {
+        options.stdinControl = false;  // end of the commands; keep serving
+      } else {
+        bench.advanceTo(now);
+        commands.append(chunk, static_cast<size_t>(n));
+        for (size_t nl; (nl = commands.find('\n')) != std::string::npos;) {
+          std::string line = commands.substr(0, nl);
+          commands.erase(0, nl + 1);
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          const std::string e = runCommand(bench, line);
+          if (!e.empty()) std::fprintf(stderr, "quarn-sim: %s\n", e.c_str());
+        }
+      }
+    }
     for (auto& link : links) {
       if (link->running()) link->service(now);
     }

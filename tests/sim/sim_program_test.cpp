@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+#include "sim_line_io.h"
+
 #ifndef QUARN_SIM_PROGRAM
 #define QUARN_SIM_PROGRAM "quarn-sim"
 #endif
@@ -20,14 +22,18 @@ namespace {
 class SimProgram : public ::testing::Test {
  protected:
   void start(std::vector<std::string> args) {
-    int out[2];
+    int out[2], in[2];
     ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(in), 0);
     pid_ = fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
+      dup2(in[0], STDIN_FILENO);
       close(out[0]);
       close(out[1]);
+      close(in[0]);
+      close(in[1]);
       std::vector<char*> argv{const_cast<char*>(QUARN_SIM_PROGRAM)};
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -35,7 +41,9 @@ class SimProgram : public ::testing::Test {
       _exit(127);
     }
     close(out[1]);
+    close(in[0]);
     stdout_ = out[0];
+    stdin_ = in[1];
     // First line: "calibrator <slave path>".
     const std::string line = readLine(3000);
     ASSERT_EQ(line.rfind("calibrator ", 0), 0u) << line;
@@ -51,6 +59,12 @@ class SimProgram : public ::testing::Test {
       EXPECT_TRUE(WIFEXITED(status)) << "quarn-sim did not end cleanly on SIGTERM";
     }
     if (stdout_ >= 0) close(stdout_);
+    if (stdin_ >= 0) close(stdin_);
+  }
+
+  void command(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 
   std::string readLine(int timeoutMs) {
@@ -103,6 +117,7 @@ class SimProgram : public ::testing::Test {
 
   pid_t pid_ = -1;
   int stdout_ = -1;
+  int stdin_ = -1;
   int fd_ = -1;
   std::string slavePath_;
 };
@@ -126,6 +141,20 @@ TEST_F(SimProgram, BrenkModelAndTheHartSpeed) {
   EXPECT_EQ(exchange("\xFF:1;0;50730\r", 600), "");  // at the HART speed a UAIL request reaches no one
   setSpeed(B9600);
   EXPECT_EQ(exchange("\xFF:1;0;50730\r", 1500), "!1;84;16002\r");  // 16002: CRC-16 of "1;84;"
+}
+
+TEST_F(SimProgram, OperatorCommandsOnStdinMoveThePressure) {
+  start({"--model", "quarn", "--stdin-control", "--set", "input_tau_s=0.05", "--set", "noise_kpa=0"});
+  openSlave(B9600);
+  command("target 123.5");
+  command("no such command");  // reported on stderr, ignored
+  usleep(500 * 1000);
+  const std::vector<uint8_t> rq = simtest::request("1;1;");
+  const auto a = simtest::parseAnswer(exchange(std::string(rq.begin(), rq.end()), 1500));
+  ASSERT_TRUE(a);
+  ASSERT_EQ(a->fields.size(), 5u);
+  EXPECT_NEAR(simtest::hexFloat(a->fields[0]), 123.5, 0.01);
+  EXPECT_EQ(std::stoi(a->fields[4]) & 4, 4);  // the operator opened the input valve
 }
 
 }  // namespace

@@ -35,6 +35,12 @@ class Engine {
   double pressureKPa() const;
   void setPressureKPa(double kPa);
   void setSourceKPa(double kPa);
+  // The operator at the Quarn's pressure source brings the system to `kPa`: the source goes there and
+  // the input valve opens (the vent closes). Stops a running operator script. A host harness calls it
+  // with the target its verification asks for, which makes a Quarn run unattended.
+  void operatorSetsPressure(double kPa);
+  // The operator closes the input and opens the vent.
+  void operatorVents();
   bool inputValveOpen() const;
   bool ventValveOpen() const;
   int operatingMode() const;  // Brenk: 0 measure, 1 regulate, 2 vent
