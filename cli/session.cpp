@@ -1,7 +1,10 @@
 #include "session.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace cli {
@@ -43,6 +46,8 @@ void Session::open() {
       return;
     }
     portPath = opts.port;
+    struct stat st {};
+    if (stat(portPath.c_str(), &st) != 0) throw Failure{kNoCalibrator, "no such port: " + portPath};
   }
   if (portPath.empty()) {
     host.dev().portNo = 0;  // search every port
@@ -60,7 +65,9 @@ void Session::connect() {
   const bool up = host.runUntil([&] { return d.linked == 1 && d.task == TASK_MEASURE; }, timeoutMs());
   if (!up) {
     if (Host::stopRequested()) throw Failure{kFailure, "interrupted"};
-    throw Failure{kNoCalibrator, "no calibrator found within " + std::to_string(opts.timeoutS) + " s"};
+    char secs[32];
+    std::snprintf(secs, sizeof secs, "%g", opts.timeoutS);
+    throw Failure{kNoCalibrator, std::string("no calibrator found within ") + secs + " s"};
   }
 }
 
