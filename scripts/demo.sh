@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The project's main job on its embedded default. Grows as the hosts and the simulator land.
+# The project's main job on its embedded default: the headless host against the built-in simulator.
 set -euo pipefail
 build=${1:-build/release}
-lib="$build/bin/libquarn.so"
-echo "libquarn: $lib"
-nm -D --defined-only "$lib" | awk '{print $3}' | grep -E '^(SetTask|TimerProc|Dev|InitDll|ExitDll)$' | sort
+bin="$build/bin"
+echo "== calibrator found by the headless host (simulator on a pseudo-terminal)"
+"$bin/quarn-cli" --sim probe
+echo "== five measuring cycles"
+"$bin/quarn-cli" --sim measure --cycles 5
