@@ -199,8 +199,8 @@ class Commands {
     return ok(std::move(out));
   }
 
-  // Primary: pressure; secondary: sensor temperature; tertiary: percent of range; quaternary: loop
-  // current.
+  // Primary: pressure; secondary: sensor temperature; tertiary: percent of range; quaternary: the
+  // output signal (mA, or V for a voltage output).
   Reply dynamicVariables() {
     std::vector<uint8_t> out;
     const float current = static_cast<float>(s_.signal());
@@ -211,7 +211,7 @@ class Commands {
     putFloat(out, static_cast<float>(c_.sensorTemperature));
     out.push_back(57);  // percent
     putFloat(out, static_cast<float>(s_.percentOfRange()));
-    out.push_back(39);  // mA
+    out.push_back(c_.output == OutputType::Voltage ? 58 : 39);  // V or mA
     putFloat(out, current);
     return ok(std::move(out));
   }
