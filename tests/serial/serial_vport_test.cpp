@@ -107,6 +107,23 @@ TEST_F(VportTest, UnregisteringDetachesOpenPortsAndFreesTheNumber) {
   EXPECT_EQ(next.opens, 1);
 }
 
+TEST_F(VportTest, TheLineModeBelongsToTheRecordNotToThePort) {
+  FakeVport reg(kPort, peer);
+  pRS = &rsDorv;
+  rsDorv.hCom = OpenPortAsync(kPort, 1200, RS_PARITY_NONE);
+  EXPECT_EQ(rsDorv.curPort, kPort);
+  EXPECT_EQ(rs.curPort, 0) << "the record pRS designates";
+  EXPECT_EQ(RS_SetMode(RS_MODE_UAIL), 0);  // mode 0 -> 1: the first request switches to 9600
+  EXPECT_EQ(peer.lines.back(), (LineCall{9600, 0, 2}));
+  ClosePortAsync(rsDorv.hCom);
+  rsDorv.hCom = OpenPortAsync(kPort, 1200, RS_PARITY_NONE);
+  const size_t linesAfterReopen = peer.lines.size();
+  EXPECT_EQ(RS_SetMode(RS_MODE_UAIL), 0);  // the record still reads 1: nothing changes
+  EXPECT_EQ(peer.lines.size(), linesAfterReopen);
+  EXPECT_EQ(peer.lines.back(), (LineCall{1200, 0, 2}));
+  EXPECT_EQ(rs.mode, 0) << "the calibrator's record is untouched";
+}
+
 TEST_F(VportTest, APeerThatRefusesGivesTheInvalidHandle) {
   peer.refuseOpen = true;
   FakeVport reg(kPort, peer);
