@@ -33,7 +33,6 @@ bool isWrite(uint8_t command) {
     case 6:
     case 17:
     case 18:
-    case 19:
     case 34:
     case 35:
     case 43:
