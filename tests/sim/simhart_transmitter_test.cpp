@@ -328,8 +328,8 @@ TEST(SimHartTransmitter, ReadsReportTheDeviceState) {
 }
 
 TEST(SimHartTransmitter, ConfigurationWritesTakeEffect) {
-  TransmitterConfig config = baseConfig();
-  config.upperSensorLimit = 2000;
+  TransmitterConfig config;  // factory defaults: a 0-600 kPa device on a 2.5 MPa sensor
+  config.damping = 0;
   Transmitter t(config);
   t.setPressure(800, 0);
 
@@ -341,10 +341,11 @@ TEST(SimHartTransmitter, ConfigurationWritesTakeEffect) {
   EXPECT_EQ(info[2], 237);
   EXPECT_FLOAT_EQ(floatAt(info, 3), 1.6f);
   EXPECT_NEAR(t.loopCurrent(), 12.0, 1e-5);
-  EXPECT_NEAR(floatAt(askOk(t, 14), 4), 2.0f, 1e-6) << "sensor limits follow the units";
+  EXPECT_NEAR(floatAt(askOk(t, 14), 4), 2.5f, 1e-6) << "sensor limits follow the units";
 
   // Range values given in other units are converted: 0..2.5 bar on an MPa device.
-  askOk(t, 35, cat({{7}, floatBytes(2.5f), floatBytes(0.0f)}));
+  const Bytes barRange{0x07, 0x40, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(askOk(t, 35, barRange), barRange);
   EXPECT_FLOAT_EQ(floatAt(askOk(t, 15), 3), 0.25f);
 
   askOk(t, 34, floatBytes(3.0f));

@@ -58,7 +58,7 @@ struct TransmitterConfig {
   // Measurement and output.
   uint8_t units = 12;                       // HART units code of the range values (12 = kPa)
   double lowerRange = 0, upperRange = 600;  // in `units`
-  double lowerSensorLimit = -100, upperSensorLimit = 1000, minSpan = 10;  // in `units`
+  double lowerSensorLimit = -100, upperSensorLimit = 2500, minSpan = 10;  // in `units`
   double damping = 0.5;                                                // s, first-order lag on the pressure
   TransferFunction function = TransferFunction::Linear;
   OutputType output = OutputType::mA4_20;
@@ -82,7 +82,7 @@ struct TransmitterConfig {
   // Sensor calibration: reading = sensorTrimGain * (pressure + error) + sensorTrimOffset, in kPa;
   // changed by the sensor trim (82) and the zero (43).
   double sensorTrimGain = 1, sensorTrimOffsetKPa = 0;
-  double lowerTrimPoint = 0, upperTrimPoint = 1000;  // in `units`, as the last sensor trim set them
+  double lowerTrimPoint = 0, upperTrimPoint = 2500;  // in `units`, as the last sensor trim set them
 
   bool refuseCommand45 = false;  // refuses command 45 so the host takes the device-specific trim path
   HartFaults faults;
