@@ -132,19 +132,19 @@ TEST(HartUnits, RangeIsBroughtIntoItsOwnUnits) {
   dev.rangeUnits = 237;              // the device works in MPa
   THartRange range{1.0f, 2.5f, 12};  // wanted in kPa
   Hart_recalc_PV(&range, &dev);
-  EXPECT_FLOAT_EQ(range.lower, 1000.0f);
-  EXPECT_FLOAT_EQ(range.upper, 2500.0f);
+  EXPECT_FLOAT_EQ(+range.lower, 1000.0f);
+  EXPECT_FLOAT_EQ(+range.upper, 2500.0f);
 
   dev.rangeUnits = 12;
   THartRange bar{100.0f, 250.0f, 7};  // kPa values wanted in bar
   Hart_recalc_PV(&bar, &dev);
-  EXPECT_FLOAT_EQ(bar.lower, 1.0f);
-  EXPECT_FLOAT_EQ(bar.upper, 2.5f);
+  EXPECT_FLOAT_EQ(+bar.lower, 1.0f);
+  EXPECT_FLOAT_EQ(+bar.upper, 2.5f);
 
   dev.endMark = 0;  // an invalid record changes nothing
   THartRange same{3.0f, 4.0f, 7};
   Hart_recalc_PV(&same, &dev);
-  EXPECT_EQ(same.lower, 3.0f);
+  EXPECT_EQ(+same.lower, 3.0f);
   Hart_recalc_PV(nullptr, &dev);
 }
 

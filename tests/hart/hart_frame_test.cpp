@@ -34,7 +34,7 @@ TEST(HartFrame, ShortPollOfCommandZero) {
   std::array<uint8_t, 16> untouched;
   untouched.fill(0x5A);
   auto copy = untouched;
-  EXPECT_EQ(FormShortRq0(copy.data(), 64), -2);
+  EXPECT_EQ(FormShortRq0(+copy.data(), 64), -2);
   EXPECT_EQ(copy, untouched);
   EXPECT_EQ(FormShortRq0(nullptr, 0), -1);
 }

@@ -129,8 +129,8 @@ TEST_F(HartPortTest, SendersWriteTheRequestInHartLineMode) {
     EXPECT_NE(c.send(), 0);
     EXPECT_EQ(peer.written, request(c.command, c.data));
     EXPECT_EQ(peer.written.size(), 15 + c.data.size());
-    EXPECT_EQ(Dev.errCode, 1u);
-    EXPECT_EQ(Dev.errText, quarn_text_ok);  // the text is left alone
+    EXPECT_EQ(+Dev.errCode, 1u);
+    EXPECT_EQ(+Dev.errText, quarn_text_ok);  // the text is left alone
     EXPECT_EQ(peer.baud, 1200u);
     EXPECT_EQ(peer.parity, RS_PARITY_ODD);
     EXPECT_EQ(std::memcmp(rawHART, peer.written.data(), peer.written.size()), 0);
@@ -171,7 +171,7 @@ TEST_F(HartPortTest, NothingIsWrittenForARefusedRequest) {
     Dev.errCode = 0;
     EXPECT_EQ(c.send(), 0);
     EXPECT_TRUE(peer.written.empty());
-    EXPECT_EQ(Dev.errCode, 1u);  // the request was made, nobody will answer it
+    EXPECT_EQ(+Dev.errCode, 1u);  // the request was made, nobody will answer it
   }
 }
 
@@ -186,13 +186,13 @@ TEST_F(HartPortTest, AnswerIsDecodedIntoTheSelectedRecord) {
   a.data.push_back(250);
   peer.answer(frame(a));
   EXPECT_EQ(HART_Rx(), 1);
-  EXPECT_EQ(Dev.hart[1].upperRange, 100.0f);
-  EXPECT_EQ(Dev.hart[0].upperRange, 0.0f);
+  EXPECT_EQ(+Dev.hart[1].upperRange, 100.0f);
+  EXPECT_EQ(+Dev.hart[0].upperRange, 0.0f);
   EXPECT_EQ(updates, 0);
 
   // Silence: nothing decoded, nothing reported.
   EXPECT_EQ(HART_Rx(), 0);
-  EXPECT_EQ(Dev.errCode, 0u);
+  EXPECT_EQ(+Dev.errCode, 0u);
   EXPECT_EQ(updates, 0);
 }
 
@@ -209,7 +209,7 @@ TEST_F(HartPortTest, LongNoiseAfterTheAnswerDoesNotHideIt) {
   buf.resize(300, 0x00);
   peer.answer(buf);
   EXPECT_EQ(HART_Rx(), 1);
-  EXPECT_EQ(hdi->dynVar[0].value, 20.0f);
+  EXPECT_EQ(+hdi->dynVar[0].value, 20.0f);
 }
 
 TEST_F(HartPortTest, ResponseCodesAreReportedExceptForCommands45And136) {
@@ -233,12 +233,12 @@ TEST_F(HartPortTest, ResponseCodesAreReportedExceptForCommands45And136) {
     EXPECT_EQ(HART_Rx(), 0);
     EXPECT_STREQ(hdi->responseText, ToStrResponse(c.command, c.code));
     if (c.reported) {
-      EXPECT_EQ(Dev.errCode, 2u);
-      EXPECT_EQ(Dev.errText, hdi->responseText);
+      EXPECT_EQ(+Dev.errCode, 2u);
+      EXPECT_EQ(+Dev.errText, +hdi->responseText);
       EXPECT_EQ(updates, 1);
     } else {
-      EXPECT_EQ(Dev.errCode, 0u);
-      EXPECT_EQ(Dev.errText, quarn_text_ok);
+      EXPECT_EQ(+Dev.errCode, 0u);
+      EXPECT_EQ(+Dev.errText, quarn_text_ok);
       EXPECT_EQ(updates, 0);
     }
   }
@@ -252,8 +252,8 @@ TEST_F(HartPortTest, ACorruptedFrameIsNotReportedAsADeviceError) {
   f.back() ^= 0x55;
   peer.answer(f);
   EXPECT_EQ(HART_Rx(), 0);
-  EXPECT_EQ(Dev.errCode, 0u);
-  EXPECT_EQ(Dev.errText, quarn_text_ok);
+  EXPECT_EQ(+Dev.errCode, 0u);
+  EXPECT_EQ(+Dev.errText, quarn_text_ok);
   EXPECT_EQ(updates, 0);
 }
 
@@ -268,12 +268,12 @@ TEST_F(HartPortTest, ReadStepDecodesSendsNotifiesAndWaits) {
   peer.answer(frame(a));
   Dev.hartProgress = 4;
   hTx(13, &nextStep);
-  EXPECT_EQ(hdi->loopCurrent, 12.0f);
+  EXPECT_EQ(+hdi->loopCurrent, 12.0f);
   EXPECT_EQ(peer.written, request(13, {}));
-  EXPECT_EQ(Dev.hartProgress, 5u);
+  EXPECT_EQ(+Dev.hartProgress, 5u);
   EXPECT_EQ(updates, 1);
   EXPECT_EQ(OnTimer, &nextStep);
-  EXPECT_EQ(Dev.deadline, clock.now() + 800);  // the switch to the HART line mode slept 1 ms before
+  EXPECT_EQ(+Dev.deadline, clock.now() + 800);  // the switch to the HART line mode slept 1 ms before
 }
 
 TEST_F(HartPortTest, ClearingLeavesFourValidRecords) {
@@ -284,7 +284,7 @@ TEST_F(HartPortTest, ClearingLeavesFourValidRecords) {
   THartDev expected = hart_test::validRecord();
   for (auto& dev : Dev.hart) {
     EXPECT_EQ(check_DeviceInfo(&dev), 0);
-    EXPECT_EQ(dev.outputType, 1);
+    EXPECT_EQ(+dev.outputType, 1);
     EXPECT_EQ(std::memcmp(&dev, &expected, sizeof dev), 0);
   }
 }

@@ -58,17 +58,17 @@ TEST(HartDeForm, DecodesAfterNoiseAndRefusesABadChecksum) {
 
   THartDev dev = validRecord();
   ASSERT_EQ(deform(buf, &dev), 0);
-  EXPECT_EQ(dev.rxDelimiter, 0x06);
-  EXPECT_EQ(dev.rxShortAddress, 0);
-  EXPECT_EQ(dev.expandedDeviceType, 0x2606);
-  EXPECT_EQ(dev.deviceId, 0x123456u);
+  EXPECT_EQ(+dev.rxDelimiter, 0x06);
+  EXPECT_EQ(+dev.rxShortAddress, 0);
+  EXPECT_EQ(+dev.expandedDeviceType, 0x2606);
+  EXPECT_EQ(+dev.deviceId, 0x123456u);
 
   buf.back() ^= 0x01;
   THartDev fresh = validRecord();
   EXPECT_EQ(deform(buf, &fresh), -1);
-  EXPECT_EQ(fresh.expandedDeviceType, 0);
-  EXPECT_EQ(fresh.deviceId, 0u);
-  EXPECT_EQ(fresh.rxDataLength, 0);
+  EXPECT_EQ(+fresh.expandedDeviceType, 0);
+  EXPECT_EQ(+fresh.deviceId, 0u);
+  EXPECT_EQ(+fresh.rxDataLength, 0);
   EXPECT_EQ(deviceData(fresh), deviceData(validRecord()));
 }
 
@@ -112,13 +112,13 @@ TEST(HartDeForm, FramingErrors) {
     if (exact.empty()) exact.push_back(0xFF);
     EXPECT_EQ(Hart_DeForm(exact.data(), c.count, &dev), c.result);
     if (c.result != 0) {
-      EXPECT_EQ(dev.dynVar[0].value, 0.0f);
-      EXPECT_EQ(dev.rxDataLength, 0);
+      EXPECT_EQ(+dev.dynVar[0].value, 0.0f);
+      EXPECT_EQ(+dev.rxDataLength, 0);
     }
   }
   THartDev dev = validRecord();
   EXPECT_EQ(deform(bytes({0xFF, 0xFF}), &dev), -1);
-  EXPECT_EQ(dev.rxDelimiter, 0xFF);
+  EXPECT_EQ(+dev.rxDelimiter, 0xFF);
   EXPECT_EQ(Hart_DeForm(nullptr, 10, &dev), -1);
   EXPECT_EQ(Hart_DeForm(good.data(), static_cast<uint32_t>(good.size()), nullptr), -1);
   dev.size = 0;
@@ -130,27 +130,27 @@ TEST(HartDecode, Command0Revision5LeavesRevision7FieldsZero) {
   Answer a;
   a.data = command0Rev5();
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.expandedDeviceType, 0x2606);
-  EXPECT_EQ(dev.requestPreambles, 5);
-  EXPECT_EQ(dev.hartRevision, 5);
-  EXPECT_EQ(dev.deviceRevision, 3);
-  EXPECT_EQ(dev.softwareRevision, 2);
-  EXPECT_EQ(dev.hardwareRevision, 21);
-  EXPECT_EQ(dev.physicalSignaling, 1);
-  EXPECT_EQ(dev.deviceFlags, 1);
-  EXPECT_EQ(dev.deviceId, 0x123456u);
-  EXPECT_EQ(std::vector<uint8_t>(dev.longAddress, dev.longAddress + 5),
+  EXPECT_EQ(+dev.expandedDeviceType, 0x2606);
+  EXPECT_EQ(+dev.requestPreambles, 5);
+  EXPECT_EQ(+dev.hartRevision, 5);
+  EXPECT_EQ(+dev.deviceRevision, 3);
+  EXPECT_EQ(+dev.softwareRevision, 2);
+  EXPECT_EQ(+dev.hardwareRevision, 21);
+  EXPECT_EQ(+dev.physicalSignaling, 1);
+  EXPECT_EQ(+dev.deviceFlags, 1);
+  EXPECT_EQ(+dev.deviceId, 0x123456u);
+  EXPECT_EQ(std::vector<uint8_t>(+dev.longAddress, +dev.longAddress + 5),
             bytes({0xA6, 0x06, 0x12, 0x34, 0x56}));
   EXPECT_STREQ(dev.manufacturerName, "Rosemount");
   EXPECT_STREQ(dev.deviceTypeName, GetDescription(0x2606));
-  EXPECT_EQ(dev.responsePreambles, 0);
-  EXPECT_EQ(dev.maxDeviceVariables, 0);
-  EXPECT_EQ(dev.configChangeCounter, 0);
-  EXPECT_EQ(dev.extendedStatus, 0);
-  EXPECT_EQ(dev.manufacturerId, 0);
-  EXPECT_EQ(dev.privateLabelId, 0);
-  EXPECT_EQ(dev.deviceProfile, 0);
-  EXPECT_EQ(dev.variableCount, 0u);
+  EXPECT_EQ(+dev.responsePreambles, 0);
+  EXPECT_EQ(+dev.maxDeviceVariables, 0);
+  EXPECT_EQ(+dev.configChangeCounter, 0);
+  EXPECT_EQ(+dev.extendedStatus, 0);
+  EXPECT_EQ(+dev.manufacturerId, 0);
+  EXPECT_EQ(+dev.privateLabelId, 0);
+  EXPECT_EQ(+dev.deviceProfile, 0);
+  EXPECT_EQ(+dev.variableCount, 0u);
 }
 
 TEST(HartDecode, Command0Revision7FillsTheLongAnswer) {
@@ -158,22 +158,22 @@ TEST(HartDecode, Command0Revision7FillsTheLongAnswer) {
   Answer a;
   a.data = command0Rev7();
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.hartRevision, 7);
-  EXPECT_EQ(dev.responsePreambles, 8);
-  EXPECT_EQ(dev.maxDeviceVariables, 4);
-  EXPECT_EQ(dev.variableCount, 4u);
-  EXPECT_EQ(dev.configChangeCounter, 0x0107);
-  EXPECT_EQ(dev.extendedStatus, 2);
-  EXPECT_EQ(dev.manufacturerId, 0x0026);
-  EXPECT_EQ(dev.privateLabelId, 0x1234);
-  EXPECT_EQ(dev.deviceProfile, 1);
+  EXPECT_EQ(+dev.hartRevision, 7);
+  EXPECT_EQ(+dev.responsePreambles, 8);
+  EXPECT_EQ(+dev.maxDeviceVariables, 4);
+  EXPECT_EQ(+dev.variableCount, 4u);
+  EXPECT_EQ(+dev.configChangeCounter, 0x0107);
+  EXPECT_EQ(+dev.extendedStatus, 2);
+  EXPECT_EQ(+dev.manufacturerId, 0x0026);
+  EXPECT_EQ(+dev.privateLabelId, 0x1234);
+  EXPECT_EQ(+dev.deviceProfile, 1);
 
   // A revision 5 device answering with a long frame keeps the revision 7 fields as they were.
   THartDev rev5 = validRecord();
   a.data = command0Rev7();
   a.data[4] = 6;
   ASSERT_EQ(deform(frame(a), &rev5), 0);
-  EXPECT_EQ(rev5.privateLabelId, 0);
+  EXPECT_EQ(+rev5.privateLabelId, 0);
 }
 
 TEST(HartDecode, Command0WithoutMarkerOrUnknownType) {
@@ -185,7 +185,7 @@ TEST(HartDecode, Command0WithoutMarkerOrUnknownType) {
   a.data[0] = 253;
   a.data[2] = 0x07;
   EXPECT_EQ(deform(frame(a), &dev), -2);
-  EXPECT_EQ(dev.expandedDeviceType, 0x2606);  // unchanged
+  EXPECT_EQ(+dev.expandedDeviceType, 0x2606);  // unchanged
 
   a.data = command0Rev5();
   a.data[1] = 0x7E;
@@ -198,7 +198,7 @@ TEST(HartDecode, Command0WithoutMarkerOrUnknownType) {
 std::vector<uint8_t> command3(int variables) {
   std::vector<uint8_t> d;
   appendFloat(d, 12.5f);
-  const uint8_t units[4] = {12, 32, 57, 39};
+  const uint8_t units[5] = {12, 32, 57, 39, 7};
   for (int k = 0; k < variables; ++k) {
     d.push_back(units[k]);
     appendFloat(d, 10.0f * (k + 1));
@@ -222,12 +222,12 @@ TEST(HartDecode, Command3MarksTheVariablesCarried) {
     a.data = command3(5);
     a.data.resize(c.dataBytes);
     ASSERT_EQ(deform(frame(a), &dev), 0);
-    EXPECT_EQ(dev.variableCount, c.variableCount);
-    EXPECT_EQ(dev.loopCurrent, 12.5f);
+    EXPECT_EQ(+dev.variableCount, c.variableCount);
+    EXPECT_EQ(+dev.loopCurrent, 12.5f);
     for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(dev.dynVar[k].present, k < c.present ? 1u : 0u) << k;
+      EXPECT_EQ(+dev.dynVar[k].present, k < c.present ? 1u : 0u) << k;
       if (k < c.present) {
-        EXPECT_EQ(dev.dynVar[k].value, 10.0f * (k + 1));
+        EXPECT_EQ(+dev.dynVar[k].value, 10.0f * (k + 1));
       }
     }
     if (c.present > 0) {
@@ -250,12 +250,12 @@ TEST(HartDecode, Command13TagDescriptorDate) {
   a.data[19] = 12;
   a.data[20] = 110;
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(std::string(dev.tag, 8), "PT-101  ");
-  EXPECT_EQ(std::string(dev.descriptor, 16), "LINE 4 PRESSURE ");
-  EXPECT_EQ(dev.dateDay, 31);
-  EXPECT_EQ(dev.dateMonth, 12);
-  EXPECT_EQ(dev.dateYear, 2010);
-  EXPECT_EQ(dev.deviceTypeName[0], 0);  // the tag does not run into neighbouring fields
+  EXPECT_EQ(std::string(+dev.tag, 8), "PT-101  ");
+  EXPECT_EQ(std::string(+dev.descriptor, 16), "LINE 4 PRESSURE ");
+  EXPECT_EQ(+dev.dateDay, 31);
+  EXPECT_EQ(+dev.dateMonth, 12);
+  EXPECT_EQ(+dev.dateYear, 2010);
+  EXPECT_EQ(+dev.deviceTypeName[0], 0);  // the tag does not run into neighbouring fields
 }
 
 TEST(HartDecode, Commands14And15) {
@@ -268,11 +268,11 @@ TEST(HartDecode, Commands14And15) {
   appendFloat(a.data, -1.0f);
   appendFloat(a.data, 0.16f);
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.sensorSerial, 0x010203u);
-  EXPECT_EQ(dev.sensorUnits, 7);
-  EXPECT_EQ(dev.upperSensorLimit, 16.0f);
-  EXPECT_EQ(dev.lowerSensorLimit, -1.0f);
-  EXPECT_EQ(dev.minSpan, 0.16f);
+  EXPECT_EQ(+dev.sensorSerial, 0x010203u);
+  EXPECT_EQ(+dev.sensorUnits, 7);
+  EXPECT_EQ(+dev.upperSensorLimit, 16.0f);
+  EXPECT_EQ(+dev.lowerSensorLimit, -1.0f);
+  EXPECT_EQ(+dev.minSpan, 0.16f);
 
   a.command = 15;
   a.data = bytes({1, 0, 237});
@@ -282,16 +282,16 @@ TEST(HartDecode, Commands14And15) {
   a.data.push_back(251);
   a.data.push_back(250);
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.alarmSelection, 1);
-  EXPECT_EQ(dev.transferFunction, 0);
-  EXPECT_EQ(dev.rangeUnits, 237);
-  EXPECT_EQ(dev.upperRange, 2.5f);
-  EXPECT_EQ(dev.lowerRange, 0.0f);
-  EXPECT_EQ(dev.damping, 0.4f);
-  EXPECT_EQ(dev.writeProtect, 251);
-  EXPECT_EQ(dev.labelCode, 250);
+  EXPECT_EQ(+dev.alarmSelection, 1);
+  EXPECT_EQ(+dev.transferFunction, 0);
+  EXPECT_EQ(+dev.rangeUnits, 237);
+  EXPECT_EQ(+dev.upperRange, 2.5f);
+  EXPECT_EQ(+dev.lowerRange, 0.0f);
+  EXPECT_EQ(+dev.damping, 0.4f);
+  EXPECT_EQ(+dev.writeProtect, 251);
+  EXPECT_EQ(+dev.labelCode, 250);
   EXPECT_STREQ(dev.dynVar[0].unitsText, CP1251("МПа"));
-  EXPECT_EQ(dev.dynVar[0].units, 12);  // the variable's own code is not changed
+  EXPECT_EQ(+dev.dynVar[0].units, 12);  // the variable's own code is not changed
 }
 
 TEST(HartDecode, ShortAnswers) {
@@ -312,53 +312,53 @@ TEST(HartDecode, ShortAnswers) {
   const Case cases[] = {
       {1, cat({bytes({6}), f20}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.dynVar[0].units, 6);
+         EXPECT_EQ(+d.dynVar[0].units, 6);
          EXPECT_STREQ(d.dynVar[0].unitsText, CP1251("фунт/кв.дюйм"));
-         EXPECT_EQ(d.dynVar[0].value, 20.0f);
+         EXPECT_EQ(+d.dynVar[0].value, 20.0f);
        }},
       {1, cat({bytes({250}), f4}), [](const THartDev& d) { EXPECT_STREQ(d.dynVar[0].unitsText, ""); }},
       {2, cat({f4, f20}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.loopCurrent, 4.0f);
-         EXPECT_EQ(d.percentOfRange, 20.0f);
+         EXPECT_EQ(+d.loopCurrent, 4.0f);
+         EXPECT_EQ(+d.percentOfRange, 20.0f);
        }},
       {6, bytes({3, 1}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.pollingAddress, 3);
-         EXPECT_EQ(d.loopCurrentMode, 1);
+         EXPECT_EQ(+d.pollingAddress, 3);
+         EXPECT_EQ(+d.loopCurrentMode, 1);
        }},
-      {7, bytes({0, 1}), [](const THartDev& d) { EXPECT_EQ(d.pollingAddress, 0); }},
+      {7, bytes({0, 1}), [](const THartDev& d) { EXPECT_EQ(+d.pollingAddress, 0); }},
       {8, bytes({65, 64, 0, 84}),
        [](const THartDev& d) {
-         EXPECT_EQ(std::vector<uint8_t>(d.classification, d.classification + 4), bytes({65, 64, 0, 84}));
+         EXPECT_EQ(std::vector<uint8_t>(+d.classification, +d.classification + 4), bytes({65, 64, 0, 84}));
        }},
-      {34, f20, [](const THartDev& d) { EXPECT_EQ(d.damping, 20.0f); }},
+      {34, f20, [](const THartDev& d) { EXPECT_EQ(+d.damping, 20.0f); }},
       {35, cat({bytes({11}), f20, f4}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.rangeUnits, 11);
-         EXPECT_EQ(d.upperRange, 20.0f);
-         EXPECT_EQ(d.lowerRange, 4.0f);
+         EXPECT_EQ(+d.rangeUnits, 11);
+         EXPECT_EQ(+d.upperRange, 20.0f);
+         EXPECT_EQ(+d.lowerRange, 4.0f);
        }},
-      {40, f4, [](const THartDev& d) { EXPECT_EQ(d.loopCurrent, 4.0f); }},
+      {40, f4, [](const THartDev& d) { EXPECT_EQ(+d.loopCurrent, 4.0f); }},
       {44, bytes({7}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.rangeUnits, 7);
-         EXPECT_EQ(d.dynVar[0].units, 7);
+         EXPECT_EQ(+d.rangeUnits, 7);
+         EXPECT_EQ(+d.dynVar[0].units, 7);
        }},
-      {45, f4, [](const THartDev& d) { EXPECT_EQ(d.loopCurrent, 4.0f); }},
-      {46, f20, [](const THartDev& d) { EXPECT_EQ(d.loopCurrent, 20.0f); }},
-      {47, bytes({1}), [](const THartDev& d) { EXPECT_EQ(d.transferFunction, 1); }},
+      {45, f4, [](const THartDev& d) { EXPECT_EQ(+d.loopCurrent, 4.0f); }},
+      {46, f20, [](const THartDev& d) { EXPECT_EQ(+d.loopCurrent, 20.0f); }},
+      {47, bytes({1}), [](const THartDev& d) { EXPECT_EQ(+d.transferFunction, 1); }},
       {122, cat({f4, f20}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.calibValueA, 4.0f);
-         EXPECT_EQ(d.calibValueB, 20.0f);
+         EXPECT_EQ(+d.calibValueA, 4.0f);
+         EXPECT_EQ(+d.calibValueB, 20.0f);
        }},
       {128, cat({bytes({3, 9}), f20, f4}),
        [](const THartDev& d) {
-         EXPECT_EQ(d.outputType, 3);
-         EXPECT_EQ(d.outputParam, 9);
-         EXPECT_EQ(d.outputValueA, 20.0f);
-         EXPECT_EQ(d.outputValueB, 4.0f);
+         EXPECT_EQ(+d.outputType, 3);
+         EXPECT_EQ(+d.outputParam, 9);
+         EXPECT_EQ(+d.outputValueA, 20.0f);
+         EXPECT_EQ(+d.outputValueB, 4.0f);
        }},
   };
   for (const auto& c : cases) {
@@ -368,7 +368,7 @@ TEST(HartDecode, ShortAnswers) {
     a.command = c.command;
     a.data = c.data;
     ASSERT_EQ(deform(frame(a), &dev), 0);
-    EXPECT_EQ(dev.responseText, nullptr);
+    EXPECT_EQ(+dev.responseText, nullptr);
     c.check(dev);
   }
 }
@@ -394,23 +394,23 @@ TEST(HartDecode, TrimAnswers) {
   appendFloat(a.data, 0.0f);
   appendFloat(a.data, 100.0f);
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.dynVar[2].trimUnits, 12);
-  EXPECT_EQ(dev.dynVar[2].upperTrimPoint, 100.0f);
+  EXPECT_EQ(+dev.dynVar[2].trimUnits, 12);
+  EXPECT_EQ(+dev.dynVar[2].upperTrimPoint, 100.0f);
 
   a.command = 81;
   a.data = bytes({0, 3, 12});
   for (float f : {-1.0f, 1.0f, 90.0f, 110.0f, 5.0f}) appendFloat(a.data, f);
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.dynVar[0].lowerTrimSupported, 1u);
-  EXPECT_EQ(dev.dynVar[0].upperTrimSupported, 1u);
-  EXPECT_EQ(dev.dynVar[0].minLowerTrim, -1.0f);
-  EXPECT_EQ(dev.dynVar[0].maxUpperTrim, 110.0f);
-  EXPECT_EQ(dev.dynVar[0].minTrimDiff, 5.0f);
+  EXPECT_EQ(+dev.dynVar[0].lowerTrimSupported, 1u);
+  EXPECT_EQ(+dev.dynVar[0].upperTrimSupported, 1u);
+  EXPECT_EQ(+dev.dynVar[0].minLowerTrim, -1.0f);
+  EXPECT_EQ(+dev.dynVar[0].maxUpperTrim, 110.0f);
+  EXPECT_EQ(+dev.dynVar[0].minTrimDiff, 5.0f);
   for (uint8_t supported : {0, 1, 2}) {
     a.data[1] = supported;
     ASSERT_EQ(deform(frame(a), &dev), 0);
-    EXPECT_EQ(dev.dynVar[0].lowerTrimSupported, supported == 1 ? 1u : 0u);
-    EXPECT_EQ(dev.dynVar[0].upperTrimSupported, supported == 2 ? 1u : 0u);
+    EXPECT_EQ(+dev.dynVar[0].lowerTrimSupported, supported == 1 ? 1u : 0u);
+    EXPECT_EQ(+dev.dynVar[0].upperTrimSupported, supported == 2 ? 1u : 0u);
   }
 
   // Variables other than the four dynamic ones have no block: refused, nothing stored.
@@ -434,16 +434,16 @@ TEST(HartDecode, MessageIsBoundedByItsField) {
   const std::string text = "CALIBRATED 2010-12-31 BY LAB 7  ";
   ASSERT_EQ(StringToHART(text.c_str(), a.data.data()), 24);
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(std::string(dev.message), text);
+  EXPECT_EQ(std::string(+dev.message), text);
 
   // The longest answer the record takes unpacks to 104 characters; 40 of them are kept.
   a.data.assign(78, 0x82);
   std::memset(dev.message, 0x5A, sizeof dev.message);
   const auto calibBefore = dev.calibValueB;
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(std::strlen(dev.message), 40u);
-  EXPECT_EQ(dev.message[40], 0);
-  EXPECT_EQ(dev.calibValueB, calibBefore);
+  EXPECT_EQ(std::strlen(+dev.message), 40u);
+  EXPECT_EQ(+dev.message[40], 0);
+  EXPECT_EQ(+dev.calibValueB, calibBefore);
 }
 
 TEST(HartDecode, ResponseCodeSetsTheTextAndStoresNothing) {
@@ -454,13 +454,13 @@ TEST(HartDecode, ResponseCodeSetsTheTextAndStoresNothing) {
   a.data = bytes({12, 0x41, 0xA0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(deform(frame(a), &dev), 9);
   EXPECT_STREQ(dev.responseText, ToStrResponse(35, 9));
-  EXPECT_EQ(dev.rangeUnits, 0);
-  EXPECT_EQ(dev.upperRange, 0.0f);
+  EXPECT_EQ(+dev.rangeUnits, 0);
+  EXPECT_EQ(+dev.upperRange, 0.0f);
 
   a.responseCode = 0;
   ASSERT_EQ(deform(frame(a), &dev), 0);
-  EXPECT_EQ(dev.responseText, nullptr);
-  EXPECT_EQ(dev.upperRange, 20.0f);
+  EXPECT_EQ(+dev.responseText, nullptr);
+  EXPECT_EQ(+dev.upperRange, 20.0f);
 }
 
 TEST(HartReceive, ResetAndValidity) {
@@ -471,13 +471,13 @@ TEST(HartReceive, ResetAndValidity) {
   a.data = bytes({0x40, 0x80, 0, 0, 0x41, 0xA0, 0, 0});
   const auto f = frame(a);
   for (size_t i = 0; i < 9; ++i) OnRxChar(&dev, f[i]);
-  EXPECT_NE(dev.rxState, 0u);
+  EXPECT_NE(+dev.rxState, 0u);
   ASSERT_EQ(ResetRx(&dev), 0);
-  EXPECT_EQ(dev.rxState, 0u);
-  EXPECT_EQ(dev.rxCount, 0);
-  EXPECT_EQ(dev.rxPtr, nullptr);
-  EXPECT_EQ(dev.rxDelimiter, 0);
-  EXPECT_EQ(dev.rxLongAddress[0], 0);
+  EXPECT_EQ(+dev.rxState, 0u);
+  EXPECT_EQ(+dev.rxCount, 0);
+  EXPECT_EQ(+dev.rxPtr, nullptr);
+  EXPECT_EQ(+dev.rxDelimiter, 0);
+  EXPECT_EQ(+dev.rxLongAddress[0], 0);
 
   for (auto spoil : {+[](THartDev& d) { d.size = 711 + 100; }, +[](THartDev& d) { d.endMark = 23164; }}) {
     THartDev bad = validRecord();
@@ -553,8 +553,8 @@ TEST(HartOnRxChar, ExpansionBytesAreSkipped) {
   THartDev dev = validRecord();
   const auto results = feed(&dev, f);
   EXPECT_EQ(results.back(), 1);
-  EXPECT_EQ(dev.dynVar[0].value, 4.0f);
-  EXPECT_EQ(std::vector<uint8_t>(dev.rxLongAddress, dev.rxLongAddress + 5),
+  EXPECT_EQ(+dev.dynVar[0].value, 4.0f);
+  EXPECT_EQ(std::vector<uint8_t>(+dev.rxLongAddress, +dev.rxLongAddress + 5),
             bytes({0xA6, 0x06, 0x01, 0x02, 0x03}));
 }
 
@@ -566,9 +566,9 @@ TEST(HartOnRxChar, OversizedAndRepeatedFrames) {
   const auto bigFrame = frame(big);
   const auto results = feed(&dev, bigFrame);
   EXPECT_NE(std::find(results.begin(), results.end(), -2), results.end());
-  EXPECT_EQ(dev.dynVar[0].value, 0.0f);
-  EXPECT_EQ(dev.rxDataLength, 0);
-  EXPECT_EQ(dev.responsePreambles, 0);  // nothing after rxData was written
+  EXPECT_EQ(+dev.dynVar[0].value, 0.0f);
+  EXPECT_EQ(+dev.rxDataLength, 0);
+  EXPECT_EQ(+dev.responsePreambles, 0);  // nothing after rxData was written
 
   // The receiver recovers for the next frame.
   Answer ok;
@@ -576,15 +576,15 @@ TEST(HartOnRxChar, OversizedAndRepeatedFrames) {
   ok.data = bytes({12, 0x41, 0xA0, 0, 0});
   auto okFrame = frame(ok);
   EXPECT_EQ(feed(&dev, okFrame).back(), 1);
-  EXPECT_EQ(dev.dynVar[0].value, 20.0f);
+  EXPECT_EQ(+dev.dynVar[0].value, 20.0f);
 
   // A byte equal to the checksum right after the frame is not a second frame end.
   dev.dynVar[0].value = 0.0f;
   EXPECT_EQ(OnRxChar(&dev, okFrame.back()), 0);
-  EXPECT_EQ(dev.dynVar[0].value, 0.0f);
+  EXPECT_EQ(+dev.dynVar[0].value, 0.0f);
   // A frame right after is received whole.
   EXPECT_EQ(feed(&dev, okFrame).back(), 1);
-  EXPECT_EQ(dev.dynVar[0].value, 20.0f);
+  EXPECT_EQ(+dev.dynVar[0].value, 20.0f);
 
   // A byte count below two is dropped like the whole-frame parser drops it.
   THartDev other = validRecord();
@@ -592,7 +592,7 @@ TEST(HartOnRxChar, OversizedAndRepeatedFrames) {
   const auto r = feed(&other, shortCount);
   EXPECT_EQ(r.back(), -2);
   EXPECT_EQ(OnRxChar(&other, 0x06 ^ 0x80 ^ 15), 0);
-  EXPECT_EQ(other.alarmSelection, 0);
+  EXPECT_EQ(+other.alarmSelection, 0);
 }
 
 TEST(HartOnRxChar, BadChecksumStartsTheHuntAgain) {
@@ -604,9 +604,9 @@ TEST(HartOnRxChar, BadChecksumStartsTheHuntAgain) {
   f.back() ^= 0xFF;
   const auto results = feed(&dev, f);
   EXPECT_EQ(results.back(), 0);
-  EXPECT_EQ(dev.rxState, 0u);
-  EXPECT_EQ(dev.loopCurrent, 0.0f);
-  EXPECT_EQ(dev.rxCommand, 0);
+  EXPECT_EQ(+dev.rxState, 0u);
+  EXPECT_EQ(+dev.loopCurrent, 0.0f);
+  EXPECT_EQ(+dev.rxCommand, 0);
 }
 
 }  // namespace
