@@ -36,6 +36,12 @@ class ReportExchange : public ::testing::Test {
   TXlsxExchange& block = ReportBlock();
 };
 
+// Fields of the packed block are copied out before a check binds a reference to them.
+template <typename T>
+T val(T v) {
+  return v;
+}
+
 std::string cp(const std::string& utf8) { return quarn::text::utf8ToCp1251(utf8); }
 
 TEST_F(ReportExchange, LongerKeysMustComeFirst) {
@@ -48,12 +54,12 @@ TEST_F(ReportExchange, LongerKeysMustComeFirst) {
             "добавленного  &CD_TEMP\n (сначала длинные)");
   EXPECT_EQ(Add_ReplacePair("&CD_TEMP", "again"), 0);  // an equal key may come twice
   EXPECT_EQ(Add_ReplacePair("&CD", "shorter"), 0);     // a shorter key after a longer one is fine
-  EXPECT_EQ(block.pairCount, 3);
-  EXPECT_STREQ(block.pairs[1].value, "again");
+  EXPECT_EQ(val(block.pairCount), 3);
+  EXPECT_STREQ(val(block.pairs[1].value), "again");
   EXPECT_EQ(AddPairFmt("&D%d_NAME", 3, "n"), 0);
-  EXPECT_STREQ(block.pairs[3].key, "&D3_NAME");
+  EXPECT_STREQ(val(block.pairs[3].key), "&D3_NAME");
   EXPECT_EQ(AddPairFmt("&X%s%n_%d", 4, "v"), 0);  // only the %d is filled
-  EXPECT_STREQ(block.pairs[4].key, "&X%s%n_4");
+  EXPECT_STREQ(val(block.pairs[4].key), "&X%s%n_4");
 }
 
 TEST_F(ReportExchange, ListsStopAtTheirLimits) {
@@ -71,7 +77,7 @@ TEST_F(ReportExchange, ListsStopAtTheirLimits) {
   EXPECT_EQ(SetColumnCount(199), 0);
   EXPECT_EQ(SetColumnCount(200), -1);
   EXPECT_EQ(SetColumnCount(-1), -1);
-  EXPECT_EQ(block.columnCount, 199);
+  EXPECT_EQ(val(block.columnCount), 199);
   EXPECT_EQ(SetFiles(nullptr, "o.xls"), -1);
   EXPECT_EQ(SetFiles("t.xlsx", ""), -1);
   EXPECT_EQ(AddHiddenSheet(nullptr), -1);
@@ -88,10 +94,10 @@ TEST_F(ReportExchange, CellsFillTheFirstNSlotsInOrder) {
   EXPECT_EQ(AddCell("&A", "4"), -1);
   EXPECT_EQ(AddCell("&missing", "x"), -1);
   EXPECT_EQ(AddCell("&B", nullptr), -1);
-  EXPECT_STREQ(block.tables[0].cells[0], "1");
-  EXPECT_STREQ(block.tables[0].cells[1], "");
-  EXPECT_STREQ(block.tables[0].cells[2], "3");
-  EXPECT_EQ(block.tables[0].cells[3], nullptr);
+  EXPECT_STREQ(val(block.tables[0].cells[0]), "1");
+  EXPECT_STREQ(val(block.tables[0].cells[1]), "");
+  EXPECT_STREQ(val(block.tables[0].cells[2]), "3");
+  EXPECT_EQ(val(block.tables[0].cells[3]), nullptr);
 
   struct Case {
     double value;
@@ -105,7 +111,7 @@ TEST_F(ReportExchange, CellsFillTheFirstNSlotsInOrder) {
   AddTable("&F");
   for (const auto& c : cases) EXPECT_EQ(AddFloatCell("&F", c.value, c.decimals), 0);
   for (std::size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_STREQ(block.tables[2].cells[i], cases[i].text) << i;
+    EXPECT_STREQ(val(block.tables[2].cells[i]), cases[i].text) << i;
 }
 
 TEST_F(ReportExchange, ChecksumAndRelease) {
@@ -116,15 +122,15 @@ TEST_F(ReportExchange, ChecksumAndRelease) {
   AddTable("&T");
   AddCell("&T", "1");
   Checksum();
-  EXPECT_EQ(block.checksum, xlsx_exchange_checksum(&block));
-  EXPECT_NE(block.ops[9], nullptr);  // the operation table is part of the block
+  EXPECT_EQ(val(block.checksum), xlsx_exchange_checksum(&block));
+  EXPECT_NE(val(block.ops[9]), nullptr);  // the operation table is part of the block
   FreeReport();
-  EXPECT_EQ(block.pairCount, 0);
-  EXPECT_EQ(block.hiddenCount, 0);
-  EXPECT_EQ(block.tableCount, 0);
-  EXPECT_EQ(block.templatePath, nullptr);
-  EXPECT_EQ(block.hidden[0], nullptr);
-  EXPECT_EQ(block.tables[0].cells[0], nullptr);
+  EXPECT_EQ(val(block.pairCount), 0);
+  EXPECT_EQ(val(block.hiddenCount), 0);
+  EXPECT_EQ(val(block.tableCount), 0);
+  EXPECT_EQ(val(block.templatePath), nullptr);
+  EXPECT_EQ(val(block.hidden[0]), nullptr);
+  EXPECT_EQ(val(block.tables[0].cells[0]), nullptr);
 }
 
 TEST_F(ReportExchange, RunReportShowsTheLibrarysReason) {
@@ -136,7 +142,7 @@ TEST_F(ReportExchange, RunReportShowsTheLibrarysReason) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "Ошибка формирования протокола");
   // Without a new checksum the library refuses the block and says nothing more.
-  AddHiddenSheet("x");
+  SetColumnCount(5);
   EXPECT_EQ(RunReport(), -1);
   EXPECT_EQ(dir.list(), std::vector<std::string>{});
 }

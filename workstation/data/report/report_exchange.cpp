@@ -24,11 +24,6 @@ void show(const std::string& caption, const std::string& text) { ShowMessage(cap
 
 char* copyText(const char* text) { return ::strdup(text ? text : ""); }
 
-void release(char*& text) {
-  std::free(text);
-  text = nullptr;
-}
-
 void fillOperationTable() {
   block.ops[0] = reinterpret_cast<TXlsxOp>(&SetFiles);
   block.ops[1] = reinterpret_cast<TXlsxOp>(&AddHiddenSheet);
@@ -78,8 +73,8 @@ TXlsxExchange& ReportBlock() {
 
 int SetFiles(const char* templatePath, const char* outputPath) {
   if (!templatePath || !outputPath || !*templatePath || !*outputPath) return -1;
-  release(block.templatePath);
-  release(block.outputPath);
+  std::free(block.templatePath);
+  std::free(block.outputPath);
   block.templatePath = copyText(templatePath);
   block.outputPath = copyText(outputPath);
   return 0;
@@ -126,9 +121,9 @@ int SetColumnCount(int n) {
 
 int AddTable(const char* name) {
   if (!name || block.tableCount < 0 || block.tableCount >= XLSX_TABLES_MAX) return -1;
-  TXlsxTable& table = block.tables[block.tableCount++];
-  table.name = copyText(name);
-  for (auto& cell : table.cells) cell = nullptr;
+  const int32_t t = block.tableCount++;
+  block.tables[t].name = copyText(name);
+  for (int i = 0; i < XLSX_TABLE_CELLS; ++i) block.tables[t].cells[i] = nullptr;
   return 0;
 }
 
@@ -190,17 +185,30 @@ int RunReport() {
   return result;
 }
 
+// The block is packed and its addresses are not aligned: fields are read and written directly,
+// never through references or pointers to them.
 int FreeReport() {
-  release(block.templatePath);
-  release(block.outputPath);
-  for (auto& name : block.hidden) release(name);
-  for (auto& pair : block.pairs) {
-    release(pair.key);
-    release(pair.value);
+  std::free(block.templatePath);
+  block.templatePath = nullptr;
+  std::free(block.outputPath);
+  block.outputPath = nullptr;
+  for (int i = 0; i < XLSX_HIDDEN_MAX; ++i) {
+    std::free(block.hidden[i]);
+    block.hidden[i] = nullptr;
   }
-  for (auto& table : block.tables) {
-    release(table.name);
-    for (auto& cell : table.cells) release(cell);
+  for (int i = 0; i < XLSX_PAIRS_MAX; ++i) {
+    std::free(block.pairs[i].key);
+    block.pairs[i].key = nullptr;
+    std::free(block.pairs[i].value);
+    block.pairs[i].value = nullptr;
+  }
+  for (int t = 0; t < XLSX_TABLES_MAX; ++t) {
+    std::free(block.tables[t].name);
+    block.tables[t].name = nullptr;
+    for (int i = 0; i < XLSX_TABLE_CELLS; ++i) {
+      std::free(block.tables[t].cells[i]);
+      block.tables[t].cells[i] = nullptr;
+    }
   }
   block.hiddenCount = 0;
   block.pairCount = 0;
