@@ -1,6 +1,7 @@
 // The step scheduler: one pending step (OnTimer) with a deadline, run by the periodic timer.
 #include "platform/quarn_host.h"
 #include "quarn_core.h"
+#include "scheduler_internal.h"
 
 extern "C" {
 
@@ -15,6 +16,9 @@ namespace {
 // Set while a step runs, so that a timer call nested inside it (a host that pumps its event loop
 // from the notification callback) cannot run a second step in the middle of the first.
 bool g_stepRunning = false;
+// Set when the host started a task while the running step was inside its notification: the rest of
+// that step belongs to an abandoned procedure and may no longer schedule.
+bool g_runningStepAbandoned = false;
 
 void appendHistory(TStepFn step) {
   // The index lives in the shared record, which the host may write: never trust it as an index.
@@ -28,11 +32,20 @@ void appendHistory(TStepFn step) {
 
 }  // namespace
 
+namespace quarn::core {
+
+void taskStarting() { g_runningStepAbandoned = false; }
+
+void taskStarted() { g_runningStepAbandoned = g_stepRunning; }
+
+}  // namespace quarn::core
+
 extern "C" {
 
 QUARN_API void dbgAddToStack(TStepFn value) { appendHistory(value); }
 
 QUARN_API void ToNext0(TStepFn step) {
+  if (g_runningStepAbandoned) return;
   appendHistory(step);
   cTimerDelay = 1;
   Dev.deadline = quarn_now_ms() + 1;
@@ -40,6 +53,7 @@ QUARN_API void ToNext0(TStepFn step) {
 }
 
 QUARN_API int32_t ToNext(TStepFn step, uint32_t ms) {
+  if (g_runningStepAbandoned) return 0;
   cTimerDelay = ms;
   if (ms == 0) {
     OnTimer = step;
@@ -51,6 +65,7 @@ QUARN_API int32_t ToNext(TStepFn step, uint32_t ms) {
 }
 
 QUARN_API int32_t ToNextOnError(TStepFn step, uint32_t ms) {
+  if (g_runningStepAbandoned) return 0;
   cTimerDelay = ms;
   OnTimer = step;
   return 0;
@@ -67,6 +82,7 @@ QUARN_API void TimerProc(void* /*hwnd*/, uint32_t /*msg*/, uintptr_t /*id*/, uin
   g_stepRunning = true;
   OnTimer();
   g_stepRunning = false;
+  g_runningStepAbandoned = false;
   // The successor the step scheduled, or the step itself when it scheduled nothing.
   appendHistory(OnTimer);
 }

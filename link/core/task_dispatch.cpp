@@ -1,6 +1,7 @@
 // SetTask, the host's one way in; Meas, the common end of every task; Update, the notification.
 #include "platform/quarn_host.h"
 #include "quarn_core.h"
+#include "scheduler_internal.h"
 #include "weak_refs.h"
 
 namespace {
@@ -9,7 +10,8 @@ constexpr uint32_t kSetTaskPauseMs = 200;
 constexpr int32_t kRepeatBudget = 3;
 constexpr uint32_t kTimerPeriodMs = 20;
 
-// Counts SetTask calls, so Meas can tell whether the host started a task from inside its callback.
+// Counts SetTask calls, so Meas can tell whether the host started a task from inside its callback
+// (Meas may also run outside a timer call, where the scheduler's own guard does not apply).
 uint32_t g_taskGeneration = 0;
 
 void resetTaskFields(uint32_t task, void* arg) {
@@ -62,17 +64,7 @@ const ProcedureTask* findProcedureTask(uint32_t task) {
   return nullptr;
 }
 
-}  // namespace
-
-extern "C" {
-
-QUARN_API void Update(void) {
-  if (Dev.onUpdate) Dev.onUpdate();
-  Dev.event = 0;
-}
-
-QUARN_API int32_t SetTask(uint32_t task, void* arg) {
-  ++g_taskGeneration;
+int32_t dispatch(uint32_t task, void* arg) {
   resetTaskFields(task, arg);
   quarn_sleep_ms(kSetTaskPauseMs);
   // Drops whatever the interrupted procedure was still waiting for.
@@ -103,6 +95,23 @@ QUARN_API int32_t SetTask(uint32_t task, void* arg) {
     if (entry->first) ToNext(entry->first, 0);
   }
   return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+QUARN_API void Update(void) {
+  if (Dev.onUpdate) Dev.onUpdate();
+  Dev.event = 0;
+}
+
+QUARN_API int32_t SetTask(uint32_t task, void* arg) {
+  ++g_taskGeneration;
+  quarn::core::taskStarting();
+  const int32_t result = dispatch(task, arg);
+  quarn::core::taskStarted();
+  return result;
 }
 
 QUARN_API int32_t Meas(void) {

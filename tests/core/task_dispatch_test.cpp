@@ -225,6 +225,50 @@ TEST_F(TaskDispatchTest, ATaskStartedFromMeassNotificationIsNotOverwritten) {
   EXPECT_EQ(field(Dev.errText), nullptr);  // the new task's reset stands
 }
 
+// A step that reports an error (which notifies) and then ends in its failure continuation; the host
+// starts other tasks from inside that notification.
+int g_reportThenEndRuns = 0;
+int32_t reportThenEnd() {
+  ++g_reportThenEndRuns;
+  _SetDevErrorCode(ERR_MEASURE_INPUT);
+  ToNext0(fRet[RET_HART_CHECK_I].err);
+  return 0;
+}
+std::vector<uint32_t> g_tasksFromCallback;
+void startTasksFromCallback() {
+  const std::vector<uint32_t> tasks = std::move(g_tasksFromCallback);
+  g_tasksFromCallback.clear();
+  for (const uint32_t task : tasks) SetTask(task, nullptr);
+}
+
+TEST_F(TaskDispatchTest, ATaskStartedFromAStepsNotificationIsNotOverwrittenByThatStep) {
+  struct Case {
+    std::vector<uint32_t> tasks;
+    TStepFn expectedPending;
+  };
+  const Case cases[] = {
+      {{TASK_HART_SEARCH}, Hart_Search},
+      {{TASK_HART_SEARCH, TASK_CONTROL}, Control},  // the last one started wins
+      {{}, Meas},                                   // no new task: the step ends as it says
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tasks.size());
+    fRet[RET_HART_CHECK_I] = {Meas, Meas};
+    g_tasksFromCallback = c.tasks;
+    Dev.onUpdate = startTasksFromCallback;
+    g_reportThenEndRuns = 0;
+    ToNext0(reportThenEnd);
+    // (A SetTask of the previous case has paused the clock past the timer grid: the first call may
+    // find the step not yet due.)
+    ASSERT_TRUE(clock.runUntil([] { return g_reportThenEndRuns == 1; }, 100));
+    EXPECT_EQ(OnTimer, c.expectedPending);
+    // The scheduler takes the next step's scheduling again.
+    ToNext0(pendingSentinel);
+    EXPECT_EQ(OnTimer, &pendingSentinel);
+    OnTimer = nullptr;
+  }
+}
+
 TEST_F(TaskDispatchTest, InitialContinuationPairs) {
   for (TRetPair& pair : fRet) pair = {nullptr, nullptr};
   Init_ReturnFns();
