@@ -332,6 +332,26 @@ TEST_F(ProjectFileTest, AProjectSavedAsUtf8StillReads) {
   EXPECT_EQ(p.reportTemplate.name, "Шаблон.xls");
 }
 
+TEST_F(ProjectFileTest, TheReportTemplateFallsBackToTheStandardOne) {
+  fs::create_directories(path("own"));
+  fs::create_directories(path("prog/template_xml"));
+  put(path("own/Мой.xlsx"), "x");
+  put(path("prog/template_xml/Протокол поверки.xlsx"), "x");
+
+  ReportTemplate own{path("own"), "Мой.xls"};
+  EXPECT_TRUE(resolveReportTemplate(own, path("prog")));
+  EXPECT_EQ(own.folder, path("own") + "/");
+  EXPECT_EQ(own.name, "Мой.xlsx");
+
+  ReportTemplate gone{path("own") + "/", "Нет такого.xls"};
+  EXPECT_FALSE(resolveReportTemplate(gone, path("prog")));
+  EXPECT_EQ(gone.folder, path("prog") + "/template_xml/");
+  EXPECT_EQ(gone.name, "Протокол поверки.xlsx");
+
+  EXPECT_EQ(effectiveProjectPath(path("own/Мой.xlsx")), path("own/Мой.xlsx"));
+  EXPECT_EQ(effectiveProjectPath(path("missing.aip")), "default.aip");
+}
+
 TEST(DemoProject, IsAWorkstationFileForTheSimulatorsDefaultScenario) {
   const std::string file = std::string(QUARN_EXAMPLES_DIR) + "/demo.aip";
   Project p;

@@ -174,6 +174,46 @@ TEST(ChannelRules, SensorTypeChangesOnlyWhenTheModuleCanTakeIt) {
   EXPECT_EQ(sensorTypeChange(*dev, kSignal20to4), std::nullopt);
 }
 
+TEST(ChannelRules, AFoundHartTransmitterFillsItsChannel) {
+  struct Case {
+    uint8_t units;
+    const char* unit;
+    float maxKpa;
+  } cases[] = {{237, "МПа", 1600}, {5, "мм рт. ст.", 1.6f * 0.13332267f}, {6, "кПа", 1.6f}};
+  for (const Case& c : cases) {
+    auto hart = std::make_unique<THartDev>();
+    std::strcpy(hart->deviceTypeName, CP1251("Метран-150"));
+    hart->deviceId = 123456;
+    hart->lowerRange = 0;
+    hart->upperRange = 1.6f;
+    hart->rangeUnits = c.units;
+    TDevChannel ch{};
+    std::strcpy(ch.Unit, CP1251("кПа"));
+    ch.toKpaMul = 1;
+    takeOverHartDevice(ch, *hart);
+    EXPECT_EQ(ch.enabled, 1);
+    EXPECT_EQ(field(ch.name), "Метран-150");
+    EXPECT_EQ(field(ch.sn), "123456");
+    EXPECT_EQ(field(ch.Unit), c.unit);  // an unknown code leaves the unit as it was
+    EXPECT_FLOAT_EQ(ch.MaxKpa, c.maxKpa) << c.unit;
+  }
+}
+
+TEST(ChannelRules, OneSignalTypeForAllChannels) {
+  auto dev = std::make_unique<TDev>();
+  setSignalTypeForAll(*dev, kSignalVoltage, 0, 10);
+  for (const TDevChannel& ch : dev->devCh) {
+    EXPECT_EQ(ch.elTypeSignal, kSignalVoltage);
+    EXPECT_EQ(ch.el_Min, 0.0f);
+    EXPECT_EQ(ch.el_Max, 10.0f);
+    EXPECT_EQ(field(ch.el_Unit), "В");
+  }
+  setSignalTypeForAll(*dev, kSignal20to4, 0, 10);
+  EXPECT_EQ(dev->devCh[3].el_Min, 20.0f);
+  EXPECT_EQ(dev->devCh[3].el_Max, 4.0f);
+  EXPECT_EQ(field(dev->devCh[3].el_Unit), "мА");
+}
+
 TEST(ChannelRules, UnitsOfHartCodes) {
   EXPECT_EQ(unitOfHartCode(237), "МПа");
   EXPECT_EQ(unitOfHartCode(5), "мм рт. ст.");

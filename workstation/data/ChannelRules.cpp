@@ -1,6 +1,10 @@
 #include "ChannelRules.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+
+#include "quarn/cp1251.h"
 
 namespace quarn::data {
 
@@ -83,6 +87,39 @@ std::optional<std::string> unitOfHartCode(unsigned code) {
 void updateKpaRange(TDevChannel& ch) {
   ch.MinKpa = ch.Min * ch.toKpaMul;
   ch.MaxKpa = ch.Max * ch.toKpaMul;
+}
+
+namespace {
+void putField(char* field, std::size_t size, std::string_view cp1251) {
+  std::memset(field, 0, size);
+  std::memcpy(field, cp1251.data(), std::min(cp1251.size(), size - 1));
+}
+}  // namespace
+
+void takeOverHartDevice(TDevChannel& ch, const THartDev& hart) {
+  ch.enabled = 1;
+  putField(ch.name, sizeof ch.name,
+           std::string_view(hart.deviceTypeName, strnlen(hart.deviceTypeName, sizeof hart.deviceTypeName)));
+  putField(ch.sn, sizeof ch.sn, std::to_string(hart.deviceId));
+  ch.Min = hart.lowerRange;
+  ch.Max = hart.upperRange;
+  if (const auto unit = unitOfHartCode(hart.rangeUnits))
+    putField(ch.Unit, sizeof ch.Unit, text::utf8ToCp1251(*unit));
+  const std::string unitText =
+      text::cp1251ToUtf8(std::string_view(ch.Unit, strnlen(ch.Unit, sizeof ch.Unit)));
+  if (const auto idx = unitIndex(unitText)) ch.toKpaMul = kPressureUnits[*idx].toKpa;
+  updateKpaRange(ch);
+}
+
+void setSignalTypeForAll(TDev& dev, int type, float voltMin, float voltMax) {
+  const SignalLimits lim = signalLimits(type);
+  const std::string unit = text::utf8ToCp1251(lim.unit);
+  for (TDevChannel& ch : dev.devCh) {
+    ch.elTypeSignal = type;
+    ch.el_Min = lim.fixed ? lim.elMin : voltMin;
+    ch.el_Max = lim.fixed ? lim.elMax : voltMax;
+    putField(ch.el_Unit, sizeof ch.el_Unit, unit);
+  }
 }
 
 }  // namespace quarn::data

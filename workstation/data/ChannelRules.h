@@ -53,4 +53,13 @@ std::optional<std::string> unitOfHartCode(unsigned code);
 // MinKpa and MaxKpa from Min, Max and toKpaMul (single precision).
 void updateKpaRange(TDevChannel& ch);
 
+// After a HART search: a found transmitter's type name, device id (as the serial number), range and
+// range unit (when its code is known) go into its channel, which is switched on; the factor to kPa
+// and the kPa range follow the unit.
+void takeOverHartDevice(TDevChannel& ch, const THartDev& hart);
+
+// The channels share one output signal: the type chosen for one goes to all four, with the type's
+// limits and unit, or for the voltage type the limits confirmed by the operator and "В".
+void setSignalTypeForAll(TDev& dev, int type, float voltMin, float voltMax);
+
 }  // namespace quarn::data

@@ -21,20 +21,38 @@ std::string sanitized(std::string_view s, char forbidden = '\0') {
   return out;
 }
 
+unsigned char foldByte(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
+  if (c >= 0xC0 && c <= 0xDF) return static_cast<unsigned char>(c + 32);  // А..Я -> а..я
+  if (c == 0xA8) return 0xB8;                                             // Ё -> ё
+  return c;
+}
+
+// Sections this short are searched in order; longer ones get a hash index.
+constexpr std::size_t kIndexFrom = 24;
+
 }  // namespace
+
+std::size_t IniDocument::FoldHash::operator()(std::string_view s) const noexcept {
+  std::size_t h = 1469598103934665603ull;
+  for (char c : s) {
+    h ^= foldByte(static_cast<unsigned char>(c));
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+bool IniDocument::FoldEq::operator()(std::string_view a, std::string_view b) const noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (foldByte(static_cast<unsigned char>(a[i])) != foldByte(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
 
 std::string foldName(std::string_view name) {
   std::string out(name);
-  for (char& ch : out) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<unsigned char>(c + 32);
-    else if (c >= 0xC0 && c <= 0xDF)  // А..Я -> а..я
-      c = static_cast<unsigned char>(c + 32);
-    else if (c == 0xA8)  // Ё -> ё
-      c = 0xB8;
-    ch = static_cast<char>(c);
-  }
+  for (char& ch : out) ch = static_cast<char>(foldByte(static_cast<unsigned char>(ch)));
   return out;
 }
 
@@ -71,7 +89,7 @@ IniDocument IniDocument::parse(std::string_view bytes) {
         Section s;
         s.name = std::string(trimmed(t.substr(1, close - 1)));
         s.headerRaw = std::string(text);
-        doc.firstSection_.try_emplace(foldName(s.name), doc.sections_.size());
+        doc.firstSection_.try_emplace(s.name, doc.sections_.size());
         doc.sections_.push_back(std::move(s));
         continue;
       }
@@ -86,13 +104,10 @@ IniDocument IniDocument::parse(std::string_view bytes) {
         line.valueOffset = eq + 1;
       }
     }
-    if (doc.sections_.empty()) {
+    if (doc.sections_.empty())
       doc.preamble_.push_back(std::move(line));
-    } else {
-      Section& s = doc.sections_.back();
-      s.lines.push_back(std::move(line));
-      indexLine(s, s.lines.size() - 1);
-    }
+    else
+      doc.sections_.back().lines.push_back(std::move(line));
   }
   if (!lastHadEnd) {
     const std::string_view t = trimmed(lastLine);
@@ -104,27 +119,39 @@ IniDocument IniDocument::parse(std::string_view bytes) {
   return doc;
 }
 
-void IniDocument::indexLine(Section& s, std::size_t i) {
-  if (s.lines[i].isEntry) s.firstKey.try_emplace(foldName(s.lines[i].key), i);
-}
-
 IniDocument::Section* IniDocument::findSection(std::string_view name) {
-  auto it = firstSection_.find(foldName(trimmed(name)));
+  auto it = firstSection_.find(trimmed(name));
   return it == firstSection_.end() ? nullptr : &sections_[it->second];
 }
 
 const IniDocument::Section* IniDocument::findSection(std::string_view name) const {
-  auto it = firstSection_.find(foldName(trimmed(name)));
+  auto it = firstSection_.find(trimmed(name));
   return it == firstSection_.end() ? nullptr : &sections_[it->second];
+}
+
+const IniDocument::Line* IniDocument::findKey(const Section& s, std::string_view key) {
+  key = trimmed(key);
+  if (s.lines.size() < kIndexFrom) {
+    for (const Line& l : s.lines)
+      if (l.isEntry && FoldEq{}(l.key, key)) return &l;
+    return nullptr;
+  }
+  if (!s.indexed) {
+    s.keyIndex.clear();
+    for (std::size_t i = 0; i < s.lines.size(); ++i)
+      if (s.lines[i].isEntry) s.keyIndex.try_emplace(s.lines[i].key, i);
+    s.indexed = true;
+  }
+  auto it = s.keyIndex.find(key);
+  return it == s.keyIndex.end() ? nullptr : &s.lines[it->second];
 }
 
 std::optional<std::string_view> IniDocument::get(std::string_view section, std::string_view key) const {
   const Section* s = findSection(section);
   if (!s) return std::nullopt;
-  auto it = s->firstKey.find(foldName(trimmed(key)));
-  if (it == s->firstKey.end()) return std::nullopt;
-  const Line& l = s->lines[it->second];
-  return std::string_view(l.raw).substr(l.valueOffset);
+  const Line* l = findKey(*s, key);
+  if (!l) return std::nullopt;
+  return std::string_view(l->raw).substr(l->valueOffset);
 }
 
 bool IniDocument::hasSection(std::string_view section) const { return findSection(section) != nullptr; }
@@ -136,8 +163,8 @@ bool IniDocument::hasKey(std::string_view section, std::string_view key) const {
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
   const std::string sectionName(trimmed(sanitized(section, ']')));
   const std::string keyName(trimmed(sanitized(key, '=')));
+  if (keyName.empty() || keyName.front() == ';' || keyName.front() == '[') return;
   const std::string val = sanitized(value);
-  if (keyName.empty() || (!keyName.empty() && (keyName.front() == ';' || keyName.front() == '['))) return;
 
   Section* s = findSection(sectionName);
   if (!s) {
@@ -146,17 +173,16 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
     fresh.headerRaw = "[" + sectionName + "]";
     // A blank line closes every section, as the workstation writes its files.
     fresh.lines.push_back(Line{});
-    firstSection_.try_emplace(foldName(sectionName), sections_.size());
+    firstSection_.try_emplace(sectionName, sections_.size());
     sections_.push_back(std::move(fresh));
     s = &sections_.back();
   }
-  auto it = s->firstKey.find(foldName(keyName));
-  if (it != s->firstKey.end()) {
-    Line& l = s->lines[it->second];
+  if (const Line* found = findKey(*s, keyName)) {
+    Line& l = s->lines[static_cast<std::size_t>(found - s->lines.data())];
     l.raw = l.raw.substr(0, l.valueOffset) + val;
     return;
   }
-  // After the last entry: only non-entry lines (blanks, comments) move, so the key index stays valid.
+  // After the last entry: only non-entry lines (blanks, comments) move, so indexed positions stay.
   std::size_t at = 0;
   for (std::size_t i = 0; i < s->lines.size(); ++i)
     if (s->lines[i].isEntry) at = i + 1;
@@ -166,16 +192,16 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
   line.raw = keyName + "=" + val;
   line.valueOffset = keyName.size() + 1;
   s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
-  s->firstKey.emplace(foldName(keyName), at);
+  if (s->indexed) s->keyIndex.try_emplace(keyName, at);
 }
 
 void IniDocument::remove(std::string_view section, std::string_view key) {
   Section* s = findSection(section);
   if (!s) return;
-  const std::string folded = foldName(trimmed(key));
-  std::erase_if(s->lines, [&](const Line& l) { return l.isEntry && foldName(l.key) == folded; });
-  s->firstKey.clear();
-  for (std::size_t i = 0; i < s->lines.size(); ++i) indexLine(*s, i);
+  const std::string_view k = trimmed(key);
+  std::erase_if(s->lines, [&](const Line& l) { return l.isEntry && FoldEq{}(l.key, k); });
+  s->keyIndex.clear();
+  s->indexed = false;
 }
 
 std::vector<std::string> IniDocument::sectionNames() const {
@@ -195,7 +221,14 @@ std::vector<std::string> IniDocument::keys(std::string_view section) const {
 }
 
 std::string IniDocument::serialize() const {
+  std::size_t total = 0;
+  for (const Line& l : preamble_) total += l.raw.size() + 2;
+  for (const Section& s : sections_) {
+    total += s.headerRaw.size() + 2;
+    for (const Line& l : s.lines) total += l.raw.size() + 2;
+  }
   std::string out;
+  out.reserve(total);
   auto put = [&out](std::string_view line) {
     out.append(line);
     out.append("\r\n");

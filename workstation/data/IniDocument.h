@@ -52,6 +52,17 @@ class IniDocument {
   bool endsInBrokenLine() const { return endsInBrokenLine_; }
 
  private:
+  // Case-insensitive hashing and comparison of names, usable with string_view keys (no allocation).
+  struct FoldHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept;
+  };
+  struct FoldEq {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  using NameIndex = std::unordered_map<std::string, std::size_t, FoldHash, FoldEq>;
+
   struct Line {
     std::string raw;  // the line as written (without line end)
     std::string key;  // empty for lines that are not entries
@@ -62,16 +73,18 @@ class IniDocument {
     std::string name;
     std::string headerRaw;
     std::vector<Line> lines;
-    std::unordered_map<std::string, std::size_t> firstKey;  // folded key -> index in lines
+    // Key index, built on the first lookup in a long section; short sections are searched in order.
+    mutable NameIndex keyIndex;
+    mutable bool indexed = false;
   };
 
   Section* findSection(std::string_view name);
   const Section* findSection(std::string_view name) const;
-  static void indexLine(Section& s, std::size_t i);
+  static const Line* findKey(const Section& s, std::string_view key);
 
   std::vector<Line> preamble_;  // lines before the first section
   std::vector<Section> sections_;
-  std::unordered_map<std::string, std::size_t> firstSection_;  // folded name -> index
+  NameIndex firstSection_;  // name -> index of its first section
   bool endsInBrokenLine_ = false;
 };
 

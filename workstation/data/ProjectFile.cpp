@@ -1,5 +1,7 @@
 #include "ProjectFile.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "ChannelRules.h"
@@ -139,7 +141,40 @@ bool lastSectionIncomplete(const IniDocument& ini) {
   return false;
 }
 
+bool isFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The name, or its ".xlsx" sibling for a ".xls" name, when that file exists in the folder.
+std::optional<std::string> existingTemplate(const std::string& folder, const std::string& name) {
+  if (isFile(folder + name)) return name;
+  const std::string_view xls = ".xls";
+  if (name.size() >= xls.size() && name.compare(name.size() - xls.size(), xls.size(), xls) == 0 &&
+      isFile(folder + name + "x"))
+    return name + "x";
+  return std::nullopt;
+}
+
+std::string withSeparator(std::string folder) {
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder.push_back('/');
+  return folder;
+}
+
 }  // namespace
+
+bool resolveReportTemplate(ReportTemplate& t, const std::string& programDir) {
+  if (auto name = existingTemplate(withSeparator(t.folder), t.name)) {
+    t.folder = withSeparator(t.folder);
+    t.name = *name;
+    return true;
+  }
+  t.folder = withSeparator(programDir) + "template_xml/";
+  t.name = existingTemplate(t.folder, kDefaultTemplateName).value_or(kDefaultTemplateName);
+  return false;
+}
+
+std::string effectiveProjectPath(const std::string& path) { return isFile(path) ? path : "default.aip"; }
 
 std::string channelSection(int channel) { return "Device_ch_" + std::to_string(channel); }
 
@@ -180,7 +215,7 @@ void normalizeChannel(ChannelParams& ch) {
   }
 }
 
-Project projectFromIni(const IniDocument& ini) {
+Project projectFromIni(IniDocument ini) {
   Project p;
   const char* S = kParamsSection;
   ProtocolHeader& h = p.header;
@@ -238,7 +273,7 @@ Project projectFromIni(const IniDocument& ini) {
 
   p.reportTemplate.folder = readTextUtf8(ini, kTemplateSection, "XmlTemplatePath", "");
   p.reportTemplate.name = readTextUtf8(ini, kTemplateSection, "XmlTemplateName", kDefaultTemplateName);
-  p.file = ini;
+  p.file = std::move(ini);
   return p;
 }
 
@@ -311,7 +346,7 @@ ProjectLoad loadProject(const std::string& path, Project& project) {
     r.error = "Файл проекта \"" + path + "\" обрезан: последняя строка записана не полностью";
     return r;
   }
-  project = projectFromIni(ini);
+  project = projectFromIni(std::move(ini));
   r.ok = true;
   return r;
 }

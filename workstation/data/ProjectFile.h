@@ -22,7 +22,7 @@ std::string pointSection(int set, int point);  // set 0..4, point 1..200
 // The project held in a document, with the defaults of the file format for everything missing or
 // unreadable. Never fails. Enabled channels get their derived fields as the parameters screen
 // computes them (see normalizeChannel).
-Project projectFromIni(const IniDocument& ini);
+Project projectFromIni(IniDocument ini);
 // Writes the project into the document: known keys are replaced in place, missing ones added; all
 // 1000 point sections are written.
 void projectToIni(const Project& project, IniDocument& ini);
@@ -49,5 +49,14 @@ ProjectLoad loadProject(const std::string& path, Project& project);
 // Saves the project atomically, over `project.file` so that unknown content survives; on success
 // `project.file` holds what was written. Returns an empty text on success, else the reason (UTF-8).
 std::string saveProject(const std::string& path, Project& project);
+
+// The template the report will use: the project's folder + name when that file exists; otherwise the
+// standard template in the program's "template_xml" folder. Reports are .xlsx workbooks here, so a
+// name ending in ".xls" is also looked for with ".xlsx" (the name is then updated). Returns whether
+// the project's own choice was kept.
+bool resolveReportTemplate(ReportTemplate& t, const std::string& programDir);
+
+// The project path to open: `path` when a file exists there, else "default.aip" in the working folder.
+std::string effectiveProjectPath(const std::string& path);
 
 }  // namespace quarn::data
