@@ -35,7 +35,7 @@ asan: deps
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARN_FUZZ=ON \
 	  -DQUARN_SANITIZE=ON -DQUARN_GUI=OFF -DQUARN_BENCH=OFF -DQUARN_TESTS=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
 	./scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 format:
