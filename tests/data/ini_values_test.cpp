@@ -19,6 +19,10 @@ TEST(IniValues, FloatsAreWrittenWithFifteenSignificantDigits) {
       {1e20, "1E20"},
       {1e-5, "1E-5"},
       {0.0, "0"},
+      {-0.0, "0"},
+      {1.6f, "1.60000002384186"},
+      {1e15, "1E15"},
+      {0.0001, "0.0001"},
   };
   for (const Case& c : cases) {
     const std::string text = formatFloat(c.value);

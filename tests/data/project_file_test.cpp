@@ -389,3 +389,119 @@ TEST(DemoProject, IsAWorkstationFileForTheSimulatorsDefaultScenario) {
 }
 
 }  // namespace
+
+namespace {
+
+// A project as the workstation writes it, composed here line by line (not by the codec): its own
+// order of the screen's keys, an editor section of the device grid, float forms with 15 digits.
+std::string workstationFile() {
+  std::string f;
+  auto line = [&f](const std::string& s) { f += s + "\r\n"; };
+  auto cp = [](const char* utf8) { return quarn::text::utf8ToCp1251(utf8); };
+  line("[_FormMain_Frame_Mode_3_Param1_Frame_ParamDevGrid1_lvDevGrid_]");
+  line("ListView_Edit=");
+  line("instComboBox=0");
+  line("");
+  line("[_FormMain_Frame_Mode_3_Param1_]");
+  for (const char* kv : {"cbDoSetToAll=0",
+                         "amp_D1_SH_NUM=15/2",
+                         "amp_CD_TEMP=21",
+                         "amp_CD_HUM=40",
+                         "amp_CD_PRES=749",
+                         "ed_IVTM_SN=1234",
+                         "amp_CD_ORG=ФБУ «ЦСМ»",
+                         "amp_CD_CRT_NUM=RA.RU.311",
+                         "amp_CD_ADDRESS_str0=г. Тула,",
+                         "amp_CD_ADDRESS_str1=ул. Ленина, 1",
+                         "amp_CD_ADDRESS_str2=корп. 2",
+                         "CD_ET_AUX_LST_str0=Термометр ТЛ-4",
+                         "amp_CD_VERIF_POS=инженер",
+                         "amp_CD_VERIF=Сидоров С.С.",
+                         "amp_CD_CHEF_POS=начальник",
+                         "amp_CD_CHEF=Орлов О.О.",
+                         "RadioButton1=0",
+                         "rb_IsPeriodic=1",
+                         "rb_IsCalib=0",
+                         "cb_cDigits=3",
+                         "cb_Class_Brenk=1",
+                         "edTemplateName=Протокол поверки.xls",
+                         "cbHardMode=1",
+                         "ed_d_Rdy=0.05",
+                         "ed_tRdy=10",
+                         "amp_CD_VRCOEFF=0.7",
+                         "cbRelay_1=0",
+                         "edRelay1_P=0",
+                         "edRelay1_Hyst=0",
+                         "cbRelay_2=0",
+                         "edRelay2_P=0",
+                         "edRelay2_Hyst=0",
+                         "edRelay_speed=0.5"})
+    line(cp(kv));
+  line("");
+  line("[_FormMain_Frame_Mode_3_Param1_Frame_Points1_]");
+  for (const char* kv : {"rb_1=0", "rb_2=1", "rb_3=0", "rb_4=0", "rb_5=0"}) line(kv);
+  line("");
+  for (int n = 0; n < 4; ++n) {
+    line("[Device_ch_" + std::to_string(n) + "]");
+    const bool on = n < 2;
+    line(std::string("enabled=") + (on ? "1" : "0"));
+    line(cp(on ? "name=Метран-150" : "name=кПа"));
+    line(cp(on ? "model=150TG2" : "model="));
+    line(on ? "sn=" + std::to_string(5550 + n) : "sn=");
+    line("invNo=");
+    line(cp(on ? "owner=АО «Завод»" : "owner="));
+    line(on ? "Min=0" : "Min=0");
+    line(on ? "Max=1.60000002384186" : "Max=600");
+    line(cp(on ? "Unit=МПа" : "Unit=кПа"));
+    line("tDamp=0");
+    line("fnCode=0");
+    line(on ? "errOk=0.25" : "errOk=0.200000002980232");
+    line("elTypeSignal=0");
+    line(on ? "toKpaMul=1000" : "toKpaMul=1");
+    line("el_Min=4");
+    line("el_Max=20");
+    line(cp("el_Unit=мА"));
+    line("");
+  }
+  for (int s = 0; s < 5; ++s)
+    for (int k = 1; k <= 200; ++k) {
+      line("[Points_set_" + std::to_string(s) + "_point_" + std::to_string(k) + "]");
+      const bool on = s == 1 && k <= 3;
+      line(std::string("exist=") + (on ? "1" : "0"));
+      line(on ? (k == 1   ? "valuePrc=0"
+                 : k == 2 ? "valuePrc=33.2999992370605"
+                          : "valuePrc=100")
+              : "valuePrc=0");
+      line("timeSec=0");
+      line("");
+    }
+  line("[XmlTemplate]");
+  line("XmlTemplatePath=C:\\Program Files\\ARM_Quarn\\template_xml\\");
+  line(cp("XmlTemplateName=Протокол поверки.xls"));
+  line("");
+  return f;
+}
+
+TEST_F(ProjectFileTest, AWorkstationFileReadsAndIsWrittenBackByteForByte) {
+  const std::string original = workstationFile();
+  put(path("ws.aip"), original);
+  Project p;
+  const ProjectLoad r = loadProject(path("ws.aip"), p);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(p.channels[0].name, "Метран-150");
+  EXPECT_EQ(p.channels[1].maxKpa(), 1600.0f);
+  EXPECT_EQ(p.channels[1].errOk, 0.25f);
+  EXPECT_FALSE(p.channels[2].enabled);
+  EXPECT_EQ(p.selectedSet, 1);
+  EXPECT_EQ(switchedOnPoints(p.pointSets[1]), (std::vector<float>{0, 33.3f, 100}));
+  EXPECT_EQ(p.header.kind, ProtocolKind::Periodic);
+  EXPECT_EQ(p.header.address.size(), 3u);
+  EXPECT_EQ(p.header.organisation, "ФБУ «ЦСМ»");
+  EXPECT_EQ(p.readiness.holdTimeS, "10");
+  EXPECT_EQ(p.reportTemplate.folder, "C:\\Program Files\\ARM_Quarn\\template_xml\\");
+
+  ASSERT_EQ(saveProject(path("again.aip"), p), "");
+  EXPECT_EQ(get(path("again.aip")), original);
+}
+
+}  // namespace

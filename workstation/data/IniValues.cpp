@@ -85,7 +85,7 @@ std::optional<double> parseFloat(std::string_view text) {
 }
 
 std::string formatFloat(double value) {
-  if (!std::isfinite(value)) return "0";
+  if (!std::isfinite(value) || value == 0) return "0";  // also no "-0"
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.15g", value);
   std::string s(buf);
