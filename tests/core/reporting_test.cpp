@@ -1,5 +1,6 @@
 // Error and result reports, the step texts, the value formatter and the debug helpers.
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,20 @@ TEST_F(ReportingTest, DebugOutputGoesToTheLogSinkAndTheOtherHelpersOnlyReturn) {
   quarn_set_log(nullptr);
   std_out("dropped");  // no sink, no QUARN_LOG: nothing, no error
   EXPECT_EQ(g_logLines, std::vector<std::string>{"line 1"});
+
+  // Without a sink, QUARN_LOG=1 sends the lines to stderr as UTF-8; start-up writes one.
+  setenv("QUARN_LOG", "1", 1);
+  testing::internal::CaptureStderr();
+  std_out(dsc_[DSC_HART_SEARCH]);
+  InitDll();
+  const std::string err = testing::internal::GetCapturedStderr();
+  unsetenv("QUARN_LOG");
+  EXPECT_EQ(err, "quarn: Поиск HART-устройств\nquarn: InitDll()\n");
+  quarn_set_log(collectLog);
+  g_logLines.clear();
+  InitDll();
+  quarn_set_log(nullptr);
+  EXPECT_EQ(g_logLines, std::vector<std::string>{"InitDll()"});
 
   const uint8_t bytes[] = {0x01, 0xAB, 0xFF};
   EXPECT_EQ(dbgX("rx: ", bytes, 3), 4 + 9);
