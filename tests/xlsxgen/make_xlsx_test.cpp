@@ -159,6 +159,37 @@ TEST_F(MakeXlsx, MarkerRowForNoneOneAndTheMostRecords) {
   }
 }
 
+TEST_F(MakeXlsx, PicturesBelowTheTableMoveWithIt) {
+  FixtureWorkbook wb;
+  wb.sheets.push_back({"S", "<sheetData>" + row(2, cellInline("A2", "&T") + cellInline("B2", "&LST_F")) +
+                                "</sheetData><drawing r:id=\"rId1\"/>"});
+  const auto anchor = [](int from, int to) {
+    return "<xdr:twoCellAnchor><xdr:from><xdr:col>0</xdr:col><xdr:row>" + std::to_string(from) +
+           "</xdr:row></xdr:from><xdr:to><xdr:col>2</xdr:col><xdr:row>" + std::to_string(to) +
+           "</xdr:row></xdr:to><xdr:clientData/></xdr:twoCellAnchor>";
+  };
+  wb.extraParts = {
+      {"xl/worksheets/_rels/sheet1.xml.rels",
+       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+       "Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/drawing\" "
+       "Target=\"../drawings/drawing1.xml\"/></Relationships>"},
+      {"xl/drawings/drawing1.xml",
+       "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\">" +
+           anchor(0, 1) + anchor(5, 8) + "</xdr:wsDr>"}};
+  writeWorkbook(templ(), wb);
+  Block block;
+  block.files(templ(), dir.file("out.xlsx")).columns(4).table("&T", {"1", "2", "3", "4"});
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  const std::string drawing = readZipEntry(dir.file("out.xlsx"), "xl/drawings/drawing1.xml");
+  // Rows count from 0 in anchors: the picture over rows 1-2 stays, the one from row 6 moves by 3.
+  EXPECT_NE(drawing.find("<xdr:row>0</xdr:row></xdr:from><xdr:to><xdr:col>2</xdr:col><xdr:row>1</xdr:row>"),
+            std::string::npos)
+      << drawing;
+  EXPECT_NE(drawing.find("<xdr:row>8</xdr:row></xdr:from><xdr:to><xdr:col>2</xdr:col><xdr:row>11</xdr:row>"),
+            std::string::npos)
+      << drawing;
+}
+
 TEST_F(MakeXlsx, OutputNamesCountUpAndTakeTheTemplatesExtension) {
   FixtureWorkbook wb;
   wb.sheets.push_back({"S", "<sheetData>" + row(1, cellInline("A1", "&X")) + "</sheetData>"});

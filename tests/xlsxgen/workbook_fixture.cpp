@@ -151,6 +151,7 @@ Parts workbookParts(const FixtureWorkbook& wb) {
                          main + "\" count=\"" + std::to_string(wb.sharedStrings.size()) +
                          "\" uniqueCount=\"" + std::to_string(wb.sharedStrings.size()) + "\">" + sst +
                          "</sst>");
+  for (const auto& extra : wb.extraParts) parts.push_back(extra);
   if (wb.calcChain)
     parts.emplace_back("xl/calcChain.xml",
                        "<calcChain xmlns=\"" + main + "\"><c r=\"A1\" i=\"1\"/></calcChain>");

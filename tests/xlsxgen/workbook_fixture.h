@@ -31,6 +31,7 @@ struct FixtureWorkbook {
   std::vector<std::string> sharedStrings;  // inner XML of each <si>
   std::string definedNames;                // inner XML of <definedNames>
   bool calcChain = false;
+  Parts extraParts;  // added as they are (sheet relationships, drawings, …)
 };
 
 // The parts of a workbook package (so a case can damage one before writing).

@@ -165,6 +165,7 @@ class SheetFiller {
     shiftMergedCells(row, copies, ins);
     shiftSheetRanges(root_, ins);
     workbook_.shiftReferencesFromOutside(index_, ins);
+    workbook_.shiftDrawings(index_, ins);
     workbook_.invalidateCalculation();
     changed();
   }

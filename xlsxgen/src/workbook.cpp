@@ -354,6 +354,37 @@ void Workbook::shiftReferencesFromOutside(std::size_t index, const RowInsertion&
   }
 }
 
+void Workbook::shiftDrawings(std::size_t index, const RowInsertion& ins) {
+  const std::string& sheetPart = sheets_.at(index).partName;
+  const std::string relsName = relsPartOf(sheetPart);
+  if (sheetPart.empty() || !package_.contains(relsName)) return;
+  pugi::xml_document rels;
+  xml::parse(rels, package_.read(relsName), relsName);
+  for (pugi::xml_node r = rels.document_element().first_child(); r; r = r.next_sibling()) {
+    if (xml::localName(r) != "Relationship" || !endsWith(r.attribute("Type").value(), "/drawing")) continue;
+    const std::string target = resolvePartName(sheetPart, r.attribute("Target").value());
+    auto& part = drawings_[target];
+    if (!part) {
+      if (!package_.contains(target)) continue;
+      part = std::make_unique<XmlPart>();
+      part->name = target;
+      xml::parse(part->doc, package_.read(target), target);
+    }
+    // Anchor rows count from 0: row index `ins.row` is the first row below the multiplied one.
+    for (pugi::xml_node anchor : part->doc.document_element().children()) {
+      for (const char* corner : {"from", "to"}) {
+        pugi::xml_node row = xml::child(xml::child(anchor, corner), "row");
+        if (!row) continue;
+        const int value = row.text().as_int(-1);
+        if (value >= ins.row) {
+          row.text().set(value + ins.count);
+          part->changed = true;
+        }
+      }
+    }
+  }
+}
+
 void Workbook::invalidateCalculation() {
   pugi::xml_node root = workbook_.doc.document_element();
   pugi::xml_node calc = xml::child(root, "calcPr");
@@ -398,6 +429,8 @@ std::map<std::string, std::string> Workbook::changedParts() {
   for (XmlPart* part : {&contentTypes_, &workbook_, &workbookRels_})
     if (part->changed) parts[part->name] = xml::serialize(part->doc);
   if (styles_ && styles_->changed) parts[styles_->name] = xml::serialize(styles_->doc);
+  for (const auto& [name, part] : drawings_)
+    if (part && part->changed) parts[name] = xml::serialize(part->doc);
   for (auto& sheet : sheets_)
     if (sheet.xml && sheet.xml->changed) parts[sheet.xml->name] = xml::serialize(sheet.xml->doc);
   return parts;

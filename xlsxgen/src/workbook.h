@@ -48,6 +48,8 @@ class Workbook {
   bool rename(std::size_t index, const std::string& newName);
   // Applies a row insertion on one sheet to the references that other sheets and defined names hold.
   void shiftReferencesFromOutside(std::size_t index, const RowInsertion& ins);
+  // Moves the pictures and shapes anchored below an inserted block of rows along with those rows.
+  void shiftDrawings(std::size_t index, const RowInsertion& ins);
   // Parts changed so far, serialised; parts to drop from the package.
   std::map<std::string, std::string> changedParts();
   const std::set<std::string>& removedParts() const { return removed_; }
@@ -67,6 +69,7 @@ class Workbook {
   std::vector<std::string> sharedStrings_;
   std::vector<SheetEntry> sheets_;
   std::unique_ptr<XmlPart> styles_;
+  std::map<std::string, std::unique_ptr<XmlPart>> drawings_;
   std::set<std::string> removed_;
 };
 
