@@ -83,6 +83,8 @@ struct Engine::Impl {
   uint32_t usToHostMs(int64_t us) const;
   void advanceBench(int64_t us);
   bool faultDisconnected() const;
+  // A silent fault on the whole bench also keeps the HART modem quiet.
+  bool wholeBenchSilent() const;
   bool present() const { return connected && !faultDisconnected(); }
   // A complete request frame (or a damaged one) reached the device at `atUs` on `port`.
   void onRequest(LinePort& port, const uail::RequestReceiver::Result& result, int64_t atUs);

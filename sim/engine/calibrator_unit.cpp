@@ -34,9 +34,10 @@ std::string fixed(double value, int decimals) {
   return text;
 }
 
-std::string plain(double value) {
+// A number as short as it reads back exactly enough ("2500", "0.25", "2.5e+06").
+std::string compact(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%f", value);
+  std::snprintf(text, sizeof text, "%.7g", value);
   return text;
 }
 
@@ -153,8 +154,8 @@ std::optional<std::string> Engine::Impl::calibratorAnswer(const uail::Request& r
 
     case 5: {  // state of the Dorv attached to the calibrator (Quarn)
       if (!quarn) return errorBody(kAddress, kNoCommand);
-      return body({s.dorvOnQuarn ? "1" : "0", std::to_string(s.dorvPressType), plain(s.dorvLowKPa),
-                   plain(s.dorvHighKPa), std::to_string(s.dorvSerial)});
+      return body({s.dorvOnQuarn ? "1" : "0", std::to_string(s.dorvPressType), compact(s.dorvLowKPa),
+                   compact(s.dorvHighKPa), std::to_string(s.dorvSerial)});
     }
 
     case 8: {  // remote operation on / off

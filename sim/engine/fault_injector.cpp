@@ -76,6 +76,19 @@ std::optional<Engine::Impl::Outgoing> Engine::Impl::applyFaults(FaultTarget targ
   return out;
 }
 
+bool Engine::Impl::wholeBenchSilent() const {
+  const long seen = requests[static_cast<size_t>(FaultTarget::Any)];
+  for (size_t i = 0; i < scenario.faults.size(); ++i) {
+    const Fault& fault = scenario.faults[i];
+    if (fault.kind != FaultKind::Silent || fault.target != FaultTarget::Any || fault.command >= 0 ||
+        fault.probability < 1.0 || seen < fault.afterRequests)
+      continue;
+    if (fault.count >= 0 && i < faultHits.size() && faultHits[i] >= fault.count) continue;
+    return true;
+  }
+  return false;
+}
+
 bool Engine::Impl::faultDisconnected() const {
   const double nowMs = static_cast<double>(simUs) / 1000.0;
   for (size_t i = 0; i < scenario.faults.size(); ++i) {

@@ -326,6 +326,19 @@ TEST_F(SimKesto, FixedCurrentModeOfAHartTransmitterShowsInTheDataFile) {
   EXPECT_NEAR(currents[0], 12.0, 1e-2);  // the other loops are untouched
 }
 
+TEST_F(SimKesto, ASilentBenchPassesNoHartTrafficEither) {
+  Scenario s = quiet();
+  ASSERT_EQ(quarnsim::applySetting(s, "fault", "any silent after=1"), "");
+  Engine bench(s);
+  Host host(bench.calibratorPort());
+  EXPECT_EQ(host.exchange("3;5;1;").error, 0);  // the last request answered
+  host.port().setLine(1200, 1, 2);
+  host.send(hartFixedCurrent(bench.scenario().channels[1], 9.0f));
+  host.wait(1000);
+  EXPECT_EQ(host.take(), "");
+  EXPECT_FALSE(bench.transmitter(1).fixedCurrentMode());
+}
+
 TEST(SimDorv, OwnPortIdentityRegistersAndMeasurement) {
   Scenario s = quiet(Model::Brenk);
   s.initialKPa = 250;

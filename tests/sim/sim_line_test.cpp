@@ -63,7 +63,8 @@ TEST(SimLine, TurnaroundIsSeededAndStaysInItsRange) {
       const auto rq = simtest::request("1;0;");
       port.write(rq.data(), rq.size(), now);
       const uint32_t sent = now;
-      while (port.available(now) == 0) ++now;
+      const uint32_t limit = now + 1000;
+      while (port.available(now) == 0 && now < limit) ++now;
       out.push_back(now - sent);
       now += 100;
       uint8_t buf[64];
