@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <cstddef>
 #include <string>
 
 #include "openpyxl_reader.h"
@@ -15,6 +16,16 @@ using namespace xlsxtest;
 using nlohmann::json;
 
 namespace {
+
+// The block keeps its order and counts; addresses have the build's width.
+constexpr std::size_t kAddr = sizeof(void*);
+static_assert(offsetof(TXlsxExchange, templatePath) == 11 * kAddr);
+static_assert(offsetof(TXlsxExchange, hiddenCount) == 13 * kAddr);
+static_assert(offsetof(TXlsxExchange, pairCount) == 13 * kAddr + 4 + 15 * kAddr);
+static_assert(offsetof(TXlsxExchange, columnCount) == 13 * kAddr + 8 + (15 + 2048) * kAddr);
+static_assert(offsetof(TXlsxExchange, checksum) == 13 * kAddr + 16 + (15 + 2048 + 29 * 201) * kAddr);
+static_assert(kAddr != 4 || offsetof(TXlsxExchange, checksum) == 0x7B94);
+static_assert(kAddr != 8 || sizeof(TXlsxExchange) == 63257);
 
 std::string lastError() { return quarn::text::cp1251ToUtf8(MakeXLSX_LastError()); }
 
