@@ -297,6 +297,19 @@ TEST_F(MakeReportDefaultTemplate, OpensInLibreOfficeWhenInstalled) {
   EXPECT_EQ(::stat(dir.file("conv").c_str(), &st), 0) << "LibreOffice did not convert the report";
 }
 
+TEST_F(MakeReportDefaultTemplate, OutputPathOfTheCallersChoice) {
+  channel(*dev, 0, "1");
+  request.outputPath = dir.file("протокол.xlsx");
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+  EXPECT_EQ(LastReportOutput(), dir.file("протокол.xlsx"));
+  // A name Windows-1251 cannot carry is refused rather than written under another name.
+  request.outputPath = dir.file("报告.xlsx");
+  EXPECT_EQ(MakeReport(*dev, request), -2);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("Windows-1251"), std::string::npos) << messages[0];
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"протокол.xlsx"}));
+}
+
 TEST_F(MakeReportDefaultTemplate, MissingTemplateIsShown) {
   channel(*dev, 0, "1");
   request.templateName = "нет такого.xlsx";

@@ -134,17 +134,21 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   if (!templatePath.empty() && templatePath.back() != '/' && templatePath.back() != '\\') templatePath += '/';
   templatePath += request.templateName;
   const std::string folder = request.reportsFolder.empty() ? std::string("reports") : request.reportsFolder;
+  const std::string& chosen = request.outputPath.empty() ? folder : request.outputPath;
   // The block carries Windows-1251 paths; a path that cannot be written so would name another file.
-  if (!representable(templatePath) || !representable(folder)) {
+  if (!representable(templatePath) || !representable(chosen)) {
     ShowMessage("Ошибка формирования протокола",
-                "Путь к шаблону или к папке протоколов содержит символы вне "
+                "Путь к шаблону или к протоколу содержит символы вне "
                 "кодировки Windows-1251: " +
-                    templatePath + ", " + folder);
+                    templatePath + ", " + chosen);
     return -2;
   }
-  // The reports folder is made on first use; when that fails the report library names the failure.
-  ::mkdir(folder.c_str(), 0777);
-  const std::string outputPath = text::utf8ToCp1251(folder) + "/" + reportFileName(dev);
+  std::string outputPath = text::utf8ToCp1251(request.outputPath);
+  if (request.outputPath.empty()) {
+    // The reports folder is made on first use; when that fails the report library names the failure.
+    ::mkdir(folder.c_str(), 0777);
+    outputPath = text::utf8ToCp1251(folder) + "/" + reportFileName(dev);
+  }
   SetFiles(text::utf8ToCp1251(templatePath).c_str(), outputPath.c_str());
 
   // Sheets to hide.

@@ -15,6 +15,8 @@ struct ReportRequest {
   std::string templateName;
   // Folder the report goes into ("reports" beside the program in the workstation); made when missing.
   std::string reportsFolder;
+  // A path of the caller's choice instead (the headless host's --report OUT.xlsx); its folder must exist.
+  std::string outputPath;
   // Texts of the placeholder controls in their order: (control name, text). "amp_CD_DATE" (or
   // "CD_DATE") fills the placeholder "&CD_DATE". UTF-8.
   std::vector<std::pair<std::string, std::string>> placeholders;
