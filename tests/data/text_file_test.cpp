@@ -46,6 +46,15 @@ TEST_F(TextFileTest, AtomicWriteReplacesTheFileAndKeepsItsPermissions) {
   EXPECT_EQ(entries(), 1u);  // no temporary file left behind
 }
 
+TEST_F(TextFileTest, SavingThroughASymbolicLinkReplacesTheFileItNames) {
+  const std::string real = path("real.aip"), link = path("link.aip");
+  put(real, "old");
+  fs::create_symlink(real, link);
+  EXPECT_EQ(writeFileAtomically(link, "new"), "");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(get(real), "new");
+}
+
 TEST_F(TextFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   const std::string target = path("occupied");
   fs::create_directories(target + "/inside");  // a non-empty folder cannot be replaced by a file
@@ -59,6 +68,8 @@ TEST_F(TextFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
 TEST_F(TextFileTest, ReadingReportsWhyAFileCannotBeUsed) {
   EXPECT_EQ(readTextFile(path("absent.aip")).status, FileRead::Status::NotFound);
   EXPECT_EQ(readTextFile(dir_.string()).status, FileRead::Status::Unreadable);
+  ASSERT_EQ(::mkfifo(path("pipe.aip").c_str(), 0600), 0);
+  EXPECT_EQ(readTextFile(path("pipe.aip")).status, FileRead::Status::Unreadable);  // and does not hang
   put(path("zeros.aip"), std::string("[A]\r\nk=1\r\n\0\0\0\0", 14));
   const FileRead z = readTextFile(path("zeros.aip"));
   EXPECT_EQ(z.status, FileRead::Status::Damaged);

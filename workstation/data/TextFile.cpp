@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -75,7 +76,9 @@ std::string toCp1251(std::string_view content, FileEncoding& detected) {
 
 FileRead readTextFile(const std::string& path) {
   FileRead r;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a path naming a pipe or a terminal cannot hang the open; only regular files
+  // are read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     const int err = errno;
     r.status = err == ENOENT ? FileRead::Status::NotFound : FileRead::Status::Unreadable;
@@ -126,7 +129,16 @@ FileRead readTextFile(const std::string& path) {
   return r;
 }
 
-std::string writeFileAtomically(const std::string& path, std::string_view bytes) {
+std::string writeFileAtomically(const std::string& pathGiven, std::string_view bytes) {
+  // A symbolic link keeps pointing at the file: the file it names is the one replaced.
+  std::string path = pathGiven;
+  struct stat lst {};
+  if (::lstat(pathGiven.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(pathGiven.c_str(), nullptr)) {
+      path = real;
+      std::free(real);
+    }
+  }
   const std::size_t slash = path.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   std::string tmpl = path + ".tmp-XXXXXX";
