@@ -1,0 +1,28 @@
+// Random scenario text: the parser must refuse or apply it, and a bench must start from whatever it
+// accepted and answer an identification request.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "quarnsim/engine.h"
+#include "quarnsim/scenario.h"
+#include "quarnsim/uail_codec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  quarnsim::Scenario scenario;
+  quarnsim::applyScenarioText(scenario, std::string_view(reinterpret_cast<const char*>(data), size));
+  scenario.faults.clear();  // a fault may legitimately silence the bench
+  scenario.deviceType = -1;
+  quarnsim::Engine bench(scenario);
+  quarnsim::LinePort& line = bench.calibratorPort();
+  if (line.open(0) != 0) abort();
+  const auto rq = quarnsim::uail::requestFrame("1;0;");
+  line.write(rq.data(), rq.size(), 0);
+  if (scenario.turnaround.maxMs < 1e6) {  // a scenario may ask for an answer hours later
+    const uint32_t later = 2000 + static_cast<uint32_t>(scenario.turnaround.maxMs);
+    if (line.available(later) <= 0) abort();
+  }
+  for (int ch = 0; ch < 4; ++ch) (void)bench.kestoReading(ch);
+  return 0;
+}
