@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ParamsCheck.h"
+#include "PointListRange.h"
 
 using namespace quarn::data;
 
@@ -176,6 +177,40 @@ TEST(SetReadiness, WindowsStayInsideTheStatisticsRing) {
     EXPECT_EQ(dev->ch[0].pStat.window, c.chWindow) << c.averaging;
     EXPECT_EQ(dev->refStat.holdMs, c.holdMs) << c.tRdy;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PointListRange, ValuesAndPercentagesFollowTheRange) {
+  PointListRange r;
+  EXPECT_EQ(r.valueOf(50), 300.0f);  // start-up range 0..600
+  r.set(0, 1000);
+  EXPECT_FLOAT_EQ(r.percentOf(500), 50.0f);
+  r.set(100, 1100);
+  EXPECT_FLOAT_EQ(r.percentOf(600), 50.0f);
+  EXPECT_FLOAT_EQ(r.valueOf(25), 350.0f);
+  r.set(5, 5);  // equal ends: 0..600, the previous span stays
+  EXPECT_EQ(r.min(), 0.0f);
+  EXPECT_EQ(r.max(), 600.0f);
+  EXPECT_EQ(r.span(), 1000.0f);
+  r.set(1000, 0);  // reversed ends give the magnitude
+  EXPECT_EQ(r.span(), 1000.0f);
+  EXPECT_EQ(pointValueText(r.valueOf(33.3f)), "1333");
+  EXPECT_EQ(pointValueText(1e30f), "");
+}
+
+TEST(DeviceGrid, NumberCells) {
+  struct Case {
+    const char* text;
+    float value;
+  } cases[] = {{"1.6", 1.6f}, {"1,6", 1.6f}, {"-0.5", -0.5f}, {"", 0},      {"1,6,", 0},
+               {"12a", 0},    {"1e3", 0},    {" 5", 0},       {"600", 600}, {"--1", 0}};
+  for (const Case& c : cases) EXPECT_FLOAT_EQ(parseGridNumber(c.text), c.value) << c.text;
+  EXPECT_EQ(gridNumberText(1.6f), "1.6");
+  EXPECT_EQ(gridNumberText(98.06652f), "98.067");
+  EXPECT_EQ(dampingText(0.25f), "0.2");
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// The range the point list shows its points in, and the conversions between a point's percentage
+// and its value in that range; the device grid's number cells.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quarn::data {
+
+class PointListRange {
+ public:
+  // Start-up range 0 .. 600.
+  PointListRange() = default;
+
+  // A range with different ends replaces the span; equal ends set 0 .. 600 but keep the span.
+  void set(float min, float max);
+  float min() const { return min_; }
+  float max() const { return max_; }
+  float span() const { return span_; }
+
+  // "значение" of a point: min + percent / 100 x span.
+  float valueOf(float percent) const { return min_ + percent / 100.0f * span_; }
+  // The percentage of an edited value; 0 while the span is 0.
+  float percentOf(float value) const { return span_ != 0 ? (value - min_) / span_ * 100.0f : 0.0f; }
+
+ private:
+  float min_ = 0;
+  float max_ = 600;
+  float span_ = 600;
+};
+
+// A point's value as the list shows it: general format, 7 significant digits.
+std::string pointValueText(float value);
+
+// A number cell of the device grid: its first ',' counts as '.'; empty, or holding any character but
+// '-', digits and '.', it is 0; otherwise the leading number.
+float parseGridNumber(std::string_view text);
+// Numbers in the device grid: general format with 5 significant digits; the damping time with one
+// decimal.
+std::string gridNumberText(float value);
+std::string dampingText(float seconds);
+
+}  // namespace quarn::data
