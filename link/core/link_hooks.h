@@ -6,7 +6,7 @@
 #ifndef QUARN_LINK_HOOKS_H
 #define QUARN_LINK_HOOKS_H
 
-#include "platform/quarn_host.h"
+#include "../platform/quarn_host.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -10,7 +10,7 @@
 #include <stdint.h>
 
 #include "TDev.h"
-#include "platform/quarn_host.h"
+#include "../platform/quarn_host.h"
 
 #ifdef __cplusplus
 extern "C" {
