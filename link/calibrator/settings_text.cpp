@@ -40,17 +40,34 @@ QUARN_API int32_t settings_Str2Bin(TSettings* s, const char* text) {
   // The record changes only when the whole text converts.
   TSettings r = *s;
   if (quarnModel()) {
-    int32_t* ints[] = {&r.refSource, &r.subRange, &r.pressType, &r.units, &r.decimals, &r.averaging};
+    int32_t v[6];
+    float band = 0.0f;
     for (int k = 0; k < 6; ++k)
-      if (!fieldInt(t, k, *ints[k])) return -2;
-    if (!fieldHexFloat(t, 6, r.readyBand1)) return -2;
+      if (!fieldInt(t, k, v[k])) return -2;
+    if (!fieldHexFloat(t, 6, band)) return -2;
+    r.refSource = v[0];
+    r.subRange = v[1];
+    r.pressType = v[2];
+    r.units = v[3];
+    r.decimals = v[4];
+    r.averaging = v[5];
+    r.readyBand1 = band;
   } else {
-    int32_t* ints[] = {&r.pressType, &r.units, &r.decimals, &r.autoRange, &r.averaging, &r.regMode};
+    int32_t v[6];
+    float f[3];
     for (int k = 0; k < 6; ++k)
-      if (!fieldInt(t, k, *ints[k])) return -2;
-    if (!fieldHexFloat(t, 6, r.pTargetStored) || !fieldHexFloat(t, 7, r.readyBand1) ||
-        !fieldHexFloat(t, 8, r.readyBand2))
-      return -2;
+      if (!fieldInt(t, k, v[k])) return -2;
+    for (int k = 0; k < 3; ++k)
+      if (!fieldHexFloat(t, 6 + k, f[k])) return -2;
+    r.pressType = v[0];
+    r.units = v[1];
+    r.decimals = v[2];
+    r.autoRange = v[3];
+    r.averaging = v[4];
+    r.regMode = v[5];
+    r.pTargetStored = f[0];
+    r.readyBand1 = f[1];
+    r.readyBand2 = f[2];
   }
   applyUnits(&r);
   *s = r;

@@ -87,7 +87,7 @@ TEST_F(ChannelConversion, IncompleteRangesGiveNoResultAndNoSample) {
     EXPECT_TRUE(std::isnan(Dev.ch[0].pFromIKPa));
     EXPECT_TRUE(std::isnan(Dev.ch[0].reducedError));
     EXPECT_EQ(Dev.ch[0].pStat.count, 0);
-    EXPECT_EQ(Dev.ch[0].iStat.count, 0);
+    EXPECT_EQ(+Dev.ch[0].iStat.count, 0);
   }
 }
 

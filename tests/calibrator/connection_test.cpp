@@ -135,8 +135,8 @@ TEST_F(Connection, LinkLostAfterThreeSilentCyclesAndFoundAgain) {
   for (float c : Dev.kestoCurrent) EXPECT_TRUE(std::isnan(c));
   EXPECT_STREQ(Dev.pRefText, "- - - -");
   EXPECT_EQ(Dev.refStat.count, 0);
-  EXPECT_EQ(Dev.hart[2].size, THARTDEV_SIZE);
-  EXPECT_EQ(Dev.hart[2].endMark, THARTDEV_END_MARK);
+  EXPECT_EQ(+Dev.hart[2].size, THARTDEV_SIZE);
+  EXPECT_EQ(+Dev.hart[2].endMark, THARTDEV_END_MARK);
   EXPECT_EQ(countEvents(1), linkNotices + 1) << "one notification of the loss";
 
   bench.clearFaults();

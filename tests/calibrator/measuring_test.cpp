@@ -205,12 +205,12 @@ TEST_F(Measuring, CyclePeriodGoesIntoTheCycleStatistics) {
   startConnect(1, kPort);
   ASSERT_TRUE(linkedAndMeasuring());
   ASSERT_TRUE(runCycles(6));
-  EXPECT_EQ(Dev.cycleStat.count, 5);
+  EXPECT_EQ(+Dev.cycleStat.count, 5);
   // Quarn with Kesto and nothing to control: 220 ms measuring, 100 + 100 + 110 + 80 ms Kesto waits,
   // and a timer period for each step scheduled for the next timer call.
-  EXPECT_GT(Dev.cycleStat.value, 610.0f);
-  EXPECT_LT(Dev.cycleStat.value, 800.0f);
-  EXPECT_LT(Dev.cycleStat.sd, 20.0f);
+  EXPECT_GT(+Dev.cycleStat.value, 610.0f);
+  EXPECT_LT(+Dev.cycleStat.value, 800.0f);
+  EXPECT_LT(+Dev.cycleStat.sd, 20.0f);
 }
 
 }  // namespace

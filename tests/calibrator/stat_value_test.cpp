@@ -1,4 +1,6 @@
 // Running statistics: ring, mean and spread, extremes, corridor, hold timer, speed, clearing.
+// Fields of the packed statistics records can sit at odd addresses: the checks take them by value
+// (unary plus), never by reference.
 #include "calibrator/stat_value.h"
 
 #include <cmath>
@@ -103,7 +105,7 @@ TEST_F(StatValueTest, HoldTimerCountsDownWhileSteadyAndRestartsOnAJump) {
   int readyAt = -1;
   for (int i = 2; i <= 8 && readyAt < 0; ++i) {
     add({50.0f}, 1000);
-    left.push_back(s.holdLeftS);
+    left.push_back(+s.holdLeftS);
     if (s.ready) readyAt = i;
   }
   EXPECT_EQ(left, (std::vector<int>{5, 4, 3, 2, 1, 0}));
@@ -112,11 +114,11 @@ TEST_F(StatValueTest, HoldTimerCountsDownWhileSteadyAndRestartsOnAJump) {
   EXPECT_EQ(s.holding, 1);
 
   add({50.2f}, 1000);
-  EXPECT_EQ(s.holdLeftS, -2);
+  EXPECT_EQ(+s.holdLeftS, -2);
   EXPECT_EQ(s.stable, 0);
   EXPECT_EQ(s.ready, 0);
   EXPECT_EQ(s.holding, 0);
-  EXPECT_EQ(s.holdStart, 0u);
+  EXPECT_EQ(+s.holdStart, 0u);
 }
 
 TEST_F(StatValueTest, HoldTimerSurvivesTheTickWrap) {
@@ -127,7 +129,7 @@ TEST_F(StatValueTest, HoldTimerSurvivesTheTickWrap) {
   EXPECT_EQ(s.holding, 1);
   add({1, 1, 1}, 1000);  // across the wrap
   EXPECT_EQ(s.stable, 0) << "the hold time has not run out";
-  EXPECT_GT(s.holdLeftS, 0);
+  EXPECT_GT(+s.holdLeftS, 0);
 }
 
 TEST_F(StatValueTest, SpeedIsChangePerSecondOfTheTwoNewestSamples) {
@@ -183,8 +185,8 @@ TEST_F(StatValueTest, ClearAllClearsReferenceAndChannelsAndMarksChannelsIdle) {
   EXPECT_FLOAT_EQ(Dev.refStat.target, 100);
   for (const TMeasCh& m : Dev.ch) {
     EXPECT_EQ(m.pStat.count, 0);
-    EXPECT_EQ(m.iStat.count, 0);
-    EXPECT_EQ(m.pStat.holdLeftS, -2);
+    EXPECT_EQ(+m.iStat.count, 0);
+    EXPECT_EQ(+m.pStat.holdLeftS, -2);
   }
   EXPECT_EQ(Dev.ch[2].pStat.window, 5);
 }

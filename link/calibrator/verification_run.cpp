@@ -1,0 +1,172 @@
+// The verification run: point after point, wait until the reference and every enabled channel have
+// settled, record one result per point, and end with result code 14.
+#include <cmath>
+#include <cstring>
+
+#include "calibrator/calibrator.h"
+#include "calibrator/link_deps.h"
+#include "calibrator/model_flags.h"
+#include "calibrator/verification.h"
+
+using quarn::cal::quarnModel;
+
+namespace {
+
+constexpr int32_t kRefSourceDorv = 3;
+constexpr int32_t kRefWindow = 3;
+constexpr int32_t kChannelWindow = 5;
+constexpr uint32_t kRetVerificationFinished = 14;
+
+bool pointIndexValid(int32_t k) { return k >= 0 && k < POV_POINTS_MAX; }
+
+// The number of points the run walks through: never more than the result table holds.
+int32_t pointsToRun() { return Dev.pointCount < POV_POINTS_MAX ? Dev.pointCount : POV_POINTS_MAX; }
+
+// The reference has settled when it is inside its corridor and has not left it since the last look.
+// Otherwise the channels start their hold again from the next sample.
+bool referenceSettled() {
+  if (Dev.refStat.inCorridor && !Dev.refStat.corridorChanged) return true;
+  Dev.refStat.corridorChanged = 0;
+  StatValue_ClearDevs();
+  Dev.refStat.min = Dev.refStat.value;
+  Dev.refStat.max = Dev.refStat.value;
+  return false;
+}
+
+// A channel's device is within errOk x vrCoeff (a missing error is not).
+bool withinPermissibleError(int c) {
+  const float limit = Dev.devCh[c].errOk * Dev.povHeader.vrCoeff;
+  return std::fabs(Dev.ch[c].reducedError) <= limit;
+}
+
+// Every channel selected by `selected` has held its pressure steady for the hold time; with
+// `errorTest`, hard mode also holds a channel back until its device is within its limit.
+template <typename Selected>
+bool channelsSettled(Selected selected, bool errorTest) {
+  for (int c = 0; c < 4; ++c) {
+    if (!selected(c)) continue;
+    if (!Dev.ch[c].pStat.stable) return false;
+    if (errorTest && Dev.povHeader.hardMode && !withinPermissibleError(c)) return false;
+  }
+  return true;
+}
+
+bool channelEnabled(int c) { return Dev.devCh[c].enabled != 0; }
+
+// The Quarn measures through its input valve: with the valve closed the reading is not the pressure
+// at the devices, unless the external transducer is the reference.
+bool inputClosedOnQuarn() {
+  return quarnModel() && Dev.inputOn == 0 && Dev.settings.refSource != kRefSourceDorv;
+}
+
+// Another measuring cycle with Check_1 as its continuation; a measuring failure ends the run
+// through the failure member of slot 4.
+void nextCycle() {
+  fRet[RET_MEAS_CONTROL] = TRetPair{Check_1, fRet[RET_CHECK].err};
+  ToNext(MeasControl_1, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+QUARN_API void SetStep(int32_t k) {
+  if (!pointIndexValid(k)) return;
+  const float setpoint = Dev.points[k].prc / 100.0f * Dev.povSpan + Dev.povLo;
+  Dev.pTarget = setpoint;
+  StatValue_ClearAll();
+  Dev.refStat.target = setpoint;
+  const bool brenk = !quarnModel();
+  const float holdS = Dev.points[k].holdS;
+  for (int c = 0; c < 4; ++c) {
+    if (!channelEnabled(c)) continue;
+    Dev.ch[c].pStat.target = setpoint;
+    if (brenk) {
+      // A point's own hold time adds to the channel's (the workstation leaves it at 0).
+      const double hold = static_cast<double>(Dev.ch[c].pStat.holdMs) + 1000.0 * holdS;
+      if (hold >= 0.0 && hold < 4294967296.0) Dev.ch[c].pStat.holdMs = static_cast<uint32_t>(hold);
+    }
+  }
+}
+
+QUARN_API void AddCurentToResult(int32_t k) {
+  if (!pointIndexValid(k)) return;
+  TPovResult& r = Dev.results[k];
+  r.valid = 1;
+  r.pRef = Dev.pRef;
+  for (int c = 0; c < 4; ++c) {
+    const TDevChannel& dc = Dev.devCh[c];
+    if (!dc.enabled) continue;
+    const TMeasCh& m = Dev.ch[c];
+    TPovChResult& out = r.ch[c];
+    out.current = m.current;
+    out.reducedError = m.reducedError;
+    out.pFromI = m.pFromI;
+    out.pFromIKPa = m.pFromIKPa;
+    const float kpaSpan = dc.MaxKpa - dc.MinKpa;
+    // Without a kPa span nothing more can be derived, for this channel or the later ones.
+    if (kpaSpan == 0.0f) return;
+    out.iExpected = dc.el_Min + (dc.el_Max - dc.el_Min) * (r.pRef - dc.MinKpa) / kpaSpan;
+    const double u = Calc_U_DD(&Dev.ch[c].pStat, &Dev.refStat, 0, c);
+    out.uncertainty = dc.toKpaMul != 0.0f ? static_cast<float>(u / dc.toKpaMul) : NAN;
+  }
+}
+
+QUARN_API void AddPoint(void) { AddCurentToResult(Dev.pointIdx); }
+
+QUARN_API int32_t IsAllOk(void) {
+  if (!referenceSettled()) return 0;
+  if (!channelsSettled(channelEnabled, true)) return 0;
+  return inputClosedOnQuarn() ? 0 : 1;
+}
+
+QUARN_API int32_t IsAllReady(void) {
+  if (!referenceSettled()) return 0;
+  return channelsSettled([](int c) { return Dev.trimOn[c] != 0; }, false) ? 1 : 0;
+}
+
+QUARN_API int32_t Check_start(void) {
+  std::memset(Dev.results, 0, sizeof Dev.results);
+  if (!quarnModel()) Dev.controlMode = 1;
+  Dev.pointIdx = 0;
+  SetStep(0);
+  if (Dev.povMode == 1) {
+    ToNext(CheckRelay, 0);
+    return 0;
+  }
+  // A range error has been reported by the check itself; the run goes on with the range it has.
+  DiapIsBad(&Dev.povMode);
+  StatValue_ClearAll();
+  Dev.refStat.window = kRefWindow;
+  for (TMeasCh& m : Dev.ch) {
+    m.pStat.window = kChannelWindow;
+    m.iStat.window = kChannelWindow;
+    m.pStat.stableBand = Dev.povHeader.dRdy / 100.0f * Dev.povSpan;
+  }
+  nextCycle();
+  return 0;
+}
+
+QUARN_API int32_t Check_1(void) {
+  if (referenceSettled() && channelsSettled(channelEnabled, true) && !inputClosedOnQuarn()) {
+    AddCurentToResult(Dev.pointIdx);
+    ++Dev.pointIdx;
+    if (Dev.pointIdx >= pointsToRun()) {
+      ToNext(Check_fin, 0);
+      return 0;
+    }
+    SetStep(Dev.pointIdx);
+  }
+  nextCycle();
+  return 0;
+}
+
+QUARN_API int32_t Check_fin(void) {
+  Dev.controlMode = 0;
+  Dev.retCode = kRetVerificationFinished;
+  Update();
+  ToNext(fRet[RET_CHECK].ok, 0);
+  return 0;
+}
+
+}  // extern "C"
