@@ -1,0 +1,37 @@
+// The texts the main window derives from the shared record at each notification: the display unit's
+// name, the caption with the calibrator's identity and the accuracy part of the status line.
+#pragma once
+
+#include <QString>
+
+#include "ModelCatalog.h"
+
+struct TDev;
+
+namespace arm {
+
+// Name of display unit 0..7 ("кПа" .. "psi"); empty for an index outside the table.
+QString unitName(int units);
+
+// "АРМ Quarn v1.4" / "АРМ Brenk v1.4".
+QString baseCaption(bool brenk, const QString& version);
+
+// The window caption: the base caption alone while unlinked, else with the model, the pressure
+// limits, the serial number and the port. Empty with neither model flag set.
+QString buildCaption(const TDev& dev, const QString& base, bool uiQuarn, bool uiBrenk);
+
+// The model tables the accuracy comes from (null pointers: not loaded).
+struct ModelTables {
+  const TModelRec* model = nullptr;
+  const TErrorRec* errors = nullptr;
+};
+
+// "±0.02% [0...2500 кПа]" for the reference in use, or an empty text when it cannot be told. Writes
+// the reference's upper limit into dev.refUpper.
+QString statusAccuracyText(TDev& dev, const ModelTables& tables);
+
+// The whole status line of a new measurement: "P= <value> <unit>,  <accuracy>"; empty while the
+// external reference is selected but absent.
+QString statusPressureText(TDev& dev, const ModelTables& tables);
+
+}  // namespace arm

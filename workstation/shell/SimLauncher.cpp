@@ -1,0 +1,63 @@
+#include "SimLauncher.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+namespace arm {
+
+SimLauncher::~SimLauncher() { stop(); }
+
+bool SimLauncher::start(const QString& program, const QStringList& arguments, int timeoutMs, QString& error) {
+  if (!QFileInfo(program).isExecutable()) {
+    error = QStringLiteral("Симулятор не найден: ") + program;
+    return false;
+  }
+  process_.setProgram(program);
+  process_.setArguments(arguments);
+  process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process_.start();
+  if (!process_.waitForStarted(timeoutMs)) {
+    error = QStringLiteral("Симулятор не запускается: ") + process_.errorString();
+    return false;
+  }
+  QElapsedTimer clock;
+  clock.start();
+  QByteArray pending;
+  while (calibratorPath_.isEmpty()) {
+    const qint64 left = timeoutMs - clock.elapsed();
+    if (left <= 0 || process_.state() != QProcess::Running) break;
+    if (!process_.canReadLine() && !process_.waitForReadyRead(static_cast<int>(left))) continue;
+    while (process_.canReadLine()) {
+      const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
+      const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+      if (words.size() < 2 || !words[1].startsWith(QLatin1String("/dev/"))) continue;
+      if (words[0] == QLatin1String("calibrator")) calibratorPath_ = words[1];
+      if (words[0] == QLatin1String("dorv")) dorvPath_ = words[1];
+    }
+  }
+  if (calibratorPath_.isEmpty()) {
+    error = QStringLiteral("Симулятор не сообщил свой порт");
+    stop();
+    return false;
+  }
+  // The simulator keeps printing (new terminals after a reconnect); drop it so its pipe never fills.
+  QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_, [this] {
+    while (process_.canReadLine()) {
+      const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
+      const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+      if (words.size() >= 2 && words[0] == QLatin1String("calibrator")) calibratorPath_ = words[1];
+    }
+  });
+  return true;
+}
+
+void SimLauncher::stop() {
+  if (process_.state() == QProcess::NotRunning) return;
+  process_.terminate();
+  if (!process_.waitForFinished(2000)) {
+    process_.kill();
+    process_.waitForFinished(1000);
+  }
+}
+
+}  // namespace arm

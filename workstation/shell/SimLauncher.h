@@ -1,0 +1,27 @@
+// Starts the built-in instrument simulator (quarn-sim beside the program) on a pseudo-terminal and
+// learns the terminal's path from the line it prints ("calibrator /dev/pts/N").
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace arm {
+
+class SimLauncher {
+ public:
+  ~SimLauncher();
+  // Starts `program` with `arguments` and waits up to `timeoutMs` for the calibrator's terminal.
+  // Returns false with `error` set when it cannot be started or names no terminal in time.
+  bool start(const QString& program, const QStringList& arguments, int timeoutMs, QString& error);
+  void stop();
+  QString calibratorPath() const { return calibratorPath_; }
+  QString dorvPath() const { return dorvPath_; }
+
+ private:
+  QProcess process_;
+  QString calibratorPath_;
+  QString dorvPath_;
+};
+
+}  // namespace arm
