@@ -78,6 +78,7 @@ std::string PtyLink::start(uint32_t nowMs) {
 }
 
 void PtyLink::stop() {
+  unsent_.clear();
   if (master_ >= 0) {
     port_.close();
     close(master_);
@@ -117,21 +118,30 @@ bool PtyLink::service(uint32_t nowMs) {
   const int due = port_.available(nowMs);
   if (due > 0) {
     const int n = port_.read(buffer, std::min<size_t>(static_cast<size_t>(due), sizeof buffer), nowMs);
-    for (int done = 0; done < n;) {
-      const ssize_t w = ::write(master_, buffer + done, static_cast<size_t>(n - done));
-      if (w > 0) {
-        done += static_cast<int>(w);
-      } else if (w < 0 && errno == EINTR) {
-        continue;
-      } else {
-        break;  // the terminal's queue is full: the host is not reading; the rest is lost as on a line
-      }
-    }
+    if (n > 0) unsent_.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+    // A host that writes requests and never reads overruns its input queue, as on a real line.
+    constexpr size_t kMaxUnsent = 64 * 1024;
+    if (unsent_.size() > kMaxUnsent) unsent_.erase(0, unsent_.size() - kMaxUnsent);
   }
+  flushUnsent();
   return true;
 }
 
+void PtyLink::flushUnsent() {
+  while (!unsent_.empty()) {
+    const ssize_t w = ::write(master_, unsent_.data(), unsent_.size());
+    if (w > 0) {
+      unsent_.erase(0, static_cast<size_t>(w));
+    } else if (w < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // the terminal's queue is full while the host does not read: try again later
+    }
+  }
+}
+
 std::optional<uint32_t> PtyLink::nextDueInMs(uint32_t nowMs) const {
+  if (!unsent_.empty()) return 10u;
   const auto due = port_.nextByteDueMs();
   if (!due) return std::nullopt;
   const int32_t delta = static_cast<int32_t>(*due - nowMs);

@@ -37,6 +37,7 @@ class PtyLink {
 
  private:
   void followLineSettings();
+  void flushUnsent();
 
   std::string name_;
   LinePort& port_;
@@ -46,6 +47,7 @@ class PtyLink {
   std::string slavePath_;
   uint32_t baud_ = 0;
   int stopBits_ = 0;
+  std::string unsent_;  // answer bytes the terminal's queue had no room for yet
 };
 
 }  // namespace quarnsim
