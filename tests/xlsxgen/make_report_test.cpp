@@ -258,6 +258,8 @@ TEST_F(MakeReportDefaultTemplate, OneSuitableChannelWithADeletedRecord) {
   EXPECT_EQ(cell('G', tableRow + 2), 0.5);
   EXPECT_EQ(cell('A', tableRow + 2), "0...600");
   EXPECT_TRUE(cell('A', tableRow + 3).is_null());
+  // The print area of the renamed sheet grew with the two added rows (the template's ends at row 45).
+  EXPECT_EQ(p["print_area"], "$A$1:$H$47");
 }
 
 TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
