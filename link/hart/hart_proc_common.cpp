@@ -1,0 +1,144 @@
+// Channel selection for HART, the copy of the HART data into the verification records, and the
+// answer check of the Kesto channel select.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "quarn/cp1251.h"
+#include "hart/hart_proc_common.h"
+
+namespace quarn::hartproc {
+
+uint32_t selectChannel(int32_t ch) {
+  if (!validChannel(ch)) return 0;
+  Dev.hartCh = ch;
+  // A step of the external transducer may have left its own port current.
+  pRS = &rs;
+  uail.addr = kKestoAddress;
+  hdi = &Dev.hart[ch];
+  Dev.dsc[0] = dsc_[DSC_CHANNEL_1 + ch];
+  return Uail_txI(kRqSelectChannel, ch);
+}
+
+bool kestoAnswerOk() { return IsRxUailOk() == 1; }
+
+bool kestoAnswerOkWithRepeats(TStepFn onFail) {
+  const int32_t budget = cRepeat;
+  if (IsRxUailOk() == 1) return true;
+  // The receiver renews the budget for any complete answer, also one with an error code.
+  if (cRepeat > budget) cRepeat = budget;
+  const int32_t before = cRepeat--;
+  if (before >= 1) {
+    Uail_RepeatTx();
+    return false;
+  }
+  ToNext0(onFail);
+  _SetDevErrorCode(ERR_KESTO_CHANNEL);
+  return false;
+}
+
+namespace {
+
+// Pressure units the HART master's factor table takes as kPa although they are not.
+float missingPressureFactor(uint32_t code) {
+  switch (code) {
+    case 1:
+      return 0.24884f;  // inches of water at 68 °F
+    case 2:
+      return 3.38638f;  // inches of mercury at 0 °C
+    case 3:
+      return 2.98608f;  // feet of water at 68 °F
+    case 8:
+      return 0.1f;  // mbar
+    case 9:
+      return 0.0980665f;  // g/cm²
+    case 13:
+      return 0.133322f;  // torr
+    case 145:
+      return 0.24869f;  // inches of water at 60 °F
+    case 175:
+      return 6.8947587f;  // psia
+    case 238:
+      return 0.249082f;  // inches of water at 4 °C
+    case 239:
+      return 0.00980638f;  // mm of water at 4 °C
+    default:
+      return 1.0f;
+  }
+}
+
+void copyText(char* dst, std::size_t size, const char* src) {
+  std::size_t n = 0;
+  if (src)
+    while (n + 1 < size && src[n] != '\0') ++n;
+  if (n) std::memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+}  // namespace
+
+}  // namespace quarn::hartproc
+
+using namespace quarn::hartproc;
+
+extern "C" {
+
+QUARN_API float quarn_hart_range_kpa_factor(uint32_t unitsCode) {
+  const float f = HART_to_kPa_factor(unitsCode);
+  return f == 1.0f ? missingPressureFactor(unitsCode) : f;
+}
+
+QUARN_API uint32_t Kesto_SelectHARTch(int32_t ch) { return selectChannel(ch); }
+
+QUARN_API int32_t Kesto_SelectNextHARTch(void) {
+  for (int32_t ch = Dev.hartCh < 0 ? 0 : Dev.hartCh + 1; ch < kChannels; ++ch) {
+    if (usable(ch) && Dev.hartChk[ch].active == 1) {
+      selectChannel(ch);
+      return ch;
+    }
+  }
+  return -1;
+}
+
+QUARN_API void Hart_Dev_Data_Upd1(int32_t ch) {
+  if (!validChannel(ch)) return;
+  const THartDev& h = Dev.hart[ch];
+  if (h.found == 0) return;
+  TDevChannel& d = Dev.devCh[ch];
+  const float f = quarn_hart_range_kpa_factor(h.rangeUnits);
+  d.enabled = static_cast<int32_t>(h.found);
+  // The model text may be longer than the record's name: it is cut to fit.
+  copyText(d.name, sizeof d.name, h.deviceTypeName);
+  std::snprintf(d.sn, sizeof d.sn, "%u", static_cast<unsigned>(h.deviceId));
+  d.tDamp = h.damping;
+  d.fnCode = h.transferFunction;
+  d.Min = h.lowerRange;
+  d.Max = h.upperRange;
+  d.MinKpa = h.lowerRange * f;
+  d.MaxKpa = h.upperRange * f;
+  d.toKpaMul = f;
+  copyText(d.Unit, sizeof d.Unit, h.dynVar[0].unitsText);
+  copyText(d.el_Unit, sizeof d.el_Unit, CP1251("мА"));
+  switch (h.outputType) {
+    case 1:
+      d.el_Min = 4, d.el_Max = 20, d.elTypeSignal = 0;
+      break;
+    case 0:
+      d.el_Min = 0, d.el_Max = 5, d.elTypeSignal = 2;
+      break;
+    case 2:
+      d.el_Min = 5, d.el_Max = 0, d.elTypeSignal = 3;
+      break;
+    case 3:
+      d.el_Min = 20, d.el_Max = 4, d.elTypeSignal = 1;
+      break;
+    default:
+      break;
+  }
+}
+
+QUARN_API void Hart_Dev_Data_Upd(void) {
+  for (int32_t ch = 0; ch < kChannels; ++ch) Hart_Dev_Data_Upd1(ch);
+}
+
+}  // extern "C"

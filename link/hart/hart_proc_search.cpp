@@ -1,0 +1,111 @@
+// HART device search over the four channels and the read of one device's information.
+#include "hart/hart_proc_common.h"
+
+using namespace quarn::hartproc;
+
+namespace {
+
+constexpr uint32_t kSelectWaitMs = 300;
+constexpr uint32_t kSelectedToPollMs = 200;
+constexpr uint32_t kPollWaitMs = 1000;
+constexpr uint32_t kReadWaitMs = 800;
+constexpr uint32_t kLastPollingAddress = 63;
+
+// Sends a read command of the chain without decoding anything first.
+void sendRead(uint32_t command, TStepFn next) {
+  TxCmd(command);
+  ++Dev.hartProgress;
+  Update();
+  after(next, kReadWaitMs);
+}
+
+}  // namespace
+
+extern "C" {
+
+/* ---- Search ------------------------------------------------------------------------------------- */
+
+QUARN_API int32_t Hart_Search(void) {
+  Dev.hartCh = -1;
+  Dev.hartFirstCh = -1;
+  InitDevHart();
+  Update();
+  fRet[RET_KESTO_READ_ERR] = {Hart_Search_SelectHARTchRq, fRet[RET_HART_SEARCH].err};
+  now(Kesto_ReadErrorOpenFile);
+  return 0;
+}
+
+QUARN_API int32_t Hart_Search_SelectHARTchRq(void) {
+  for (int32_t ch = 0; ch < kChannels; ++ch) Dev.hartChk[ch].active = usable(ch) ? 1u : 0u;
+  if (Kesto_SelectNextHARTch() >= 0) {
+    Dev.hartPollAdr = 0;
+    after(Hart_Search_SelectHARTchAc, kSelectWaitMs);
+    return 0;
+  }
+  Hart_Dev_Data_Upd();
+  Dev.event = 6;
+  Update();
+  after(fRet[RET_HART_SEARCH].ok, 1);
+  return 0;
+}
+
+QUARN_API int32_t Hart_Search_SelectHARTchAc(void) {
+  if (kestoAnswerOkWithRepeats(fRet[RET_HART_SEARCH].err)) after(Hart_Search_ID_Rq, kSelectedToPollMs);
+  return 0;
+}
+
+QUARN_API int32_t Hart_Search_ID_Rq(void) {
+  Update();
+  RS_SetMode(2);
+  TxCmd_0(Dev.hartPollAdr);
+  after(Hart_Search_ID_Ac, kPollWaitMs);
+  return 0;
+}
+
+QUARN_API int32_t Hart_Search_ID_Ac(void) {
+  if (HART_Rx() == 1) {
+    SetDevRetCode(3);
+    Dev.hartProgress = 1;
+    fRet[RET_HART_READ_DEV_INFO] = {Hart_Search_ToNextCh, Hart_Search_ToNextCh};
+    Dev.dsc[1] = dsc_[DSC_READ_PARAMS];
+    now(Hart_ReadDeviceInfo);
+    return 0;
+  }
+  const uint32_t tried = Dev.hartPollAdr++;
+  now(tried < kLastPollingAddress ? Hart_Search_ID_Rq : Hart_Search_SelectHARTchRq);
+  return 0;
+}
+
+QUARN_API int32_t Hart_Search_ToNextCh(void) {
+  if (Dev.hartFirstCh < 0) Dev.hartFirstCh = Dev.hartCh;
+  now(Hart_Search_SelectHARTchRq);
+  return 0;
+}
+
+/* ---- Device information ------------------------------------------------------------------------- */
+
+QUARN_API int32_t Hart_ReadDeviceInfo(void) {
+  sendRead(0, Hart_ReadDeviceInfo_1);
+  return 0;
+}
+QUARN_API int32_t Hart_ReadDeviceInfo_1(void) { return hTx(7, Hart_ReadDeviceInfo_2); }
+QUARN_API int32_t Hart_ReadDeviceInfo_2(void) { return hTx(13, Hart_ReadDeviceInfo_3); }
+QUARN_API int32_t Hart_ReadDeviceInfo_3(void) { return hTx(14, Hart_ReadDeviceInfo_4); }
+QUARN_API int32_t Hart_ReadDeviceInfo_4(void) { return hTx(15, Hart_ReadDeviceInfo_5); }
+QUARN_API int32_t Hart_ReadDeviceInfo_5(void) { return hTx(128, Hart_ReadDeviceInfo_6); }
+
+QUARN_API int32_t Hart_ReadDeviceInfo_6(void) {
+  HART_Rx();
+  Dev.dsc[1] = quarn_text_empty;
+  const int32_t ch = Dev.hartCh;
+  if (validChannel(ch)) Dev.hart[ch].found = 1;
+  ++Dev.hartProgress;
+  Hart_Dev_Data_Upd1(ch);
+  SetDevRetCode(5);
+  Dev.event = 9;
+  Update();
+  now(fRet[RET_HART_READ_DEV_INFO].ok);
+  return 0;
+}
+
+}  // extern "C"
