@@ -45,11 +45,10 @@ int64_t Engine::Impl::hostToUs(uint32_t nowMs) {
     clockStarted = true;
     lastHostMs = nowMs;
   } else {
+    // Engine time never runs backwards; a host clock that is set back simply counts on from there.
     const int32_t delta = static_cast<int32_t>(nowMs - lastHostMs);
-    if (delta > 0) {
-      hostUs += static_cast<int64_t>(delta) * 1000;
-      lastHostMs = nowMs;
-    }
+    if (delta > 0) hostUs += static_cast<int64_t>(delta) * 1000;
+    lastHostMs = nowMs;
   }
   advanceBench(hostUs);
   return hostUs;

@@ -81,6 +81,19 @@ TEST(SimLine, TurnaroundIsSeededAndStaysInItsRange) {
   }
 }
 
+TEST(SimLine, HostClockSetBackOrWrappingDoesNotStallTheDevice) {
+  Engine bench(fixedTiming(20));
+  quarnsim::LinePort& port = bench.calibratorPort();
+  const auto rq = simtest::request("1;0;");
+  for (uint32_t start : {0xFFFFFF00u, 5000u, 100u}) {  // across the 32-bit wrap, then set back twice
+    SCOPED_TRACE(start);
+    ASSERT_EQ(port.open(start), 0);
+    port.write(rq.data(), rq.size(), start);
+    EXPECT_EQ(port.available(start + 10), 0);
+    EXPECT_EQ(port.available(start + 100), 13);
+  }
+}
+
 TEST(SimLine, LineModesDecideWhoListens) {
   Engine bench(fixedTiming(20));
   Host host(bench.calibratorPort());
