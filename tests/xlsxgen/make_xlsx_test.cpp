@@ -384,20 +384,38 @@ TEST_F(MakeXlsx, NullTextsAreSkipped) {
   EXPECT_EQ(c["B2"], 2);
 }
 
-TEST_F(MakeXlsx, TheLastVisibleSheetStaysVisible) {
+TEST_F(MakeXlsx, HiddenSheetsLeaveAVisibleActiveSheet) {
   REQUIRE_OPENPYXL();
   FixtureWorkbook wb;
-  wb.sheets.push_back({"A", "<sheetData/>"});
-  wb.sheets.push_back({"B", "<sheetData/>"});
+  wb.sheets.push_back(
+      {"A", "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData/>"});
+  wb.sheets.push_back({"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"});
   writeWorkbook(templ(), wb);
-  Block block;
-  block.files(templ(), dir.file("out.xlsx")).hide("A").hide("B");
-  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
-  const json d = dump(dir.file("out.xlsx"));
-  EXPECT_EQ(d["sheets"][0]["state"],
-            "visible");  // sheets are done from the last: A would be the last one left
-  EXPECT_EQ(d["sheets"][1]["state"], "hidden");
-  EXPECT_EQ(d["active"], 0);
+  struct Case {
+    const char* what;
+    std::vector<std::string> hide;
+    const char* stateA;
+    const char* stateB;
+    int active;
+  } cases[] = {
+      {"the active sheet hidden", {"A"}, "hidden", "visible", 1},
+      // Sheets are done from the last: A would be the last one left, so it stays visible.
+      {"every sheet listed", {"A", "B"}, "visible", "hidden", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Block block;
+    const std::string out = dir.file(std::string(c.what) + ".xlsx");
+    block.files(templ(), out);
+    for (const auto& h : c.hide) block.hide(h);
+    ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+    const json d = dump(out);
+    EXPECT_EQ(d["sheets"][0]["state"], c.stateA);
+    EXPECT_EQ(d["sheets"][1]["state"], c.stateB);
+    EXPECT_EQ(d["active"], c.active);
+    const std::string sheetB = readZipEntry(out, "xl/worksheets/sheet2.xml");
+    EXPECT_EQ(sheetB.find("tabSelected=\"1\"") != std::string::npos, c.active == 1) << sheetB;
+  }
 }
 
 TEST_F(MakeXlsx, SheetNamesAWorkbookCannotHoldAreShortenedOrRefused) {
