@@ -78,6 +78,46 @@ TEST(StartPermission, NeedsValidParametersAChannelAndInRelayModeARelay) {
   }
 }
 
+TEST(PrepareVerification, StartsOrSaysWhyNot) {
+  auto valid = [] {
+    Project p;
+    p.channels[0].enabled = true;
+    p.channels[2].enabled = true;
+    return p;
+  };
+  struct Case {
+    const char* what;
+    Project project;
+    bool relayMode;
+    std::optional<int> set;
+    const char* reason;
+  } cases[] = {
+      {"valid", valid(), false, std::nullopt, ""},
+      {"no channel", Project{}, false, std::nullopt, "Канал не выбран"},
+      {"ranges differ",
+       [&] {
+         Project p = valid();
+         p.channels[2].Max = 700;
+         return p;
+       }(),
+       false, std::nullopt, "Диапазоны датчиков не совпадают!"},
+      {"no point in the set", valid(), false, 2, "Нет точек поверки!"},
+      {"no such set", valid(), false, 5, "Нет списка точек 6"},
+      {"relay mode without a relay", valid(), true, std::nullopt, "Не выбрано ни одно реле"},
+  };
+  for (const Case& c : cases) {
+    auto dev = std::make_unique<TDev>();
+    const RunReady r = prepareVerification(c.project, *dev, {}, c.relayMode, c.set);
+    EXPECT_EQ(r.ok, std::string(c.reason).empty()) << c.what;
+    EXPECT_EQ(r.reason, c.reason) << c.what;
+    if (r.ok) {
+      EXPECT_EQ(dev->pointCount, 9) << c.what;  // the standard points of set 1
+      EXPECT_EQ(dev->povSpan, 600.0f);
+      EXPECT_TRUE(r.start.startTask);
+    }
+  }
+}
+
 TEST(RunEnd, ResultCodesGiveTheEndMessages) {
   auto dev = std::make_unique<TDev>();
   EXPECT_EQ(checkRunEnd(*dev).end, RunEnd::Running);

@@ -49,6 +49,36 @@ RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInp
   return r;
 }
 
+RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options, bool relayMode,
+                             std::optional<int> pointSet) {
+  RunReady r;
+  r.check = applyProjectToDev(project, dev, options);
+  const StartPermission permission = startPermission(dev, r.check.valid, relayMode);
+  if (!permission.allowed) {
+    bool anyChannel = false;
+    for (const TDevChannel& ch : dev.devCh) anyChannel = anyChannel || ch.enabled;
+    if (!anyChannel)
+      r.reason = "Канал не выбран";
+    else if (!r.check.valid)
+      r.reason = r.check.message.empty() ? "Проверьте параметры поверки!" : r.check.message;
+    else
+      r.reason = "Не выбрано ни одно реле";
+    return r;
+  }
+  const int set = pointSet.value_or(project.selectedSet);
+  if (set < 0 || set >= kPointSetCount) {
+    r.reason = "Нет списка точек " + std::to_string(set + 1);
+    return r;
+  }
+  r.start = prepareRun(dev, project.pointSets[static_cast<std::size_t>(set)], relayMode, false);
+  if (!r.start.ok) {
+    r.reason = r.start.message;
+    return r;
+  }
+  r.ok = true;
+  return r;
+}
+
 RunEndInfo checkRunEnd(const TDev& dev) {
   RunEndInfo e;
   const char* done = dev.povHeader.isCalib ? "Калибровка завершена" : "Поверка завершена";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ProjectModel.h"
+#include "ProjectToDev.h"
 #include "TDev.h"
 
 namespace quarn::data {
@@ -31,6 +32,19 @@ struct RunStart {
 // Prepares a run: points, results cleared, pointIdx 0, povMode and handInput set. Without a point
 // nothing is changed except the point table.
 RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput);
+
+// Everything the start button does before the task, for a host without the screens: the project goes
+// into the record (applyProjectToDev), the start permission is checked, the run is prepared from a
+// point set (the project's selected one when none is given). `reason` says why it may not start, in
+// the screens' words ("Диапазоны датчиков не совпадают!", "Канал не выбран", "Нет точек поверки!", ...).
+struct RunReady {
+  bool ok = false;
+  std::string reason;  // UTF-8; empty when ok
+  ParamsCheck check;
+  RunStart start;
+};
+RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options, bool relayMode,
+                             std::optional<int> pointSet = std::nullopt);
 
 enum class RunEnd { Running, VerificationFinished, RelayCheckFinished };
 struct RunEndInfo {
