@@ -1,0 +1,236 @@
+// HART device search and device information against simulated transmitters, in virtual time.
+#include "hartproc_fixture.h"
+
+namespace {
+
+using quarn::test::HartProcTest;
+using quarnsim::OutputType;
+
+class HartSearch : public HartProcTest {};
+
+TEST_F(HartSearch, FindsEachChannelsDeviceReadsItAndFillsTheChannelRecords) {
+  quarnsim::Scenario s = scenario();
+  // Channel 1: a device at polling address 5 with a range in bar; the others show the output types.
+  s.channels[0].pollingAddress = 5;
+  s.channels[0].units = 7;
+  s.channels[0].lowerRange = 0;
+  s.channels[0].upperRange = 1.6;
+  s.channels[0].lowerSensorLimit = -1;
+  s.channels[0].upperSensorLimit = 25;
+  s.channels[0].minSpan = 0.1;
+  s.channels[0].deviceId = 123456;
+  s.channels[0].damping = 0.25;
+  s.channels[0].tag = "PT-5";
+  s.channels[1].output = OutputType::mA0_5;
+  s.channels[2].output = OutputType::mA5_0;
+  s.channels[3].output = OutputType::mA20_4;
+  connect(s);
+  search();
+
+  // Addresses 0..4 stay silent, 5 answers; nothing after the answer is polled.
+  std::vector<int> polled;
+  for (const auto& r : bench->hart)
+    if (r.shortFrame && r.channel == 0) polled.push_back(r.address);
+  EXPECT_EQ(polled, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  const auto firstPoll = bench->hart.front().atMs;
+  const auto answeredPoll = bench->requests(0, 0).size() > 5 ? bench->requests(0, 0)[5].atMs : 0;
+  EXPECT_NEAR(static_cast<double>(answeredPoll - firstPoll), 5000.0, 200.0) << "one second per silent address";
+  EXPECT_EQ(bench->commands(0, 0), (std::vector<int>{0, 7, 13, 14, 15, 128}));
+  for (int ch = 1; ch < 4; ++ch) EXPECT_EQ(bench->polls(ch), 1) << ch;
+
+  EXPECT_EQ(Dev.hartFirstCh, 0);
+  for (int ch = 0; ch < 4; ++ch) {
+    EXPECT_EQ(Dev.hart[ch].found, 1u) << ch;
+    EXPECT_EQ(Dev.hartChk[ch].active, 1u) << ch;
+  }
+  const THartDev& h = Dev.hart[0];
+  EXPECT_EQ(+h.pollingAddress, 5);
+  EXPECT_EQ(+h.deviceId, 123456u);
+  EXPECT_EQ(std::string(h.tag, 4), "PT-5");
+
+  const TDevChannel& d = Dev.devCh[0];
+  EXPECT_EQ(d.enabled, 1);
+  EXPECT_STREQ(d.sn, "123456");
+  EXPECT_STREQ(d.name, h.deviceTypeName);
+  EXPECT_FLOAT_EQ(quarn::test::field(d.Min), 0.0f);
+  EXPECT_FLOAT_EQ(quarn::test::field(d.Max), 1.6f);
+  EXPECT_FLOAT_EQ(quarn::test::field(d.MinKpa), 0.0f);
+  EXPECT_FLOAT_EQ(quarn::test::field(d.MaxKpa), 160.0f);
+  EXPECT_FLOAT_EQ(quarn::test::field(d.toKpaMul), 100.0f);
+  EXPECT_FLOAT_EQ(quarn::test::field(d.tDamp), 0.25f);
+  EXPECT_EQ(std::string(d.Unit), std::string(CP1251("Бар")));
+  EXPECT_EQ(std::string(d.el_Unit), std::string(CP1251("мА")));
+
+  struct Expected {
+    float lo, hi;
+    int type;
+  };
+  const Expected byChannel[4] = {{4, 20, 0}, {0, 5, 2}, {5, 0, 3}, {20, 4, 1}};
+  for (int ch = 0; ch < 4; ++ch) {
+    EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[ch].el_Min), byChannel[ch].lo) << ch;
+    EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[ch].el_Max), byChannel[ch].hi) << ch;
+    EXPECT_EQ(quarn::test::field(Dev.devCh[ch].elTypeSignal), byChannel[ch].type) << ch;
+  }
+
+  // One "found" and one "read" report per device, and the end of the search.
+  int found = 0, read = 0;
+  for (const auto& n : notices()) {
+    found += n.retCode == 3;
+    read += n.event == 9;
+  }
+  EXPECT_GE(found, 4);
+  EXPECT_EQ(read, 4);
+  EXPECT_NE(lastEvent(6), nullptr);
+}
+
+TEST_F(HartSearch, SkipsUnusableChannelsCountsEmptyOnesAndNamesTheFirstFound) {
+  quarnsim::Scenario s = scenario();
+  s.channels[0].hart = false;  // a loop without a HART device: every address is tried
+  s.channelStatus[1] = 1;      // the Kesto module reports channel 2 unusable
+  connect(s);
+  search();
+
+  EXPECT_EQ(bench->polls(0), 64);
+  EXPECT_EQ(bench->polls(1), 0);
+  EXPECT_EQ(Dev.chSkip[1], 1);
+  EXPECT_EQ(Dev.hartChk[1].active, 0u);
+  EXPECT_EQ(Dev.hart[0].found, 0u);
+  EXPECT_EQ(Dev.hart[1].found, 0u);
+  EXPECT_EQ(Dev.hart[2].found, 1u);
+  EXPECT_EQ(Dev.hart[3].found, 1u);
+  EXPECT_EQ(Dev.hartFirstCh, 2);
+}
+
+TEST_F(HartSearch, NothingFoundEndsThroughSuccessWithFirstChannelMinusOne) {
+  quarnsim::Scenario s = scenario();
+  for (auto& c : s.channels) c.hart = false;
+  s.channelStatus = {1, 1, 0, 1};
+  connect(s);
+  search();
+  EXPECT_EQ(bench->polls(2), 64);
+  EXPECT_EQ(Dev.hartFirstCh, -1);
+  for (const THartDev& h : Dev.hart) EXPECT_EQ(h.found, 0u);
+  EXPECT_NE(lastEvent(6), nullptr);
+}
+
+TEST_F(HartSearch, AnUnansweredChannelSelectEndsTheSearchWithErrorSix) {
+  quarnsim::Scenario s = scenario();
+  quarnsim::Fault silent;
+  silent.target = quarnsim::FaultTarget::Kesto;
+  silent.kind = quarnsim::FaultKind::Silent;
+  silent.command = 5;
+  s.faults.push_back(silent);
+  connect(s);
+  search();
+  EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
+  EXPECT_TRUE(bench->hart.empty()) << "no channel is polled";
+  // The first select and three repeats.
+  int selects = 0;
+  for (const auto& r : bench->uailRequests) selects += r.find("3;5;0;") != std::string::npos;
+  EXPECT_EQ(selects, 4);
+  EXPECT_EQ(lastEvent(6), nullptr);
+}
+
+TEST_F(HartSearch, AChannelSelectAnsweredWithAnErrorCodeAlsoEndsAfterTheBudget) {
+  quarnsim::Scenario s = scenario();
+  quarnsim::Fault refused;
+  refused.target = quarnsim::FaultTarget::Kesto;
+  refused.kind = quarnsim::FaultKind::ErrorCode;
+  refused.command = 5;
+  refused.code = 11;
+  s.faults.push_back(refused);
+  connect(s);
+  ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 30000)) << "a refusing module must not keep the search repeating";
+  EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
+}
+
+// Broken answers on channel 1; channel 2 always holds a good device.
+struct BrokenAnswer {
+  const char* name;
+  void (*apply)(quarnsim::TransmitterConfig&);
+  bool found;
+  int pollsOnChannel;
+};
+
+class HartSearchBrokenAnswers : public HartProcTest, public ::testing::WithParamInterface<BrokenAnswer> {};
+
+TEST_P(HartSearchBrokenAnswers, EndsAsSpecifiedWithoutHanging) {
+  quarnsim::Scenario s = scenario();
+  GetParam().apply(s.channels[0]);
+  s.channelStatus = {0, 0, 1, 1};
+  connect(s);
+  ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 200000));
+  EXPECT_EQ(Dev.hart[0].found, GetParam().found ? 1u : 0u);
+  EXPECT_EQ(bench->polls(0), GetParam().pollsOnChannel);
+  EXPECT_EQ(Dev.hart[1].found, 1u);
+  EXPECT_EQ(Dev.hartFirstCh, GetParam().found ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, HartSearchBrokenAnswers,
+    ::testing::Values(
+        BrokenAnswer{"WrongChecksum", [](quarnsim::TransmitterConfig& c) { c.faults.badChecksum = true; }, false, 64},
+        BrokenAnswer{"Truncated", [](quarnsim::TransmitterConfig& c) { c.faults.truncated = true; }, false, 64},
+        BrokenAnswer{"Silent", [](quarnsim::TransmitterConfig& c) { c.faults.silent = true; }, false, 64},
+        // Answers the poll and command 0 of the read chain, then falls silent: still found.
+        BrokenAnswer{"StopsMidway", [](quarnsim::TransmitterConfig& c) { c.faults.stopAfterRequests = 2; }, true, 1},
+        // Command 13 answered with an error code: reported, the chain goes on.
+        BrokenAnswer{"ErrorCode", [](quarnsim::TransmitterConfig& c) {
+                       c.faults.errorCommand = 13;
+                       c.faults.errorCode = 6;
+                     }, true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HartSearch, ReadChainKeepsUnansweredFieldsAndReportsErrorAnswers) {
+  quarnsim::Scenario s = scenario();
+  s.channels[0].faults.errorCommand = 15;
+  s.channels[0].faults.errorCode = 6;
+  s.channels[1].faults.stopAfterRequests = 3;  // poll, 0, 7 answered; 13, 14, 15, 128 not
+  s.channels[1].tag = "GONE";
+  s.channelStatus = {0, 0, 1, 1};
+  connect(s);
+  search();
+  // A device error answer: errCode 2 with the device's text; the chain goes on to 128.
+  bool reported = false;
+  for (const auto& n : notices()) reported |= n.errCode == 2 && !n.errText.empty();
+  EXPECT_TRUE(reported);
+  EXPECT_EQ(bench->commands(0, 0), (std::vector<int>{0, 7, 13, 14, 15, 128}));
+  EXPECT_EQ(Dev.hart[0].found, 1u);
+  // The silent one: found, its tag never read, and its range left as cleared.
+  EXPECT_EQ(Dev.hart[1].found, 1u);
+  EXPECT_EQ(Dev.hart[1].tag[0], 0);
+  EXPECT_EQ(bench->commands(0, 1), (std::vector<int>{0, 7, 13, 14, 15, 128}));
+}
+
+TEST(HartRangeFactor, PressureUnitsOfTheRecordAreConvertedToKpa) {
+  struct Case {
+    uint32_t code;
+    float factor;
+  } cases[] = {{12, 1.0f},       {7, 100.0f},  {237, 1000.0f},       {6, 6.8947587f},
+               {8, 0.1f},        {175, 6.8947587f}, {239, 0.00980638f}, {11, 0.001f}};
+  for (const Case& c : cases) EXPECT_FLOAT_EQ(quarn_hart_range_kpa_factor(c.code), c.factor) << c.code;
+}
+
+TEST(HartDeviceData, OnlyFoundDevicesAreCopiedAndUnknownOutputTypesKeepTheSignal) {
+  InitDevHart();
+  std::memset(Dev.devCh, 0, sizeof Dev.devCh);
+  Dev.devCh[0].el_Min = 1;
+  Dev.devCh[0].el_Max = 9;
+  Dev.devCh[0].elTypeSignal = 7;
+  Dev.hart[0].found = 1;
+  Dev.hart[0].outputType = 7;
+  Dev.hart[0].rangeUnits = 8;  // mbar
+  Dev.hart[0].upperRange = 1600;
+  std::memset(Dev.hart[0].deviceTypeName, 'X', sizeof Dev.hart[0].deviceTypeName - 1);
+  Dev.devCh[1].el_Max = 3;  // channel 2 has no device: nothing changes
+  Hart_Dev_Data_Upd();
+  EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].el_Min), 1.0f);
+  EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].el_Max), 9.0f);
+  EXPECT_EQ(quarn::test::field(Dev.devCh[0].elTypeSignal), 7);
+  EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].MaxKpa), 160.0f);
+  EXPECT_EQ(std::strlen(Dev.devCh[0].name), sizeof Dev.devCh[0].name - 1) << "a long model name is cut to fit";
+  EXPECT_EQ(Dev.devCh[1].enabled, 0);
+  EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[1].el_Max), 3.0f);
+}
+
+}  // namespace
