@@ -598,7 +598,9 @@ void MainWindow::FillPortMenu(QMenu* menu, bool withAll) {
   for (QAction* a : portItems(menu))
     if (a->isChecked()) checkedName = a->objectName();
   for (QAction* a : menu->actions()) {
+    // Detached at once (a lookup by name no longer finds it), freed once its signals have returned.
     menu->removeAction(a);
+    a->setParent(nullptr);
     a->deleteLater();
   }
   auto add = [&](const QString& name, const QString& caption, uint32_t tag, bool enabled, bool newColumn) {

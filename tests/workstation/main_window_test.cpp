@@ -1,0 +1,553 @@
+// The main window bound to the real libquarn.so, with the simulated bench plugged into the library
+// as a virtual port and the library's clock replaced by a virtual one, so connecting and measuring
+// take milliseconds. The library's own timer is not watched; the tests call TimerProc themselves.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+#include "MainWindow.h"
+#include "PanelButton.h"
+#include "Prompts.h"
+#include "ZDialog.h"
+#include "quarn/library_binding.h"
+#include "quarnsim/engine.h"
+
+namespace {
+
+using namespace arm;
+
+// The program's one virtual clock. It outlives every test, so the library never keeps a pointer to
+// a clock that is gone.
+uint32_t g_now = 1000;
+uint32_t clockNow(void*) { return g_now; }
+void clockSleep(void*, uint32_t ms) { g_now += ms; }
+
+// What the tests reach in the loaded library besides the binding.
+struct LibraryAccess {
+  void* handle = nullptr;
+  void (*setClock)(const quarn_clock*) = nullptr;
+  uint32_t (*nowMs)() = nullptr;
+  void (*timerProc)(void*, uint32_t, uintptr_t, uint32_t) = nullptr;
+  int (*registerVirtual)(uint32_t, const quarn_vport_ops*) = nullptr;
+  void (*unregister)(uint32_t) = nullptr;
+};
+LibraryAccess g_lib;
+
+quarn_vport_ops simPortOps(quarnsim::LinePort& port) {
+  quarn_vport_ops ops{};
+  ops.ctx = &port;
+  ops.open = [](void* ctx) { return static_cast<quarnsim::LinePort*>(ctx)->open(g_lib.nowMs()); };
+  ops.close = [](void* ctx) { static_cast<quarnsim::LinePort*>(ctx)->close(); };
+  ops.set_line = [](void* ctx, uint32_t baud, int parity, int stop) {
+    static_cast<quarnsim::LinePort*>(ctx)->setLine(baud, parity, stop);
+  };
+  ops.write = [](void* ctx, const uint8_t* data, uint32_t n, uint32_t now) {
+    return static_cast<quarnsim::LinePort*>(ctx)->write(data, n, now);
+  };
+  ops.available = [](void* ctx, uint32_t now) {
+    return static_cast<quarnsim::LinePort*>(ctx)->available(now);
+  };
+  ops.read = [](void* ctx, uint8_t* buf, uint32_t max, uint32_t now) {
+    return static_cast<quarnsim::LinePort*>(ctx)->read(buf, max, now);
+  };
+  ops.purge = [](void* ctx) { static_cast<quarnsim::LinePort*>(ctx)->purge(); };
+  return ops;
+}
+
+template <typename Fn>
+Fn lookup(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(g_lib.handle, name));
+}
+
+class Workstation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Prompts::reset();
+    Prompts::error = [this](const QString&, const QString& text) { errors << text; };
+    // Holding the library open ourselves keeps it loaded between the window's bind and unbind, so
+    // the virtual clock and ports are in place before the binding's pause and stay valid to the end.
+    g_lib.handle = dlopen((quarn::host::programFolder() + "libquarn.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(g_lib.handle, nullptr) << dlerror();
+    g_lib.setClock = lookup<void (*)(const quarn_clock*)>("quarn_set_clock");
+    g_lib.nowMs = lookup<uint32_t (*)()>("quarn_now_ms");
+    g_lib.timerProc = lookup<void (*)(void*, uint32_t, uintptr_t, uint32_t)>("TimerProc");
+    g_lib.registerVirtual = lookup<int (*)(uint32_t, const quarn_vport_ops*)>("quarn_port_register_virtual");
+    g_lib.unregister = lookup<void (*)(uint32_t)>("quarn_port_unregister");
+    ASSERT_TRUE(g_lib.setClock && g_lib.nowMs && g_lib.timerProc && g_lib.registerVirtual &&
+                g_lib.unregister);
+    const quarn_clock clock{nullptr, &clockNow, &clockSleep};
+    g_lib.setClock(&clock);
+    ASSERT_TRUE(dir.isValid());
+    for (const char* name : {"Models_Quarn.xml", "Models_Brenk.xml", "Errors.xml"})
+      QFile::copy(QStringLiteral(CATALOGUE_DIR "/") + name, dir.filePath(name));
+  }
+
+  void TearDown() override {
+    if (window && !window->closeRequested()) {
+      Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
+      window->close();
+    }
+    window.reset();
+    for (uint32_t port : ports) g_lib.unregister(port);
+    bench.reset();
+    if (g_lib.handle) dlclose(g_lib.handle);
+    g_lib = LibraryAccess{};
+    Prompts::reset();
+  }
+
+  void plugSimulator(const quarnsim::Scenario& scenario, uint32_t port = 7) {
+    bench = std::make_unique<quarnsim::Engine>(scenario);
+    ops = simPortOps(bench->calibratorPort());
+    ASSERT_EQ(g_lib.registerVirtual(port, &ops), 0);
+    ports.push_back(port);
+  }
+
+  MainWindow& makeWindow(uint32_t model = 1) {
+    MainWindow::Options o;
+    o.model = model;
+    o.programDir = dir.path();
+    o.watchTimer = false;
+    o.watchDevices = false;
+    o.portProbe = [](const QString&) { return true; };
+    window = std::make_unique<MainWindow>(o);
+    EXPECT_EQ(window->create(), 0);
+    window->show();
+    return *window;
+  }
+
+  void writeSettings(const QByteArray& content) {
+    QFile f(dir.filePath("arm_quarn.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+  }
+
+  // Timer periods of virtual time, as the library's 20 ms timer would run them.
+  void runFor(uint32_t ms) {
+    for (uint32_t t = 0; t < ms; t += 20) {
+      g_now += 20;
+      g_lib.timerProc(nullptr, 0, 1, g_now);
+    }
+  }
+  bool runUntil(const std::function<bool()>& done, uint32_t maxMs = 30000) {
+    for (uint32_t t = 0; t < maxMs; t += 20) {
+      if (done()) return true;
+      g_now += 20;
+      g_lib.timerProc(nullptr, 0, 1, g_now);
+    }
+    return done();
+  }
+
+  QAction* portItem(const char* name) { return window->portMenu()->findChild<QAction*>(name); }
+  QAction* checkedPort() {
+    for (QAction* a : window->portMenu()->actions())
+      if (a->isChecked()) return a;
+    return nullptr;
+  }
+  PanelButton* button(const char* name) { return window->findChild<PanelButton*>(name); }
+  QString labelText(const char* name) { return window->findChild<QLabel*>(name)->text(); }
+  bool shown(const char* name) { return !button(name)->isHidden(); }
+  TDev& dev() { return *window->dev(); }
+  bool linkedAndMeasured() {
+    return window->dev()->linked == 1 && labelText("lbStatusPressure").contains(QStringLiteral("±"));
+  }
+  void connectTo(const char* item) {
+    QAction* a = portItem(item);
+    ASSERT_NE(a, nullptr) << item;
+    window->COM11Click(a);
+    ASSERT_TRUE(runUntil([this] { return linkedAndMeasured(); }));
+  }
+
+  QTemporaryDir dir;
+  QStringList errors;
+  std::unique_ptr<quarnsim::Engine> bench;
+  quarn_vport_ops ops{};
+  std::vector<uint32_t> ports;
+  std::unique_ptr<MainWindow> window;
+};
+
+// ---- Binding --------------------------------------------------------------------------------
+
+TEST_F(Workstation, BindingRefusesLibrariesItWasNotBuiltFor) {
+  const struct {
+    const char* library;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"/nonexistent/libquarn.so", -1, "Error load library !"},
+      {FAKE_NO_ENTRY, -2, "Function SetTask not found !"},
+      {FAKE_WRONG_SIZE, -3, "Size of struct TDev incorrect !"},
+      {FAKE_WRONG_SIGNATURE, -4, "Singature of struct TDev incorrect !  (TDEV)"},
+  };
+  for (const auto& c : cases) {
+    errors.clear();
+    MainWindow::Options o;
+    o.libraryCandidates = {c.library};
+    o.programDir = dir.path();
+    o.watchTimer = false;
+    o.watchDevices = false;
+    MainWindow w(o);
+    EXPECT_EQ(w.create(), c.code) << c.library;
+    EXPECT_EQ(errors, QStringList{QString::fromLatin1(c.message)}) << c.library;
+    EXPECT_EQ(w.dev(), nullptr);
+    EXPECT_EQ(w.library().handle, nullptr);
+  }
+}
+
+TEST_F(Workstation, BindingSelectsTheModelAndUnbindingTwiceIsRefused) {
+  quarn::host::Library lib;
+  ASSERT_EQ(bindLibrary(lib, quarn::host::defaultCandidates(), nullptr, 0), 0);
+  EXPECT_EQ(lib.dev->model, 0u);
+  EXPECT_EQ(quarn::host::unbind(lib), 0);
+  EXPECT_EQ(quarn::host::unbind(lib), -1);
+  EXPECT_TRUE(errors.isEmpty());
+
+  MainWindow& w = makeWindow(1);
+  EXPECT_TRUE(w.uiQuarn());
+  EXPECT_FALSE(w.uiBrenk());
+  EXPECT_EQ(w.dev()->model, 1u);
+  EXPECT_TRUE(w.dev()->onUpdate != nullptr);
+}
+
+// ---- Start-up and settings ------------------------------------------------------------------
+
+TEST_F(Workstation, FirstStartWithoutSettingsChecksAllPortsAndStartsNothing) {
+  plugSimulator(quarnsim::Scenario{});
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  EXPECT_EQ(w.size(), QSize(1100, 778));
+  EXPECT_EQ(w.minimumSize(), QSize(1100, 713));
+  ASSERT_NE(checkedPort(), nullptr);
+  EXPECT_EQ(checkedPort()->objectName(), QStringLiteral("menuAll_item"));
+  EXPECT_EQ(checkedPort()->text(), QStringLiteral("Все доступные"));
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("Нет связи"));
+  EXPECT_EQ(w.currentMode(), 0);
+  EXPECT_TRUE(w.windowTitle().startsWith(QStringLiteral("АРМ Quarn v")));
+  runFor(5000);
+  EXPECT_EQ(bench->requestsSeen(quarnsim::FaultTarget::Any), 0);
+  EXPECT_EQ(w.dev()->linked, 0u);
+  for (const char* valve :
+       {"pn_Mode_8_INPUT_ON", "pn_Mode_8_INPUT_OFF", "pn_Mode_8_VENT_ON", "pn_Mode_8_VENT_OFF"})
+    EXPECT_FALSE(shown(valve)) << valve;
+}
+
+TEST_F(Workstation, SavedPortAndPlacementAreRestoredAndTheConnectionStartsThere) {
+  plugSimulator(quarnsim::Scenario{}, 7);
+  writeSettings(
+      "[MainForm]\r\nLeft=10\r\nTop=20\r\nWidth=1200\r\nHeight=800\r\n"
+      "[_FormMain_COMselect_]\r\nmenuAll_item=0\r\nCOM7=1\r\n");
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  EXPECT_EQ(w.geometry().size(), QSize(1200, 800));
+  EXPECT_EQ(w.dev()->portNo, 7u);
+  ASSERT_NE(checkedPort(), nullptr);
+  EXPECT_EQ(checkedPort()->objectName(), QStringLiteral("COM7"));
+  EXPECT_TRUE(runUntil([this] { return linkedAndMeasured(); }));
+  EXPECT_EQ(w.dev()->portNo, 7u);
+}
+
+TEST_F(Workstation, SettingsWithGarbageFallBackToTheDefaults) {
+  const QByteArray files[] = {
+      "[MainForm]\nLeft=abc\nTop=\nWidth=-5\nHeight=99999999999999999999\n"
+      "[_FormMain_COMselect_]\nCOM7=maybe\nmenuAll_item=zz\n[Path]\nProjectFileName=\x01\x02\n",
+      QByteArray("[MainForm]\nLeft=1\0\0\0\0[_FormMain_COMselect_]\nCOM7=1", 42),
+      "[MainForm]\nLeft=0\nTop=0\nWidth=400\nHeight=300\n",
+  };
+  for (const QByteArray& content : files) {
+    quarnsim::Scenario s;
+    plugSimulator(s, 7);
+    writeSettings(content);
+    MainWindow& w = makeWindow();
+    w.TimerLoadTimer();
+    EXPECT_EQ(w.size(), QSize(1100, 778));
+    ASSERT_NE(checkedPort(), nullptr);
+    EXPECT_EQ(checkedPort()->objectName(), QStringLiteral("menuAll_item"));
+    runFor(2000);
+    EXPECT_EQ(bench->requestsSeen(quarnsim::FaultTarget::Any), 0);
+    Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
+    EXPECT_TRUE(w.close());
+    window.reset();
+  }
+  // The last close wrote a sound settings file.
+  QFile f(dir.filePath("arm_quarn.ini"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray written = f.readAll();
+  EXPECT_TRUE(written.contains("Width=1100")) << written.constData();
+  EXPECT_TRUE(written.contains("menuAll_item=1")) << written.constData();
+}
+
+// ---- Live display ---------------------------------------------------------------------------
+
+TEST_F(Workstation, CaptionLinkTextAndStatusLineAfterConnectingToTheSimulator) {
+  plugSimulator(quarnsim::Scenario{});
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  connectTo("COM7");
+  EXPECT_TRUE(w.windowTitle().startsWith(QStringLiteral("АРМ Quarn v")));
+  EXPECT_TRUE(w.windowTitle().endsWith(
+      QStringLiteral("    Модель:  QC-2500    -95 ... 2500 кПа   сер.№ Q1-004711   (COM7)")))
+      << w.windowTitle().toStdString();
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("есть связь"));
+  // Near zero the low-range module (class A) measures in its narrowest sub-range.
+  const QString low = labelText("lbStatusPressure");
+  EXPECT_TRUE(low.startsWith(QStringLiteral("P= "))) << low.toStdString();
+  EXPECT_TRUE(low.endsWith(QStringLiteral(" кПа,  ±0.05% [0...10 кПа]"))) << low.toStdString();
+  EXPECT_FLOAT_EQ(w.dev()->refUpper, 250);
+  ASSERT_NE(w.modelRecord(), nullptr);
+  EXPECT_EQ(w.modelRecord()->sensCount, 2);
+
+  // At 500 kPa the main module takes over, in its 600 kPa sub-range.
+  bench->setPressureKPa(500);
+  ASSERT_TRUE(
+      runUntil([this] { return labelText("lbStatusPressure").contains(QStringLiteral("[0...600")); }));
+  const QString high = labelText("lbStatusPressure");
+  EXPECT_NEAR(high.mid(3, high.indexOf(QStringLiteral(" кПа")) - 3).toDouble(), 500, 0.1)
+      << high.toStdString();
+  EXPECT_TRUE(high.endsWith(QStringLiteral(" кПа,  ±0.03% [0...600 кПа]"))) << high.toStdString();
+  EXPECT_FLOAT_EQ(w.dev()->refUpper, 2500);
+  EXPECT_FALSE(w.updateDurations().empty());
+  // The snapshot is taken inside each notification, while the record still holds its event.
+  EXPECT_NE(w.snapshot().event, 0u);
+  EXPECT_EQ(w.snapshot().size, w.dev()->size);
+  EXPECT_FLOAT_EQ(w.snapshot().refUpper, 2500);
+
+  // The link lost: no link text, no valves, no model range, the base caption.
+  bench->setConnected(false);
+  ASSERT_TRUE(runUntil([this] { return window->dev()->linkState == 0; }, 60000));
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("Нет связи"));
+  EXPECT_EQ(labelText("lbStatusPressure"), QStringLiteral("P= "));
+  EXPECT_FALSE(w.windowTitle().contains(QStringLiteral("Модель")));
+  EXPECT_EQ(w.modelRecord(), nullptr);
+  for (const char* valve :
+       {"pn_Mode_8_INPUT_ON", "pn_Mode_8_INPUT_OFF", "pn_Mode_8_VENT_ON", "pn_Mode_8_VENT_OFF"})
+    EXPECT_FALSE(shown(valve)) << valve;
+}
+
+TEST_F(Workstation, MissingCataloguesLeaveTheStatusLineWithoutAccuracy) {
+  QFile::remove(dir.filePath("Models_Quarn.xml"));
+  QFile::remove(dir.filePath("Errors.xml"));
+  QFile broken(dir.filePath("Errors.xml"));
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write("<Errors><A>");
+  broken.close();
+  plugSimulator(quarnsim::Scenario{});
+  // Catalogues are looked for in the working folder first: work where there are none.
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  w.COM11Click(portItem("COM7"));
+  const bool measured =
+      runUntil([&] { return w.dev()->linked == 1 && labelText("lbStatusPressure").size() > 3; });
+  QDir::setCurrent(previous);
+  ASSERT_TRUE(measured);
+  runFor(1000);
+  EXPECT_TRUE(labelText("lbStatusPressure").endsWith(QStringLiteral(" кПа,  ")))
+      << labelText("lbStatusPressure").toStdString();
+  EXPECT_TRUE(w.messageWindow()->isVisible());  // the operator is told once
+  EXPECT_TRUE(w.messageWindow()->text().contains(QStringLiteral("Models_Quarn.xml")));
+}
+
+TEST_F(Workstation, WithoutKestoModuleTheVerificationButtonsDisappear) {
+  quarnsim::Scenario s;
+  s.kestoFitted = false;
+  plugSimulator(s);
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  w.COM11Click(portItem("COM7"));
+  ASSERT_TRUE(runUntil([this] { return window->dev()->linked == 1 && !shown("pn_Mode_2_HART"); }));
+  EXPECT_EQ(w.dev()->kestoOk, 0u);
+  for (const char* hidden : {"pn_Mode_2_HART", "pn_Mode_3_PovParam", "pn_Mode_4_Pov"})
+    EXPECT_FALSE(shown(hidden));
+  for (const char* kept : {"pn_Mode_1_Reg", "pn_Mode_6_Graph", "pn_Mode_7_Settings"})
+    EXPECT_TRUE(shown(kept));
+}
+
+// ---- Valves ---------------------------------------------------------------------------------
+
+TEST_F(Workstation, QuarnValveButtonsFollowTheValvesAndVentingAsksFirst) {
+  plugSimulator(quarnsim::Scenario{});
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  connectTo("COM7");
+  EXPECT_TRUE(shown("pn_Mode_8_INPUT_ON"));
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_OFF"));
+  EXPECT_TRUE(shown("pn_Mode_8_VENT_ON"));
+  EXPECT_FALSE(shown("pn_Mode_8_VENT_OFF"));
+
+  w.pn_VENT_MouseDown(button("pn_Mode_8_INPUT_ON"));
+  ASSERT_TRUE(runUntil([this] { return bench->inputValveOpen() && shown("pn_Mode_8_INPUT_OFF"); }));
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_ON"));
+
+  // Venting is confirmed first; "Нет" changes nothing.
+  QStringList asked;
+  int answer = ZDialog::kResultCancel;
+  Prompts::messageWindow = [&](const QString& text, bool question) {
+    EXPECT_TRUE(question);
+    asked << text;
+    return answer;
+  };
+  const uint32_t controlMode = w.dev()->controlMode;
+  w.pn_VENT_MouseDown(button("pn_Mode_8_VENT_ON"));
+  EXPECT_EQ(asked, QStringList{QStringLiteral("Выполнить сброс давления?")});
+  EXPECT_EQ(w.dev()->controlMode, controlMode);
+  runFor(2000);
+  EXPECT_FALSE(bench->ventValveOpen());
+  EXPECT_TRUE(bench->inputValveOpen());
+
+  answer = ZDialog::kResultOk;
+  w.pn_VENT_MouseDown(button("pn_Mode_8_VENT_ON"));
+  EXPECT_EQ(asked.size(), 2);
+  ASSERT_TRUE(runUntil([this] { return bench->ventValveOpen() && shown("pn_Mode_8_VENT_OFF"); }));
+  EXPECT_FALSE(bench->inputValveOpen());
+  EXPECT_FALSE(shown("pn_Mode_8_VENT_ON"));
+  ASSERT_TRUE(runUntil([this] { return shown("pn_Mode_8_INPUT_ON"); }));
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_OFF"));
+
+  // An external reference greys the valves out: ON buttons shown but disabled, OFF hidden.
+  w.dev()->settings.refSource = 3;
+  w.UpdateFromDev();
+  for (const char* valve : {"pn_Mode_8_INPUT_ON", "pn_Mode_8_VENT_ON"}) {
+    EXPECT_TRUE(shown(valve));
+    EXPECT_FALSE(button(valve)->isEnabled());
+    EXPECT_EQ(button(valve)->textColour(), QColor(192, 192, 192));
+  }
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_OFF"));
+  EXPECT_FALSE(shown("pn_Mode_8_VENT_OFF"));
+  w.dev()->settings.refSource = 0;
+  w.UpdateFromDev();
+  EXPECT_TRUE(button("pn_Mode_8_VENT_ON")->isEnabled());
+  EXPECT_EQ(button("pn_Mode_8_VENT_ON")->textColour(), QColor(Qt::white));
+}
+
+TEST_F(Workstation, BrenkShowsOnlyTheVentButtonsDrivenByTheControlMode) {
+  quarnsim::Scenario s;
+  s.model = quarnsim::Model::Brenk;
+  plugSimulator(s);
+  MainWindow& w = makeWindow(0);
+  EXPECT_TRUE(w.uiBrenk());
+  EXPECT_TRUE(w.findChild<QMenu*>("menuExtDorv")->menuAction()->isVisible());
+  w.TimerLoadTimer();
+  w.COM11Click(portItem("COM7"));
+  // Venting is asked for once the connection has read the settings (which carry the control mode).
+  ASSERT_TRUE(runUntil(
+      [&] { return w.windowTitle().contains(QStringLiteral("Модель")) && shown("pn_Mode_8_VENT_ON"); }));
+  EXPECT_TRUE(w.windowTitle().contains(QStringLiteral("Модель:  25    -95 ... 2500 кПа")))
+      << w.windowTitle().toStdString();
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_ON"));
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_OFF"));
+  EXPECT_FALSE(shown("pn_Mode_8_VENT_OFF"));
+
+  Prompts::messageWindow = [](const QString&, bool) { return ZDialog::kResultOk; };
+  w.pn_VENT_MouseDown(button("pn_Mode_8_VENT_ON"));
+  EXPECT_EQ(w.dev()->controlMode, 2u);
+  ASSERT_TRUE(runUntil([this] { return shown("pn_Mode_8_VENT_OFF") && bench->operatingMode() == 2; }));
+  EXPECT_FALSE(shown("pn_Mode_8_VENT_ON"));
+
+  w.pn_VENT_MouseDown(button("pn_Mode_8_VENT_OFF"));
+  EXPECT_EQ(w.dev()->controlMode, 0u);
+  ASSERT_TRUE(runUntil([this] { return shown("pn_Mode_8_VENT_ON"); }));
+  EXPECT_FALSE(shown("pn_Mode_8_VENT_OFF"));
+  EXPECT_FALSE(shown("pn_Mode_8_INPUT_ON"));
+}
+
+// ---- Port menu ------------------------------------------------------------------------------
+
+TEST_F(Workstation, PortMenuItemsAndAPortThatVanishes) {
+  plugSimulator(quarnsim::Scenario{}, 47);
+  MainWindow& w = makeWindow();
+  QAction* all = portItem("menuAll_item");
+  ASSERT_NE(all, nullptr);
+  EXPECT_EQ(all->data().toUInt(), 0u);
+  QAction* com47 = portItem("COM47");
+  ASSERT_NE(com47, nullptr);
+  EXPECT_EQ(com47->data().toUInt(), 47u);
+  EXPECT_EQ(com47->property("group").toUInt(), 47u);
+  EXPECT_TRUE(com47->property("newColumn").toBool());
+
+  // "Все доступные" searches every port.
+  w.COM11Click(all);
+  EXPECT_EQ(w.dev()->portNo, 0u);
+  EXPECT_TRUE(all->isChecked());
+  runFor(20000);  // the search finds the simulator on port 47
+  EXPECT_EQ(w.dev()->linked, 1u);
+  EXPECT_EQ(w.dev()->portNo, 47u);
+  w.COM11Click(all);  // searching again drops the link first
+
+  // A registered port that goes away between listing and choosing: the search fails, nothing breaks.
+  const uint32_t gone = w.registerPortPath(dir.filePath("no-such-tty"));
+  ASSERT_NE(gone, 0u);
+  QAction* item = portItem(qPrintable(QStringLiteral("COM%1").arg(gone)));
+  ASSERT_NE(item, nullptr);
+  EXPECT_TRUE(portItem("menuAll_item")->isChecked());  // the check mark survived the rebuild
+  g_lib.unregister(gone);
+  w.COM11Click(item);
+  EXPECT_TRUE(item->isChecked());
+  EXPECT_FALSE(portItem("menuAll_item")->isChecked());
+  runFor(5000);
+  EXPECT_EQ(w.dev()->linked, 0u);
+  w.OnDeviceChange();
+  EXPECT_EQ(portItem(qPrintable(QStringLiteral("COM%1").arg(gone))), nullptr);
+
+  // While linked, the calibrator's own port is listed disabled after a device change.
+  connectTo("COM47");
+  w.OnDeviceChange();
+  ASSERT_NE(portItem("COM47"), nullptr);
+  EXPECT_FALSE(portItem("COM47")->isEnabled());
+  EXPECT_TRUE(portItem("COM47")->isChecked());  // the choice survives the rebuild
+}
+
+// ---- Closing --------------------------------------------------------------------------------
+
+TEST_F(Workstation, ClosingWithAnUnsavedProjectAsksAndCancelKeepsRunning) {
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  w.setProjectModified(true);
+  QStringList asked;
+  QMessageBox::StandardButton answer = QMessageBox::Cancel;
+  Prompts::saveQuestion = [&](const QString& text) {
+    asked << text;
+    return answer;
+  };
+  EXPECT_FALSE(w.close());
+  EXPECT_EQ(asked, QStringList{QStringLiteral("Проект ") + w.projectFileName() +
+                               QStringLiteral(" изменён. Сохранить?")});
+  EXPECT_NE(w.dev(), nullptr);
+  EXPECT_TRUE(w.projectModified());
+  EXPECT_FALSE(QFile::exists(dir.filePath("arm_quarn.ini")));
+
+  answer = QMessageBox::Yes;
+  EXPECT_TRUE(w.close());
+  EXPECT_EQ(asked.size(), 2);
+  EXPECT_EQ(w.dev(), nullptr);
+  EXPECT_EQ(w.library().handle, nullptr);
+  EXPECT_TRUE(QFile::exists(w.projectFileName()));
+  QFile settings(dir.filePath("arm_quarn.ini"));
+  ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+  const QByteArray text = settings.readAll();
+  EXPECT_TRUE(text.contains("[_FormMain_COMselect_]")) << text.constData();
+  EXPECT_TRUE(text.contains("ProjectFileName=")) << text.constData();
+}
+
+TEST_F(Workstation, AProjectThatCannotBeSavedKeepsTheWindowOpen) {
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  w.setProjectModified(true);
+  Prompts::fileName = [this](const QString&, bool) { return dir.filePath("missing-folder/p.aip"); };
+  w.N_SaveProject_As_Click();
+  EXPECT_EQ(errors.size(), 1);
+  EXPECT_TRUE(w.projectModified());
+  Prompts::saveQuestion = [](const QString&) { return QMessageBox::Yes; };
+  EXPECT_FALSE(w.close());
+  EXPECT_EQ(errors.size(), 2);
+  EXPECT_NE(w.dev(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,509 @@
+// The workstation's building blocks without a library: display and input helpers, the catalogues,
+// the caption and status texts, the port list and the two dialogs.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "DialogUDiap.h"
+#include "LiveTexts.h"
+#include "ModelCatalog.h"
+#include "PortList.h"
+#include "TDev.h"
+#include "UiHelpers.h"
+#include "ZDialog.h"
+
+namespace {
+
+using namespace arm;
+
+std::unique_ptr<TDev> zeroRecord() {
+  auto dev = std::make_unique<TDev>();
+  std::memset(dev.get(), 0, sizeof(TDev));
+  dev->settings.unitFactor = 1;
+  return dev;
+}
+
+// ---- Helpers --------------------------------------------------------------------------------
+
+TEST(DisplayHelpers, ValuesOutsideTheShownRangeAreBlank) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double value;
+    int decimals;
+    const char* fixed;
+    const char* general;
+  } cases[] = {
+      {1.23456, 3, "1.235", "1.2346"},
+      {-0.5, 1, "-0.5", "-0.5"},
+      {2500, 0, "2500", "2500"},
+      {nan, 3, " ", " "},
+      {1e28, 2, " ", " "},
+      {-1e28, 2, " ", " "},
+      {1e27, 0, "1000000000000000013287555072", "1e+27"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(formatValue(c.value, c.decimals), QString::fromLatin1(c.fixed)) << c.value;
+    EXPECT_EQ(formatGeneral(c.value), QString::fromLatin1(c.general)) << c.value;
+  }
+}
+
+TEST(InputHelpers, TextToValueReadsTheLeadingNumberOrZero) {
+  EXPECT_DOUBLE_EQ(textToValue("12.5"), 12.5);
+  EXPECT_DOUBLE_EQ(textToValue("  -3.25 кПа"), -3.25);
+  EXPECT_DOUBLE_EQ(textToValue("1e3"), 1000);
+  EXPECT_DOUBLE_EQ(textToValue("abc"), 0);
+  EXPECT_DOUBLE_EQ(textToValue(""), 0);
+  QLineEdit edit(QStringLiteral("7.5"));
+  EXPECT_DOUBLE_EQ(widgetValue(&edit), 7.5);
+}
+
+TEST(InputHelpers, NumericKeyFilterMapsTheRussianLayoutKeys) {
+  struct Case {
+    char16_t typed;
+    char16_t result;  // 0: dropped
+  } cases[] = {
+      {u'5', u'5'}, {u'-', u'-'}, {u'.', u'.'}, {u'\b', u'\b'}, {u',', u'.'}, {u'/', u'.'},
+      {u'б', u'.'}, {u'Б', u'.'}, {u'ю', u'.'}, {u'Ю', u'.'},   {u'E', u'e'}, {u'e', u'e'},
+      {u'у', u'e'}, {u'У', u'e'}, {u'a', 0},    {u' ', 0},      {u'+', 0},    {u'ж', 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(filterNumericChar(QChar(c.typed)).unicode(), c.result) << static_cast<int>(c.typed);
+}
+
+void typeInto(QLineEdit& edit, const QString& keys) {
+  for (QChar c : keys) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(&edit, &press);
+  }
+}
+
+TEST(InputHelpers, KeyFilterOnAnEditBoxWithAndWithoutSignToggle) {
+  QLineEdit plain;
+  NumericKeyFilter::install(&plain);
+  typeInto(plain, QStringLiteral("1б5xУ-2"));
+  EXPECT_EQ(plain.text(), QStringLiteral("1.5e-2"));
+
+  QLineEdit signed_;
+  NumericKeyFilter::install(&signed_, true);
+  typeInto(signed_, QStringLiteral("12-.5.,3"));
+  EXPECT_EQ(signed_.text(), QStringLiteral("-12.53"));
+  typeInto(signed_, QStringLiteral("-"));
+  EXPECT_EQ(signed_.text(), QStringLiteral("12.53"));
+}
+
+TEST(DisplayHelpers, ProgressDotsCountTheRequestsStillToCome) {
+  struct Case {
+    int n, progress, dots;
+  } cases[] = {{10, 0, 0}, {10, -1, 0}, {10, 3, 7}, {10, 10, 0}, {10, 12, 0}, {64, 5, 15}, {64, 30, 0}};
+  for (const Case& c : cases)
+    EXPECT_EQ(progressDots(c.n, c.progress), QString(c.dots, QChar('.'))) << c.n << " " << c.progress;
+}
+
+TEST(DisplayHelpers, EnableTreeClearScreenAndPressedLook) {
+  QWidget root;
+  auto* edit = new QLineEdit(QStringLiteral("x"), &root);
+  auto* inner = new QWidget(&root);
+  auto* button = new QPushButton(inner);
+  enableTree(&root, false);
+  EXPECT_FALSE(edit->isEnabled());
+  EXPECT_FALSE(button->isEnabled());
+  enableTree(&root, true);
+  EXPECT_TRUE(button->isEnabled());
+
+  clearScreen(&root);
+  EXPECT_TRUE(edit->text().isEmpty());
+
+  QFrame panel;
+  panel.setFrameShape(QFrame::Panel);
+  panel.setFrameShadow(QFrame::Raised);
+  auto* label = new QLabel(&panel);
+  togglePressedLook(label);  // walks up to the panel
+  EXPECT_EQ(panel.frameShadow(), QFrame::Sunken);
+  togglePressedLook(&panel);
+  EXPECT_EQ(panel.frameShadow(), QFrame::Raised);
+}
+
+// ---- Catalogues -----------------------------------------------------------------------------
+
+class Catalogues : public ::testing::Test {
+ protected:
+  QString write(const QString& name, const QByteArray& content) {
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    return path;
+  }
+  QString errorsFile() {
+    return write("Errors.xml",
+                 "<?xml version=\"1.0\"?><E><A0><diap_1>0.01</diap_1></A0><A><diap_2>0.02</diap_2></A>"
+                 "<B><diap_6>0.1</diap_6></B></E>");
+  }
+  QTemporaryDir dir;
+  TModelRec model;
+  TErrorRec errors;
+};
+
+TEST_F(Catalogues, LaterModelWinsAndMissingSecondSensorGivesOneSensor) {
+  const QString models = write("Models.xml",
+                               "<?xml version=\"1.0\"?><Models>"
+                               "<Model><Model_name>QC-1</Model_name><VpCont>3</VpCont>"
+                               "<sens_1><G_1>100</G_1></sens_1><sens_2><A_1>50</A_1></sens_2></Model>"
+                               "<Other><Model_name>QC-1</Model_name><VpCont>9</VpCont></Other>"
+                               "<Model><Model_name>QC-1</Model_name><VpCont>4</VpCont>"
+                               "<sens_1><G_1>2500</G_1><G_6>400</G_6><A_3>1.5</A_3></sens_1></Model>"
+                               "<Model><Model_name>QC-10</Model_name><VpCont>7</VpCont></Model>"
+                               "</Models>");
+  QString problem;
+  ASSERT_EQ(loadModelCatalogue(models, errorsFile(), "QC-1", model, errors, &problem), kCatalogueOk);
+  EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+  EXPECT_EQ(model.VpCont, 4);
+  EXPECT_FLOAT_EQ(model.sens[0].G[0], 2500);
+  EXPECT_FLOAT_EQ(model.sens[0].G[5], 400);
+  EXPECT_FLOAT_EQ(model.sens[0].A[2], 1.5f);
+  EXPECT_FLOAT_EQ(model.sens[1].A[0], 0);  // nothing kept from the earlier entry
+  EXPECT_EQ(model.sensCount, 1);
+  // The error catalogue: rows by class, a missing class (C) and missing sub-ranges stay zero.
+  EXPECT_FLOAT_EQ(errors.rows[0][0], 0.01f);
+  EXPECT_FLOAT_EQ(errors.rows[1][1], 0.02f);
+  EXPECT_FLOAT_EQ(errors.rows[2][5], 0.1f);
+  for (float v : errors.rows[3]) EXPECT_EQ(v, 0);
+
+  ASSERT_EQ(loadModelCatalogue(models, errorsFile(), "QC-10", model, errors), kCatalogueOk);
+  EXPECT_EQ(model.VpCont, 7);
+  ASSERT_EQ(loadModelCatalogue(models, errorsFile(), "QC-2", model, errors), kCatalogueOk);
+  EXPECT_EQ(model.VpCont, 0);  // unknown model: zero tables
+  EXPECT_EQ(model.sensCount, 0);
+}
+
+TEST_F(Catalogues, BrokenOrMissingFilesGiveTheirCodesAndZeroTables) {
+  const QString good = write("Good.xml",
+                             "<Models><Model><Model_name>X</Model_name><VpCont>1</VpCont>"
+                             "<sens_2><G_1>5</G_1></sens_2></Model></Models>");
+  const QString broken = write("Broken.xml", "<Models><Model><Model_name>X</Model_name></Models>");
+  const QString binary = write("Binary.xml", QByteArray("\0\1\2<Models>", 12));
+  struct Case {
+    QString catalogue, errorFile;
+    int rc;
+  } cases[] = {
+      {dir.filePath("missing.xml"), errorsFile(), kModelCatalogueUnreadable},
+      {broken, errorsFile(), kModelCatalogueUnreadable},
+      {binary, errorsFile(), kModelCatalogueUnreadable},
+      {good, dir.filePath("noErrors.xml"), kErrorCatalogueUnreadable},
+      {good, broken, kErrorCatalogueUnreadable},
+  };
+  for (const Case& c : cases) {
+    model.VpCont = 99;
+    errors.rows[0][0] = 99;
+    QString problem;
+    EXPECT_EQ(loadModelCatalogue(c.catalogue, c.errorFile, "X", model, errors, &problem), c.rc)
+        << c.catalogue.toStdString();
+    EXPECT_FALSE(problem.isEmpty());
+    EXPECT_EQ(errors.rows[0][0], 0);
+    if (c.rc == kModelCatalogueUnreadable) {
+      EXPECT_EQ(model.VpCont, 0);
+    } else {
+      EXPECT_EQ(model.sensCount, 2);  // the model part was read
+    }
+  }
+}
+
+TEST_F(Catalogues, NumbersThatDoNotConvertReadAsZeroAndAreReported) {
+  const QString models = write("Models.xml",
+                               "<Models><Model><Model_name>X</Model_name><VpCont>1</VpCont>"
+                               "<sens_1><G_1>25,5</G_1><G_2>16</G_2></sens_1></Model></Models>");
+  QString problem;
+  EXPECT_EQ(loadModelCatalogue(models, errorsFile(), "X", model, errors, &problem), kCatalogueOk);
+  EXPECT_EQ(model.sens[0].G[0], 0);
+  EXPECT_FLOAT_EQ(model.sens[0].G[1], 16);
+  EXPECT_TRUE(problem.contains("25,5")) << problem.toStdString();
+}
+
+TEST_F(Catalogues, Windows1251DocumentsMatchCyrillicModelNames) {
+  // "КД-100" in Windows-1251.
+  const QByteArray name("\xCA\xC4-100");
+  const QString models = write("Models.xml",
+                               "<?xml version=\"1.0\" encoding=\"windows-1251\"?><Models><Model>"
+                               "<Model_name>" +
+                                   name +
+                                   "</Model_name><VpCont>5</VpCont>"
+                                   "</Model></Models>");
+  EXPECT_EQ(loadModelCatalogue(models, errorsFile(), QStringLiteral("КД-100"), model, errors), kCatalogueOk);
+  EXPECT_EQ(model.VpCont, 5);
+}
+
+TEST(ShippedCatalogues, DescribeTheSimulatedCalibrators) {
+  TModelRec model;
+  TErrorRec errors;
+  const QString dir = QStringLiteral(CATALOGUE_DIR "/");
+  ASSERT_EQ(loadModelCatalogue(dir + kQuarnCatalogue, dir + kErrorCatalogue, "QC-2500", model, errors), 0);
+  EXPECT_EQ(model.sensCount, 2);
+  EXPECT_FLOAT_EQ(model.sens[0].G[0], 2500);
+  EXPECT_FLOAT_EQ(model.sens[1].G[0], 250);
+  for (const auto& row : errors.rows)
+    for (float v : row) EXPECT_GT(v, 0);
+  ASSERT_EQ(loadModelCatalogue(dir + kBrenkCatalogue, dir + kErrorCatalogue, "025", model, errors), 0);
+  EXPECT_FLOAT_EQ(model.sens[0].G[0], 2500);
+}
+
+TEST(ModelText, QuarnNameAndBrenkNumberWithLeadingZero) {
+  auto dev = zeroRecord();
+  std::memcpy(dev->calInfo.modelName, "QC-2500", 8);
+  EXPECT_EQ(catalogueModelText(*dev, false), QStringLiteral("QC-2500"));
+  const struct {
+    int32_t modelNo;
+    const char* text;
+  } cases[] = {{250, "025"}, {1000, "100"}, {1234, "123"}, {90, "09"}, {5, "00"}};
+  for (const auto& c : cases) {
+    dev->calInfo.modelNo = c.modelNo;
+    EXPECT_EQ(catalogueModelText(*dev, true), QString::fromLatin1(c.text)) << c.modelNo;
+  }
+  // A model name that fills its field without a terminator is still read within the field.
+  std::memset(dev->calInfo.modelName, 'Q', sizeof dev->calInfo.modelName);
+  EXPECT_EQ(catalogueModelText(*dev, false).size(), 12);
+}
+
+TEST(ModelCodeTable, FirstFamilyWithAFittingLimitGivesTheCode) {
+  EXPECT_EQ(modelByType(QStringLiteral("КДИ-1"), 250), QStringLiteral("130"));
+  EXPECT_EQ(modelByType(QStringLiteral("КДИ-1"), 251), QStringLiteral("140"));
+  EXPECT_EQ(modelByType(QStringLiteral("КДД"), 0.1f), QStringLiteral("020"));
+  // The first family in table order wins ("КДИВ" also contains "КДИ")...
+  EXPECT_EQ(modelByType(QStringLiteral("КДИВ-3"), 40), QStringLiteral("120"));
+  // ...unless the limit exceeds all of its entries: then the next matching family is tried.
+  EXPECT_EQ(modelByType(QStringLiteral("КДД/КДИ"), 5000), QStringLiteral("150"));
+  EXPECT_EQ(modelByType(QStringLiteral("КДА КДИВ"), 200000), QString());
+  EXPECT_EQ(modelByType(QStringLiteral("Unknown"), 10), QString());
+}
+
+// ---- Caption and status line ----------------------------------------------------------------
+
+TEST(StatusAccuracy, ExternalReferenceByClassAndPressure) {
+  auto dev = zeroRecord();
+  dev->settings.refSource = 3;
+  dev->dorv.present = 1;
+  dev->dorv.rangeHigh = 1000;
+  dev->dorv.rangeLow = -100;
+  struct Case {
+    int accuracyClass;
+    float pRef;
+    int pressType;
+    const char* text;
+    float refUpper;
+  } cases[] = {
+      {0, 400, 1, "±0.01% [0...1000 кПа]", 1000},   // 0.4 of the range: lower half
+      {0, 600, 1, "±0.02% [0...1000 кПа]", 1000},   // 0.6: upper half
+      {0, -500, 1, "±0.01% [0...1000 кПа]", 1000},  // the threshold itself is low
+      {1, 333, 1, "±0.01% [0...1000 кПа]", 1000},   // other classes: a third of the range
+      {1, 334, 1, "±0.03% [0...1000 кПа]", 1000},   {2, 100, 1, "±0.015% [0...1000 кПа]", 1000},
+      {2, 900, 1, "±0.05% [0...1000 кПа]", 1000},   {3, 0, 1, "±0.03% [0...1000 кПа]", 1000},
+      {3, 999, 3, "±0.1% [-100...1000 кПа]", 1100},  // pressure type 3 starts at the lower limit
+      {7, 10, 1, "±0% [0...1000 кПа]", 1000},
+  };
+  for (const Case& c : cases) {
+    dev->dorv.accuracyClass = c.accuracyClass;
+    dev->dorv.pressType = c.pressType;
+    dev->pRef = c.pRef;
+    EXPECT_EQ(statusAccuracyText(*dev, {}), QString::fromUtf8(c.text)) << c.accuracyClass << " " << c.pRef;
+    EXPECT_FLOAT_EQ(dev->refUpper, c.refUpper);
+  }
+  dev->dorv.present = 0;
+  EXPECT_EQ(statusAccuracyText(*dev, {}), QString());
+  EXPECT_EQ(statusPressureText(*dev, {}), QString());
+}
+
+TEST(StatusAccuracy, CalibratorModulesBySubRange) {
+  auto dev = zeroRecord();
+  TModelRec model;
+  model.sens[0].G = {2500, 1600, 1000, 600, 400, 0};
+  model.sens[0].A = {2600, 1700, 1100, 700, 500, 0};
+  model.sens[1].G = {250, 160, 100, 60, 25, 10};
+  model.sens[1].A = {350, 0, 0, 0, 0, 0};
+  TErrorRec errors;
+  for (int row = 0; row < 4; ++row)
+    for (int i = 0; i < 6; ++i) errors.rows[row][i] = static_cast<float>((row + 1) * 10 + i + 1) / 1000;
+  dev->calInfo.module1Class = 1;
+  dev->calInfo.module2Class = 2;
+  struct Case {
+    uint32_t sensorState;
+    int pressType, subRange;
+    float pRef;
+    const char* text;
+    float refUpper;
+  } cases[] = {
+      // Automatic sub-range: the narrowest one above |pRef|.
+      {0, 1, 0, 500, "±0.024% [0...600 кПа]", 2500},
+      {0, 1, 0, 399, "±0.025% [0...400 кПа]", 2500},
+      {0, 1, 0, 2000, "±0.021% [0...2500 кПа]", 2500},  // none of 2..6 fits: the whole range
+      {0, 1, 0, 9000, "±0.021% [0...2500 кПа]", 2500},
+      {1, 1, 0, 5, "±0.036% [0...10 кПа]", 250},  // low-range module with its own class
+      {1, 1, 0, -30, "±0.034% [0...60 кПа]", 250},
+      // Fixed sub-range; gauge-vacuum starts at -U but not below -100.
+      {0, 1, 2, 0, "±0.022% [0...1600 кПа]", 2500},
+      {1, 2, 4, 0, "±0.034% [-60...60 кПа]", 250},
+      {0, 2, 1, 0, "±0.021% [-100...2500 кПа]", 2500},
+      // Absolute pressure uses the A limits.
+      {0, 0, 0, 650, "±0.024% [0...700 кПа]", 2600},
+      {1, 0, 0, 100, "±0.031% [0...350 кПа]", 350},
+      // Nothing shown: a zero limit, a sub-range the table does not have.
+      {0, 1, 6, 0, "", 2500},
+      {0, 1, 7, 0, "", 2500},
+      {0, 1, -1, 0, "", 2500},
+  };
+  for (const Case& c : cases) {
+    dev->sensorState = c.sensorState;
+    dev->settings.pressType = c.pressType;
+    dev->settings.subRange = c.subRange;
+    dev->pRef = c.pRef;
+    dev->refUpper = -1;
+    EXPECT_EQ(statusAccuracyText(*dev, {&model, &errors}), QString::fromUtf8(c.text))
+        << c.sensorState << " " << c.pressType << " " << c.subRange << " " << c.pRef;
+    EXPECT_FLOAT_EQ(dev->refUpper, c.refUpper);
+  }
+  // Display unit: limits scaled by the unit factor, the unit's name shown.
+  dev->sensorState = 0;
+  dev->settings.pressType = 1;
+  dev->settings.subRange = 1;
+  dev->settings.units = 1;
+  dev->settings.unitFactor = 0.001f;
+  dev->settings.decimals = 4;
+  dev->pRefUnits = 0.25f;
+  EXPECT_EQ(statusPressureText(*dev, {&model, &errors}),
+            QStringLiteral("P= 0.2500 МПа,  ±0.021% [0...2.5 МПа]"));
+  // No tables (link lost): no accuracy part, refUpper left alone.
+  dev->refUpper = 42;
+  EXPECT_EQ(statusPressureText(*dev, {}), QStringLiteral("P= 0.2500 МПа,  "));
+  EXPECT_FLOAT_EQ(dev->refUpper, 42);
+  // A class code beyond the table shows nothing.
+  dev->calInfo.module1Class = 9;
+  EXPECT_EQ(statusAccuracyText(*dev, {&model, &errors}), QString());
+}
+
+TEST(Caption, ByModelReferenceAndLink) {
+  auto dev = zeroRecord();
+  const QString base = baseCaption(false, "1.4");
+  EXPECT_EQ(base, QStringLiteral("АРМ Quarn v1.4"));
+  EXPECT_EQ(baseCaption(true, "1.4"), QStringLiteral("АРМ Brenk v1.4"));
+  EXPECT_EQ(buildCaption(*dev, base, true, false), base);  // not linked
+  EXPECT_EQ(buildCaption(*dev, base, false, false), QString());
+  dev->linked = 1;
+  dev->portNo = 7;
+  std::memcpy(dev->calInfo.modelName, "QC-2500", 8);
+  std::memcpy(dev->calInfo.serial, "Q1-004711", 10);
+  dev->calInfo.pLimitMin = -95;
+  dev->calInfo.pLimitMax = 2500;
+  dev->calInfo.modelNo = 250;
+  dev->dorv.rangeLow = 0;
+  dev->dorv.rangeHigh = 1600.5f;
+  EXPECT_EQ(
+      buildCaption(*dev, base, true, false),
+      QStringLiteral("АРМ Quarn v1.4    Модель:  QC-2500    -95 ... 2500 кПа   сер.№ Q1-004711   (COM7)"));
+  EXPECT_EQ(buildCaption(*dev, base, false, true),
+            QStringLiteral("АРМ Quarn v1.4    Модель:  25    -95 ... 2500 кПа   сер.№ Q1-004711   (COM7)"));
+  dev->settings.refSource = 3;
+  EXPECT_EQ(
+      buildCaption(*dev, base, true, false),
+      QStringLiteral("АРМ Quarn v1.4    Модель:  QC-2500    0 ... 1600.5 кПа   сер.№ Q1-004711   (COM7)"));
+}
+
+TEST(UnitNames, TableAndOutOfRange) {
+  EXPECT_EQ(unitName(0), QStringLiteral("кПа"));
+  EXPECT_EQ(unitName(5), QStringLiteral("мм вод. ст."));
+  EXPECT_EQ(unitName(7), QStringLiteral("psi"));
+  EXPECT_EQ(unitName(8), QString());
+  EXPECT_EQ(unitName(-1), QString());
+}
+
+// ---- Port list ------------------------------------------------------------------------------
+
+TEST(PortList, PresentPortsWithColumnsAndHeldPortsDisabled) {
+  auto pathOf = [](uint32_t n) -> QString {
+    switch (n) {
+      case 1:
+        return "/dev/ttyS0";
+      case 7:
+        return "/dev/pts/3";
+      case 33:
+        return "/dev/ttyUSB0";
+      case 47:
+        return "virtual:47";
+      case 94:
+        return "/dev/ttyACM29";
+      case 253:
+        return "/dev/pts/9";
+      default:
+        return {};
+    }
+  };
+  auto probe = [](const QString& path) { return path != "/dev/ttyUSB0"; };  // held by another program
+  const std::vector<PortEntry> ports = listPorts(pathOf, probe, 7);
+  ASSERT_EQ(ports.size(), 6u);
+  const struct {
+    uint32_t number;
+    const char* name;
+    const char* caption;
+    bool enabled, newColumn;
+  } expected[] = {
+      {1, "COM1", "COM1  (ttyS0)", true, false},       {7, "COM7", "COM7  (pts/3)", false, false},
+      {33, "COM33", "COM33  (ttyUSB0)", false, false}, {47, "COM47", "COM47  (virtual:47)", true, true},
+      {94, "COM94", "COM94  (ttyACM29)", true, true},  {253, "COM253", "COM253  (pts/9)", true, false},
+  };
+  for (size_t i = 0; i < ports.size(); ++i) {
+    EXPECT_EQ(ports[i].number, expected[i].number);
+    EXPECT_EQ(ports[i].name, QString::fromLatin1(expected[i].name));
+    EXPECT_EQ(ports[i].caption, QString::fromLatin1(expected[i].caption));
+    EXPECT_EQ(ports[i].enabled, expected[i].enabled) << expected[i].name;
+    EXPECT_EQ(ports[i].newColumn, expected[i].newColumn) << expected[i].name;
+  }
+  EXPECT_TRUE(listPorts(nullptr, probe, 0).empty());
+}
+
+TEST(PortList, ProbeRefusesWhatIsNotAnOpenableTerminal) {
+  EXPECT_FALSE(portCanBeOpened("/nonexistent/ttyS99"));
+  EXPECT_FALSE(portCanBeOpened("/dev/null"));  // opens, but has no line settings
+  EXPECT_TRUE(portCanBeOpened("virtual:5"));
+}
+
+// ---- Dialogs --------------------------------------------------------------------------------
+
+TEST(MessageWindow, LastTextWinsAndButtonsFollowTheQuestionFlag) {
+  ZDialog z;
+  z.showMessage(QStringLiteral("Первое"), true);
+  EXPECT_TRUE(z.isVisible());
+  EXPECT_FALSE(z.findChild<QWidget*>("pn_Yes")->isHidden());
+  EXPECT_FALSE(z.findChild<QWidget*>("pn_No")->isHidden());
+  EXPECT_TRUE(z.findChild<QWidget*>("pn_Exit")->isHidden());
+  z.showMessage(QStringLiteral("Второе"), false);
+  EXPECT_EQ(z.text(), QStringLiteral("Второе"));
+  EXPECT_TRUE(z.findChild<QWidget*>("pn_Yes")->isHidden());
+  EXPECT_FALSE(z.findChild<QWidget*>("pn_Exit")->isHidden());
+  z.hide();
+}
+
+TEST(VoltageDialog, ApplyReadsBothLimitsCancelKeepsThem) {
+  DialogUDiap d;
+  EXPECT_EQ(d.minEdit()->text(), QStringLiteral("0"));
+  EXPECT_EQ(d.maxEdit()->text(), QStringLiteral("10"));
+  d.minEdit()->setText(QStringLiteral("1.5"));
+  d.maxEdit()->setText(QStringLiteral("abc"));
+  d.cancel();
+  EXPECT_EQ(d.result(), 2);
+  EXPECT_FLOAT_EQ(d.lower(), 0);
+  EXPECT_FLOAT_EQ(d.upper(), 10);
+  d.apply();
+  EXPECT_EQ(d.result(), 1);
+  EXPECT_FLOAT_EQ(d.lower(), 1.5f);
+  EXPECT_FLOAT_EQ(d.upper(), 0);  // nothing converts: 0
+}
+
+}  // namespace
