@@ -41,6 +41,8 @@ struct HartNotice {
   uint32_t errCode;
   std::string errText;  // UTF-8
   uint32_t hartProgress;
+  uint32_t task;
+  uint32_t hartStage;
 };
 
 // The bench behind port 7 with a tap on what the library writes.
@@ -203,7 +205,7 @@ class HartProcTest : public QuarnTest {
   }
   static void record() {
     notices().push_back({Dev.event, Dev.retCode, Dev.errCode, Dev.errText ? text::cp1251ToUtf8(Dev.errText) : "",
-                         Dev.hartProgress});
+                         Dev.hartProgress, Dev.task, Dev.hartStage});
   }
   static const HartNotice* lastEvent(uint32_t event) {
     for (auto it = notices().rbegin(); it != notices().rend(); ++it)
@@ -213,6 +215,12 @@ class HartProcTest : public QuarnTest {
   static bool sawRetCode(uint32_t code) {
     for (const HartNotice& n : notices())
       if (n.retCode == code) return true;
+    return false;
+  }
+  // A result code reported while the task was still running (Meas reports 1 as task 4).
+  static bool sawRetCodeInTask(uint32_t code, uint32_t task) {
+    for (const HartNotice& n : notices())
+      if (n.retCode == code && n.task == task) return true;
     return false;
   }
   static bool sawError(uint32_t code, const std::string& text) {
