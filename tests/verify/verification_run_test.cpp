@@ -1,0 +1,145 @@
+// The verification run against the simulated bench in virtual time: recorded results, hard mode,
+// a reference that leaves its corridor, and the Quarn's input valve.
+#include "verify_fixture.h"
+
+namespace {
+
+using quarn::test::field;
+using quarn::test::VerifyTest;
+
+constexpr uint32_t kRunLimitMs = 10 * 60 * 1000;
+
+// Channel 1 4..20 mA, channel 2 20..4 mA with a transmitter 0.1 % off, channel 3 4..20 mA,
+// channel 4 present on the bench but switched off in the project.
+quarnsim::Scenario threeChannelBench() {
+  quarnsim::Scenario s;
+  s.channels[1].output = quarnsim::OutputType::mA20_4;
+  s.channels[1].errorPercent = 0.1;
+  return s;
+}
+
+TEST_F(VerifyTest, ThreePointsRecordThreeResultsAndEndWithCode14) {
+  connect(threeChannelBench());
+  Dev.refUpper = 2500;
+  quarn::data::Project p = project(3);
+  p.channels[1].elTypeSignal = 1;  // 20..4 mA
+  start(p, {0, 50, 100});
+  ASSERT_TRUE(run(finished, kRunLimitMs)) << diag();
+  ASSERT_TRUE(runUntil([] { return Dev.task == TASK_MEASURE; }, 2000)) << "back to plain measuring";
+  EXPECT_EQ(field(Dev.pointIdx), 3);
+
+  const float targets[] = {0, 300, 600};
+  for (int k = 0; k < 3; ++k) {
+    SCOPED_TRACE(k);
+    const TPovResult& r = Dev.results[k];
+    const float pRef = r.pRef;
+    EXPECT_EQ(field(r.valid), 1u);
+    EXPECT_NEAR(pRef, targets[k], 0.3) << "recorded inside the reference corridor";
+    for (int c = 0; c < 3; ++c) {
+      SCOPED_TRACE(c);
+      const TPovChResult& x = r.ch[c];
+      const float elMin = c == 1 ? 20 : 4;
+      const float elMax = c == 1 ? 4 : 20;
+      EXPECT_NEAR(x.iExpected, elMin + (elMax - elMin) * pRef / 600, 1e-4);
+      const float offset = c == 1 ? 0.1f : 0.0f;  // % of span
+      EXPECT_NEAR(x.pFromIKPa, pRef + 6 * offset, 0.15);
+      EXPECT_NEAR(x.reducedError, offset, 0.03);
+      EXPECT_FLOAT_EQ(x.reducedError, (x.pFromIKPa - pRef) / 600 * 100);
+      EXPECT_FLOAT_EQ(x.pFromI, x.pFromIKPa) << "device unit kPa";
+      const float iFromP = elMin + (elMax - elMin) * x.pFromIKPa / 600;
+      EXPECT_NEAR(x.current, iFromP, 1e-3);
+      // Reference part of a 2500 kPa module (0.25 kPa base error) and the channel part.
+      EXPECT_GT(x.uncertainty, 0.084f);
+      EXPECT_LT(x.uncertainty, 0.2f);
+    }
+    for (float v : {r.ch[3].current, r.ch[3].iExpected, r.ch[3].reducedError, r.ch[3].uncertainty})
+      EXPECT_EQ(v, 0.0f) << "a channel that is off keeps zeros";
+  }
+  EXPECT_EQ(field(Dev.results[3].valid), 0u);
+  EXPECT_EQ(field(Dev.controlMode), 0u);
+}
+
+TEST_F(VerifyTest, HardModeHoldsThePointUntilTheDeviceIsWithinItsLimit) {
+  quarnsim::Scenario s;
+  s.channels[0].errorPercent = 0.3;  // limit: 0.25 x 0.7 = 0.175 %
+  connect(s);
+  quarn::data::Project p = project(2);
+  p.channels[0].errOk = 0.25f;
+  p.channels[1].errOk = 0.25f;
+  p.readiness.hardMode = true;
+  start(p, {50});
+  ASSERT_FALSE(run(finished, 60000));
+  EXPECT_EQ(field(Dev.results[0].valid), 0u);
+  EXPECT_EQ(field(Dev.ch[0].pStat.stable), 1) << "steady, but outside its limit";
+
+  bench->transmitter(0).config().errorPercent = 0.1;
+  ASSERT_TRUE(run(finished, 60000));
+  const float recorded = Dev.results[0].ch[0].reducedError;
+  EXPECT_NEAR(recorded, 0.1, 0.03);
+}
+
+TEST_F(VerifyTest, ReferenceLeavingItsCorridorRestartsTheChannelsHold) {
+  connect(quarnsim::Scenario());
+  quarn::data::Project p = project(1);
+  p.readiness.holdTimeS = "6";
+  start(p, {50});
+  // Wait until the channel is well into its hold, then the reference jumps out of its corridor.
+  ASSERT_TRUE(
+      run([] { return Dev.refStat.inCorridor && Dev.ch[0].pStat.holding && Dev.ch[0].pStat.holdLeftS <= 3; },
+          120000));
+  ASSERT_FALSE(finished());
+  const uint32_t moved = clock.now();
+  bench->setPressureKPa(300.0 + 2.0);
+  bool restarted = false;
+  ASSERT_TRUE(run(
+      [&] {
+        if (Dev.ch[0].pStat.holding == 0) restarted = true;
+        return finished();
+      },
+      120000));
+  EXPECT_TRUE(restarted);
+  EXPECT_GE(clock.now() - moved, 6000u) << "the full hold time again after the disturbance";
+  EXPECT_NEAR(field(Dev.results[0].pRef), 300.0f, 0.3f);
+}
+
+TEST_F(VerifyTest, QuarnRecordsNothingWhileItsInputValveIsClosed) {
+  connect(quarnsim::Scenario());
+  bench->setPressureKPa(0);
+  operatorFollows = false;  // nobody opens the input: the pressure stands at the target, valve closed
+  start(project(2), {0});
+  ASSERT_FALSE(run(finished, 60000));
+  EXPECT_EQ(field(Dev.inputOn), 0u);
+  EXPECT_EQ(field(Dev.refStat.inCorridor), 1);
+  EXPECT_EQ(field(Dev.ch[0].pStat.stable), 1);
+  EXPECT_EQ(field(Dev.results[0].valid), 0u);
+
+  bench->operatorSetsPressure(0);  // the operator opens the input
+  ASSERT_TRUE(run(finished, 60000));
+  EXPECT_EQ(field(Dev.results[0].valid), 1u);
+}
+
+TEST_F(VerifyTest, BrenkRegulatesToEveryPointByItself) {
+  quarnsim::Scenario s;
+  s.model = quarnsim::Model::Brenk;
+  connect(s, 0);
+  operatorFollows = false;
+  start(project(1), {20, 80});
+  EXPECT_EQ(field(Dev.controlMode), 1u) << "regulate";
+  ASSERT_TRUE(run(finished, kRunLimitMs));
+  EXPECT_NEAR(field(Dev.results[0].pRef), 120.0f, 0.3f);
+  EXPECT_NEAR(field(Dev.results[1].pRef), 480.0f, 0.3f);
+  EXPECT_EQ(field(Dev.controlMode), 0u);
+}
+
+TEST_F(VerifyTest, AnotherTaskAbandonsTheRun) {
+  connect(quarnsim::Scenario());
+  start(project(1), {0, 100});
+  ASSERT_TRUE(run([] { return Dev.results[0].valid == 1; }, 120000));
+  SetTask(TASK_MEASURE, nullptr);
+  clock.runFor(60000);
+  EXPECT_FALSE(finished());
+  EXPECT_EQ(field(Dev.results[1].valid), 0u);
+  EXPECT_EQ(field(Dev.task), static_cast<uint32_t>(TASK_MEASURE));
+}
+
+}  // namespace
