@@ -551,3 +551,48 @@ TEST_F(Workstation, AProjectThatCannotBeSavedKeepsTheWindowOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace arm;
+
+// ---- External transducer menu (Brenk) -------------------------------------------------------
+
+TEST_F(Workstation, BrenkTransducerMenuSwitchesTheReferenceSource) {
+  plugSimulator(quarnsim::Scenario{}, 9);
+  MainWindow& w = makeWindow(0);
+  QMenu* ports = w.dorvPortMenu();
+  w.FillPortMenu(ports, false);
+  EXPECT_EQ(ports->findChild<QAction*>("menuAll_item"), nullptr);  // no "all" item here
+  QAction* com9 = ports->findChild<QAction*>("COM9");
+  ASSERT_NE(com9, nullptr);
+  auto* isOn = w.findChild<QAction*>("menuExtDorv_isOn");
+  ASSERT_NE(isOn, nullptr);
+
+  // Unlinked and switched off: nothing to switch on.
+  w.menuExtDorvClick();
+  EXPECT_FALSE(isOn->isEnabled());
+  // Choosing a transducer port only moves the check mark; the record learns it when switched on.
+  w.COM11Click(com9);
+  EXPECT_TRUE(com9->isChecked());
+  EXPECT_EQ(w.dev()->dorv.serialNo, 0u);
+  w.dev()->linked = 1;
+  w.menuExtDorvClick();
+  EXPECT_TRUE(isOn->isEnabled());
+
+  w.menuExtDorv_isOnClick();
+  EXPECT_TRUE(isOn->isChecked());
+  EXPECT_EQ(isOn->text(), QStringLiteral("ОТКЛЮЧИТЬ"));
+  EXPECT_EQ(w.dev()->dorv.serialNo, 9u);
+  EXPECT_EQ(w.dev()->settings.refSource, 3);
+
+  w.dev()->dorv.present = 1;
+  w.menuExtDorv_isOnClick();
+  EXPECT_FALSE(isOn->isChecked());
+  EXPECT_EQ(isOn->text(), QStringLiteral("ПОДКЛЮЧИТЬ"));
+  EXPECT_EQ(w.dev()->settings.refSource, 0);
+  EXPECT_EQ(w.dev()->dorv.present, 0u);
+  w.dev()->linked = 0;
+}
+
+}  // namespace

@@ -10,7 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QScreen>
+#include <QPainter>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -56,6 +56,22 @@ CommandLine parse(const QStringList& args) {
       c.measure = true;
   }
   return c;
+}
+
+// A picture of the window with its caption drawn above it (a bare X server has no window manager to
+// draw the title bar).
+QPixmap withTitleBar(const QPixmap& content, const QString& title) {
+  const int bar = 28;
+  QPixmap out(content.width(), content.height() + bar);
+  out.fill(QColor(45, 52, 70));
+  QPainter p(&out);
+  QFont f = p.font();
+  f.setBold(true);
+  p.setFont(f);
+  p.setPen(Qt::white);
+  p.drawText(QRect(10, 0, content.width() - 20, bar), Qt::AlignVCenter | Qt::AlignLeft, title);
+  p.drawPixmap(0, bar, content);
+  return out;
 }
 
 void reportUpdateTimes(const std::vector<qint64>& ns) {
@@ -105,7 +121,7 @@ int run(int argc, char** argv) {
   if (!cmd.screenshot.isEmpty() || cmd.measure) {
     QTimer::singleShot(cmd.afterMs, &window, [&] {
       if (!cmd.screenshot.isEmpty()) {
-        const QPixmap picture = window.grab();
+        const QPixmap picture = withTitleBar(window.grab(), window.windowTitle());
         if (!picture.save(cmd.screenshot))
           std::fprintf(stderr, "cannot write %s\n", qPrintable(cmd.screenshot));
       }
