@@ -75,6 +75,12 @@ std::string parse(int argc, char** argv, Options& o) {
       o.stdinControl = true;
       continue;
     }
+    static const char* const kValued[] = {"--scenario", "--model",     "--channels",      "--hart-addresses",
+                                          "--fault",    "--seed",      "--turnaround-ms", "--set",
+                                          "--link",     "--dorv-link", "--duration-s"};
+    bool valued = false;
+    for (const char* name : kValued) valued = valued || opt == name;
+    if (!valued) return "unknown option " + opt;
     if (i + 1 >= argc) return "missing value after " + opt;
     const std::string value = argv[++i];
     std::string error;
