@@ -125,7 +125,7 @@ void formatValue(char* dst, std::size_t size, float v, int32_t decimals) {
     copyText(dst, size, "\t");
     return;
   }
-  if (std::isnan(v)) {
+  if (!std::isfinite(v)) {
     copyText(dst, size, kNoValueText);
     return;
   }

@@ -47,8 +47,8 @@ void copyText(char (&dst)[N], std::string_view src) {
 inline constexpr const char* kNoValueText = "- - - -";
 
 // A value in fixed-point form with `decimals` digits (cut to 0..9) into a fixed text field. A value below
-// -9e30 gives one TAB character (as the library's formatter does); a NaN, or a number too long for
-// the field, gives the placeholder.
+// -9e30 gives one TAB character (as the library's formatter does); a NaN or infinity, or a number
+// too long for the field, gives the placeholder.
 void formatValue(char* dst, std::size_t size, float v, int32_t decimals);
 
 template <std::size_t N>

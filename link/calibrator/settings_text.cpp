@@ -1,5 +1,6 @@
 // The calibrator's settings and identification texts: conversion between the answer texts and the
 // settings / calInfo records of the shared record.
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -127,8 +128,11 @@ QUARN_API int32_t info_ver_Str2Bin(TCalInfo* info, const char* text) {
 
   int32_t major = 0, minor = 0;
   if (!fieldInt(t, 0, major) || !fieldInt(t, 1, minor)) return -6;
+  // major * 100 + minor must fit the field; larger numbers are no version.
+  const int64_t version = static_cast<int64_t>(major) * 100 + minor;
+  if (version < INT32_MIN || version > INT32_MAX) return -6;
   if (quarnModel()) {
-    info->version = major * 100 + minor;
+    info->version = static_cast<int32_t>(version);
     std::string_view f;
     if (answerField(t, 2, f)) copyText(info->modelName, f);
     int32_t cls = 0;
@@ -137,7 +141,7 @@ QUARN_API int32_t info_ver_Str2Bin(TCalInfo* info, const char* text) {
   } else {
     int32_t modelNo = 0;
     if (!fieldInt(t, 2, modelNo)) return -6;
-    info->version = major * 100 + minor;
+    info->version = static_cast<int32_t>(version);
     info->modelNo = modelNo;
   }
   return 0;

@@ -146,6 +146,8 @@ TEST_F(AnswerTexts, VersionTextsOfBothModels) {
   EXPECT_EQ(info.module2Class, 3);
   EXPECT_EQ(info_ver_Str2Bin(&info, "2;15;"), -2);
   EXPECT_EQ(info_ver_Str2Bin(&info, "x;y;QC;1;1;"), -6) << "garbage is no version";
+  EXPECT_EQ(info_ver_Str2Bin(&info, "2147483647;99;QC;1;1;"), -6) << "too large for a version";
+  EXPECT_EQ(info.version, 215);
 
   useModel(false);
   ASSERT_EQ(info_ver_Str2Bin(&info, "3;7;250;"), 0);
