@@ -25,11 +25,12 @@ void PressureSystem::advance(double toS, const Scenario& s) {
   // exact or stable for long steps).
   const double dt = std::max(0.01, gap / 4000.0);
   while (tS < toS) {
-    const double h = std::min(dt, toS - tS);
+    const bool last = toS - tS <= dt;
+    const double h = last ? toS - tS : dt;
     const double before = pressure;
     runOperator(s);
     step(h, s);
-    tS += h;
+    tS = last ? toS : tS + h;  // lands exactly on the end, whatever the rounding
     const double rate = (pressure - before) / h;
     speedKPaS = approach(speedKPaS, rate, 0.5, h);
   }
