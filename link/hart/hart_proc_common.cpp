@@ -1,11 +1,12 @@
 // Channel selection for HART, the copy of the HART data into the verification records, and the
 // answer check of the Kesto channel select.
+#include "hart/hart_proc_common.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "quarn/cp1251.h"
-#include "hart/hart_proc_common.h"
 
 namespace quarn::hartproc {
 

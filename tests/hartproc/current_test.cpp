@@ -27,9 +27,9 @@ class HartCurrent : public HartProcTest {
 
 TEST_F(HartCurrent, CheckMeasuresEverySetPointComputesDeviationsAndLeavesFixedMode) {
   quarnsim::Scenario s = scenario();
-  s.channels[0].analogOffset = 0.02;           // 4.02 mA at 4 mA
+  s.channels[0].analogOffset = 0.02;  // 4.02 mA at 4 mA
   s.channels[1].output = quarnsim::OutputType::mA0_5;
-  s.channels[1].analogOffset = 0.05;           // against a 5 mA span
+  s.channels[1].analogOffset = 0.05;  // against a 5 mA span
   twoDevices(s);
   ASSERT_TRUE(runTask(TASK_HART_CHECK_I));
 
@@ -94,7 +94,8 @@ TEST_F(HartCurrent, TrimUsesTheMeasuredCurrentsAndTheSecondCheckShowsThemCorrect
 
   std::vector<int> onChannel;
   for (std::size_t i = before; i < bench->hart.size(); ++i)
-    if (bench->hart[i].channel == 0 && bench->hart[i].command != 40) onChannel.push_back(bench->hart[i].command);
+    if (bench->hart[i].channel == 0 && bench->hart[i].command != 40)
+      onChannel.push_back(bench->hart[i].command);
   EXPECT_EQ(onChannel, (std::vector<int>{6, 45, 46}));
   EXPECT_EQ(bench->requests(6, 0).back().data, (std::vector<uint8_t>{0, 1}));
   EXPECT_NEAR(floatAt(bench->requests(45, 0).back().data, 0), 3.99f, 1e-3);
@@ -122,7 +123,8 @@ TEST_F(HartCurrent, ADeviceRefusingTheZeroTrimGetsNewOutputCoefficients) {
   for (int ch : {0, 1}) {
     std::vector<int> onChannel;
     for (std::size_t i = before; i < bench->hart.size(); ++i)
-      if (bench->hart[i].channel == ch && bench->hart[i].command != 40) onChannel.push_back(bench->hart[i].command);
+      if (bench->hart[i].channel == ch && bench->hart[i].command != 40)
+        onChannel.push_back(bench->hart[i].command);
     EXPECT_EQ(onChannel, (std::vector<int>{6, 45, 128, 122, 123})) << ch;
     const float m4 = 0.995f * 4 + 0.03f, m20 = 0.995f * 20 + 0.03f;
     float k = 0, b = 0;
@@ -167,7 +169,8 @@ TEST(HartOutputTrim, CoefficientsFromTheCurrentsMeasuredAtFourAndTwentyMilliamps
   }
   float k = 0, b = 0;
   quarn_hart_output_trim(1.0f, 0.0f, NAN, 20.0f, &k, &b);
-  EXPECT_TRUE(std::isnan(k) && std::isnan(b)) << "a missing measurement gives coefficients the device refuses";
+  EXPECT_TRUE(std::isnan(k) && std::isnan(b))
+      << "a missing measurement gives coefficients the device refuses";
 }
 
 }  // namespace

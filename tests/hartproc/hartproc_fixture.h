@@ -2,14 +2,14 @@
 // with every frame the library writes on the calibrator's port recorded, and every notification.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "calibrator/calibrator.h"
 #include "hart/hart_master.h"
@@ -27,7 +27,7 @@ namespace quarn::test {
 // One HART request as the library wrote it.
 struct HartRequest {
   uint32_t atMs;
-  int channel;     // the channel the Kesto module had selected
+  int channel;      // the channel the Kesto module had selected
   bool shortFrame;  // polling frame (command 0 by polling address)
   uint8_t address;  // polling address of a short frame
   uint8_t command;
@@ -52,8 +52,14 @@ class TappedBench {
     inner_ = simVportOps(engine.calibratorPort());
     quarn_vport_ops ops = inner_;
     ops.ctx = this;
-    ops.open = [](void* c) { auto* t = static_cast<TappedBench*>(c); return t->inner_.open(t->inner_.ctx); };
-    ops.close = [](void* c) { auto* t = static_cast<TappedBench*>(c); t->inner_.close(t->inner_.ctx); };
+    ops.open = [](void* c) {
+      auto* t = static_cast<TappedBench*>(c);
+      return t->inner_.open(t->inner_.ctx);
+    };
+    ops.close = [](void* c) {
+      auto* t = static_cast<TappedBench*>(c);
+      t->inner_.close(t->inner_.ctx);
+    };
     ops.set_line = [](void* c, uint32_t baud, int parity, int stopBits) {
       auto* t = static_cast<TappedBench*>(c);
       t->inner_.set_line(t->inner_.ctx, baud, parity, stopBits);
@@ -72,7 +78,10 @@ class TappedBench {
       auto* t = static_cast<TappedBench*>(c);
       return t->inner_.read(t->inner_.ctx, buf, max, nowMs);
     };
-    ops.purge = [](void* c) { auto* t = static_cast<TappedBench*>(c); t->inner_.purge(t->inner_.ctx); };
+    ops.purge = [](void* c) {
+      auto* t = static_cast<TappedBench*>(c);
+      t->inner_.purge(t->inner_.ctx);
+    };
     registered_ = quarn_port_register_virtual(7, &ops) == 0;
   }
   ~TappedBench() {
@@ -139,7 +148,8 @@ inline std::vector<uint8_t> floatBytes(float f) {
 }
 inline float floatAt(const std::vector<uint8_t>& d, std::size_t at) {
   if (d.size() < at + 4) return NAN;
-  const uint32_t bits = (uint32_t{d[at]} << 24) | (uint32_t{d[at + 1]} << 16) | (uint32_t{d[at + 2]} << 8) | d[at + 3];
+  const uint32_t bits =
+      (uint32_t{d[at]} << 24) | (uint32_t{d[at + 1]} << 16) | (uint32_t{d[at + 2]} << 8) | d[at + 3];
   float f;
   std::memcpy(&f, &bits, 4);
   return f;
@@ -180,7 +190,8 @@ class HartProcTest : public QuarnTest {
     Dev.model = 1;
     Dev.portNo = 7;
     SetTask(TASK_CONNECT, nullptr);
-    ASSERT_TRUE(runUntil([] { return Dev.linked == 1 && Dev.linkState == 2 && Dev.task == TASK_MEASURE; }, 20000));
+    ASSERT_TRUE(
+        runUntil([] { return Dev.linked == 1 && Dev.linkState == 2 && Dev.task == TASK_MEASURE; }, 20000));
     ASSERT_TRUE(runUntil([] { return lastEvent(2) != nullptr; }, 5000));
     bench->hart.clear();
     bench->uailRequests.clear();
@@ -204,8 +215,9 @@ class HartProcTest : public QuarnTest {
     return n;
   }
   static void record() {
-    notices().push_back({Dev.event, Dev.retCode, Dev.errCode, Dev.errText ? text::cp1251ToUtf8(Dev.errText) : "",
-                         Dev.hartProgress, Dev.task, Dev.hartStage});
+    notices().push_back({Dev.event, Dev.retCode, Dev.errCode,
+                         Dev.errText ? text::cp1251ToUtf8(Dev.errText) : "", Dev.hartProgress, Dev.task,
+                         Dev.hartStage});
   }
   static const HartNotice* lastEvent(uint32_t event) {
     for (auto it = notices().rbegin(); it != notices().rend(); ++it)

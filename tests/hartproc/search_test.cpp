@@ -34,7 +34,8 @@ TEST_F(HartSearch, FindsEachChannelsDeviceReadsItAndFillsTheChannelRecords) {
   EXPECT_EQ(polled, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   const auto firstPoll = bench->hart.front().atMs;
   const auto answeredPoll = bench->requests(0, 0).size() > 5 ? bench->requests(0, 0)[5].atMs : 0;
-  EXPECT_NEAR(static_cast<double>(answeredPoll - firstPoll), 5000.0, 200.0) << "one second per silent address";
+  EXPECT_NEAR(static_cast<double>(answeredPoll - firstPoll), 5000.0, 200.0)
+      << "one second per silent address";
   EXPECT_EQ(bench->commands(0, 0), (std::vector<int>{0, 7, 13, 14, 15, 128}));
   for (int ch = 1; ch < 4; ++ch) EXPECT_EQ(bench->polls(ch), 1) << ch;
 
@@ -140,7 +141,8 @@ TEST_F(HartSearch, AChannelSelectAnsweredWithAnErrorCodeAlsoEndsAfterTheBudget) 
   refused.code = 11;
   s.faults.push_back(refused);
   connect(s);
-  ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 30000)) << "a refusing module must not keep the search repeating";
+  ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 30000))
+      << "a refusing module must not keep the search repeating";
   EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
 }
 
@@ -169,16 +171,21 @@ TEST_P(HartSearchBrokenAnswers, EndsAsSpecifiedWithoutHanging) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, HartSearchBrokenAnswers,
     ::testing::Values(
-        BrokenAnswer{"WrongChecksum", [](quarnsim::TransmitterConfig& c) { c.faults.badChecksum = true; }, false, 64},
-        BrokenAnswer{"Truncated", [](quarnsim::TransmitterConfig& c) { c.faults.truncated = true; }, false, 64},
+        BrokenAnswer{"WrongChecksum", [](quarnsim::TransmitterConfig& c) { c.faults.badChecksum = true; },
+                     false, 64},
+        BrokenAnswer{"Truncated", [](quarnsim::TransmitterConfig& c) { c.faults.truncated = true; }, false,
+                     64},
         BrokenAnswer{"Silent", [](quarnsim::TransmitterConfig& c) { c.faults.silent = true; }, false, 64},
         // Answers the poll and command 0 of the read chain, then falls silent: still found.
-        BrokenAnswer{"StopsMidway", [](quarnsim::TransmitterConfig& c) { c.faults.stopAfterRequests = 2; }, true, 1},
+        BrokenAnswer{"StopsMidway", [](quarnsim::TransmitterConfig& c) { c.faults.stopAfterRequests = 2; },
+                     true, 1},
         // Command 13 answered with an error code: reported, the chain goes on.
-        BrokenAnswer{"ErrorCode", [](quarnsim::TransmitterConfig& c) {
+        BrokenAnswer{"ErrorCode",
+                     [](quarnsim::TransmitterConfig& c) {
                        c.faults.errorCommand = 13;
                        c.faults.errorCode = 6;
-                     }, true, 1}),
+                     },
+                     true, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HartSearch, ReadChainKeepsUnansweredFieldsAndReportsErrorAnswers) {
@@ -206,8 +213,8 @@ TEST(HartRangeFactor, PressureUnitsOfTheRecordAreConvertedToKpa) {
   struct Case {
     uint32_t code;
     float factor;
-  } cases[] = {{12, 1.0f},       {7, 100.0f},  {237, 1000.0f},       {6, 6.8947587f},
-               {8, 0.1f},        {175, 6.8947587f}, {239, 0.00980638f}, {11, 0.001f}};
+  } cases[] = {{12, 1.0f}, {7, 100.0f},       {237, 1000.0f},     {6, 6.8947587f},
+               {8, 0.1f},  {175, 6.8947587f}, {239, 0.00980638f}, {11, 0.001f}};
   for (const Case& c : cases) EXPECT_FLOAT_EQ(quarn_hart_range_kpa_factor(c.code), c.factor) << c.code;
 }
 
@@ -228,7 +235,8 @@ TEST(HartDeviceData, OnlyFoundDevicesAreCopiedAndUnknownOutputTypesKeepTheSignal
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].el_Max), 9.0f);
   EXPECT_EQ(quarn::test::field(Dev.devCh[0].elTypeSignal), 7);
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].MaxKpa), 160.0f);
-  EXPECT_EQ(std::strlen(Dev.devCh[0].name), sizeof Dev.devCh[0].name - 1) << "a long model name is cut to fit";
+  EXPECT_EQ(std::strlen(Dev.devCh[0].name), sizeof Dev.devCh[0].name - 1)
+      << "a long model name is cut to fit";
   EXPECT_EQ(Dev.devCh[1].enabled, 0);
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[1].el_Max), 3.0f);
 }

@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {34, {0x3F, 0x80, 0, 0}},
                    {47, {1}},
                    {35, {237, 0x3F, 0xCC, 0xCC, 0xCD, 0, 0, 0, 0}}}},
-        WriteCase{"RangeInBar", 0, 7, 0, 0, 0, 2.5f, 0.5f, {{44, {7}}, {35, {7, 0x40, 0x20, 0, 0, 0, 0, 0, 0}}}},
+        WriteCase{
+            "RangeInBar", 0, 7, 0, 0, 0, 2.5f, 0.5f, {{44, {7}}, {35, {7, 0x40, 0x20, 0, 0, 0, 0, 0, 0}}}},
         // No address chosen in the list (index -1): address 0 with the loop current on.
         WriteCase{"UnselectedAddressMeansZero", 3, 12, 0xFFFFFFFFu, 0, 0, 600, 0.5f, {{6, {0, 1}}}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -1,0 +1,204 @@
+// Zero, reset, restoring manufacturer settings, the sensor trim and the HART check sequence.
+#include "hartproc_fixture.h"
+
+namespace {
+
+using quarn::test::floatAt;
+using quarn::test::HartProcTest;
+
+class HartDeviceJobs : public HartProcTest {
+ protected:
+  // One device on channel 1; channel 2 usable but without a device.
+  void oneDevice(quarnsim::Scenario s = scenario()) {
+    s.channels[1].hart = false;
+    s.channelStatus = {0, 0, 1, 1};
+    connect(s);
+    search();
+    ASSERT_EQ(Dev.hart[0].found, 1u);
+    ASSERT_EQ(Dev.hart[1].found, 0u);
+    before = bench->hart.size();
+  }
+  std::size_t before = 0;
+};
+
+TEST_F(HartDeviceJobs, ZeroSetsTheDeviceZeroAndReadsThePrimaryVariable) {
+  quarnsim::Scenario s = scenario();
+  s.channels[0].errorPercent = 0.5;  // reads 3 kPa at 0 kPa
+  oneDevice(s);
+  int32_t ch = 0;
+  ASSERT_TRUE(runTask(TASK_HART_SET_0, &ch));
+  EXPECT_EQ(bench->commands(before), (std::vector<int>{43, 1}));
+  EXPECT_NE(lastEvent(8), nullptr);
+  EXPECT_NEAR(quarn::test::field(Dev.hart[0].dynVar[0].value), 0.0f, 0.05f);
+  EXPECT_FALSE(sawRetCode(7));
+}
+
+TEST_F(HartDeviceJobs, ZeroAndResetOnAChannelWithoutDeviceSendNothing) {
+  oneDevice();
+  struct Case {
+    uint32_t task;
+    int32_t ch;
+    bool retCode7;
+  } cases[] = {{TASK_HART_SET_0, 1, true},
+               {TASK_HART_SET_0, 9, true},
+               {TASK_HART_RESET, 1, false},
+               {TASK_HART_RESET, -1, false}};
+  for (const Case& c : cases) {
+    int32_t ch = c.ch;
+    ASSERT_TRUE(runTask(c.task, &ch)) << c.task;
+    EXPECT_EQ(bench->hart.size(), before) << c.task << " " << c.ch;
+    EXPECT_EQ(sawRetCode(7), c.retCode7) << c.task << " " << c.ch;
+  }
+  // No argument at all.
+  ASSERT_TRUE(runTask(TASK_HART_SET_0, nullptr));
+  EXPECT_TRUE(sawRetCode(7));
+}
+
+TEST_F(HartDeviceJobs, ZeroRefusedByTheDeviceReportsSeven) {
+  quarnsim::Scenario s = scenario();
+  s.channels[0].faults.errorCommand = 43;
+  s.channels[0].faults.errorCode = 9;
+  oneDevice(s);
+  int32_t ch = 0;
+  ASSERT_TRUE(runTask(TASK_HART_SET_0, &ch));
+  EXPECT_TRUE(sawRetCode(7));
+  EXPECT_EQ(bench->commands(before), (std::vector<int>{43}));
+  EXPECT_EQ(lastEvent(8), nullptr);
+}
+
+TEST_F(HartDeviceJobs, ResetSendsFortyTwo) {
+  oneDevice();
+  int32_t ch = 0;
+  ASSERT_TRUE(runTask(TASK_HART_RESET, &ch));
+  EXPECT_EQ(bench->commands(before), (std::vector<int>{42}));
+}
+
+TEST_F(HartDeviceJobs, RestoreBringsBackTheFactoryRangeAndReadsTheDeviceAgain) {
+  oneDevice();
+  tx(0).config().upperRange = 300;  // changed since the factory
+  Dev.hartCh = 0;
+  ASSERT_TRUE(runTask(TASK_HART_REPAIR_MAN));
+  EXPECT_EQ(bench->commands(before), (std::vector<int>{136, 136, 42, 0, 7, 13, 14, 15, 128}));
+  const auto restores = bench->requests(136, 0);
+  ASSERT_EQ(restores.size(), 2u);
+  EXPECT_EQ(restores[0].data, (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(restores[1].data, (std::vector<uint8_t>{0, 1}));
+  EXPECT_FLOAT_EQ(quarn::test::field(Dev.hart[0].upperRange), 600.0f);
+  // Five counts before the read chain, then one per read step.
+  const auto* read = lastEvent(9);
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->hartProgress, 12u);
+  EXPECT_TRUE(sawRetCode(5));
+
+  for (int32_t chan : {1, 4, -1}) {
+    Dev.hartCh = chan;
+    const std::size_t n = bench->hart.size();
+    ASSERT_TRUE(runTask(TASK_HART_REPAIR_MAN));
+    EXPECT_TRUE(sawRetCodeInTask(9, TASK_HART_REPAIR_MAN)) << chan;
+    EXPECT_EQ(bench->hart.size(), n);
+  }
+}
+
+TEST_F(HartDeviceJobs, SensorTrimWaitsForSteadyReadingsAndTrimsAtPminAndPmax) {
+  quarnsim::Scenario s = scenario();
+  s.channels[0].errorPercent = 1.0;  // 6 kPa too high
+  oneDevice(s);
+  Dev.trimOn[0] = 1;
+  Dev.trimPmin = 0;
+  Dev.trimPmax = 100;
+  Dev.trimCorridor = 0.5f;  // band 0.5 kPa
+  Dev.trimTime = 3;
+  const uint32_t start = clock.now();
+  SetTask(TASK_HART_TUNE_TRIM, nullptr);
+  ASSERT_TRUE(runUntil([] { return Dev.hartStage == 2; }, 120000));
+  EXPECT_FLOAT_EQ(quarn::test::field(Dev.refStat.readyCorridor), 0.5f);
+  EXPECT_EQ(quarn::test::field(Dev.ch[0].pStat.holdMs), 3000u);
+  bench->engine.operatorSetsPressure(100);
+  ASSERT_TRUE(runUntil([] { return Dev.task == TASK_MEASURE; }, 300000));
+
+  const auto trims = bench->requests(82);
+  ASSERT_EQ(trims.size(), 2u);
+  EXPECT_EQ(trims[0].channel, 0);
+  EXPECT_EQ(std::vector<uint8_t>(trims[0].data.begin(), trims[0].data.begin() + 3),
+            (std::vector<uint8_t>{0, 1, 12}));
+  EXPECT_NEAR(floatAt(trims[0].data, 3), 0.0f, 0.5f);
+  EXPECT_GE(trims[0].atMs - start, 3000u) << "the readings must hold for the trim time first";
+  EXPECT_EQ(std::vector<uint8_t>(trims[1].data.begin(), trims[1].data.begin() + 3),
+            (std::vector<uint8_t>{0, 2, 12}));
+  EXPECT_NEAR(floatAt(trims[1].data, 3), 100.0f, 0.5f);
+  EXPECT_TRUE(sawRetCodeInTask(1, TASK_HART_TUNE_TRIM));
+  EXPECT_NE(lastEvent(7), nullptr);
+  // The device now reads the reference pressure.
+  tx(0).advance(bench->engine.nowS() + 10);
+  EXPECT_NEAR(tx(0).primaryValue(), bench->engine.pressureKPa(), 0.5);
+}
+
+TEST_F(HartDeviceJobs, SensorTrimEndsWithErrorSixWhenTheChannelSelectIsNotAnswered) {
+  quarnsim::Scenario s = scenario();
+  oneDevice(s);
+  quarnsim::Fault silent;
+  silent.target = quarnsim::FaultTarget::Kesto;
+  silent.kind = quarnsim::FaultKind::Silent;
+  silent.command = 5;
+  bench->engine.addFault(silent);
+  Dev.trimOn[0] = 1;
+  Dev.trimPmin = 0;
+  Dev.trimPmax = 100;
+  Dev.trimCorridor = 0.5f;
+  Dev.trimTime = 1;
+  ASSERT_TRUE(runTask(TASK_HART_TUNE_TRIM, nullptr, 120000));
+  EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
+  EXPECT_TRUE(bench->requests(82).empty());
+}
+
+// The check sequence: search, range check, then the check run.
+struct SequenceCase {
+  const char* name;
+  double upper1, upper2;  // kPa ranges of channels 1 and 2 (0: no HART device there)
+  uint32_t errCode;
+  const char* errText;
+  uint32_t retCode;
+};
+
+class HartCheckSequence : public HartProcTest, public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(HartCheckSequence, EndsWithItsResultCode) {
+  const SequenceCase& c = GetParam();
+  quarnsim::Scenario s = scenario();
+  s.channelStatus = {0, 0, 1, 1};
+  s.channels[0].hart = c.upper1 > 0;
+  s.channels[1].hart = c.upper2 > 0;
+  s.channels[0].upperRange = c.upper1;
+  s.channels[1].upperRange = c.upper2;
+  connect(s);
+  // The operator holds the source at 0 kPa with the input valve open, so the run can record.
+  bench->engine.operatorSetsPressure(0);
+  Dev.pointCount = 1;
+  Dev.points[0].prc = 0;
+  Dev.povHeader.dRdy = 1;
+  Dev.refStat.readyCorridor = 0.5f;  // readiness as the parameters screen sets it
+  ASSERT_TRUE(runTask(TASK_CHECK_HART, nullptr, 600000));
+  EXPECT_TRUE(sawRetCodeInTask(c.retCode, TASK_CHECK_HART));
+  if (c.errCode) {
+    EXPECT_TRUE(sawError(c.errCode, c.errText));
+  } else {
+    for (const auto& n : notices()) EXPECT_TRUE(n.errCode < 12 || n.errCode > 15) << n.errCode;
+  }
+  if (c.name == std::string("RunsTheCheck")) {
+    EXPECT_EQ(Dev.results[0].valid, 1u) << "the check run recorded its point";
+    EXPECT_EQ(Dev.trimOn[0], 1u);
+    EXPECT_EQ(Dev.hartChk[0].active, 1u);
+  }
+  if (c.retCode == 1) EXPECT_FALSE(sawRetCodeInTask(13, TASK_CHECK_HART)) << "no range check without devices";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HartCheckSequence,
+                         ::testing::Values(SequenceCase{"NothingFound", 0, 0, 0, "", 1},
+                                           SequenceCase{"RangesDiffer", 600, 1000, 13,
+                                                        "Диапазоны приборов не совпадают!", 13},
+                                           SequenceCase{"BeyondTheCalibrator", 3000, 0, 14,
+                                                        "Диапазон\tприбора\tпревышает диапазон Brenk!", 13},
+                                           SequenceCase{"RunsTheCheck", 600, 600, 0, "", 13}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
