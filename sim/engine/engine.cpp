@@ -64,7 +64,7 @@ void Engine::Impl::advanceBench(int64_t us) {
   if (us <= simUs) return;
   const double fromS = static_cast<double>(simUs) / 1e6;
   const double toS = static_cast<double>(us) / 1e6;
-  const double chunk = std::max(0.05, (toS - fromS) / 2000.0);
+  const double chunk = std::max(0.05, (toS - fromS) / 500.0);  // a day of virtual time costs ~1e5 steps
   for (double t = fromS; t < toS;) {
     t = std::min(toS, t + chunk);
     pressure.advance(t, scenario);

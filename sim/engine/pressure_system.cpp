@@ -21,9 +21,9 @@ PressureSystem::PressureSystem(const Scenario& s)
 void PressureSystem::advance(double toS, const Scenario& s) {
   if (!(toS > tS)) return;
   const double gap = toS - tS;
-  // 10 ms steps; a long jump of virtual time takes at most a few thousand steps (every law below is
-  // exact or stable for long steps).
-  const double dt = std::max(0.01, gap / 4000.0);
+  // 10 ms steps; a long jump of virtual time takes at most 200 steps (every law below is exact or
+  // stable for long steps).
+  const double dt = std::max(0.01, gap / 200.0);
   while (tS < toS) {
     const bool last = toS - tS <= dt;
     const double h = last ? toS - tS : dt;
