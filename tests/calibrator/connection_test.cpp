@@ -115,6 +115,28 @@ TEST_F(Connection, NothingThereKeepsSearchingWithoutLinkOrHang) {
   EXPECT_TRUE(linkedAndMeasuring());
 }
 
+TEST_F(Connection, PortNumberBeyondTheMapIsNotFound) {
+  startConnect(1, 4000);
+  clock.runFor(1000);
+  EXPECT_EQ(Dev.linked, 0u);
+  EXPECT_NE(OnTimer, nullptr);
+}
+
+TEST_F(Connection, HostThatSwitchesTheModelFindsTheOtherCalibrator) {
+  quarnsim::Engine brenk(brenkBench());
+  quarnsim::Engine quarn(quarnBench());
+  SimVport p2(2, brenk.calibratorPort());
+  SimVport p6(6, quarn.calibratorPort());
+  startConnect(0, 0);
+  ASSERT_TRUE(linkedAndMeasuring());
+  EXPECT_EQ(Dev.portNo, 2u);
+  startConnect(1, 0);
+  ASSERT_TRUE(linkedAndMeasuring());
+  EXPECT_EQ(Dev.portNo, 6u);
+  EXPECT_EQ(isQuarn, 1);
+  EXPECT_EQ(isBrenk, 0) << "only the wanted model's flag is set";
+}
+
 TEST_F(Connection, LinkLostAfterThreeSilentCyclesAndFoundAgain) {
   quarnsim::Engine bench(quarnBench());
   SimVport port(7, bench.calibratorPort());

@@ -76,6 +76,24 @@ TEST_F(Dorv, BrenkFixedDataTransducer) {
   ASSERT_TRUE(runUntil([] { return Dev.pRef == 251.5f; }, 5000));
 }
 
+TEST_F(Dorv, TaskStartedDuringATransducerReadTalksToTheCalibrator) {
+  ScriptedBench bench(kCalPort, false);
+  DorvScript script;
+  ScriptedPeer dorv(kDorvPort, std::cref(script));
+  connectBrenk(bench);
+  ASSERT_TRUE(runUntil([] { return Dev.dorv.present == 1; }, 5000));
+  // Interrupt the reading of the transducer while its port is the current one.
+  ASSERT_TRUE(runUntil([] { return OnTimer == reinterpret_cast<TStepFn>(&ProcBrenkextDorv_RxP); }, 5000));
+  ASSERT_EQ(pRS, &rsDorv);
+  bench.peer().clearRequests();
+  dorv.clearRequests();
+  const int reads = countEvents(3);
+  SetTask(TASK_SETTINGS_READ, nullptr);
+  ASSERT_TRUE(runUntil([&] { return countEvents(3) > reads; }, 5000));
+  EXPECT_EQ(bench.peer().requestsOfType(16).size(), 1u);
+  EXPECT_TRUE(dorv.requestsOfType(16).empty());
+}
+
 TEST_F(Dorv, BrenkRegisterTransducerInMegapascal) {
   ScriptedBench bench(kCalPort, false);
   DorvScript script;

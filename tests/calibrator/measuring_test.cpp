@@ -98,6 +98,23 @@ TEST_F(Measuring, RepeatBudgetTakesThreeSilentCyclesAndIsRenewedByAnAnswer) {
   EXPECT_TRUE(std::isnan(Dev.pRef));
 }
 
+TEST_F(Measuring, StrayAnswerAddressDoesNotRedirectTheNextRequests) {
+  ScriptedBench bench(kPort, true);
+  connect(bench, 1);
+  // The answers to the Kesto module's file requests come back under another module's address; the
+  // requests that follow them must still go to the Kesto module.
+  bench.set(3, 40, "9;$0;");
+  bench.set(3, 41, "9;$0;");
+  ASSERT_TRUE(runCycles(2));
+  const auto seeks = bench.peer().requestsOfType(41);
+  const auto reads = bench.peer().requestsOfType(42);
+  ASSERT_FALSE(seeks.empty());
+  ASSERT_FALSE(reads.empty());
+  for (const auto& q : seeks) EXPECT_EQ(q.addr, 3);
+  for (const auto& q : reads) EXPECT_EQ(q.addr, 3);
+  EXPECT_EQ(Dev.kestoDataValid, 1u);
+}
+
 TEST_F(Measuring, BrenkAnswersAndRepeats) {
   ScriptedBench bench(kPort, false);
   connect(bench, 0);
