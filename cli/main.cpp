@@ -20,11 +20,24 @@ const char kUsage[] =
     "  probe                      connect and print the calibrator's identification and settings\n"
     "  measure [--cycles N]       print one object per measuring cycle\n"
     "  control [--input on|off] [--vent on|off] [--mode N] [--setpoint KPA]\n"
-    "  settings [--units N] [--decimals N] [--averaging N] [--ready-band F] ... (read; write given)\n";
+    "  settings [--units N] [--decimals N] [--averaging N] [--ready-band F] ... (read; write given)\n"
+    "  verify PROJECT.aip [--set K] [--report OUT.xlsx] [--template T.xlsx] [--ref-upper KPA] [--run-timeout "
+    "S]\n"
+    "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n"
+    "  hart search|info|write|check-current|trim-current|trim-sensor|zero|reset|restore|exit-fixed [ARGS]\n"
+    "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n";
 
 void onSignal(int) { cli::Host::requestStop(); }
 
 }  // namespace
+
+namespace cli {
+// Verification run and relay check of a project (cmd_verify.cpp).
+int cmdVerify(Session& s, const std::vector<std::string>& args);
+int cmdRelay(Session& s, const std::vector<std::string>& args);
+// HART jobs on the transmitters (cmd_hart.cpp).
+int cmdHart(Session& s, const std::vector<std::string>& args);
+}  // namespace cli
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -70,10 +83,9 @@ int main(int argc, char** argv) {
 
     using Command = int (*)(cli::Session&, const std::vector<std::string>&);
     const std::map<std::string, Command> commands{
-        {"probe", cli::cmdProbe},
-        {"measure", cli::cmdMeasure},
-        {"control", cli::cmdControl},
-        {"settings", cli::cmdSettings},
+        {"probe", cli::cmdProbe},       {"measure", cli::cmdMeasure}, {"control", cli::cmdControl},
+        {"settings", cli::cmdSettings}, {"verify", cli::cmdVerify},   {"relay", cli::cmdRelay},
+        {"hart", cli::cmdHart},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) throw cli::Failure{cli::kFailure, "unknown command " + command};

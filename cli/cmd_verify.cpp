@@ -1,0 +1,416 @@
+// Commands for a verification run and a relay check of the devices described by a project file:
+// the project is applied to the shared record as the parameters screen does, task 21 runs the
+// procedure, progress goes to stderr and the results to stdout as one JSON object.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+#ifdef QUARN_CLI_HAS_DATA
+#include "ParamsCheck.h"
+#include "ProjectFile.h"
+#include "ProjectToDev.h"
+#include "RunControl.h"
+#include "Suitability.h"
+#endif
+#ifdef QUARN_CLI_HAS_REPORT
+#include "MethodList.h"
+#include "make_report.h"
+#include "report_exchange.h"
+#endif
+
+namespace cli {
+
+#ifndef QUARN_CLI_HAS_DATA
+
+int cmdVerify(Session&, const std::vector<std::string>&) {
+  throw Failure{kFailure, "this quarn-cli was built without the project data library"};
+}
+int cmdRelay(Session&, const std::vector<std::string>&) {
+  throw Failure{kFailure, "this quarn-cli was built without the project data library"};
+}
+
+#else
+
+namespace {
+
+namespace data = quarn::data;
+
+constexpr uint32_t kRetVerificationFinished = 14;
+constexpr uint32_t kRetRelayCheckFinished = 15;
+constexpr int32_t kRefSourceDorv = 3;
+
+struct RunArgs {
+  std::string project;
+  int set = -1;  // 0..4; -1: the project's own selection
+  std::string reportPath;
+  std::string templatePath;
+  std::optional<float> refUpper;
+  double runTimeoutS = 0;  // 0: no limit (the run waits for the pressure as long as it takes)
+};
+
+RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
+  RunArgs r;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--set") {
+      const double v = parseNumber(takeValue(args, i), a);
+      if (v < 1 || v > data::kPointSetCount || v != std::floor(v))
+        throw Failure{kFailure, "--set takes 1..5"};
+      r.set = static_cast<int>(v) - 1;
+    } else if (a == "--run-timeout") {
+      r.runTimeoutS = parseNumber(takeValue(args, i), a);
+      if (r.runTimeoutS <= 0 || r.runTimeoutS > 86400 * 30)
+        throw Failure{kFailure, "--run-timeout takes seconds > 0"};
+    } else if (verify && a == "--report") {
+      r.reportPath = takeValue(args, i);
+    } else if (verify && a == "--template") {
+      r.templatePath = takeValue(args, i);
+    } else if (verify && a == "--ref-upper") {
+      const double v = parseNumber(takeValue(args, i), a);
+      if (v < 0 || v > 1e6) throw Failure{kFailure, "--ref-upper takes 0..1e6 kPa"};
+      r.refUpper = static_cast<float>(v);
+    } else if (a.rfind("--", 0) == 0 || !r.project.empty()) {
+      throw Failure{kFailure, "unknown argument: " + a};
+    } else {
+      r.project = a;
+    }
+  }
+  if (r.project.empty())
+    throw Failure{kFailure, std::string(verify ? "verify" : "relay") + " needs a project file"};
+  return r;
+}
+
+data::Project loadProjectOrFail(const RunArgs& r) {
+  data::Project project;
+  const data::ProjectLoad load = data::loadProject(r.project, project);
+  if (!load.ok) throw Failure{kFailure, load.error};
+  if (r.set >= 0) project.selectedSet = r.set;
+  return project;
+}
+
+// The parameters the screen would refuse, told before any connection is made. The calibrator's
+// working limits are checked again once it is linked.
+void refuseInvalidParameters(const data::Project& project, bool relayMode) {
+  auto scratch = std::make_unique<TDev>();
+  *scratch = TDev{};
+  const data::ParamsCheck check = data::applyProjectToDev(project, *scratch);
+  const data::StartPermission permission = data::startPermission(*scratch, check.valid, relayMode);
+  if (!check.valid) throw Failure{kFailure, check.message.empty() ? permission.hint : check.message};
+  if (!permission.allowed)
+    throw Failure{kFailure, permission.hint.empty() ? "no relay selected for the check" : permission.hint};
+  if (data::switchedOnPoints(project.pointSets[static_cast<size_t>(project.selectedSet)]).empty())
+    throw Failure{kFailure, "Нет точек поверки!"};
+}
+
+// The operator of the built-in Quarn simulator: brings the pressure to every new target, so a Quarn
+// run finishes unattended. The simulator reads its operator commands from its standard input, which
+// it inherits from this process while it is started.
+class SimOperator {
+ public:
+  // Call before the simulator starts; adds its command option.
+  void prepare(Options& opts) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    savedStdin_ = dup(STDIN_FILENO);
+    if (savedStdin_ < 0 || dup2(fds[0], STDIN_FILENO) < 0) {
+      close(fds[0]);
+      close(fds[1]);
+      return;
+    }
+    close(fds[0]);
+    write_ = fds[1];
+    opts.simArgs.push_back("--stdin-control");
+  }
+  // Call once the simulator runs: this process gets its own standard input back.
+  void started() {
+    if (savedStdin_ >= 0) {
+      dup2(savedStdin_, STDIN_FILENO);
+      close(savedStdin_);
+      savedStdin_ = -1;
+    }
+  }
+  void follow(float targetKPa) {
+    if (write_ < 0 || std::isnan(targetKPa) || targetKPa == last_) return;
+    last_ = targetKPa;
+    char line[64];
+    const int n = std::snprintf(line, sizeof line, "target %.6g\n", static_cast<double>(targetKPa));
+    if (n > 0 && ::write(write_, line, static_cast<size_t>(n)) != n) {
+      close(write_);
+      write_ = -1;
+    }
+  }
+  ~SimOperator() {
+    started();
+    if (write_ >= 0) close(write_);
+  }
+
+ private:
+  int savedStdin_ = -1;
+  int write_ = -1;
+  float last_ = NAN;
+};
+
+std::string fixed(float v, int decimals) {
+  if (!std::isfinite(v)) return "-";
+  char b[48];
+  std::snprintf(b, sizeof b, "%.*f", decimals, static_cast<double>(v));
+  return b;
+}
+
+// One progress line on stderr for people, at most once a second and whenever the step changes.
+class Progress {
+ public:
+  Progress(bool relayMode, int total) : relayMode_(relayMode), total_(total) {}
+  void update(const TDev& d) {
+    const auto now = std::chrono::steady_clock::now();
+    const int32_t step = d.pointIdx;
+    if (step == lastStep_ && now - lastPrint_ < std::chrono::seconds(1)) return;
+    lastStep_ = step;
+    lastPrint_ = now;
+    const int decimals = d.settings.decimals >= 0 && d.settings.decimals <= 6 ? d.settings.decimals : 3;
+    std::string line =
+        relayMode_ ? "step " + std::to_string(step) + " of " + std::to_string(total_)
+                   : "point " + std::to_string(std::min(step + 1, total_)) + " of " + std::to_string(total_);
+    line += "  target " + fixed(d.pTarget, decimals) + " kPa  reference " + fixed(d.pRef, decimals) +
+            (d.refStat.inCorridor ? " ready" : " settling");
+    if (!relayMode_) {
+      for (int c = 0; c < 4; ++c) {
+        if (!d.devCh[c].enabled) continue;
+        const int left = data::holdTimeLeft(d, c);
+        line += "  ch" + std::to_string(c + 1) + " ";
+        if (d.ch[c].pStat.stable)
+          line += "ready";
+        else if (left > 0)
+          line += "hold " + std::to_string(left) + " s";
+        else
+          line += "settling";
+      }
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+
+ private:
+  bool relayMode_;
+  int total_;
+  int32_t lastStep_ = -1;
+  std::chrono::steady_clock::time_point lastPrint_{};
+};
+
+// What the procedure reported: its end code, or a return to plain measuring without it.
+struct RunWatch {
+  bool started = false;
+  bool finished = false;
+  bool abandoned = false;
+};
+
+// Connects, applies the project, starts task 21 and runs it to its end. Returns with the record
+// holding the results.
+void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bool relayMode) {
+  SimOperator simOperator;
+  if (s.opts.sim && s.opts.model == 1) simOperator.prepare(s.opts);
+  s.open();
+  simOperator.started();
+  s.connect();
+
+  TDev& d = s.host.dev();
+  data::ApplyOptions apply;
+  apply.calibratorLine = data::calibratorLine(d);
+  const data::ParamsCheck check = data::applyProjectToDev(project, d, apply);
+  if (!check.valid) throw Failure{kFailure, check.message};
+  const data::StartPermission permission = data::startPermission(d, check.valid, relayMode);
+  if (!permission.allowed) throw Failure{kFailure, permission.hint};
+  const data::RunStart start =
+      data::prepareRun(d, project.pointSets[static_cast<size_t>(project.selectedSet)], relayMode, false);
+  if (!start.ok) throw Failure{kFailure, start.message};
+
+  // The uncertainty needs the upper limit of the reference in use: the external transducer's range,
+  // else the calibrator's upper working limit unless one is given.
+  if (r.refUpper)
+    d.refUpper = *r.refUpper;
+  else if (d.settings.refSource == kRefSourceDorv && d.dorv.present)
+    d.refUpper = d.dorv.rangeHigh - (d.dorv.pressType == 3 ? d.dorv.rangeLow : 0.0f);
+  else
+    d.refUpper = d.calInfo.pLimitMax;
+
+  Progress progress(relayMode, start.progressMax);
+  RunWatch watch;
+  const uint32_t endCode = relayMode ? kRetRelayCheckFinished : kRetVerificationFinished;
+  s.extraListeners.push_back([&](const TDev& dev) {
+    if (!watch.started) return;
+    if (dev.retCode == endCode) watch.finished = true;
+    if (!watch.finished && dev.task == TASK_MEASURE) watch.abandoned = true;
+    simOperator.follow(dev.pTarget);
+    if (!watch.finished) progress.update(dev);
+  });
+
+  watch.started = true;
+  simOperator.follow(d.pTarget);
+  s.host.setTask(TASK_CHECK);
+  simOperator.follow(d.pTarget);
+  const uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
+  const bool ended = s.host.runUntil([&] { return watch.finished || watch.abandoned; }, limitMs);
+  if (watch.finished) return;
+  // Interrupted or out of time: the run is stopped as the screen's stop button does.
+  s.host.setTask(TASK_MEASURE);
+  if (watch.abandoned) {
+    const std::string why = s.lastEndText.empty() ? "the link to the calibrator was lost" : s.lastEndText;
+    throw Failure{kNoCalibrator, "the run ended before its last point: " + why};
+  }
+  if (!ended && Host::stopRequested()) throw Failure{kFailure, "interrupted; the run was stopped"};
+  throw Failure{kFailure, "the run did not finish in time; it was stopped"};
+}
+
+Json resultsJson(const TDev& d) {
+  Json points = Json::array();
+  const int n = std::min<int>(d.pointIdx, POV_POINTS_MAX);
+  for (int k = 0; k < n; ++k) {
+    const TPovResult& r = d.results[k];
+    if (!r.valid) continue;
+    Json ch = Json::array();
+    for (const TPovChResult& x : r.ch)
+      ch.push_back({{"current", number(x.current)},
+                    {"iExpected", number(x.iExpected)},
+                    {"pFromI", number(x.pFromI)},
+                    {"pFromIKPa", number(x.pFromIKPa)},
+                    {"reducedError", number(x.reducedError)},
+                    {"uncertainty", number(x.uncertainty)}});
+    points.push_back({{"pRef", number(r.pRef)}, {"ch", ch}});
+  }
+  Json suitable = Json::array();
+  for (int c = 0; c < 4; ++c) {
+    const std::optional<bool> ok = data::channelSuitable(d, c);
+    suitable.push_back(ok ? Json(*ok) : Json(nullptr));
+  }
+  return Json{{"points", points}, {"suitable", suitable}};
+}
+
+#ifdef QUARN_CLI_HAS_REPORT
+// The protocol's placeholder controls, in the order the parameters screen owns them.
+std::vector<std::pair<std::string, std::string> > placeholders(const data::Project& p,
+                                                               const std::string& date) {
+  const data::ProtocolHeader& h = p.header;
+  std::string address;
+  for (size_t i = 0; i < h.address.size(); ++i) address += (i ? "\n" : "") + h.address[i];
+  return {{"amp_CD_VRCOEFF", p.readiness.vrCoeff},
+          {"amp_D1_SH_NUM", h.protocolNo},
+          {"amp_CD_DATE", date},
+          {"amp_CD_TEMP", h.temp},
+          {"amp_CD_HUM", h.hum},
+          {"amp_CD_PRES", h.pres},
+          {"amp_CD_ORG", h.organisation},
+          {"amp_CD_CRT_NUM", h.accreditationNo},
+          {"amp_CD_ADDRESS", address},
+          {"amp_CD_VERIF_POS", h.verifierPosition},
+          {"amp_CD_VERIF", h.verifier},
+          {"amp_CD_CHEF_POS", h.chiefPosition},
+          {"amp_CD_CHEF", h.chief}};
+}
+#endif
+
+// A report that cannot be written is refused before the run, not after it.
+void checkReportRequest(const RunArgs& r) {
+  if (r.reportPath.empty()) {
+    if (!r.templatePath.empty()) throw Failure{kFailure, "--template needs --report"};
+    return;
+  }
+#ifndef QUARN_CLI_HAS_REPORT
+  throw Failure{kFailure, "this quarn-cli was built without the report library; --report is not available"};
+#else
+  const auto slash = r.reportPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : r.reportPath.substr(0, slash + 1);
+  if (access(folder.c_str(), W_OK) != 0) throw Failure{kFailure, "cannot write the report into " + folder};
+  if (!r.templatePath.empty() && access(r.templatePath.c_str(), R_OK) != 0)
+    throw Failure{kFailure, "template not found: " + r.templatePath};
+#endif
+}
+
+void writeReport(Session& s, const data::Project& project, const RunArgs& r) {
+#ifdef QUARN_CLI_HAS_REPORT
+  namespace report = quarn::report;
+  const std::string programDir = quarn::host::programFolder();
+  report::ReportRequest request;
+  data::ReportTemplate t = project.reportTemplate;
+  if (!r.templatePath.empty()) {
+    const auto slash = r.templatePath.rfind('/');
+    t.folder = slash == std::string::npos ? "" : r.templatePath.substr(0, slash + 1);
+    t.name = slash == std::string::npos ? r.templatePath : r.templatePath.substr(slash + 1);
+  } else {
+    data::resolveReportTemplate(t, programDir);
+  }
+  request.templateFolder = t.folder;
+  request.templateName = t.name;
+  request.outputPath = r.reportPath;
+  request.placeholders = placeholders(project, data::protocolDate(static_cast<long long>(time(nullptr))));
+  data::MethodList methods{};
+  data::loadMethods(programDir + "mp.ini", methods);
+  for (const data::MethodRow& row : methods)
+    if (!row.device.empty()) request.methods.emplace_back(row.device, row.document);
+  report::setMessageSink([](const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "quarn-cli: %s: %s\n", caption.c_str(), text.c_str());
+  });
+  // The library's timer rests while the workbook is made, as the workstation does.
+  TDev& d = s.host.dev();
+  s.host.setTask(TASK_TIMER_STOP);
+  const int result = report::MakeReport(d, request);
+  s.host.setTask(TASK_TIMER_START);
+  if (result != 0) {
+    const std::string why =
+        report::LastReportError().empty() ? "code " + std::to_string(result) : report::LastReportError();
+    throw Failure{kFailure, "the report was not written: " + why};
+  }
+  std::fprintf(stderr, "report written: %s\n", report::LastReportOutput().c_str());
+#else
+  (void)s;
+  (void)project;
+  (void)r;
+#endif
+}
+
+Json relaysJson(const TDev& d) {
+  Json relays = Json::array();
+  for (int k = 0; k < 8; ++k) {
+    const TRelayResult& x = d.relays[k];
+    relays.push_back({{"channel", k / 2 + 1},
+                      {"relay", k % 2 + 1},
+                      {"state", x.state},
+                      {"pOn", number(x.pOn)},
+                      {"pOff", number(x.pOff)}});
+  }
+  return Json{{"relays", relays}};
+}
+
+}  // namespace
+
+int cmdVerify(Session& s, const std::vector<std::string>& args) {
+  const RunArgs r = parseRunArgs(args, true);
+  checkReportRequest(r);
+  const data::Project project = loadProjectOrFail(r);
+  refuseInvalidParameters(project, false);
+  runProcedure(s, project, r, false);
+  const Json results = resultsJson(s.host.dev());
+  if (!r.reportPath.empty()) writeReport(s, project, r);
+  emit(results);
+  return kOk;
+}
+
+int cmdRelay(Session& s, const std::vector<std::string>& args) {
+  const RunArgs r = parseRunArgs(args, false);
+  const data::Project project = loadProjectOrFail(r);
+  refuseInvalidParameters(project, true);
+  runProcedure(s, project, r, true);
+  emit(relaysJson(s.host.dev()));
+  return kOk;
+}
+
+#endif  // QUARN_CLI_HAS_DATA
+
+}  // namespace cli
