@@ -21,8 +21,8 @@ const char kUsage[] =
     "  measure [--cycles N]       print one object per measuring cycle\n"
     "  control [--input on|off] [--vent on|off] [--mode N] [--setpoint KPA]\n"
     "  settings [--units N] [--decimals N] [--averaging N] [--ready-band F] ... (read; write given)\n"
-    "  verify PROJECT.aip [--set K] [--report OUT.xlsx] [--template T.xlsx] [--ref-upper KPA] [--run-timeout "
-    "S]\n"
+    "  verify PROJECT.aip [--set K] [--report OUT.xlsx] [--template T.xlsx] [--ref-upper KPA]\n"
+    "                     [--run-timeout S]   verification run; prints one object with the results\n"
     "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n"
     "  hart search|info|write|check-current|trim-current|trim-sensor|zero|reset|restore|exit-fixed [ARGS]\n"
     "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n";
@@ -83,8 +83,12 @@ int main(int argc, char** argv) {
 
     using Command = int (*)(cli::Session&, const std::vector<std::string>&);
     const std::map<std::string, Command> commands{
-        {"probe", cli::cmdProbe},       {"measure", cli::cmdMeasure}, {"control", cli::cmdControl},
-        {"settings", cli::cmdSettings}, {"verify", cli::cmdVerify},   {"relay", cli::cmdRelay},
+        {"probe", cli::cmdProbe},
+        {"measure", cli::cmdMeasure},
+        {"control", cli::cmdControl},
+        {"settings", cli::cmdSettings},
+        {"verify", cli::cmdVerify},
+        {"relay", cli::cmdRelay},
         {"hart", cli::cmdHart},
     };
     const auto it = commands.find(command);
