@@ -23,7 +23,9 @@ const char kUsage[] =
     "  settings [--units N] [--decimals N] [--averaging N] [--ready-band F] ... (read; write given)\n"
     "  verify PROJECT.aip [--set K] [--report OUT.xlsx] [--template T.xlsx] [--ref-upper KPA]\n"
     "                     [--run-timeout S]   verification run; prints one object with the results\n"
-    "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n";
+    "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n"
+    "  hart search|info|write|check-current|trim-current|trim-sensor|zero|reset|restore|exit-fixed [ARGS]\n"
+    "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n";
 
 void onSignal(int) { cli::Host::requestStop(); }
 
@@ -33,6 +35,8 @@ namespace cli {
 // Verification run and relay check of a project (cmd_verify.cpp).
 int cmdVerify(Session& s, const std::vector<std::string>& args);
 int cmdRelay(Session& s, const std::vector<std::string>& args);
+// HART jobs on the transmitters (cmd_hart.cpp).
+int cmdHart(Session& s, const std::vector<std::string>& args);
 }  // namespace cli
 
 int main(int argc, char** argv) {
@@ -85,6 +89,7 @@ int main(int argc, char** argv) {
         {"settings", cli::cmdSettings},
         {"verify", cli::cmdVerify},
         {"relay", cli::cmdRelay},
+        {"hart", cli::cmdHart},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) throw cli::Failure{cli::kFailure, "unknown command " + command};

@@ -1,0 +1,403 @@
+// `quarn-cli hart …`: the HART jobs on the transmitters of the four channels. Every job except
+// leaving fixed-current mode starts with a device search (a new run of the program knows no devices
+// yet); each prints one JSON object with the channel records the job changed. Progress goes to stderr.
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+namespace cli {
+
+namespace {
+
+constexpr double kDefaultRunTimeoutS = 900;  // four empty channels cost 64 s each
+
+struct HartArgs {
+  int ch = -1;             // --ch N
+  std::set<int> channels;  // --ch LIST
+  bool haveUnits = false, haveLower = false, haveUpper = false, haveDamping = false, haveFunction = false,
+       haveAddress = false;
+  double units = 0, lower = 0, upper = 0, damping = 0, function = 0, address = 0;
+  double pmin = NAN, pmax = NAN, corridor = NAN, timeS = NAN;
+  double runTimeoutS = kDefaultRunTimeoutS;
+};
+
+// What the notifications of one task showed.
+struct TaskLog {
+  uint32_t task = 0;
+  std::vector<uint32_t> retCodes;  // reported while the task ran (the common end's 1 excluded)
+  std::set<uint32_t> events;
+  Json errors = Json::array();
+  uint32_t lastErr = 0;
+  uint32_t lastRet = 0;
+  std::string lastProgress;
+};
+
+int wholeNumber(const std::string& text, const std::string& what, int lo, int hi) {
+  const double v = parseNumber(text, what);
+  if (v < lo || v > hi || v != std::floor(v))
+    throw Failure{kFailure, what + " takes " + std::to_string(lo) + ".." + std::to_string(hi)};
+  return static_cast<int>(v);
+}
+
+// "1,3" or "1-4": channels 1..4 on the command line, indexes 0..3 inside.
+std::set<int> channelList(const std::string& text) {
+  std::set<int> out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = text.find(',', start);
+    const std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const size_t dash = item.find('-');
+    if (dash != std::string::npos && dash > 0) {
+      const int a = wholeNumber(item.substr(0, dash), "--ch", 1, 4);
+      const int b = wholeNumber(item.substr(dash + 1), "--ch", 1, 4);
+      for (int k = std::min(a, b); k <= std::max(a, b); ++k) out.insert(k - 1);
+    } else {
+      out.insert(wholeNumber(item, "--ch", 1, 4) - 1);
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+HartArgs parseArgs(const std::vector<std::string>& args, size_t from, const std::set<std::string>& allowed) {
+  HartArgs h;
+  for (size_t i = from; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!allowed.count(a)) throw Failure{kFailure, "unknown argument: " + a};
+    const std::string v = takeValue(args, i);
+    if (a == "--ch") {
+      h.channels = channelList(v);
+      h.ch = *h.channels.begin();
+    } else if (a == "--units") {
+      h.units = wholeNumber(v, a, 0, 255), h.haveUnits = true;
+    } else if (a == "--lower") {
+      h.lower = parseNumber(v, a), h.haveLower = true;
+    } else if (a == "--upper") {
+      h.upper = parseNumber(v, a), h.haveUpper = true;
+    } else if (a == "--damping") {
+      h.damping = parseNumber(v, a), h.haveDamping = true;
+    } else if (a == "--function") {
+      h.function = wholeNumber(v, a, 0, 255), h.haveFunction = true;
+    } else if (a == "--address") {
+      h.address = wholeNumber(v, a, 0, 63), h.haveAddress = true;
+    } else if (a == "--pmin") {
+      h.pmin = parseNumber(v, a);
+    } else if (a == "--pmax") {
+      h.pmax = parseNumber(v, a);
+    } else if (a == "--corridor") {
+      h.corridor = parseNumber(v, a);
+    } else if (a == "--time") {
+      h.timeS = wholeNumber(v, a, 0, 86400);
+    } else if (a == "--run-timeout") {
+      h.runTimeoutS = parseNumber(v, a);
+      if (h.runTimeoutS <= 0 || h.runTimeoutS > 86400)
+        throw Failure{kFailure, "--run-timeout takes 0..86400 s"};
+    }
+  }
+  return h;
+}
+
+std::string utf8(const char* s) { return s ? quarn::text::cp1251ToUtf8(s) : std::string(); }
+
+Json deviceJson(const TDev& d, int ch) {
+  const THartDev& h = d.hart[ch];
+  return Json{{"ch", ch + 1},
+              {"found", h.found},
+              {"pollingAddress", h.pollingAddress},
+              {"deviceId", h.deviceId},
+              {"expandedDeviceType", h.expandedDeviceType},
+              {"manufacturerName", text(h.manufacturerName)},
+              {"deviceTypeName", text(h.deviceTypeName)},
+              {"tag", text(h.tag)},
+              {"lowerRange", number(h.lowerRange)},
+              {"upperRange", number(h.upperRange)},
+              {"rangeUnits", h.rangeUnits},
+              {"damping", number(h.damping)},
+              {"transferFunction", h.transferFunction},
+              {"outputType", h.outputType}};
+}
+
+// The whole device record of one channel, for `info` and the jobs on one device.
+Json deviceDetailJson(const TDev& d, int ch) {
+  const THartDev& h = d.hart[ch];
+  Json j = deviceJson(d, ch);
+  j["descriptor"] = text(h.descriptor);
+  j["message"] = text(h.message);
+  j["date"] = Json{{"day", h.dateDay}, {"month", h.dateMonth}, {"year", h.dateYear}};
+  j["hartRevision"] = h.hartRevision;
+  j["deviceRevision"] = h.deviceRevision;
+  j["softwareRevision"] = h.softwareRevision;
+  j["hardwareRevision"] = h.hardwareRevision;
+  j["manufacturerId"] = h.manufacturerId;
+  j["sensorSerial"] = h.sensorSerial;
+  j["sensorUnits"] = h.sensorUnits;
+  j["lowerSensorLimit"] = number(h.lowerSensorLimit);
+  j["upperSensorLimit"] = number(h.upperSensorLimit);
+  j["minSpan"] = number(h.minSpan);
+  j["alarmSelection"] = h.alarmSelection;
+  j["writeProtect"] = h.writeProtect;
+  j["loopCurrentMode"] = h.loopCurrentMode;
+  j["primaryVariable"] = number(h.dynVar[0].value);
+  j["primaryUnits"] = h.dynVar[0].units;
+  j["primaryUnitsText"] = utf8(h.dynVar[0].unitsText);
+  j["loopCurrent"] = number(h.loopCurrent);
+  j["outputValueA"] = number(h.outputValueA);
+  j["outputValueB"] = number(h.outputValueB);
+  return j;
+}
+
+Json channelRecordJson(const TDev& d, int ch) {
+  const TDevChannel& c = d.devCh[ch];
+  return Json{{"ch", ch + 1},
+              {"enabled", c.enabled},
+              {"name", text(c.name)},
+              {"sn", text(c.sn)},
+              {"Min", number(c.Min)},
+              {"Max", number(c.Max)},
+              {"MinKpa", number(c.MinKpa)},
+              {"MaxKpa", number(c.MaxKpa)},
+              {"Unit", text(c.Unit)},
+              {"tDamp", number(c.tDamp)},
+              {"fnCode", c.fnCode},
+              {"el_Min", number(c.el_Min)},
+              {"el_Max", number(c.el_Max)},
+              {"elTypeSignal", c.elTypeSignal},
+              {"toKpaMul", number(c.toKpaMul)}};
+}
+
+Json currentCheckJson(const TDev& d, int ch) {
+  const THartChk& k = d.hartChk[ch];
+  Json meas = Json::array(), dev = Json::array();
+  for (int i = 0; i < 3; ++i) {
+    meas.push_back(number(k.meas[i]));
+    dev.push_back(number(k.dev[i]));
+  }
+  return Json{{"ch", ch + 1}, {"active", k.active}, {"meas", meas}, {"dev", dev}};
+}
+
+class HartJob {
+ public:
+  explicit HartJob(Session& s) : s_(s) {
+    s_.extraListeners.push_back([this](const TDev& d) { observe(d); });
+  }
+
+  // Runs a task to its end; false when it did not end in time.
+  bool run(uint32_t task, void* arg, double timeoutS) {
+    log_ = TaskLog{};
+    log_.task = task;
+    const double ms = timeoutS * 1000.0;
+    const uint64_t before = s_.endCount;
+    s_.host.setTask(task, arg);
+    s_.lastTaskSeen = task;
+    const bool ended =
+        s_.host.runUntil([&] { return s_.endCount > before; }, static_cast<uint32_t>(std::min(ms, 4.0e9)));
+    if (!ended && Host::stopRequested()) throw Failure{kFailure, "interrupted"};
+    return ended;
+  }
+
+  bool sawRetCode(uint32_t code) const {
+    for (uint32_t r : log_.retCodes)
+      if (r == code) return true;
+    return false;
+  }
+  bool sawEvent(uint32_t e) const { return log_.events.count(e) != 0; }
+  bool sawError(uint32_t code) const {
+    for (const Json& e : log_.errors)
+      if (e["errCode"] == code) return true;
+    return false;
+  }
+
+  // The fields every job prints.
+  Json outcome(const std::string& command, bool ok) const {
+    Json j{{"command", "hart " + command}, {"ok", ok}};
+    j["retCodes"] = log_.retCodes;
+    j["errors"] = log_.errors;
+    return j;
+  }
+
+ private:
+  void observe(const TDev& d) {
+    if (d.task == log_.task) {
+      // Each report once: later notifications carry the same code until another is reported.
+      if (d.retCode != 0 && d.retCode != log_.lastRet) log_.retCodes.push_back(d.retCode);
+      log_.lastRet = d.retCode;
+      if (d.event != 0) log_.events.insert(d.event);
+    }
+    // A reported error carries its text (the pending "no device" mark of a send carries none).
+    if (d.errCode != 0 && d.errText && d.errCode != log_.lastErr) {
+      log_.errors.push_back(Json{{"errCode", d.errCode}, {"errText", utf8(d.errText)}});
+    }
+    log_.lastErr = d.errText ? d.errCode : 0;
+    // Progress for people: channel, operation, request count.
+    std::string line = utf8(d.dsc[0]) + " | " + utf8(d.dsc[1]) + " | " + std::to_string(d.hartProgress);
+    if (d.task == TASK_HART_SEARCH && d.hartCh >= 0) line += " | address " + std::to_string(d.hartPollAdr);
+    if (line != log_.lastProgress && d.task != TASK_MEASURE) {
+      std::fprintf(stderr, "hart: %s\n", line.c_str());
+      log_.lastProgress = line;
+    }
+  }
+
+  Session& s_;
+  TaskLog log_;
+};
+
+// Connects and searches; throws when the search does not end.
+void connectAndSearch(Session& s, HartJob& job, const HartArgs& h) {
+  s.open();
+  s.connect();
+  if (!job.run(TASK_HART_SEARCH, nullptr, h.runTimeoutS))
+    throw Failure{kNoCalibrator, "the HART search did not end in time"};
+}
+
+int needChannel(const HartArgs& h, const std::string& command) {
+  if (h.ch < 0) throw Failure{kFailure, "hart " + command + " needs --ch N"};
+  return h.ch;
+}
+
+void requireFound(const TDev& d, int ch) {
+  if (!d.hart[ch].found) throw Failure{kFailure, "no HART device found on channel " + std::to_string(ch + 1)};
+}
+
+Json searchResultJson(const TDev& d) {
+  Json devices = Json::array();
+  for (int ch = 0; ch < 4; ++ch)
+    if (d.hart[ch].found) devices.push_back(deviceJson(d, ch));
+  return devices;
+}
+
+int finish(const HartJob& job, const std::string& command, bool ok, Json extra) {
+  Json j = job.outcome(command, ok);
+  for (auto it = extra.begin(); it != extra.end(); ++it) j[it.key()] = it.value();
+  emit(j);
+  return ok ? kOk : kFailure;
+}
+
+}  // namespace
+
+int cmdHart(Session& s, const std::vector<std::string>& args) {
+  if (args.empty())
+    throw Failure{kFailure,
+                  "hart needs a job: search, info, write, check-current, trim-current, "
+                  "trim-sensor, zero, reset, restore, exit-fixed"};
+  const std::string job = args[0];
+  HartJob j(s);
+
+  if (job == "search") {
+    const HartArgs h = parseArgs(args, 1, {"--run-timeout"});
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    Json channels = Json::array();
+    for (int ch = 0; ch < 4; ++ch)
+      if (d.hart[ch].found) channels.push_back(channelRecordJson(d, ch));
+    return finish(
+        j, job, j.sawEvent(6),
+        Json{{"hartFirstCh", d.hartFirstCh}, {"devices", searchResultJson(d)}, {"channels", channels}});
+  }
+  if (job == "info") {
+    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
+    const int ch = needChannel(h, job);
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    return finish(j, job, j.sawEvent(6) && d.hart[ch].found,
+                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}});
+  }
+  if (job == "write") {
+    const HartArgs h = parseArgs(
+        args, 1,
+        {"--ch", "--units", "--lower", "--upper", "--damping", "--function", "--address", "--run-timeout"});
+    const int ch = needChannel(h, job);
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    requireFound(d, ch);
+    const THartDev& hd = d.hart[ch];
+    // What is not given stays as the device reported it, so only the given values are written.
+    d.hartCh = ch;
+    d.hartWrUnits = h.haveUnits ? static_cast<uint32_t>(h.units) : hd.rangeUnits;
+    d.hartWrLower = h.haveLower ? static_cast<float>(h.lower) : hd.lowerRange;
+    d.hartWrUpper = h.haveUpper ? static_cast<float>(h.upper) : hd.upperRange;
+    d.hartWrDamping = h.haveDamping ? static_cast<float>(h.damping) : hd.damping;
+    d.hartWrFunction = h.haveFunction ? static_cast<uint32_t>(h.function) : hd.transferFunction;
+    d.hartWrAddress = h.haveAddress ? static_cast<uint32_t>(h.address) : hd.pollingAddress;
+    if (!j.run(TASK_HART_WRITE, nullptr, h.runTimeoutS))
+      throw Failure{kNoCalibrator, "the write did not end in time"};
+    return finish(j, job, j.sawRetCode(4) && !j.sawError(2),
+                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}});
+  }
+  if (job == "check-current" || job == "trim-current") {
+    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    if (!h.channels.empty())
+      for (int ch = 0; ch < 4; ++ch) d.hartChk[ch].active = h.channels.count(ch) ? 1u : 0u;
+    const uint32_t task = job == "check-current" ? TASK_HART_CHECK_I : TASK_HART_TUNE_I;
+    if (!j.run(task, nullptr, h.runTimeoutS))
+      throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
+    Json checks = Json::array();
+    for (int ch = 0; ch < 4; ++ch)
+      if (d.hartChk[ch].active) checks.push_back(currentCheckJson(d, ch));
+    return finish(j, job, j.sawRetCode(1), Json{{"currentCheck", checks}});
+  }
+  if (job == "trim-sensor") {
+    const HartArgs h =
+        parseArgs(args, 1, {"--ch", "--pmin", "--pmax", "--corridor", "--time", "--run-timeout"});
+    if (std::isnan(h.pmin) || std::isnan(h.pmax) || std::isnan(h.corridor) || std::isnan(h.timeS))
+      throw Failure{kFailure, "hart trim-sensor needs --pmin, --pmax, --corridor and --time"};
+    if (h.corridor <= 0) throw Failure{kFailure, "--corridor takes a positive percentage"};
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    for (int ch = 0; ch < 4; ++ch)
+      d.trimOn[ch] = (h.channels.empty() ? d.hart[ch].found != 0 : h.channels.count(ch) != 0) ? 1u : 0u;
+    d.trimPmin = static_cast<float>(h.pmin);
+    d.trimPmax = static_cast<float>(h.pmax);
+    d.trimCorridor = static_cast<float>(h.corridor);
+    d.trimTime = static_cast<int32_t>(h.timeS);
+    if (!j.run(TASK_HART_TUNE_TRIM, nullptr, h.runTimeoutS))
+      throw Failure{kNoCalibrator,
+                    "the sensor trim did not end in time (the pressure must be brought to Pmin, then Pmax)"};
+    Json devices = Json::array();
+    for (int ch = 0; ch < 4; ++ch)
+      if (d.trimOn[ch]) devices.push_back(deviceDetailJson(d, ch));
+    return finish(j, job, j.sawRetCode(1) && j.sawEvent(7),
+                  Json{{"pRef", number(d.pRef)}, {"devices", devices}});
+  }
+  if (job == "zero" || job == "reset") {
+    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
+    int32_t ch = needChannel(h, job);
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    const bool zero = job == "zero";
+    if (!zero) requireFound(d, ch);
+    if (!j.run(zero ? TASK_HART_SET_0 : TASK_HART_RESET, &ch, h.runTimeoutS))
+      throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
+    const bool ok = zero ? j.sawEvent(8) && !j.sawRetCode(7) : true;
+    return finish(j, job, ok, Json{{"device", deviceDetailJson(d, ch)}});
+  }
+  if (job == "restore") {
+    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
+    const int ch = needChannel(h, job);
+    connectAndSearch(s, j, h);
+    TDev& d = s.host.dev();
+    d.hartCh = ch;
+    if (!j.run(TASK_HART_REPAIR_MAN, nullptr, h.runTimeoutS))
+      throw Failure{kNoCalibrator, "the restore did not end in time"};
+    return finish(j, job, j.sawRetCode(5) && !j.sawRetCode(9),
+                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}});
+  }
+  if (job == "exit-fixed") {
+    const HartArgs h = parseArgs(args, 1, {"--run-timeout"});
+    // The exit addresses each channel's device by its long address, which a search provides.
+    connectAndSearch(s, j, h);
+    if (!j.run(TASK_HART_EXIT_I_OUT, nullptr, h.runTimeoutS))
+      throw Failure{kNoCalibrator, "leaving fixed-current mode did not end in time"};
+    return finish(j, job, !j.sawError(4) && !j.sawError(6), Json::object());
+  }
+  throw Failure{kFailure, "unknown hart job: " + job};
+}
+
+}  // namespace cli
