@@ -5,6 +5,7 @@
 
 #include "calibrator/calibrator.h"
 #include "calibrator/link_deps.h"
+#include "calibrator/verification.h"
 
 extern "C" {
 // Evaluation of the contact inputs by the relay check; run after each good reading when linked in.

@@ -9,6 +9,8 @@
 
 using namespace quarn::cal;
 
+#include "calibrator/verification.h"
+
 extern "C" {
 // Stability bands of the verification from the channel spans; recomputed after each settings read
 // when the verification run is linked in.

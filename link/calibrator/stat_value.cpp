@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "calibrator/link_deps.h"
+#include "calibrator/verification.h"
 
 extern "C" {
 // The uncertainty calculation of the verification run; Calc_U forwards to it when it is linked in.
