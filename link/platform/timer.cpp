@@ -52,8 +52,8 @@ QUARN_API int32_t SetTimerProc(uint32_t periodMs) {
   if (TimerID != 0) return 0;
   const int fd = timerDescriptor();
   if (fd < 0) return -1;
-  const itimerspec spec = periodic(periodMs < kMinPeriodMs ? kMinPeriodMs : periodMs);
-  if (timerfd_settime(fd, 0, &spec, nullptr) != 0) return -1;
+  const itimerspec period = periodic(periodMs < kMinPeriodMs ? kMinPeriodMs : periodMs);
+  if (timerfd_settime(fd, 0, &period, nullptr) != 0) return -1;
   TimerID = nextTimerId();
   return 0;
 }
