@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -593,6 +597,90 @@ TEST_F(Workstation, BrenkTransducerMenuSwitchesTheReferenceSource) {
   EXPECT_EQ(w.dev()->settings.refSource, 0);
   EXPECT_EQ(w.dev()->dorv.present, 0u);
   w.dev()->linked = 0;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace arm;
+
+// ---- Modes and projects ---------------------------------------------------------------------
+
+void pressMouse(QWidget* w) {
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &press);
+}
+
+TEST_F(Workstation, ModeButtonsSwitchScreensOnMouseDown) {
+  const struct {
+    uint32_t model;
+    const char* button;
+    const char* frame;
+  } cases[] = {
+      {1, "pn_Mode_4_Pov", "Frame_Mode_4_Pov1"},
+      {1, "pn_Mode_6_Graph", "Frame_Mode_6_Graph1"},
+      {1, "pn_Mode_7_Settings", "Frame_Mode_7_Setings_Quarn1"},
+      {0, "pn_Mode_7_Settings", "Frame_Mode_7_Setings_Brenk1"},
+      {0, "pn_Mode_1_Reg", "Frame_Mode_1_Reg1"},
+  };
+  const char* const frames[] = {
+      "Frame_Mode_1_Reg1",   "Frame_Mode_2_HART1",          "Frame_Mode_3_Param1",        "Frame_Mode_4_Pov1",
+      "Frame_Mode_6_Graph1", "Frame_Mode_7_Setings_Quarn1", "Frame_Mode_7_Setings_Brenk1"};
+  for (const auto& c : cases) {
+    MainWindow& w = makeWindow(c.model);
+    if (c.model == 0) pressMouse(button("pn_Mode_4_Pov"));  // leave the start screen first
+    pressMouse(button(c.button));
+    for (const char* f : frames)
+      EXPECT_EQ(!w.findChild<QWidget*>(f)->isHidden(), std::strcmp(f, c.frame) == 0) << c.button << " " << f;
+    for (PanelButton* b : w.findChildren<PanelButton*>(QRegularExpression("^pn_Mode_[1-7]"))) {
+      const bool selected = b->objectName() == QLatin1String(c.button);
+      EXPECT_EQ(b->background(), selected ? QColor(189, 207, 233) : QColor(73, 86, 119))
+          << qPrintable(b->objectName());
+      EXPECT_EQ(b->textColour(), selected ? QColor(Qt::black) : QColor(Qt::white));
+    }
+    Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
+    w.close();
+    window.reset();
+  }
+}
+
+TEST_F(Workstation, ProjectMenuOpensAndSavesThroughTheProjectModel) {
+  const QString path = dir.filePath("bench.aip");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Device_ch_0]\r\nenabled=1\r\nMax=250\r\n");
+  }
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  EXPECT_EQ(w.projectFileName(), dir.filePath("default.aip"));  // no project yet: the default name
+  QString answer = path;
+  Prompts::fileName = [&](const QString& title, bool save) {
+    EXPECT_EQ(title, save ? QStringLiteral("Сохранить проект как") : QStringLiteral("Открыть проект"));
+    return answer;
+  };
+  w.N_OpenProject_Click();
+  EXPECT_EQ(w.projectFileName(), path);
+  EXPECT_TRUE(w.project().channels[0].enabled);
+  EXPECT_FLOAT_EQ(w.project().channels[0].Max, 250);
+
+  w.project().channels[1].enabled = true;
+  w.setProjectModified(true);
+  answer = dir.filePath("copy");  // the extension is added
+  w.N_SaveProject_As_Click();
+  EXPECT_FALSE(w.projectModified());
+  EXPECT_EQ(w.projectFileName(), dir.filePath("copy.aip"));
+  QFile saved(dir.filePath("copy.aip"));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray text = saved.readAll();
+  EXPECT_TRUE(text.contains("[Device_ch_1]")) << text.left(200).constData();
+
+  answer.clear();  // Cancel in the dialog changes nothing
+  w.N_OpenProject_Click();
+  EXPECT_EQ(w.projectFileName(), dir.filePath("copy.aip"));
+  EXPECT_TRUE(errors.isEmpty());
 }
 
 }  // namespace

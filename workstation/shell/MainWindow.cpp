@@ -322,6 +322,13 @@ int MainWindow::create() {
     g_window = nullptr;
     return rc;
   }
+  if (options_.watchTimer && (!lib_.timerFd || !lib_.timerDispatch || lib_.timerFd() < 0)) {
+    // Without the timer descriptor the library's steps would never run in this thread.
+    Prompts::showError(QStringLiteral("Error"), QStringLiteral("Function quarn_timer_fd not found !"));
+    quarn::host::unbind(lib_);
+    g_window = nullptr;
+    return -5;
+  }
   const uint32_t model = lib_.dev->model;
   uiQuarn_ = model == 1;
   uiBrenk_ = model == 0;

@@ -58,7 +58,8 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   // The creation steps: binding, model flags, port menu, start-up timer, first refresh. Returns the
-  // binding's result; anything but 0 means the program must end.
+  // binding's result (-5: the library has no timer descriptor to watch); anything but 0 means the
+  // program must end.
   int create();
 
   // Operations and handlers (names as the project file and the report know them).
