@@ -52,13 +52,14 @@ quarnsim::Scenario switchBench() {
 
 class RelayCheck : public VerifyTest {
  protected:
-  void startCheck(bool relay1, bool relay2) {
+  void startCheck(bool relay1, bool relay2, const char* holdTimeS = "2") {
     connect(switchBench());
     bench->operatorSetsPressure(50);
     quarn::data::Project p = project(2);
     p.relay.enabled = {relay1, relay2};
     p.relay.setpointKpa = {"100", "200"};
     p.relay.hysteresisKpa = {"10", "20"};
+    p.readiness.holdTimeS = holdTimeS;
     start(p, {0}, true);
   }
   // Targets in the order the check announced them, and pointIdx at every change of it.
@@ -100,8 +101,9 @@ TEST_F(RelayCheck, TwoRelaysFindTheSwitchingPressures) {
   EXPECT_EQ(field(Dev.pointIdx), 0);
 }
 
+// Also with a readiness time of 1 s, which leaves the reference a window of a single sample.
 TEST_F(RelayCheck, OnlyRelayTwoTakesThreeSteps) {
-  startCheck(false, true);
+  startCheck(false, true, "1");
   EXPECT_EQ(relayIdx, 1);
   runCheck();
   EXPECT_EQ(std::vector<float>(targets.end() - 3, targets.end()), (std::vector<float>{180, 220, 180}));
