@@ -15,8 +15,8 @@ class HartCurrent : public HartProcTest {
     s.channelStatus = {0, 0, 1, 1};
     connect(s);
     search();
-    ASSERT_EQ(Dev.hart[0].found, 1u);
-    ASSERT_EQ(Dev.hart[1].found, 1u);
+    ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
+    ASSERT_EQ(quarn::test::field(Dev.hart[1].found), 1u);
   }
   static std::vector<float> fixedCurrents(const std::vector<quarn::test::HartRequest>& rq) {
     std::vector<float> out;
@@ -47,7 +47,7 @@ TEST_F(HartCurrent, CheckMeasuresEverySetPointComputesDeviationsAndLeavesFixedMo
   EXPECT_FALSE(tx(0).fixedCurrentMode());
   EXPECT_FALSE(tx(1).fixedCurrentMode());
   EXPECT_TRUE(sawRetCodeInTask(1, TASK_HART_CHECK_I));
-  EXPECT_EQ(Dev.errCode, 0u);
+  EXPECT_EQ(quarn::test::field(Dev.errCode), 0u);
 }
 
 TEST_F(HartCurrent, ADeviceThatStopsAnsweringAtTwelveMilliampsEndsTheCheckInFixedMode) {

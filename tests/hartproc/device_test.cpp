@@ -14,8 +14,8 @@ class HartDeviceJobs : public HartProcTest {
     s.channelStatus = {0, 0, 1, 1};
     connect(s);
     search();
-    ASSERT_EQ(Dev.hart[0].found, 1u);
-    ASSERT_EQ(Dev.hart[1].found, 0u);
+    ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
+    ASSERT_EQ(quarn::test::field(Dev.hart[1].found), 0u);
     before = bench->hart.size();
   }
   std::size_t before = 0;
@@ -185,11 +185,13 @@ TEST_P(HartCheckSequence, EndsWithItsResultCode) {
     for (const auto& n : notices()) EXPECT_TRUE(n.errCode < 12 || n.errCode > 15) << n.errCode;
   }
   if (c.name == std::string("RunsTheCheck")) {
-    EXPECT_EQ(Dev.results[0].valid, 1u) << "the check run recorded its point";
-    EXPECT_EQ(Dev.trimOn[0], 1u);
-    EXPECT_EQ(Dev.hartChk[0].active, 1u);
+    EXPECT_EQ(quarn::test::field(Dev.results[0].valid), 1u) << "the check run recorded its point";
+    EXPECT_EQ(quarn::test::field(Dev.trimOn[0]), 1u);
+    EXPECT_EQ(quarn::test::field(Dev.hartChk[0].active), 1u);
   }
-  if (c.retCode == 1) EXPECT_FALSE(sawRetCodeInTask(13, TASK_CHECK_HART)) << "no range check without devices";
+  if (c.retCode == 1) {
+    EXPECT_FALSE(sawRetCodeInTask(13, TASK_CHECK_HART)) << "no range check without devices";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HartCheckSequence,

@@ -39,10 +39,10 @@ TEST_F(HartSearch, FindsEachChannelsDeviceReadsItAndFillsTheChannelRecords) {
   EXPECT_EQ(bench->commands(0, 0), (std::vector<int>{0, 7, 13, 14, 15, 128}));
   for (int ch = 1; ch < 4; ++ch) EXPECT_EQ(bench->polls(ch), 1) << ch;
 
-  EXPECT_EQ(Dev.hartFirstCh, 0);
+  EXPECT_EQ(quarn::test::field(Dev.hartFirstCh), 0);
   for (int ch = 0; ch < 4; ++ch) {
-    EXPECT_EQ(Dev.hart[ch].found, 1u) << ch;
-    EXPECT_EQ(Dev.hartChk[ch].active, 1u) << ch;
+    EXPECT_EQ(quarn::test::field(Dev.hart[ch].found), 1u) << ch;
+    EXPECT_EQ(quarn::test::field(Dev.hartChk[ch].active), 1u) << ch;
   }
   const THartDev& h = Dev.hart[0];
   EXPECT_EQ(+h.pollingAddress, 5);
@@ -93,13 +93,13 @@ TEST_F(HartSearch, SkipsUnusableChannelsCountsEmptyOnesAndNamesTheFirstFound) {
 
   EXPECT_EQ(bench->polls(0), 64);
   EXPECT_EQ(bench->polls(1), 0);
-  EXPECT_EQ(Dev.chSkip[1], 1);
-  EXPECT_EQ(Dev.hartChk[1].active, 0u);
-  EXPECT_EQ(Dev.hart[0].found, 0u);
-  EXPECT_EQ(Dev.hart[1].found, 0u);
-  EXPECT_EQ(Dev.hart[2].found, 1u);
-  EXPECT_EQ(Dev.hart[3].found, 1u);
-  EXPECT_EQ(Dev.hartFirstCh, 2);
+  EXPECT_EQ(quarn::test::field(Dev.chSkip[1]), 1);
+  EXPECT_EQ(quarn::test::field(Dev.hartChk[1].active), 0u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[0].found), 0u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[1].found), 0u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[2].found), 1u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[3].found), 1u);
+  EXPECT_EQ(quarn::test::field(Dev.hartFirstCh), 2);
 }
 
 TEST_F(HartSearch, NothingFoundEndsThroughSuccessWithFirstChannelMinusOne) {
@@ -109,8 +109,8 @@ TEST_F(HartSearch, NothingFoundEndsThroughSuccessWithFirstChannelMinusOne) {
   connect(s);
   search();
   EXPECT_EQ(bench->polls(2), 64);
-  EXPECT_EQ(Dev.hartFirstCh, -1);
-  for (const THartDev& h : Dev.hart) EXPECT_EQ(h.found, 0u);
+  EXPECT_EQ(quarn::test::field(Dev.hartFirstCh), -1);
+  for (const THartDev& h : Dev.hart) EXPECT_EQ(+h.found, 0u);
   EXPECT_NE(lastEvent(6), nullptr);
 }
 
@@ -162,10 +162,10 @@ TEST_P(HartSearchBrokenAnswers, EndsAsSpecifiedWithoutHanging) {
   s.channelStatus = {0, 0, 1, 1};
   connect(s);
   ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 200000));
-  EXPECT_EQ(Dev.hart[0].found, GetParam().found ? 1u : 0u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[0].found), GetParam().found ? 1u : 0u);
   EXPECT_EQ(bench->polls(0), GetParam().pollsOnChannel);
-  EXPECT_EQ(Dev.hart[1].found, 1u);
-  EXPECT_EQ(Dev.hartFirstCh, GetParam().found ? 0 : 1);
+  EXPECT_EQ(quarn::test::field(Dev.hart[1].found), 1u);
+  EXPECT_EQ(quarn::test::field(Dev.hartFirstCh), GetParam().found ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -202,10 +202,10 @@ TEST_F(HartSearch, ReadChainKeepsUnansweredFieldsAndReportsErrorAnswers) {
   for (const auto& n : notices()) reported |= n.errCode == 2 && !n.errText.empty();
   EXPECT_TRUE(reported);
   EXPECT_EQ(bench->commands(0, 0), (std::vector<int>{0, 7, 13, 14, 15, 128}));
-  EXPECT_EQ(Dev.hart[0].found, 1u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
   // The silent one: found, its tag never read, and its range left as cleared.
-  EXPECT_EQ(Dev.hart[1].found, 1u);
-  EXPECT_EQ(Dev.hart[1].tag[0], 0);
+  EXPECT_EQ(quarn::test::field(Dev.hart[1].found), 1u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[1].tag[0]), 0);
   EXPECT_EQ(bench->commands(0, 1), (std::vector<int>{0, 7, 13, 14, 15, 128}));
 }
 
@@ -237,7 +237,7 @@ TEST(HartDeviceData, OnlyFoundDevicesAreCopiedAndUnknownOutputTypesKeepTheSignal
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].MaxKpa), 160.0f);
   EXPECT_EQ(std::strlen(Dev.devCh[0].name), sizeof Dev.devCh[0].name - 1)
       << "a long model name is cut to fit";
-  EXPECT_EQ(Dev.devCh[1].enabled, 0);
+  EXPECT_EQ(quarn::test::field(Dev.devCh[1].enabled), 0);
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[1].el_Max), 3.0f);
 }
 

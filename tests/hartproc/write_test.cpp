@@ -25,7 +25,7 @@ class HartWrite : public HartProcTest, public ::testing::WithParamInterface<Writ
     s.channelStatus = {0, 1, 1, 1};
     connect(s);
     search();
-    ASSERT_EQ(Dev.hart[0].found, 1u);
+    ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
   }
 };
 
@@ -52,9 +52,9 @@ TEST_P(HartWrite, SendsOnlyWhatDiffersInOrderAndReadsTheDeviceAgain) {
     EXPECT_EQ(sent.back().data, w.second) << "command " << w.first;
   }
   EXPECT_TRUE(sawRetCode(4));
-  EXPECT_EQ(Dev.hart[0].found, 1u);
+  EXPECT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
   // The record shows what the device reports after the writes.
-  EXPECT_EQ(Dev.hart[0].rangeUnits, c.units & 0xFF);
+  EXPECT_EQ(quarn::test::field(Dev.hart[0].rangeUnits), c.units & 0xFF);
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.hart[0].upperRange), c.upper);
   EXPECT_FLOAT_EQ(quarn::test::field(Dev.devCh[0].MaxKpa), c.upper * quarn_hart_range_kpa_factor(c.units));
 }
