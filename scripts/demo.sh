@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The project's main job on its embedded default: the headless host against the built-in simulator.
+# The project's main job on its embedded default: the headless host against the built-in simulator,
+# ending in an unattended verification of the demo project with its protocol workbook.
 set -euo pipefail
 build=${1:-build/release}
 bin="$build/bin"
@@ -7,3 +8,31 @@ echo "== calibrator found by the headless host (simulator on a pseudo-terminal)"
 "$bin/quarn-cli" --sim probe
 echo "== five measuring cycles"
 "$bin/quarn-cli" --sim measure --cycles 5
+
+echo "== verification of examples/demo.aip (Quarn; the simulator's operator follows every target)"
+report_args=()
+if [[ -e "$bin/libxlsxgen.so" ]]; then
+  mkdir -p reports
+  report_args=(--report reports/demo-verification.xlsx)
+fi
+result=$("$bin/quarn-cli" --sim --timeout 20 verify examples/demo.aip --run-timeout 600 "${report_args[@]}")
+echo "$result"
+
+# A readable summary when Python is there; the JSON line above is the result either way.
+if command -v python3 > /dev/null; then
+  python3 - "$result" << 'PY'
+import json, sys
+r = json.loads(sys.argv[1])
+print("%-4s %12s" % ("#", "pRef, kPa") + "".join("   ch%d I, mA   err, %%" % (c + 1) for c in range(4)))
+for k, p in enumerate(r["points"]):
+    cells = []
+    for c in p["ch"]:
+        cells.append("%11.4f %8.3f" % (c["current"] or 0, c["reducedError"] or 0))
+    print("%-4d %12.3f " % (k, p["pRef"]) + " ".join(cells))
+verdict = {True: "suitable", False: "NOT suitable", None: "off"}
+print("channels: " + ", ".join("%d %s" % (c + 1, verdict[s]) for c, s in enumerate(r["suitable"])))
+PY
+fi
+if [[ ${#report_args[@]} -gt 0 ]]; then
+  echo "== protocol: reports/demo-verification.xlsx"
+fi
