@@ -133,6 +133,30 @@ TEST_F(HartDeviceJobs, SensorTrimWaitsForSteadyReadingsAndTrimsAtPminAndPmax) {
   EXPECT_NEAR(tx(0).primaryValue(), bench->engine.pressureKPa(), 0.5);
 }
 
+TEST_F(HartDeviceJobs, SensorTrimHoldsTheDevicesOnlyWhileTheReferenceIsInItsCorridor) {
+  quarnsim::Scenario s = scenario();
+  // The reference starts outside the Pmin corridor; the device is so slow that its own reading
+  // stays steady all along, so only the reference decides when its hold may start.
+  s.initialKPa = 5;
+  s.channels[0].damping = 1000;
+  oneDevice(s);
+  Dev.trimOn[0] = 1;
+  Dev.trimPmin = 0;
+  Dev.trimPmax = 100;
+  Dev.trimCorridor = 0.5f;
+  Dev.trimTime = 8;  // well beyond the reference's own settling after its return
+  SetTask(TASK_HART_TUNE_TRIM, nullptr);
+  // Long enough for a steady device to finish its hold, were the reference not outside.
+  clock.runFor(25000);
+  EXPECT_TRUE(bench->requests(82).empty());
+  bench->engine.setPressureKPa(0);
+  const uint32_t back = clock.now();
+  ASSERT_TRUE(runUntil([this] { return !bench->requests(82).empty(); }, 60000));
+  EXPECT_GE(bench->requests(82).front().atMs - back, 8000u)
+      << "the whole hold time after the reference came in";
+  EXPECT_NEAR(floatAt(bench->requests(82).front().data, 3), 0.0f, 0.5f);
+}
+
 TEST_F(HartDeviceJobs, SensorTrimEndsWithErrorSixWhenTheChannelSelectIsNotAnswered) {
   quarnsim::Scenario s = scenario();
   oneDevice(s);
