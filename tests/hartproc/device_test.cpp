@@ -205,6 +205,10 @@ TEST_P(HartCheckSequence, EndsWithItsResultCode) {
   EXPECT_TRUE(sawRetCodeInTask(c.retCode, TASK_CHECK_HART));
   if (c.errCode) {
     EXPECT_TRUE(sawError(c.errCode, c.errText));
+    // The end of the task still shows the range check's own code and text.
+    ASSERT_FALSE(notices().empty());
+    EXPECT_EQ(notices().back().errCode, c.errCode);
+    EXPECT_EQ(notices().back().errText, c.errText);
   } else {
     for (const auto& n : notices()) EXPECT_TRUE(n.errCode < 12 || n.errCode > 15) << n.errCode;
   }
