@@ -244,6 +244,15 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
   Progress progress(relayMode, start.progressMax);
   RunWatch watch;
   const uint32_t endCode = relayMode ? kRetRelayCheckFinished : kRetVerificationFinished;
+  // The listener refers to this function's locals: it goes when the function returns or throws.
+  struct ListenerGuard {
+    Session& s;
+    size_t index;
+    ~ListenerGuard() {
+      if (index < s.extraListeners.size())
+        s.extraListeners.erase(s.extraListeners.begin() + static_cast<long>(index));
+    }
+  } guard{s, s.extraListeners.size()};
   s.extraListeners.push_back([&](const TDev& dev) {
     if (!watch.started) return;
     if (dev.retCode == endCode) watch.finished = true;

@@ -74,8 +74,16 @@ class CliVerify : public ::testing::Test {
 
 TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   const std::string project = shortProject({0, 50});
-  const CliRun r = run(std::string(kFastBench) + "verify '" + project + "' --run-timeout 120");
+  // The protocol too, when the report library is built beside the program.
+  const std::string cli = QUARN_CLI;
+  const bool withReport = access((cli.substr(0, cli.rfind('/') + 1) + "libxlsxgen.so").c_str(), R_OK) == 0;
+  const std::string report = dir + "/protocol.xlsx";
+  const CliRun r = run(std::string(kFastBench) + "verify '" + project + "' --run-timeout 120" +
+                       (withReport ? " --report '" + report + "'" : ""));
   ASSERT_EQ(r.status, 0) << r.err;
+  if (withReport) {
+    EXPECT_EQ(access(report.c_str(), R_OK), 0) << r.err;
+  }
   const auto j = nlohmann::json::parse(r.out, nullptr, false);
   ASSERT_FALSE(j.is_discarded()) << r.out;
   ASSERT_EQ(j["points"].size(), 2u) << r.out;
