@@ -25,8 +25,8 @@ int cmdProbe(Session& s, const std::vector<std::string>& args) {
   s.open();
   s.connect();
   const TDev& d = s.host.dev();
-  Json j{{"linked", d.linked}, {"linkState", d.linkState}, {"devTypeId", d.devTypeId},
-         {"portNo", d.portNo}, {"kestoOk", d.kestoOk},     {"calInfo", calInfoJson(d)}};
+  Json j{{"linked", val(d.linked)}, {"linkState", val(d.linkState)}, {"devTypeId", val(d.devTypeId)},
+         {"portNo", val(d.portNo)}, {"kestoOk", val(d.kestoOk)},     {"calInfo", calInfoJson(d)}};
   Json st = settingsJson(d);
   j["settings"] =
       Json{{"refSource", st["refSource"]},   {"subRange", st["subRange"]},    {"pressType", st["pressType"]},
@@ -92,11 +92,11 @@ int cmdControl(Session& s, const std::vector<std::string>& args) {
   const uint64_t seen = s.measureCount;
   s.host.runUntil([&] { return s.measureCount > seen; }, s.timeoutMs());
   emit(Json{{"ok", s.lastEndErr == 0},
-            {"errCode", s.lastEndErr},
-            {"errText", s.lastEndText},
-            {"inputOn", d.inputOn},
-            {"ventOn", d.ventOn},
-            {"controlMode", d.controlMode},
+            {"errCode", val(s.lastEndErr)},
+            {"errText", val(s.lastEndText)},
+            {"inputOn", val(d.inputOn)},
+            {"ventOn", val(d.ventOn)},
+            {"controlMode", val(d.controlMode)},
             {"pTarget", number(d.pTarget)},
             {"pRef", number(d.pRef)}});
   return s.lastEndErr == 0 ? kOk : kFailure;

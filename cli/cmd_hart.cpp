@@ -108,19 +108,19 @@ std::string utf8(const char* s) { return s ? quarn::text::cp1251ToUtf8(s) : std:
 Json deviceJson(const TDev& d, int ch) {
   const THartDev& h = d.hart[ch];
   return Json{{"ch", ch + 1},
-              {"found", h.found},
-              {"pollingAddress", h.pollingAddress},
-              {"deviceId", h.deviceId},
-              {"expandedDeviceType", h.expandedDeviceType},
+              {"found", val(h.found)},
+              {"pollingAddress", val(h.pollingAddress)},
+              {"deviceId", val(h.deviceId)},
+              {"expandedDeviceType", val(h.expandedDeviceType)},
               {"manufacturerName", text(h.manufacturerName)},
               {"deviceTypeName", text(h.deviceTypeName)},
               {"tag", text(h.tag)},
               {"lowerRange", number(h.lowerRange)},
               {"upperRange", number(h.upperRange)},
-              {"rangeUnits", h.rangeUnits},
+              {"rangeUnits", val(h.rangeUnits)},
               {"damping", number(h.damping)},
-              {"transferFunction", h.transferFunction},
-              {"outputType", h.outputType}};
+              {"transferFunction", val(h.transferFunction)},
+              {"outputType", val(h.outputType)}};
 }
 
 // The whole device record of one channel, for `info` and the jobs on one device.
@@ -129,20 +129,20 @@ Json deviceDetailJson(const TDev& d, int ch) {
   Json j = deviceJson(d, ch);
   j["descriptor"] = text(h.descriptor);
   j["message"] = text(h.message);
-  j["date"] = Json{{"day", h.dateDay}, {"month", h.dateMonth}, {"year", h.dateYear}};
-  j["hartRevision"] = h.hartRevision;
-  j["deviceRevision"] = h.deviceRevision;
-  j["softwareRevision"] = h.softwareRevision;
-  j["hardwareRevision"] = h.hardwareRevision;
-  j["manufacturerId"] = h.manufacturerId;
-  j["sensorSerial"] = h.sensorSerial;
-  j["sensorUnits"] = h.sensorUnits;
+  j["date"] = Json{{"day", val(h.dateDay)}, {"month", val(h.dateMonth)}, {"year", val(h.dateYear)}};
+  j["hartRevision"] = val(h.hartRevision);
+  j["deviceRevision"] = val(h.deviceRevision);
+  j["softwareRevision"] = val(h.softwareRevision);
+  j["hardwareRevision"] = val(h.hardwareRevision);
+  j["manufacturerId"] = val(h.manufacturerId);
+  j["sensorSerial"] = val(h.sensorSerial);
+  j["sensorUnits"] = val(h.sensorUnits);
   j["lowerSensorLimit"] = number(h.lowerSensorLimit);
   j["upperSensorLimit"] = number(h.upperSensorLimit);
   j["minSpan"] = number(h.minSpan);
-  j["alarmSelection"] = h.alarmSelection;
-  j["writeProtect"] = h.writeProtect;
-  j["loopCurrentMode"] = h.loopCurrentMode;
+  j["alarmSelection"] = val(h.alarmSelection);
+  j["writeProtect"] = val(h.writeProtect);
+  j["loopCurrentMode"] = val(h.loopCurrentMode);
   j["primaryVariable"] = number(h.dynVar[0].value);
   j["primaryUnits"] = h.dynVar[0].units;
   j["primaryUnitsText"] = utf8(h.dynVar[0].unitsText);
@@ -155,7 +155,7 @@ Json deviceDetailJson(const TDev& d, int ch) {
 Json channelRecordJson(const TDev& d, int ch) {
   const TDevChannel& c = d.devCh[ch];
   return Json{{"ch", ch + 1},
-              {"enabled", c.enabled},
+              {"enabled", val(c.enabled)},
               {"name", text(c.name)},
               {"sn", text(c.sn)},
               {"Min", number(c.Min)},
@@ -164,10 +164,10 @@ Json channelRecordJson(const TDev& d, int ch) {
               {"MaxKpa", number(c.MaxKpa)},
               {"Unit", text(c.Unit)},
               {"tDamp", number(c.tDamp)},
-              {"fnCode", c.fnCode},
+              {"fnCode", val(c.fnCode)},
               {"el_Min", number(c.el_Min)},
               {"el_Max", number(c.el_Max)},
-              {"elTypeSignal", c.elTypeSignal},
+              {"elTypeSignal", val(c.elTypeSignal)},
               {"toKpaMul", number(c.toKpaMul)}};
 }
 
@@ -178,7 +178,7 @@ Json currentCheckJson(const TDev& d, int ch) {
     meas.push_back(number(k.meas[i]));
     dev.push_back(number(k.dev[i]));
   }
-  return Json{{"ch", ch + 1}, {"active", k.active}, {"meas", meas}, {"dev", dev}};
+  return Json{{"ch", ch + 1}, {"active", val(k.active)}, {"meas", meas}, {"dev", dev}};
 }
 
 class HartJob {
@@ -231,7 +231,7 @@ class HartJob {
     }
     // A reported error carries its text (the pending "no device" mark of a send carries none).
     if (d.errCode != 0 && d.errText && d.errCode != log_.lastErr) {
-      log_.errors.push_back(Json{{"errCode", d.errCode}, {"errText", utf8(d.errText)}});
+      log_.errors.push_back(Json{{"errCode", val(d.errCode)}, {"errText", utf8(d.errText)}});
     }
     log_.lastErr = d.errText ? d.errCode : 0;
     // Progress for people: channel, operation, request count.
@@ -297,7 +297,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
       if (d.hart[ch].found) channels.push_back(channelRecordJson(d, ch));
     return finish(
         j, job, j.sawEvent(6),
-        Json{{"hartFirstCh", d.hartFirstCh}, {"devices", searchResultJson(d)}, {"channels", channels}});
+        Json{{"hartFirstCh", val(d.hartFirstCh)}, {"devices", searchResultJson(d)}, {"channels", channels}});
   }
   if (job == "info") {
     const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});

@@ -390,7 +390,7 @@ Json relaysJson(const TDev& d) {
     const TRelayResult& x = d.relays[k];
     relays.push_back({{"channel", k / 2 + 1},
                       {"relay", k % 2 + 1},
-                      {"state", x.state},
+                      {"state", val(x.state)},
                       {"pOn", number(x.pOn)},
                       {"pOff", number(x.pOff)}});
   }

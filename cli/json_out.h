@@ -17,6 +17,11 @@ template <size_t N>
 Json text(const char (&field)[N]) {
   return text(field, N);
 }
+// A field of the packed record by value: binding a reference to a misaligned member is undefined.
+template <typename T>
+T val(T v) {
+  return v;
+}
 // Prints one object on its own line and flushes.
 void emit(const Json& j);
 

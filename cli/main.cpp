@@ -83,12 +83,8 @@ int main(int argc, char** argv) {
 
     using Command = int (*)(cli::Session&, const std::vector<std::string>&);
     const std::map<std::string, Command> commands{
-        {"probe", cli::cmdProbe},
-        {"measure", cli::cmdMeasure},
-        {"control", cli::cmdControl},
-        {"settings", cli::cmdSettings},
-        {"verify", cli::cmdVerify},
-        {"relay", cli::cmdRelay},
+        {"probe", cli::cmdProbe},       {"measure", cli::cmdMeasure}, {"control", cli::cmdControl},
+        {"settings", cli::cmdSettings}, {"verify", cli::cmdVerify},   {"relay", cli::cmdRelay},
         {"hart", cli::cmdHart},
     };
     const auto it = commands.find(command);

@@ -10,10 +10,10 @@ Json measurementJson(const TDev& d) {
   j["pRefText"] = text(d.pRefText);
   j["baroText"] = text(d.baroText);
   j["speedText"] = text(d.speedText);
-  j["sensorState"] = d.sensorState;
-  j["inputOn"] = d.inputOn;
-  j["ventOn"] = d.ventOn;
-  j["kestoDataValid"] = d.kestoDataValid;
+  j["sensorState"] = val(d.sensorState);
+  j["inputOn"] = val(d.inputOn);
+  j["ventOn"] = val(d.ventOn);
+  j["kestoDataValid"] = val(d.kestoDataValid);
   Json currents = Json::array();
   for (float c : d.kestoCurrent) currents.push_back(number(c));
   j["kestoCurrent"] = currents;
@@ -30,16 +30,16 @@ Json measurementJson(const TDev& d) {
 
 Json settingsJson(const TDev& d) {
   const TSettings& s = d.settings;
-  return Json{{"valid", s.valid},
-              {"refSource", s.refSource},
-              {"subRange", s.subRange},
-              {"pressType", s.pressType},
-              {"units", s.units},
-              {"decimals", s.decimals},
-              {"averaging", s.averaging},
+  return Json{{"valid", val(s.valid)},
+              {"refSource", val(s.refSource)},
+              {"subRange", val(s.subRange)},
+              {"pressType", val(s.pressType)},
+              {"units", val(s.units)},
+              {"decimals", val(s.decimals)},
+              {"averaging", val(s.averaging)},
               {"readyBand1", number(s.readyBand1)},
-              {"regMode", s.regMode},
-              {"autoRange", s.autoRange},
+              {"regMode", val(s.regMode)},
+              {"autoRange", val(s.autoRange)},
               {"pTargetStored", number(s.pTargetStored)},
               {"readyBand2", number(s.readyBand2)},
               {"unitFactor", number(s.unitFactor)}};
@@ -49,8 +49,8 @@ Json calInfoJson(const TDev& d) {
   const TCalInfo& c = d.calInfo;
   return Json{{"serial", text(c.serial)},         {"madeDate", text(c.madeDate)},
               {"pLimitMin", number(c.pLimitMin)}, {"pLimitMax", number(c.pLimitMax)},
-              {"span", number(c.span)},           {"version", c.version},
-              {"modelName", text(c.modelName)},   {"modelNo", c.modelNo}};
+              {"span", number(c.span)},           {"version", val(c.version)},
+              {"modelName", text(c.modelName)},   {"modelNo", val(c.modelNo)}};
 }
 
 }  // namespace cli
