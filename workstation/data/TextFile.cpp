@@ -32,21 +32,14 @@ bool looksLikeUtf8(std::string_view s) {
   return multi;
 }
 
-std::string utf16leToUtf8(std::string_view s) {
+// UTF-16LE straight to Windows-1251; code units the code page lacks (surrogates among them) become '?'.
+std::string utf16leToCp1251(std::string_view s) {
   std::string out;
+  out.reserve(s.size() / 2);
   for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
-    char32_t cp = static_cast<unsigned char>(s[i]) | (static_cast<unsigned char>(s[i + 1]) << 8);
-    if (cp >= 0xD800 && cp <= 0xDFFF) cp = '?';  // surrogates have no place in Windows-1251 anyway
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    const char32_t cp = static_cast<unsigned char>(s[i]) | (static_cast<unsigned char>(s[i + 1]) << 8);
+    const int b = text::encodeCodePoint(cp);
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
   }
   return out;
 }
@@ -64,7 +57,7 @@ std::string toCp1251(std::string_view content, FileEncoding& detected) {
   }
   if (content.size() >= 2 && content.substr(0, 2) == "\xFF\xFE") {
     detected = FileEncoding::Utf16LeBom;
-    return text::utf8ToCp1251(utf16leToUtf8(content.substr(2)));
+    return utf16leToCp1251(content.substr(2));
   }
   if (looksLikeUtf8(content)) {
     detected = FileEncoding::Utf8;
