@@ -7,29 +7,16 @@
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
 #include "quarn/cp1251.h"
+#include "temp_folder_test.h"
 
 using namespace quarn::data;
 namespace fs = std::filesystem;
 
 namespace {
 
-class ProjectFileTest : public ::testing::Test {
+class ProjectFileTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("quarn_data_project_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-  static void put(const std::string& p, std::string_view bytes) {
-    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  static std::string get(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
-  fs::path dir_;
+  ProjectFileTest() : TempFolderTest("quarn_data_project_") {}
 };
 
 // Everything the project keeps, written into a fresh document: two projects are the same when these

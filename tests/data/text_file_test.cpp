@@ -6,32 +6,19 @@
 
 #include "TextFile.h"
 #include "quarn/cp1251.h"
+#include "temp_folder_test.h"
 
 using namespace quarn::data;
 namespace fs = std::filesystem;
 
 namespace {
 
-class TextFileTest : public ::testing::Test {
+class TextFileTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("quarn_data_textfile_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-  static void put(const std::string& p, std::string_view bytes) {
-    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  static std::string get(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
+  TextFileTest() : TempFolderTest("quarn_data_textfile_") {}
   std::size_t entries() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
   }
-  fs::path dir_;
 };
 
 TEST_F(TextFileTest, AtomicWriteReplacesTheFileAndKeepsItsPermissions) {
