@@ -13,8 +13,8 @@ class HartCurrent : public HartProcTest {
   // Devices on channels 1 and 2 (the others unusable), found by a search.
   void twoDevices(quarnsim::Scenario s) {
     s.channelStatus = {0, 0, 1, 1};
-    connect(s);
-    search();
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    ASSERT_NO_FATAL_FAILURE(search());
     ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
     ASSERT_EQ(quarn::test::field(Dev.hart[1].found), 1u);
   }
@@ -30,7 +30,7 @@ TEST_F(HartCurrent, CheckMeasuresEverySetPointComputesDeviationsAndLeavesFixedMo
   s.channels[0].analogOffset = 0.02;  // 4.02 mA at 4 mA
   s.channels[1].output = quarnsim::OutputType::mA0_5;
   s.channels[1].analogOffset = 0.05;  // against a 5 mA span
-  twoDevices(s);
+  ASSERT_NO_FATAL_FAILURE(twoDevices(s));
   ASSERT_TRUE(runTask(TASK_HART_CHECK_I));
 
   EXPECT_EQ(fixedCurrents(bench->requests(40, 0)), (std::vector<float>{4, 12, 20, 0}));
@@ -52,7 +52,7 @@ TEST_F(HartCurrent, CheckMeasuresEverySetPointComputesDeviationsAndLeavesFixedMo
 
 TEST_F(HartCurrent, ADeviceThatStopsAnsweringAtTwelveMilliampsEndsTheCheckInFixedMode) {
   quarnsim::Scenario s = scenario();
-  twoDevices(s);
+  ASSERT_NO_FATAL_FAILURE(twoDevices(s));
   // Answers the 4 mA request, then nothing.
   tx(1).config().faults.stopAfterRequests = tx(1).requestsSeen() + 1;
   ASSERT_TRUE(runTask(TASK_HART_CHECK_I));
@@ -66,8 +66,8 @@ TEST_F(HartCurrent, ExitSendsZeroToEveryUsableChannelAndGoesOnPastASilentOne) {
   quarnsim::Scenario s = scenario();
   s.channelStatus = {0, 0, 0, 1};
   s.channels[2].hart = false;  // usable, but nothing answers there
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
   ASSERT_TRUE(runTask(TASK_HART_CHECK_I));
   tx(1).config().faults.silent = true;
   const std::size_t before = bench->hart.size();
@@ -88,7 +88,7 @@ TEST_F(HartCurrent, TrimUsesTheMeasuredCurrentsAndTheSecondCheckShowsThemCorrect
   quarnsim::Scenario s = scenario();
   s.channels[0].analogGain = 1.01;
   s.channels[0].analogOffset = -0.05;  // 3.99 mA at 4, 20.15 mA at 20
-  twoDevices(s);
+  ASSERT_NO_FATAL_FAILURE(twoDevices(s));
   const std::size_t before = bench->hart.size();
   ASSERT_TRUE(runTask(TASK_HART_TUNE_I));
 
@@ -97,9 +97,11 @@ TEST_F(HartCurrent, TrimUsesTheMeasuredCurrentsAndTheSecondCheckShowsThemCorrect
     if (bench->hart[i].channel == 0 && bench->hart[i].command != 40)
       onChannel.push_back(bench->hart[i].command);
   EXPECT_EQ(onChannel, (std::vector<int>{6, 45, 46}));
-  EXPECT_EQ(bench->requests(6, 0).back().data, (std::vector<uint8_t>{0, 1}));
-  EXPECT_NEAR(floatAt(bench->requests(45, 0).back().data, 0), 3.99f, 1e-3);
-  EXPECT_NEAR(floatAt(bench->requests(46, 0).back().data, 0), 20.15f, 1e-3);
+  const auto address = bench->last(6, 0), zero = bench->last(45, 0), gain = bench->last(46, 0);
+  ASSERT_TRUE(address && zero && gain);
+  EXPECT_EQ(address->data, (std::vector<uint8_t>{0, 1}));
+  EXPECT_NEAR(floatAt(zero->data, 0), 3.99f, 1e-3);
+  EXPECT_NEAR(floatAt(gain->data, 0), 20.15f, 1e-3);
   const THartChk c0 = quarn::test::field(Dev.hartChk[0]);
   EXPECT_NEAR(c0.meas[0], 4.0f, 2e-3);
   EXPECT_NEAR(c0.meas[1], 12.0f, 2e-3);
@@ -116,7 +118,7 @@ TEST_F(HartCurrent, ADeviceRefusingTheZeroTrimGetsNewOutputCoefficients) {
     s.channels[ch].analogOffset = 0.03;
   }
   s.channels[1].output = quarnsim::OutputType::mA20_4;  // the fixed currents are the same 4 and 20 mA
-  twoDevices(s);
+  ASSERT_NO_FATAL_FAILURE(twoDevices(s));
   const std::size_t before = bench->hart.size();
   ASSERT_TRUE(runTask(TASK_HART_TUNE_I));
 
@@ -129,7 +131,9 @@ TEST_F(HartCurrent, ADeviceRefusingTheZeroTrimGetsNewOutputCoefficients) {
     const float m4 = 0.995f * 4 + 0.03f, m20 = 0.995f * 20 + 0.03f;
     float k = 0, b = 0;
     quarn_hart_output_trim(1.0f, 0.0f, m4, m20, &k, &b);
-    const auto data = bench->requests(123, ch).back().data;
+    const auto coefficients = bench->last(123, ch);
+    ASSERT_TRUE(coefficients) << ch;
+    const auto& data = coefficients->data;
     EXPECT_NEAR(floatAt(data, 0), k, 1e-4) << ch;
     EXPECT_NEAR(floatAt(data, 4), b, 1e-3) << ch;
     // The second check finds the output exact.
@@ -144,7 +148,7 @@ TEST_F(HartCurrent, AnUnansweredOutputParameterReadEndsTheTrimWithErrorThree) {
   quarnsim::Scenario s = scenario();
   s.channels[0].refuseCommand45 = true;
   s.channels[0].faults.errorCommand = 128;
-  twoDevices(s);
+  ASSERT_NO_FATAL_FAILURE(twoDevices(s));
   ASSERT_TRUE(runTask(TASK_HART_TUNE_I));
   EXPECT_TRUE(sawError(3, "Сбой\tподстройки тока"));
   EXPECT_TRUE(bench->requests(122).empty());

@@ -12,8 +12,8 @@ class HartDeviceJobs : public HartProcTest {
   void oneDevice(quarnsim::Scenario s = scenario()) {
     s.channels[1].hart = false;
     s.channelStatus = {0, 0, 1, 1};
-    connect(s);
-    search();
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    ASSERT_NO_FATAL_FAILURE(search());
     ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
     ASSERT_EQ(quarn::test::field(Dev.hart[1].found), 0u);
     before = bench->hart.size();
@@ -24,7 +24,7 @@ class HartDeviceJobs : public HartProcTest {
 TEST_F(HartDeviceJobs, ZeroSetsTheDeviceZeroAndReadsThePrimaryVariable) {
   quarnsim::Scenario s = scenario();
   s.channels[0].errorPercent = 0.5;  // reads 3 kPa at 0 kPa
-  oneDevice(s);
+  ASSERT_NO_FATAL_FAILURE(oneDevice(s));
   int32_t ch = 0;
   ASSERT_TRUE(runTask(TASK_HART_SET_0, &ch));
   EXPECT_EQ(bench->commands(before), (std::vector<int>{43, 1}));
@@ -34,7 +34,7 @@ TEST_F(HartDeviceJobs, ZeroSetsTheDeviceZeroAndReadsThePrimaryVariable) {
 }
 
 TEST_F(HartDeviceJobs, ZeroAndResetOnAChannelWithoutDeviceSendNothing) {
-  oneDevice();
+  ASSERT_NO_FATAL_FAILURE(oneDevice());
   struct Case {
     uint32_t task;
     int32_t ch;
@@ -58,7 +58,7 @@ TEST_F(HartDeviceJobs, ZeroRefusedByTheDeviceReportsSeven) {
   quarnsim::Scenario s = scenario();
   s.channels[0].faults.errorCommand = 43;
   s.channels[0].faults.errorCode = 9;
-  oneDevice(s);
+  ASSERT_NO_FATAL_FAILURE(oneDevice(s));
   int32_t ch = 0;
   ASSERT_TRUE(runTask(TASK_HART_SET_0, &ch));
   EXPECT_TRUE(sawRetCode(7));
@@ -67,14 +67,14 @@ TEST_F(HartDeviceJobs, ZeroRefusedByTheDeviceReportsSeven) {
 }
 
 TEST_F(HartDeviceJobs, ResetSendsFortyTwo) {
-  oneDevice();
+  ASSERT_NO_FATAL_FAILURE(oneDevice());
   int32_t ch = 0;
   ASSERT_TRUE(runTask(TASK_HART_RESET, &ch));
   EXPECT_EQ(bench->commands(before), (std::vector<int>{42}));
 }
 
 TEST_F(HartDeviceJobs, RestoreBringsBackTheFactoryRangeAndReadsTheDeviceAgain) {
-  oneDevice();
+  ASSERT_NO_FATAL_FAILURE(oneDevice());
   tx(0).config().upperRange = 300;  // changed since the factory
   Dev.hartCh = 0;
   ASSERT_TRUE(runTask(TASK_HART_REPAIR_MAN));
@@ -102,7 +102,7 @@ TEST_F(HartDeviceJobs, RestoreBringsBackTheFactoryRangeAndReadsTheDeviceAgain) {
 TEST_F(HartDeviceJobs, SensorTrimWaitsForSteadyReadingsAndTrimsAtPminAndPmax) {
   quarnsim::Scenario s = scenario();
   s.channels[0].errorPercent = 1.0;  // 6 kPa too high
-  oneDevice(s);
+  ASSERT_NO_FATAL_FAILURE(oneDevice(s));
   Dev.trimOn[0] = 1;
   Dev.trimPmin = 0;
   Dev.trimPmax = 100;
@@ -139,7 +139,7 @@ TEST_F(HartDeviceJobs, SensorTrimHoldsTheDevicesOnlyWhileTheReferenceIsInItsCorr
   // stays steady all along, so only the reference decides when its hold may start.
   s.initialKPa = 5;
   s.channels[0].damping = 1000;
-  oneDevice(s);
+  ASSERT_NO_FATAL_FAILURE(oneDevice(s));
   Dev.trimOn[0] = 1;
   Dev.trimPmin = 0;
   Dev.trimPmax = 100;
@@ -159,7 +159,7 @@ TEST_F(HartDeviceJobs, SensorTrimHoldsTheDevicesOnlyWhileTheReferenceIsInItsCorr
 
 TEST_F(HartDeviceJobs, SensorTrimEndsWithErrorSixWhenTheChannelSelectIsNotAnswered) {
   quarnsim::Scenario s = scenario();
-  oneDevice(s);
+  ASSERT_NO_FATAL_FAILURE(oneDevice(s));
   quarnsim::Fault silent;
   silent.target = quarnsim::FaultTarget::Kesto;
   silent.kind = quarnsim::FaultKind::Silent;
@@ -194,7 +194,7 @@ TEST_P(HartCheckSequence, EndsWithItsResultCode) {
   s.channels[1].hart = c.upper2 > 0;
   s.channels[0].upperRange = c.upper1;
   s.channels[1].upperRange = c.upper2;
-  connect(s);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
   // The operator holds the source at 0 kPa with the input valve open, so the run can record.
   bench->engine.operatorSetsPressure(0);
   Dev.pointCount = 1;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,12 @@ class TappedBench {
     for (std::size_t i = from; i < hart.size(); ++i)
       if (!hart[i].shortFrame && (channel < 0 || hart[i].channel == channel)) out.push_back(hart[i].command);
     return out;
+  }
+  // The last request of a command (optionally on one channel); nullopt when none was sent.
+  std::optional<HartRequest> last(int command, int channel = -1) const {
+    const auto all = requests(command, channel);
+    if (all.empty()) return std::nullopt;
+    return all.back();
   }
   int polls(int channel) const {
     int n = 0;

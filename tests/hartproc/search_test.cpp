@@ -24,14 +24,14 @@ TEST_F(HartSearch, FindsEachChannelsDeviceReadsItAndFillsTheChannelRecords) {
   s.channels[1].output = OutputType::mA0_5;
   s.channels[2].output = OutputType::mA5_0;
   s.channels[3].output = OutputType::mA20_4;
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
 
   // Addresses 0..4 stay silent, 5 answers; nothing after the answer is polled.
   std::vector<int> polled;
   for (const auto& r : bench->hart)
     if (r.shortFrame && r.channel == 0) polled.push_back(r.address);
-  EXPECT_EQ(polled, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  ASSERT_EQ(polled, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   const auto firstPoll = bench->hart.front().atMs;
   const auto answeredPoll = bench->requests(0, 0).size() > 5 ? bench->requests(0, 0)[5].atMs : 0;
   EXPECT_NEAR(static_cast<double>(answeredPoll - firstPoll), 5000.0, 200.0)
@@ -88,8 +88,8 @@ TEST_F(HartSearch, SkipsUnusableChannelsCountsEmptyOnesAndNamesTheFirstFound) {
   quarnsim::Scenario s = scenario();
   s.channels[0].hart = false;  // a loop without a HART device: every address is tried
   s.channelStatus[1] = 1;      // the Kesto module reports channel 2 unusable
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
 
   EXPECT_EQ(bench->polls(0), 64);
   EXPECT_EQ(bench->polls(1), 0);
@@ -106,8 +106,8 @@ TEST_F(HartSearch, NothingFoundEndsThroughSuccessWithFirstChannelMinusOne) {
   quarnsim::Scenario s = scenario();
   for (auto& c : s.channels) c.hart = false;
   s.channelStatus = {1, 1, 0, 1};
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
   EXPECT_EQ(bench->polls(2), 64);
   EXPECT_EQ(quarn::test::field(Dev.hartFirstCh), -1);
   for (const THartDev& h : Dev.hart) EXPECT_EQ(+h.found, 0u);
@@ -121,8 +121,8 @@ TEST_F(HartSearch, AnUnansweredChannelSelectEndsTheSearchWithErrorSix) {
   silent.kind = quarnsim::FaultKind::Silent;
   silent.command = 5;
   s.faults.push_back(silent);
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
   EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
   EXPECT_TRUE(bench->hart.empty()) << "no channel is polled";
   // The first select and three repeats.
@@ -140,7 +140,7 @@ TEST_F(HartSearch, AChannelSelectAnsweredWithAnErrorCodeAlsoEndsAfterTheBudget) 
   refused.command = 5;
   refused.code = 11;
   s.faults.push_back(refused);
-  connect(s);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
   ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 30000))
       << "a refusing module must not keep the search repeating";
   EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
@@ -160,7 +160,7 @@ TEST_P(HartSearchBrokenAnswers, EndsAsSpecifiedWithoutHanging) {
   quarnsim::Scenario s = scenario();
   GetParam().apply(s.channels[0]);
   s.channelStatus = {0, 0, 1, 1};
-  connect(s);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
   ASSERT_TRUE(runTask(TASK_HART_SEARCH, nullptr, 200000));
   EXPECT_EQ(quarn::test::field(Dev.hart[0].found), GetParam().found ? 1u : 0u);
   EXPECT_EQ(bench->polls(0), GetParam().pollsOnChannel);
@@ -195,8 +195,8 @@ TEST_F(HartSearch, ReadChainKeepsUnansweredFieldsAndReportsErrorAnswers) {
   s.channels[1].faults.stopAfterRequests = 3;  // poll, 0, 7 answered; 13, 14, 15, 128 not
   s.channels[1].tag = "GONE";
   s.channelStatus = {0, 0, 1, 1};
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
   // A device error answer: errCode 2 with the device's text; the chain goes on to 128.
   bool reported = false;
   for (const auto& n : notices()) reported |= n.errCode == 2 && !n.errText.empty();

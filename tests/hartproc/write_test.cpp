@@ -23,15 +23,15 @@ class HartWrite : public HartProcTest, public ::testing::WithParamInterface<Writ
     s.channels[0].pollingAddress = address;
     s.channels[0].damping = 0.5;
     s.channelStatus = {0, 1, 1, 1};
-    connect(s);
-    search();
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    ASSERT_NO_FATAL_FAILURE(search());
     ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
   }
 };
 
 TEST_P(HartWrite, SendsOnlyWhatDiffersInOrderAndReadsTheDeviceAgain) {
   const WriteCase& c = GetParam();
-  deviceOnChannelOne(c.deviceAddress);
+  ASSERT_NO_FATAL_FAILURE(deviceOnChannelOne(c.deviceAddress));
   const std::size_t before = bench->hart.size();
   Dev.hartCh = 0;
   Dev.hartWrUnits = c.units;
@@ -87,8 +87,8 @@ class HartWriteChecks : public HartProcTest {};
 TEST_F(HartWriteChecks, NaNDampingIsWrittenAndAnInvalidChannelSendsNothing) {
   quarnsim::Scenario s = scenario();
   s.channelStatus = {0, 1, 1, 1};
-  connect(s);
-  search();
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
   const std::size_t before = bench->hart.size();
 
   Dev.hartCh = 7;
