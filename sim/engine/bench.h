@@ -77,6 +77,7 @@ struct Engine::Impl {
   bool connected = true;
   std::array<long, 4> requests{};     // per FaultTarget
   std::vector<long> faultHits;        // per fault: requests hit so far
+  std::vector<long> faultInScope;     // per fault: requests of its target and command seen so far
   std::vector<int64_t> faultStartUs;  // per fault: when a request-triggered disconnect struck
 
   int64_t hostToUs(uint32_t nowMs);  // also advances the bench

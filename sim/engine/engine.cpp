@@ -159,6 +159,7 @@ void Engine::addFault(const Fault& fault) { impl_->scenario.faults.push_back(fau
 void Engine::clearFaults() {
   impl_->scenario.faults.clear();
   impl_->faultHits.clear();
+  impl_->faultInScope.clear();
   impl_->faultStartUs.clear();
 }
 void Engine::setConnected(bool connected) { impl_->connected = connected; }

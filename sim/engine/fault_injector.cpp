@@ -20,6 +20,7 @@ std::optional<Engine::Impl::Outgoing> Engine::Impl::applyFaults(FaultTarget targ
   const long seen = ++requests[static_cast<size_t>(target)];
   ++requests[static_cast<size_t>(FaultTarget::Any)];
   faultHits.resize(scenario.faults.size(), 0);
+  faultInScope.resize(scenario.faults.size(), 0);
   faultStartUs.resize(scenario.faults.size(), -1);
 
   bool badChecksum = false;
@@ -27,8 +28,13 @@ std::optional<Engine::Impl::Outgoing> Engine::Impl::applyFaults(FaultTarget targ
   Outgoing out;
   for (size_t i = 0; i < scenario.faults.size(); ++i) {
     const Fault& fault = scenario.faults[i];
-    if (!inScope(fault, target, command) || seen <= fault.afterRequests) continue;
-    if (fault.count >= 0 && faultHits[i] >= fault.count) continue;
+    if (!inScope(fault, target, command)) continue;
+    const long inScopeSeen = ++faultInScope[i];
+    if (seen <= fault.afterRequests) continue;
+    // "nth=N": from the N-th request of this target and command on, one hit unless a count says more.
+    if (fault.nth > 0 && inScopeSeen < fault.nth) continue;
+    const long limit = fault.count >= 0 ? fault.count : fault.nth > 0 ? 1 : -1;
+    if (limit >= 0 && faultHits[i] >= limit) continue;
     if (fault.kind == FaultKind::Disconnect) {
       // A disconnect tied to requests strikes when the request count is reached.
       if (fault.atMs < 0 && faultStartUs[i] < 0) {
@@ -81,7 +87,7 @@ bool Engine::Impl::wholeBenchSilent() const {
   for (size_t i = 0; i < scenario.faults.size(); ++i) {
     const Fault& fault = scenario.faults[i];
     if (fault.kind != FaultKind::Silent || fault.target != FaultTarget::Any || fault.command >= 0 ||
-        fault.probability < 1.0 || seen < fault.afterRequests)
+        fault.nth > 0 || fault.probability < 1.0 || seen < fault.afterRequests)
       continue;
     if (fault.count >= 0 && i < faultHits.size() && faultHits[i] >= fault.count) continue;
     return true;

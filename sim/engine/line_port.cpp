@@ -83,8 +83,12 @@ int LinePort::write(const uint8_t* data, size_t n, uint32_t nowMs) {
         impl.advanceBench(hostTxFreeUs_);
         const std::vector<uint8_t> answer = impl.hart.onHostBytes(data, n);
         if (!answer.empty()) {
-          const double delayMs =
-              impl.random.uniform(impl.scenario.hartTurnaround.minMs, impl.scenario.hartTurnaround.maxMs);
+          // The selected channel's transmitter answers, after its own turnaround when it has one.
+          const int channel = impl.hart.selectedChannel();
+          const auto& own = channel >= 0 && channel < 4 ? impl.scenario.channelTurnaround[channel]
+                                                        : std::optional<DelayRange>();
+          const DelayRange& range = own ? *own : impl.scenario.hartTurnaround;
+          const double delayMs = impl.random.uniform(range.minMs, range.maxMs);
           send(answer, hostTxFreeUs_ + static_cast<int64_t>(delayMs * 1000.0));
         }
       }

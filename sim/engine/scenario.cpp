@@ -254,6 +254,10 @@ std::string parseFault(std::string_view text, Fault& fault) {
       f.command = static_cast<int>(v);
     } else if (key == "after") {
       f.afterRequests = static_cast<long>(v);
+    } else if (key == "nth") {
+      if (v < 1 || v != static_cast<double>(static_cast<long>(v)))
+        return "bad fault option: '" + words[next] + "'";
+      f.nth = static_cast<long>(v);
     } else if (key == "count") {
       f.count = static_cast<long>(v);
     } else if (key == "prob") {
@@ -462,6 +466,12 @@ std::string applySetting(Scenario& s, std::string_view keyView, std::string_view
       sw.fitted = true;
     }
     s.switches[index] = sw;
+    return "";
+  }
+  if (indexed("channel.", 4, index, rest) && rest == "turnaround_ms") {
+    DelayRange range;
+    if (!toRange(v, range)) return bad(key, v);
+    s.channelTurnaround[index] = range;
     return "";
   }
   if (indexed("channel.", 4, index, rest) && !rest.empty())

@@ -216,6 +216,30 @@ TEST_F(SimKesto, FileOneHoldsTheLoopCurrentsOfTheChannels) {
   EXPECT_EQ(readStatus(host), 0x0040);
 }
 
+// The data file behaves as a file: each read goes on where the last one stopped, a seek or an open
+// puts the position back. A host that reads again without seeking gets the bytes after the currents.
+TEST_F(SimKesto, EachReadMovesTheFilePositionOn) {
+  Scenario s = quiet();
+  s.initialKPa = 300;
+  s.channels[3].present = false;  // status word 0x0040 at bytes 56-57
+  Engine bench(s);
+  Host host(bench.calibratorPort());
+  host.wait(10000);
+  const auto currents = readCurrents(host);  // open, seek 16, read 16
+  ASSERT_EQ(currents.size(), 4u);
+  EXPECT_NEAR(currents[0], 12.0, 1e-3);
+  EXPECT_EQ(host.exchange("3;42;16;").fields.at(0), std::string(32, '0'));  // bytes 32-47
+  const std::string tail = host.exchange("3;42;16;").fields.at(0);          // bytes 48-63
+  EXPECT_EQ(tail,
+            "0000000000000000"
+            "4000"
+            "000000000000");
+  EXPECT_EQ(host.exchange("3;42;16;").fields.at(0), "") << "nothing is left after the end";
+  host.exchange("3;40;1;");
+  EXPECT_EQ(host.exchange("3;42;16;").fields.at(0), std::string(32, '0')) << "open starts at 0";
+  EXPECT_NEAR(floatsOf(host.exchange("3;42;16;").fields.at(0)).at(0), 12.0, 1e-3);
+}
+
 TEST_F(SimKesto, InputTypeDescriptorSwitchesReadingsToTenths) {
   Scenario s = quiet();
   s.initialKPa = 150;  // 8 mA

@@ -7,6 +7,7 @@
 
 #include "quarnsim/engine.h"
 #include "sim_line_io.h"
+#include "simhart_frames.h"
 
 namespace {
 
@@ -78,6 +79,49 @@ TEST(SimLine, TurnaroundIsSeededAndStaysInItsRange) {
   for (uint32_t d : a) {
     EXPECT_GE(d, 14u + 20u);  // request on the wire + shortest turnaround
     EXPECT_LE(d, 15u + 80u + 2u);
+  }
+}
+
+// Each unit answers after its own turnaround, also a long one: the Kesto module a second after a
+// request, one channel's transmitter later than the others.
+TEST(SimLine, EachUnitAnswersAfterItsOwnTurnaround) {
+  Scenario s = fixedTiming(20);
+  ASSERT_EQ(quarnsim::applySetting(s, "kesto.turnaround_ms", "1000"), "");
+  ASSERT_EQ(quarnsim::applySetting(s, "hart.turnaround_ms", "20"), "");
+  ASSERT_EQ(quarnsim::applySetting(s, "channel.2.turnaround_ms", "300"), "");
+  Engine bench(s);
+  quarnsim::LinePort& port = bench.calibratorPort();
+  uint32_t now = 1000;
+  port.setLine(9600, 0, 2);
+  ASSERT_EQ(port.open(now), 0);
+  // Milliseconds from the start of a write to the first answer byte; the line is emptied after.
+  auto firstByteAfter = [&](const std::vector<uint8_t>& bytes) -> double {
+    port.write(bytes.data(), bytes.size(), now);
+    const auto due = port.nextByteDueMs();
+    const double delay = due ? static_cast<double>(*due - now) : -1;
+    now += 3000;
+    uint8_t buf[256];
+    while (port.read(buf, sizeof buf, now) > 0) {
+    }
+    return delay;
+  };
+  const double uailByte = 11.0 / 9.6;
+  const double hartByte = 12.0 / 1.2;
+  // Main unit: 12 request bytes, 20 ms, the first answer byte.
+  EXPECT_NEAR(firstByteAfter(simtest::request("1;0;")), 13 * uailByte + 20, 2);
+  EXPECT_NEAR(firstByteAfter(simtest::request("3;0;")), 13 * uailByte + 1000, 2);
+
+  struct Case {
+    int channel;  // 0-based, as the select request carries it
+    double turnaroundMs;
+  } cases[] = {{0, 20}, {1, 300}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channel);
+    port.setLine(9600, 0, 2);
+    ASSERT_GT(firstByteAfter(simtest::request("3;5;" + std::to_string(c.channel) + ";")), 0);
+    port.setLine(1200, 1, 2);
+    const auto poll = simhart_test::shortPoll(0);
+    EXPECT_NEAR(firstByteAfter(poll), (poll.size() + 1) * hartByte + c.turnaroundMs, 2);
   }
 }
 
@@ -191,6 +235,39 @@ TEST(SimFaults, StopsAnsweringAfterNRequestsAndCountsAreKept) {
   EXPECT_EQ(h2.exchange("3;40;1;").error, 5);
   EXPECT_EQ(h2.exchange("3;40;1;").error, 5);
   EXPECT_EQ(h2.exchange("3;40;1;").error, 0);
+}
+
+// "nth=N" picks one answer to one request: the N-th request of the fault's target and command,
+// however many other requests come between; "count" widens it to a run of answers.
+TEST(SimFaults, NthHitsTheChosenAnswerToItsRequestOnly) {
+  // The same sequence of Kesto requests for every case; the expected outcome per request:
+  // 'N' normal answer, 'C' damaged checksum, '-' no answer, 'E' error code.
+  const char* const payloads[] = {"3;40;1;", "3;42;16;", "3;41;16;0;", "3;42;16;", "3;42;16;", "3;1;10;"};
+  struct Case {
+    const char* fault;
+    const char* expect;
+  } cases[] = {
+      {"kesto badcrc cmd=42 nth=2", "NNNCNN"},
+      {"kesto badcrc cmd=42 nth=2 count=2", "NNNCCN"},
+      {"kesto silent nth=2", "N-NNNN"},  // without cmd: the second request to the module
+      {"kesto error 11 cmd=41 nth=1", "NNENNN"},
+      {"calibrator silent cmd=42 nth=1", "NNNNNN"},  // another unit's requests are not counted
+      {"kesto silent cmd=42 nth=4", "NNNNNN"},       // there is no fourth read
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Scenario s = fixedTiming(20);
+    ASSERT_EQ(quarnsim::applySetting(s, "fault", c.fault), "");
+    Engine bench(s);
+    Host host(bench.calibratorPort());
+    std::string got;
+    for (const char* payload : payloads) {
+      const std::string raw = host.exchangeRaw(payload, 300);
+      const auto a = simtest::parseAnswer(raw);
+      got += !a ? '-' : !a->checksumOk ? 'C' : a->error != 0 ? 'E' : 'N';
+    }
+    EXPECT_EQ(got, c.expect);
+  }
 }
 
 TEST(SimFaults, DisconnectTakesThePortAwayAndBringsItBack) {

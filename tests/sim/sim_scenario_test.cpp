@@ -33,7 +33,9 @@ TEST(SimScenario, TextSetsTheBench) {
                                                         "switch.3 = 100, 5, opens\n"
                                                         "kesto.status.4 = 2\n"
                                                         "fault = kesto late 250 cmd=42 after=3 count=2\n"
-                                                        "fault = any disconnect at_ms=500 for_ms=100\n");
+                                                        "fault = any disconnect at_ms=500 for_ms=100\n"
+                                                        "channel.3.turnaround_ms = 250-300\n"
+                                                        "fault = kesto badcrc cmd=42 nth=3\n");
   ASSERT_EQ(error, "");
   EXPECT_EQ(s.model, quarnsim::Model::Brenk);
   EXPECT_EQ(s.seed, 42u);
@@ -56,7 +58,7 @@ TEST(SimScenario, TextSetsTheBench) {
   EXPECT_TRUE(s.switches[2].fitted);
   EXPECT_FALSE(s.switches[2].closesOnRise);
   EXPECT_EQ(s.channelStatus[3], 2);
-  ASSERT_EQ(s.faults.size(), 2u);
+  ASSERT_EQ(s.faults.size(), 3u);
   EXPECT_EQ(s.faults[0].target, FaultTarget::Kesto);
   EXPECT_EQ(s.faults[0].kind, FaultKind::Late);
   EXPECT_EQ(s.faults[0].delayMs, 250);
@@ -65,6 +67,14 @@ TEST(SimScenario, TextSetsTheBench) {
   EXPECT_EQ(s.faults[0].count, 2);
   EXPECT_EQ(s.faults[1].kind, FaultKind::Disconnect);
   EXPECT_EQ(s.faults[1].atMs, 500);
+  EXPECT_EQ(s.faults[2].kind, FaultKind::BadChecksum);
+  EXPECT_EQ(s.faults[2].command, 42);
+  EXPECT_EQ(s.faults[2].nth, 3);
+  EXPECT_EQ(s.faults[0].nth, 0) << "not used unless given";
+  ASSERT_TRUE(s.channelTurnaround[2]);
+  EXPECT_EQ(s.channelTurnaround[2]->minMs, 250);
+  EXPECT_EQ(s.channelTurnaround[2]->maxMs, 300);
+  EXPECT_FALSE(s.channelTurnaround[0]);
   // The channel settings reach the transmitters.
   quarnsim::Engine bench(s);
   EXPECT_EQ(bench.transmitter(1).config().pollingAddress, 5);
@@ -89,6 +99,9 @@ TEST(SimScenario, BadInputIsRefusedWithTheLineAndKey) {
       {"fault = pump silent", "line 1: unknown fault target: 'pump'"},
       {"fault = kesto explode", "line 1: unknown fault kind: 'explode'"},
       {"fault = kesto silent prob=2", "line 1: bad fault option: 'prob=2'"},
+      {"fault = kesto silent nth=0", "line 1: bad fault option: 'nth=0'"},
+      {"fault = kesto silent nth=1.5", "line 1: bad fault option: 'nth=1.5'"},
+      {"channel.2.turnaround_ms = 80-20", "line 1: bad value for channel.2.turnaround_ms: '80-20'"},
       {"noise_kpa = nan", "line 1: bad value for noise_kpa: 'nan'"},
       {"seed = 1e400", "line 1: bad value for seed: '1e400'"},
   };

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,8 @@ struct Fault {
   int code = 11;             // ErrorCode: the code sent
   double delayMs = 1000;     // Late: extra delay
   long afterRequests = 0;    // starts after this many requests to the target were answered normally
+  long nth = 0;              // starts at the nth request in scope (target and `command`), 1 = the first;
+                             // hits that one only unless `count` says more; 0: not used
   long count = -1;           // hits this many requests, then stops; -1 without end
   double probability = 1.0;  // chance that a request in scope is hit
   double atMs = -1;          // Disconnect: time (ms since the engine started) when it strikes
@@ -78,7 +81,9 @@ struct Scenario {
   DelayRange kestoTurnaround{5, 25};  // the Kesto module (the host reads it after 80-110 ms)
   DelayRange dorvTurnaround{20, 80};  // the Dorv on its own port
   DelayRange hartTurnaround{20, 80};  // a HART transmitter behind the modem
-  bool requireRemote = true;          // control, setpoint, settings write and zero need remote operation
+  // Per channel: the turnaround of that channel's transmitter, overriding `hartTurnaround`.
+  std::array<std::optional<DelayRange>, 4> channelTurnaround{};
+  bool requireRemote = true;  // control, setpoint, settings write and zero need remote operation
 
   // Identification.
   std::string serial = "Q1-004711";
@@ -154,7 +159,8 @@ std::string applySetting(Scenario& scenario, std::string_view key, std::string_v
 std::string applyScenarioText(Scenario& scenario, std::string_view text);
 // Reads and applies a file.
 std::string loadScenarioFile(Scenario& scenario, const std::string& path);
-// Parses a fault description such as "kesto silent after=3" or "calibrator error 11 cmd=1".
+// Parses a fault description such as "kesto silent after=3", "calibrator error 11 cmd=1" or
+// "kesto badcrc cmd=42 nth=3" (the third answer to a data-file read is damaged).
 std::string parseFault(std::string_view text, Fault& fault);
 
 }  // namespace quarnsim
