@@ -18,6 +18,11 @@ constexpr int32_t kCurrentsBytes = 16;
 constexpr int32_t kStatusPosition = 56;
 constexpr int32_t kStatusBytes = 2;
 constexpr uint32_t kRepeatWaitMs = 200;
+constexpr int32_t kDataAttempts = 3;
+
+// Attempts left in this reading to get four currents that are not all zero. Counted on their own:
+// the seek before each attempt is answered, and every complete answer renews the repeat budget.
+int32_t g_dataAttempts = kDataAttempts;
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -37,6 +42,16 @@ int32_t decodeFileBytes(std::string_view text, uint8_t* dst, int32_t size) {
     dst[n] = static_cast<uint8_t>(hi * 16 + lo);
   }
   return n;
+}
+
+// The four currents from an answer to "read 16 bytes": only an error-free answer of the Kesto module
+// whose one field is exactly the 16 bytes asked for, as 32 hexadecimal digits.
+bool takeCurrents(const Answer& a, uint8_t (&bytes)[kCurrentsBytes]) {
+  std::string_view field, more;
+  if (!a.ok || a.from != kAddrKesto || !answerField(a.text, 0, field) || answerField(a.text, 1, more))
+    return false;
+  return field.size() == 2 * kCurrentsBytes &&
+         decodeFileBytes(field, bytes, kCurrentsBytes) == kCurrentsBytes;
 }
 
 // No usable answer to a current-reading request: the same request again after a pause while
@@ -83,6 +98,7 @@ QUARN_API int32_t Kesto_Read_1(void) {
   }
   sendFileSeek(kCurrentsPosition);
   cRepeat = 3;
+  g_dataAttempts = kDataAttempts;
   next(Kesto_Read_2, 100);
   return 0;
 }
@@ -101,16 +117,19 @@ QUARN_API int32_t Kesto_Read_2(void) {
 QUARN_API int32_t Kesto_Read_3(void) {
   const Answer a = takeAnswer();
   uint8_t bytes[kCurrentsBytes] = {};
-  if (a.ok) decodeFileBytes(a.text, bytes, kCurrentsBytes);
+  const bool whole = takeCurrents(a, bytes);
   TMeasKesto image = {};
   std::memcpy(image.current, bytes, sizeof image.current);
 
-  if (IsBadKesto_Ac(&image)) {
-    // Four zero currents (or nothing decodable): the data are no good, the module is not gone.
+  if (!whole || IsBadKesto_Ac(&image)) {
+    // Four zero currents, or no whole answer: the data are no good, the module is not gone. The
+    // module's file position has moved on past whatever it read, so the reading starts again at its
+    // seek to 16; a read without it would return the bytes after the currents.
     ++Dev.measRepeats;
-    if (spendRepeat(a)) {
-      sendFileRead(kCurrentsBytes);
-      next(Kesto_Read_3, 110);
+    spendRepeat(a);
+    if (--g_dataAttempts >= 1) {
+      sendFileSeek(kCurrentsPosition);
+      next(Kesto_Read_2, 100);
     } else {
       Dev.kestoDataValid = 0;
       next(fRet[RET_KESTO_START_READ].ok, 150);

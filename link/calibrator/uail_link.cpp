@@ -9,6 +9,7 @@ Answer takeAnswer() {
   a.received = pRS && pRS->rxBuf[0] != 0;
   if (a.complete) {
     a.ok = uail.rxErr == 0;
+    a.from = uail.addr;
     if (uail.buf) a.text = std::string_view(uail.buf, uail.len < UAIL_RX_BUF_SIZE ? uail.len : 0);
   }
   return a;

@@ -19,6 +19,7 @@ struct Answer {
   bool complete = false;  // a complete answer frame (with or without an error code)
   bool ok = false;        // complete and without an error code
   std::string_view text;  // the answer's data fields (empty unless complete)
+  uint8_t from = 0;       // module address the complete answer carries
   int32_t budgetBefore = 0;
 };
 

@@ -24,6 +24,8 @@ struct Notice {
   float pRef;
   uint32_t inputOn;
   uint32_t ventOn;
+  uint32_t kestoDataValid;
+  float kestoCurrent[4];
 };
 
 class CalibratorTest : public QuarnTest {
@@ -58,7 +60,15 @@ class CalibratorTest : public QuarnTest {
   }
   static void record() {
     notices().push_back(
-        {Dev.event, Dev.linked, Dev.linkState, Dev.retCode, Dev.pRef, Dev.inputOn, Dev.ventOn});
+        {Dev.event,
+         Dev.linked,
+         Dev.linkState,
+         Dev.retCode,
+         Dev.pRef,
+         Dev.inputOn,
+         Dev.ventOn,
+         Dev.kestoDataValid,
+         {Dev.kestoCurrent[0], Dev.kestoCurrent[1], Dev.kestoCurrent[2], Dev.kestoCurrent[3]}});
   }
   static int countEvents(uint32_t event) {
     int n = 0;

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "scripted_peer.h"
 
@@ -67,19 +69,28 @@ class ScriptedBench {
     setStatusWord(0);
   }
 
+  // The Kesto module's data file 1 as a file: open puts the position at 0, a seek sets it, and each
+  // read returns the bytes from the position and moves it on past them, whatever the answer's text
+  // rule says (a rule for a read replaces only the answer's text). Bytes 16-31 are the currents,
+  // 56-57 the status word.
+  static constexpr int kFileSize = 64;
+
   void set(int addr, int type, Answer a) {
     rules_[{addr, type}] = [a](const UailRequest&) { return a; };
   }
   void rule(int addr, int type, Rule r) { rules_[{addr, type}] = std::move(r); }
   void setCurrents(float a, float b, float c, float d) {
-    currents_ = "3;" + hexOf(a) + hexOf(b) + hexOf(c) + hexOf(d) + ";";
+    const float v[4] = {a, b, c, d};
+    std::memcpy(file_ + 16, v, sizeof v);  // little-endian, as the module stores them
   }
   void setStatusWord(uint16_t w) {
-    char t[8];
-    std::snprintf(t, sizeof t, "%02X%02X", w & 0xFF, w >> 8);
-    status_ = std::string("3;") + t + ";";
+    file_[56] = static_cast<uint8_t>(w & 0xFF);
+    file_[57] = static_cast<uint8_t>(w >> 8);
   }
-  void setStatusText(std::string text) { status_ = std::move(text); }
+  // The answer to a status read (2 bytes at 56) replaced by this text.
+  void setStatusText(std::string text) { statusText_ = std::move(text); }
+  // Position and byte count of every data-file read, in order.
+  const std::vector<std::pair<int, int>>& fileReads() const { return reads_; }
   // Everything silent for the next n requests (n < 0: until told otherwise).
   void silence(int n) { silent_ = n; }
 
@@ -92,16 +103,40 @@ class ScriptedBench {
       if (silent_ > 0) --silent_;
       return std::nullopt;
     }
-    if (rq.addr == 3 && rq.type == 42) return rq.data.size() == 1 && rq.data[0] == "2" ? status_ : currents_;
+    if (rq.addr == 3 && rq.type == 40) position_ = 0;
+    if (rq.addr == 3 && rq.type == 41 && !rq.data.empty()) position_ = std::atoi(rq.data[0].c_str());
     const auto it = rules_.find({rq.addr, rq.type});
+    if (rq.addr == 3 && rq.type == 42) {
+      const Answer read = fileRead(rq);
+      return it == rules_.end() ? read : it->second(rq);  // a rule replaces the file's answer
+    }
     if (it == rules_.end()) return std::to_string(rq.addr) + ";$1;";
     return it->second(rq);
   }
 
+  Answer fileRead(const UailRequest& rq) {
+    const int count = rq.data.empty() ? 0 : std::atoi(rq.data[0].c_str());
+    reads_.emplace_back(position_, count);
+    if (count < 0 || count > 32 || position_ < 0 || position_ > kFileSize) return "3;$6;";
+    if (!statusText_.empty() && position_ == 56 && count == 2) {
+      position_ += count;
+      return statusText_;
+    }
+    static const char d[] = "0123456789ABCDEF";
+    std::string hex;
+    for (int i = 0; i < count && position_ < kFileSize; ++i, ++position_) {
+      hex += d[file_[position_] >> 4];
+      hex += d[file_[position_] & 0xF];
+    }
+    return "3;" + hex + ";";
+  }
+
   ScriptedPeer peer_;
   std::map<std::pair<int, int>, Rule> rules_;
-  std::string currents_;
-  std::string status_;
+  uint8_t file_[kFileSize] = {};
+  int position_ = 0;
+  std::vector<std::pair<int, int>> reads_;
+  std::string statusText_;
   std::string written_;
   int silent_ = 0;
 };

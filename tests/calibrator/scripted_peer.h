@@ -52,6 +52,8 @@ class ScriptedPeer {
   void setTurnaround(uint32_t ms) { turnaroundMs_ = ms; }
   // Turnaround chosen per request (overrides setTurnaround while set).
   void setDelay(std::function<uint32_t(const UailRequest&)> delay) { delay_ = std::move(delay); }
+  // Answers for which this returns true go out with a wrong checksum (damaged on the line).
+  void setDamage(std::function<bool(const UailRequest&)> damage) { damage_ = std::move(damage); }
   // Unplugged: opening fails and an open port reports the device gone.
   void setPresent(bool present) { present_ = present; }
   // Extra bytes put on the line at once (noise).
@@ -103,7 +105,8 @@ class ScriptedPeer {
     requests_.push_back(rq);
     if (!script_) return;
     if (const auto answer = script_(rq)) {
-      const std::string bytes = frame(*answer);
+      std::string bytes = frame(*answer);
+      if (damage_ && damage_(rq)) bytes[bytes.size() - 2] = bytes[bytes.size() - 2] == '0' ? '1' : '0';
       const uint32_t due = now + (delay_ ? delay_(rq) : turnaroundMs_);
       for (char c : bytes) out_.push_back({static_cast<uint8_t>(c), due});
     }
@@ -171,6 +174,7 @@ class ScriptedPeer {
   uint32_t portNo_;
   Script script_;
   std::function<uint32_t(const UailRequest&)> delay_;
+  std::function<bool(const UailRequest&)> damage_;
   uint32_t turnaroundMs_ = 30;
   bool present_ = true;
   bool open_ = false;
