@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/quarn_host.h"
 #include "quarn_core.h"
 #include "weak_refs.h"
 
@@ -57,6 +58,9 @@ QUARN_API int32_t InitDev(void) {
   std::memset(&Dev, 0, sizeof Dev);
   Dev.size = static_cast<uint32_t>(sizeof(TDev));
   Dev.signature = QUARN_TDEV_SIGNATURE;
+  // A deadline of 0 would lie in the future for the wrap-safe comparison on a host up for more than
+  // 2^31 ms; a first step that stays pending must run at the next timer call.
+  Dev.deadline = quarn_now_ms();
   Dev.pRef = kNoValue;
   // Fields of the packed record are written in place, never bound to references of their type.
   for (int k = 0; k < 4; ++k) {

@@ -1,4 +1,5 @@
 // ftoStr: a value as the record's value texts show it, with the calibrator's number of decimals.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +16,11 @@ int32_t formatValue(char* dst, float value) {
   if (value < kNoValueBelow) {
     std::strcpy(dst, "\t");
     return 1;
+  }
+  // A missing value (NaN) or an infinity is shown as the record's no-value text, never "nan"/"inf".
+  if (!std::isfinite(value)) {
+    std::strcpy(dst, kMissingText);
+    return static_cast<int32_t>(sizeof kMissingText - 1);
   }
   // The decimals come from the device's settings: keep them to what a format can take.
   int decimals = Dev.settings.decimals;

@@ -1,12 +1,18 @@
-// Between SetTask and the scheduler: a task the host starts while a step runs (from its notification
-// callback) abandons that step, so whatever the step schedules after the host's call is dropped.
+// Between SetTask and the scheduler: a task that replaces the pending step while a step runs (the
+// host started it from the step's notification) abandons the running step, so whatever that step
+// schedules after the host's call is dropped.
 #pragma once
+
+#include <cstdint>
+
+#include "quarn_core.h"
 
 namespace quarn::core {
 
-// SetTask is about to dispatch: scheduling is the new task's from here on.
-void taskStarting();
-// SetTask has dispatched: if a step is running, it belongs to the abandoned procedure.
-void taskStarted();
+// Runs a task's first step at once, as the new pending step; a step running now (whose
+// notification started the task) is abandoned from here on. Returns the step's result.
+int32_t startTask(TStepFn first);
+// Counts the tasks started with startTask, so a caller can tell whether one was started meanwhile.
+uint32_t taskGeneration();
 
 }  // namespace quarn::core

@@ -10,10 +10,6 @@ constexpr uint32_t kSetTaskPauseMs = 200;
 constexpr int32_t kRepeatBudget = 3;
 constexpr uint32_t kTimerPeriodMs = 20;
 
-// Counts SetTask calls, so Meas can tell whether the host started a task from inside its callback
-// (Meas may also run outside a timer call, where the scheduler's own guard does not apply).
-uint32_t g_taskGeneration = 0;
-
 void resetTaskFields(uint32_t task, void* arg) {
   Dev.task = task;
   Dev.taskArg = arg;
@@ -91,8 +87,8 @@ int32_t dispatch(uint32_t task, void* arg) {
   if (const ProcedureTask* entry = findProcedureTask(task)) {
     fRet[entry->slot] = TRetPair{entry->ok, entry->err};
     // The running procedure is abandoned: its successor is simply replaced. A procedure that is not
-    // part of this build is not started.
-    if (entry->first) ToNext(entry->first, 0);
+    // part of this build is not started (and abandons nothing).
+    if (entry->first) quarn::core::startTask(entry->first);
   }
   return 0;
 }
@@ -106,24 +102,19 @@ QUARN_API void Update(void) {
   Dev.event = 0;
 }
 
-QUARN_API int32_t SetTask(uint32_t task, void* arg) {
-  ++g_taskGeneration;
-  quarn::core::taskStarting();
-  const int32_t result = dispatch(task, arg);
-  quarn::core::taskStarted();
-  return result;
-}
+QUARN_API int32_t SetTask(uint32_t task, void* arg) { return dispatch(task, arg); }
 
 QUARN_API int32_t Meas(void) {
   Dev.task = TASK_MEASURE;
   Clear_dscAll();
   Dev.retCode = 1;
   // The host still sees the error of the procedure that has just ended.
-  const uint32_t generation = g_taskGeneration;
+  const uint32_t generation = quarn::core::taskGeneration();
   Update();
   // A host that started a task from its callback keeps that task: resuming the measuring cycle here
-  // would replace the step the new task just scheduled.
-  if (generation != g_taskGeneration) return 0;
+  // would replace the step the new task just scheduled. (Meas may also be called outside a step,
+  // where the scheduler's own guard does not apply.) A task that schedules nothing changes nothing.
+  if (generation != quarn::core::taskGeneration()) return 0;
   ClearDevErrorCode();
   ToNext0(MeasControl_1);
   return 0;

@@ -85,6 +85,7 @@ TEST_F(RecordTest, InitDevLeavesTheInitialValues) {
   EXPECT_EQ(Dev.stepHistIdx, 0);
   EXPECT_EQ(Dev.task, 0u);
   EXPECT_EQ(field(Dev.errText), nullptr);
+  EXPECT_EQ(Dev.deadline, clock.now());  // a first step left pending is due at once
 
   // The link's start-up stores its receiver; the relay defaults run after the readiness settings.
   EXPECT_EQ(fakes::startups, 1);
@@ -98,6 +99,7 @@ TEST_F(RecordTest, InitDevLeavesTheInitialValues) {
   std::memset(&expected, 0, sizeof expected);
   expected.size = Dev.size;
   expected.signature = Dev.signature;
+  expected.deadline = Dev.deadline;
   expected.pRef = Dev.pRef;
   std::memcpy(expected.kestoCurrent, Dev.kestoCurrent, sizeof expected.kestoCurrent);
   std::memcpy(expected.chSkip, Dev.chSkip, sizeof expected.chSkip);

@@ -120,8 +120,11 @@ TEST_F(ReportingTest, ValueFormatting) {
       {12.3456f, 0, "12"},
       {-0.5f, 3, "-0.500"},
       {101.325f, 4, "101.3250"},
-      {-1e31f, 2, "\t"},            // no value
-      {-INFINITY, 2, "\t"},         // below the limit as well
+      {-1e31f, 2, "\t"},     // no value
+      {-INFINITY, 2, "\t"},  // below the limit as well
+      {NAN, 2, "- - - -"},   // a missing value reads as one
+      {-NAN, 0, "- - - -"},
+      {INFINITY, 2, "- - - -"},
       {-9e30f, 0, "- - - -"},       // at the limit it is a value, but one no value text can hold
       {1e20f, 2, "- - - -"},        // too long for the record's 20-byte texts
       {1.5f, -3, "2"},              // decimals from a garbage settings value are clamped ...

@@ -1,10 +1,12 @@
 // The step scheduler: when steps run, what the deadline means, the history ring, the tick wrap.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core_fixture.h"
 
 using quarn::test::field;
+using quarn::test::VirtualClock;
 
 namespace {
 
@@ -190,6 +192,72 @@ TEST_F(SchedulerTest, ATimerCallNestedInAStepDoesNotRunAStep) {
   const uint32_t t = clock.tick();
   EXPECT_EQ(g_nestedRuns, 1);
   EXPECT_EQ(Dev.tick, t + 20);  // the nested call still records its tick
+}
+
+// A host that pumps its event loop inside a notification delivers timer calls while a step runs,
+// however the step was entered. None of them may run a step nested inside the running one.
+int g_pumpDepth = 0;
+int g_pumpDeepest = 0;
+int g_pumpRuns = 0;
+int32_t pumpingStep() {  // notifies once with a pumping host, schedules nothing
+  ++g_pumpRuns;
+  ++g_pumpDepth;
+  if (g_pumpDepth > g_pumpDeepest) g_pumpDeepest = g_pumpDepth;
+  if (g_pumpDepth == 1) TimerProc(nullptr, 0, 0, quarn_now_ms() + 20);
+  --g_pumpDepth;
+  return 0;
+}
+
+TEST_F(SchedulerTest, ATimerCallInsideAStepRunsNothingWhicheverWayTheStepWasEntered) {
+  struct Case {
+    const char* name;
+    std::function<void(VirtualClock&)> enter;
+  };
+  const Case cases[] = {{"first step of SetTask",
+                         [](VirtualClock&) {
+                           fakes::actions["Connect"] = pumpingStep;
+                           SetTask(TASK_CONNECT, nullptr);
+                         }},
+                        {"ToNext with 0 from the host", [](VirtualClock&) { ToNext(pumpingStep, 0); }},
+                        {"the timer", [](VirtualClock& c) {
+                           ToNext0(pumpingStep);
+                           c.runUntil([] { return g_pumpRuns > 0; }, 100);
+                         }}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::reset();
+    g_pumpDepth = g_pumpDeepest = g_pumpRuns = 0;
+    c.enter(clock);
+    EXPECT_EQ(g_pumpRuns, 1);
+    EXPECT_EQ(g_pumpDeepest, 1);
+    OnTimer = nullptr;
+  }
+}
+
+// The wrap-safe comparison alone takes a deadline more than 2^31 ms behind the tick for one ahead.
+TEST_F(SchedulerTest, ADeadlineFarBehindTheTickIsDue) {
+  {
+    SCOPED_TRACE("record initialised on a host up for more than 2^31 ms");
+    clock.set(0x90000000u);
+    InitDev();
+    // Connect's stand-in schedules nothing: it stays pending and must run at the next timer call.
+    SetTask(TASK_CONNECT, nullptr);
+    EXPECT_EQ(fakes::count("Connect"), 1);
+    EXPECT_TRUE(clock.runUntil([] { return fakes::count("Connect") == 2; }, 60));
+    OnTimer = nullptr;
+  }
+  {
+    SCOPED_TRACE("nothing pending for more than 2^31 ms, then a step that keeps the deadline");
+    ToNext0(probeStep);  // ends with nothing pending
+    clock.tick();
+    ASSERT_EQ(g_runTicks.size(), 1u);
+    clock.tick();  // nothing pending: the deadline has passed
+    clock.set(clock.now() + 0x80000000u + 1000u);
+    ToNextOnError(recordingStep, 500);
+    const uint32_t t = clock.tick();
+    ASSERT_EQ(g_runTicks.size(), 2u);
+    EXPECT_EQ(g_runTicks[1], t);
+  }
 }
 
 TEST_F(SchedulerTest, NullStepsMeanNothingPending) {

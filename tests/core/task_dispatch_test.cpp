@@ -249,6 +249,7 @@ TEST_F(TaskDispatchTest, ATaskStartedFromAStepsNotificationIsNotOverwrittenByTha
   const Case cases[] = {
       {{TASK_HART_SEARCH}, Hart_Search},
       {{TASK_HART_SEARCH, TASK_CONTROL}, Control},  // the last one started wins
+      {{TASK_HART_SEARCH, 1}, Hart_Search},         // a task that schedules nothing changes nothing
       {{}, Meas},                                   // no new task: the step ends as it says
   };
   for (const Case& c : cases) {
@@ -265,6 +266,37 @@ TEST_F(TaskDispatchTest, ATaskStartedFromAStepsNotificationIsNotOverwrittenByTha
     // The scheduler takes the next step's scheduling again.
     ToNext0(pendingSentinel);
     EXPECT_EQ(OnTimer, &pendingSentinel);
+    OnTimer = nullptr;
+  }
+}
+
+// Tasks that schedule no step (no such task, the record, the timer) started from a notification:
+// the notifying step, or Meas, goes on as if nothing had been started.
+TEST_F(TaskDispatchTest, ATaskThatSchedulesNothingStartedFromANotificationLeavesTheStepItsSuccessor) {
+  const std::vector<uint32_t> cases[] = {
+      {1}, {TASK_CHECK_ARG}, {TASK_GET_RECORD}, {24}, {TASK_TIMER_STOP, TASK_TIMER_START},
+  };
+  Dev.onUpdate = startTasksFromCallback;
+  for (const std::vector<uint32_t>& tasks : cases) {
+    SCOPED_TRACE(testing::Message() << "task " << tasks[0]);
+    // A step that reports and ends in its failure continuation.
+    fakes::reset();
+    fRet[RET_HART_CHECK_I] = {Meas, Meas};
+    g_tasksFromCallback = tasks;
+    g_reportThenEndRuns = 0;
+    ToNext0(reportThenEnd);
+    ASSERT_TRUE(clock.runUntil([] { return g_reportThenEndRuns == 1; }, 100));
+    EXPECT_EQ(OnTimer, &Meas);
+    EXPECT_TRUE(clock.runUntil([] { return fakes::count("MeasControl_1") == 1; }, 100));
+    EXPECT_EQ(g_reportThenEndRuns, 1) << "the step ran again";
+
+    // Meas: measuring resumes and the ended task's error is cleared.
+    g_tasksFromCallback = tasks;
+    Dev.errCode = ERR_MEASURE_INPUT;
+    Meas();
+    EXPECT_EQ(OnTimer, &MeasControl_1);
+    EXPECT_EQ(Dev.errCode, 0u);
+    EXPECT_STREQ(Dev.errText, "Ok");
     OnTimer = nullptr;
   }
 }
