@@ -17,6 +17,13 @@ constexpr uint32_t kAnswerWaitMs = 500;
 // Before the port is closed the last request is given time to leave (12 bytes take 13 ms at 9600).
 constexpr uint32_t kDrainMaxMs = 50;
 
+// Every transmission names the main unit itself: the receiver's address is that of the last answer
+// read (a late or damaged answer of the Kesto module leaves 3 there).
+void sendRemoteOff() { Uail_Tx(rs.hCom, kMainUnit, kTypeRemoteOperation, "0"); }
+
+// Only an error-free answer of the main unit confirms; another module's answer does not.
+bool mainUnitConfirmed() { return IsRxUailOk() && uail.addr == kMainUnit; }
+
 }  // namespace
 
 extern "C" {
@@ -31,11 +38,11 @@ QUARN_HOOK void quarn_link_startup(void) {
 QUARN_HOOK void quarn_link_shutdown(void) {
   pRS = &rs;
   uail.addr = kMainUnit;
-  Uail_txI(kTypeRemoteOperation, 0);
+  sendRemoteOff();
   for (int i = 0; i < kRemoteOffRepeats; ++i) {
     quarn_sleep_ms(kAnswerWaitMs);
-    if (IsRxUailOk()) break;
-    Uail_txI(kTypeRemoteOperation, 0);
+    if (mainUnitConfirmed()) break;
+    sendRemoteOff();
   }
   if (quarn_rs_handle_valid(rs.hCom)) {
     quarn::serial::drain(rs.hCom, kDrainMaxMs);

@@ -21,10 +21,12 @@ const char* fieldStart(const char* text, int32_t k) {
   return p;
 }
 
-// Field k of the current answer, null when there is none.
+// Field k of the current answer, null when there is none. The answer's text ends with the ';' of its
+// last field: what starts at the end of the text is no field, for every reader alike.
 const char* answerField(int32_t k) {
   if (k < 0 || !uail.buf) return nullptr;
-  return fieldStart(uail.buf, k);
+  const char* p = fieldStart(uail.buf, k);
+  return p && *p != '\0' ? p : nullptr;
 }
 
 // Up to `count` bytes from pairs of upper-case hexadecimal digits. The text may end at a byte
@@ -124,7 +126,12 @@ QUARN_API int32_t UAIL_getAsFloatStr(int32_t k, float* dest) {
 QUARN_API int32_t UAIL_getAsFloatHex(int32_t k, void* dest) {
   const char* p = answerField(k);
   if (!dest || !p) return -1;
-  return decodeHexPairs(p, static_cast<uint8_t*>(dest), 4);
+  // Decoded aside first: a refused field leaves the destination as it was.
+  uint8_t bytes[4];
+  std::memcpy(bytes, dest, sizeof bytes);
+  if (decodeHexPairs(p, bytes, 4) != 0) return -1;
+  std::memcpy(dest, bytes, sizeof bytes);
+  return 0;
 }
 
 QUARN_API int32_t UAIL_getAsIntHex(int32_t k, void* dest) { return UAIL_getAsFloatHex(k, dest); }

@@ -71,6 +71,21 @@ void markSeparator(TUail* rx) {
   rx->fieldVal = 0;
 }
 
+// The checksum text is what was stored since the last separator. It counts only when it is a
+// decimal number whose whole value equals the CRC: fieldVal keeps 16 bits and would take 65536 more
+// (or a letter in between) for a match.
+bool checksumMatches(const TUail* rx) {
+  const char* p = rx->afterSep;
+  if (!p || p >= rx->wr) return false;
+  uint32_t value = 0;
+  for (; p < rx->wr; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10u + static_cast<uint32_t>(*p - '0');
+    if (value > 0xFFFFu) return false;
+  }
+  return value == rx->crcAtSep;
+}
+
 int32_t dataByte(TUail* rx, uint8_t c, uint8_t k) {
   switch (k) {
     case UAIL_CH_NUMERIC:
@@ -85,7 +100,7 @@ int32_t dataByte(TUail* rx, uint8_t c, uint8_t k) {
       return 0;
     case UAIL_CH_END:
       // Without a separator in this answer there is no checksum position to compare against.
-      if (!rx->afterSep || rx->fieldVal != rx->crcAtSep) return receiveError(rx);
+      if (!checksumMatches(rx)) return receiveError(rx);
       *rx->afterSep = '\0';
       rx->len = static_cast<uint32_t>(rx->afterSep - rx->buf);
       rx->state = UAIL_ST_WAIT_START;

@@ -58,7 +58,7 @@ TEST(UailFields, CopyStr1Table) {
 }
 
 TEST(UailFields, GetAsIntTable) {
-  setAnswer("12;-5;abc;;+7;99999999999;2147483647;-2147483648;2147483648;3.9;12x;");
+  ASSERT_NO_FATAL_FAILURE(setAnswer("12;-5;abc;;+7;99999999999;2147483647;-2147483648;2147483648;3.9;12x;"));
   struct Case {
     int32_t k;
     int32_t result;
@@ -82,13 +82,13 @@ TEST(UailFields, GetAsIntTable) {
   }
   EXPECT_EQ(UAIL_getAsInt(0, nullptr), -1);
   // An empty answer text (an answer of nothing but its error block).
-  setAnswer("$0;");
+  ASSERT_NO_FATAL_FAILURE(setAnswer("$0;"));
   int32_t v = 0;
   EXPECT_EQ(UAIL_getAsInt(0, &v), -1);
 }
 
 TEST(UailFields, FloatsAsTextAndAsHex) {
-  setAnswer("0000803F;0000803f;0000;00008;1.5;-2e3;X;000080BF;");
+  ASSERT_NO_FATAL_FAILURE(setAnswer("0000803F;0000803f;0000;00008;1.5;-2e3;X;000080BF;"));
   uint32_t bits = 0;
   EXPECT_EQ(UAIL_getAsFloatHex(0, &bits), 0);
   EXPECT_EQ(bits, 0x3F800000u);
@@ -121,6 +121,53 @@ TEST(UailFields, FloatsAsTextAndAsHex) {
   EXPECT_EQ(UAIL_ASCIItoHex(nullptr, "00", 1), -1);
 }
 
+// Field k is the text after the k-th ';': the last field of an answer reads like any other, and
+// after the ';' that ends it there is no field for any reader (destinations untouched).
+TEST(UailFields, TheLastFieldReadsLikeAnyOtherAndNothingFollowsIt) {
+  struct Case {
+    const char* answer;
+    int32_t k;
+    bool present;
+  };
+  const Case cases[] = {
+      {"0000803F;", 0, true},      {"0000803F;", 1, false},   {"105;0000803F;", 1, true},
+      {"105;0000803F;", 2, false}, {"$0;0000803F;", 0, true}, {"$0;0000803F;", 1, false},
+      {"0000803F;105;", 0, true},  {"105;", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.answer << " field " << c.k);
+    ASSERT_NO_FATAL_FAILURE(setAnswer(c.answer));
+    constexpr uint32_t kUntouched = 0xEEEEEEEEu;
+    uint32_t bits = kUntouched;
+    int32_t hexInt = static_cast<int32_t>(kUntouched);
+    int32_t i = -7;
+    float f = -7.0f;
+    char text[UAIL_FIELD_COPY_SIZE] = "untouched";
+    const int32_t hexResult = UAIL_getAsFloatHex(c.k, &bits);
+    const int32_t hexIntResult = UAIL_getAsIntHex(c.k, &hexInt);
+    const int32_t copyResult = UAIL_getCopyStr(c.k, text);
+    if (c.present) {
+      EXPECT_EQ(hexResult, 0);
+      EXPECT_EQ(bits, 0x3F800000u);
+      EXPECT_EQ(hexIntResult, 0);
+      EXPECT_EQ(hexInt, 0x3F800000);
+      EXPECT_EQ(copyResult, 0);
+      EXPECT_STREQ(text, "0000803F");
+    } else {
+      EXPECT_EQ(hexResult, -1);
+      EXPECT_EQ(bits, kUntouched);
+      EXPECT_EQ(hexIntResult, -1);
+      EXPECT_EQ(static_cast<uint32_t>(hexInt), kUntouched);
+      EXPECT_EQ(UAIL_getAsInt(c.k, &i), -1);
+      EXPECT_EQ(i, -7);
+      EXPECT_EQ(UAIL_getAsFloatStr(c.k, &f), -1);
+      EXPECT_EQ(f, -7.0f);
+      EXPECT_EQ(copyResult, -2);
+      EXPECT_STREQ(text, "untouched");
+    }
+  }
+}
+
 TEST(UailFields, HexDigitsAndEncoding) {
   const std::string valid = "0123456789ABCDEF";
   for (int c = 0; c < 256; ++c) {
@@ -148,7 +195,7 @@ TEST(UailFields, GetAsStrPointsIntoTheText) {
 }
 
 TEST(UailFields, ParceRxSplitsItsOwnCopy) {
-  setAnswer("105;12;abc;");
+  ASSERT_NO_FATAL_FAILURE(setAnswer("105;12;abc;"));
   TUailParce p{};
   ASSERT_EQ(UAIL_ParceRX(&uail, &p), 3);
   EXPECT_EQ(p.addr, 1);
@@ -163,7 +210,7 @@ TEST(UailFields, ParceRxSplitsItsOwnCopy) {
   // At most 30 separators are split.
   std::string many;
   for (int i = 0; i < 40; ++i) many += std::to_string(i) + ";";
-  setAnswer(many);
+  ASSERT_NO_FATAL_FAILURE(setAnswer(many));
   TUailParce q{};
   ASSERT_EQ(UAIL_ParceRX(&uail, &q), UAIL_PARCE_MAX_SEPS);
   EXPECT_STREQ(q.fields[29], "29");

@@ -57,9 +57,26 @@ TEST_F(UailReceiverTest, AnswerFrames) {
   badCrc[badCrc.size() - 2] =
       badCrc[badCrc.size() - 2] == '9' ? '0' : static_cast<char>(badCrc[badCrc.size() - 2] + 1);
 
+  // The same answer with another checksum text.
+  const std::string body = "1;105;12;";
+  const uint64_t crc = CalcMemCRC(body.data(), static_cast<uint16_t>(body.size()));
+  const auto withChecksum = [&](const std::string& sum) { return "!" + body + sum + "\r"; };
+  const auto offBy = [&](uint64_t d) { return withChecksum(std::to_string(crc + d)); };
+
   const RxCase cases[] = {
       {"plain answer", good, 1, 1, "105;12;", 0},
       {"checksum digit changed", badCrc, 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"checksum off by 256", offBy(256), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"checksum off by 65536", offBy(65536), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"checksum off by 3 * 65536", offBy(3 * 65536), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"checksum off by 2^32", offBy(uint64_t{1} << 32), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"overlong checksum text", withChecksum(std::to_string(crc) + "0"), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"checksum text of thirty digits", withChecksum(std::string(25, '9') + std::to_string(crc)), 0, 0, "",
+       UAIL_RX_ERR_DAMAGED},
+      {"sign before the checksum", withChecksum("+" + std::to_string(crc)), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"letter in the checksum", withChecksum("A" + std::to_string(crc)), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"no checksum", withChecksum(""), 0, 0, "", UAIL_RX_ERR_DAMAGED},
+      {"leading zero: the same value", withChecksum("0" + std::to_string(crc)), 1, 1, "105;12;", 0},
       {"error block only", answerFrame("1;$3;"), 1, 1, "", 3},
       {"error block and fields", answerFrame("1;$0;5;"), 1, 1, "5;", 0},
       {"three-digit error code wraps to 8 bits", answerFrame("1;$300;"), 1, 1, "", 44},

@@ -177,6 +177,42 @@ TEST_F(ShutdownTest, AnAnswerWithAnErrorCodeDoesNotCount) {
   EXPECT_EQ(frames().size(), 4u);
 }
 
+// Answers of another module (a late Kesto answer, a damaged frame) set the receiver's address while
+// they are read: the repeats still go to the main unit, and only the main unit's answer confirms.
+TEST_F(ShutdownTest, RemoteOffGoesToTheMainUnitAndOnlyItsAnswerConfirms) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> answers;  // one per request, "" for none
+    size_t requests;
+  };
+  const std::string damaged = "!3;105;1\r";
+  const Case cases[] = {
+      {"module 3 answers every request", {answerFrame("3;0;"), answerFrame("3;0;"), answerFrame("3;0;")}, 4},
+      {"a damaged frame from module 3", {damaged, damaged, damaged, damaged}, 4},
+      {"a late answer from module 3, then silence", {answerFrame("3;12;")}, 4},
+      {"module 3, then the main unit", {answerFrame("3;0;"), answerFrame("1;0;")}, 2},
+      {"the main unit at once", {answerFrame("1;0;")}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    peer.received.clear();
+    if (!quarn_rs_handle_valid(rs.hCom)) rs.hCom = OpenPortAsync(kPort, 9600, 0);  // closed by the last case
+    ASSERT_TRUE(quarn_rs_handle_valid(rs.hCom));
+    uail.addr = 1;
+    size_t next = 0;
+    peer.onWrite = [&](FakePeer& p, const std::string&) {
+      if (next < c.answers.size()) p.queue(c.answers[next]);
+      ++next;
+    };
+    quarn_link_shutdown();
+    peer.onWrite = nullptr;
+    const auto sent = frames();
+    EXPECT_EQ(sent.size(), c.requests);
+    for (const auto& f : sent) EXPECT_EQ(f, requestFrame("1;8;0;"));
+    EXPECT_EQ(rs.hCom, RS_HANDLE_NONE);
+  }
+}
+
 TEST_F(ShutdownTest, WithoutACalibratorItStillWaitsAndReleasesEveryPort) {
   ClosePortAsync(rs.hCom);
   rs.hCom = RS_HANDLE_NONE;
