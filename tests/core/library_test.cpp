@@ -1,9 +1,18 @@
 // Start-up and shut-down of the whole library, with every area that is built in.
+#include <string>
+#include <vector>
+
+#include "../serial/fake_vport.h"
+#include "../uail/uail_test_util.h"
+#include "serial/serial_port.h"
+#include "uail/uail.h"
 #include "virtual_clock.h"
 
 using quarn::test::field;
 
 namespace {
+
+constexpr uint32_t kCalibratorPort = 17;
 
 using LibraryTest = quarn::test::QuarnTest;
 
@@ -20,16 +29,34 @@ TEST_F(LibraryTest, StartingTwiceKeepsOneTimerAndReinitialisesTheRecord) {
   EXPECT_EQ(OnTimer, nullptr);  // nothing runs until the host starts a task
 }
 
-TEST_F(LibraryTest, ShutDownWithoutACalibratorFinishes) {
+TEST_F(LibraryTest, ShutDownTakesASilentCalibratorOutOfRemoteOperationAndFinishes) {
   InitDll();
+  // A calibrator port on which nothing answers.
+  quarn::test::FakePeer peer;
+  quarn::test::FakeVport port(kCalibratorPort, peer);
+  std::vector<uint32_t> sentAt;
+  peer.onWrite = [&](quarn::test::FakePeer&, const std::string&) { sentAt.push_back(clock.now()); };
+  rs.hCom = OpenPortAsync(kCalibratorPort, 9600, 0);
+  ASSERT_TRUE(quarn_rs_handle_valid(rs.hCom));
+  uail.addr = 3;  // the module a procedure addressed last
   Dev.onUpdate = countUpdates;
-  const uint64_t before = clock.sleptMs();
+  const uint32_t start = clock.now();
+
   EXPECT_EQ(ExitDll(), 0);
   EXPECT_EQ(field(Dev.onUpdate), nullptr);
   EXPECT_EQ(TimerID, 0u);
   EXPECT_EQ(updates, 0);
-  // The remote-operation-off exchange waits at most 1.5 s for a calibrator that is not there.
-  EXPECT_LE(clock.sleptMs() - before, 1600u);
+  // Remote operation off to the main unit, four times, 500 ms apart; then the port is closed.
+  const std::string request = quarn::test::requestFrame("1;8;0;");
+  std::string expected;
+  for (int i = 0; i < 4; ++i) expected += request;
+  EXPECT_EQ(peer.received, expected);
+  ASSERT_EQ(sentAt.size(), 4u);
+  for (size_t i = 0; i < sentAt.size(); ++i)
+    EXPECT_NEAR(sentAt[i] - start, 500.0 * i, 2.0) << "request " << i;
+  EXPECT_LE(clock.now() - start, 1600u);
+  EXPECT_EQ(peer.closes, 1);
+  EXPECT_EQ(rs.hCom, RS_HANDLE_NONE);
   // And once more, as an unload after a host's own ExitDll would.
   EXPECT_EQ(ExitDll(), 0);
   InitDll();

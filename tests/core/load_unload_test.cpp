@@ -1,13 +1,17 @@
 // Loading and unloading libquarn.so as a host does: the record is ready and the timer runs right after
-// loading, and unloading with no calibrator port finishes without calling back into the host.
+// loading, and unloading with a silent calibrator takes it out of remote operation without calling
+// back into the host.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
+#include "../serial/fake_vport.h"
 #include "TDev.h"
 #include "quarn_host.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -22,6 +26,8 @@ struct CountingClock {
   }
 };
 
+constexpr uint32_t kCalibratorPort = 17;
+
 int g_callbacks = 0;
 void onUpdate() { ++g_callbacks; }
 
@@ -32,7 +38,7 @@ T symbol(void* lib, const char* name) {
   return reinterpret_cast<T>(address);
 }
 
-TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsWithoutACalibrator) {
+TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsTakingASilentCalibratorOutOfRemoteOperation) {
   void* lib = dlopen(QUARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(lib, nullptr) << dlerror();
 
@@ -42,7 +48,12 @@ TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsWithoutACalibrator) {
   auto setTask = symbol<int32_t (*)(uint32_t, void*)>(lib, "SetTask");
   auto setClock = symbol<void (*)(const quarn_clock*)>(lib, "quarn_set_clock");
   auto timerFd = symbol<int (*)(void)>(lib, "quarn_timer_fd");
-  ASSERT_TRUE(dev && timerId && onTimer && setTask && setClock && timerFd);
+  auto registerVirtual =
+      symbol<int (*)(uint32_t, const quarn_vport_ops*)>(lib, "quarn_port_register_virtual");
+  auto openPort = symbol<uint32_t (*)(int32_t, uint32_t, int32_t)>(lib, "OpenPortAsync");
+  auto* calibratorPort = symbol<TRS*>(lib, "rs");
+  ASSERT_TRUE(dev && timerId && onTimer && setTask && setClock && timerFd && registerVirtual && openPort &&
+              calibratorPort);
 
   EXPECT_EQ(dev->size, QUARN_TDEV_SIZE);
   EXPECT_STREQ(dev->signature, "TDev");
@@ -59,13 +70,24 @@ TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsWithoutACalibrator) {
   EXPECT_EQ(record, dev);
   EXPECT_EQ(counting.slept, 200u);
 
+  // The calibrator's port, on which nothing answers.
+  quarn::test::FakePeer peer;
+  const quarn_vport_ops ops = peer.ops();
+  ASSERT_EQ(registerVirtual(kCalibratorPort, &ops), 0);
+  calibratorPort->hCom = openPort(kCalibratorPort, 9600, 0);
+  ASSERT_EQ(peer.opens, 1);
+
   dev->onUpdate = onUpdate;
   g_callbacks = 0;
   counting.slept = 0;
   EXPECT_EQ(dlclose(lib), 0);
   EXPECT_EQ(g_callbacks, 0);
-  // At most four remote-off transmissions with 1.5 s of waiting in all.
+  // Remote operation off to the main unit four times, with 1.5 s of waiting in all; the port closed.
+  const std::string request = "\xFF:1;8;0;33224\r";
+  EXPECT_EQ(peer.received, request + request + request + request);
+  EXPECT_GE(counting.slept, 1500u);
   EXPECT_LE(counting.slept, 1600u);
+  EXPECT_EQ(peer.closes, 1);
   RecordProperty("unload_wait_ms", static_cast<int>(counting.slept));
 }
 
