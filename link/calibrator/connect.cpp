@@ -8,6 +8,7 @@
 #include "calibrator/answer_fields.h"
 #include "calibrator/calibrator.h"
 #include "calibrator/uail_link.h"
+#include "calibrator/valve_state.h"
 
 using namespace quarn::cal;
 
@@ -162,6 +163,8 @@ QUARN_API int32_t Connect_Found_3(void) {
   Update();
   Dev.ventOn = 0;
   Dev.inputOn = 0;
+  valveStatesReported = false;
+  controlModeAtConnect = static_cast<int32_t>(Dev.controlMode);
   next(fRet[RET_CONNECT].ok);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "calibrator/calibrator.h"
 #include "calibrator/model_flags.h"
 #include "calibrator/uail_link.h"
+#include "calibrator/valve_state.h"
 
 using namespace quarn::cal;
 
@@ -31,6 +32,13 @@ QUARN_API int32_t Control(void) {
     next(quarnModel() ? fRet[RET_CONTROL].ok : Control_2);
     return 0;
   }
+  if (quarnModel() && !valveStatesReported && static_cast<int32_t>(Dev.controlMode) == controlModeAtConnect) {
+    // Neither reported by the device nor asked for by the host since the connection: the valve flags
+    // are the connection's zeros, and sending them would close an open input valve. The command
+    // goes out once the state word has been read (or the host asks).
+    next(fRet[RET_CONTROL].ok);
+    return 0;
+  }
   if (quarnModel())
     sendInts(kRqMode, Dev.inputOn ? 1 : 0, Dev.ventOn ? 1 : 0);
   else
@@ -52,6 +60,7 @@ QUARN_API int32_t Control_1(void) {
       int32_t v = 0;
       if (fieldInt(a.text, 0, v)) Dev.inputOn = v != 0 ? 1 : 0;
       if (fieldInt(a.text, 1, v)) Dev.ventOn = v != 0 ? 1 : 0;
+      valveStatesReported = true;
     }
     _oldControl_Mode = static_cast<int32_t>(Dev.controlMode);
     Dev.event = 4;

@@ -7,6 +7,7 @@
 #include "calibrator/calibrator.h"
 #include "calibrator/model_flags.h"
 #include "calibrator/uail_link.h"
+#include "calibrator/valve_state.h"
 
 using namespace quarn::cal;
 
@@ -30,18 +31,17 @@ void copyTextField(std::string_view text, int k, char (&dst)[20]) {
     copyText(dst, kNoValueText);
 }
 
-// State word of the Quarn: bit 0 low-range module in use, bit 1 vent open, bit 2 input open.
+// State word of the Quarn: bit 0 low-range module in use, bit 1 vent open, bit 2 input open. An
+// answer without a readable state word (an error answer, a stray answer of another request) tells
+// nothing about the valves: they keep the states last reported, which the next valve command would
+// otherwise overwrite in the device.
 void takeStateWord(std::string_view text) {
   int32_t word = 0;
-  if (!fieldInt(text, 4, word)) {
-    Dev.sensorState = 2;
-    Dev.ventOn = 0;
-    Dev.inputOn = 0;
-    return;
-  }
+  if (!fieldInt(text, 4, word)) return;
   Dev.sensorState = (word & 1) ? 1 : 2;
   Dev.ventOn = (word >> 1) & 1;
   Dev.inputOn = (word >> 2) & 1;
+  valveStatesReported = true;
 }
 
 void measuredQuarn() {

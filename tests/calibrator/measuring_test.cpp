@@ -31,10 +31,11 @@ TEST_F(Measuring, QuarnAnswersIntoTheRecord) {
   const Case cases[] = {
       {"1;0000C842;100.00;99.50;0.05;5;", 100, "100.00", "99.50", "0.05", 1, 0, 1},
       {"1;0000C842;100.00;99.50;0.05;2;", 100, "100.00", "99.50", "0.05", 2, 1, 0},
-      // Only the pressure: texts missing, state word missing.
-      {"1;00004843;", 200, "- - - -", "- - - -", "- - - -", 2, 0, 0},
+      // Only the pressure: texts missing; without a state word the module and valves keep the
+      // states last reported (the row before: vent open).
+      {"1;00004843;", 200, "- - - -", "- - - -", "- - - -", 2, 1, 0},
       // An error answer: values missing for this cycle; the state word still counts when it is there.
-      {"1;$3;", NAN, "- - - -", "- - - -", "- - - -", 2, 0, 0},
+      {"1;$3;", NAN, "- - - -", "- - - -", "- - - -", 2, 1, 0},
       {"1;$6;x;x;x;x;4;", NAN, "- - - -", "- - - -", "- - - -", 2, 0, 1},
       // A field longer than the record's text is cut, never written past it.
       {"1;0000C842;123456789012345678901234567890;99.50;0.05;1;", 100, "1234567890123456789", "99.50", "0.05",

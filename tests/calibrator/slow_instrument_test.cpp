@@ -3,6 +3,8 @@
 // ever taken from a checked answer to a read at position 16, and a measuring answer that is late or
 // missing never moves a valve.
 #include <cmath>
+#include <memory>
+#include <ostream>
 
 #include "calibrator_fixture.h"
 #include "quarnsim/engine.h"
@@ -107,3 +109,97 @@ TEST_F(SlowInstrument, SimulatedModuleWithADamagedReadKeepsItsCurrents) {
 }
 
 }  // namespace
+
+// A late or missing measuring answer leaves the valve states as they were last reported, and the
+// first valve command after a connection restates what the device reported, never the zeros the
+// connection starts from: a read-only measuring cycle must not close the Quarn's input valve.
+struct FirstCycle {
+  const char* name;
+  void (*disturb)(ScriptedBench&);
+};
+
+void PrintTo(const FirstCycle& c, std::ostream* os) { *os << c.name; }
+
+class SlowInstrumentFirstCycle : public SlowInstrument, public ::testing::WithParamInterface<FirstCycle> {};
+
+TEST_P(SlowInstrumentFirstCycle, MovesNoValve) {
+  ScriptedBench bench(kPort, true);  // state word 5: input valve open, vent closed
+  GetParam().disturb(bench);
+  startConnect(1, kPort);
+  ASSERT_TRUE(linkedAndMeasuring());
+  ASSERT_TRUE(runCycles(4));
+  for (const auto& rq : bench.peer().requestsOfType(3)) {
+    ASSERT_EQ(rq.data.size(), 2u);
+    EXPECT_EQ(rq.data[0], "1") << "the input valve is never asked to close";
+    EXPECT_EQ(rq.data[1], "0");
+  }
+  EXPECT_EQ(Dev.inputOn, 1u);
+  EXPECT_EQ(Dev.ventOn, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Disturbances, SlowInstrumentFirstCycle,
+    ::testing::Values(FirstCycle{"FirstMeasuringAnswerLate",
+                                 [](ScriptedBench& b) {
+                                   auto n = std::make_shared<int>(0);
+                                   b.peer().setDelay([n](const UailRequest& rq) -> uint32_t {
+                                     return rq.addr == 1 && rq.type == 1 && ++*n == 1 ? 300 : 30;
+                                   });
+                                 }},
+                      // The module's answer to the last request of the connection comes so late that the
+                      // first measuring step takes it for its own answer.
+                      FirstCycle{"KestoAnswerLateIntoTheFirstCycle",
+                                 [](ScriptedBench& b) {
+                                   b.peer().setDelay([](const UailRequest& rq) -> uint32_t {
+                                     return rq.addr == 3 && rq.type == 44 ? 300 : 30;
+                                   });
+                                 }},
+                      FirstCycle{"FirstMeasuringAnswerIsAnError",
+                                 [](ScriptedBench& b) {
+                                   auto n = std::make_shared<int>(0);
+                                   b.rule(1, 1, [n](const UailRequest&) -> std::optional<std::string> {
+                                     return ++*n == 1 ? "1;$5;" : "1;0000C842;100.00;99.50;0.05;5;";
+                                   });
+                                 }},
+                      FirstCycle{"NoStateWordForTwoCycles",
+                                 [](ScriptedBench& b) {
+                                   auto n = std::make_shared<int>(0);
+                                   b.rule(1, 1, [n](const UailRequest&) -> std::optional<std::string> {
+                                     return ++*n <= 2 ? "1;0000C842;" : "1;0000C842;100.00;99.50;0.05;5;";
+                                   });
+                                 }}),
+    [](const ::testing::TestParamInfo<FirstCycle>& info) { return std::string(info.param.name); });
+
+// What the host asks for is sent, also before the device has reported its valves.
+TEST_F(SlowInstrument, HostsValveRequestIsSentBeforeAnyStateWord) {
+  ScriptedBench bench(kPort, true);
+  bench.set(1, 1, "1;0000C842;");  // never a state word
+  startConnect(1, kPort);
+  ASSERT_TRUE(linkedAndMeasuring());
+  ASSERT_TRUE(runCycles(2));
+  EXPECT_TRUE(bench.peer().requestsOfType(3).empty()) << "nothing reported, nothing asked";
+  Dev.inputOn = 1;
+  Dev.ventOn = 0;
+  Dev.controlMode = Dev.controlMode == 0 ? 1 : 0;
+  SetTask(TASK_CONTROL, nullptr);
+  ASSERT_TRUE(runUntil([] { return countEvents(4) > 0; }, 2000));
+  ASSERT_EQ(bench.peer().requestsOfType(3).size(), 1u);
+  EXPECT_EQ(bench.peer().requestsOfType(3)[0].data, (std::vector<std::string>{"1", "0"}));
+}
+
+TEST_F(SlowInstrument, SimulatedLateAnswersMoveNoValve) {
+  for (const char* fault : {"calibrator late 300 cmd=1 nth=1", "kesto late 300 cmd=44 nth=1"}) {
+    SCOPED_TRACE(fault);
+    resetLibrary();
+    quarnsim::Scenario s;
+    ASSERT_EQ(quarnsim::applySetting(s, "fault", fault), "");
+    quarnsim::Engine bench(s);
+    bench.operatorSetsPressure(100);  // the operator has opened the input valve
+    SimVport port(7, bench.calibratorPort());
+    startConnect(1, 7);
+    ASSERT_TRUE(linkedAndMeasuring());
+    ASSERT_TRUE(runCycles(5));
+    EXPECT_TRUE(bench.inputValveOpen());
+    EXPECT_EQ(Dev.inputOn, 1u);
+  }
+}
