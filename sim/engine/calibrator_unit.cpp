@@ -14,7 +14,8 @@ namespace {
 constexpr int kAddress = 1;
 
 // kPa to display unit, by unit index.
-constexpr float kUnitFactors[8] = {1.0f, 0.001f, 0.01f, 0.0101972f, 101.9716f, 101.9716f, 7.5006f, 0.145038f};
+constexpr float kUnitFactors[8] = {1.0f,      0.001f,    0.01f,   0.01019716f,
+                                   101.9716f, 101.9716f, 7.5006f, 0.145038f};
 
 enum Code {
   kOk = 0,

@@ -93,12 +93,15 @@ TEST_F(AnswerTexts, BadSettingsTextsLeaveTheRecordAlone) {
 
 TEST_F(AnswerTexts, UnitTableFactors) {
   useModel(true);
-  const float factors[] = {1.0f, 0.001f, 0.01f, 0.0101972f, 101.9716f, 101.9716f, 7.5006f, 0.145038f};
+  // kPa to kPa, MPa, bar, kgf/cm2 (1 / 98.0665), kgf/m2, mm H2O, mm Hg, psi, each written with more
+  // digits than a 32-bit float holds: a factor a few millionths off fails here.
+  const double factors[] = {1.0, 0.001, 0.01, 0.01019716, 101.97160, 101.97160, 7.5005999, 0.14503799};
   for (int u = 0; u < 8; ++u) {
     TSettings s = Dev.settings;
     const std::string text = "0;0;1;" + std::to_string(u) + ";3;5;0000A040;";
     ASSERT_EQ(settings_Str2Bin(&s, text.c_str()), 0);
-    EXPECT_FLOAT_EQ(s.unitFactor, factors[u]) << u;
+    EXPECT_FLOAT_EQ(s.unitFactor, static_cast<float>(factors[u])) << u;
+    EXPECT_FLOAT_EQ(s.unitFactorInv, static_cast<float>(1.0 / factors[u])) << u;
   }
 }
 
