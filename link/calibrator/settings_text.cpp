@@ -127,12 +127,15 @@ QUARN_API int32_t info_ver_Str2Bin(TCalInfo* info, const char* text) {
   if (t.size() < 6) return -2;
 
   int32_t major = 0, minor = 0;
-  if (!fieldInt(t, 0, major) || !fieldInt(t, 1, minor)) return -6;
+  const bool numbers = fieldInt(t, 0, major) && fieldInt(t, 1, minor);
   // major * 100 + minor must fit the field; larger numbers are no version.
   const int64_t version = static_cast<int64_t>(major) * 100 + minor;
-  if (version < INT32_MIN || version > INT32_MAX) return -6;
+  const bool versionReads = numbers && version >= INT32_MIN && version <= INT32_MAX;
   if (quarnModel()) {
-    info->version = static_cast<int32_t>(version);
+    // The Quarn's answer is refused only when it is too short: a version number that does not read
+    // keeps the previous one, and the model text and classes are still taken (a refusal here would
+    // keep the connection from ever completing).
+    if (versionReads) info->version = static_cast<int32_t>(version);
     std::string_view f;
     if (answerField(t, 2, f)) copyText(info->modelName, f);
     int32_t cls = 0;
@@ -140,7 +143,7 @@ QUARN_API int32_t info_ver_Str2Bin(TCalInfo* info, const char* text) {
     if (fieldInt(t, 4, cls)) info->module2Class = static_cast<uint8_t>(cls);
   } else {
     int32_t modelNo = 0;
-    if (!fieldInt(t, 2, modelNo)) return -6;
+    if (!versionReads || !fieldInt(t, 2, modelNo)) return -6;
     info->version = static_cast<int32_t>(version);
     info->modelNo = modelNo;
   }

@@ -148,16 +148,35 @@ TEST_F(AnswerTexts, VersionTextsOfBothModels) {
   EXPECT_EQ(info.module1Class, 1);
   EXPECT_EQ(info.module2Class, 3);
   EXPECT_EQ(info_ver_Str2Bin(&info, "2;15;"), -2);
-  EXPECT_EQ(info_ver_Str2Bin(&info, "x;y;QC;1;1;"), -6) << "garbage is no version";
-  EXPECT_EQ(info_ver_Str2Bin(&info, "2147483647;99;QC;1;1;"), -6) << "too large for a version";
-  EXPECT_EQ(info.version, 215);
+  // Only a short text is refused: a version that does not read (or does not fit) keeps the previous
+  // one, and the rest of the answer is still taken.
+  struct Case {
+    const char* text;
+    const char* model;
+    uint8_t class1, class2;
+  } quarnCases[] = {
+      {"V2;15;QC;0;2;", "QC", 0, 2},
+      {"2;1x;QD;1;1;", "QD", 1, 1},
+      {"x;y;QE;2;3;", "QE", 2, 3},
+      {"2147483647;99;QF;3;0;", "QF", 3, 0},
+  };
+  for (const Case& c : quarnCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(info_ver_Str2Bin(&info, c.text), 0);
+    EXPECT_EQ(info.version, 215);
+    EXPECT_STREQ(info.modelName, c.model);
+    EXPECT_EQ(info.module1Class, c.class1);
+    EXPECT_EQ(info.module2Class, c.class2);
+  }
 
   useModel(false);
   ASSERT_EQ(info_ver_Str2Bin(&info, "3;7;250;"), 0);
   EXPECT_EQ(info.version, 307);
   EXPECT_EQ(info.modelNo, 250);
   EXPECT_EQ(info_ver_Str2Bin(&info, "3;7;abc;"), -6);
+  EXPECT_EQ(info_ver_Str2Bin(&info, "V3;7;251;"), -6) << "the Brenk's three numbers must read";
   EXPECT_EQ(info.modelNo, 250);
+  EXPECT_EQ(info.version, 307);
 }
 
 TEST_F(AnswerTexts, DorvStateText) {

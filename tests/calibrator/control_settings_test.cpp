@@ -217,6 +217,17 @@ TEST_F(ControlAndSettings, SettingsReadFailures) {
   EXPECT_EQ(Dev.settings.units, 1);
 }
 
+// A Quarn whose version number does not read is still identified: the connection completes.
+TEST_F(ControlAndSettings, QuarnWithAnUnreadableVersionNumberConnects) {
+  ScriptedBench bench(kPort, true);
+  bench.set(1, 11, "1;V2;15;QC;1;1;");
+  startConnect(1, kPort);
+  ASSERT_TRUE(linkedAndMeasuring());
+  EXPECT_EQ(Dev.calInfo.valid, 1u);
+  EXPECT_STREQ(Dev.calInfo.modelName, "QC");
+  EXPECT_EQ(bench.peer().requestsOfType(11).size(), 1u) << "accepted at the first answer";
+}
+
 TEST_F(ControlAndSettings, SensorTypeDescriptor) {
   ScriptedBench bench(kPort, true);
   startConnect(1, kPort);
