@@ -19,6 +19,17 @@ constexpr uint32_t kRetVerificationFinished = 14;
 
 bool pointIndexValid(int32_t k) { return k >= 0 && k < POV_POINTS_MAX; }
 
+// A channel's hold time before a point's own hold time was added to it (the Brenk adds it per
+// point), and the value then written: the next point starts again from the base instead of adding
+// to the last point's sum. A hold time that differs from the one written was set anew by the host
+// and becomes the base.
+struct PointHold {
+  uint32_t base = 0;
+  uint32_t written = 0;
+  bool added = false;
+};
+PointHold g_pointHold[4];
+
 // The number of points the run walks through: never more than the result table holds.
 int32_t pointsToRun() { return Dev.pointCount < POV_POINTS_MAX ? Dev.pointCount : POV_POINTS_MAX; }
 
@@ -83,8 +94,15 @@ QUARN_API void SetStep(int32_t k) {
     Dev.ch[c].pStat.target = setpoint;
     if (brenk) {
       // A point's own hold time adds to the channel's (the workstation leaves it at 0).
-      const double hold = static_cast<double>(Dev.ch[c].pStat.holdMs) + 1000.0 * holdS;
-      if (hold >= 0.0 && hold < 4294967296.0) Dev.ch[c].pStat.holdMs = static_cast<uint32_t>(hold);
+      PointHold& h = g_pointHold[c];
+      uint32_t& holdMs = Dev.ch[c].pStat.holdMs;
+      if (!h.added || holdMs != h.written) h.base = holdMs;
+      const double hold = static_cast<double>(h.base) + 1000.0 * holdS;
+      if (hold >= 0.0 && hold < 4294967296.0) {
+        holdMs = static_cast<uint32_t>(hold);
+        h.written = holdMs;
+        h.added = true;
+      }
     }
   }
 }

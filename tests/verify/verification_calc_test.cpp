@@ -68,7 +68,7 @@ TEST_F(VerificationCalc, SetStepMakesThePointTheTargetOfEveryCorridor) {
   EXPECT_FLOAT_EQ(field(Dev.pTarget), 1000.0f);
 }
 
-TEST_F(VerificationCalc, BrenkPointHoldTimeAddsToTheChannelsHold) {
+TEST_F(VerificationCalc, BrenkPointHoldTimeAddsToTheChannelsHoldFromItsBase) {
   isQuarn = 0;
   isBrenk = 1;
   channel(1, 0, 600);
@@ -80,6 +80,23 @@ TEST_F(VerificationCalc, BrenkPointHoldTimeAddsToTheChannelsHold) {
   EXPECT_EQ(field(Dev.ch[1].pStat.holdMs), 3500u);
   EXPECT_EQ(field(Dev.ch[0].pStat.holdMs), 2000u) << "channel 1 is off";
   EXPECT_FLOAT_EQ(field(Dev.pTarget), 300.0f);
+
+  // Every point adds its own hold time to the same base, never to the previous point's sum; a hold
+  // time the host sets anew between points becomes the base.
+  Dev.points[1] = {60, 0.5f};
+  Dev.points[2] = {70, 1.5f};
+  Dev.points[3] = {80, 0};
+  SetStep(1);
+  EXPECT_EQ(field(Dev.ch[1].pStat.holdMs), 2500u);
+  SetStep(2);
+  EXPECT_EQ(field(Dev.ch[1].pStat.holdMs), 3500u);
+  SetStep(3);
+  EXPECT_EQ(field(Dev.ch[1].pStat.holdMs), 2000u);
+  Dev.ch[1].pStat.holdMs = 5000;
+  SetStep(2);
+  EXPECT_EQ(field(Dev.ch[1].pStat.holdMs), 6500u);
+  SetStep(3);
+  EXPECT_EQ(field(Dev.ch[1].pStat.holdMs), 5000u);
 }
 
 TEST_F(VerificationCalc, UncertaintyFromReferenceAndChannel) {
