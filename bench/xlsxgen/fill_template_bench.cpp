@@ -71,6 +71,8 @@ void FillDefaultTemplate4x199(benchmark::State& state) {
   request.reportsFolder = folder;
   const auto dev = fullDev();
   std::size_t bytes = 0;
+  // XLSXBENCH_KEEP=path keeps the last report written (to look at it or compare it).
+  const char* keep = std::getenv("XLSXBENCH_KEEP");
   for (auto _ : state) {
     if (quarn::report::MakeReport(*dev, request) != 0) {
       state.SkipWithError(quarn::report::LastReportError().c_str());
@@ -82,6 +84,7 @@ void FillDefaultTemplate4x199(benchmark::State& state) {
       bytes = static_cast<std::size_t>(std::ftell(f));
       std::fclose(f);
     }
+    if (keep) std::rename(out.c_str(), keep);
     ::unlink(out.c_str());
   }
   ::rmdir(folder);

@@ -1,9 +1,12 @@
 #include "report_filler.h"
 
 #include <algorithm>
+#include <map>
+#include <memory>
 
 #include "number_styles.h"
 #include "sheet_grid.h"
+#include "xlsx_error.h"
 #include "xml_util.h"
 
 namespace xlsxgen {
@@ -29,6 +32,124 @@ void replaceAll(std::string& text, const std::string& key, const std::string& va
   }
 }
 
+// The longest text the copies of one table row may take; a template whose row would give more is
+// refused rather than exhausting memory.
+constexpr std::size_t kMaxCopiesBytes = 256u << 20;
+
+// What the copies of a table row show in one table column: for each row of the table (0 is the
+// marker row itself) the text written there (null: none) and the cell format it ends up with.
+struct ColumnValues {
+  std::vector<const std::string*> text;
+  std::vector<bool> number;
+  std::vector<int> style;
+  std::vector<bool> styleSet;  // the cell gets an "s" attribute (it had one, or a format was made)
+};
+
+// The copies of a multiplied row, written as XML text after the marker row when the sheet is
+// serialised. Everything is made when the row is multiplied except the cells with formulas: those
+// are written from the marker row's cells as they are at the end, so that renames of other sheets
+// and their inserted rows, applied to the marker row later, reach the copies too.
+struct RowCopies {
+  struct FormulaCell {
+    std::size_t offset;   // where in `text` the cell goes
+    int copy;             // 1 .. copies
+    pugi::xml_node cell;  // the marker row's cell
+  };
+  std::string text;
+  std::vector<FormulaCell> formulaCells;
+  int row = 0;  // the marker row
+  std::string sheetName;
+
+  void write(std::string& out) const;
+};
+
+// Formula text of the `offset`-th copy of a row: references to the sheet's own rows move with the
+// copy unless their row is absolute, references to other sheets stay.
+std::string copiedFormula(const std::string& formula, int offset, const std::string& sheetName) {
+  const RefEditor relative = [&](FormulaRef& ref) {
+    if (ref.qualified && ref.sheet != sheetName) return;
+    if (ref.first.row > 0 && !ref.first.rowAbsolute) ref.first.row += offset;
+    if (ref.second && ref.second->row > 0 && !ref.second->rowAbsolute) ref.second->row += offset;
+  };
+  return rewriteFormula(formula, nullptr, relative);
+}
+
+void appendAttribute(std::string& out, std::string_view name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  xml::appendEscapedAttribute(out, value);
+  out += '"';
+}
+
+void appendInt(std::string& out, int value) {
+  char digits[16];
+  char* const end = digits + sizeof digits;
+  char* p = end;
+  unsigned u = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    *--p = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (value < 0) *--p = '-';
+  out.append(p, static_cast<std::size_t>(end - p));
+}
+
+// A copy of a cell with a formula: its own reference, the formula moved to the copy's row (a member
+// of a shared formula keeps its value only), the other children as they are.
+void writeCopiedFormulaCell(std::string& out, pugi::xml_node cell, int row, int offset,
+                            const std::string& sheetName) {
+  out += '<';
+  out += cell.name();
+  for (pugi::xml_attribute a = cell.first_attribute(); a; a = a.next_attribute()) {
+    if (std::string_view(a.name()) == "r") {
+      auto ref = parseCellRef(a.value());
+      if (ref) {
+        ref->row = row;
+        appendAttribute(out, "r", formatCellRef(*ref));
+        continue;
+      }
+    }
+    appendAttribute(out, a.name(), a.value());
+  }
+  if (!cell.first_child()) {
+    out += "/>";
+    return;
+  }
+  out += '>';
+  for (pugi::xml_node child = cell.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element || xml::localName(child) != "f") {
+      xml::appendXml(out, child);
+      continue;
+    }
+    if (!*child.text().get()) continue;  // a member of a shared formula
+    out += '<';
+    out += child.name();
+    for (pugi::xml_attribute a = child.first_attribute(); a; a = a.next_attribute()) {
+      const std::string_view name = a.name();
+      if (name != "t" && name != "si" && name != "ref") appendAttribute(out, name, a.value());
+    }
+    out += '>';
+    xml::appendEscapedText(out, copiedFormula(child.text().get(), offset, sheetName));
+    out += "</";
+    out += child.name();
+    out += '>';
+  }
+  out += "</";
+  out += cell.name();
+  out += '>';
+}
+
+void RowCopies::write(std::string& out) const {
+  std::size_t done = 0;
+  for (const FormulaCell& f : formulaCells) {
+    out.append(text, done, f.offset - done);
+    writeCopiedFormulaCell(out, f.cell, row + f.copy, f.copy, sheetName);
+    done = f.offset;
+  }
+  out.append(text, done, std::string::npos);
+}
+
 class SheetFiller {
  public:
   SheetFiller(Workbook& workbook, std::size_t index, NumberStyles& styles)
@@ -40,10 +161,19 @@ class SheetFiller {
         styles_(styles) {}
 
   void replacePlaceholders(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    // Every key that could occur in a text has one of these bytes (its first one).
+    bool firstBytes[256] = {};
+    for (const auto& [key, value] : pairs) firstBytes[static_cast<unsigned char>(key[0])] = true;
+    const auto mayHoldKey = [&](const std::string& text) {
+      for (char c : text)
+        if (firstBytes[static_cast<unsigned char>(c)]) return true;
+      return false;
+    };
     for (const auto& [r, row] : grid_.rows())
       for (pugi::xml_node cell : row.children()) {
         if (xml::localName(cell) != "c" || !isTextConstant(cell)) continue;
         const std::string before = cellText(cell, workbook_.sharedStrings());
+        if (!mayHoldKey(before)) continue;
         std::string text = before;
         for (const auto& [key, value] : pairs) replaceAll(text, key, value);
         if (text != before) {
@@ -76,67 +206,88 @@ class SheetFiller {
     }
     if (!markerRow || markerCol < 1) return;
 
+    // The marker row's cells by column, and the table columns among them: a cell left of the marker
+    // whose text (its first 63 characters) names one or more tables.
     const int n = job.columnCount;
-    if (n > 1) multiplyRow(markerRow, n - 1);
-
-    for (int k = 1; k < markerCol; ++k) {
-      pugi::xml_node nameCell = grid_.cell(markerRow, k);
-      if (!nameCell) continue;
-      const std::string fullName = cellText(nameCell, workbook_.sharedStrings());
-      const std::string name = firstChars(fullName, kTableNameChars);
+    const int rows = std::max(n, 1);
+    std::map<int, pugi::xml_node> cells;
+    for (pugi::xml_node cell : grid_.row(markerRow).children())
+      if (xml::localName(cell) == "c") cells.emplace(cellColumn(cell), cell);
+    std::map<int, ColumnValues> columns;
+    for (const auto& [k, nameCell] : cells) {
+      if (k >= markerCol) break;
+      const std::string name = firstChars(cellText(nameCell, workbook_.sharedStrings()), kTableNameChars);
       if (name.empty()) continue;
+      ColumnValues values;
+      values.text.assign(static_cast<std::size_t>(rows), nullptr);
+      values.number.assign(static_cast<std::size_t>(rows), false);
+      const pugi::xml_attribute s = nameCell.attribute("s");
+      values.style.assign(static_cast<std::size_t>(rows), s.as_int(0));
+      values.styleSet.assign(static_cast<std::size_t>(rows), static_cast<bool>(s));
       bool matched = false;
       for (const ReportTable& table : job.tables) {
         if (table.name != name) continue;
-        if (!matched) {
-          // The copies of the row carry the table's name; it is not left where no value comes.
-          for (int i = 0; i < std::max(n, 1); ++i) {
-            pugi::xml_node c = grid_.cell(markerRow + i, k);
-            if (c && cellText(c, workbook_.sharedStrings()) == fullName) clearCell(c);
-          }
-          matched = true;
-          changed();
-        }
+        matched = true;
+        // Tables of the same name write over each other in list order.
         for (int i = 0; i < n && i < static_cast<int>(table.cells.size()); ++i) {
           const auto& value = table.cells[static_cast<std::size_t>(i)];
           if (!value || value->empty()) continue;
-          writeValue(grid_.ensureCell(markerRow + i, k), *value);
+          const auto at = static_cast<std::size_t>(i);
+          values.text[at] = &*value;
+          const auto decimals = numberDecimals(*value);
+          values.number[at] = decimals.has_value();
+          if (decimals) {
+            const int style = styles_.forDecimals(values.style[at], *decimals);
+            if (style != values.style[at]) {
+              values.style[at] = style;
+              values.styleSet[at] = true;
+            }
+          }
         }
       }
+      if (matched) columns.emplace(k, std::move(values));
+    }
+
+    if (n > 1) multiplyRow(markerRow, n - 1, columns);
+
+    // The marker row itself: a table column loses the table's name and gets the first value.
+    for (const auto& [k, values] : columns) {
+      pugi::xml_node cell = cells[k];
+      clearCell(cell);
+      if (values.text[0]) {
+        if (values.number[0])
+          setCellNumber(cell, *values.text[0]);
+        else
+          setCellString(cell, *values.text[0]);
+        if (values.styleSet[0]) {
+          pugi::xml_attribute s = cell.attribute("s");
+          if (!s) s = cell.append_attribute("s");
+          s.set_value(values.style[0]);
+        }
+      }
+      changed();
     }
   }
 
  private:
-  void changed() { sheet_.xml->changed = true; }
-
-  void writeValue(pugi::xml_node cell, const std::string& text) {
-    if (auto decimals = numberDecimals(text)) {
-      setCellNumber(cell, text);
-      const int base = cell.attribute("s").as_int(0);
-      const int style = styles_.forDecimals(base, *decimals);
-      if (style != base) {
-        pugi::xml_attribute s = cell.attribute("s");
-        if (!s) s = cell.append_attribute("s");
-        s.set_value(style);
-      }
-    } else {
-      setCellString(cell, text);
-    }
+  void changed() {
+    sheet_.xml->changed = true;
+    workbook_.cellsChanged(index_);
   }
 
-  void forEachFormula(pugi::xml_node row,
-                      const std::function<void(pugi::xml_node cell, pugi::xml_node f)>& fn) {
+  template <typename Fn>
+  void forEachFormula(pugi::xml_node row, const Fn& fn) {
     for (pugi::xml_node cell : row.children()) {
       if (xml::localName(cell) != "c") continue;
-      if (pugi::xml_node f = xml::child(cell, "f")) fn(cell, f);
+      if (pugi::xml_node f = xml::child(cell, "f")) fn(f);
     }
   }
 
-  // Row `row` is present `copies` + 1 times afterwards; everything below moves down.
-  void multiplyRow(int row, int copies) {
+  // Row `row` is present `copies` + 1 times afterwards; everything below moves down. The copies
+  // carry the tables' values in the table columns.
+  void multiplyRow(int row, int copies, const std::map<int, ColumnValues>& columns) {
     const RowInsertion ins{row, copies};
     const std::string name = sheet_.name;
-    pugi::xml_node data = grid_.sheetData();
     pugi::xml_node original = grid_.row(row);
 
     std::vector<std::pair<int, pugi::xml_node>> below(grid_.rows().upper_bound(row), grid_.rows().end());
@@ -146,50 +297,144 @@ class SheetFiller {
       if (!ref.qualified || ref.sheet == name) shiftFormulaRef(ref, ins);
     };
     for (const auto& [r, node] : grid_.rows())
-      forEachFormula(node, [&](pugi::xml_node, pugi::xml_node f) {
+      forEachFormula(node, [&](pugi::xml_node f) {
         if (*f.text().get()) f.text().set(rewriteFormula(f.text().get(), nullptr, insertion).c_str());
         if (pugi::xml_attribute ref = f.attribute("ref")) ref.set_value(shiftRange(ref.value(), ins).c_str());
       });
 
-    if (original) {
-      pugi::xml_node previous = original;
-      for (int i = 1; i <= copies; ++i) {
-        pugi::xml_node copy = data.insert_copy_after(original, previous);
-        renumberRow(copy, row + i);
-        copyFormulas(copy, i, name);
-        previous = copy;
-      }
-    }
+    auto made = std::make_shared<RowCopies>(writeCopies(original, row, copies, columns));
+    made->sheetName = name;
+    sheet_.xml->after.push_back(
+        {original, [made](std::string& out) { made->write(out); }, made->text.size()});
     grid_.reindex();
 
     shiftMergedCells(row, copies, ins);
-    shiftSheetRanges(root_, ins);
+    shiftSheetRanges(ins);
     workbook_.shiftReferencesFromOutside(index_, ins);
     workbook_.shiftDrawings(index_, ins);
     workbook_.invalidateCalculation();
     changed();
   }
 
-  // Formulas of the i-th copy of a row refer to their own row, as a copied row's formulas do.
-  void copyFormulas(pugi::xml_node copy, int offset, const std::string& name) {
-    const RefEditor relative = [&](FormulaRef& ref) {
-      if (ref.qualified && ref.sheet != name) return;
-      if (ref.first.row > 0 && !ref.first.rowAbsolute) ref.first.row += offset;
-      if (ref.second && ref.second->row > 0 && !ref.second->rowAbsolute) ref.second->row += offset;
+  // The copies 1 .. `copies` of the marker row as XML, in one pass over its cells per copy.
+  RowCopies writeCopies(pugi::xml_node original, int row, int copies,
+                        const std::map<int, ColumnValues>& columns) {
+    RowCopies out;
+    out.row = row;
+
+    // What does not change from copy to copy, made once per cell: a copy of a cell is `head`, the
+    // row number, then `tail` (a copied cell) or the value with `attributes` (a table column).
+    struct Piece {
+      pugi::xml_node formulaCell;  // a cell written when the sheet is serialised
+      bool cell = false;           // a cell written here (else `head` holds another node)
+      const ColumnValues* values = nullptr;
+      std::string head;        // "<c r=\"B" (a node other than a cell: all of it)
+      std::string tail;        // "\" s=\"3\">…</c>" of a copied cell
+      std::string attributes;  // of a table column's cell, other than r, s and t
+      std::string numberOpen, numberClose, textOpen, textOpenPreserve, textClose;
     };
-    std::vector<pugi::xml_node> dropped;
-    forEachFormula(copy, [&](pugi::xml_node cell, pugi::xml_node f) {
-      if (!*f.text().get()) {  // a member of a shared formula: keep its value only
-        dropped.push_back(f);
-        return;
+    std::vector<Piece> pieces;
+    for (pugi::xml_node child = original.first_child(); child; child = child.next_sibling()) {
+      Piece piece;
+      if (child.type() != pugi::node_element || xml::localName(child) != "c") {
+        xml::appendXml(piece.head, child);
+        pieces.push_back(std::move(piece));
+        continue;
       }
-      f.remove_attribute("t");
-      f.remove_attribute("si");
-      f.remove_attribute("ref");
-      f.text().set(rewriteFormula(f.text().get(), nullptr, relative).c_str());
-      (void)cell;
-    });
-    for (pugi::xml_node f : dropped) f.parent().remove_child(f);
+      const int col = cellColumn(child);
+      if (const auto it = columns.find(col); it != columns.end()) {
+        piece.values = &it->second;
+      } else if (xml::child(child, "f")) {
+        piece.formulaCell = child;
+        pieces.push_back(std::move(piece));
+        continue;
+      }
+      piece.cell = true;
+      const std::string name = child.name();
+      const std::string prefix(xml::prefixOf(child));
+      piece.head = "<" + name + " r=\"" + columnName(col);
+      std::string& attributes = piece.values ? piece.attributes : piece.tail;
+      if (!piece.values) attributes += '"';
+      for (pugi::xml_attribute a = child.first_attribute(); a; a = a.next_attribute()) {
+        const std::string_view attr = a.name();
+        if (attr == "r" || (piece.values && (attr == "s" || attr == "t"))) continue;
+        appendAttribute(attributes, attr, a.value());
+      }
+      if (piece.values) {
+        piece.numberOpen = "><" + prefix + "v>";
+        piece.numberClose = "</" + prefix + "v></" + name + ">";
+        piece.textOpen = " t=\"inlineStr\"><" + prefix + "is><" + prefix + "t>";
+        piece.textOpenPreserve =
+            " t=\"inlineStr\"><" + prefix + "is><" + prefix + "t xml:space=\"preserve\">";
+        piece.textClose = "</" + prefix + "t></" + prefix + "is></" + name + ">";
+      } else if (child.first_child()) {
+        piece.tail += '>';
+        for (pugi::xml_node c = child.first_child(); c; c = c.next_sibling()) xml::appendXml(piece.tail, c);
+        piece.tail += "</" + name + ">";
+      } else {
+        piece.tail += "/>";
+      }
+      pieces.push_back(std::move(piece));
+    }
+
+    const std::string rowHead = "<" + std::string(original.name()) + " r=\"";
+    std::string rowTail = "\"";
+    for (pugi::xml_attribute a = original.first_attribute(); a; a = a.next_attribute())
+      if (std::string_view(a.name()) != "r") appendAttribute(rowTail, a.name(), a.value());
+    rowTail += '>';
+    const std::string rowClose = "</" + std::string(original.name()) + ">";
+
+    std::string& text = out.text;
+    for (int i = 1; i <= copies; ++i) {
+      const int r = row + i;
+      const auto at = static_cast<std::size_t>(i);
+      text += rowHead;
+      appendInt(text, r);
+      text += rowTail;
+      for (const Piece& piece : pieces) {
+        if (piece.formulaCell) {
+          out.formulaCells.push_back({text.size(), i, piece.formulaCell});
+          continue;
+        }
+        text += piece.head;
+        if (!piece.cell) continue;
+        appendInt(text, r);
+        if (!piece.values) {
+          text += piece.tail;
+          continue;
+        }
+        // A table column: the table's value, or nothing, in place of the table's name.
+        const ColumnValues& values = *piece.values;
+        text += '"';
+        if (values.styleSet[at]) {
+          text += " s=\"";
+          appendInt(text, values.style[at]);
+          text += '"';
+        }
+        text += piece.attributes;
+        const std::string* value = values.text[at];
+        if (!value) {
+          text += "/>";
+        } else if (values.number[at]) {
+          text += piece.numberOpen;
+          text += (*value)[0] == '+' ? std::string_view(*value).substr(1) : std::string_view(*value);
+          text += piece.numberClose;
+        } else {
+          text += needsSpacePreserve(*value) ? piece.textOpenPreserve : piece.textOpen;
+          xml::appendEscapedText(text, *value);
+          text += piece.textClose;
+        }
+      }
+      text += rowClose;
+      // The copies differ only in their numbers and values: the first one tells about how long all are.
+      if (i == 1)
+        text.reserve(std::min(kMaxCopiesBytes, text.size() + text.size() * 11 / 10 * (copies - 1)) + 64);
+      if (text.size() > kMaxCopiesBytes)
+        throw XlsxError("Шаблон повреждён: строку таблицы на листе \"" + sheet_.name +
+                        "\" нельзя повторить " + std::to_string(copies + 1) +
+                        " раз, протокол был бы слишком велик");
+    }
+    return out;
   }
 
   void shiftMergedCells(int row, int copies, const RowInsertion& ins) {
@@ -230,17 +475,28 @@ class SheetFiller {
   }
 
   // Ranges kept outside the cells: dimension, selections, conditional formats, validations,
-  // hyperlinks, filters, page breaks.
-  void shiftSheetRanges(pugi::xml_node node, const RowInsertion& ins) {
-    for (pugi::xml_node c : node.children()) {
-      if (c.type() != pugi::node_element) continue;
-      const std::string_view local = xml::localName(c);
-      if (local == "sheetData" || local == "mergeCells" || local == "extLst") continue;
-      for (const char* attr : {"ref", "sqref", "activeCell", "topLeftCell"})
-        if (pugi::xml_attribute a = c.attribute(attr)) a.set_value(shiftRangeList(a.value(), ins).c_str());
-      if (local == "brk" && xml::localName(node) == "rowBreaks")
-        c.attribute("id").set_value(ins.shiftSingle(c.attribute("id").as_int()));
-      shiftSheetRanges(c, ins);
+  // hyperlinks, filters, page breaks. Walked without recursion: a hostile part may nest deeply.
+  void shiftSheetRanges(const RowInsertion& ins) {
+    pugi::xml_node node = root_.first_child();
+    while (node) {
+      bool descend = false;
+      if (node.type() == pugi::node_element) {
+        const std::string_view local = xml::localName(node);
+        if (local != "sheetData" && local != "mergeCells" && local != "extLst") {
+          for (const char* attr : {"ref", "sqref", "activeCell", "topLeftCell"})
+            if (pugi::xml_attribute a = node.attribute(attr))
+              a.set_value(shiftRangeList(a.value(), ins).c_str());
+          if (local == "brk" && xml::localName(node.parent()) == "rowBreaks")
+            node.attribute("id").set_value(ins.shiftSingle(node.attribute("id").as_int()));
+          descend = static_cast<bool>(node.first_child());
+        }
+      }
+      if (descend) {
+        node = node.first_child();
+        continue;
+      }
+      while (node && node != root_ && !node.next_sibling()) node = node.parent();
+      node = (node && node != root_) ? node.next_sibling() : pugi::xml_node();
     }
   }
 

@@ -1,5 +1,6 @@
 #include "report_job.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "quarn/cp1251.h"
@@ -22,6 +23,10 @@ void checkCount(int32_t count, int32_t limit, const char* what) {
 std::string textFromBlock(const char* cp1251) {
   if (!cp1251) return {};
   std::string raw(cp1251, strnlen(cp1251, kMaxText));
+  // Plain ASCII text (numbers, most names) is the same in UTF-8.
+  if (std::all_of(raw.begin(), raw.end(),
+                  [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; }))
+    return raw;
   std::string clean;
   clean.reserve(raw.size());
   for (char c : raw)
@@ -42,8 +47,12 @@ ReportJob readExchangeBlock(const TXlsxExchange& block) {
     if (block.hidden[i]) job.hiddenSheets.push_back(textFromBlock(block.hidden[i]));
   for (int32_t i = 0; i < block.pairCount; ++i) {
     const TXlsxPair& pair = block.pairs[i];
-    if (!pair.key || !*pair.key) continue;
-    job.pairs.emplace_back(textFromBlock(pair.key), textFromBlock(pair.value));
+    if (!pair.key) continue;
+    // A key left empty once the characters a workbook cannot hold are dropped would match
+    // everywhere (and never stop matching when replaced by nothing).
+    std::string key = textFromBlock(pair.key);
+    if (key.empty()) continue;
+    job.pairs.emplace_back(std::move(key), textFromBlock(pair.value));
   }
   job.columnCount = block.columnCount;
   for (int32_t t = 0; t < block.tableCount; ++t) {

@@ -25,7 +25,8 @@ struct ReportJob {
 };
 
 // Reads the block. Throws XlsxError when a count is outside its limit. Null texts are skipped where
-// an item needs them (a hidden-sheet name, a pair key, a table name) and read as empty otherwise.
+// an item needs them (a hidden-sheet name, a pair key, a table name) and read as empty otherwise; so
+// is a pair whose key holds nothing but characters a workbook cannot hold.
 ReportJob readExchangeBlock(const TXlsxExchange& block);
 
 // A Windows-1251 text as UTF-8, without the control characters a workbook cannot hold (TAB and LF

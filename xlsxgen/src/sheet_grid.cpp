@@ -1,5 +1,6 @@
 #include "sheet_grid.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -127,10 +128,13 @@ void setCellString(pugi::xml_node cell, const std::string& text) {
   if (!type) type = cell.append_attribute("t");
   type.set_value("inlineStr");
   pugi::xml_node t = xml::appendChild(xml::appendChild(cell, "is"), "t");
-  if (!text.empty() &&
-      (text.front() == ' ' || text.back() == ' ' || text.find_first_of("\t\n") != std::string::npos))
-    t.append_attribute("xml:space").set_value("preserve");
+  if (needsSpacePreserve(text)) t.append_attribute("xml:space").set_value("preserve");
   t.text().set(text.c_str());
+}
+
+bool needsSpacePreserve(const std::string& text) {
+  return !text.empty() &&
+         (text.front() == ' ' || text.back() == ' ' || text.find_first_of("\t\n") != std::string::npos);
 }
 
 void setCellNumber(pugi::xml_node cell, const std::string& number) {
@@ -164,7 +168,13 @@ std::optional<int> numberDecimals(const std::string& text) {
     exponent = true;
   }
   if (i != text.size()) return std::nullopt;
-  if (!std::isfinite(std::strtod(text.c_str(), nullptr))) return std::nullopt;
+  // Without an exponent, fewer than 309 integer digits are always within the range of a double.
+  if (!exponent && intDigits < 309) return static_cast<int>(fracDigits);
+  // Otherwise the value is read; from_chars (unlike strtod) reads "." whatever the locale says.
+  const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+  double value = 0;
+  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
   return exponent ? 0 : static_cast<int>(fracDigits);
 }
 

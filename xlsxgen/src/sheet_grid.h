@@ -37,10 +37,13 @@ std::string cellText(pugi::xml_node cell, const std::vector<std::string>& shared
 // A constant text cell (shared or inline string): the cells whose placeholders are replaced.
 bool isTextConstant(pugi::xml_node cell);
 void setCellString(pugi::xml_node cell, const std::string& text);
+// A text whose blanks a reader would trim or fold unless its element says xml:space="preserve".
+bool needsSpacePreserve(const std::string& text);
 void setCellNumber(pugi::xml_node cell, const std::string& number);
 void clearCell(pugi::xml_node cell);
 
-// A plain decimal number ("-1.50", "3", "2.5e3") and its count of digits after the point.
+// A plain decimal number ("-1.50", "3", "2.5e3") and its count of digits after the point; nullopt
+// for anything else, a value beyond the range of a double included. Independent of the locale.
 std::optional<int> numberDecimals(const std::string& text);
 
 }  // namespace xlsxgen

@@ -219,7 +219,9 @@ void Workbook::loadRelationships() {
         throw XlsxError("Шаблон повреждён: нет листа \"" + entry.partName + "\"");
       entry.xml = std::make_unique<XmlPart>();
       entry.xml->name = entry.partName;
-      xml::parse(entry.xml->doc, package_.read(entry.partName), entry.partName);
+      const std::string bytes = package_.read(entry.partName);
+      entry.xml->sourceBytes = bytes.size();
+      xml::parse(entry.xml->doc, bytes, entry.partName);
     }
     sheets_.push_back(std::move(entry));
   }
@@ -305,22 +307,33 @@ bool Workbook::rename(std::size_t index, const std::string& wantedName) {
     const std::string after = rewriteFormula(before, renamer, nullptr);
     if (after != before) dn.text().set(after.c_str());
   }
-  for (auto& sheet : sheets_) {
-    if (!sheet.xml) continue;
-    pugi::xml_node data = xml::child(sheet.xml->doc.document_element(), "sheetData");
-    for (pugi::xml_node row : data.children())
-      for (pugi::xml_node cell : row.children()) {
-        pugi::xml_node f = xml::child(cell, "f");
-        if (!f || !*f.text().get()) continue;
-        const std::string before = f.text().get();
-        const std::string after = rewriteFormula(before, renamer, nullptr);
-        if (after != before) {
-          f.text().set(after.c_str());
-          sheet.xml->changed = true;
-        }
+  for (std::size_t i = 0; i < sheets_.size(); ++i) {
+    if (!sheets_[i].xml) continue;
+    for (pugi::xml_node f : formulas(i)) {
+      if (!*f.text().get()) continue;
+      const std::string before = f.text().get();
+      const std::string after = rewriteFormula(before, renamer, nullptr);
+      if (after != before) {
+        f.text().set(after.c_str());
+        sheets_[i].xml->changed = true;
       }
+    }
   }
   return true;
+}
+
+const std::vector<pugi::xml_node>& Workbook::formulas(std::size_t index) {
+  SheetEntry& sheet = sheets_.at(index);
+  if (sheet.formulasKnown) return sheet.formulas;
+  sheet.formulas.clear();
+  if (sheet.xml) {
+    pugi::xml_node data = xml::child(sheet.xml->doc.document_element(), "sheetData");
+    for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling())
+      for (pugi::xml_node cell = row.first_child(); cell; cell = cell.next_sibling())
+        if (pugi::xml_node f = xml::child(cell, "f")) sheet.formulas.push_back(f);
+  }
+  sheet.formulasKnown = true;
+  return sheet.formulas;
 }
 
 void Workbook::shiftReferencesFromOutside(std::size_t index, const RowInsertion& ins) {
@@ -339,18 +352,15 @@ void Workbook::shiftReferencesFromOutside(std::size_t index, const RowInsertion&
   }
   for (std::size_t i = 0; i < sheets_.size(); ++i) {
     if (i == index || !sheets_[i].xml) continue;
-    pugi::xml_node data = xml::child(sheets_[i].xml->doc.document_element(), "sheetData");
-    for (pugi::xml_node row : data.children())
-      for (pugi::xml_node cell : row.children()) {
-        pugi::xml_node f = xml::child(cell, "f");
-        if (!f || !*f.text().get()) continue;
-        const std::string before = f.text().get();
-        const std::string after = rewriteFormula(before, nullptr, editor);
-        if (after != before) {
-          f.text().set(after.c_str());
-          sheets_[i].xml->changed = true;
-        }
+    for (pugi::xml_node f : formulas(i)) {
+      if (!*f.text().get()) continue;
+      const std::string before = f.text().get();
+      const std::string after = rewriteFormula(before, nullptr, editor);
+      if (after != before) {
+        f.text().set(after.c_str());
+        sheets_[i].xml->changed = true;
       }
+    }
   }
 }
 
@@ -432,7 +442,9 @@ std::map<std::string, std::string> Workbook::changedParts() {
   for (const auto& [name, part] : drawings_)
     if (part && part->changed) parts[name] = xml::serialize(part->doc);
   for (auto& sheet : sheets_)
-    if (sheet.xml && sheet.xml->changed) parts[sheet.xml->name] = xml::serialize(sheet.xml->doc);
+    if (sheet.xml && sheet.xml->changed)
+      parts[sheet.xml->name] = xml::serialize(sheet.xml->doc, sheet.xml->after,
+                                              sheet.xml->sourceBytes + sheet.xml->sourceBytes / 4);
   return parts;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cell_ref.h"
+#include "xml_util.h"
 #include "zip_package.h"
 
 namespace xlsxgen {
@@ -19,6 +20,8 @@ struct XmlPart {
   std::string name;
   pugi::xml_document doc;
   bool changed = false;
+  std::size_t sourceBytes = 0;           // size of the part as read
+  std::vector<xml::AfterElement> after;  // raw XML written after an element when serialised
 };
 
 struct SheetEntry {
@@ -27,6 +30,9 @@ struct SheetEntry {
   bool isWorksheet = false;
   pugi::xml_node entry;          // <sheet> in the workbook part
   std::unique_ptr<XmlPart> xml;  // worksheets only
+  // The <f> elements of the sheet's cells, collected when first needed after the cells changed.
+  std::vector<pugi::xml_node> formulas;
+  bool formulasKnown = false;
 };
 
 class Workbook {
@@ -46,6 +52,8 @@ class Workbook {
   // Renames a sheet and the references to it in defined names and formulas. False when the name is
   // not usable as a sheet name (empty, too long, forbidden characters, taken by another sheet).
   bool rename(std::size_t index, const std::string& newName);
+  // To be called when cells of a sheet were added, removed or rewritten: its formula list is stale.
+  void cellsChanged(std::size_t index) { sheets_.at(index).formulasKnown = false; }
   // Applies a row insertion on one sheet to the references that other sheets and defined names hold.
   void shiftReferencesFromOutside(std::size_t index, const RowInsertion& ins);
   // Moves the pictures and shapes anchored below an inserted block of rows along with those rows.
@@ -59,6 +67,7 @@ class Workbook {
  private:
   void loadRelationships();
   void fixActiveSheet();
+  const std::vector<pugi::xml_node>& formulas(std::size_t index);
 
   ZipPackage& package_;
   XmlPart contentTypes_;

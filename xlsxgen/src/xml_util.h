@@ -3,9 +3,12 @@
 // parsing that keeps every byte of text and serialising without reformatting.
 #pragma once
 
+#include <functional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace xlsxgen::xml {
 
@@ -21,7 +24,27 @@ pugi::xml_attribute attribute(pugi::xml_node node, std::string_view qualified);
 
 // Parses a part; throws XlsxError naming the part when it is not well-formed XML.
 void parse(pugi::xml_document& doc, const std::string& bytes, const std::string& partName);
-std::string serialize(const pugi::xml_document& doc);
+
+// Raw XML written right after an element's end tag: rows of a multiplied table row, made as text
+// rather than as nodes.
+struct AfterElement {
+  pugi::xml_node element;
+  std::function<void(std::string& out)> write;
+  std::size_t size = 0;  // about how many bytes `write` appends
+};
+
+// The document as XML text, without formatting and without a declaration of its own (one parsed
+// from the part is kept). Iterative, so a deeply nested part cannot exhaust the stack.
+// `sizeHint`: about how long the text will be.
+std::string serialize(const pugi::xml_document& doc, const std::vector<AfterElement>& after = {},
+                      std::size_t sizeHint = 0);
+
+// Appends a node with its subtree as XML.
+void appendXml(std::string& out, pugi::xml_node node);
+
+// Appends text as XML character data or as the content of a double-quoted attribute value.
+void appendEscapedText(std::string& out, std::string_view text);
+void appendEscapedAttribute(std::string& out, std::string_view value);
 
 // Text of an element and its descendants' <t> elements (shared or inline string), leaving out
 // phonetic runs (<rPh>).
