@@ -2,7 +2,67 @@
 // factors that bring HART pressure units to kPa.
 #include <cstring>
 
+#include "hart/hart_internal.h"
 #include "hart/hart_master.h"
+
+namespace {
+
+// Pressure units that HART_to_kPa_factor takes as kPa although they are not, with their factors.
+float factorMissingFromTheTable(uint32_t code) {
+  switch (code) {
+    case 1:
+      return 0.248642f;  // inches of water at 68 °F
+    case 2:
+      return 3.38638f;  // inches of mercury at 0 °C
+    case 3:
+      return 2.98370f;  // feet of water at 68 °F
+    case 8:
+      return 0.1f;  // mbar
+    case 9:
+      return 0.0980665f;  // g/cm²
+    case 13:
+      return 0.133322f;  // torr
+    case 145:
+      return 0.248843f;  // inches of water at 60 °F
+    case 170:
+      return 0.0980638f;  // cm of water at 4 °C
+    case 171:
+      return 9.80638f;  // m of water at 4 °C
+    case 172:
+      return 1.33322f;  // cm of mercury at 0 °C
+    case 173:
+      return 0.0478803f;  // pounds per square foot
+    case 174:
+      return 0.1f;  // hPa
+    case 175:
+      return 6.8947573f;  // psia
+    case 177:
+      return 2.98898f;  // feet of water at 4 °C
+    case 178:
+      return 2.98612f;  // feet of water at 60 °F
+    case 179:
+      return 133.322f;  // m of mercury at 0 °C
+    case 180:
+      return 6894757.3f;  // million psi
+    case 238:
+      return 0.249082f;  // inches of water at 4 °C
+    case 239:
+      return 0.00980638f;  // mm of water at 4 °C
+    default:
+      return 1.0f;
+  }
+}
+
+}  // namespace
+
+namespace quarn::hart {
+
+float pressureFactorKPa(uint32_t unitsCode) {
+  const float f = HART_to_kPa_factor(unitsCode);
+  return f == 1.0f ? factorMissingFromTheTable(unitsCode) : f;
+}
+
+}  // namespace quarn::hart
 
 extern "C" {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/quarn_core.h"
+#include "hart/hart_internal.h"
 #include "hart/hart_master.h"
 
 namespace {
@@ -128,7 +129,8 @@ QUARN_API int32_t onRx_000_ReadUniqueIdentifer(THartDev* dev) {
   dev->physicalSignaling = hw & 7;
   dev->deviceFlags = d.byte();
   dev->deviceId = d.u24();
-  if (dev->rxDataLength >= 21 && dev->hartRevision >= 7) {
+  // The revision 7 fields run through data byte 21: a shorter answer leaves them as they were.
+  if (dev->rxDataLength >= 22 && dev->hartRevision >= 7) {
     dev->responsePreambles = d.byte();
     dev->maxDeviceVariables = d.byte();
     dev->variableCount = dev->maxDeviceVariables;
@@ -165,10 +167,11 @@ QUARN_API int32_t onRx_002_ReadCurrentOut_andPercent(THartDev* dev) {
 QUARN_API int32_t onRx_003_ReadAllDynamicVarAndCurrent(THartDev* dev) {
   if (!valid(dev)) return HART_ERR_RECORD;
   DataReader d(dev);
-  // The loop current, then five bytes (units, value) per variable; an answer too short for even the
-  // primary variable counts none rather than a negative number.
-  int32_t n = (static_cast<int32_t>(dev->rxDataLength) - 9) / 4 + 1;
-  if (n < 0) n = 0;
+  // The loop current, then five bytes (units, value) per variable. An answer shorter than the loop
+  // current and the primary variable (9 bytes) carries no variable: the count must not round a
+  // short answer up to one variable read from the zero padding behind it.
+  const int32_t length = dev->rxDataLength;
+  const int32_t n = length < 9 ? 0 : (length - 9) / 4 + 1;
   dev->variableCount = static_cast<uint32_t>(n);
   for (auto& v : dev->dynVar) v.present = 0;
   dev->loopCurrent = d.real();
@@ -349,8 +352,9 @@ QUARN_API int32_t onRx_128_ReadParamCurrentOut(THartDev* dev) {
 
 QUARN_API void Hart_recalc_PV(THartRange* range, const THartDev* dev) {
   if (!range || !valid(dev)) return;
-  const float f = HART_to_kPa_factor(range->units);
-  const float g = HART_to_kPa_factor(dev->rangeUnits);
+  // The real factors of both units: a range in mbar or psia is not a range in kPa.
+  const float f = quarn::hart::pressureFactorKPa(range->units);
+  const float g = quarn::hart::pressureFactorKPa(dev->rangeUnits);
   if (f == 0.0f) return;
   range->lower *= g / f;
   range->upper *= g / f;

@@ -13,6 +13,7 @@ constexpr uint8_t kDelimiterShortRequest = 0x02;
 constexpr uint8_t kDelimiterLongAnswer = 0x86;
 constexpr uint8_t kDelimiterShortAnswer = 0x06;
 constexpr uint8_t kPrimaryMaster = 0x80;
+constexpr uint8_t kAddressBitsOfFirstByte = 0x3F;
 
 uint8_t* putFloat(uint8_t* p, float f) {
   uint32_t bits;
@@ -96,8 +97,10 @@ QUARN_API int32_t FormAc(uint8_t* buf, int32_t n, const uint8_t* data) {
 
 QUARN_API uint8_t MakeLongAdr(uint8_t* dst, uint32_t deviceId, uint16_t expandedDeviceType) {
   if (!dst) return 0;
-  // Only the primary-master bit is added; bit 6 of the device type stays as it is.
-  dst[0] = static_cast<uint8_t>((expandedDeviceType >> 8) | kPrimaryMaster);
+  // The 38-bit address is the low six bits of the type's high byte, its low byte and the device id.
+  // Bits 7 and 6 of the first byte are the master and burst-mode bits of the request: a primary
+  // master sets the first and never the second, whatever the device type holds there.
+  dst[0] = static_cast<uint8_t>(((expandedDeviceType >> 8) & kAddressBitsOfFirstByte) | kPrimaryMaster);
   dst[1] = static_cast<uint8_t>(expandedDeviceType);
   dst[2] = static_cast<uint8_t>(deviceId >> 16);
   dst[3] = static_cast<uint8_t>(deviceId >> 8);

@@ -1,29 +1,63 @@
 // Sending HART requests: every sender builds its frame in rawHART for the selected record (hdi),
-// marks the pending outcome "no HART device" (errCode 1) until an answer says otherwise, switches the
-// calibrator's port to the HART line mode and starts the write.
+// marks the pending outcome "no HART device" (errCode 1 with its text) until an answer says
+// otherwise, switches the calibrator's port to the HART line mode and starts the write.
+#include <algorithm>
 #include <cstring>
 
 #include "core/quarn_core.h"
+#include "hart/hart_internal.h"
 #include "hart/hart_master.h"
 #include "serial/serial_port.h"
 
 namespace {
 
 constexpr uint32_t kReadStepDelayMs = 800;
+// A request carries at least the preambles the device asked for in its command 0 answer, never fewer
+// than the five every frame builder writes, and no more than the twenty a HART device may ask for.
+constexpr int32_t kBuilderPreambles = 5;
+constexpr int32_t kMostPreambles = 20;
+
+// Length of the frame last written from rawHART; a repeat sends the same bytes again.
+int32_t g_lastLength = 0;
 
 // Steps 3 to 5 of every transmission: the length may be negative (nothing built), and then nothing
 // is written.
 int32_t transmit(int32_t length) {
-  Dev.errCode = ERR_NO_HART_DEVICE;  // errText is left as it is
+  // A procedure that ends on this request ends with "no HART device", with that code's own text
+  // rather than the text of whatever was reported before.
+  Dev.errCode = ERR_NO_HART_DEVICE;
+  Dev.errText = quarn_error_text(ERR_NO_HART_DEVICE);
   RS_SetMode(RS_MODE_HART);
-  if (length < 1 || length > HART_FRAME_MAX) return 0;
+  if (length < 1 || length > HART_FRAME_MAX) {
+    g_lastLength = 0;
+    return 0;
+  }
+  g_lastLength = length;
   return static_cast<int32_t>(WritePortAsyncBin(rawHART, length, pRS->hCom));
 }
 
+// A record that was never identified holds the zero long address, which every device on the loop
+// takes as its own (the broadcast address): no request goes there.
+bool identified(const THartDev* dev) {
+  return (dev->longAddress[0] & 0x3F) != 0 || dev->longAddress[1] != 0 || dev->longAddress[2] != 0 ||
+         dev->longAddress[3] != 0 || dev->longAddress[4] != 0;
+}
+
+int32_t buildRequest(uint32_t command, int32_t n, const uint8_t* data) {
+  if (check_DeviceInfo(hdi) != 0) return HART_ERR_RECORD;
+  if (!identified(hdi)) return -1;
+  const int32_t wanted = std::clamp<int32_t>(hdi->requestPreambles, kBuilderPreambles, kMostPreambles);
+  // The frame is built behind the extra preambles; the library's own requests leave room for all.
+  const int32_t room = std::max<int32_t>(0, HART_FRAME_MAX - (15 + n));
+  const int32_t extra = std::min(wanted - kBuilderPreambles, room);
+  const int32_t length = FormRq(rawHART + extra, hdi->longAddress, command, n, data);
+  if (length < 0) return length;
+  std::memset(rawHART, 0xFF, static_cast<size_t>(extra));
+  return length + extra;
+}
+
 int32_t sendRequest(uint32_t command, int32_t n, const uint8_t* data) {
-  const int32_t length =
-      check_DeviceInfo(hdi) == 0 ? FormRq(rawHART, hdi->longAddress, command, n, data) : HART_ERR_RECORD;
-  return transmit(length);
+  return transmit(buildRequest(command, n, data));
 }
 
 uint8_t* putFloat(uint8_t* p, float f) {
@@ -34,6 +68,12 @@ uint8_t* putFloat(uint8_t* p, float f) {
 }
 
 }  // namespace
+
+namespace quarn::hart {
+
+int32_t repeatLastRequest() { return transmit(g_lastLength); }
+
+}  // namespace quarn::hart
 
 extern "C" {
 

@@ -11,6 +11,20 @@ namespace quarn::hart {
 // Zeroes the receive fields of a record, rxDelimiter through responseText.
 void clearReceiveFields(THartDev* dev);
 
+// Factor that brings a value in a HART pressure unit to kPa: HART_to_kPa_factor's, and for the
+// pressure units that table takes as kPa (mbar, psia, inches and feet of water, ...) their real
+// factor. 1.0 for kPa and for codes that are not pressure units.
+float pressureFactorKPa(uint32_t unitsCode);
+
+// The two halves of HART_Rx. receiveAnswer reads what waits on the port and parses it into *hdi
+// (Hart_DeForm's result: 0 a good answer, the response code of a decoded refusal, negative for no or
+// a broken frame). concludeAnswer reports that result as HART_Rx does and returns HART_Rx's value.
+int32_t receiveAnswer();
+int32_t concludeAnswer(int32_t parsed);
+
+// Writes the last request frame again, byte for byte (nothing when the last one was refused).
+int32_t repeatLastRequest();
+
 // Rows of the device-type catalogue, in ascending type order.
 size_t deviceTypeCount();
 uint16_t deviceTypeAt(size_t i);

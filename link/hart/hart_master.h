@@ -49,8 +49,9 @@ QUARN_API int32_t FormShortRq0(uint8_t* buf, uint32_t p);
  * count from the delimiter through the trailing 0xFF (12 + n long, 8 + n short; the preamble is not
  * counted). -1 buf missing, -3 n outside 0..253 or data missing, -100 hdi invalid. */
 QUARN_API int32_t FormAc(uint8_t* buf, int32_t n, const uint8_t* data);
-/* Fills the five long-address bytes as a command 0 answer does: (type >> 8) | 0x80, type & 0xFF, then
- * the 24-bit device id, most significant first. Returns the first byte (0 when dst is missing). */
+/* Fills the five long-address bytes as a command 0 answer does: ((type >> 8) & 0x3F) | 0x80 (the
+ * primary-master bit set, the burst-mode bit 6 clear), type & 0xFF, then the 24-bit device id, most
+ * significant first. Returns the first byte (0 when dst is missing). */
 QUARN_API uint8_t MakeLongAdr(uint8_t* dst, uint32_t deviceId, uint16_t expandedDeviceType);
 
 /* Typed builders into a caller's buffer for a record's longAddress: -100 for an invalid record, else
@@ -149,7 +150,8 @@ typedef struct THartRange {
 #pragma pack(pop)
 
 /* Brings a range whose values are given in the record's rangeUnits into the range's own units: both
- * values are multiplied by factor(dev->rangeUnits) / factor(range->units). */
+ * values are multiplied by factor(dev->rangeUnits) / factor(range->units), with the real kPa factor
+ * of each pressure unit (also of those HART_to_kPa_factor takes as kPa, such as mbar and psia). */
 QUARN_API void Hart_recalc_PV(THartRange* range, const THartDev* dev);
 
 /* ---- Data conversions ---------------------------------------------------------------------------- */

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hart/hart_internal.h"
 #include "quarn/cp1251.h"
 
 namespace quarn::hartproc {
@@ -23,7 +24,7 @@ uint32_t selectChannel(int32_t ch) {
 
 bool kestoAnswerOk() { return IsRxUailOk() == 1; }
 
-bool kestoAnswerOkWithRepeats(TStepFn onFail) {
+bool kestoAnswerOkWithRepeats(TStepFn self, uint32_t windowMs, TStepFn onFail) {
   const int32_t budget = cRepeat;
   if (IsRxUailOk() == 1) return true;
   // The receiver renews the budget for any complete answer, also one with an error code.
@@ -31,6 +32,7 @@ bool kestoAnswerOkWithRepeats(TStepFn onFail) {
   const int32_t before = cRepeat--;
   if (before >= 1) {
     Uail_RepeatTx();
+    after(self, windowMs);
     return false;
   }
   ToNext0(onFail);
@@ -40,33 +42,41 @@ bool kestoAnswerOkWithRepeats(TStepFn onFail) {
 
 namespace {
 
-// Pressure units the HART master's factor table takes as kPa although they are not.
-float missingPressureFactor(uint32_t code) {
-  switch (code) {
-    case 1:
-      return 0.24884f;  // inches of water at 68 °F
-    case 2:
-      return 3.38638f;  // inches of mercury at 0 °C
-    case 3:
-      return 2.98608f;  // feet of water at 68 °F
-    case 8:
-      return 0.1f;  // mbar
-    case 9:
-      return 0.0980665f;  // g/cm²
-    case 13:
-      return 0.133322f;  // torr
-    case 145:
-      return 0.24869f;  // inches of water at 60 °F
-    case 175:
-      return 6.8947587f;  // psia
-    case 238:
-      return 0.249082f;  // inches of water at 4 °C
-    case 239:
-      return 0.00980638f;  // mm of water at 4 °C
-    default:
-      return 1.0f;
-  }
+constexpr int32_t kResponseBusy = 32;
+// A busy device gets this pause before the request goes out again.
+constexpr uint32_t kBusyPauseMs = 200;
+
+// The step waiting for the repeated request's answer, and its window.
+TStepFn g_busyStep = nullptr;
+uint32_t g_busyWindowMs = 0;
+
+// Shown while a busy device is asked again: a warning in the form of the devices' own warnings.
+const char* const kBusyWarning = CP1251("Предупреждение: Устройство занято.");
+
+int32_t repeatAfterBusy() {
+  quarn::hart::repeatLastRequest();
+  after(g_busyStep, g_busyWindowMs);
+  return 0;
 }
+
+}  // namespace
+
+Reply hartReply(TStepFn self, uint32_t windowMs) {
+  const int32_t parsed = quarn::hart::receiveAnswer();
+  if (parsed == kResponseBusy && self && cRepeat >= 1) {
+    --cRepeat;
+    Dev.errCode = ERR_HART_RESPONSE;
+    Dev.errText = kBusyWarning;
+    Update();
+    g_busyStep = self;
+    g_busyWindowMs = windowMs;
+    after(repeatAfterBusy, kBusyPauseMs);
+    return Reply::Busy;
+  }
+  return quarn::hart::concludeAnswer(parsed) == 1 ? Reply::Good : Reply::Other;
+}
+
+namespace {
 
 void copyText(char* dst, std::size_t size, const char* src) {
   std::size_t n = 0;
@@ -85,8 +95,7 @@ using namespace quarn::hartproc;
 extern "C" {
 
 QUARN_API float quarn_hart_range_kpa_factor(uint32_t unitsCode) {
-  const float f = HART_to_kPa_factor(unitsCode);
-  return f == 1.0f ? missingPressureFactor(unitsCode) : f;
+  return quarn::hart::pressureFactorKPa(unitsCode);
 }
 
 QUARN_API uint32_t Kesto_SelectHARTch(int32_t ch) { return selectChannel(ch); }

@@ -1,6 +1,6 @@
 // The current-output check: every selected transmitter is fixed at 4, 12 and 20 mA in turn, the loop
 // currents are measured by the Kesto module and the deviations computed; and leaving fixed-current
-// mode on every usable channel.
+// mode on every usable channel with a found device.
 #include <cmath>
 
 #include "hart/hart_proc_common.h"
@@ -49,7 +49,8 @@ QUARN_API int32_t Hart_Check_I_1_Kesto_SelectCh(void) {
 }
 
 QUARN_API int32_t Hart_Check_I_2_Set_I_out(void) {
-  if (!kestoAnswerOkWithRepeats(fRet[RET_HART_CHECK_I].err)) return 0;
+  if (!kestoAnswerOkWithRepeats(Hart_Check_I_2_Set_I_out, kSelectWaitMs, fRet[RET_HART_CHECK_I].err))
+    return 0;
   const uint32_t stage = Dev.hartStage <= kLastStage ? Dev.hartStage : kLastStage;
   TxCmd_f(40, kSetPoints[stage]);
   Dev.dsc[1] = dsc_[DSC_SET_4MA + stage];
@@ -59,7 +60,9 @@ QUARN_API int32_t Hart_Check_I_2_Set_I_out(void) {
 }
 
 QUARN_API int32_t Hart_Check_I_3_Set_I_outAc(void) {
-  if (HART_Rx() == 1) {
+  const Reply reply = hartReply(Hart_Check_I_3_Set_I_outAc, kFixWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply == Reply::Good) {
     after(Hart_Check_I_1_Kesto_SelectCh, 1);
     return 0;
   }
@@ -127,8 +130,10 @@ QUARN_API int32_t HART_Exit_I_out(void) {
 }
 
 QUARN_API int32_t HART_Exit_I_out_1(void) {
+  // Only a found device can be in fixed-current mode, and only a found device has a long address: a
+  // channel without one would get the request at the zero (broadcast) address.
   int32_t ch = Dev.hartCh < 0 ? 0 : Dev.hartCh;
-  while (ch < kChannels && !usable(ch)) ++ch;
+  while (ch < kChannels && !(usable(ch) && Dev.hart[ch].found)) ++ch;
   if (ch >= kChannels) {
     after(fRet[RET_HART_EXIT_I_OUT].ok, 1);
     return 0;
@@ -140,14 +145,17 @@ QUARN_API int32_t HART_Exit_I_out_1(void) {
 }
 
 QUARN_API int32_t HART_Exit_I_out_2(void) {
-  if (!kestoAnswerOkWithRepeats(fRet[RET_HART_EXIT_I_OUT].err)) return 0;
+  if (!kestoAnswerOkWithRepeats(HART_Exit_I_out_2, kExitSelectWaitMs, fRet[RET_HART_EXIT_I_OUT].err))
+    return 0;
   TxCmd_f(40, 0.0f);
   after(HART_Exit_I_out_3, kExitWaitMs);
   return 0;
 }
 
 QUARN_API int32_t HART_Exit_I_out_3(void) {
-  if (HART_Rx() == 1) {
+  const Reply reply = hartReply(HART_Exit_I_out_3, kExitWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply == Reply::Good) {
     ++Dev.hartCh;
     after(HART_Exit_I_out_1, 1);
     return 0;
@@ -158,7 +166,9 @@ QUARN_API int32_t HART_Exit_I_out_3(void) {
 }
 
 QUARN_API int32_t HART_Exit_I_out_4(void) {
-  if (HART_Rx() != 1) reportFixedCurrentFailure();
+  const Reply reply = hartReply(HART_Exit_I_out_4, kExitWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply != Reply::Good) reportFixedCurrentFailure();
   ++Dev.hartCh;
   now(HART_Exit_I_out_1);
   return 0;

@@ -53,7 +53,9 @@ QUARN_API int32_t Hart_Set_0_2(void) {
 }
 
 QUARN_API int32_t Hart_Set_0_3(void) {
-  if (HART_Rx() != 1) {
+  const Reply reply = hartReply(Hart_Set_0_3, kZeroWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply != Reply::Good) {
     zeroFailed();
     return 0;
   }
@@ -63,7 +65,7 @@ QUARN_API int32_t Hart_Set_0_3(void) {
 }
 
 QUARN_API int32_t Hart_Set_0_4(void) {
-  HART_Rx();
+  if (hartReply(Hart_Set_0_4, kReadPvWaitMs) == Reply::Busy) return 0;
   Dev.event = 8;
   Update();
   now(fRet[RET_HART_SET_0].ok);
@@ -94,7 +96,7 @@ QUARN_API int32_t Hart_ResetDev_2(void) {
 }
 
 QUARN_API int32_t Hart_ResetDev_3(void) {
-  HART_Rx();
+  if (hartReply(Hart_ResetDev_3, kResetWaitMs) == Reply::Busy) return 0;
   now(fRet[RET_HART_RESET_DEV].ok);
   return 0;
 }
@@ -125,7 +127,7 @@ QUARN_API int32_t Hart_RepairMan_1(void) {
 }
 
 QUARN_API int32_t Hart_RepairMan_2(void) {
-  HART_Rx();
+  if (hartReply(Hart_RepairMan_2, kRestoreWaitMs) == Reply::Busy) return 0;
   TxCmd_bb(136, 0, 1);
   ++Dev.hartProgress;
   after(Hart_RepairMan_3, kRestoreWaitMs);
@@ -133,7 +135,7 @@ QUARN_API int32_t Hart_RepairMan_2(void) {
 }
 
 QUARN_API int32_t Hart_RepairMan_3(void) {
-  HART_Rx();
+  if (hartReply(Hart_RepairMan_3, kRestoreWaitMs) == Reply::Busy) return 0;
   TxCmd(42);
   ++Dev.hartProgress;
   after(Hart_RepairMan_4, kRestoreWaitMs);
@@ -141,7 +143,7 @@ QUARN_API int32_t Hart_RepairMan_3(void) {
 }
 
 QUARN_API int32_t Hart_RepairMan_4(void) {
-  HART_Rx();
+  if (hartReply(Hart_RepairMan_4, kRestoreWaitMs) == Reply::Busy) return 0;
   ++Dev.hartProgress;
   fRet[RET_HART_READ_DEV_INFO] = {fRet[RET_HART_REPAIR_MAN].ok, fRet[RET_HART_REPAIR_MAN].ok};
   now(Hart_ReadDeviceInfo);

@@ -11,12 +11,20 @@ constexpr uint32_t kPollWaitMs = 1000;
 constexpr uint32_t kReadWaitMs = 800;
 constexpr uint32_t kLastPollingAddress = 63;
 
-// Sends a read command of the chain without decoding anything first.
+// Sends a read command of the chain.
 void sendRead(uint32_t command, TStepFn next) {
   TxCmd(command);
   ++Dev.hartProgress;
   Update();
   after(next, kReadWaitMs);
+}
+
+// A step of the read chain: takes the answer to the previous read (whatever it holds), then sends the
+// next one. A busy device is asked the previous read again first.
+int32_t readStep(TStepFn self, uint32_t command, TStepFn next) {
+  if (hartReply(self, kReadWaitMs) == Reply::Busy) return 0;
+  sendRead(command, next);
+  return 0;
 }
 
 }  // namespace
@@ -50,7 +58,8 @@ QUARN_API int32_t Hart_Search_SelectHARTchRq(void) {
 }
 
 QUARN_API int32_t Hart_Search_SelectHARTchAc(void) {
-  if (kestoAnswerOkWithRepeats(fRet[RET_HART_SEARCH].err)) after(Hart_Search_ID_Rq, kSelectedToPollMs);
+  if (kestoAnswerOkWithRepeats(Hart_Search_SelectHARTchAc, kSelectWaitMs, fRet[RET_HART_SEARCH].err))
+    after(Hart_Search_ID_Rq, kSelectedToPollMs);
   return 0;
 }
 
@@ -63,7 +72,9 @@ QUARN_API int32_t Hart_Search_ID_Rq(void) {
 }
 
 QUARN_API int32_t Hart_Search_ID_Ac(void) {
-  if (HART_Rx() == 1) {
+  const Reply reply = hartReply(Hart_Search_ID_Ac, kPollWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply == Reply::Good) {
     SetDevRetCode(3);
     Dev.hartProgress = 1;
     fRet[RET_HART_READ_DEV_INFO] = {Hart_Search_ToNextCh, Hart_Search_ToNextCh};
@@ -88,14 +99,24 @@ QUARN_API int32_t Hart_ReadDeviceInfo(void) {
   sendRead(0, Hart_ReadDeviceInfo_1);
   return 0;
 }
-QUARN_API int32_t Hart_ReadDeviceInfo_1(void) { return hTx(7, Hart_ReadDeviceInfo_2); }
-QUARN_API int32_t Hart_ReadDeviceInfo_2(void) { return hTx(13, Hart_ReadDeviceInfo_3); }
-QUARN_API int32_t Hart_ReadDeviceInfo_3(void) { return hTx(14, Hart_ReadDeviceInfo_4); }
-QUARN_API int32_t Hart_ReadDeviceInfo_4(void) { return hTx(15, Hart_ReadDeviceInfo_5); }
-QUARN_API int32_t Hart_ReadDeviceInfo_5(void) { return hTx(128, Hart_ReadDeviceInfo_6); }
+QUARN_API int32_t Hart_ReadDeviceInfo_1(void) {
+  return readStep(Hart_ReadDeviceInfo_1, 7, Hart_ReadDeviceInfo_2);
+}
+QUARN_API int32_t Hart_ReadDeviceInfo_2(void) {
+  return readStep(Hart_ReadDeviceInfo_2, 13, Hart_ReadDeviceInfo_3);
+}
+QUARN_API int32_t Hart_ReadDeviceInfo_3(void) {
+  return readStep(Hart_ReadDeviceInfo_3, 14, Hart_ReadDeviceInfo_4);
+}
+QUARN_API int32_t Hart_ReadDeviceInfo_4(void) {
+  return readStep(Hart_ReadDeviceInfo_4, 15, Hart_ReadDeviceInfo_5);
+}
+QUARN_API int32_t Hart_ReadDeviceInfo_5(void) {
+  return readStep(Hart_ReadDeviceInfo_5, 128, Hart_ReadDeviceInfo_6);
+}
 
 QUARN_API int32_t Hart_ReadDeviceInfo_6(void) {
-  HART_Rx();
+  if (hartReply(Hart_ReadDeviceInfo_6, kReadWaitMs) == Reply::Busy) return 0;
   Dev.dsc[1] = quarn_text_empty;
   const int32_t ch = Dev.hartCh;
   if (validChannel(ch)) Dev.hart[ch].found = 1;

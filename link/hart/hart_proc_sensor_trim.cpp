@@ -109,14 +109,15 @@ QUARN_API int32_t Hart_Tune_Trim_Write_min_1(void) {
 }
 
 QUARN_API int32_t Hart_Tune_Trim_Write_min_2(void) {
-  if (!kestoAnswerOkWithRepeats(fRet[RET_HART_TUNE_TRIM].err)) return 0;
+  if (!kestoAnswerOkWithRepeats(Hart_Tune_Trim_Write_min_2, kSelectWaitMs, fRet[RET_HART_TUNE_TRIM].err))
+    return 0;
   TxCmd_bbbf(82, kPrimaryVariable, kLowerTrimPoint, kUnitsKPa, Dev.pRef);
   after(Hart_Tune_Trim_Write_min_3, kTrimWaitMs);
   return 0;
 }
 
 QUARN_API int32_t Hart_Tune_Trim_Write_min_3(void) {
-  HART_Rx();
+  if (hartReply(Hart_Tune_Trim_Write_min_3, kTrimWaitMs) == Reply::Busy) return 0;
   ++Dev.hartCh;
   now(Hart_Tune_Trim_Write_min_1);
   return 0;
@@ -159,7 +160,8 @@ QUARN_API int32_t Hart_Tune_Trim_Write_max_1(void) {
 }
 
 QUARN_API int32_t Hart_Tune_Trim_Write_max_2(void) {
-  if (!kestoAnswerOkWithRepeats(fRet[RET_HART_TUNE_TRIM].err)) return 0;
+  if (!kestoAnswerOkWithRepeats(Hart_Tune_Trim_Write_max_2, kSelectWaitMs, fRet[RET_HART_TUNE_TRIM].err))
+    return 0;
   Dev.dsc[1] = dsc_[DSC_TRIM_SENSOR_PMAX];
   TxCmd_bbbf(82, kPrimaryVariable, kUpperTrimPoint, kUnitsKPa, Dev.pRef);
   after(Hart_Tune_Trim_Write_max_3, kTrimWaitMs);
@@ -167,7 +169,7 @@ QUARN_API int32_t Hart_Tune_Trim_Write_max_2(void) {
 }
 
 QUARN_API int32_t Hart_Tune_Trim_Write_max_3(void) {
-  HART_Rx();
+  if (hartReply(Hart_Tune_Trim_Write_max_3, kTrimWaitMs) == Reply::Busy) return 0;
   ++Dev.hartCh;
   now(Hart_Tune_Trim_Write_max_1);
   return 0;

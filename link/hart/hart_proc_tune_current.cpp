@@ -82,21 +82,23 @@ QUARN_API int32_t Hart_Tune_I_3(void) {
 }
 
 QUARN_API int32_t Hart_Tune_I_31(void) {
-  HART_Rx();
+  if (hartReply(Hart_Tune_I_31, kWaitMs) == Reply::Busy) return 0;
   TxCmd_f(40, kLowSetPoint);
   after(Hart_Tune_I_32, kWaitMs);
   return 0;
 }
 
 QUARN_API int32_t Hart_Tune_I_32(void) {
-  HART_Rx();
+  if (hartReply(Hart_Tune_I_32, kWaitMs) == Reply::Busy) return 0;
   TxCmd_f(45, chk().meas[0]);
   after(Hart_Tune_I_35, kWaitMs);
   return 0;
 }
 
 QUARN_API int32_t Hart_Tune_I_35(void) {
-  if (HART_Rx() != 1) {
+  const Reply reply = hartReply(Hart_Tune_I_35, kWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply != Reply::Good) {
     now(Hart_Tune_I_Old_1);
     return 0;
   }
@@ -106,14 +108,16 @@ QUARN_API int32_t Hart_Tune_I_35(void) {
 }
 
 QUARN_API int32_t Hart_Tune_I_4(void) {
-  HART_Rx();
+  if (hartReply(Hart_Tune_I_4, kWaitMs) == Reply::Busy) return 0;
   TxCmd_f(46, chk().meas[2]);
   after(Hart_Tune_I_5, kWaitMs);
   return 0;
 }
 
 QUARN_API int32_t Hart_Tune_I_5(void) {
-  if (HART_Rx() != 1) {
+  const Reply reply = hartReply(Hart_Tune_I_5, kWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply != Reply::Good) {
     now(fRet[RET_HART_TUNE_I].err);
     return 0;
   }
@@ -150,7 +154,9 @@ QUARN_API int32_t Hart_Tune_I_Old_1(void) {
 }
 
 QUARN_API int32_t Hart_Tune_I_Old_11(void) {
-  if (HART_Rx() != 1) {
+  const Reply reply = hartReply(Hart_Tune_I_Old_11, kWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply != Reply::Good) {
     trimFailed();
     return 0;
   }
@@ -161,7 +167,9 @@ QUARN_API int32_t Hart_Tune_I_Old_11(void) {
 }
 
 QUARN_API int32_t Hart_Tune_I_Old_2(void) {
-  if (HART_Rx() != 1) {
+  const Reply reply = hartReply(Hart_Tune_I_Old_2, kWaitMs);
+  if (reply == Reply::Busy) return 0;
+  if (reply != Reply::Good) {
     trimFailed();
     return 0;
   }

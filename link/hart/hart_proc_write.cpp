@@ -67,7 +67,7 @@ QUARN_API int32_t Hart_WriteAllParam_Units(void) {
 }
 
 QUARN_API int32_t Hart_WriteAllParam_UnitsAc(void) {
-  HART_Rx();
+  if (hartReply(Hart_WriteAllParam_UnitsAc, kUnitsWaitMs) == Reply::Busy) return 0;
   after(Hart_WriteAllParam_Adr, kAfterUnitsMs);
   return 0;
 }
@@ -87,7 +87,7 @@ QUARN_API int32_t Hart_WriteAllParam_Adr(void) {
 }
 
 QUARN_API int32_t Hart_WriteAllParam_AcAdr(void) {
-  HART_Rx();
+  if (hartReply(Hart_WriteAllParam_AcAdr, kWriteWaitMs) == Reply::Busy) return 0;
   now(Hart_WriteAllParam_damp);
   return 0;
 }
@@ -105,7 +105,7 @@ QUARN_API int32_t Hart_WriteAllParam_damp(void) {
 }
 
 QUARN_API int32_t Hart_WriteAllParam_Acdamp(void) {
-  HART_Rx();
+  if (hartReply(Hart_WriteAllParam_Acdamp, kWriteWaitMs) == Reply::Busy) return 0;
   now(Hart_WriteAllParam_fn);
   return 0;
 }
@@ -123,7 +123,7 @@ QUARN_API int32_t Hart_WriteAllParam_fn(void) {
 }
 
 QUARN_API int32_t Hart_WriteAllParam_Acfn(void) {
-  HART_Rx();
+  if (hartReply(Hart_WriteAllParam_Acfn, kWriteWaitMs) == Reply::Busy) return 0;
   now(Hart_WriteAllParam_PVrange);
   return 0;
 }
@@ -141,8 +141,9 @@ QUARN_API int32_t Hart_WriteAllParam_PVrange(void) {
 }
 
 QUARN_API int32_t Hart_WriteAllParam_PV_Ac_range(void) {
+  // A busy device is asked again before the step counts.
+  if (hartReply(Hart_WriteAllParam_PV_Ac_range, kRangeWaitMs) == Reply::Busy) return 0;
   progress();
-  HART_Rx();
   toReadChain();
   return 0;
 }

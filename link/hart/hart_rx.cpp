@@ -28,6 +28,9 @@ constexpr int32_t kFrameDone = -1;
 
 constexpr size_t kRxDataSize = sizeof(THartDev::rxData);
 
+// The address byte of a short frame: bit 7 master, bit 6 burst, bits 0..5 the polling address 0..63.
+constexpr uint8_t kPollingAddressBits = 0x3F;
+
 void zeroRange(THartDev* dev, size_t from, size_t through, size_t throughSize) {
   std::memset(reinterpret_cast<uint8_t*>(dev) + from, 0, through + throughSize - from);
 }
@@ -100,7 +103,7 @@ QUARN_API int32_t Hart_DeForm(const uint8_t* bytes, uint32_t count, THartDev* de
   if (isLong) {
     std::memcpy(dev->rxLongAddress, bytes + i, 5);
   } else {
-    dev->rxShortAddress = bytes[i] & 0x0F;
+    dev->rxShortAddress = bytes[i] & kPollingAddressBits;
   }
   i += addressLength;
   dev->rxCommand = bytes[i++];
@@ -152,7 +155,7 @@ QUARN_API int32_t OnRxChar(THartDev* dev, uint8_t byte) {
       *dev->rxPtr++ = byte;
       if (--dev->rxCount <= 0) {
         // A short address keeps the polling address bits, as the whole-frame parser keeps them.
-        if (!(dev->rxDelimiter & 0x80)) dev->rxShortAddress &= 0x0F;
+        if (!(dev->rxDelimiter & 0x80)) dev->rxShortAddress &= kPollingAddressBits;
         dev->rxState = kCommand;
       }
       break;

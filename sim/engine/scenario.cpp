@@ -177,14 +177,19 @@ std::string applyChannel(TransmitterConfig& c, const std::string& what, const st
   } else if (what == "hart_truncated") {
     if (!toBool(v, b)) return bad(key, v);
     c.faults.truncated = b;
-  } else if (what == "hart_error") {  // "command:code"
+  } else if (what == "hart_error") {  // "command:code" or "command:code:count"
     const auto parts = split(v, ':');
-    long cmd, code;
-    if (parts.size() != 2 || !toLong(parts[0], cmd) || !toLong(parts[1], code) || cmd < 0 || cmd > 255 ||
-        code < 0 || code > 255)
+    long cmd, code, count = -1;
+    if ((parts.size() != 2 && parts.size() != 3) || !toLong(parts[0], cmd) || !toLong(parts[1], code) ||
+        cmd < 0 || cmd > 255 || code < 0 || code > 255 ||
+        (parts.size() == 3 && (!toLong(parts[2], count) || count < -1)))
       return bad(key, v);
     c.faults.errorCommand = static_cast<int>(cmd);
     c.faults.errorCode = static_cast<uint8_t>(code);
+    c.faults.errorCount = static_cast<int>(count);
+  } else if (what == "request_preambles") {
+    if (!toLong(v, n) || n < 2 || n > 20) return bad(key, v);
+    c.requestPreambles = static_cast<uint8_t>(n);
   } else if (what == "hart_stop_after") {
     if (!toLong(v, n) || n < -1) return bad(key, v);
     c.faults.stopAfterRequests = static_cast<int>(n);

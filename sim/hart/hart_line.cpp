@@ -8,6 +8,8 @@ namespace quarnsim {
 namespace {
 // A modem needs a couple of preamble bytes to lock onto the carrier before the delimiter.
 constexpr int kMinPreambles = 2;
+// Preambles are counted up to this many (more than any device asks for).
+constexpr int kMostCounted = 255;
 }  // namespace
 
 void HartLine::attach(int channel, Transmitter* transmitter) {
@@ -23,6 +25,8 @@ void HartLine::reset() {
   frame_.clear();
   expected_ = 0;
   preambles_ = 0;
+  framePreambles_ = 0;
+  trailerPending_ = false;
 }
 
 std::vector<uint8_t> HartLine::onHostBytes(const uint8_t* data, size_t n) {
@@ -36,10 +40,18 @@ void HartLine::consume(uint8_t byte, std::vector<uint8_t>& out) {
   if (frame_.empty()) {
     // Hunting: count preamble bytes; the first other byte after enough of them is a delimiter.
     if (byte == 0xFF) {
-      if (preambles_ < kMinPreambles) ++preambles_;
+      // The byte a master writes after a frame's checksum closes that frame; it is not a preamble
+      // of the next one.
+      if (trailerPending_) {
+        trailerPending_ = false;
+        return;
+      }
+      if (preambles_ < kMostCounted) ++preambles_;
       return;
     }
+    trailerPending_ = false;
     const bool enough = preambles_ >= kMinPreambles;
+    framePreambles_ = preambles_;
     preambles_ = 0;
     if (!enough || !hart::isRequestDelimiter(byte)) return;
     frame_.push_back(byte);
@@ -52,12 +64,18 @@ void HartLine::consume(uint8_t byte, std::vector<uint8_t>& out) {
   if (expected_ == 0 || frame_.size() < expected_) return;
 
   Transmitter* device = selected_ >= 0 ? channels_[selected_] : nullptr;
+  // A device's receiver needs the preambles it asked for in its command 0 answer to catch a frame
+  // addressed to it by its long address. The identifying poll (a short frame) comes before the master
+  // can know that number and is caught after the modem's own minimum.
+  const bool longFrame = (frame_[0] & hart::kLongAddressBit) != 0;
+  if (device != nullptr && longFrame && framePreambles_ < device->config().requestPreambles) device = nullptr;
   if (device != nullptr) {
     std::vector<uint8_t> answer = device->handleFrame(frame_);
     out.insert(out.end(), answer.begin(), answer.end());
   }
   frame_.clear();
   expected_ = 0;
+  trailerPending_ = true;
 }
 
 }  // namespace quarnsim

@@ -209,8 +209,9 @@ std::vector<uint8_t> Transmitter::handleFrame(const std::vector<uint8_t>& frame)
   if (f.stopAfterRequests >= 0 && s.requests > f.stopAfterRequests) return {};
 
   Reply reply;
-  if (f.errorCommand == request.command) {
+  if (f.errorCommand == request.command && (f.errorCount < 0 || s.errorAnswers < f.errorCount)) {
     reply.code = f.errorCode;
+    ++s.errorAnswers;
   } else {
     reply = s.execute(request);
   }

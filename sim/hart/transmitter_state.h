@@ -71,6 +71,7 @@ struct Transmitter::State {
   bool configChanged = false;
   uint16_t configChangeCounter = 0;
   int requests = 0;
+  int errorAnswers = 0;  // requests answered with the configured error code so far
 
   // Physics (transmitter.cpp).
   double unitsToKPa() const;

@@ -141,6 +141,29 @@ TEST(HartUnits, RangeIsBroughtIntoItsOwnUnits) {
   EXPECT_FLOAT_EQ(+bar.lower, 1.0f);
   EXPECT_FLOAT_EQ(+bar.upper, 2.5f);
 
+  // Every pressure unit with its real factor, also those the factor table takes as kPa.
+  struct Case {
+    uint8_t deviceUnits, rangeUnits;
+    float value, expected;
+  };
+  const Case cases[] = {
+      {8, 12, 1600.0f, 160.0f},       // mbar device, range wanted in kPa
+      {12, 8, 100.0f, 1000.0f},       // kPa device, range wanted in mbar
+      {175, 12, 100.0f, 689.47573f},  // psia
+      {12, 175, 689.47573f, 100.0f},  //
+      {174, 8, 5.0f, 5.0f},           // hPa and mbar are the same size
+      {239, 12, 1000.0f, 9.80638f},   // mm of water at 4 °C
+      {1, 12, 10.0f, 2.48642f},       // inches of water at 68 °F
+      {145, 12, 10.0f, 2.48843f},     // inches of water at 60 °F
+      {237, 7, 1.0f, 10.0f},          // MPa to bar, both in the table
+  };
+  for (const Case& c : cases) {
+    dev.rangeUnits = c.deviceUnits;
+    THartRange r{0.0f, c.value, c.rangeUnits};
+    Hart_recalc_PV(&r, &dev);
+    EXPECT_NEAR(+r.upper, c.expected, 1e-5 * c.expected) << +c.deviceUnits << " -> " << +c.rangeUnits;
+  }
+
   dev.endMark = 0;  // an invalid record changes nothing
   THartRange same{3.0f, 4.0f, 7};
   Hart_recalc_PV(&same, &dev);

@@ -87,16 +87,20 @@ TEST(HartFrame, RefusalsWriteNothing) {
   }
 }
 
-TEST(HartFrame, LongAddressKeepsBitSixOfTheDeviceType) {
+TEST(HartFrame, LongAddressIsTheMasterBitAndTheThirtyEightAddressBits) {
   struct Case {
     uint16_t type;
     uint32_t id;
     std::vector<uint8_t> address;
   };
+  // Bit 6 of the first byte is the burst-mode bit of a request: a master never sets it, whatever the
+  // high byte of the device type holds there.
   const Case cases[] = {
       {0x2606, 0x123456, bytes({0xA6, 0x06, 0x12, 0x34, 0x56})},
-      {0x4A01, 0x000001, bytes({0xCA, 0x01, 0x00, 0x00, 0x01})},  // bit 6 set in the high byte
-      {0xE0F2, 0xFFFFFF, bytes({0xE0, 0xF2, 0xFF, 0xFF, 0xFF})},
+      {0x4501, 0x000001, bytes({0x85, 0x01, 0x00, 0x00, 0x01})},
+      {0x4A01, 0x000001, bytes({0x8A, 0x01, 0x00, 0x00, 0x01})},
+      {0xE0F2, 0xFFFFFF, bytes({0xA0, 0xF2, 0xFF, 0xFF, 0xFF})},
+      {0xFFFF, 0xABCDEF, bytes({0xBF, 0xFF, 0xAB, 0xCD, 0xEF})},
   };
   for (const auto& c : cases) {
     uint8_t address[5];

@@ -130,7 +130,7 @@ TEST_F(HartPortTest, SendersWriteTheRequestInHartLineMode) {
     EXPECT_EQ(peer.written, request(c.command, c.data));
     EXPECT_EQ(peer.written.size(), 15 + c.data.size());
     EXPECT_EQ(+Dev.errCode, 1u);
-    EXPECT_EQ(+Dev.errText, quarn_text_ok);  // the text is left alone
+    EXPECT_EQ(+Dev.errText, quarn_error_text(1));  // the code's own text, not a stale one
     EXPECT_EQ(peer.baud, 1200u);
     EXPECT_EQ(peer.parity, RS_PARITY_ODD);
     EXPECT_EQ(std::memcmp(rawHART, peer.written.data(), peer.written.size()), 0);
@@ -162,16 +162,90 @@ TEST_F(HartPortTest, NothingIsWrittenForARefusedRequest) {
       {"no record", [] { hdi = nullptr; }, [] { return TxCmd(0); }},
       {"length outside the buffer", [] {}, [] { return transpTx(HART_FRAME_MAX + 1); }},
       {"negative length", [] {}, [] { return transpTx(-1); }},
+      // A device never identified has the zero address, which every device takes as its own.
+      {"zero long address", [] { std::memset(hdi->longAddress, 0, 5); }, [] { return TxCmd_f(40, 0.0f); }},
+      {"zero address with the master bit",
+       [] {
+         std::memset(hdi->longAddress, 0, 5);
+         hdi->longAddress[0] = 0x80;
+       },
+       [] { return TxCmd(0); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     hdi = &Dev.hart[1];
     hdi->endMark = THARTDEV_END_MARK;
+    MakeLongAdr(hdi->longAddress, 0x0A0B0C, 0x2606);
     c.prepare();
     Dev.errCode = 0;
     EXPECT_EQ(c.send(), 0);
     EXPECT_TRUE(peer.written.empty());
     EXPECT_EQ(+Dev.errCode, 1u);  // the request was made, nobody will answer it
+  }
+}
+
+TEST_F(HartPortTest, RequestsCarryThePreamblesTheDeviceAskedFor) {
+  struct Case {
+    uint8_t asked;  // command 0, byte 3
+    size_t sent;
+  };
+  // Never fewer than five, and no more than the twenty a HART device may ask for.
+  const Case cases[] = {{0, 5}, {3, 5}, {5, 5}, {6, 6}, {8, 8}, {20, 20}, {30, 20}, {255, 20}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.asked));
+    hdi->requestPreambles = c.asked;
+    peer.written.clear();
+    ASSERT_NE(TxCmd_bff(35, 12, 20.0f, 4.0f), 0);
+    std::vector<uint8_t> expected(c.sent - 5, 0xFF);
+    std::vector<uint8_t> data = bytes({12});
+    appendFloat(data, 20.0f);
+    appendFloat(data, 4.0f);
+    const auto frame5 = request(35, data);
+    expected.insert(expected.end(), frame5.begin(), frame5.end());
+    EXPECT_EQ(peer.written, expected);
+    // The poll by polling address comes before anyone knows the device: always five.
+    peer.written.clear();
+    ASSERT_NE(TxCmd_0(2), 0);
+    EXPECT_EQ(peer.written.size(), 11u);
+  }
+}
+
+TEST_F(HartPortTest, ADecodedAnswerClearsTheNoDeviceCodeItsRequestLeft) {
+  struct Case {
+    const char* name;
+    uint32_t codeBefore;  // errCode when the answer is taken (1: left by the request)
+    int answer;           // 0 silence, 1 a good answer, 2 a refusal
+    uint32_t codeAfter;
+    const char* textAfter;  // nullptr: the refusal's response text
+  };
+  const Case cases[] = {
+      {"good answer", 1, 1, 0, quarn_text_ok},
+      {"silence", 1, 0, 1, quarn_error_text(1)},
+      {"refusal", 1, 2, 2, nullptr},
+      // Only the pending "no HART device" is cleared: a code a step reported stays.
+      {"good answer after another code", 5, 1, 5, quarn_error_text(5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(TxCmd(15), 0);
+    ASSERT_EQ(+Dev.errCode, 1u);
+    if (c.codeBefore != 1) {
+      Dev.errCode = c.codeBefore;
+      Dev.errText = quarn_error_text(c.codeBefore);
+    }
+    Answer a;
+    a.command = 15;
+    a.responseCode = c.answer == 2 ? 6 : 0;
+    a.data = bytes({0, 0, 12});
+    appendFloat(a.data, 100.0f);
+    appendFloat(a.data, 0.0f);
+    appendFloat(a.data, 1.0f);
+    a.data.push_back(0);
+    a.data.push_back(250);
+    if (c.answer) peer.answer(frame(a));
+    EXPECT_EQ(HART_Rx(), c.answer == 1 ? 1 : 0);
+    EXPECT_EQ(+Dev.errCode, c.codeAfter);
+    EXPECT_STREQ(+Dev.errText, c.textAfter ? c.textAfter : ToStrResponse(15, 6));
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "hart/hart_master.h"
 #include "hart_test_util.h"
+#include "quarnsim/hart_line.h"
 #include "quarnsim/transmitter.h"
 
 namespace {
@@ -117,6 +118,37 @@ TEST_F(HartAgainstSimulatedTransmitter, WritesAreConfirmedAndErrorsCarryTheirTex
   EXPECT_EQ(ask(15), 16);
   EXPECT_STREQ(dev.responseText, ToStrResponse(15, 16));
   EXPECT_FLOAT_EQ(+dev.upperRange, 1000.0f);  // nothing stored from the refused answer
+}
+
+TEST(HartAgainstSimulatedLine, ADeviceHearsLongFramesOnlyWithThePreamblesItAskedFor) {
+  quarnsim::TransmitterConfig c;
+  c.expandedDeviceType = 0x4501;  // bit 6 set in the high byte
+  c.deviceId = 0x000042;
+  c.requestPreambles = 8;
+  quarnsim::Transmitter device(c);
+  quarnsim::HartLine line;
+  line.attach(0, &device);
+  line.selectChannel(0);
+  auto send = [&](const std::vector<uint8_t>& bytes) { return line.onHostBytes(bytes.data(), bytes.size()); };
+
+  THartDev dev = hart_test::validRecord();
+  uint8_t poll[16];
+  const auto pollAnswer = send(std::vector<uint8_t>(poll, poll + FormShortRq0(poll, 0)));
+  ASSERT_EQ(Hart_DeForm(pollAnswer.data(), static_cast<uint32_t>(pollAnswer.size()), &dev), 0)
+      << "the identifying poll needs only the line's own minimum";
+  EXPECT_EQ(+dev.requestPreambles, 8);
+  EXPECT_EQ(+dev.expandedDeviceType, 0x4501);
+  EXPECT_EQ(+dev.longAddress[0], 0x85) << "the address is reached without the burst bit";
+
+  uint8_t buf[HART_FRAME_MAX];
+  const int32_t n = FormRqCmd(buf, &dev, 13);
+  std::vector<uint8_t> request(buf, buf + n);  // five preambles
+  for (int preambles = 5; preambles <= 9; ++preambles) {
+    SCOPED_TRACE(preambles);
+    const auto answer = send(request);
+    EXPECT_EQ(answer.empty(), preambles < 8);
+    request.insert(request.begin(), 0xFF);
+  }
 }
 
 }  // namespace

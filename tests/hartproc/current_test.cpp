@@ -62,7 +62,7 @@ TEST_F(HartCurrent, ADeviceThatStopsAnsweringAtTwelveMilliampsEndsTheCheckInFixe
   EXPECT_FALSE(sawRetCodeInTask(1, TASK_HART_CHECK_I));
 }
 
-TEST_F(HartCurrent, ExitSendsZeroToEveryUsableChannelAndGoesOnPastASilentOne) {
+TEST_F(HartCurrent, ExitSendsZeroToEveryFoundDeviceAndGoesOnPastASilentOne) {
   quarnsim::Scenario s = scenario();
   s.channelStatus = {0, 0, 0, 1};
   s.channels[2].hart = false;  // usable, but nothing answers there
@@ -80,8 +80,32 @@ TEST_F(HartCurrent, ExitSendsZeroToEveryUsableChannelAndGoesOnPastASilentOne) {
       ++tries[r.channel];
     }
   }
-  EXPECT_EQ(tries, (std::vector<int>{1, 2, 2, 0}));
+  EXPECT_EQ(tries, (std::vector<int>{1, 2, 0, 0})) << "channel 3 has no device to leave fixed mode";
   EXPECT_TRUE(sawError(4, "Сбой\tустановки фиксированного входа!"));
+}
+
+TEST_F(HartCurrent, ExitLeavesAUsableChannelWithoutADeviceAlone) {
+  quarnsim::Scenario s = scenario();
+  s.channelStatus = {0, 0, 0, 1};
+  s.channels[2].hart = false;  // usable, but no device was found there
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
+  ASSERT_EQ(quarn::test::field(Dev.hart[2].found), 0u);
+  const std::size_t before = bench->hart.size();
+  const uint32_t start = clock.now();
+  ASSERT_TRUE(runTask(TASK_HART_EXIT_I_OUT));
+
+  ASSERT_EQ(bench->hart.size(), before + 2) << "one request for each found device";
+  for (std::size_t i = before; i < bench->hart.size(); ++i) {
+    const auto& r = bench->hart[i];
+    EXPECT_EQ(r.command, 40);
+    EXPECT_NE(r.channel, 2);
+    // Never the zero address, which every device on a loop takes as its own.
+    EXPECT_TRUE((r.longAddress[0] & 0x3F) || r.longAddress[1] || r.longAddress[2] || r.longAddress[3] ||
+                r.longAddress[4]);
+  }
+  for (const auto& n : notices()) EXPECT_NE(n.errCode, 4u) << "nothing failed";
+  EXPECT_LT(clock.now() - start, 4000u) << "no two silent seconds on the empty channel";
 }
 
 TEST_F(HartCurrent, TrimUsesTheMeasuredCurrentsAndTheSecondCheckShowsThemCorrected) {

@@ -175,6 +175,84 @@ TEST_F(HartDeviceJobs, SensorTrimEndsWithErrorSixWhenTheChannelSelectIsNotAnswer
   EXPECT_TRUE(bench->requests(82).empty());
 }
 
+// A device busy with an earlier request (response code 32) has not carried the request out: the
+// procedure shows a warning and asks again after a short pause while the repeat budget lasts.
+enum class BusyJob { Search, WriteDamping, Zero, CurrentCheck };
+
+struct BusyCase {
+  const char* name;
+  BusyJob job;
+  int command;      // the command the device answers "busy"
+  int busyAnswers;  // how many times (-1: always)
+  size_t sends;     // requests of that command the device gets
+  bool done;        // the job got what it asked for
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os) { *os << c.name; }
+
+class HartBusyDevice : public HartProcTest, public ::testing::WithParamInterface<BusyCase> {};
+
+TEST_P(HartBusyDevice, IsAskedAgainAfterAWarning) {
+  const BusyCase& c = GetParam();
+  quarnsim::Scenario s = scenario();
+  s.channelStatus = {0, 1, 1, 1};
+  // The scenario key of the simulator: "command:code:count".
+  const std::string busy = std::to_string(c.command) + ":32:" + std::to_string(c.busyAnswers);
+  ASSERT_EQ(quarnsim::applySetting(s, "channel.1.hart_error", busy), "");
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  SetTask(TASK_HART_SEARCH, nullptr);  // notices of the search are kept for the search case
+  ASSERT_TRUE(runUntil([] { return Dev.task == TASK_MEASURE; }, 600000));
+  ASSERT_EQ(quarn::test::field(Dev.hart[0].found), 1u);
+  bool done = false;
+  switch (c.job) {
+    case BusyJob::Search:
+      done = Dev.hart[0].upperRange == 600.0f;
+      break;
+    case BusyJob::WriteDamping:
+      Dev.hartCh = 0;
+      Dev.hartWrUnits = 12;
+      Dev.hartWrAddress = 0;
+      Dev.hartWrFunction = 0;
+      Dev.hartWrLower = 0;
+      Dev.hartWrUpper = 600;
+      Dev.hartWrDamping = 2.0f;
+      ASSERT_TRUE(runTask(TASK_HART_WRITE));
+      done = Dev.hart[0].damping == 2.0f;
+      break;
+    case BusyJob::Zero: {
+      int32_t ch = 0;
+      ASSERT_TRUE(runTask(TASK_HART_SET_0, &ch));
+      done = lastEvent(8) != nullptr && !sawRetCode(7);
+      break;
+    }
+    case BusyJob::CurrentCheck:
+      ASSERT_TRUE(runTask(TASK_HART_CHECK_I));
+      done = sawRetCodeInTask(1, TASK_HART_CHECK_I);
+      break;
+  }
+  EXPECT_EQ(done, c.done);
+  EXPECT_EQ(bench->requests(c.command, 0).size(), c.sends);
+  EXPECT_TRUE(sawError(2, "Предупреждение: Устройство занято."));
+  // The repeat is the same request, a short pause after the busy answer.
+  const auto sent = bench->requests(c.command, 0);
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent[1].data, sent[0].data);
+  EXPECT_GE(sent[1].atMs - sent[0].atMs, 150u);
+  if (!c.done) {
+    EXPECT_TRUE(sawError(2, "Ошибка прибора: Устройство занято."))
+        << "the refusal once the budget is used up";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HartBusyDevice,
+                         ::testing::Values(BusyCase{"ReadInTheSearch", BusyJob::Search, 15, 2, 3, true},
+                                           BusyCase{"DampingWrite", BusyJob::WriteDamping, 34, 1, 2, true},
+                                           BusyCase{"Zero", BusyJob::Zero, 43, 2, 3, true},
+                                           BusyCase{"FixedCurrent", BusyJob::CurrentCheck, 40, 1, 5, true},
+                                           // The first request and three repeats, then the refusal.
+                                           BusyCase{"ZeroAlwaysBusy", BusyJob::Zero, 43, -1, 4, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The check sequence: search, range check, then the check run.
 struct SequenceCase {
   const char* name;

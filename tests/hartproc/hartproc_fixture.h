@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -28,9 +30,11 @@ namespace quarn::test {
 // One HART request as the library wrote it.
 struct HartRequest {
   uint32_t atMs;
-  int channel;      // the channel the Kesto module had selected
-  bool shortFrame;  // polling frame (command 0 by polling address)
-  uint8_t address;  // polling address of a short frame
+  int channel;                         // the channel the Kesto module had selected
+  bool shortFrame;                     // polling frame (command 0 by polling address)
+  uint8_t address;                     // polling address of a short frame
+  std::array<uint8_t, 5> longAddress;  // address bytes of a long frame
+  int preambles;                       // 0xFF bytes before the delimiter
   uint8_t command;
   std::vector<uint8_t> data;
 };
@@ -124,6 +128,7 @@ class TappedBench {
     uint32_t i = 0;
     while (i < n && data[i] == 0xFF) ++i;
     if (i >= n) return;
+    const int preambles = static_cast<int>(i);
     if (data[i] == ':') {
       uailRequests.emplace_back(reinterpret_cast<const char*>(data + i), n - i);
       return;
@@ -136,6 +141,8 @@ class TappedBench {
     const uint32_t addressBytes = r.shortFrame ? 1 : 5;
     if (i + addressBytes + 2 > n) return;
     r.address = data[i] & 0x3F;
+    r.preambles = preambles;
+    if (!r.shortFrame) std::copy(data + i, data + i + 5, r.longAddress.begin());
     i += addressBytes;
     r.command = data[i++];
     const uint8_t count = data[i++];

@@ -146,6 +146,117 @@ TEST_F(HartSearch, AChannelSelectAnsweredWithAnErrorCodeAlsoEndsAfterTheBudget) 
   EXPECT_TRUE(sawError(6, "Сбой\tустановки канала Kesto"));
 }
 
+TEST_F(HartSearch, ASlowModuleThatLosesOneSelectAnswerGetsTheFullWindowForTheRepeat) {
+  quarnsim::Scenario s = scenario();
+  s.kestoTurnaround = {80, 80};  // the Kesto module answers 80 ms after a request
+  quarnsim::Fault lost;
+  lost.target = quarnsim::FaultTarget::Kesto;
+  lost.kind = quarnsim::FaultKind::Silent;
+  lost.command = 5;
+  lost.count = 1;  // the answer to the very first channel select is lost
+  s.faults.push_back(lost);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
+
+  EXPECT_FALSE(sawError(6, "Сбой\tустановки канала Kesto"));
+  for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(quarn::test::field(Dev.hart[ch].found), 1u) << ch;
+  // Channel 1 was selected twice (the lost answer and its repeat), the others once.
+  int selects = 0;
+  for (const auto& r : bench->uailRequests) selects += r.find("3;5;0;") != std::string::npos;
+  EXPECT_EQ(selects, 2);
+}
+
+TEST_F(HartSearch, RequestsCarryThePreamblesTheDeviceAsksFor) {
+  quarnsim::Scenario s = scenario();
+  ASSERT_EQ(quarnsim::applySetting(s, "channel.1.request_preambles", "8"), "");  // hears no fewer
+  s.channels[0].tag = "EIGHT";
+  s.channels[1].requestPreambles = 3;  // asks for fewer than any frame carries
+  s.channelStatus = {0, 0, 1, 1};
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
+
+  ASSERT_EQ(bench->commands(0, 0), (std::vector<int>{0, 7, 13, 14, 15, 128}));
+  EXPECT_EQ(std::string(Dev.hart[0].tag, 5), "EIGHT") << "the device heard the read chain";
+  EXPECT_EQ(quarn::test::field(Dev.hart[1].found), 1u);
+  for (const auto& r : bench->hart) {
+    // The polls come before the device has said what it needs.
+    const int expected = r.shortFrame || r.channel == 1 ? 5 : 8;
+    EXPECT_EQ(r.preambles, expected) << "channel " << r.channel << " command " << int(r.command);
+  }
+}
+
+// What errCode says when a HART procedure ends: a decoded answer clears the "no HART device" each
+// request leaves pending, and that code carries its own text.
+enum class AfterSearch { Nothing, WriteDamping, ZeroOnSilentDevice };
+
+struct EndCodeCase {
+  const char* name;
+  void (*arrange)(quarnsim::Scenario&);
+  AfterSearch then;
+  uint32_t errCode;
+  const char* errText;
+};
+
+void PrintTo(const EndCodeCase& c, std::ostream* os) { *os << c.name; }
+
+class HartEndCode : public HartProcTest, public ::testing::WithParamInterface<EndCodeCase> {};
+
+TEST_P(HartEndCode, TheLastNotificationOfTheTaskShowsWhatHappened) {
+  const EndCodeCase& c = GetParam();
+  quarnsim::Scenario s = scenario();
+  s.channelStatus = {0, 0, 1, 1};
+  c.arrange(s);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
+  ASSERT_NO_FATAL_FAILURE(search());
+  uint32_t task = TASK_HART_SEARCH;
+  if (c.then == AfterSearch::WriteDamping) {
+    task = TASK_HART_WRITE;
+    Dev.hartCh = 0;
+    Dev.hartWrUnits = 12;
+    Dev.hartWrAddress = 0;
+    Dev.hartWrFunction = 0;
+    Dev.hartWrLower = 0;
+    Dev.hartWrUpper = 600;
+    Dev.hartWrDamping = 2.0f;
+    ASSERT_TRUE(runTask(task));
+    ASSERT_EQ(bench->requests(34).size(), 1u);
+  } else if (c.then == AfterSearch::ZeroOnSilentDevice) {
+    task = TASK_HART_SET_0;
+    tx(0).config().faults.silent = true;
+    int32_t ch = 0;
+    ASSERT_TRUE(runTask(task, &ch));
+  }
+  const quarn::test::HartNotice* end = nullptr;
+  for (const quarn::test::HartNotice& n : notices())
+    if (n.task == task) end = &n;
+  ASSERT_NE(end, nullptr);
+  EXPECT_EQ(end->errCode, c.errCode);
+  EXPECT_EQ(end->errText, c.errText);
+  // Code 1 never shows the text of another report.
+  for (const quarn::test::HartNotice& n : notices()) {
+    if (n.errCode == 1) {
+      EXPECT_EQ(n.errText, "Нет подключенных\tHART-устройств");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HartEndCode,
+    ::testing::Values(
+        EndCodeCase{"FullyAnsweredSearch", [](quarnsim::Scenario&) {}, AfterSearch::Nothing, 0, "Ok"},
+        // A refused read is reported with the device's text; the answers after it clear it.
+        EndCodeCase{"RefusedReadThenAnswers",
+                    [](quarnsim::Scenario& s) {
+                      s.channels[1].faults.errorCommand = 13;
+                      s.channels[1].faults.errorCode = 6;
+                    },
+                    AfterSearch::Nothing, 0, "Ok"},
+        EndCodeCase{"FullyAnsweredWrite", [](quarnsim::Scenario&) {}, AfterSearch::WriteDamping, 0, "Ok"},
+        // The device falls silent after the search: the zero ends on an unanswered request.
+        EndCodeCase{"SilentDevice", [](quarnsim::Scenario&) {}, AfterSearch::ZeroOnSilentDevice, 1,
+                    "Нет подключенных\tHART-устройств"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Broken answers on channel 1; channel 2 always holds a good device.
 struct BrokenAnswer {
   const char* name;

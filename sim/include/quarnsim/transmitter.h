@@ -23,7 +23,8 @@ struct HartFaults {
   bool badChecksum = false;    // answers with a corrupted checksum
   bool truncated = false;      // answers with the last bytes of the frame missing
   int errorCommand = -1;       // this command (0..255) is answered with `errorCode` instead of its data
-  uint8_t errorCode = 6;       // response code for `errorCommand`
+  uint8_t errorCode = 6;       // response code for `errorCommand` (32: busy)
+  int errorCount = -1;         // only the first N requests of `errorCommand` get it; -1: all of them
   int stopAfterRequests = -1;  // answers this many requests, then falls silent; -1: never stops
 };
 
@@ -59,7 +60,7 @@ struct TransmitterConfig {
   uint8_t units = 12;                       // HART units code of the range values (12 = kPa)
   double lowerRange = 0, upperRange = 600;  // in `units`
   double lowerSensorLimit = -100, upperSensorLimit = 2500, minSpan = 10;  // in `units`
-  double damping = 0.5;                                                // s, first-order lag on the pressure
+  double damping = 0.5;  // s, first-order lag on the pressure
   TransferFunction function = TransferFunction::Linear;
   OutputType output = OutputType::mA4_20;
   double errorPercent = 0;              // constant error in % of span on the output
