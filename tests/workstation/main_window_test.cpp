@@ -1,181 +1,15 @@
-// The main window bound to the real libquarn.so, with the simulated bench plugged into the library
-// as a virtual port and the library's clock replaced by a virtual one, so connecting and measuring
-// take milliseconds. The library's own timer is not watched; the tests call TimerProc themselves.
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
-#include <QAction>
-#include <QCoreApplication>
+// The main window bound to the real libquarn.so with the simulated bench (bench_fixture.h): binding,
+// start-up and settings, the live texts, the valves, the port menus, modes, projects and closing.
 #include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QMenu>
-#include <QMouseEvent>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <cstring>
-#include <functional>
-#include <memory>
 
-#include "MainWindow.h"
-#include "PanelButton.h"
-#include "Prompts.h"
-#include "ZDialog.h"
-#include "quarn/library_binding.h"
-#include "quarnsim/engine.h"
+#include "ProjectFile.h"
+#include "bench_fixture.h"
 
 namespace {
 
-using namespace arm;
-
-// The program's one virtual clock. It outlives every test, so the library never keeps a pointer to
-// a clock that is gone.
-uint32_t g_now = 1000;
-uint32_t clockNow(void*) { return g_now; }
-void clockSleep(void*, uint32_t ms) { g_now += ms; }
-
-// What the tests reach in the loaded library besides the binding.
-struct LibraryAccess {
-  void* handle = nullptr;
-  void (*setClock)(const quarn_clock*) = nullptr;
-  uint32_t (*nowMs)() = nullptr;
-  void (*timerProc)(void*, uint32_t, uintptr_t, uint32_t) = nullptr;
-  int (*registerVirtual)(uint32_t, const quarn_vport_ops*) = nullptr;
-  void (*unregister)(uint32_t) = nullptr;
-};
-LibraryAccess g_lib;
-
-quarn_vport_ops simPortOps(quarnsim::LinePort& port) {
-  quarn_vport_ops ops{};
-  ops.ctx = &port;
-  ops.open = [](void* ctx) { return static_cast<quarnsim::LinePort*>(ctx)->open(g_lib.nowMs()); };
-  ops.close = [](void* ctx) { static_cast<quarnsim::LinePort*>(ctx)->close(); };
-  ops.set_line = [](void* ctx, uint32_t baud, int parity, int stop) {
-    static_cast<quarnsim::LinePort*>(ctx)->setLine(baud, parity, stop);
-  };
-  ops.write = [](void* ctx, const uint8_t* data, uint32_t n, uint32_t now) {
-    return static_cast<quarnsim::LinePort*>(ctx)->write(data, n, now);
-  };
-  ops.available = [](void* ctx, uint32_t now) {
-    return static_cast<quarnsim::LinePort*>(ctx)->available(now);
-  };
-  ops.read = [](void* ctx, uint8_t* buf, uint32_t max, uint32_t now) {
-    return static_cast<quarnsim::LinePort*>(ctx)->read(buf, max, now);
-  };
-  ops.purge = [](void* ctx) { static_cast<quarnsim::LinePort*>(ctx)->purge(); };
-  return ops;
-}
-
-template <typename Fn>
-Fn lookup(const char* name) {
-  return reinterpret_cast<Fn>(dlsym(g_lib.handle, name));
-}
-
-class Workstation : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Prompts::reset();
-    Prompts::error = [this](const QString&, const QString& text) { errors << text; };
-    // Holding the library open ourselves keeps it loaded between the window's bind and unbind, so
-    // the virtual clock and ports are in place before the binding's pause and stay valid to the end.
-    g_lib.handle = dlopen((quarn::host::programFolder() + "libquarn.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(g_lib.handle, nullptr) << dlerror();
-    g_lib.setClock = lookup<void (*)(const quarn_clock*)>("quarn_set_clock");
-    g_lib.nowMs = lookup<uint32_t (*)()>("quarn_now_ms");
-    g_lib.timerProc = lookup<void (*)(void*, uint32_t, uintptr_t, uint32_t)>("TimerProc");
-    g_lib.registerVirtual = lookup<int (*)(uint32_t, const quarn_vport_ops*)>("quarn_port_register_virtual");
-    g_lib.unregister = lookup<void (*)(uint32_t)>("quarn_port_unregister");
-    ASSERT_TRUE(g_lib.setClock && g_lib.nowMs && g_lib.timerProc && g_lib.registerVirtual &&
-                g_lib.unregister);
-    const quarn_clock clock{nullptr, &clockNow, &clockSleep};
-    g_lib.setClock(&clock);
-    ASSERT_TRUE(dir.isValid());
-    for (const char* name : {"Models_Quarn.xml", "Models_Brenk.xml", "Errors.xml"})
-      QFile::copy(QStringLiteral(CATALOGUE_DIR "/") + name, dir.filePath(name));
-  }
-
-  void TearDown() override {
-    if (window && !window->closeRequested()) {
-      Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
-      window->close();
-    }
-    window.reset();
-    for (uint32_t port : ports) g_lib.unregister(port);
-    bench.reset();
-    if (g_lib.handle) dlclose(g_lib.handle);
-    g_lib = LibraryAccess{};
-    Prompts::reset();
-  }
-
-  void plugSimulator(const quarnsim::Scenario& scenario, uint32_t port = 7) {
-    bench = std::make_unique<quarnsim::Engine>(scenario);
-    ops = simPortOps(bench->calibratorPort());
-    ASSERT_EQ(g_lib.registerVirtual(port, &ops), 0);
-    ports.push_back(port);
-  }
-
-  MainWindow& makeWindow(uint32_t model = 1) {
-    MainWindow::Options o;
-    o.model = model;
-    o.programDir = dir.path();
-    o.watchTimer = false;
-    o.watchDevices = false;
-    o.portProbe = [](const QString&) { return true; };
-    window = std::make_unique<MainWindow>(o);
-    EXPECT_EQ(window->create(), 0);
-    window->show();
-    return *window;
-  }
-
-  void writeSettings(const QByteArray& content) {
-    QFile f(dir.filePath("arm_quarn.ini"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-  }
-
-  // Timer periods of virtual time, as the library's 20 ms timer would run them.
-  void runFor(uint32_t ms) {
-    for (uint32_t t = 0; t < ms; t += 20) {
-      g_now += 20;
-      g_lib.timerProc(nullptr, 0, 1, g_now);
-    }
-  }
-  bool runUntil(const std::function<bool()>& done, uint32_t maxMs = 30000) {
-    for (uint32_t t = 0; t < maxMs; t += 20) {
-      if (done()) return true;
-      g_now += 20;
-      g_lib.timerProc(nullptr, 0, 1, g_now);
-    }
-    return done();
-  }
-
-  QAction* portItem(const char* name) { return window->portMenu()->findChild<QAction*>(name); }
-  QAction* checkedPort() {
-    for (QAction* a : window->portMenu()->actions())
-      if (a->isChecked()) return a;
-    return nullptr;
-  }
-  PanelButton* button(const char* name) { return window->findChild<PanelButton*>(name); }
-  QString labelText(const char* name) { return window->findChild<QLabel*>(name)->text(); }
-  bool shown(const char* name) { return !button(name)->isHidden(); }
-  TDev& dev() { return *window->dev(); }
-  bool linkedAndMeasured() {
-    return window->dev()->linked == 1 && labelText("lbStatusPressure").contains(QStringLiteral("±"));
-  }
-  void connectTo(const char* item) {
-    QAction* a = portItem(item);
-    ASSERT_NE(a, nullptr) << item;
-    window->COM11Click(a);
-    ASSERT_TRUE(runUntil([this] { return linkedAndMeasured(); }));
-  }
-
-  QTemporaryDir dir;
-  QStringList errors;
-  std::unique_ptr<quarnsim::Engine> bench;
-  quarn_vport_ops ops{};
-  std::vector<uint32_t> ports;
-  std::unique_ptr<MainWindow> window;
-};
+using namespace armtest;
 
 // ---- Binding --------------------------------------------------------------------------------
 
@@ -347,7 +181,7 @@ TEST_F(Workstation, MissingCataloguesLeaveTheStatusLineWithoutAccuracy) {
   ASSERT_TRUE(QDir::setCurrent(dir.path()));
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
-  w.COM11Click(portItem("COM7"));
+  w.ports().COM11Click(portItem("COM7"));
   const bool measured =
       runUntil([&] { return w.dev()->linked == 1 && labelText("lbStatusPressure").size() > 3; });
   QDir::setCurrent(previous);
@@ -365,7 +199,7 @@ TEST_F(Workstation, WithoutKestoModuleTheVerificationButtonsDisappear) {
   plugSimulator(s);
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
-  w.COM11Click(portItem("COM7"));
+  w.ports().COM11Click(portItem("COM7"));
   ASSERT_TRUE(runUntil([this] { return window->dev()->linked == 1 && !shown("pn_Mode_2_HART"); }));
   EXPECT_EQ(w.dev()->kestoOk, 0u);
   for (const char* hidden : {"pn_Mode_2_HART", "pn_Mode_3_PovParam", "pn_Mode_4_Pov"})
@@ -393,7 +227,7 @@ TEST_F(Workstation, QuarnValveButtonsFollowTheValvesAndVentingAsksFirst) {
   // Venting is confirmed first; "Нет" changes nothing.
   QStringList asked;
   int answer = ZDialog::kResultCancel;
-  Prompts::messageWindow = [&](const QString& text, bool question) {
+  Prompts::messageWindow = [&](const QString& text, bool question, const QString&) {
     EXPECT_TRUE(question);
     asked << text;
     return answer;
@@ -439,7 +273,7 @@ TEST_F(Workstation, BrenkShowsOnlyTheVentButtonsDrivenByTheControlMode) {
   EXPECT_TRUE(w.uiBrenk());
   EXPECT_TRUE(w.findChild<QMenu*>("menuExtDorv")->menuAction()->isVisible());
   w.TimerLoadTimer();
-  w.COM11Click(portItem("COM7"));
+  w.ports().COM11Click(portItem("COM7"));
   // Venting is asked for once the connection has read the settings (which carry the control mode).
   ASSERT_TRUE(runUntil(
       [&] { return w.windowTitle().contains(QStringLiteral("Модель")) && shown("pn_Mode_8_VENT_ON"); }));
@@ -449,7 +283,7 @@ TEST_F(Workstation, BrenkShowsOnlyTheVentButtonsDrivenByTheControlMode) {
   EXPECT_FALSE(shown("pn_Mode_8_INPUT_OFF"));
   EXPECT_FALSE(shown("pn_Mode_8_VENT_OFF"));
 
-  Prompts::messageWindow = [](const QString&, bool) { return ZDialog::kResultOk; };
+  Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultOk; };
   w.pn_VENT_MouseDown(button("pn_Mode_8_VENT_ON"));
   EXPECT_EQ(w.dev()->controlMode, 2u);
   ASSERT_TRUE(runUntil([this] { return shown("pn_Mode_8_VENT_OFF") && bench->operatingMode() == 2; }));
@@ -477,32 +311,32 @@ TEST_F(Workstation, PortMenuItemsAndAPortThatVanishes) {
   EXPECT_TRUE(com47->property("newColumn").toBool());
 
   // "Все доступные" searches every port.
-  w.COM11Click(all);
+  w.ports().COM11Click(all);
   EXPECT_EQ(w.dev()->portNo, 0u);
   EXPECT_TRUE(all->isChecked());
   runFor(20000);  // the search finds the simulator on port 47
   EXPECT_EQ(w.dev()->linked, 1u);
   EXPECT_EQ(w.dev()->portNo, 47u);
-  w.COM11Click(all);  // searching again drops the link first
+  w.ports().COM11Click(all);  // searching again drops the link first
 
   // A registered port that goes away between listing and choosing: the search fails, nothing breaks.
-  const uint32_t gone = w.registerPortPath(dir.filePath("no-such-tty"));
+  const uint32_t gone = w.ports().registerPortPath(dir.filePath("no-such-tty"));
   ASSERT_NE(gone, 0u);
   QAction* item = portItem(qPrintable(QStringLiteral("COM%1").arg(gone)));
   ASSERT_NE(item, nullptr);
   EXPECT_TRUE(portItem("menuAll_item")->isChecked());  // the check mark survived the rebuild
   g_lib.unregister(gone);
-  w.COM11Click(item);
+  w.ports().COM11Click(item);
   EXPECT_TRUE(item->isChecked());
   EXPECT_FALSE(portItem("menuAll_item")->isChecked());
   runFor(5000);
   EXPECT_EQ(w.dev()->linked, 0u);
-  w.OnDeviceChange();
+  w.ports().OnDeviceChange();
   EXPECT_EQ(portItem(qPrintable(QStringLiteral("COM%1").arg(gone))), nullptr);
 
   // While linked, the calibrator's own port is listed disabled after a device change.
   connectTo("COM47");
-  w.OnDeviceChange();
+  w.ports().OnDeviceChange();
   ASSERT_NE(portItem("COM47"), nullptr);
   EXPECT_FALSE(portItem("COM47")->isEnabled());
   EXPECT_TRUE(portItem("COM47")->isChecked());  // the choice survives the rebuild
@@ -545,7 +379,7 @@ TEST_F(Workstation, AProjectThatCannotBeSavedKeepsTheWindowOpen) {
   w.TimerLoadTimer();
   w.setProjectModified(true);
   Prompts::fileName = [this](const QString&, bool) { return dir.filePath("missing-folder/p.aip"); };
-  w.N_SaveProject_As_Click();
+  w.projectController().N_SaveProject_As_Click();
   EXPECT_EQ(errors.size(), 1);
   EXPECT_TRUE(w.projectModified());
   Prompts::saveQuestion = [](const QString&) { return QMessageBox::Yes; };
@@ -558,15 +392,15 @@ TEST_F(Workstation, AProjectThatCannotBeSavedKeepsTheWindowOpen) {
 
 namespace {
 
-using namespace arm;
+using namespace armtest;
 
 // ---- External transducer menu (Brenk) -------------------------------------------------------
 
 TEST_F(Workstation, BrenkTransducerMenuSwitchesTheReferenceSource) {
   plugSimulator(quarnsim::Scenario{}, 9);
   MainWindow& w = makeWindow(0);
-  QMenu* ports = w.dorvPortMenu();
-  w.FillPortMenu(ports, false);
+  QMenu* ports = w.ports().dorvPortMenu();
+  w.ports().FillPortMenu(ports, false);
   EXPECT_EQ(ports->findChild<QAction*>("menuAll_item"), nullptr);  // no "all" item here
   QAction* com9 = ports->findChild<QAction*>("COM9");
   ASSERT_NE(com9, nullptr);
@@ -574,24 +408,24 @@ TEST_F(Workstation, BrenkTransducerMenuSwitchesTheReferenceSource) {
   ASSERT_NE(isOn, nullptr);
 
   // Unlinked and switched off: nothing to switch on.
-  w.menuExtDorvClick();
+  w.ports().menuExtDorvClick();
   EXPECT_FALSE(isOn->isEnabled());
   // Choosing a transducer port only moves the check mark; the record learns it when switched on.
-  w.COM11Click(com9);
+  w.ports().COM11Click(com9);
   EXPECT_TRUE(com9->isChecked());
   EXPECT_EQ(w.dev()->dorv.serialNo, 0u);
   w.dev()->linked = 1;
-  w.menuExtDorvClick();
+  w.ports().menuExtDorvClick();
   EXPECT_TRUE(isOn->isEnabled());
 
-  w.menuExtDorv_isOnClick();
+  w.ports().menuExtDorv_isOnClick();
   EXPECT_TRUE(isOn->isChecked());
   EXPECT_EQ(isOn->text(), QStringLiteral("ОТКЛЮЧИТЬ"));
   EXPECT_EQ(w.dev()->dorv.serialNo, 9u);
   EXPECT_EQ(w.dev()->settings.refSource, 3);
 
   w.dev()->dorv.present = 1;
-  w.menuExtDorv_isOnClick();
+  w.ports().menuExtDorv_isOnClick();
   EXPECT_FALSE(isOn->isChecked());
   EXPECT_EQ(isOn->text(), QStringLiteral("ПОДКЛЮЧИТЬ"));
   EXPECT_EQ(w.dev()->settings.refSource, 0);
@@ -603,15 +437,9 @@ TEST_F(Workstation, BrenkTransducerMenuSwitchesTheReferenceSource) {
 
 namespace {
 
-using namespace arm;
+using namespace armtest;
 
 // ---- Modes and projects ---------------------------------------------------------------------
-
-void pressMouse(QWidget* w) {
-  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(w, &press);
-}
 
 TEST_F(Workstation, ModeButtonsSwitchScreensOnMouseDown) {
   const struct {
@@ -632,8 +460,17 @@ TEST_F(Workstation, ModeButtonsSwitchScreensOnMouseDown) {
     MainWindow& w = makeWindow(c.model);
     if (c.model == 0) pressMouse(button("pn_Mode_4_Pov"));  // leave the start screen first
     pressMouse(button(c.button));
-    for (const char* f : frames)
-      EXPECT_EQ(!w.findChild<QWidget*>(f)->isHidden(), std::strcmp(f, c.frame) == 0) << c.button << " " << f;
+    // Only the settings screen of the calibrator in use exists.
+    const char* otherSettings = c.model == 1 ? "Frame_Mode_7_Setings_Brenk1" : "Frame_Mode_7_Setings_Quarn1";
+    for (const char* f : frames) {
+      const QWidget* frame = w.findChild<QWidget*>(f);
+      if (std::strcmp(f, otherSettings) == 0) {
+        EXPECT_EQ(frame, nullptr) << f;
+        continue;
+      }
+      ASSERT_NE(frame, nullptr) << f;
+      EXPECT_EQ(!frame->isHidden(), std::strcmp(f, c.frame) == 0) << c.button << " " << f;
+    }
     for (PanelButton* b : w.findChildren<PanelButton*>(QRegularExpression("^pn_Mode_[1-7]"))) {
       const bool selected = b->objectName() == QLatin1String(c.button);
       EXPECT_EQ(b->background(), selected ? QColor(189, 207, 233) : QColor(73, 86, 119))
@@ -644,6 +481,40 @@ TEST_F(Workstation, ModeButtonsSwitchScreensOnMouseDown) {
     w.close();
     window.reset();
   }
+}
+
+TEST_F(Workstation, EveryScreenHasItsClassAndTheModeButtonsObeyTheContext) {
+  MainWindow& w = makeWindow(1);
+  const ScreenSet& s = w.screens();
+  const std::pair<const Screen*, const char*> named[] = {
+      {s.regulation, "Frame_Mode_1_Reg1"},   {s.hart, "Frame_Mode_2_HART1"},
+      {s.parameters, "Frame_Mode_3_Param1"}, {s.verification, "Frame_Mode_4_Pov1"},
+      {s.graph, "Frame_Mode_6_Graph1"},      {s.quarnSettings, "Frame_Mode_7_Setings_Quarn1"},
+  };
+  for (const auto& [screen, name] : named) {
+    ASSERT_NE(screen, nullptr) << name;
+    EXPECT_EQ(screen->objectName(), QString::fromLatin1(name));
+  }
+  EXPECT_EQ(s.brenkSettings, nullptr);
+  EXPECT_EQ(s.inRefreshOrder().size(), 6u);
+  // The project file's section of the parameters screen's controls comes from the window's tree.
+  auto* control = new QLabel(s.parameters);
+  EXPECT_EQ(Screen::projectSection(control), QString::fromLatin1(quarn::data::kParamsSection));
+
+  // While a screen keeps the mode buttons disabled (a verification run), they switch nothing.
+  std::vector<int> modes;
+  QObject::connect(&w.context(), &WorkstationContext::modeChanged, [&](int mode) { modes.push_back(mode); });
+  w.context().setModeButtonsEnabled(false);
+  EXPECT_FALSE(button("pn_Mode_6_Graph")->isEnabled());
+  pressMouse(button("pn_Mode_6_Graph"));
+  w.pn_Mode_1_RegMouseDown(button("pn_Mode_6_Graph"));
+  EXPECT_EQ(w.currentMode(), kModeRegulation);
+  w.context().setModeButtonsEnabled(true);
+  pressMouse(button("pn_Mode_6_Graph"));
+  EXPECT_EQ(w.currentMode(), kModeGraph);
+  EXPECT_EQ(modes, std::vector<int>{kModeGraph});
+  EXPECT_FALSE(s.graph->isHidden());
+  EXPECT_TRUE(s.regulation->isHidden());
 }
 
 TEST_F(Workstation, ProjectMenuOpensAndSavesThroughTheProjectModel) {
@@ -661,15 +532,15 @@ TEST_F(Workstation, ProjectMenuOpensAndSavesThroughTheProjectModel) {
     EXPECT_EQ(title, save ? QStringLiteral("Сохранить проект как") : QStringLiteral("Открыть проект"));
     return answer;
   };
-  w.N_OpenProject_Click();
+  w.projectController().N_OpenProject_Click();
   EXPECT_EQ(w.projectFileName(), path);
-  EXPECT_TRUE(w.project().channels[0].enabled);
-  EXPECT_FLOAT_EQ(w.project().channels[0].Max, 250);
+  EXPECT_TRUE(w.projectController().model().channels[0].enabled);
+  EXPECT_FLOAT_EQ(w.projectController().model().channels[0].Max, 250);
 
-  w.project().channels[1].enabled = true;
+  w.projectController().model().channels[1].enabled = true;
   w.setProjectModified(true);
   answer = dir.filePath("copy");  // the extension is added
-  w.N_SaveProject_As_Click();
+  w.projectController().N_SaveProject_As_Click();
   EXPECT_FALSE(w.projectModified());
   EXPECT_EQ(w.projectFileName(), dir.filePath("copy.aip"));
   QFile saved(dir.filePath("copy.aip"));
@@ -678,7 +549,7 @@ TEST_F(Workstation, ProjectMenuOpensAndSavesThroughTheProjectModel) {
   EXPECT_TRUE(text.contains("[Device_ch_1]")) << text.left(200).constData();
 
   answer.clear();  // Cancel in the dialog changes nothing
-  w.N_OpenProject_Click();
+  w.projectController().N_OpenProject_Click();
   EXPECT_EQ(w.projectFileName(), dir.filePath("copy.aip"));
   EXPECT_TRUE(errors.isEmpty());
 }

@@ -51,6 +51,11 @@ TEST(DisplayHelpers, ValuesOutsideTheShownRangeAreBlank) {
       {1e28, 2, " ", " "},
       {-1e28, 2, " ", " "},
       {1e27, 0, "1000000000000000013287555072", "1e+27"},
+      // A small negative value that rounds to zero has no sign ("-0.000" was shown in the status line).
+      {-0.0004, 3, "0.000", "-0.0004"},
+      {-0.0, 2, "0.00", "0"},
+      {-0.4, 0, "0", "-0.4"},
+      {-0.0005, 3, "-0.001", "-0.0005"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(formatValue(c.value, c.decimals), QString::fromLatin1(c.fixed)) << c.value;
@@ -219,15 +224,51 @@ TEST_F(Catalogues, BrokenOrMissingFilesGiveTheirCodesAndZeroTables) {
   }
 }
 
-TEST_F(Catalogues, NumbersThatDoNotConvertReadAsZeroAndAreReported) {
-  const QString models = write("Models.xml",
-                               "<Models><Model><Model_name>X</Model_name><VpCont>1</VpCont>"
-                               "<sens_1><G_1>25,5</G_1><G_2>16</G_2></sens_1></Model></Models>");
-  QString problem;
-  EXPECT_EQ(loadModelCatalogue(models, errorsFile(), "X", model, errors, &problem), kCatalogueOk);
-  EXPECT_EQ(model.sens[0].G[0], 0);
-  EXPECT_FLOAT_EQ(model.sens[0].G[1], 16);
-  EXPECT_TRUE(problem.contains("25,5")) << problem.toStdString();
+TEST_F(Catalogues, ANumberThatDoesNotConvertStopsTheReadingWithAConversionMessage) {
+  const QByteArray goodErrors = "<E><A0><diap_1>0.01</diap_1></A0></E>";
+  struct Case {
+    const char* what;
+    QByteArray models;
+    QByteArray errorsXml;
+    int rc;
+    const char* bad;  // the text the message quotes
+    bool modelKept;   // the model record read before the bad number stays
+  } cases[] = {
+      {"comma in a limit",
+       "<Models><Model><Model_name>X</Model_name><VpCont>1</VpCont>"
+       "<sens_1><G_1>25,5</G_1><G_2>16</G_2></sens_1></Model></Models>",
+       goodErrors, kModelCatalogueUnreadable, "25,5", false},
+      {"text in the second sensor",
+       "<Models><Model><Model_name>X</Model_name><sens_1><G_1>100</G_1></sens_1>"
+       "<sens_2><A_4>abc</A_4></sens_2></Model></Models>",
+       goodErrors, kModelCatalogueUnreadable, "abc", false},
+      {"VpCont", "<Models><Model><Model_name>X</Model_name><VpCont>1.5</VpCont></Model></Models>", goodErrors,
+       kModelCatalogueUnreadable, "1.5", false},
+      {"accuracy table",
+       "<Models><Model><Model_name>X</Model_name><sens_1><G_1>100</G_1></sens_1></Model></Models>",
+       "<E><A0><diap_1>0.01</diap_1></A0><B><diap_3>n/a</diap_3></B></E>", kErrorCatalogueUnreadable, "n/a",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString models = write("Models.xml", c.models);
+    const QString errorFile = write("Errors.xml", c.errorsXml);
+    QString problem;
+    EXPECT_EQ(loadModelCatalogue(models, errorFile, "X", model, errors, &problem), c.rc);
+    EXPECT_TRUE(problem.contains(QString::fromLatin1(c.bad))) << problem.toStdString();
+    EXPECT_TRUE(problem.contains(QStringLiteral("остановлено"))) << problem.toStdString();
+    // Nothing half-read: the record of the catalogue with the bad number is empty.
+    for (const auto& row : errors.rows)
+      for (float v : row) EXPECT_EQ(v, 0);
+    if (c.modelKept) {
+      EXPECT_FLOAT_EQ(model.sens[0].G[0], 100);
+      EXPECT_EQ(model.sensCount, 1);
+    } else {
+      EXPECT_EQ(model.VpCont, 0);
+      EXPECT_EQ(model.sens[0].G[0], 0);
+      EXPECT_EQ(model.sensCount, 0);
+    }
+  }
 }
 
 TEST_F(Catalogues, Windows1251DocumentsMatchCyrillicModelNames) {
@@ -278,9 +319,18 @@ TEST(ModelCodeTable, FirstFamilyWithAFittingLimitGivesTheCode) {
   EXPECT_EQ(modelByType(QStringLiteral("КДИ-1"), 250), QStringLiteral("130"));
   EXPECT_EQ(modelByType(QStringLiteral("КДИ-1"), 251), QStringLiteral("140"));
   EXPECT_EQ(modelByType(QStringLiteral("КДД"), 0.1f), QStringLiteral("020"));
-  // The first family in table order wins ("КДИВ" also contains "КДИ")...
-  EXPECT_EQ(modelByType(QStringLiteral("КДИВ-3"), 40), QStringLiteral("120"));
-  // ...unless the limit exceeds all of its entries: then the next matching family is tried.
+  // "КДИВ" also contains "КДИ": the longer family is matched first (a 40 kPa КДИВ was given КДИ's
+  // code 120).
+  const struct {
+    const char* name;
+    float upper;
+    const char* code;
+  } vacuum[] = {
+      {"КДИВ-3", 40, "410"}, {"КДИВ", 250, "420"}, {"КДИВ 2400", 2400, "430"}, {"Датчик КДИВ", 39, "410"}};
+  for (const auto& c : vacuum)
+    EXPECT_EQ(modelByType(QString::fromUtf8(c.name), c.upper), QString::fromLatin1(c.code)) << c.name;
+  // The limit exceeds all of a family's entries: the next matching family is tried.
+  EXPECT_EQ(modelByType(QStringLiteral("КДИВ"), 5000), QStringLiteral("150"));
   EXPECT_EQ(modelByType(QStringLiteral("КДД/КДИ"), 5000), QStringLiteral("150"));
   EXPECT_EQ(modelByType(QStringLiteral("КДА КДИВ"), 200000), QString());
   EXPECT_EQ(modelByType(QStringLiteral("Unknown"), 10), QString());
@@ -422,6 +472,10 @@ TEST(UnitNames, TableAndOutOfRange) {
   EXPECT_EQ(unitName(7), QStringLiteral("psi"));
   EXPECT_EQ(unitName(8), QString());
   EXPECT_EQ(unitName(-1), QString());
+  EXPECT_EQ(pressureTypeName(0), QStringLiteral("Абсолютное"));
+  EXPECT_EQ(pressureTypeName(1), QStringLiteral("Избыточное"));
+  EXPECT_EQ(pressureTypeName(3), QStringLiteral("Избыточное-разрежение"));
+  EXPECT_EQ(pressureTypeName(4), QString());
 }
 
 // ---- Port list ------------------------------------------------------------------------------
@@ -478,13 +532,16 @@ TEST(PortList, ProbeRefusesWhatIsNotAnOpenableTerminal) {
 
 TEST(MessageWindow, LastTextWinsAndButtonsFollowTheQuestionFlag) {
   ZDialog z;
-  z.showMessage(QStringLiteral("Первое"), true);
+  z.showMessage(QStringLiteral("Первое"), true, QStringLiteral("Вопрос"));
   EXPECT_TRUE(z.isVisible());
+  EXPECT_EQ(z.windowTitle(), QStringLiteral("Вопрос"));
   EXPECT_FALSE(z.findChild<QWidget*>("pn_Yes")->isHidden());
   EXPECT_FALSE(z.findChild<QWidget*>("pn_No")->isHidden());
   EXPECT_TRUE(z.findChild<QWidget*>("pn_Exit")->isHidden());
-  z.showMessage(QStringLiteral("Второе"), false);
+  // The caption is the caller's, each time.
+  z.showMessage(QStringLiteral("Второе"), false, QStringLiteral("Сообщение"));
   EXPECT_EQ(z.text(), QStringLiteral("Второе"));
+  EXPECT_EQ(z.windowTitle(), QStringLiteral("Сообщение"));
   EXPECT_TRUE(z.findChild<QWidget*>("pn_Yes")->isHidden());
   EXPECT_FALSE(z.findChild<QWidget*>("pn_Exit")->isHidden());
   z.hide();

@@ -11,7 +11,6 @@ namespace arm {
 
 ZDialog::ZDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("ZDialog"));
-  setWindowTitle(QStringLiteral("Сообщение"));
   setWindowFlags(windowFlags() | Qt::WindowSystemMenuHint | Qt::WindowContextHelpButtonHint);
   setMinimumWidth(420);
   label_ = new QLabel(this);
@@ -53,7 +52,8 @@ ZDialog::ZDialog(QWidget* parent) : QDialog(parent) {
 
 QString ZDialog::text() const { return label_->text(); }
 
-void ZDialog::prepare(const QString& text, bool question) {
+void ZDialog::prepare(const QString& text, bool question, const QString& caption) {
+  setWindowTitle(caption);
   label_->setText(text);
   yes_->setVisible(question);
   no_->setVisible(question);
@@ -70,17 +70,17 @@ void ZDialog::centreOnParent() {
   }
 }
 
-void ZDialog::showMessage(const QString& text, bool question) {
-  prepare(text, question);
+void ZDialog::showMessage(const QString& text, bool question, const QString& caption) {
+  prepare(text, question, caption);
   setModal(false);
   show();
   raise();
 }
 
-int ZDialog::showAndWait(const QString& text, bool question) {
-  prepare(text, question);
+int ZDialog::showAndWait(const QString& text, bool question, const QString& caption) {
+  prepare(text, question, caption);
   if (Prompts::messageWindow) {
-    modalResult_ = Prompts::messageWindow(text, question);
+    modalResult_ = Prompts::messageWindow(text, question, caption);
     return 0;
   }
   exec();

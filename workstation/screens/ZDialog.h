@@ -1,6 +1,6 @@
 // The workstation's message window: a wrapping text with either "Ok" or the question buttons
-// "Да" / "Нет". Shown without waiting (the caller goes on) or shown and waited for, after which the
-// caller reads the modal result (1 after "Да", 2 after "Нет").
+// "Да" / "Нет", under a caption the caller gives. Shown without waiting (the caller goes on) or shown
+// and waited for, after which the caller reads the modal result (1 after "Да", 2 after "Нет").
 #pragma once
 
 #include <QDialog>
@@ -18,16 +18,16 @@ class ZDialog : public QDialog {
 
   explicit ZDialog(QWidget* parent = nullptr);
 
-  // Sets the text and buttons and shows the window; the caller goes on. Showing it again while it is
-  // visible replaces the text.
-  void showMessage(const QString& text, bool question);
+  // Sets the caption, text and buttons and shows the window; the caller goes on. Showing it again
+  // while it is visible replaces the text.
+  void showMessage(const QString& text, bool question, const QString& caption);
   // The same, modal: returns when a button ended it. Returns 0; the answer is modalResult().
-  int showAndWait(const QString& text, bool question);
+  int showAndWait(const QString& text, bool question, const QString& caption);
   int modalResult() const { return modalResult_; }
   QString text() const;
 
  private:
-  void prepare(const QString& text, bool question);
+  void prepare(const QString& text, bool question, const QString& caption);
   void centreOnParent();
 
   QLabel* label_;

@@ -3,21 +3,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "RecordTexts.h"
 #include "TDev.h"
 #include "UiHelpers.h"
-#include "quarn/cp1251.h"
 
 namespace arm {
 
 namespace {
 
 constexpr int kExternalReference = 3;
-
-// A fixed text field of the record (Windows-1251, maybe without terminator) as a QString.
-template <std::size_t N>
-QString recordText(const char (&field)[N]) {
-  return QString::fromStdString(quarn::text::cp1251ToUtf8(std::string(field, strnlen(field, N))));
-}
 
 // The accuracy of the external transducer in percent, by its class and whether the pressure is in
 // the lower part of its range.
@@ -44,13 +38,6 @@ QString accuracyText(double accuracy, double lower, double upper, const TDev& de
 }
 
 }  // namespace
-
-QString unitName(int units) {
-  static const char* const kNames[8] = {"кПа",    "МПа",         "бар",        "кгс/см2",
-                                        "кгс/м2", "мм вод. ст.", "мм рт. ст.", "psi"};
-  if (units < 0 || units >= 8) return {};
-  return QString::fromUtf8(kNames[units]);
-}
 
 QString baseCaption(bool brenk, const QString& version) {
   return (brenk ? QStringLiteral("АРМ Brenk") : QStringLiteral("АРМ Quarn")) + QStringLiteral(" v") + version;

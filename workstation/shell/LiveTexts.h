@@ -1,17 +1,15 @@
-// The texts the main window derives from the shared record at each notification: the display unit's
-// name, the caption with the calibrator's identity and the accuracy part of the status line.
+// The texts the main window derives from the shared record at each notification: the caption with
+// the calibrator's identity and the status line with the accuracy of the reference in use.
 #pragma once
 
 #include <QString>
 
 #include "ModelCatalog.h"
+#include "RecordTexts.h"
 
 struct TDev;
 
 namespace arm {
-
-// Name of display unit 0..7 ("кПа" .. "psi"); empty for an index outside the table.
-QString unitName(int units);
 
 // "АРМ Quarn v1.4" / "АРМ Brenk v1.4".
 QString baseCaption(bool brenk, const QString& version);

@@ -20,10 +20,12 @@ bool SimLauncher::start(const QString& program, const QStringList& arguments, in
     error = QStringLiteral("Симулятор не запускается: ") + process_.errorString();
     return false;
   }
+  // With its Dorv transducer the simulator names two terminals; wait for both.
+  const bool wantDorv =
+      arguments.contains(QStringLiteral("--dorv")) || arguments.contains(QStringLiteral("--dorv-link"));
   QElapsedTimer clock;
   clock.start();
-  QByteArray pending;
-  while (calibratorPath_.isEmpty()) {
+  while (calibratorPath_.isEmpty() || (wantDorv && dorvPath_.isEmpty())) {
     const qint64 left = timeoutMs - clock.elapsed();
     if (left <= 0 || process_.state() != QProcess::Running) break;
     if (!process_.canReadLine() && !process_.waitForReadyRead(static_cast<int>(left))) continue;
@@ -35,7 +37,7 @@ bool SimLauncher::start(const QString& program, const QStringList& arguments, in
       if (words[0] == QLatin1String("dorv")) dorvPath_ = words[1];
     }
   }
-  if (calibratorPath_.isEmpty()) {
+  if (calibratorPath_.isEmpty() || (wantDorv && dorvPath_.isEmpty())) {
     error = QStringLiteral("Симулятор не сообщил свой порт");
     stop();
     return false;
@@ -45,7 +47,9 @@ bool SimLauncher::start(const QString& program, const QStringList& arguments, in
     while (process_.canReadLine()) {
       const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
       const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-      if (words.size() >= 2 && words[0] == QLatin1String("calibrator")) calibratorPath_ = words[1];
+      if (words.size() < 2 || !words[1].startsWith(QLatin1String("/dev/"))) continue;
+      if (words[0] == QLatin1String("calibrator")) calibratorPath_ = words[1];
+      if (words[0] == QLatin1String("dorv")) dorvPath_ = words[1];
     }
   });
   return true;

@@ -1,62 +1,18 @@
-// ARM_Quarn: the operator's workstation. Options:
-//   --brenk                 run as the Brenk workstation (the record's model 0)
-//   --simulate              start the built-in simulator (quarn-sim beside the program) and connect to it
-//   --sim-arg ARG           pass an argument to the simulator (repeatable), e.g. --sim-arg --channels=2
-//   --library PATH          library to try after the usual places
-//   --settings PATH         settings file instead of "arm_quarn.ini"
-//   --screenshot FILE       save a picture of the window after --after-ms and quit
-//   --after-ms N            how long to run before the screenshot or the timing report (default 6000)
-//   --measure-updates       print the refresh time per notification (median, p95) and quit
+// ARM_Quarn: the operator's workstation. `ARM_Quarn --help` lists the options (CommandLine.cpp).
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QPainter>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
 
+#include "CommandLine.h"
 #include "MainWindow.h"
+#include "PortMenus.h"
 #include "Prompts.h"
 #include "SimLauncher.h"
 
 namespace {
-
-struct CommandLine {
-  bool brenk = false;
-  bool simulate = false;
-  QStringList simArgs;
-  QString library;
-  QString settings;
-  QString screenshot;
-  int afterMs = 6000;
-  bool measure = false;
-};
-
-CommandLine parse(const QStringList& args) {
-  CommandLine c;
-  for (int i = 1; i < args.size(); ++i) {
-    const QString& a = args[i];
-    auto next = [&]() { return i + 1 < args.size() ? args[++i] : QString(); };
-    if (a == QLatin1String("--brenk"))
-      c.brenk = true;
-    else if (a == QLatin1String("--simulate"))
-      c.simulate = true;
-    else if (a == QLatin1String("--sim-arg"))
-      c.simArgs << next();
-    else if (a == QLatin1String("--library"))
-      c.library = next();
-    else if (a == QLatin1String("--settings"))
-      c.settings = next();
-    else if (a == QLatin1String("--screenshot"))
-      c.screenshot = next();
-    else if (a == QLatin1String("--after-ms"))
-      c.afterMs = std::max(0, next().toInt());
-    else if (a == QLatin1String("--measure-updates"))
-      c.measure = true;
-  }
-  return c;
-}
 
 // A picture of the window with its caption drawn above it (a bare X server has no window manager to
 // draw the title bar).
@@ -87,9 +43,26 @@ void reportUpdateTimes(const std::vector<qint64>& ns) {
               static_cast<double>(sorted.back()) / 1000.0);
 }
 
+// The command line refused: the reason and the usage on stderr.
+int refuse(const arm::CommandLine& cmd) {
+  std::fprintf(stderr, "ARM_Quarn: %s\n%s", qPrintable(cmd.error), qPrintable(arm::usageText()));
+  return 2;
+}
+
 int run(int argc, char** argv) {
+  // Checked before the toolkit starts, so --help and a refusal need no display.
+  QStringList raw;
+  for (int i = 0; i < argc; ++i) raw << QString::fromLocal8Bit(argv[i]);
+  const arm::CommandLine early = arm::parseCommandLine(raw, true);
+  if (!early.error.isEmpty()) return refuse(early);
+  if (early.help) {
+    std::printf("%s", qPrintable(arm::usageText()));
+    return 0;
+  }
   QApplication app(argc, argv);
-  const CommandLine cmd = parse(app.arguments());
+  const arm::CommandLine cmd = arm::parseCommandLine(app.arguments());
+  if (!cmd.error.isEmpty()) return refuse(cmd);
+  if (cmd.unattended()) arm::Prompts::installUnattended();
 
   arm::MainWindow::Options options;
   options.model = cmd.brenk ? 0 : 1;
@@ -104,26 +77,38 @@ int run(int argc, char** argv) {
     if (cmd.brenk && !simArgs.contains(QStringLiteral("--model")))
       simArgs << "--model"
               << "brenk";
+    // The Brenk's external transducer can then be tried on the simulator's own Dorv terminal.
+    if (cmd.brenk && !simArgs.contains(QStringLiteral("--dorv")) &&
+        !simArgs.contains(QStringLiteral("--dorv-link")))
+      simArgs << "--dorv";
     QString error;
     if (!sim.start(window.programDir() + QStringLiteral("/quarn-sim"), simArgs, 5000, error)) {
       arm::Prompts::showError(QStringLiteral("Ошибка"), error);
       return 1;
     }
-    const uint32_t port = window.registerPortPath(sim.calibratorPath());
+    const uint32_t port = window.ports().registerPortPath(sim.calibratorPath());
     if (port == 0) {
+      arm::Prompts::showError(QStringLiteral("Ошибка"), QStringLiteral("Нет свободного номера порта"));
+      return 1;
+    }
+    if (!sim.dorvPath().isEmpty() && window.ports().registerPortPath(sim.dorvPath()) == 0) {
       arm::Prompts::showError(QStringLiteral("Ошибка"), QStringLiteral("Нет свободного номера порта"));
       return 1;
     }
     window.setStartPort(port);
   }
+  if (cmd.modeIndex >= 0) window.SelectMode(cmd.modeIndex);
   window.show();
 
-  if (!cmd.screenshot.isEmpty() || cmd.measure) {
+  bool pictureFailed = false;
+  if (cmd.unattended()) {
     QTimer::singleShot(cmd.afterMs, &window, [&] {
       if (!cmd.screenshot.isEmpty()) {
         const QPixmap picture = withTitleBar(window.grab(), window.windowTitle());
-        if (!picture.save(cmd.screenshot))
+        if (!picture.save(cmd.screenshot)) {
           std::fprintf(stderr, "cannot write %s\n", qPrintable(cmd.screenshot));
+          pictureFailed = true;
+        }
       }
       if (cmd.measure) reportUpdateTimes(window.updateDurations());
       window.close();
@@ -131,6 +116,7 @@ int run(int argc, char** argv) {
   }
   const int rc = app.exec();
   sim.stop();
+  if (cmd.unattended() && (pictureFailed || arm::Prompts::unattendedErrors > 0)) return 1;
   return rc;
 }
 

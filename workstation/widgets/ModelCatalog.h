@@ -46,7 +46,8 @@ QString cataloguePath(const QString& fileName, const QString& programDir);
 // Fills `model` from the model catalogue `catalogueFile` for the model text (a later matching entry
 // overwrites an earlier one) and `errors` from `errorFile`. Both records are cleared first. Returns
 // kCatalogueOk, kModelCatalogueUnreadable or kErrorCatalogueUnreadable; `error` gets a text for the
-// operator. A number that does not convert reads as 0 and is reported in `error` (the rest is read).
+// operator. A number that does not convert stops the reading of its catalogue with a conversion
+// message: that catalogue's record stays zero (an error in "Errors.xml" keeps the model read before).
 int loadModelCatalogue(const QString& catalogueFile, const QString& errorFile, const QString& modelText,
                        TModelRec& model, TErrorRec& errors, QString* error = nullptr);
 int loadErrorCatalogue(const QString& errorFile, TErrorRec& errors, QString* error = nullptr);

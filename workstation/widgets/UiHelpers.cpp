@@ -17,16 +17,25 @@ namespace arm {
 
 namespace {
 bool outsideShownRange(double value) { return std::isnan(value) || value > 1e27 || value < -1e27; }
+
+// A small negative value rounds to "-0.000" (and -0 prints as "-0"); a zero has no sign.
+QString withoutNegativeZero(QString text) {
+  if (text.startsWith(QLatin1Char('-')) && std::all_of(text.cbegin() + 1, text.cend(), [](QChar c) {
+        return c == QLatin1Char('0') || c == QLatin1Char('.');
+      }))
+    text.remove(0, 1);
+  return text;
+}
 }  // namespace
 
 QString formatValue(double value, int decimals) {
   if (outsideShownRange(value)) return QStringLiteral(" ");
-  return QString::number(value, 'f', std::clamp(decimals, 0, 15));
+  return withoutNegativeZero(QString::number(value, 'f', std::clamp(decimals, 0, 15)));
 }
 
 QString formatGeneral(double value) {
   if (outsideShownRange(value)) return QStringLiteral(" ");
-  return QString::number(value, 'g', 5);
+  return withoutNegativeZero(QString::number(value, 'g', 5));
 }
 
 QString formatPlain(double value) {

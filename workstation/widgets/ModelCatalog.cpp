@@ -48,24 +48,32 @@ bool loadDocument(const QString& path, QDomDocument& doc, QString& why) {
   return true;
 }
 
-// The number held by a child element; 0 when the element is missing. A text that does not convert
-// also gives 0 and is noted once.
-float childNumber(const QDomElement& parent, const QString& name, QString& conversionError) {
+// The number held by a child element into `out`; 0 when the element is missing. A text that does
+// not convert stops the reading: false, with the reason in `conversionError`.
+bool childNumber(const QDomElement& parent, const QString& name, float& out, QString& conversionError) {
+  out = 0;
   const QDomElement e = parent.firstChildElement(name);
-  if (e.isNull()) return 0;
+  if (e.isNull()) return true;
   bool ok = false;
   const float v = e.text().trimmed().toFloat(&ok);
-  if (ok) return v;
-  if (conversionError.isEmpty())
+  if (!ok) {
     conversionError = QStringLiteral("\"%1\" в элементе %2 не является числом").arg(e.text().trimmed(), name);
-  return 0;
+    return false;
+  }
+  out = v;
+  return true;
 }
 
-void readSensor(const QDomElement& sensor, TSensorLimits& out, QString& conversionError) {
+bool readSensor(const QDomElement& sensor, TSensorLimits& out, QString& conversionError) {
   for (int i = 0; i < kSubRanges; ++i) {
-    out.G[i] = childNumber(sensor, QStringLiteral("G_%1").arg(i + 1), conversionError);
-    out.A[i] = childNumber(sensor, QStringLiteral("A_%1").arg(i + 1), conversionError);
+    if (!childNumber(sensor, QStringLiteral("G_%1").arg(i + 1), out.G[i], conversionError)) return false;
+    if (!childNumber(sensor, QStringLiteral("A_%1").arg(i + 1), out.A[i], conversionError)) return false;
   }
+  return true;
+}
+
+QString stoppedReading(const QString& file, const QString& conversionError) {
+  return file + QStringLiteral(": ") + conversionError + QStringLiteral("; чтение каталога остановлено");
 }
 
 }  // namespace
@@ -91,10 +99,15 @@ int loadErrorCatalogue(const QString& errorFile, TErrorRec& errors, QString* err
   for (int row = 0; row < 4; ++row) {
     const QDomElement cls = root.firstChildElement(QString::fromLatin1(kClasses[row]));
     if (cls.isNull()) continue;
-    for (int i = 0; i < kSubRanges; ++i)
-      errors.rows[row][i] = childNumber(cls, QStringLiteral("diap_%1").arg(i + 1), conversionError);
+    for (int i = 0; i < kSubRanges; ++i) {
+      if (!childNumber(cls, QStringLiteral("diap_%1").arg(i + 1), errors.rows[row][i], conversionError)) {
+        errors = TErrorRec{};
+        if (error) *error = stoppedReading(errorFile, conversionError);
+        return kErrorCatalogueUnreadable;
+      }
+    }
   }
-  if (error) *error = conversionError.isEmpty() ? QString() : errorFile + ": " + conversionError;
+  if (error) error->clear();
   return kCatalogueOk;
 }
 
@@ -115,31 +128,30 @@ int loadModelCatalogue(const QString& catalogueFile, const QString& errorFile, c
     const QDomElement name = m.firstChildElement(QStringLiteral("Model_name"));
     if (name.isNull() || name.text() != modelText) continue;
     TModelRec rec;
+    bool read = true;
     const QDomElement vp = m.firstChildElement(QStringLiteral("VpCont"));
     if (!vp.isNull()) {
-      bool ok = false;
-      rec.VpCont = vp.text().trimmed().toInt(&ok);
-      if (!ok) {
-        rec.VpCont = 0;
-        if (conversionError.isEmpty())
-          conversionError = QStringLiteral("\"%1\" в элементе VpCont не является числом").arg(vp.text());
-      }
+      rec.VpCont = vp.text().trimmed().toInt(&read);
+      if (!read)
+        conversionError =
+            QStringLiteral("\"%1\" в элементе VpCont не является числом").arg(vp.text().trimmed());
     }
-    for (int s = 0; s < 2; ++s) {
+    for (int s = 0; s < 2 && read; ++s) {
       const QDomElement sensor = m.firstChildElement(QStringLiteral("sens_%1").arg(s + 1));
-      if (!sensor.isNull()) readSensor(sensor, rec.sens[s], conversionError);
+      if (!sensor.isNull()) read = readSensor(sensor, rec.sens[s], conversionError);
+    }
+    if (!read) {
+      // Half a model would give wrong ranges: the tables stay empty, as for a missing catalogue.
+      model = TModelRec{};
+      if (error) *error = stoppedReading(catalogueFile, conversionError);
+      return kModelCatalogueUnreadable;
     }
     rec.sensCount = (rec.sens[1].G[0] != 0 || rec.sens[1].A[0] != 0) ? 2 : 1;
     model = rec;
   }
   QString errorsWhy;
   const int rc = loadErrorCatalogue(errorFile, errors, &errorsWhy);
-  if (error) {
-    QStringList parts;
-    if (!conversionError.isEmpty()) parts << catalogueFile + ": " + conversionError;
-    if (!errorsWhy.isEmpty()) parts << errorsWhy;
-    *error = parts.join(QStringLiteral("\n"));
-  }
+  if (error) *error = errorsWhy;
   return rc;
 }
 
@@ -166,13 +178,15 @@ struct DeviceFamily {
 };
 
 // The transmitter families the workstation recognises, each with its model codes by upper limit.
+// The first family whose text the device name contains is taken, so a family whose text contains
+// another's ("КДИВ" contains "КДИ") comes before it.
 const DeviceFamily kFamilies[] = {
+    {"КДИВ", {{40, "410"}, {250, "420"}, {2400, "430"}}},
     {"КДД", {{0.25f, "020"}, {1.6f, "030"}, {10, "040"}, {40, "050"}, {250, "060"}, {1000, "070"}}},
     {"КДИ",
      {{6, "110"}, {40, "120"}, {250, "130"}, {1600, "140"}, {6000, "150"}, {25000, "160"}, {100000, "170"}}},
     {"КДА", {{40, "210"}, {250, "220"}, {1600, "230"}, {6000, "240"}}},
     {"КДВ", {{40, "310"}, {100, "320"}}},
-    {"КДИВ", {{40, "410"}, {250, "420"}, {2400, "430"}}},
 };
 
 }  // namespace

@@ -1,0 +1,104 @@
+#include "ProjectController.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "ProjectFile.h"
+#include "Prompts.h"
+#include "WorkstationContext.h"
+#include "ZDialog.h"
+
+namespace arm {
+
+ProjectController::ProjectController(WorkstationContext& context) : QObject(&context), context_(context) {}
+
+void ProjectController::setModified(bool modified) {
+  if (modified_ == modified) return;
+  modified_ = modified;
+  Q_EMIT modifiedChanged(modified);
+}
+
+bool ProjectController::load(const QString& path) {
+  fileName_ = path;
+  bool ok = true;
+  if (!QFileInfo(path).exists()) {
+    // No project yet: the parameters start from the defaults.
+    project_ = quarn::data::projectFromIni(quarn::data::IniDocument{});
+  } else {
+    const quarn::data::ProjectLoad r = quarn::data::loadProject(path.toStdString(), project_);
+    if (!r.ok) {
+      ok = false;
+      context_.messageWindow().showMessage(QStringLiteral("Проект ") + path +
+                                               QStringLiteral(" не загружен:\n") +
+                                               QString::fromStdString(r.error),
+                                           false, QStringLiteral("Ошибка"));
+    }
+  }
+  Q_EMIT loaded();
+  // Showing the project runs the screens' change handlers, which mark it modified.
+  setModified(false);
+  return ok;
+}
+
+bool ProjectController::save(const QString& path) {
+  Q_EMIT aboutToSave();
+  fileName_ = path;
+  const std::string err = quarn::data::saveProject(path.toStdString(), project_);
+  if (!err.empty()) {
+    Prompts::showError(
+        QStringLiteral("Ошибка"),
+        QStringLiteral("Проект ") + path + QStringLiteral(" не сохранён:\n") + QString::fromStdString(err));
+    return false;
+  }
+  setModified(false);
+  return true;
+}
+
+void ProjectController::N_OpenProject_Click() {
+  QString name;
+  if (Prompts::fileName) {
+    name = Prompts::fileName(QStringLiteral("Открыть проект"), false);
+  } else {
+    name = QFileDialog::getOpenFileName(context_.window(), QStringLiteral("Открыть проект"),
+                                        context_.programDir(), QStringLiteral("Файлы проектов (*.aip)"));
+  }
+  if (name.isEmpty()) return;
+  if (!name.endsWith(QLatin1String(".aip"), Qt::CaseInsensitive) && !QFileInfo::exists(name)) name += ".aip";
+  load(name);
+}
+
+void ProjectController::N_SaveProject_Click() { save(fileName_); }
+
+void ProjectController::N_SaveProject_As_Click() {
+  QString name;
+  if (Prompts::fileName) {
+    name = Prompts::fileName(QStringLiteral("Сохранить проект как"), true);
+  } else {
+    QFileDialog dialog(context_.window(), QStringLiteral("Сохранить проект как"),
+                       QFileInfo(fileName_).absolutePath(), QStringLiteral("Файлы проектов (*.aip)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("aip"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      name = dialog.selectedFiles().front();
+  }
+  if (name.isEmpty()) return;
+  if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".aip");
+  save(name);
+}
+
+bool ProjectController::confirmClose() {
+  if (!modified_) return true;
+  const QString text = QStringLiteral("Проект ") + fileName_ + QStringLiteral(" изменён. Сохранить?");
+  const QMessageBox::StandardButton answer =
+      Prompts::saveQuestion ? Prompts::saveQuestion(text)
+                            : QMessageBox::question(context_.window(), QStringLiteral("Внимание"), text,
+                                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  if (answer != QMessageBox::Yes && answer != QMessageBox::No) return false;
+  // A project that could not be saved is not given up silently: the window stays open.
+  if (answer == QMessageBox::Yes && !save(fileName_)) return false;
+  setModified(false);
+  return true;
+}
+
+}  // namespace arm

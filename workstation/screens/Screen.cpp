@@ -1,0 +1,69 @@
+#include "Screen.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "ProjectController.h"
+#include "TDev.h"
+
+namespace arm {
+
+Screen::Screen(WorkstationContext& context, const QString& objectName, QWidget* parent)
+    : QFrame(parent), context_(context) {
+  setObjectName(objectName);
+  markOwner(this);
+  setAutoFillBackground(true);
+  QPalette p = palette();
+  p.setColor(QPalette::Window, background());
+  p.setColor(QPalette::WindowText, Qt::black);
+  setPalette(p);
+  ProjectController& project = context.project();
+  connect(&project, &ProjectController::loaded, this, [this, &project] { projectLoaded(project.model()); });
+  connect(&project, &ProjectController::aboutToSave, this,
+          [this, &project] { commitEdits(project.model()); });
+}
+
+namespace {
+constexpr const char* kOwnerProperty = "projectOwner";
+}  // namespace
+
+void Screen::markOwner(QWidget* widget) { widget->setProperty(kOwnerProperty, true); }
+
+QString Screen::projectSection(const QObject* control) {
+  QString section = QStringLiteral("_");
+  for (const QObject* o = control ? control->parent() : nullptr; o; o = o->parent())
+    if (o->property(kOwnerProperty).toBool()) section.prepend(QStringLiteral("_") + o->objectName());
+  return section;
+}
+
+void Screen::notify(TDev& dev) {
+  refresh(dev);
+  if (dev.event != 0 || dev.retCode != 0) libraryEvent(dev);
+}
+
+void Screen::showFrame() {
+  show();
+  raise();
+  onShown();
+}
+
+void Screen::hideFrame() {
+  const bool wasShown = !isHidden();
+  hide();
+  if (wasShown) onHidden();
+}
+
+void Screen::showPlaceholder(const QString& title) {
+  auto* layout = new QVBoxLayout(this);
+  auto* caption = new QLabel(title, this);
+  caption->setObjectName(objectName() + QStringLiteral("_title"));
+  QFont f = caption->font();
+  f.setPointSize(f.pointSize() + 4);
+  f.setBold(true);
+  caption->setFont(f);
+  caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  layout->addWidget(caption);
+  layout->addStretch(1);
+}
+
+}  // namespace arm

@@ -1,0 +1,174 @@
+// What every screen of the workstation may use instead of reaching into the main window: the shared
+// record and the previous notification's copy of it, starting a library task, the model flags, the
+// calibrator's catalogue tables, the message and voltage-range dialogs, the project, the mode
+// buttons and the current mode, and the other screens. The main window fills it when it binds the
+// library; a test fills it with a record of its own and a task recorder.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "ModelCatalog.h"
+
+struct TDev;
+class QWidget;
+
+namespace arm {
+
+class ZDialog;
+class DialogUDiap;
+class ProjectController;
+class Screen;
+class RegulationScreen;
+class HartScreen;
+class ParametersScreen;
+class VerificationScreen;
+class GraphScreen;
+class QuarnSettingsScreen;
+class BrenkSettingsScreen;
+
+// Mode indexes of the main window: a mode button's tag - 1. Index 4 has neither button nor screen.
+enum Mode : int {
+  kModeRegulation = 0,
+  kModeHart = 1,
+  kModeParameters = 2,
+  kModeVerification = 3,
+  kModeGraph = 5,
+  kModeSettings = 6,
+  kModeCount = 7
+};
+
+// The screens, for a screen that must call another one directly (include that screen's header).
+// Null until created; only the settings screen of the model in use is created.
+struct ScreenSet {
+  RegulationScreen* regulation = nullptr;
+  HartScreen* hart = nullptr;
+  ParametersScreen* parameters = nullptr;
+  VerificationScreen* verification = nullptr;
+  GraphScreen* graph = nullptr;
+  QuarnSettingsScreen* quarnSettings = nullptr;
+  BrenkSettingsScreen* brenkSettings = nullptr;
+
+  // The settings screen of the model in use (null before it is created).
+  Screen* settings() const;
+  // The created screens in the order they refresh at a notification: regulation, HART, parameters,
+  // verification, graph, settings.
+  std::vector<Screen*> inRefreshOrder() const;
+  // The screen a mode index shows; null for index 4 and for a screen not created.
+  Screen* forMode(int mode) const;
+};
+
+class WorkstationContext : public QObject {
+  Q_OBJECT
+ public:
+  explicit WorkstationContext(QObject* parent = nullptr);
+  ~WorkstationContext() override;
+
+  // ---- The record -------------------------------------------------------------------------------
+  // The shared record; null while no library is bound.
+  TDev* dev() const { return dev_; }
+  // The record as it was at the end of the previous notification (all zero before the first one).
+  // Compare with dev() to learn whether a field changed since then.
+  const TDev& snapshot() const { return *snapshot_; }
+  // Starts a library task (SetTask) after the caller has written the fields the task needs.
+  // Returns SetTask's result; -1 while no library is bound.
+  int32_t startTask(uint32_t task, void* argument = nullptr) const;
+
+  // ---- Model ------------------------------------------------------------------------------------
+  // uiQuarn / uiBrenk: which calibrator the workstation serves (from the record's model after binding).
+  bool uiQuarn() const { return uiQuarn_; }
+  bool uiBrenk() const { return uiBrenk_; }
+  // The calibrator model's range record and accuracy table from the catalogues, reloaded at every
+  // settings read; null while not loaded (the range record also after the link was lost).
+  const TModelRec* modelRecord() const { return modelRec_.get(); }
+  const TErrorRec* errorRecord() const { return errorRec_.get(); }
+
+  // ---- Dialogs and the program ------------------------------------------------------------------
+  ZDialog& messageWindow();
+  DialogUDiap& voltageDialog();
+  // The main window (parent of file dialogs and question boxes); null in tests without one.
+  QWidget* window() const { return window_; }
+  // The program's folder (templates, drivers, catalogues).
+  QString programDir() const { return programDir_; }
+
+  // ---- Project ----------------------------------------------------------------------------------
+  ProjectController& project() { return *project_; }
+  const ProjectController& project() const { return *project_; }
+  bool projectModified() const;
+  void setProjectModified(bool modified);
+
+  // ---- Modes ------------------------------------------------------------------------------------
+  // The mode index shown (kModeRegulation ...); -1 before the first mode is selected.
+  int currentMode() const { return currentMode_; }
+  // The mode buttons switch screens only while enabled (the verification screen disables them
+  // while a run is active).
+  bool modeButtonsEnabled() const { return modeButtonsEnabled_; }
+  void setModeButtonsEnabled(bool enabled);
+
+  // ---- Screens ----------------------------------------------------------------------------------
+  const ScreenSet& screens() const { return screens_; }
+
+  // ---- Filled by the host (the main window, or a test) ------------------------------------------
+  void bindRecord(TDev* dev) { dev_ = dev; }
+  // Copies the record into the snapshot; the host does it at the end of every notification.
+  void takeSnapshot();
+  TDev& mutableSnapshot() { return *snapshot_; }
+  void setTaskStarter(std::function<int32_t(uint32_t task, void* argument)> starter) {
+    startTask_ = std::move(starter);
+  }
+  // The record's model: 1 Quarn, 0 Brenk (anything else sets neither flag).
+  void setModel(uint32_t model);
+  void setModelTables(std::unique_ptr<TModelRec> model, std::unique_ptr<TErrorRec> errors);
+  // The link was lost: the range record goes, the accuracy table stays.
+  void dropModelRecord() { modelRec_.reset(); }
+  void dropModelTables();
+  void setDialogs(ZDialog* message, DialogUDiap* voltage);
+  void setWindow(QWidget* window) { window_ = window; }
+  void setProgramDir(const QString& dir) { programDir_ = dir; }
+  void setCurrentMode(int mode);
+  ScreenSet& screens() { return screens_; }
+
+ Q_SIGNALS:
+  // The shown mode changed (after the screens were shown and hidden).
+  void modeChanged(int mode);
+  // The mode buttons were enabled or disabled.
+  void modeButtonsEnabledChanged(bool enabled);
+  // The calibrator's settings were written (settings screens): the graph starts anew.
+  void settingsWritten();
+  // The output-signal type of the devices under test changed (parameters screen): the verification
+  // and graph screens switch their captions between current and voltage.
+  void signalTypeChanged(int signalType);
+  // The reference choice changed on a settings screen: the verification screen re-evaluates its
+  // manual reference entry.
+  void referenceChoiceChanged();
+  // A verification or relay check started or stopped (verification screen): the parameters screen
+  // locks or frees its pages.
+  void runStateChanged(bool running);
+
+ private:
+  TDev* dev_ = nullptr;
+  std::unique_ptr<TDev> snapshot_;
+  std::function<int32_t(uint32_t, void*)> startTask_;
+  bool uiQuarn_ = false;
+  bool uiBrenk_ = false;
+  std::unique_ptr<TModelRec> modelRec_;
+  std::unique_ptr<TErrorRec> errorRec_;
+  QPointer<ZDialog> messageWindow_;
+  QPointer<DialogUDiap> voltageDialog_;
+  // Dialogs made here when the host gave none (a test without a main window).
+  std::unique_ptr<ZDialog> ownMessageWindow_;
+  std::unique_ptr<DialogUDiap> ownVoltageDialog_;
+  QWidget* window_ = nullptr;
+  QString programDir_;
+  ProjectController* project_;
+  int currentMode_ = -1;
+  bool modeButtonsEnabled_ = true;
+  ScreenSet screens_;
+};
+
+}  // namespace arm

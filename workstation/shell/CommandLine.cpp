@@ -1,0 +1,92 @@
+#include "CommandLine.h"
+
+namespace arm {
+
+namespace {
+
+// The main window's mode numbers that have a screen: 1 regulation, 2 HART, 3 parameters,
+// 4 verification, 6 graph, 7 settings.
+bool modeHasScreen(int number) { return number >= 1 && number <= 7 && number != 5; }
+
+}  // namespace
+
+QString usageText() {
+  return QStringLiteral(
+      "usage: ARM_Quarn [options]\n"
+      "  --brenk              run as the Brenk workstation\n"
+      "  --simulate           start the simulator (quarn-sim beside the program) and connect to it;\n"
+      "                       with --brenk its Dorv transducer is offered as a port too\n"
+      "  --sim-arg ARG        pass an argument to the simulator (repeatable)\n"
+      "  --library PATH       library to try after the one beside the program and the search path\n"
+      "  --settings PATH      settings file instead of \"arm_quarn.ini\"\n"
+      "  --mode N             open on mode N: 1 regulation, 2 HART, 3 parameters, 4 verification,\n"
+      "                       6 graph, 7 settings\n"
+      "  --screenshot FILE    save a picture of the window after --after-ms and quit\n"
+      "  --after-ms N         how long to run before the screenshot or the timing report (default 6000)\n"
+      "  --measure-updates    print the refresh time per notification (median, p95, max) and quit\n"
+      "  --help               this text\n"
+      "With --screenshot or --measure-updates nothing waits for an operator: errors go to stderr and\n"
+      "the program ends with status 1.\n");
+}
+
+CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
+  CommandLine c;
+  for (int i = 1; i < args.size() && c.error.isEmpty(); ++i) {
+    const QString& a = args[i];
+    if (leaveQtOptions && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--")) && a != "-h") {
+      // A toolkit option, and its value when one follows.
+      if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-'))) ++i;
+      continue;
+    }
+    // The value of an option that takes one; sets the error when it is missing.
+    auto value = [&](QString& out) {
+      if (i + 1 >= args.size()) {
+        c.error = QStringLiteral("option %1 needs a value").arg(a);
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    auto number = [&](int& out) {
+      QString text;
+      if (!value(text)) return false;
+      bool ok = false;
+      out = text.toInt(&ok);
+      if (!ok || out < 0) c.error = QStringLiteral("option %1: \"%2\" is not a number").arg(a, text);
+      return c.error.isEmpty();
+    };
+    QString text;
+    if (a == QLatin1String("--brenk")) {
+      c.brenk = true;
+    } else if (a == QLatin1String("--simulate")) {
+      c.simulate = true;
+    } else if (a == QLatin1String("--sim-arg")) {
+      if (value(text)) c.simArgs << text;
+    } else if (a == QLatin1String("--library")) {
+      value(c.library);
+    } else if (a == QLatin1String("--settings")) {
+      value(c.settings);
+    } else if (a == QLatin1String("--screenshot")) {
+      value(c.screenshot);
+    } else if (a == QLatin1String("--after-ms")) {
+      number(c.afterMs);
+    } else if (a == QLatin1String("--measure-updates")) {
+      c.measure = true;
+    } else if (a == QLatin1String("--mode")) {
+      int n = 0;
+      if (number(n)) {
+        if (modeHasScreen(n))
+          c.modeIndex = n - 1;
+        else
+          c.error = QStringLiteral("option --mode: %1 is not a mode (1, 2, 3, 4, 6 or 7)").arg(n);
+      }
+    } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+      c.help = true;
+    } else {
+      c.error = QStringLiteral("unknown option %1").arg(a);
+    }
+  }
+  return c;
+}
+
+}  // namespace arm

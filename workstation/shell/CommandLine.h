@@ -1,0 +1,36 @@
+// The command line of ARM_Quarn: options for the simulator, the library and settings files, and the
+// unattended runs (a screenshot of one mode, a refresh-time measurement).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace arm {
+
+struct CommandLine {
+  bool brenk = false;
+  bool simulate = false;
+  QStringList simArgs;
+  QString library;
+  QString settings;
+  QString screenshot;
+  int afterMs = 6000;
+  bool measure = false;
+  int modeIndex = -1;  // the mode shown at start (index = mode number - 1); -1: the regulation screen
+  bool help = false;
+  QString error;  // not empty: the command line is refused for this reason
+
+  // Nobody watches the run: questions and errors must not wait for an operator.
+  bool unattended() const { return !screenshot.isEmpty() || measure; }
+};
+
+// Reads the arguments (the first one is the program). An unknown option, a missing or bad value and
+// a mode without a screen are refused with `error` set. With `leaveQtOptions` the toolkit's own
+// options (one dash, e.g. "-platform offscreen") are passed over, so the command line can be checked
+// before the toolkit starts (and --help needs no display).
+CommandLine parseCommandLine(const QStringList& arguments, bool leaveQtOptions = false);
+
+// The text of --help.
+QString usageText();
+
+}  // namespace arm
