@@ -57,10 +57,19 @@ int cmdMeasure(Session& s, const std::vector<std::string>& args) {
     }
   });
   s.connect();
-  // Each cycle takes well under a second; allow the whole timeout per cycle.
-  const bool ok = s.host.runUntil([&] { return printed >= cycles; },
-                                  s.timeoutMs() * static_cast<uint32_t>(std::min<long>(cycles, 1000)));
-  if (!ok) throw Failure{kNoCalibrator, "measuring stopped after " + std::to_string(printed) + " cycles"};
+  // Each cycle takes well under a second: the timeout is the longest wait for the next one, so a
+  // line that dies is noticed after one timeout however many cycles were asked for.
+  while (printed < cycles) {
+    const long before = printed;
+    const bool next = s.host.runUntil([&] { return printed > before; }, s.timeoutMs());
+    if (next) continue;
+    if (Host::stopRequested()) throw Failure{kFailure, "interrupted"};
+    char secs[32];
+    std::snprintf(secs, sizeof secs, "%g", s.opts.timeoutS);
+    throw Failure{kNoCalibrator, "the link to the calibrator was lost: no measuring cycle within " +
+                                     std::string(secs) + " s (after " + std::to_string(printed) + " of " +
+                                     std::to_string(cycles) + " cycles)"};
+  }
   return kOk;
 }
 

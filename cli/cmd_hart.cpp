@@ -1,12 +1,14 @@
 // `quarn-cli hart …`: the HART jobs on the transmitters of the four channels. Every job except
 // leaving fixed-current mode starts with a device search (a new run of the program knows no devices
 // yet); each prints one JSON object with the channel records the job changed. Progress goes to stderr.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "progress.h"
 #include "session.h"
 
 namespace cli {
@@ -33,7 +35,6 @@ struct TaskLog {
   Json errors = Json::array();
   uint32_t lastErr = 0;
   uint32_t lastRet = 0;
-  std::string lastProgress;
 };
 
 int wholeNumber(const std::string& text, const std::string& what, int lo, int hi) {
@@ -97,7 +98,7 @@ HartArgs parseArgs(const std::vector<std::string>& args, size_t from, const std:
     } else if (a == "--run-timeout") {
       h.runTimeoutS = parseNumber(v, a);
       if (h.runTimeoutS <= 0 || h.runTimeoutS > 86400)
-        throw Failure{kFailure, "--run-timeout takes 0..86400 s"};
+        throw Failure{kFailure, "--run-timeout takes seconds above 0, at most 86400"};
     }
   }
   return h;
@@ -197,6 +198,7 @@ class HartJob {
     s_.lastTaskSeen = task;
     const bool ended =
         s_.host.runUntil([&] { return s_.endCount > before; }, static_cast<uint32_t>(std::min(ms, 4.0e9)));
+    progress_.finish();
     if (!ended && Host::stopRequested()) throw Failure{kFailure, "interrupted"};
     return ended;
   }
@@ -213,13 +215,15 @@ class HartJob {
     return false;
   }
 
-  // The fields every job prints.
-  Json outcome(const std::string& command, bool ok) const {
+  // The fields every job prints; `reason` says why a failed job failed (null when it did not).
+  Json outcome(const std::string& command, bool ok, const std::string& reason) const {
     Json j{{"command", "hart " + command}, {"ok", ok}};
     j["retCodes"] = log_.retCodes;
     j["errors"] = log_.errors;
+    j["reason"] = ok ? Json(nullptr) : Json(reason);
     return j;
   }
+  const Json& errors() const { return log_.errors; }
 
  private:
   void observe(const TDev& d) {
@@ -234,17 +238,41 @@ class HartJob {
       log_.errors.push_back(Json{{"errCode", val(d.errCode)}, {"errText", utf8(d.errText)}});
     }
     log_.lastErr = d.errText ? d.errCode : 0;
-    // Progress for people: channel, operation, request count.
-    std::string line = utf8(d.dsc[0]) + " | " + utf8(d.dsc[1]) + " | " + std::to_string(d.hartProgress);
-    if (d.task == TASK_HART_SEARCH && d.hartCh >= 0) line += " | address " + std::to_string(d.hartPollAdr);
-    if (line != log_.lastProgress && d.task != TASK_MEASURE) {
-      std::fprintf(stderr, "hart: %s\n", line.c_str());
-      log_.lastProgress = line;
+    // Only the job's own task shows progress (the connection before it has nothing to say here).
+    if (log_.task != 0 && d.task == log_.task) showProgress(d);
+  }
+
+  // Search: the channel and polling address, a bar over the usable channels and the longest time
+  // left (every silent polling address costs a second). Other jobs: channel, operation, requests.
+  void showProgress(const TDev& d) {
+    const std::string channel = utf8(d.dsc[0]);
+    const std::string operation = utf8(d.dsc[1]);
+    if (d.task == TASK_HART_SEARCH && d.hartCh >= 0 && d.hartCh < 4) {
+      int usable = 0, before = 0;
+      for (int ch = 0; ch < 4; ++ch) {
+        if (!d.hartChk[ch].active) continue;
+        ++usable;
+        if (ch < d.hartCh) ++before;
+      }
+      usable = std::max(usable, before + 1);
+      const int address = std::clamp<int>(static_cast<int>(d.hartPollAdr), 0, 63);
+      const double fraction = (before + address / 64.0) / usable;
+      const double secondsLeft = (63 - address) + 64.0 * (usable - before - 1);
+      std::string detail = "polling address " + std::to_string(address);
+      if (!operation.empty()) detail += "  " + operation;
+      progress_.show("HART search: channel " + std::to_string(d.hartCh + 1), detail, fraction, secondsLeft);
+      return;
     }
+    if (channel.empty() && operation.empty()) return;
+    std::string stage = "HART";
+    if (!channel.empty()) stage += ": " + channel;
+    if (!operation.empty()) stage += ", " + operation;
+    progress_.show(stage, "request " + std::to_string(d.hartProgress));
   }
 
   Session& s_;
   TaskLog log_;
+  ProgressLine progress_;
 };
 
 // Connects and searches; throws when the search does not end.
@@ -260,10 +288,6 @@ int needChannel(const HartArgs& h, const std::string& command) {
   return h.ch;
 }
 
-void requireFound(const TDev& d, int ch) {
-  if (!d.hart[ch].found) throw Failure{kFailure, "no HART device found on channel " + std::to_string(ch + 1)};
-}
-
 Json searchResultJson(const TDev& d) {
   Json devices = Json::array();
   for (int ch = 0; ch < 4; ++ch)
@@ -271,12 +295,52 @@ Json searchResultJson(const TDev& d) {
   return devices;
 }
 
-int finish(const HartJob& job, const std::string& command, bool ok, Json extra) {
-  Json j = job.outcome(command, ok);
+std::string channelNames(const std::vector<int>& channels) {
+  std::string out;
+  for (size_t i = 0; i < channels.size(); ++i) out += (i ? ", " : "") + std::to_string(channels[i] + 1);
+  return out;
+}
+
+// Why a job failed, from what its notifications and the record show: the module that selects the
+// channels, a channel select that failed, no device where the job needed one, a reported error;
+// never an empty answer. `channels` are the channels the job needed a device on (empty: any).
+std::string whyFailed(const HartJob& job, const TDev& d, const std::vector<int>& channels) {
+  if (d.kestoOk == 0) return "no Kesto module: the HART channels cannot be selected";
+  for (const Json& e : job.errors())
+    if (e["errCode"] == 6) return "channel select failed: " + e["errText"].get<std::string>();
+  std::vector<int> missing;
+  for (int ch : channels)
+    if (!d.hart[ch].found) missing.push_back(ch);
+  if (!missing.empty())
+    return std::string(missing.size() == 1 ? "no HART device found on channel "
+                                           : "no HART device found on channels ") +
+           channelNames(missing);
+  if (channels.empty()) {
+    bool any = false;
+    for (const THartDev& h : d.hart) any = any || h.found;
+    if (!any) return "no HART device found on any channel";
+  }
+  if (!job.errors().empty()) return job.errors().back()["errText"].get<std::string>();
+  return "the job ended without reporting its success";
+}
+
+// A job on one device refuses to start without it, saying why it is missing.
+void requireFound(const HartJob& job, const TDev& d, int ch) {
+  if (!d.hart[ch].found) throw Failure{kFailure, whyFailed(job, d, {ch})};
+}
+
+int finish(const HartJob& job, const std::string& command, bool ok, Json extra, const TDev& d,
+           const std::vector<int>& channels) {
+  const std::string reason = ok ? std::string() : whyFailed(job, d, channels);
+  Json j = job.outcome(command, ok, reason);
   for (auto it = extra.begin(); it != extra.end(); ++it) j[it.key()] = it.value();
   emit(j);
+  if (!ok) std::fprintf(stderr, "quarn-cli: hart %s failed: %s\n", command.c_str(), reason.c_str());
   return ok ? kOk : kFailure;
 }
+
+// The channels a job works on: those given, else every channel the job may use.
+std::vector<int> jobChannels(const std::set<int>& given) { return {given.begin(), given.end()}; }
 
 }  // namespace
 
@@ -295,9 +359,15 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     Json channels = Json::array();
     for (int ch = 0; ch < 4; ++ch)
       if (d.hart[ch].found) channels.push_back(channelRecordJson(d, ch));
-    return finish(
-        j, job, j.sawEvent(6),
-        Json{{"hartFirstCh", val(d.hartFirstCh)}, {"devices", searchResultJson(d)}, {"channels", channels}});
+    // hartFirstCh is the record's channel index (0..3, -1 for none); firstChannel the channel
+    // number as everywhere else in the output (1..4, null for none).
+    const int32_t first = d.hartFirstCh;
+    return finish(j, job, j.sawEvent(6),
+                  Json{{"hartFirstCh", first},
+                       {"firstChannel", first >= 0 && first < 4 ? Json(first + 1) : Json(nullptr)},
+                       {"devices", searchResultJson(d)},
+                       {"channels", channels}},
+                  d, {});
   }
   if (job == "info") {
     const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
@@ -305,7 +375,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     connectAndSearch(s, j, h);
     TDev& d = s.host.dev();
     return finish(j, job, j.sawEvent(6) && d.hart[ch].found,
-                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}});
+                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
   }
   if (job == "write") {
     const HartArgs h = parseArgs(
@@ -314,7 +384,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     const int ch = needChannel(h, job);
     connectAndSearch(s, j, h);
     TDev& d = s.host.dev();
-    requireFound(d, ch);
+    requireFound(j, d, ch);
     const THartDev& hd = d.hart[ch];
     // What is not given stays as the device reported it, so only the given values are written.
     d.hartCh = ch;
@@ -327,7 +397,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     if (!j.run(TASK_HART_WRITE, nullptr, h.runTimeoutS))
       throw Failure{kNoCalibrator, "the write did not end in time"};
     return finish(j, job, j.sawRetCode(4) && !j.sawError(2),
-                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}});
+                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
   }
   if (job == "check-current" || job == "trim-current") {
     const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
@@ -341,7 +411,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     Json checks = Json::array();
     for (int ch = 0; ch < 4; ++ch)
       if (d.hartChk[ch].active) checks.push_back(currentCheckJson(d, ch));
-    return finish(j, job, j.sawRetCode(1), Json{{"currentCheck", checks}});
+    return finish(j, job, j.sawRetCode(1), Json{{"currentCheck", checks}}, d, jobChannels(h.channels));
   }
   if (job == "trim-sensor") {
     const HartArgs h =
@@ -364,7 +434,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     for (int ch = 0; ch < 4; ++ch)
       if (d.trimOn[ch]) devices.push_back(deviceDetailJson(d, ch));
     return finish(j, job, j.sawRetCode(1) && j.sawEvent(7),
-                  Json{{"pRef", number(d.pRef)}, {"devices", devices}});
+                  Json{{"pRef", number(d.pRef)}, {"devices", devices}}, d, jobChannels(h.channels));
   }
   if (job == "zero" || job == "reset") {
     const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
@@ -372,11 +442,11 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     connectAndSearch(s, j, h);
     TDev& d = s.host.dev();
     const bool zero = job == "zero";
-    if (!zero) requireFound(d, ch);
+    if (!zero) requireFound(j, d, ch);
     if (!j.run(zero ? TASK_HART_SET_0 : TASK_HART_RESET, &ch, h.runTimeoutS))
       throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
     const bool ok = zero ? j.sawEvent(8) && !j.sawRetCode(7) : true;
-    return finish(j, job, ok, Json{{"device", deviceDetailJson(d, ch)}});
+    return finish(j, job, ok, Json{{"device", deviceDetailJson(d, ch)}}, d, {ch});
   }
   if (job == "restore") {
     const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
@@ -387,7 +457,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     if (!j.run(TASK_HART_REPAIR_MAN, nullptr, h.runTimeoutS))
       throw Failure{kNoCalibrator, "the restore did not end in time"};
     return finish(j, job, j.sawRetCode(5) && !j.sawRetCode(9),
-                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}});
+                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
   }
   if (job == "exit-fixed") {
     const HartArgs h = parseArgs(args, 1, {"--run-timeout"});
@@ -395,7 +465,7 @@ int cmdHart(Session& s, const std::vector<std::string>& args) {
     connectAndSearch(s, j, h);
     if (!j.run(TASK_HART_EXIT_I_OUT, nullptr, h.runTimeoutS))
       throw Failure{kNoCalibrator, "leaving fixed-current mode did not end in time"};
-    return finish(j, job, !j.sawError(4) && !j.sawError(6), Json::object());
+    return finish(j, job, !j.sawError(4) && !j.sawError(6), Json::object(), s.host.dev(), {});
   }
   throw Failure{kFailure, "unknown hart job: " + job};
 }

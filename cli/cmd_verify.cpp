@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "progress.h"
 #include "session.h"
 
 #ifdef QUARN_CLI_HAS_DATA
@@ -69,7 +70,7 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
     } else if (a == "--run-timeout") {
       r.runTimeoutS = parseNumber(takeValue(args, i), a);
       if (r.runTimeoutS <= 0 || r.runTimeoutS > 86400 * 30)
-        throw Failure{kFailure, "--run-timeout takes seconds > 0"};
+        throw Failure{kFailure, "--run-timeout takes seconds above 0, at most 2592000"};
     } else if (verify && a == "--report") {
       r.reportPath = takeValue(args, i);
     } else if (verify && a == "--template") {
@@ -166,43 +167,48 @@ std::string fixed(float v, int decimals) {
   return b;
 }
 
-// One progress line on stderr for people, at most once a second and whenever the step changes.
+// Progress of the run for people: the point (or relay step) of n, target and reference, each
+// channel's hold; on a terminal one line with a bar over the points and the hold time left once
+// every channel holds.
 class Progress {
  public:
-  Progress(bool relayMode, int total) : relayMode_(relayMode), total_(total) {}
+  Progress(bool relayMode, int total) : relayMode_(relayMode), total_(std::max(total, 1)) {}
   void update(const TDev& d) {
-    const auto now = std::chrono::steady_clock::now();
     const int32_t step = d.pointIdx;
-    if (step == lastStep_ && now - lastPrint_ < std::chrono::seconds(1)) return;
-    lastStep_ = step;
-    lastPrint_ = now;
     const int decimals = d.settings.decimals >= 0 && d.settings.decimals <= 6 ? d.settings.decimals : 3;
-    std::string line =
+    const std::string stage =
         relayMode_ ? "step " + std::to_string(step) + " of " + std::to_string(total_)
                    : "point " + std::to_string(std::min(step + 1, total_)) + " of " + std::to_string(total_);
-    line += "  target " + fixed(d.pTarget, decimals) + " kPa  reference " + fixed(d.pRef, decimals) +
-            (d.refStat.inCorridor ? " ready" : " settling");
+    std::string detail = "target " + fixed(d.pTarget, decimals) + " kPa  reference " +
+                         fixed(d.pRef, decimals) + (d.refStat.inCorridor ? " ready" : " settling");
+    // The point's time left is known once every enabled channel is holding or ready.
+    int holdLeft = 0;
+    bool holdKnown = d.refStat.inCorridor != 0;
     if (!relayMode_) {
       for (int c = 0; c < 4; ++c) {
         if (!d.devCh[c].enabled) continue;
         const int left = data::holdTimeLeft(d, c);
-        line += "  ch" + std::to_string(c + 1) + " ";
-        if (d.ch[c].pStat.stable)
-          line += "ready";
-        else if (left > 0)
-          line += "hold " + std::to_string(left) + " s";
-        else
-          line += "settling";
+        detail += "  ch" + std::to_string(c + 1) + " ";
+        if (d.ch[c].pStat.stable) {
+          detail += "ready";
+        } else if (left > 0) {
+          detail += "hold " + std::to_string(left) + " s";
+          holdLeft = std::max(holdLeft, left);
+        } else {
+          detail += "settling";
+          holdKnown = false;
+        }
       }
     }
-    std::fprintf(stderr, "%s\n", line.c_str());
+    const double done = std::clamp(static_cast<double>(step) / total_, 0.0, 1.0);
+    line_.show(stage, detail, done, !relayMode_ && holdKnown ? holdLeft : -1);
   }
+  void finish() { line_.finish(); }
 
  private:
   bool relayMode_;
   int total_;
-  int32_t lastStep_ = -1;
-  std::chrono::steady_clock::time_point lastPrint_{};
+  ProgressLine line_;
 };
 
 // What the procedure reported: its end code, or a return to plain measuring without it.
@@ -222,6 +228,11 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
   s.connect();
 
   TDev& d = s.host.dev();
+  // The channel currents (and the relays' contacts) come from the Kesto module: without it a run
+  // would wait for readings that never come.
+  if (d.kestoOk == 0)
+    throw Failure{kFailure, std::string(relayMode ? "the relay check" : "verification") +
+                                " needs the calibrator's Kesto module, which did not answer"};
   data::ApplyOptions apply;
   apply.calibratorLine = data::calibratorLine(d);
   const data::ParamsCheck check = data::applyProjectToDev(project, d, apply);
@@ -267,6 +278,8 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
   simOperator.follow(d.pTarget);
   const uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
   const bool ended = s.host.runUntil([&] { return watch.finished || watch.abandoned; }, limitMs);
+  watch.started = false;  // what the stop below notifies is no longer the run's progress
+  progress.finish();
   if (watch.finished) return;
   // Interrupted or out of time: the run is stopped as the screen's stop button does.
   s.host.setTask(TASK_MEASURE);
@@ -358,7 +371,7 @@ void writeReport(Session& s, const data::Project& project, const RunArgs& r) {
   request.templateFolder = t.folder;
   request.templateName = t.name;
   request.outputPath = r.reportPath;
-  request.placeholders = placeholders(project, data::protocolDate(static_cast<long long>(time(nullptr))));
+  request.placeholders = placeholders(project, project.header.date);
   data::MethodList methods{};
   data::loadMethods(programDir + "mp.ini", methods);
   for (const data::MethodRow& row : methods)
@@ -402,7 +415,10 @@ Json relaysJson(const TDev& d) {
 int cmdVerify(Session& s, const std::vector<std::string>& args) {
   const RunArgs r = parseRunArgs(args, true);
   checkReportRequest(r);
-  const data::Project project = loadProjectOrFail(r);
+  data::Project project = loadProjectOrFail(r);
+  // The protocol is dated as the parameters screen dates it: today, unless a date is given.
+  if (project.header.date.empty())
+    project.header.date = data::protocolDate(static_cast<long long>(time(nullptr)));
   refuseInvalidParameters(project, false);
   runProcedure(s, project, r, false);
   const Json results = resultsJson(s.host.dev());

@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
       } else if (a == "--timeout") {
         opts.timeoutS = cli::parseNumber(cli::takeValue(args, i), "--timeout");
         if (opts.timeoutS <= 0 || opts.timeoutS > 86400)
-          throw cli::Failure{cli::kFailure, "--timeout takes 0..86400 s"};
+          throw cli::Failure{cli::kFailure, "--timeout takes seconds above 0, at most 86400"};
       } else if (a == "--library") {
         opts.library = cli::takeValue(args, i);
       } else {
@@ -97,7 +97,10 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     cli::Session session(opts);
-    return it->second(session, rest);
+    const int status = it->second(session, rest);
+    // A simulator that did not end cleanly (a crash, a sanitizer report) makes the run suspect.
+    if (!session.close() && status == cli::kOk) return cli::kFailure;
+    return status;
   } catch (const cli::Failure& f) {
     std::fprintf(stderr, "quarn-cli: %s\n", f.reason.c_str());
     return f.status;

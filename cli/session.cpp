@@ -1,6 +1,8 @@
 #include "session.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -9,10 +11,32 @@
 
 namespace cli {
 
-Session::~Session() {
+Session::~Session() { close(); }
+
+bool Session::close() {
+  // The commands' listeners refer to their own locals, which are gone by now; the unload below
+  // still notifies.
+  extraListeners.clear();
   host.unbind();  // switches the calibrator back to local operation while the simulator still runs
-  sim.stop();
+  return sim.stop();
 }
+
+namespace {
+
+// A port given by path must be a terminal device: the library would otherwise open a file or
+// another device and write requests into it.
+void checkTerminalDevice(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) throw Failure{kNoCalibrator, "no such port: " + path};
+  if (!S_ISCHR(st.st_mode)) throw Failure{kFailure, "not a terminal device: " + path};
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;  // busy or not permitted: the library reports what it finds when it opens it
+  const bool tty = isatty(fd) != 0;
+  ::close(fd);
+  if (!tty) throw Failure{kFailure, "not a terminal device: " + path};
+}
+
+}  // namespace
 
 void Session::open() {
   std::string error;
@@ -46,8 +70,7 @@ void Session::open() {
       return;
     }
     portPath = opts.port;
-    struct stat st {};
-    if (stat(portPath.c_str(), &st) != 0) throw Failure{kNoCalibrator, "no such port: " + portPath};
+    checkTerminalDevice(portPath);
   }
   if (portPath.empty()) {
     host.dev().portNo = 0;  // search every port

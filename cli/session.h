@@ -35,6 +35,9 @@ class Session {
 
   // Binds the library, starts the simulator when asked, resolves the port.
   void open();
+  // Unbinds the library and ends the simulator. Returns false when the simulator had not ended
+  // cleanly (see SimLauncher::stop).
+  bool close();
   // Starts the connection (task 3) and waits until the link is up and measuring has begun.
   void connect();
   // Starts a task and waits until the library is back in the measuring cycle (task 4 ended by Meas).

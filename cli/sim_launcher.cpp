@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "quarn/library_binding.h"
@@ -93,20 +94,32 @@ bool SimLauncher::start(const std::vector<std::string>& args, size_t expectedPor
   return true;
 }
 
-void SimLauncher::stop() {
+bool SimLauncher::stop() {
+  bool clean = true;
   if (pid_ > 0) {
-    kill(pid_, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100; ++i) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
+    bool ended = waitpid(pid_, &status, WNOHANG) == pid_;  // it may have ended on its own
+    if (!ended) {
+      kill(pid_, SIGTERM);
+      // Under the sanitizers the exit (leak check included) can take a while.
+      for (int i = 0; i < 500 && !ended; ++i) {
+        ended = waitpid(pid_, &status, WNOHANG) == pid_;
+        if (!ended) usleep(10000);
       }
-      usleep(10000);
     }
-    if (pid_ > 0) {
+    std::string why;
+    if (!ended) {
       kill(pid_, SIGKILL);
       waitpid(pid_, &status, 0);
+      why = "did not end on SIGTERM";
+    } else if (WIFSIGNALED(status)) {
+      why = std::string("was killed by signal ") + std::to_string(WTERMSIG(status));
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+      why = "ended with status " + std::to_string(WEXITSTATUS(status));
+    }
+    if (!why.empty()) {
+      std::fprintf(stderr, "quarn-cli: the simulator %s\n", why.c_str());
+      clean = false;
     }
     pid_ = -1;
   }
@@ -114,6 +127,7 @@ void SimLauncher::stop() {
   if (drain_.joinable()) drain_.join();
   if (out_ >= 0) close(out_);
   out_ = -1;
+  return clean;
 }
 
 }  // namespace cli

@@ -16,7 +16,10 @@ class SimLauncher {
   // Starts quarn-sim with the given arguments and waits (up to timeoutMs) until it has printed
   // `expectedPorts` pseudo-terminal paths. Returns false with `error` set on failure.
   bool start(const std::vector<std::string>& args, size_t expectedPorts, int timeoutMs, std::string& error);
-  void stop();
+  // Ends the simulator (SIGTERM, SIGKILL when it does not end within a few seconds). Returns false,
+  // with a line on stderr, when it had not ended cleanly: a crash, a sanitizer report, a non-zero
+  // status, or no exit on SIGTERM. True when it ended cleanly or was never started.
+  bool stop();
   const std::vector<std::string>& paths() const { return paths_; }
 
  private:

@@ -1,8 +1,10 @@
-// Writes examples/demo.aip: the project for the simulator's default bench (four 0..600 kPa,
-// 4..20 mA linear transmitters), with five points and a short readiness hold so a demonstration run
-// finishes quickly. Usage: make_demo_project OUT.aip
+// Writes examples/demo.aip: the project for the demonstration bench examples/demo_bench.scenario
+// (four 0..600 kPa linear transmitters; the one on channel 4 has a falling 20..4 mA output), with
+// five points and a short readiness hold so a demonstration run finishes quickly.
+// Usage: make_demo_project OUT.aip
 #include <cstdio>
 
+#include "ChannelRules.h"
 #include "ProjectFile.h"
 
 using namespace quarn::data;
@@ -25,7 +27,7 @@ int main(int argc, char** argv) {
     ch.Max = 600;
     ch.unit = "кПа";
     ch.errOk = 0.5f;
-    ch.elTypeSignal = 0;
+    ch.elTypeSignal = c == 3 ? kSignal20to4 : kSignal4to20;
   }
   p.pointSets[0] = {};
   const float points[] = {0, 25, 50, 75, 100};

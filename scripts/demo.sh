@@ -4,10 +4,14 @@
 set -euo pipefail
 build=${1:-build/release}
 bin="$build/bin"
+examples=$(cd "$(dirname "$0")/../examples" && pwd)
+# The demonstration bench: one exact transmitter, one slightly off, one out of tolerance and one
+# with a falling 20..4 mA output (examples/demo_bench.scenario, described by examples/demo.aip).
+sim=(--sim --sim-arg --scenario --sim-arg "$examples/demo_bench.scenario")
 echo "== calibrator found by the headless host (simulator on a pseudo-terminal)"
-"$bin/quarn-cli" --sim probe
+"$bin/quarn-cli" "${sim[@]}" probe
 echo "== five measuring cycles"
-"$bin/quarn-cli" --sim measure --cycles 5
+"$bin/quarn-cli" "${sim[@]}" measure --cycles 5
 
 echo "== verification of examples/demo.aip (Quarn; the simulator's operator follows every target)"
 report_args=()
@@ -15,7 +19,7 @@ if [[ -e "$bin/libxlsxgen.so" ]]; then
   mkdir -p reports
   report_args=(--report reports/demo-verification.xlsx)
 fi
-result=$("$bin/quarn-cli" --sim --timeout 20 verify examples/demo.aip --run-timeout 600 "${report_args[@]}")
+result=$("$bin/quarn-cli" "${sim[@]}" --timeout 20 verify "$examples/demo.aip" --run-timeout 600 "${report_args[@]}")
 echo "$result"
 
 # A readable summary when Python is there; the JSON line above is the result either way.

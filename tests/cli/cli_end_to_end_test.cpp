@@ -1,44 +1,19 @@
 // quarn-cli against the simulator on a real pseudo-terminal, in real time.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <chrono>
-#include <cstdio>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
-#include <vector>
+
+#include "cli_process.h"
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::vector<nlohmann::json> objects;
-  std::string out;
-  double seconds = 0;
-};
-
-CliRun runCli(const std::string& args) {
-  CliRun r;
-  const auto start = std::chrono::steady_clock::now();
-  const std::string cmd = std::string(QUARN_CLI) + " " + args + " 2>/dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  while (fgets(buf, sizeof buf, p)) r.out += buf;
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) r.objects.push_back(nlohmann::json::parse(line, nullptr, false));
-  }
-  return r;
-}
+using clitest::CliRun;
+using clitest::expectCleanSimulator;
+using clitest::runCli;
 
 TEST(CliEndToEnd, ProbeReturnsTheSimulatedQuarnIdentification) {
   const CliRun r = runCli("--sim --timeout 20 probe");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 1u) << r.out;
   const auto& j = r.objects[0];
   EXPECT_EQ(j["linked"], 1);
@@ -49,19 +24,21 @@ TEST(CliEndToEnd, ProbeReturnsTheSimulatedQuarnIdentification) {
   EXPECT_FALSE(j["calInfo"]["serial"].get<std::string>().empty());
   EXPECT_GT(j["calInfo"]["pLimitMax"].get<double>(), j["calInfo"]["pLimitMin"].get<double>());
   EXPECT_EQ(j["settings"]["unitFactor"], 1.0);
+  expectCleanSimulator(r);
 }
 
 TEST(CliEndToEnd, BrenkWorkstationLinksOnlyToABrenk) {
   const CliRun r = runCli("--sim --model brenk --timeout 20 probe");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 1u);
   const int type = r.objects[0]["devTypeId"];
   EXPECT_TRUE(type == 84 || type == 85) << type;
+  expectCleanSimulator(r);
 }
 
 TEST(CliEndToEnd, MeasurePrintsOneObjectPerCycle) {
   const CliRun r = runCli("--sim --timeout 20 measure --cycles 3");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 3u) << r.out;
   for (const auto& j : r.objects) {
     ASSERT_FALSE(j.is_discarded());
@@ -69,6 +46,22 @@ TEST(CliEndToEnd, MeasurePrintsOneObjectPerCycle) {
     EXPECT_EQ(j["kestoCurrent"].size(), 4u);
     EXPECT_EQ(j["ch"].size(), 4u);
   }
+  expectCleanSimulator(r);
+}
+
+// The calibrator stops answering after a few cycles of a long measurement: the wait for the next
+// cycle is one timeout, not the timeout times the cycles asked for.
+TEST(CliEndToEnd, MeasureNoticesALostLinkWithinOneTimeout) {
+  const CliRun r = runCli(
+      "--sim --sim-arg --fault --sim-arg 'calibrator stop after=12' --timeout 3 "
+      "measure --cycles 1000",
+      "timeout -s KILL 60 ");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_GE(r.objects.size(), 1u) << r.out;
+  EXPECT_LT(r.objects.size(), 1000u);
+  EXPECT_NE(r.err.find("the link to the calibrator was lost"), std::string::npos) << r.err;
+  EXPECT_LT(r.seconds, 40.0);
+  expectCleanSimulator(r);
 }
 
 TEST(CliEndToEnd, MissingPortEndsWithStatusTwoWithinTheTimeout) {
@@ -78,10 +71,35 @@ TEST(CliEndToEnd, MissingPortEndsWithStatusTwoWithinTheTimeout) {
   EXPECT_LT(r.seconds, 10.0);
 }
 
-TEST(CliEndToEnd, BadArgumentsAreRefusedWithStatusOne) {
-  for (const char* args : {"--model other probe", "frobnicate", "measure --cycles x", "--timeout -1 probe"}) {
-    const CliRun r = runCli(args);
-    EXPECT_EQ(r.status, 1) << args;
+// Each refusal names its rule, and the rule it names is the one applied: the limits it states are
+// accepted (they get as far as the missing port, status 2), the values beyond them refused.
+TEST(CliEndToEnd, BadArgumentsAreRefusedWithTheirRule) {
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  };
+  const char* timeoutRule = "--timeout takes seconds above 0, at most 86400";
+  const Case cases[] = {
+      {"--model other probe", 1, "--model takes quarn or brenk"},
+      {"frobnicate", 1, "unknown command frobnicate"},
+      {"measure --cycles x", 1, "not a number for --cycles"},
+      {"--timeout -1 probe", 1, timeoutRule},
+      {"--timeout 0 probe", 1, timeoutRule},
+      {"--timeout 86400.5 probe", 1, timeoutRule},
+      {"--timeout 86400 --port /dev/quarn-no-such-port probe", 2, "no such port"},
+      {"--timeout 0.5 --port /dev/quarn-no-such-port probe", 2, "no such port"},
+      // Only a terminal device is a port: not a file, not another kind of device.
+      {"--port /etc/passwd probe", 1, "not a terminal device: /etc/passwd"},
+      {"--port /dev/null probe", 1, "not a terminal device: /dev/null"},
+      {"--port /tmp probe", 1, "not a terminal device: /tmp"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = runCli(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_TRUE(r.objects.empty()) << r.out;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ChannelRules.h"
 #include "IniValues.h"
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
@@ -339,18 +340,21 @@ TEST_F(ProjectFileTest, TheReportTemplateFallsBackToTheStandardOne) {
   EXPECT_EQ(effectiveProjectPath(path("missing.aip")), "default.aip");
 }
 
-TEST(DemoProject, IsAWorkstationFileForTheSimulatorsDefaultScenario) {
+// The demo project describes the demonstration bench (examples/demo_bench.scenario): four 0..600 kPa
+// transmitters, the one on channel 4 with a falling 20..4 mA output.
+TEST(DemoProject, IsAWorkstationFileForTheDemoBench) {
   const std::string file = std::string(QUARN_EXAMPLES_DIR) + "/demo.aip";
   Project p;
   p.channels[0].name = "sentinel";
   const ProjectLoad r = loadProject(file, p);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.encoding, FileEncoding::Cp1251);
-  for (const ChannelParams& ch : p.channels) {
+  for (std::size_t c = 0; c < p.channels.size(); ++c) {
+    const ChannelParams& ch = p.channels[c];
     EXPECT_TRUE(ch.enabled);
     EXPECT_EQ(ch.minKpa(), 0.0f);
     EXPECT_EQ(ch.maxKpa(), 600.0f);
-    EXPECT_EQ(ch.elTypeSignal, 0);
+    EXPECT_EQ(ch.elTypeSignal, c == 3 ? kSignal20to4 : kSignal4to20) << c;
     EXPECT_EQ(ch.fnCode, 0);
     EXPECT_EQ(ch.errOk, 0.5f);
   }

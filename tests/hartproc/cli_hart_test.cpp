@@ -1,47 +1,34 @@
 // `quarn-cli hart …` against the simulator on a real pseudo-terminal, in real time. The scenarios
 // keep the devices on the first channels at low polling addresses so each run ends in seconds.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
-#include <vector>
+
+#include "../cli/cli_process.h"
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::vector<nlohmann::json> objects;
-  std::string out;
-};
-
-CliRun runCli(const std::string& args) {
-  CliRun r;
-  const std::string cmd = std::string(QUARN_CLI) + " " + args + " 2>/dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  while (fgets(buf, sizeof buf, p)) r.out += buf;
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty()) r.objects.push_back(nlohmann::json::parse(line, nullptr, false));
-  return r;
-}
+using clitest::CliRun;
+using clitest::expectCleanSimulator;
+using clitest::runCli;
 
 const char kTwoDevices[] =
     "--sim --sim-arg --channels --sim-arg 2 --sim-arg --hart-addresses --sim-arg 0,2,0,0 --timeout 20 ";
 
 TEST(CliHart, SearchFindsTheSimulatorsTransmitters) {
   const CliRun r = runCli(std::string(kTwoDevices) + "hart search --run-timeout 120");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 1u) << r.out;
+  expectCleanSimulator(r);
   const auto& j = r.objects[0];
   EXPECT_EQ(j["ok"], true);
-  EXPECT_EQ(j["hartFirstCh"], 0);
+  EXPECT_TRUE(j["reason"].is_null()) << j;
+  // Not a terminal: plain lines of the search itself, none without content.
+  EXPECT_NE(r.err.find("HART search: channel 2  polling address 2"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("|  |"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
   ASSERT_EQ(j["devices"].size(), 2u) << j;
   const int addresses[2] = {0, 2};
   for (int k = 0; k < 2; ++k) {
@@ -61,12 +48,96 @@ TEST(CliHart, SearchFindsTheSimulatorsTransmitters) {
   EXPECT_EQ(j["channels"][1]["MaxKpa"], 600.0);
 }
 
+// The first channel with a device in both numberings: the record's index and the channel number
+// that `devices[].ch` and the command line use.
+TEST(CliHart, FirstChannelIsGivenAsIndexAndAsChannelNumber) {
+  struct Case {
+    const char* sim;
+    int hartFirstCh;
+    nlohmann::json firstChannel;
+  };
+  const Case cases[] = {
+      // Transmitters on channels 2 and 3 only (1 and 4 show nothing on their loops).
+      {"--sim-arg --set --sim-arg channel.1.present=0 --sim-arg --set --sim-arg kesto.status.1=1 "
+       "--sim-arg --set --sim-arg channel.4.present=0 --sim-arg --set --sim-arg kesto.status.4=1 "
+       "--sim-arg --hart-addresses --sim-arg 0,0,1,0 ",
+       1, 2},
+      // No transmitter anywhere.
+      {"--sim-arg --channels --sim-arg 0 --sim-arg --set --sim-arg kesto.status.1=1 --sim-arg --set "
+       "--sim-arg "
+       "kesto.status.2=1 --sim-arg --set --sim-arg kesto.status.3=1 --sim-arg --set --sim-arg "
+       "kesto.status.4=1 ",
+       -1, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sim);
+    const CliRun r = runCli(std::string("--sim --timeout 20 ") + c.sim + "hart search --run-timeout 120");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.objects.size(), 1u) << r.out;
+    const auto& j = r.objects[0];
+    EXPECT_EQ(j["hartFirstCh"], c.hartFirstCh) << j;
+    EXPECT_EQ(j["firstChannel"], c.firstChannel) << j;
+    if (!j["devices"].empty()) {
+      EXPECT_EQ(j["devices"][0]["ch"], c.firstChannel);
+    }
+    expectCleanSimulator(r);
+  }
+}
+
+// A job that fails says why, in its object and on stderr, also when the library reported no error.
+TEST(CliHart, AFailedJobAlwaysSaysWhy) {
+  struct Case {
+    const char* args;
+    const char* reason;
+  };
+  const char* oneDevice =
+      "--sim-arg --channels --sim-arg 1 --sim-arg --set --sim-arg kesto.status.2=1 --sim-arg --set --sim-arg "
+      "kesto.status.3=1 --sim-arg --set --sim-arg kesto.status.4=1 ";
+  const std::string noDevice = std::string(oneDevice) + "hart info --ch 2";
+  const Case cases[] = {
+      {"--sim-arg --set --sim-arg kesto.fitted=0 hart search", "no Kesto module"},
+      {"--sim-arg --fault --sim-arg 'kesto error 3 cmd=5' hart search", "channel select failed"},
+      {noDevice.c_str(), "no HART device found on channel 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = runCli(std::string("--sim --timeout 20 ") + c.args + " --run-timeout 120");
+    EXPECT_EQ(r.status, 1) << r.err;
+    ASSERT_EQ(r.objects.size(), 1u) << r.out;
+    const auto& j = r.objects[0];
+    EXPECT_EQ(j["ok"], false);
+    ASSERT_TRUE(j["reason"].is_string()) << j;
+    EXPECT_NE(j["reason"].get<std::string>().find(c.reason), std::string::npos) << j;
+    EXPECT_NE(r.err.find("failed: " + j["reason"].get<std::string>()), std::string::npos) << r.err;
+    expectCleanSimulator(r);
+  }
+}
+
+// On a terminal the search is one line rewritten in place: channel, polling address, a bar and the
+// longest time left (a second per silent address).
+TEST(CliHart, SearchProgressOnATerminalIsOneUpdatingLine) {
+  const CliRun r = clitest::runCliOnTerminal(
+      "--sim --sim-arg --channels --sim-arg 1 --sim-arg --hart-addresses --sim-arg 3,0,0,0 --sim-arg --set "
+      "--sim-arg kesto.status.2=1 --sim-arg --set --sim-arg kesto.status.3=1 --sim-arg --set --sim-arg "
+      "kesto.status.4=1 --timeout 20 hart search --run-timeout 120");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.objects.size(), 1u) << r.out;
+  expectCleanSimulator(r);
+  EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\r'), 3) << r.err;
+  EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  // Address 2 of the only usable channel: 2/64 done, 61 s left at most.
+  EXPECT_NE(r.err.find("HART search: channel 1 [#...................] 3%  1 min 1 s left  polling address 2"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST(CliHart, WriteChangesTheRangeAndReadsItBack) {
   const CliRun r = runCli(
       "--sim --sim-arg --channels --sim-arg 1 --timeout 20 hart write --ch 1 --units 7 --upper 4 "
       "--run-timeout 120");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 1u) << r.out;
+  expectCleanSimulator(r);
   const auto& j = r.objects[0];
   EXPECT_EQ(j["device"]["rangeUnits"], 7);
   EXPECT_EQ(j["device"]["upperRange"], 4.0);
@@ -74,11 +145,25 @@ TEST(CliHart, WriteChangesTheRangeAndReadsItBack) {
 }
 
 TEST(CliHart, BadArgumentsAreRefusedBeforeAnythingStarts) {
-  for (const char* args : {"hart", "hart zero", "hart info --ch 5", "hart trim-sensor --pmin 0", "hart bogus",
-                           "hart write --ch 1 --address 64"}) {
-    const CliRun r = runCli(std::string("--port /dev/quarn-no-such-port ") + args);
-    EXPECT_EQ(r.status, 1) << args;
-    EXPECT_TRUE(r.objects.empty()) << args;
+  struct Case {
+    const char* args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"hart", "hart needs a job"},
+      {"hart zero", "hart zero needs --ch N"},
+      {"hart info --ch 5", "--ch takes 1..4"},
+      {"hart trim-sensor --pmin 0", "needs --pmin, --pmax, --corridor and --time"},
+      {"hart bogus", "unknown hart job: bogus"},
+      {"hart write --ch 1 --address 64", "--address takes 0..63"},
+      {"hart search --run-timeout 0", "--run-timeout takes seconds above 0, at most 86400"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = runCli(std::string("--port /dev/quarn-no-such-port ") + c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.objects.empty()) << r.out;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
 }
 

@@ -1,28 +1,58 @@
 // quarn-cli's verify and relay commands against the simulator on a real pseudo-terminal, in real
 // time: a short project (two points, one second of hold, a fast pressure source) runs to its end
-// unattended; invalid projects are refused before any connection; Ctrl-C stops a run.
+// unattended on the demonstration bench; invalid projects and a calibrator without its Kesto module
+// are refused at once; Ctrl-C stops a run; progress is one line on a terminal, plain lines elsewhere.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "../cli/cli_process.h"
 #include "ProjectFile.h"
 
 namespace {
 
 namespace data = quarn::data;
+using clitest::CliRun;
+using clitest::expectCleanSimulator;
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-  double seconds = 0;
-};
+// The demonstration bench beside the demo project: channel 2 slightly off, channel 3 out of
+// tolerance, channel 4 with a 20..4 mA output.
+std::string demoBench() {
+  const std::string project = QUARN_DEMO_PROJECT;
+  return project.substr(0, project.rfind('/') + 1) + "demo_bench.scenario";
+}
+
+std::string today() {
+  const time_t now = time(nullptr);
+  tm t{};
+  localtime_r(&now, &t);
+  char b[48];
+  std::snprintf(b, sizeof b, "%02d.%02d.%04d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
+  return b;
+}
+
+// The XML parts of a workbook as one text (through Python's zipfile, which the report tests use).
+std::string workbookXml(const std::string& path) {
+  const std::string cmd =
+      "python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+      "sys.stdout.write(''.join(z.read(n).decode('utf-8', 'replace') for n in z.namelist() "
+      "if n.endswith('.xml')))\" '" +
+      path + "'";
+  std::string xml;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) xml.append(buf, n);
+    pclose(p);
+  }
+  return xml;
+}
 
 class CliVerify : public ::testing::Test {
  protected:
@@ -50,50 +80,94 @@ class CliVerify : public ::testing::Test {
   }
 
   CliRun run(const std::string& args, const std::string& prefix = "") {
-    CliRun r;
-    const auto start = std::chrono::steady_clock::now();
-    const std::string errFile = dir + "/stderr.txt";
-    const std::string cmd = prefix + std::string(QUARN_CLI) + " " + args + " 2>'" + errFile + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    while (fgets(buf, sizeof buf, p)) r.out += buf;
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (FILE* e = std::fopen(errFile.c_str(), "r")) {
-      while (fgets(buf, sizeof buf, e)) r.err += buf;
-      std::fclose(e);
-    }
-    return r;
+    return clitest::runCli(args, prefix);
   }
 
   static constexpr const char* kFastBench = "--sim --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 ";
+  // The fast source on the demonstration bench.
+  std::string demoFastBench() const {
+    return "--sim --timeout 20 --sim-arg --scenario --sim-arg '" + demoBench() +
+           "' --sim-arg --set --sim-arg input_tau_s=0.3 ";
+  }
   std::string dir;
 };
 
+// The demonstration bench gives a real verdict: the exact and the slightly-off transmitters pass,
+// the one out of tolerance does not, the 20..4 mA one passes with falling currents. The protocol
+// is dated today.
 TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   const std::string project = shortProject({0, 50});
   // The protocol too, when the report library is built beside the program.
   const std::string cli = QUARN_CLI;
   const bool withReport = access((cli.substr(0, cli.rfind('/') + 1) + "libxlsxgen.so").c_str(), R_OK) == 0;
   const std::string report = dir + "/protocol.xlsx";
-  const CliRun r = run(std::string(kFastBench) + "verify '" + project + "' --run-timeout 120" +
+  const std::string dayBefore = today();
+  const CliRun r = run(demoFastBench() + "verify '" + project + "' --run-timeout 120" +
                        (withReport ? " --report '" + report + "'" : ""));
   ASSERT_EQ(r.status, 0) << r.err;
-  if (withReport) {
-    EXPECT_EQ(access(report.c_str(), R_OK), 0) << r.err;
-  }
+  expectCleanSimulator(r);
   const auto j = nlohmann::json::parse(r.out, nullptr, false);
   ASSERT_FALSE(j.is_discarded()) << r.out;
   ASSERT_EQ(j["points"].size(), 2u) << r.out;
-  EXPECT_EQ(j["suitable"], nlohmann::json::parse("[true, true, true, true]"));
+  EXPECT_EQ(j["suitable"], nlohmann::json::parse("[true, true, false, true]")) << r.out;
   const double pRef = j["points"][1]["pRef"];
   EXPECT_NEAR(pRef, 300.0, 0.3);
-  const auto& ch = j["points"][1]["ch"][0];
-  EXPECT_NEAR(ch["iExpected"].get<double>(), 4 + 16 * pRef / 600, 1e-3);
-  EXPECT_GT(ch["uncertainty"].get<double>(), 0.0);
+  const auto& ch = j["points"][1]["ch"];
+  EXPECT_NEAR(ch[0]["iExpected"].get<double>(), 4 + 16 * pRef / 600, 1e-3);
+  EXPECT_NEAR(ch[3]["iExpected"].get<double>(), 20 - 16 * pRef / 600, 1e-3);
+  EXPECT_GT(ch[0]["uncertainty"].get<double>(), 0.0);
+  const double expectedError[4] = {0, 0.2, 0.6, 0};
+  for (int c = 0; c < 4; ++c) EXPECT_NEAR(ch[c]["reducedError"].get<double>(), expectedError[c], 0.02) << c;
+
+  // Not a terminal: plain lines, none rewritten in place.
   EXPECT_NE(r.err.find("point 2 of 2"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\033'), std::string::npos) << r.err;
+
+  if (withReport) {
+    ASSERT_EQ(access(report.c_str(), R_OK), 0) << r.err;
+    const std::string xml = workbookXml(report);
+    ASSERT_FALSE(xml.empty()) << "the workbook could not be read";
+    const std::string dayAfter = today();
+    auto dated = [&](const std::string& text) {
+      return xml.find(text + dayBefore + ".") != std::string::npos ||
+             xml.find(text + dayAfter + ".") != std::string::npos;
+    };
+    EXPECT_TRUE(dated("Выписано свидетельство о поверке № 1 от ")) << "certificate of a suitable channel";
+    EXPECT_TRUE(dated("Выписано извещение о непригодности № 1 от ")) << "notice of channel 3";
+    EXPECT_EQ(xml.find("№ 1 от ."), std::string::npos) << "an undated protocol line";
+  }
+}
+
+// On a terminal the progress is one line rewritten in place, with a bar and the point of n.
+TEST_F(CliVerify, ProgressOnATerminalIsOneUpdatingLine) {
+  const std::string project = shortProject({0, 50});
+  const CliRun r = clitest::runCliOnTerminal(demoFastBench() + "verify '" + project + "' --run-timeout 120");
+  ASSERT_EQ(r.status, 0) << r.err;
+  expectCleanSimulator(r);
+  EXPECT_EQ(r.objects.size(), 1u) << r.out;
+  EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\r'), 3) << r.err;
+  // The run's line is ended once when the run ends; nothing else is printed on its own line.
+  EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("point 2 of 2 [##########"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\033[K"), std::string::npos) << r.err;
+}
+
+// Without the Kesto module there are no channel currents (and no contacts): a run would wait for
+// ever, so both commands are refused as soon as the calibrator is linked.
+TEST_F(CliVerify, ARunWithoutTheKestoModuleIsRefusedAtOnce) {
+  const std::string project = shortProject({0, 50});
+  for (const char* command : {"verify", "relay"}) {
+    SCOPED_TRACE(command);
+    const CliRun r = run(std::string(kFastBench) + "--sim-arg --set --sim-arg kesto.fitted=0 " + command +
+                             " '" + project + "' --run-timeout 600",
+                         "timeout -s KILL 60 ");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("needs the calibrator's Kesto module"), std::string::npos) << r.err;
+    EXPECT_LT(r.seconds, 30.0);
+    expectCleanSimulator(r);
+  }
 }
 
 TEST_F(CliVerify, RelayCheckPrintsTheEightRecords) {
@@ -101,6 +175,7 @@ TEST_F(CliVerify, RelayCheckPrintsTheEightRecords) {
   const CliRun r = run(std::string(kFastBench) + "--sim-arg --set --sim-arg switch.1=300,5 relay '" +
                        project + "' --run-timeout 120");
   ASSERT_EQ(r.status, 0) << r.err;
+  expectCleanSimulator(r);
   const auto j = nlohmann::json::parse(r.out, nullptr, false);
   ASSERT_EQ(j["relays"].size(), 8u) << r.out;
   EXPECT_EQ(j["relays"][0]["channel"], 1);
@@ -155,6 +230,7 @@ TEST_F(CliVerify, InterruptStopsTheRunCleanly) {
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   EXPECT_LT(r.seconds, 15.0);
+  expectCleanSimulator(r);
 }
 
 }  // namespace
