@@ -40,8 +40,13 @@ void cycleInto(TStepFn step) {
   ToNext(MeasControl_1, 0);
 }
 
-// A new target for the pressure control and the reference corridor, then cycles into `wait`.
+// A new target for the pressure control and the reference corridor, then cycles into `wait`. The
+// reference's data start again with it: whether the reference is in the corridor is judged on
+// samples taken towards the new target, never on the last evaluation against the previous one (a
+// cycle that brings no sample, an error answer or a failed transducer read, would otherwise count
+// the new step as settled at once).
 void approach(float target, TStepFn wait) {
+  StatValue_Clear(&Dev.refStat);
   Dev.refStat.target = target;
   Dev.pTarget = target;
   Update();

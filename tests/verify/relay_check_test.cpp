@@ -112,4 +112,42 @@ TEST_F(RelayCheck, OnlyRelayTwoTakesThreeSteps) {
   EXPECT_NEAR(field(Dev.relays[1].pOff), 190.0f, 0.6f);
 }
 
+// A step counts only when the reference is in the corridor of its own target: a cycle without a new
+// reference sample right after the target changed (here an error answer to the measuring request)
+// must not count on the corridor state of the previous target.
+TEST_F(RelayCheck, CycleWithoutASampleAfterATargetChangeDoesNotSettleTheStep) {
+  startCheck(true, false);
+  struct Settled {
+    float pRef, target, corridor;
+  };
+  std::vector<Settled> settled;
+  quarnsim::Fault errorAnswer;
+  ASSERT_EQ(quarnsim::parseFault("calibrator error 11 cmd=1 nth=1", errorAnswer), "");
+  bool faultAdded = false;
+  float target = NAN;  // as seen before the step that counted (which also announces the next)
+  ASSERT_TRUE(run(
+      [&] {
+        const int32_t idx = Dev.pointIdx;
+        if (idx > static_cast<int32_t>(settled.size()))
+          settled.push_back({Dev.pRef, target, Dev.refStat.readyCorridor});
+        target = Dev.refStat.target;
+        if (idx == 0 && Dev.refStat.inCorridor && !faultAdded) {
+          // The first step settles when this cycle ends; the next measuring answer, the first after
+          // the move to the next target, is an error.
+          bench->addFault(errorAnswer);
+          faultAdded = true;
+        }
+        return sawRetCode(15);
+      },
+      30 * 60 * 1000))
+      << diag();
+  ASSERT_EQ(settled.size(), 2u) << "the third step ends the check";
+  for (const Settled& s : settled) {
+    SCOPED_TRACE(s.target);
+    EXPECT_NEAR(s.pRef, s.target, s.corridor);
+  }
+  EXPECT_FLOAT_EQ(settled[1].target, 110.0f);
+  EXPECT_NEAR(field(Dev.relays[0].pOn), 100.0f, 0.6f) << "the pressure went above the switching point";
+}
+
 }  // namespace
