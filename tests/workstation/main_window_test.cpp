@@ -1,10 +1,16 @@
 // The main window bound to the real libquarn.so with the simulated bench (bench_fixture.h): binding,
 // start-up and settings, the live texts, the valves, the port menus, modes, projects and closing.
+#include <QActionGroup>
 #include <QDir>
+#include <QMenuBar>
 #include <QRegularExpression>
+#include <cmath>
 #include <cstring>
 
+#include "CommandLine.h"
 #include "ProjectFile.h"
+#include "SimLauncher.h"
+#include "Startup.h"
 #include "bench_fixture.h"
 
 namespace {
@@ -340,6 +346,140 @@ TEST_F(Workstation, PortMenuItemsAndAPortThatVanishes) {
   ASSERT_NE(portItem("COM47"), nullptr);
   EXPECT_FALSE(portItem("COM47")->isEnabled());
   EXPECT_TRUE(portItem("COM47")->isChecked());  // the choice survives the rebuild
+}
+
+TEST_F(Workstation, PortItemsAreExclusiveRadioItemsAndTheFirstSavedChoiceWins) {
+  plugSimulator(quarnsim::Scenario{}, 7);
+  ASSERT_EQ(g_lib.registerVirtual(9, &ops), 0);  // a second port, answering nothing that matters here
+  ports.push_back(9);
+  writeSettings("[_FormMain_COMselect_]\r\nmenuAll_item=0\r\nCOM7=1\r\nCOM9=1\r\n");
+  MainWindow& w = makeWindow();
+  const QList<QAction*> items = w.ports().portItems(w.ports().portMenu());
+  ASSERT_GE(items.size(), 3);
+  for (QAction* a : items) {
+    ASSERT_NE(a->actionGroup(), nullptr) << qPrintable(a->objectName());
+    EXPECT_EQ(a->actionGroup(), items.front()->actionGroup());
+    EXPECT_TRUE(a->actionGroup()->isExclusive());
+  }
+  // A settings file with two checked ports: the menu and the connection agree on the first.
+  w.TimerLoadTimer();
+  EXPECT_EQ(w.dev()->portNo, 7u);
+  ASSERT_NE(checkedPort(), nullptr);
+  EXPECT_EQ(checkedPort()->objectName(), QStringLiteral("COM7"));
+  auto checkedNames = [&] {
+    QStringList names;
+    for (QAction* a : w.ports().portItems(w.ports().portMenu()))
+      if (a->isChecked()) names << a->objectName();
+    return names;
+  };
+  EXPECT_EQ(checkedNames(), QStringList{"COM7"});
+
+  // Choosing from the menu: exactly one item stays checked, also when the checked one is chosen again.
+  portItem("COM9")->trigger();
+  EXPECT_EQ(checkedNames(), QStringList{"COM9"});
+  EXPECT_EQ(w.dev()->portNo, 9u);
+  portItem("COM9")->trigger();
+  EXPECT_EQ(checkedNames(), QStringList{"COM9"});
+  portItem("menuAll_item")->trigger();
+  EXPECT_EQ(checkedNames(), QStringList{"menuAll_item"});
+  EXPECT_EQ(w.dev()->portNo, 0u);
+}
+
+TEST_F(Workstation, ASearchOverAllPortsIsShownAsASearch) {
+  plugSimulator(quarnsim::Scenario{}, 7);
+  bench->setConnected(false);  // no calibrator answers yet
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("Нет связи"));
+  w.ports().COM11Click(portItem("menuAll_item"));
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("Поиск калибратора..."));
+  runFor(3000);  // the search goes round the ports, notifying each time
+  EXPECT_EQ(w.dev()->linked, 0u);
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("Поиск калибратора..."));
+  bench->setConnected(true);
+  ASSERT_TRUE(runUntil([this] { return linkedAndMeasured(); }));
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("есть связь"));
+
+  // One chosen port that does not answer is "no link", not a search.
+  bench->setConnected(false);
+  w.ports().COM11Click(portItem("COM7"));
+  runFor(3000);
+  EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("Нет связи"));
+}
+
+// WCAG contrast ratio of two colours (1 .. 21).
+double contrast(const QColor& a, const QColor& b) {
+  auto luminance = [](const QColor& c) {
+    auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+int pixelsNear(const QImage& image, const QColor& colour) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor p = image.pixelColor(x, y);
+      if (std::abs(p.red() - colour.red()) + std::abs(p.green() - colour.green()) +
+              std::abs(p.blue() - colour.blue()) <
+          40)
+        ++n;
+    }
+  return n;
+}
+
+TEST_F(Workstation, TheMenuBarAndTheTransducerAlertAreLegible) {
+  plugSimulator(quarnsim::Scenario{}, 9);
+  MainWindow& w = makeWindow(0);
+  QMenuBar* bar = w.menuBar();
+  const QColor background = bar->palette().color(QPalette::Window);
+  // The menu bar was dark text on the window's dark colour.
+  for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::WindowText})
+    EXPECT_GE(contrast(bar->palette().color(role), background), 7.0) << role;
+  EXPECT_GE(contrast(PortMenus::alertColour(), background), 4.5);
+  EXPECT_EQ(pixelsNear(bar->grab().toImage(), PortMenus::alertColour()), 0);
+
+  // Switched to the external transducer: its menu bar entry is drawn in the alert colour.
+  w.ports().FillPortMenu(w.ports().dorvPortMenu(), false);
+  w.ports().COM11Click(w.ports().dorvPortMenu()->findChild<QAction*>("COM9"));
+  w.dev()->linked = 1;
+  w.ports().menuExtDorv_isOnClick();
+  EXPECT_EQ(w.dev()->settings.refSource, 3);
+  EXPECT_GT(pixelsNear(bar->grab().toImage(), PortMenus::alertColour()), 10);
+  w.dev()->linked = 0;
+}
+
+TEST_F(Workstation, TheSimulatorsDorvTerminalIsOfferedAsAPortForTheBrenk) {
+  // A stand-in simulator beside the program: it names its two terminals, the Dorv's a moment later.
+  const QString script = dir.filePath("quarn-sim");
+  {
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(
+        "#!/bin/sh\necho \"$@\" > \"$0.args\"\necho calibrator /dev/null\nsleep 0.3\n"
+        "echo dorv /dev/zero\nexec sleep 30\n");
+    f.close();
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+  }
+  MainWindow& w = makeWindow(0);
+  CommandLine cmd = parseCommandLine({"ARM_Quarn", "--brenk", "--simulate"});
+  SimLauncher sim;
+  QString error;
+  ASSERT_TRUE(attachSimulator(w, sim, cmd, error)) << error.toStdString();
+  QFile args(script + ".args");
+  ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+  EXPECT_EQ(args.readAll().trimmed(), QByteArray("--model brenk --dorv"));
+  auto captions = [&](QMenu* menu) {
+    QStringList c;
+    for (QAction* a : w.ports().portItems(menu)) c << a->text();
+    return c.join('|');
+  };
+  EXPECT_TRUE(captions(w.ports().dorvPortMenu()).contains(QStringLiteral("(zero)")))
+      << captions(w.ports().dorvPortMenu()).toStdString();
+  EXPECT_TRUE(captions(w.ports().portMenu()).contains(QStringLiteral("(null)")));
+  sim.stop();
 }
 
 // ---- Closing --------------------------------------------------------------------------------

@@ -8,9 +8,9 @@
 
 #include "CommandLine.h"
 #include "MainWindow.h"
-#include "PortMenus.h"
 #include "Prompts.h"
 #include "SimLauncher.h"
+#include "Startup.h"
 
 namespace {
 
@@ -72,30 +72,10 @@ int run(int argc, char** argv) {
   if (window.create() != 0) return 1;
 
   arm::SimLauncher sim;
-  if (cmd.simulate) {
-    QStringList simArgs = cmd.simArgs;
-    if (cmd.brenk && !simArgs.contains(QStringLiteral("--model")))
-      simArgs << "--model"
-              << "brenk";
-    // The Brenk's external transducer can then be tried on the simulator's own Dorv terminal.
-    if (cmd.brenk && !simArgs.contains(QStringLiteral("--dorv")) &&
-        !simArgs.contains(QStringLiteral("--dorv-link")))
-      simArgs << "--dorv";
-    QString error;
-    if (!sim.start(window.programDir() + QStringLiteral("/quarn-sim"), simArgs, 5000, error)) {
-      arm::Prompts::showError(QStringLiteral("Ошибка"), error);
-      return 1;
-    }
-    const uint32_t port = window.ports().registerPortPath(sim.calibratorPath());
-    if (port == 0) {
-      arm::Prompts::showError(QStringLiteral("Ошибка"), QStringLiteral("Нет свободного номера порта"));
-      return 1;
-    }
-    if (!sim.dorvPath().isEmpty() && window.ports().registerPortPath(sim.dorvPath()) == 0) {
-      arm::Prompts::showError(QStringLiteral("Ошибка"), QStringLiteral("Нет свободного номера порта"));
-      return 1;
-    }
-    window.setStartPort(port);
+  QString error;
+  if (cmd.simulate && !arm::attachSimulator(window, sim, cmd, error)) {
+    arm::Prompts::showError(QStringLiteral("Ошибка"), error);
+    return 1;
   }
   if (cmd.modeIndex >= 0) window.SelectMode(cmd.modeIndex);
   window.show();
