@@ -35,7 +35,9 @@ void convertChannel(TMeasCh& m, const TDevChannel& c, float rawCurrent) {
   m.pFromI = c.Min + share * span;
   m.pFromIKPa = m.pFromI * toKPa;
 
-  const float kpaSpan = toKPa * span;
+  // Percent of the span's size: a device whose range runs downwards (Min above Max) that reads high
+  // has a positive error, as any other device.
+  const float kpaSpan = std::fabs(toKPa * span);
   m.reducedError = kpaSpan == 0.0f ? NAN : (m.pFromIKPa - Dev.pRef) / kpaSpan * 100.0f;
 
   StatValue_AddValue(&m.pStat, m.pFromIKPa);

@@ -77,7 +77,11 @@ QUARN_API int32_t DiapIsBad(void* block) {
   for (int c = first; c < 4; ++c) {
     const TDevChannel& dc = dev.devCh[c];
     if (!dc.enabled) continue;
-    if (dc.MaxKpa > dev.calInfo.pLimitMax || dc.MinKpa < dev.calInfo.pLimitMin)
+    // A range may run downwards (Min above Max: a vacuum or reverse-acting device); its upper end is
+    // then its Min.
+    const float lower = std::fmin(dc.MinKpa, dc.MaxKpa);
+    const float upper = std::fmax(dc.MinKpa, dc.MaxKpa);
+    if (upper > dev.calInfo.pLimitMax || lower < dev.calInfo.pLimitMin)
       return rangeError(ERR_RANGE_EXCEEDS, CP1251("Диапазон\tприбора\tпревышает диапазон Brenk!"), -2);
     if (dc.MaxKpa > hi + tol || dc.MinKpa < lo - tol)
       return rangeError(ERR_RANGES_DIFFER, CP1251("Диапазоны приборов не совпадают!"), -3);
@@ -86,6 +90,8 @@ QUARN_API int32_t DiapIsBad(void* block) {
   // as an empty one and must not become the run's range.
   if (lo == hi || !std::isfinite(span))
     return rangeError(ERR_RANGES_UNSET, CP1251("Диапазоны приборов не определены"), -4);
+  // The points run from the first device's Min (0 %) to its Max (100 %), downwards for a range that
+  // runs downwards; every band takes the span's size.
   dev.povLo = lo;
   dev.povSpan = span;
   return 0;

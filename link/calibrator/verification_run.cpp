@@ -159,7 +159,8 @@ QUARN_API int32_t Check_start(void) {
   for (TMeasCh& m : Dev.ch) {
     m.pStat.window = kChannelWindow;
     m.iStat.window = kChannelWindow;
-    m.pStat.stableBand = Dev.povHeader.dRdy / 100.0f * Dev.povSpan;
+    // The span is negative for a range that runs downwards; a band is a size.
+    m.pStat.stableBand = Dev.povHeader.dRdy / 100.0f * std::fabs(Dev.povSpan);
   }
   nextCycle();
   return 0;

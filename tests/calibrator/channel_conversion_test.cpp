@@ -47,6 +47,10 @@ TEST_F(ChannelConversion, TransferFunctionsAndUnits) {
       {"tenths of a milliampere", 0, 0, 100, 4, 20, 1, 6, 120, 12, 50, 50, 0},
       {"device unit MPa", 0, 0, 0.1f, 4, 20, 1000, 8, 12, 12, 0.05f, 50, 0},
       {"falling signal 20..4", 0, 0, 100, 20, 4, 1, 8, 16, 16, 25, 25, -25},
+      // Ranges that run downwards: the error is a share of the span's size, positive when the device
+      // reads above the reference (50 kPa).
+      {"reverse range 100..0", 0, 100, 0, 4, 20, 1, 8, 8, 8, 75, 75, 25},
+      {"vacuum range 0..-100", 0, 0, -100, 4, 20, 1, 8, 8, 8, -25, -25, -75},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

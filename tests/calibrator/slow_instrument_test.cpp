@@ -187,19 +187,21 @@ TEST_F(SlowInstrument, HostsValveRequestIsSentBeforeAnyStateWord) {
   EXPECT_EQ(bench.peer().requestsOfType(3)[0].data, (std::vector<std::string>{"1", "0"}));
 }
 
-TEST_F(SlowInstrument, SimulatedLateAnswersMoveNoValve) {
-  for (const char* fault : {"calibrator late 300 cmd=1 nth=1", "kesto late 300 cmd=44 nth=1"}) {
-    SCOPED_TRACE(fault);
-    resetLibrary();
-    quarnsim::Scenario s;
-    ASSERT_EQ(quarnsim::applySetting(s, "fault", fault), "");
-    quarnsim::Engine bench(s);
-    bench.operatorSetsPressure(100);  // the operator has opened the input valve
-    SimVport port(7, bench.calibratorPort());
-    startConnect(1, 7);
-    ASSERT_TRUE(linkedAndMeasuring());
-    ASSERT_TRUE(runCycles(5));
-    EXPECT_TRUE(bench.inputValveOpen());
-    EXPECT_EQ(Dev.inputOn, 1u);
-  }
+class SlowInstrumentSimulated : public SlowInstrument, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SlowInstrumentSimulated, LateAnswerMovesNoValve) {
+  quarnsim::Scenario s;
+  ASSERT_EQ(quarnsim::applySetting(s, "fault", GetParam()), "");
+  quarnsim::Engine bench(s);
+  bench.operatorSetsPressure(100);  // the operator has opened the input valve
+  SimVport port(7, bench.calibratorPort());
+  startConnect(1, 7);
+  ASSERT_TRUE(linkedAndMeasuring());
+  ASSERT_TRUE(runCycles(5));
+  EXPECT_TRUE(bench.inputValveOpen());
+  EXPECT_EQ(Dev.inputOn, 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, SlowInstrumentSimulated,
+                         ::testing::Values("calibrator late 300 cmd=1 nth=1",  // the first measuring answer
+                                           "kesto late 300 cmd=44 nth=1"));    // into the first cycle

@@ -99,6 +99,27 @@ TEST(CheckParams, RangesAndTolerancesGiveTheScreensMessages) {
        false,
        kRangeNotANumber,
        "Диапазон датчика задан неверно!"},
+      // Ranges that run downwards (Min above Max): reverse-acting and vacuum devices.
+      {"running downwards", {{true, 600, 0}, {true, 610, 0}}, true, true, kRangeOk, ""},
+      {"vacuum", {{true, 0, -90}}, true, true, kRangeOk, ""},
+      {"running the other way does not match",
+       {{true, 0, 600}, {true, 600, 0}},
+       false,
+       false,
+       kRangeMismatch,
+       "Диапазоны датчиков не совпадают!"},
+      {"downwards beyond the calibrator",
+       {{true, 3000, 0}},
+       true,
+       false,
+       kRangeBeyondCalibrator,
+       "Диапазон калибратора меньше диапазона датчика !"},
+      {"downwards below the calibrator",
+       {{true, 0, -100}},
+       true,
+       false,
+       kRangeBeyondCalibrator,
+       "Диапазон калибратора меньше диапазона датчика !"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -113,19 +134,27 @@ TEST(CheckParams, RangesAndTolerancesGiveTheScreensMessages) {
     EXPECT_EQ(r.rangeResult, c.range);
     EXPECT_EQ(r.message, c.message);
     if (c.range == kRangeOk) {
-      EXPECT_EQ(dev->povSpan, std::fabs(dev->devCh[0].enabled ? dev->devCh[0].MaxKpa - dev->devCh[0].MinKpa
-                                                              : dev->devCh[1].MaxKpa - dev->devCh[1].MinKpa));
+      const TDevChannel& first = dev->devCh[0].enabled ? dev->devCh[0] : dev->devCh[1];
+      EXPECT_EQ(dev->povLo, first.MinKpa);
+      EXPECT_EQ(dev->povSpan, first.MaxKpa - first.MinKpa);
     } else {
       EXPECT_EQ(dev->povSpan, -1.0f);  // the range is left alone on failure
     }
   }
 }
 
-TEST(CheckParams, TheRangeIsTheFirstEnabledChannelsWithItsSpanAsAMagnitude) {
-  auto dev = devWith({{false, 0, 0}, {true, 1000, 100}, {true, 1000, 100}});
-  EXPECT_EQ(checkRanges(*dev), kRangeOk);
-  EXPECT_EQ(dev->povLo, 1000.0f);
-  EXPECT_EQ(dev->povSpan, 900.0f);
+// The run's targets, povLo + percent / 100 x povSpan, run from the first enabled device's Min (0 %)
+// to its Max (100 %) and never leave its range, also when the range runs downwards.
+TEST(CheckParams, EveryTargetOfTheRunLiesInsideTheDevicesRange) {
+  const float ranges[][2] = {{0, 1000}, {1000, 100}, {600, 0}, {0, -90}};
+  for (const auto& range : ranges) {
+    SCOPED_TRACE(testing::Message() << range[0] << " .. " << range[1]);
+    auto dev = devWith({{false, 0, 0}, {true, range[0], range[1]}, {true, range[0], range[1]}});
+    ASSERT_EQ(checkRanges(*dev), kRangeOk);
+    EXPECT_EQ(dev->povLo + 0.0f * dev->povSpan, range[0]);
+    EXPECT_EQ(dev->povLo + 1.0f * dev->povSpan, range[1]);
+    EXPECT_FLOAT_EQ(dev->povLo + 0.5f * dev->povSpan, (range[0] + range[1]) / 2);
+  }
 }
 
 TEST(SetReadiness, CorridorsBandsAndHoldTimesFollowTheSettings) {
@@ -153,6 +182,15 @@ TEST(SetReadiness, CorridorsBandsAndHoldTimesFollowTheSettings) {
   EXPECT_EQ(dev->ch[0].pStat.window, 5);
   EXPECT_EQ(dev->ch[1].pStat.window, 42);
   EXPECT_EQ(dev->ch[1].pStat.holdMs, 0u);
+
+  // A range that runs downwards has a negative povSpan; bands and corridors are sizes all the same
+  // (a negative band would never let a value count as steady).
+  dev->povSpan = -1000;
+  setReadiness(*dev);
+  EXPECT_FLOAT_EQ(dev->refStat.stableBand, 0.5f);
+  EXPECT_FLOAT_EQ(dev->refStat.readyCorridor, 1.0f);
+  EXPECT_FLOAT_EQ(dev->ch[0].pStat.stableBand, 0.5f);
+  EXPECT_FLOAT_EQ(dev->ch[0].pStat.readyCorridor, 1.75f);
 }
 
 TEST(SetReadiness, WindowsStayInsideTheStatisticsRing) {

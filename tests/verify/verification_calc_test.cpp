@@ -193,6 +193,41 @@ TEST_F(VerificationCalc, RangeCheckOfTheEnabledChannels) {
   }
 }
 
+// Ranges that run downwards (Min above Max): checked against the calibrator by their lower and upper
+// ends; the run's range keeps the direction, so its points stay inside.
+TEST_F(VerificationCalc, RangeCheckOfRangesRunningDownwards) {
+  Dev.calInfo.pLimitMin = -100;
+  Dev.calInfo.pLimitMax = 2500;
+  struct Case {
+    const char* what;
+    float lo0, hi0;
+    float lo2, hi2;  // NaN lo2: channel 2 off
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"reverse-acting", 600, 0, 610, 0, 0},
+      {"vacuum", 0, -90, NAN, 0, 0},
+      {"upper end beyond the calibrator", 3000, 0, NAN, 0, -2},
+      {"lower end below the calibrator", 0, -150, NAN, 0, -2},
+      {"the other direction does not match", 600, 0, 0, 600, -3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::memset(Dev.devCh, 0, sizeof Dev.devCh);
+    Dev.povLo = -7;
+    Dev.povSpan = -7;
+    channel(0, c.lo0, c.hi0);
+    if (!std::isnan(c.lo2)) channel(2, c.lo2, c.hi2);
+    EXPECT_EQ(DiapIsBad(&Dev.povMode), c.result);
+    if (c.result == 0) {
+      EXPECT_FLOAT_EQ(field(Dev.povLo), c.lo0);
+      EXPECT_FLOAT_EQ(field(Dev.povLo) + field(Dev.povSpan), c.hi0) << "100 % is the device's Max";
+    } else {
+      EXPECT_FLOAT_EQ(field(Dev.povSpan), -7.0f);
+    }
+  }
+}
+
 TEST_F(VerificationCalc, StabilityBandsFromTheChannelSpans) {
   Dev.povHeader.dRdy = 0.1f;
   Dev.settings.readyBand1 = 0.05f;

@@ -59,6 +59,52 @@ TEST_F(VerifyTest, ThreePointsRecordThreeResultsAndEndWithCode14) {
   EXPECT_EQ(field(Dev.controlMode), 0u);
 }
 
+// Devices whose range runs downwards (Min above Max): a reverse-acting transmitter of 600 .. 0 kPa
+// and a vacuum transmitter of 0 .. -90 kPa. The points run from Min to Max inside the range, the
+// bands are positive, the run ends, and a perfect device shows no error.
+class DownwardRange : public VerifyTest, public ::testing::WithParamInterface<std::pair<float, float>> {};
+
+TEST_P(DownwardRange, IsVerifiedInsideItsRange) {
+  const float range[2] = {GetParam().first, GetParam().second};
+  quarnsim::Scenario s;
+  s.channels[0].lowerRange = range[0];
+  s.channels[0].upperRange = range[1];
+  connect(s);
+  quarn::data::Project p = project(1);
+  p.channels[0].Min = range[0];
+  p.channels[0].Max = range[1];
+  start(p, {0, 50, 100});
+  std::vector<float> targets;
+  ASSERT_TRUE(run(
+      [&] {
+        if (targets.empty() || targets.back() != Dev.pTarget) targets.push_back(Dev.pTarget);
+        return finished();
+      },
+      kRunLimitMs))
+      << diag();
+  const float lower = std::min(range[0], range[1]);
+  const float upper = std::max(range[0], range[1]);
+  for (float t : targets) {
+    EXPECT_GE(t, lower) << "no target outside the device";
+    EXPECT_LE(t, upper) << "no target outside the device";
+  }
+  const float expected[] = {range[0], (range[0] + range[1]) / 2, range[1]};
+  for (int k = 0; k < 3; ++k) {
+    SCOPED_TRACE(k);
+    const TPovResult& r = Dev.results[k];
+    EXPECT_EQ(field(r.valid), 1u);
+    EXPECT_NEAR(r.pRef, expected[k], 0.3);
+    const TPovChResult& x = r.ch[0];
+    EXPECT_NEAR(x.iExpected, 4 + 16 * (r.pRef - range[0]) / (range[1] - range[0]), 1e-3);
+    EXPECT_NEAR(x.current, x.iExpected, 0.01);
+    EXPECT_NEAR(x.reducedError, 0, 0.03);
+  }
+  EXPECT_GT(Dev.ch[0].pStat.stableBand, 0.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, DownwardRange,
+                         ::testing::Values(std::make_pair(600.0f, 0.0f), std::make_pair(0.0f, -90.0f)));
+
 TEST_F(VerifyTest, HardModeHoldsThePointUntilTheDeviceIsWithinItsLimit) {
   quarnsim::Scenario s;
   s.channels[0].errorPercent = 0.3;  // limit: 0.25 x 0.7 = 0.175 %

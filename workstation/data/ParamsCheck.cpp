@@ -26,12 +26,17 @@ int checkRanges(TDev& dev) {
       return kRangeNotANumber;
     if (ch.MaxKpa < hi - tol || ch.MaxKpa > hi + tol || ch.MinKpa < lo - tol || ch.MinKpa > lo + tol)
       return kRangeMismatch;
-    if (dev.linked && (ch.MaxKpa > dev.calInfo.pLimitMax || ch.MinKpa < dev.calInfo.pLimitMin))
+    // A range may run downwards (Min above Max: a vacuum or reverse-acting device); its upper end is
+    // then its Min.
+    if (dev.linked && (std::fmax(ch.MinKpa, ch.MaxKpa) > dev.calInfo.pLimitMax ||
+                       std::fmin(ch.MinKpa, ch.MaxKpa) < dev.calInfo.pLimitMin))
       return kRangeBeyondCalibrator;
   }
   if (lo == hi) return kRangeEmpty;
+  // The points run from the first device's Min (0 %) to its Max (100 %): downwards for a range that
+  // runs downwards, so that every target lies inside the devices' range.
   dev.povLo = lo;
-  dev.povSpan = span;
+  dev.povSpan = hi - lo;
   return kRangeOk;
 }
 
@@ -71,7 +76,7 @@ int32_t windowOf(long long samples) {
 }  // namespace
 
 void setReadiness(TDev& dev) {
-  const float span = dev.povSpan;
+  const float span = std::fabs(dev.povSpan);  // negative for a range that runs downwards
   const TPovHeader& h = dev.povHeader;
   const long long holdMs = std::clamp<long long>(static_cast<long long>(h.tRdy) * 1000, 0, UINT32_MAX);
   const float band = span * h.dRdy / 100.0f;

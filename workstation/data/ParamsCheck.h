@@ -18,8 +18,9 @@ enum RangeCheck {
 };
 
 // Compares the enabled channels' kPa ranges with the first enabled one (tolerance 5 % of its span)
-// and, while the calibrator is linked, with its working limits. On success sets povLo and povSpan
-// (the span as a magnitude).
+// and, while the calibrator is linked, with its working limits (a range may run downwards, Min above
+// Max). On success sets povLo to the first one's Min and povSpan to its Max - Min, negative for a
+// range that runs downwards, so that the points' targets lie inside the range.
 int checkRanges(TDev& dev);
 
 struct ParamsCheck {
@@ -31,7 +32,8 @@ struct ParamsCheck {
 ParamsCheck checkParams(TDev& dev);
 
 // Readiness of the reference and of every enabled channel from tRdy, dRdy, vrCoeff, errOk, the
-// calibrator's readiness corridor and averaging, around the current setpoint and over povSpan.
+// calibrator's readiness corridor and averaging, around the current setpoint and over the size of
+// povSpan.
 // Sample windows are kept within the statistics ring (1..200) and the hold time within its field.
 void setReadiness(TDev& dev);
 
