@@ -35,7 +35,7 @@ float factorMissingFromTheTable(uint32_t code) {
     case 174:
       return 0.1f;  // hPa
     case 175:
-      return 6.8947573f;  // psia
+      return 6.8947587f;  // psia, as psi in the table
     case 177:
       return 2.98898f;  // feet of water at 4 °C
     case 178:
