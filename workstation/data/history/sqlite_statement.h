@@ -1,0 +1,96 @@
+// A prepared SQLite statement that resets itself after each use, with typed binding and reading.
+// Reading notes values whose storage type is not the column's (a text in a number column, a number
+// that is not a single-precision value): the history writes neither, so either one means the row was
+// edited outside the program.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace quarn::history::detail {
+
+class Statement {
+ public:
+  Statement() = default;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(stmt_); }
+
+  int prepare(sqlite3* db, const char* sql) { return sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  sqlite3_stmt* get() const { return stmt_; }
+
+  void bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+  void bindInt(int i, int v) { sqlite3_bind_int64(stmt_, i, v); }
+  void bind(int i, const std::string& v) {
+    sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  }
+  // A missing number (NaN) is stored as NULL.
+  void bindReal(int i, double v) {
+    if (std::isnan(v))
+      sqlite3_bind_null(stmt_, i);
+    else
+      sqlite3_bind_double(stmt_, i, v);
+  }
+  void bindNull(int i) { sqlite3_bind_null(stmt_, i); }
+
+  int step() { return sqlite3_step(stmt_); }
+  void reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+
+  int64_t integer(int col) {
+    if (sqlite3_column_type(stmt_, col) != SQLITE_INTEGER) foreign_ = true;
+    return sqlite3_column_int64(stmt_, col);
+  }
+  int intValue(int col) {
+    const int64_t v = integer(col);
+    if (v < INT32_MIN || v > INT32_MAX) foreign_ = true;
+    return static_cast<int>(v);
+  }
+  bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+  float real(int col) {
+    const int type = sqlite3_column_type(stmt_, col);
+    if (type == SQLITE_NULL) return NAN;
+    if (type != SQLITE_FLOAT && type != SQLITE_INTEGER) foreign_ = true;
+    const double v = sqlite3_column_double(stmt_, col);
+    const auto f = static_cast<float>(v);
+    if (static_cast<double>(f) != v && !(std::isinf(v) && std::isinf(f))) foreign_ = true;
+    return f;
+  }
+  std::string text(int col) {
+    if (sqlite3_column_type(stmt_, col) != SQLITE_TEXT) foreign_ = true;
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+  }
+
+  // Whether a value read since the last call was not of the form the history writes.
+  bool takeForeign() {
+    const bool f = foreign_;
+    foreign_ = false;
+    return f;
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  bool foreign_ = false;
+};
+
+// Resets a statement when the scope ends, whatever path leaves it.
+class Use {
+ public:
+  explicit Use(Statement& s) : s_(s) {}
+  ~Use() { s_.reset(); }
+  Use(const Use&) = delete;
+  Use& operator=(const Use&) = delete;
+  Statement& operator*() { return s_; }
+  Statement* operator->() { return &s_; }
+
+ private:
+  Statement& s_;
+};
+
+}  // namespace quarn::history::detail
