@@ -40,7 +40,7 @@ TEST_F(ControlAndSettings, FirstControlAfterLoadingSendsTheMode) {
 
 TEST_F(ControlAndSettings, QuarnValveCommandTakesTheDevicesAnswer) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   bench.set(1, 3, "1;0;1;");  // the device reports input closed, vent open
   bench.set(1, 1, "1;0000C842;100.00;99.50;0.05;2;");
   Dev.inputOn = 1;
@@ -69,7 +69,7 @@ TEST_F(ControlAndSettings, QuarnValveCommandTakesTheDevicesAnswer) {
 
 TEST_F(ControlAndSettings, ErrorAnswerToTheModeIsNoAcknowledgement) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   bench.set(1, 3, "1;$4;");
   Dev.controlMode = 1;
   ASSERT_TRUE(runCycles(2));
@@ -79,7 +79,7 @@ TEST_F(ControlAndSettings, ErrorAnswerToTheModeIsNoAcknowledgement) {
 
 TEST_F(ControlAndSettings, BrenkSetpointIsLimitedToTheWorkingRange) {
   ScriptedBench bench(kPort, false);
-  connect(bench, 0);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 0));
   struct Case {
     float target, limitMin, limitMax;
     const char* sent;
@@ -106,7 +106,7 @@ TEST_F(ControlAndSettings, BrenkSetpointIsLimitedToTheWorkingRange) {
 
 TEST_F(ControlAndSettings, BrenkNanSetpointIsSentUnlimitedEveryPass) {
   ScriptedBench bench(kPort, false);
-  connect(bench, 0);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 0));
   Dev.pTarget = NAN;
   ASSERT_TRUE(runCycles(3));
   const auto sent = setpointsSent(bench);
@@ -117,7 +117,7 @@ TEST_F(ControlAndSettings, BrenkNanSetpointIsSentUnlimitedEveryPass) {
 
 TEST_F(ControlAndSettings, BrenkWithNothingChangedSendsNothingAndEndsQuickly) {
   ScriptedBench bench(kPort, false);
-  connect(bench, 0);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 0));
   const uint32_t start = clock.now();
   SetTask(TASK_CONTROL, nullptr);
   ASSERT_TRUE(runUntil([] { return OnTimer == reinterpret_cast<TStepFn>(&MeasControl_1); }, 1000));
@@ -128,7 +128,7 @@ TEST_F(ControlAndSettings, BrenkWithNothingChangedSendsNothingAndEndsQuickly) {
 
 TEST_F(ControlAndSettings, BrenkModeAndSetpointWithRegulation) {
   ScriptedBench bench(kPort, false);
-  connect(bench, 0);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 0));
   Dev.controlMode = 1;
   Dev.pTarget = 300;
   ASSERT_TRUE(runCycles(2));
@@ -140,7 +140,7 @@ TEST_F(ControlAndSettings, BrenkModeAndSetpointWithRegulation) {
 
 TEST_F(ControlAndSettings, UnansweredControlTaskEndsInMeasAndTheCycleRetries) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   bench.set(1, 3, std::nullopt);
   Dev.controlMode = 1;
   SetTask(TASK_CONTROL, nullptr);
@@ -169,7 +169,7 @@ TEST_F(ControlAndSettings, SetPointFromTheTrimPoints) {
 
 TEST_F(ControlAndSettings, SettingsWriteRoundTrip) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   Dev.settings.units = 2;
   Dev.settings.decimals = 1;
   Dev.settings.readyBand1 = 1.0f;
@@ -197,7 +197,7 @@ TEST_F(ControlAndSettings, BrenkSettingsReadTakesStoredModeAndSetpoint) {
 
 TEST_F(ControlAndSettings, SettingsReadFailures) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   // Too short a settings text is refused and asked again; a device that keeps refusing ends the
   // read in its failure step after three attempts (task 7 ends in Meas).
   bench.set(1, 16, "1;0;0;1;1;3;5;0000A0;");
@@ -250,7 +250,7 @@ TEST_F(ControlAndSettings, SensorTypeDescriptor) {
 
 TEST_F(ControlAndSettings, ZeroAdjustmentSendsItsCommandAndMeasuringResumes) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   const uint32_t start = clock.now();
   SetTask(TASK_SET_0_KD, nullptr);
   ASSERT_TRUE(runUntil([] { return OnTimer == reinterpret_cast<TStepFn>(&MeasControl_2); }, 3000));

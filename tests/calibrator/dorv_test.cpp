@@ -52,7 +52,7 @@ TEST_F(Dorv, BrenkFixedDataTransducer) {
   ScriptedBench bench(kCalPort, false);
   DorvScript script;
   ScriptedPeer dorv(kDorvPort, std::cref(script));
-  connectBrenk(bench);
+  ASSERT_NO_FATAL_FAILURE(connectBrenk(bench));
   ASSERT_TRUE(runUntil([] { return Dev.dorv.present == 1; }, 5000));
   EXPECT_FLOAT_EQ(Dev.dorv.rangeLow, 0);
   EXPECT_FLOAT_EQ(Dev.dorv.rangeHigh, 600);
@@ -80,7 +80,7 @@ TEST_F(Dorv, TaskStartedDuringATransducerReadTalksToTheCalibrator) {
   ScriptedBench bench(kCalPort, false);
   DorvScript script;
   ScriptedPeer dorv(kDorvPort, std::cref(script));
-  connectBrenk(bench);
+  ASSERT_NO_FATAL_FAILURE(connectBrenk(bench));
   ASSERT_TRUE(runUntil([] { return Dev.dorv.present == 1; }, 5000));
   // Interrupt the reading of the transducer while its port is the current one.
   ASSERT_TRUE(runUntil([] { return OnTimer == reinterpret_cast<TStepFn>(&ProcBrenkextDorv_RxP); }, 5000));
@@ -102,7 +102,7 @@ TEST_F(Dorv, BrenkRegisterTransducerInMegapascal) {
   script.registers = {
       {"31", "2"}, {"34", hexOf(2.5f)}, {"4C", hexOf(-0.1f)}, {"1E", "0"}, {"8B", "0F270000"}};
   ScriptedPeer dorv(kDorvPort, std::cref(script));
-  connectBrenk(bench);
+  ASSERT_NO_FATAL_FAILURE(connectBrenk(bench));
   const int identified = countEvents(5);
   ASSERT_TRUE(runUntil([&] { return countEvents(5) > identified; }, 10000));
   EXPECT_EQ(Dev.dorv.pressType, 2);
@@ -121,7 +121,7 @@ TEST_F(Dorv, BrenkUnknownTransducerClosesItsPortAndMeasuringGoesOn) {
   DorvScript script;
   script.type = "55";
   ScriptedPeer dorv(kDorvPort, std::cref(script));
-  connectBrenk(bench);
+  ASSERT_NO_FATAL_FAILURE(connectBrenk(bench));
   ASSERT_TRUE(runCycles(3));
   EXPECT_EQ(Dev.dorv.present, 0u);
   EXPECT_FALSE(dorv.isOpen());
@@ -132,7 +132,7 @@ TEST_F(Dorv, BrenkUnknownTransducerClosesItsPortAndMeasuringGoesOn) {
 
 TEST_F(Dorv, BrenkTransducerPortMissing) {
   ScriptedBench bench(kCalPort, false);
-  connectBrenk(bench);
+  ASSERT_NO_FATAL_FAILURE(connectBrenk(bench));
   Dev.dorv.serialNo = 77;  // nothing there
   ASSERT_TRUE(runCycles(3));
   EXPECT_EQ(Dev.linked, 1u);

@@ -21,7 +21,7 @@ class Measuring : public CalibratorTest {
 
 TEST_F(Measuring, QuarnAnswersIntoTheRecord) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   struct Case {
     const char* answer;
     float pRef;  // NaN: missing
@@ -65,7 +65,7 @@ TEST_F(Measuring, QuarnAnswersIntoTheRecord) {
 
 TEST_F(Measuring, UnreadablePressureFieldKeepsThePreviousValue) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   const int samples = Dev.refStat.count;
   bench.set(1, 1, "1;zz;1.0;2.0;3.0;0;");
   ASSERT_TRUE(runCycles(1));
@@ -77,14 +77,14 @@ TEST_F(Measuring, UnreadablePressureFieldKeepsThePreviousValue) {
 TEST_F(Measuring, DisplayUnitScalesTheReference) {
   ScriptedBench bench(kPort, true);
   bench.set(1, 16, "1;0;0;1;1;3;5;0000A040;");  // MPa
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   EXPECT_FLOAT_EQ(Dev.pRef, 100);
   EXPECT_FLOAT_EQ(Dev.pRefUnits, 0.1f);
 }
 
 TEST_F(Measuring, RepeatBudgetTakesThreeSilentCyclesAndIsRenewedByAnAnswer) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   // Two silent cycles, then answers: the link stays, and the budget is whole again.
   bench.silence(2);
   ASSERT_TRUE(runCycles(1));
@@ -101,7 +101,7 @@ TEST_F(Measuring, RepeatBudgetTakesThreeSilentCyclesAndIsRenewedByAnAnswer) {
 
 TEST_F(Measuring, StrayAnswerAddressDoesNotRedirectTheNextRequests) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   // The answers to the Kesto module's file requests come back under another module's address; the
   // requests that follow them must still go to the Kesto module.
   bench.set(3, 40, "9;$0;");
@@ -118,7 +118,7 @@ TEST_F(Measuring, StrayAnswerAddressDoesNotRedirectTheNextRequests) {
 
 TEST_F(Measuring, BrenkAnswersAndRepeats) {
   ScriptedBench bench(kPort, false);
-  connect(bench, 0);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 0));
   EXPECT_FLOAT_EQ(Dev.pRef, 100);
   EXPECT_STREQ(Dev.pRefText, "100.000");  // three decimals from the settings
   EXPECT_STREQ(Dev.baroText, "101.000");
@@ -165,7 +165,7 @@ TEST_F(Measuring, KestoCurrentsBecomeChannelValuesFromTheSecondReading) {
 TEST_F(Measuring, ZeroCurrentsDoNotStopTheCycle) {
   ScriptedBench bench(kPort, true);
   bench.setCurrents(0, 0, 0, 0);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   ASSERT_TRUE(runCycles(5, 20000)) << "the measuring cycle keeps going";
   EXPECT_EQ(Dev.kestoDataValid, 0u);
   EXPECT_EQ(Dev.kestoOk, 1u) << "zero currents are bad data, not a missing module";
@@ -180,7 +180,7 @@ TEST_F(Measuring, ZeroCurrentsDoNotStopTheCycle) {
 
 TEST_F(Measuring, KestoModuleThatStopsAnsweringEndsTheCycleInItsFailureStep) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   // Started by task 4, the cycle's failure continuation is the link-loss procedure.
   SetTask(TASK_MEASURE, nullptr);
   ASSERT_TRUE(runCycles(1));
@@ -196,7 +196,7 @@ TEST_F(Measuring, KestoModuleThatStopsAnsweringEndsTheCycleInItsFailureStep) {
 
 TEST_F(Measuring, KestoChannelStatusWord) {
   ScriptedBench bench(kPort, true);
-  connect(bench, 1);
+  ASSERT_NO_FATAL_FAILURE(connect(bench, 1));
   bench.setStatusWord(0x0041);
   Dev.chSkip[0] = Dev.chSkip[1] = Dev.chSkip[2] = Dev.chSkip[3] = 0;
   Begin_Kesto_ReadErrNC(Meas, Meas);

@@ -58,17 +58,17 @@ TEST_F(StatValueTest, MeanSpreadAndExtremesOverTheRing) {
 }
 
 TEST_F(StatValueTest, FirstSampleAfterClearingGoesToSlotOneAndTheRingWraps) {
-  add({1});
+  ASSERT_NO_FATAL_FAILURE(add({1}));
   EXPECT_EQ(s.last, 1);
   EXPECT_TRUE(s.slots[1].valid);
   EXPECT_FALSE(s.slots[0].valid);
-  add({2, 3, 4, 5});
+  ASSERT_NO_FATAL_FAILURE(add({2, 3, 4, 5}));
   EXPECT_EQ(s.last, 0);  // slots 1..4, then back to 0
   EXPECT_EQ(s.count, 5);
 }
 
 TEST_F(StatValueTest, RejectsValuesThatAreNoNumbers) {
-  add({5});
+  ASSERT_NO_FATAL_FAILURE(add({5}));
   const TStatValue before = s;
   for (float bad : {NAN, -1e31f, 1e31f, INFINITY}) EXPECT_EQ(StatValue_AddValue(&s, bad), -1) << bad;
   EXPECT_EQ(std::memcmp(&before, &s, sizeof s), 0);
@@ -79,18 +79,18 @@ TEST_F(StatValueTest, RejectsValuesThatAreNoNumbers) {
 TEST_F(StatValueTest, CorridorNeedsTwoSamplesAndRemembersChanges) {
   s.target = 100;
   s.readyCorridor = 1;
-  add({100.2f});
+  ASSERT_NO_FATAL_FAILURE(add({100.2f}));
   EXPECT_EQ(s.inCorridor, 0);       // a single sample never counts...
   EXPECT_EQ(s.corridorChanged, 1);  // ...but its evaluation differed from the stored flag
-  add({100.4f});
+  ASSERT_NO_FATAL_FAILURE(add({100.4f}));
   EXPECT_EQ(s.inCorridor, 1);
   s.corridorChanged = 0;
-  add({100.6f});
+  ASSERT_NO_FATAL_FAILURE(add({100.6f}));
   EXPECT_EQ(s.corridorChanged, 0) << "still inside";
-  add({101.5f});
+  ASSERT_NO_FATAL_FAILURE(add({101.5f}));
   EXPECT_EQ(s.inCorridor, 0);
   EXPECT_EQ(s.corridorChanged, 1);
-  add({100.1f, 100.1f, 100.1f, 100.1f, 100.1f});
+  ASSERT_NO_FATAL_FAILURE(add({100.1f, 100.1f, 100.1f, 100.1f, 100.1f}));
   EXPECT_EQ(s.corridorChanged, 1) << "only the user of the record clears it";
 }
 
@@ -99,12 +99,12 @@ TEST_F(StatValueTest, HoldTimerCountsDownWhileSteadyAndRestartsOnAJump) {
   s.readyCorridor = 1;
   s.stableBand = 0.1f;
   s.holdMs = 5000;
-  add({50.0f}, 1000);
+  ASSERT_NO_FATAL_FAILURE(add({50.0f}, 1000));
   EXPECT_EQ(s.holding, 0);
   std::vector<int> left;
   int readyAt = -1;
   for (int i = 2; i <= 8 && readyAt < 0; ++i) {
-    add({50.0f}, 1000);
+    ASSERT_NO_FATAL_FAILURE(add({50.0f}, 1000));
     left.push_back(+s.holdLeftS);
     if (s.ready) readyAt = i;
   }
@@ -113,7 +113,7 @@ TEST_F(StatValueTest, HoldTimerCountsDownWhileSteadyAndRestartsOnAJump) {
   EXPECT_EQ(s.stable, 1);
   EXPECT_EQ(s.holding, 1);
 
-  add({50.2f}, 1000);
+  ASSERT_NO_FATAL_FAILURE(add({50.2f}, 1000));
   EXPECT_EQ(+s.holdLeftS, -2);
   EXPECT_EQ(s.stable, 0);
   EXPECT_EQ(s.ready, 0);
@@ -125,26 +125,26 @@ TEST_F(StatValueTest, HoldTimerSurvivesTheTickWrap) {
   clock.set(0xFFFFF000u);  // 4 s before the 32-bit wrap
   s.stableBand = 1;
   s.holdMs = 10000;
-  add({1, 1}, 1000);
+  ASSERT_NO_FATAL_FAILURE(add({1, 1}, 1000));
   EXPECT_EQ(s.holding, 1);
-  add({1, 1, 1}, 1000);  // across the wrap
+  ASSERT_NO_FATAL_FAILURE(add({1, 1, 1}, 1000));  // across the wrap
   EXPECT_EQ(s.stable, 0) << "the hold time has not run out";
   EXPECT_GT(+s.holdLeftS, 0);
 }
 
 TEST_F(StatValueTest, SpeedIsChangePerSecondOfTheTwoNewestSamples) {
-  add({10}, 500);
+  ASSERT_NO_FATAL_FAILURE(add({10}, 500));
   EXPECT_FLOAT_EQ(s.speed, 0.0f);
-  add({11}, 500);
+  ASSERT_NO_FATAL_FAILURE(add({11}, 500));
   EXPECT_FLOAT_EQ(s.speed, 2.0f);  // 1 kPa in 0.5 s
-  add({13});
+  ASSERT_NO_FATAL_FAILURE(add({13}));
   EXPECT_FLOAT_EQ(s.speed, 4.0f);
-  add({20}, 1000);  // same tick: keeps the speed
+  ASSERT_NO_FATAL_FAILURE(add({20}, 1000));  // same tick: keeps the speed
   EXPECT_FLOAT_EQ(s.speed, 4.0f);
-  add({21, 22}, 1000);  // slots 0 and 1: no speed across the ring's wrap
+  ASSERT_NO_FATAL_FAILURE(add({21, 22}, 1000));  // slots 0 and 1: no speed across the ring's wrap
   EXPECT_EQ(s.last, 1);
   EXPECT_FLOAT_EQ(s.speed, 4.0f);
-  add({24});
+  ASSERT_NO_FATAL_FAILURE(add({24}));
   EXPECT_FLOAT_EQ(s.speed, 2.0f);
 }
 
@@ -153,7 +153,7 @@ TEST_F(StatValueTest, ClearKeepsParametersInitAndParamUpdateDoNot) {
   s.holdMs = 3000;
   s.stableBand = 0.5f;
   s.readyCorridor = 2;
-  add({7, 7, 7});
+  ASSERT_NO_FATAL_FAILURE(add({7, 7, 7}));
   StatValue_Clear(&s);
   EXPECT_EQ(s.count, 0);
   EXPECT_EQ(s.last, 0);
@@ -211,7 +211,7 @@ TEST_F(StatValueTest, HelpersAndMinMaxOverTheRing) {
   EXPECT_EQ(StatValue_isValTolerance(&s, 10.51f), 0);
   EXPECT_DOUBLE_EQ(Z_x2(3, 4, 0, 0, 0, 12), 13.0);
 
-  add({4, 8, 6});
+  ASSERT_NO_FATAL_FAILURE(add({4, 8, 6}));
   CalcStat_MinMax(&s, 5);
   EXPECT_FLOAT_EQ(s.min, 4);
   EXPECT_FLOAT_EQ(s.max, 8);

@@ -53,14 +53,14 @@ quarnsim::Scenario switchBench() {
 class RelayCheck : public VerifyTest {
  protected:
   void startCheck(bool relay1, bool relay2, const char* holdTimeS = "2") {
-    connect(switchBench());
+    ASSERT_NO_FATAL_FAILURE(connect(switchBench()));
     bench->operatorSetsPressure(50);
     quarn::data::Project p = project(2);
     p.relay.enabled = {relay1, relay2};
     p.relay.setpointKpa = {"100", "200"};
     p.relay.hysteresisKpa = {"10", "20"};
     p.readiness.holdTimeS = holdTimeS;
-    start(p, {0}, true);
+    ASSERT_NO_FATAL_FAILURE(start(p, {0}, true));
   }
   // Targets in the order the check announced them, and pointIdx at every change of it.
   void runCheck() {
@@ -79,8 +79,8 @@ class RelayCheck : public VerifyTest {
 };
 
 TEST_F(RelayCheck, TwoRelaysFindTheSwitchingPressures) {
-  startCheck(true, true);
-  runCheck();
+  ASSERT_NO_FATAL_FAILURE(startCheck(true, true));
+  ASSERT_NO_FATAL_FAILURE(runCheck());
   const std::vector<float> expected{90, 110, 90, 180, 220, 180};
   ASSERT_GE(targets.size(), expected.size());
   EXPECT_EQ(std::vector<float>(targets.end() - 6, targets.end()), expected);
@@ -103,9 +103,9 @@ TEST_F(RelayCheck, TwoRelaysFindTheSwitchingPressures) {
 
 // Also with a readiness time of 1 s, which leaves the reference a window of a single sample.
 TEST_F(RelayCheck, OnlyRelayTwoTakesThreeSteps) {
-  startCheck(false, true, "1");
+  ASSERT_NO_FATAL_FAILURE(startCheck(false, true, "1"));
   EXPECT_EQ(relayIdx, 1);
-  runCheck();
+  ASSERT_NO_FATAL_FAILURE(runCheck());
   EXPECT_EQ(std::vector<float>(targets.end() - 3, targets.end()), (std::vector<float>{180, 220, 180}));
   EXPECT_EQ(steps, (std::vector<int32_t>{1, 2}));
   EXPECT_NEAR(field(Dev.relays[1].pOn), 200.0f, 0.6f);
@@ -116,7 +116,7 @@ TEST_F(RelayCheck, OnlyRelayTwoTakesThreeSteps) {
 // reference sample right after the target changed (here an error answer to the measuring request)
 // must not count on the corridor state of the previous target.
 TEST_F(RelayCheck, CycleWithoutASampleAfterATargetChangeDoesNotSettleTheStep) {
-  startCheck(true, false);
+  ASSERT_NO_FATAL_FAILURE(startCheck(true, false));
   struct Settled {
     float pRef, target, corridor;
   };

@@ -100,44 +100,40 @@ TEST_F(VerificationCalc, BrenkPointHoldTimeAddsToTheChannelsHoldFromItsBase) {
 }
 
 TEST_F(VerificationCalc, UncertaintyFromReferenceAndChannel) {
-  channel(0, 0, 1000);
+  channel(0, 0, 1000);  // 4..20 mA
   Dev.povSpan = 1000;
   TStatValue ref{};
   TStatValue ch{};
   ch.sd = 0.01f;
   ref.sd = 0.02f;
-  ref.min = 99.0f;
-  ref.max = 101.0f;
-  // Channel part: d = ((0.0001 x 20 + 1) x 0.001) / ((16 x 3) / 1000), single precision.
-  const float d = static_cast<float>((0.0001 * 20 + 1) * 0.001 / (16.0 * 3 / 1000));
-  const double channelPart = double(d) * d + 0.01 * 0.01;
-  const double spread = 2.0 / 3.4641016;
+  // Worked by hand for R 1000 kPa, Pm 101 kPa (min 100.8), model 0:
+  //   reference: D = 0.0001 x 1000 = 0.1; spread part 0.2 / 3.4641016 = 0.057735;
+  //              u_ref^2 = (0.1 / 3)^2 + 0.02^2 + 0.057735^2 = 0.0011111 + 0.0004 + 0.0033333 = 0.0048444
+  //   channel:   d = (0.0001 x 20 + 1) x 0.001 / (16 x 3 / 1000) = 0.001002 / 0.048 = 0.020875;
+  //              d^2 + 0.01^2 = 0.00043577 + 0.0001 = 0.00053577
+  //   result:    sqrt(0.0048444 + 0.00053577) = 0.073350
+  // The other rows change only D: 0.2 (0.0002 R), 0.225 (0.00025 Pm), 0.45 (0.0005 Pm).
   struct Case {
     float refUpper;
-    float pm;  // refStat.max (min is 2 below)
+    float pm;  // refStat.max (min is 0.2 below)
     int32_t model;
-    double baseError;  // D; negative: no reference part
+    double expected;
   };
   const Case cases[] = {
-      {0, 101, 0, -1},       {1000, 101, 0, 0.1},  // |Pm/R| <= 0.4: 0.0001 R
-      {1000, 101, 1, 0.1},                         // the same for model 1
-      {1000, 101, 2, 0.2},                         // 0.0002 R for the others
-      {1000, 900, 0, 0.1},                         // upper part, model 0: still 0.0001 R
-      {1000, 900, 1, 0.225},                       // 0.00025 Pm
-      {1000, 900, 2, 0.45},                        // 0.0005 Pm
+      {0, 101, 0, 0.023147},     // no reference limit: sqrt(0.00053577), the channel part alone
+      {1000, 101, 0, 0.073350},  // |Pm / R| <= 0.4: D = 0.0001 R
+      {1000, 101, 1, 0.073350},  // the same for model 1
+      {1000, 101, 2, 0.093346},  // D = 0.0002 R for the others
+      {1000, 900, 0, 0.073353},  // upper part, model 0: still 0.0001 R
+      {1000, 900, 1, 0.099471},  // D = 0.00025 Pm = 0.225
+      {1000, 900, 2, 0.163614},  // D = 0.0005 Pm = 0.45
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "R " << c.refUpper << " Pm " << c.pm << " model " << c.model);
     Dev.refUpper = c.refUpper;
     ref.max = c.pm;
-    ref.min = c.pm - 2;
-    double expected = channelPart;
-    if (c.baseError >= 0) {
-      const double base = static_cast<float>(c.baseError);
-      const double uRef = std::sqrt(base / 3 * (base / 3) + double(ref.sd) * ref.sd + spread * spread);
-      expected += uRef * uRef;
-    }
-    EXPECT_NEAR(Calc_U_DD(&ch, &ref, c.model, 0), std::sqrt(expected), 1e-6);
+    ref.min = c.pm - 0.2f;
+    EXPECT_NEAR(Calc_U_DD(&ch, &ref, c.model, 0), c.expected, 1e-5);
   }
   // No reference limit and no signal span: nothing at all. The helper of the statistics agrees.
   Dev.refUpper = 0;

@@ -19,11 +19,11 @@ quarnsim::Scenario threeChannelBench() {
 }
 
 TEST_F(VerifyTest, ThreePointsRecordThreeResultsAndEndWithCode14) {
-  connect(threeChannelBench());
+  ASSERT_NO_FATAL_FAILURE(connect(threeChannelBench()));
   Dev.refUpper = 2500;
   quarn::data::Project p = project(3);
   p.channels[1].elTypeSignal = 1;  // 20..4 mA
-  start(p, {0, 50, 100});
+  ASSERT_NO_FATAL_FAILURE(start(p, {0, 50, 100}));
   ASSERT_TRUE(run(finished, kRunLimitMs)) << diag();
   ASSERT_TRUE(runUntil([] { return Dev.task == TASK_MEASURE; }, 2000)) << "back to plain measuring";
   EXPECT_EQ(field(Dev.pointIdx), 3);
@@ -69,11 +69,11 @@ TEST_P(DownwardRange, IsVerifiedInsideItsRange) {
   quarnsim::Scenario s;
   s.channels[0].lowerRange = range[0];
   s.channels[0].upperRange = range[1];
-  connect(s);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
   quarn::data::Project p = project(1);
   p.channels[0].Min = range[0];
   p.channels[0].Max = range[1];
-  start(p, {0, 50, 100});
+  ASSERT_NO_FATAL_FAILURE(start(p, {0, 50, 100}));
   std::vector<float> targets;
   ASSERT_TRUE(run(
       [&] {
@@ -108,12 +108,12 @@ INSTANTIATE_TEST_SUITE_P(Devices, DownwardRange,
 TEST_F(VerifyTest, HardModeHoldsThePointUntilTheDeviceIsWithinItsLimit) {
   quarnsim::Scenario s;
   s.channels[0].errorPercent = 0.3;  // limit: 0.25 x 0.7 = 0.175 %
-  connect(s);
+  ASSERT_NO_FATAL_FAILURE(connect(s));
   quarn::data::Project p = project(2);
   p.channels[0].errOk = 0.25f;
   p.channels[1].errOk = 0.25f;
   p.readiness.hardMode = true;
-  start(p, {50});
+  ASSERT_NO_FATAL_FAILURE(start(p, {50}));
   ASSERT_FALSE(run(finished, 60000));
   EXPECT_EQ(field(Dev.results[0].valid), 0u);
   EXPECT_EQ(field(Dev.ch[0].pStat.stable), 1) << "steady, but outside its limit";
@@ -125,10 +125,10 @@ TEST_F(VerifyTest, HardModeHoldsThePointUntilTheDeviceIsWithinItsLimit) {
 }
 
 TEST_F(VerifyTest, ReferenceLeavingItsCorridorRestartsTheChannelsHold) {
-  connect(quarnsim::Scenario());
+  ASSERT_NO_FATAL_FAILURE(connect(quarnsim::Scenario()));
   quarn::data::Project p = project(1);
   p.readiness.holdTimeS = "6";
-  start(p, {50});
+  ASSERT_NO_FATAL_FAILURE(start(p, {50}));
   // Wait until the channel is well into its hold, then the reference jumps out of its corridor.
   ASSERT_TRUE(
       run([] { return Dev.refStat.inCorridor && Dev.ch[0].pStat.holding && Dev.ch[0].pStat.holdLeftS <= 3; },
@@ -149,10 +149,10 @@ TEST_F(VerifyTest, ReferenceLeavingItsCorridorRestartsTheChannelsHold) {
 }
 
 TEST_F(VerifyTest, QuarnRecordsNothingWhileItsInputValveIsClosed) {
-  connect(quarnsim::Scenario());
+  ASSERT_NO_FATAL_FAILURE(connect(quarnsim::Scenario()));
   bench->setPressureKPa(0);
   operatorFollows = false;  // nobody opens the input: the pressure stands at the target, valve closed
-  start(project(2), {0});
+  ASSERT_NO_FATAL_FAILURE(start(project(2), {0}));
   ASSERT_FALSE(run(finished, 60000));
   EXPECT_EQ(field(Dev.inputOn), 0u);
   EXPECT_EQ(field(Dev.refStat.inCorridor), 1);
@@ -167,9 +167,9 @@ TEST_F(VerifyTest, QuarnRecordsNothingWhileItsInputValveIsClosed) {
 TEST_F(VerifyTest, BrenkRegulatesToEveryPointByItself) {
   quarnsim::Scenario s;
   s.model = quarnsim::Model::Brenk;
-  connect(s, 0);
+  ASSERT_NO_FATAL_FAILURE(connect(s, 0));
   operatorFollows = false;
-  start(project(1), {20, 80});
+  ASSERT_NO_FATAL_FAILURE(start(project(1), {20, 80}));
   EXPECT_EQ(field(Dev.controlMode), 1u) << "regulate";
   ASSERT_TRUE(run(finished, kRunLimitMs));
   EXPECT_NEAR(field(Dev.results[0].pRef), 120.0f, 0.3f);
@@ -178,8 +178,8 @@ TEST_F(VerifyTest, BrenkRegulatesToEveryPointByItself) {
 }
 
 TEST_F(VerifyTest, AnotherTaskAbandonsTheRun) {
-  connect(quarnsim::Scenario());
-  start(project(1), {0, 100});
+  ASSERT_NO_FATAL_FAILURE(connect(quarnsim::Scenario()));
+  ASSERT_NO_FATAL_FAILURE(start(project(1), {0, 100}));
   ASSERT_TRUE(run([] { return Dev.results[0].valid == 1; }, 120000));
   SetTask(TASK_MEASURE, nullptr);
   clock.runFor(60000);
