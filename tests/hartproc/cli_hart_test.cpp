@@ -24,6 +24,7 @@ TEST(CliHart, SearchFindsTheSimulatorsTransmitters) {
   expectCleanSimulator(r);
   const auto& j = r.objects[0];
   EXPECT_EQ(j["ok"], true);
+  ASSERT_TRUE(j.contains("reason")) << j;
   EXPECT_TRUE(j["reason"].is_null()) << j;
   // Not a terminal: plain lines of the search itself, none without content.
   EXPECT_NE(r.err.find("HART search: channel 2  polling address 2"), std::string::npos) << r.err;
@@ -76,6 +77,7 @@ TEST(CliHart, FirstChannelIsGivenAsIndexAndAsChannelNumber) {
     ASSERT_EQ(r.objects.size(), 1u) << r.out;
     const auto& j = r.objects[0];
     EXPECT_EQ(j["hartFirstCh"], c.hartFirstCh) << j;
+    ASSERT_TRUE(j.contains("firstChannel")) << j;
     EXPECT_EQ(j["firstChannel"], c.firstChannel) << j;
     if (!j["devices"].empty()) {
       EXPECT_EQ(j["devices"][0]["ch"], c.firstChannel);
@@ -106,7 +108,7 @@ TEST(CliHart, AFailedJobAlwaysSaysWhy) {
     ASSERT_EQ(r.objects.size(), 1u) << r.out;
     const auto& j = r.objects[0];
     EXPECT_EQ(j["ok"], false);
-    ASSERT_TRUE(j["reason"].is_string()) << j;
+    ASSERT_TRUE(j.contains("reason") && j["reason"].is_string()) << j;
     EXPECT_NE(j["reason"].get<std::string>().find(c.reason), std::string::npos) << j;
     EXPECT_NE(r.err.find("failed: " + j["reason"].get<std::string>()), std::string::npos) << r.err;
     expectCleanSimulator(r);
