@@ -209,13 +209,7 @@ TEST_P(HartBusyDevice, IsAskedAgainAfterAWarning) {
       done = Dev.hart[0].upperRange == 600.0f;
       break;
     case BusyJob::WriteDamping:
-      Dev.hartCh = 0;
-      Dev.hartWrUnits = 12;
-      Dev.hartWrAddress = 0;
-      Dev.hartWrFunction = 0;
-      Dev.hartWrLower = 0;
-      Dev.hartWrUpper = 600;
-      Dev.hartWrDamping = 2.0f;
+      writeParameters(0, 12, 0, 0, 0, 600, 2.0f);  // only the damping differs
       ASSERT_TRUE(runTask(TASK_HART_WRITE));
       done = Dev.hart[0].damping == 2.0f;
       break;

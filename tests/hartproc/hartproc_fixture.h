@@ -224,6 +224,18 @@ class HartProcTest : public QuarnTest {
   // Searches and expects every configured device to be found.
   void search() { ASSERT_TRUE(runTask(TASK_HART_SEARCH)); }
 
+  // The configuration a write (task 13) puts into the device of channel `ch`.
+  static void writeParameters(int32_t ch, uint32_t units, uint32_t address, uint32_t function, float lower,
+                              float upper, float damping) {
+    Dev.hartCh = ch;
+    Dev.hartWrUnits = units;
+    Dev.hartWrAddress = address;
+    Dev.hartWrFunction = function;
+    Dev.hartWrLower = lower;
+    Dev.hartWrUpper = upper;
+    Dev.hartWrDamping = damping;
+  }
+
   static std::vector<HartNotice>& notices() {
     static std::vector<HartNotice> n;
     return n;

@@ -211,13 +211,7 @@ TEST_P(HartEndCode, TheLastNotificationOfTheTaskShowsWhatHappened) {
   uint32_t task = TASK_HART_SEARCH;
   if (c.then == AfterSearch::WriteDamping) {
     task = TASK_HART_WRITE;
-    Dev.hartCh = 0;
-    Dev.hartWrUnits = 12;
-    Dev.hartWrAddress = 0;
-    Dev.hartWrFunction = 0;
-    Dev.hartWrLower = 0;
-    Dev.hartWrUpper = 600;
-    Dev.hartWrDamping = 2.0f;
+    writeParameters(0, 12, 0, 0, 0, 600, 2.0f);  // only the damping differs
     ASSERT_TRUE(runTask(task));
     ASSERT_EQ(bench->requests(34).size(), 1u);
   } else if (c.then == AfterSearch::ZeroOnSilentDevice) {
