@@ -148,13 +148,10 @@ TEST_F(HartSearch, AChannelSelectAnsweredWithAnErrorCodeAlsoEndsAfterTheBudget) 
 
 TEST_F(HartSearch, ASlowModuleThatLosesOneSelectAnswerGetsTheFullWindowForTheRepeat) {
   quarnsim::Scenario s = scenario();
-  s.kestoTurnaround = {80, 80};  // the Kesto module answers 80 ms after a request
-  quarnsim::Fault lost;
-  lost.target = quarnsim::FaultTarget::Kesto;
-  lost.kind = quarnsim::FaultKind::Silent;
-  lost.command = 5;
-  lost.count = 1;  // the answer to the very first channel select is lost
-  s.faults.push_back(lost);
+  // The Kesto module answers 80 ms after a request, and the answer to the first channel select is
+  // lost.
+  ASSERT_EQ(quarnsim::applyScenarioText(s, "kesto.turnaround_ms = 80\nfault = kesto silent cmd=5 nth=1\n"),
+            "");
   ASSERT_NO_FATAL_FAILURE(connect(s));
   ASSERT_NO_FATAL_FAILURE(search());
 
