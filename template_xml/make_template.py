@@ -8,7 +8,8 @@ For each of the four channels the workbook holds four sheets, named by placehold
 replaces or hides: the protocol "&DEV_SH_n", the verification certificate "&DEV_VCR_n", the notice of
 unsuitability "&DEV_VER_n" and the calibration certificate "&DEV_CCR_n". Cells hold the placeholders
 ("&..." texts) that the report fills; the results table has one row with the table names and the
-"&LST_F" marker, which the report repeats once per result record.
+"&LST_F" marker, which the report repeats once per result record; its header row is the print title
+of the sheet, so a table that runs over several pages repeats it on each.
 """
 import datetime
 import os
@@ -87,6 +88,8 @@ class Sheet:
             c.alignment = CENTER
             c.border = BOX
         ws.row_dimensions[self.row].height = 54
+        # The header row is printed again at the top of every page a long table runs over.
+        ws.print_title_rows = "%d:%d" % (self.row, self.row)
         self.row += 1
         for col, text in enumerate(names, start=1):
             c = ws.cell(row=self.row, column=col, value=text)

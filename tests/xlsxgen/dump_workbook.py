@@ -2,7 +2,8 @@
 
 Usage: /usr/bin/python3 dump_workbook.py FILE
 Output: {"sheets": [{"name", "state", "cells": {"A1": value}, "types": {"A1": "n"|"s"|...},
-          "formats": {"A1": number format}, "merged": [...], "print_area": ..., "max_row"}],
+          "formats": {"A1": number format}, "merged": [...], "print_area": ..., "print_titles": "34:34",
+          "max_row"}],
          "defined_names": {name: value}, "active": index}
 """
 import json
@@ -34,6 +35,7 @@ def main(path):
             "formats": formats,
             "merged": sorted(str(r) for r in ws.merged_cells.ranges),
             "print_area": pa if isinstance(pa, str) or pa is None else ",".join(pa),
+            "print_titles": ws.print_title_rows,
             "max_row": ws.max_row,
         })
     json.dump(out, sys.stdout, ensure_ascii=False)

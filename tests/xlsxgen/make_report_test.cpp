@@ -258,8 +258,12 @@ TEST_F(MakeReportDefaultTemplate, OneSuitableChannelWithADeletedRecord) {
   EXPECT_EQ(cell('G', tableRow + 2), 0.5);
   EXPECT_EQ(cell('A', tableRow + 2), "0...600");
   EXPECT_TRUE(cell('A', tableRow + 3).is_null());
-  // The print area of the renamed sheet grew with the two added rows (the template's ends at row 45).
+  // The print area of the renamed sheet grew with the two added rows (the template's ends at row 45);
+  // the table's header row stays the print title, repeated on every page.
   EXPECT_EQ(p["print_area"], "$A$1:$H$47");
+  EXPECT_EQ(p["print_titles"], std::to_string(tableRow - 1) + ":" + std::to_string(tableRow - 1));
+  EXPECT_EQ(xlsxtest::sheetNamed(d, "сертификат 123 (к.1)")["print_titles"], "23:23");
+  EXPECT_TRUE(xlsxtest::sheetNamed(d, "свидетельство 123 (к.1)")["print_titles"].is_null());
 }
 
 TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
@@ -280,6 +284,23 @@ TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
   for (const auto& [ref, value] : p4["cells"].items())
     if (ref[0] == 'A' && value == "0...600") ++rows;
   EXPECT_EQ(rows, 199);
+
+  // What the fill did not change is stored byte for byte as in the template: the document
+  // properties, theme, relationships and content types, and the hidden sheets.
+  const std::string report = LastReportOutput();
+  std::vector<std::string> unchanged;
+  for (const std::string& name : xlsxtest::zipEntryNames(XLSXTEST_TEMPLATE)) {
+    if (xlsxtest::readZipEntry(report, name) != xlsxtest::readZipEntry(XLSXTEST_TEMPLATE, name)) continue;
+    unchanged.push_back(name);
+    EXPECT_TRUE(xlsxtest::readZipEntry(report, name, true) ==
+                xlsxtest::readZipEntry(XLSXTEST_TEMPLATE, name, true))
+        << name;
+  }
+  EXPECT_EQ(unchanged,
+            std::vector<std::string>({"docProps/app.xml", "docProps/core.xml", "xl/theme/theme1.xml",
+                                      "xl/worksheets/sheet3.xml", "xl/worksheets/sheet7.xml",
+                                      "xl/worksheets/sheet10.xml", "xl/worksheets/sheet15.xml", "_rels/.rels",
+                                      "xl/_rels/workbook.xml.rels", "[Content_Types].xml"}));
 
   ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
   EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №№SN1 SN2 SN3 SN4 (1).xlsx"));

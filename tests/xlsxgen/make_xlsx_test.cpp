@@ -1,10 +1,13 @@
 // MakeXLSX on small workbooks, read back with openpyxl: hiding, renaming, placeholder replacement,
 // the multiplied table row and the table columns, output naming, and the failures.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <zip.h>
 
 #include <cstddef>
+#include <fstream>
+#include <set>
 #include <string>
 
 #include "openpyxl_reader.h"
@@ -29,6 +32,25 @@ static_assert(kAddr != 8 || sizeof(TXlsxExchange) == 63257);
 
 std::string lastError() { return quarn::text::cp1251ToUtf8(MakeXLSX_LastError()); }
 
+// The Latin words of a message outside its quoted names, other than the names of the formats
+// ("Excel", "xlsx", "XML", "zip"): an English text from a library inside a Russian message shows here.
+std::string latinWords(const std::string& message) {
+  std::string words, word;
+  bool quoted = false;
+  for (std::size_t i = 0; i <= message.size(); ++i) {
+    const char c = i < message.size() ? message[i] : ' ';
+    if (c == '"') quoted = !quoted;
+    if (!quoted && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+      word += c;
+      continue;
+    }
+    if (!word.empty() && word != "Excel" && word != "xlsx" && word != "XML" && word != "zip")
+      words += word + " ";
+    word.clear();
+  }
+  return words;
+}
+
 #define REQUIRE_OPENPYXL()                                             \
   do {                                                                 \
     if (!openpyxlMissing().empty()) GTEST_SKIP() << openpyxlMissing(); \
@@ -42,8 +64,9 @@ json dump(const std::string& path) {
 }
 
 // The example of a protocol sheet: a table row with two table names (columns 1 and 3), a copied
-// text (column 2), a number (column 4) and the marker (column 5), with things below the table that
-// must move down, plus a sheet to hide and a sheet to rename.
+// text (column 2), a number (column 4), the marker (column 5) and a formula right of it with
+// relative, absolute and sheet-qualified references, with things below the table that must move
+// down, plus a sheet to hide and a sheet to rename.
 FixtureWorkbook exampleWorkbook() {
   FixtureWorkbook wb;
   wb.sharedStrings = {
@@ -56,10 +79,13 @@ FixtureWorkbook exampleWorkbook() {
   wb.sheets.push_back({"&SH_A", "<sheetData>" + row(1, cellInline("A1", "Номер &NUM")) + "</sheetData>"});
   wb.sheets.push_back(
       {"Prot",
-       "<dimension ref=\"A1:G9\"/><sheetData>" + row(1, cellShared("A1", 0) + cellInline("B1", "&NUM_FULL")) +
+       "<dimension ref=\"A1:H9\"/><sheetData>" +
+           row(1, cellShared("A1", 0) + cellInline("B1", "&NUM_FULL") +
+                      "<c r=\"C1\" t=\"inlineStr\"><is><t xml:space=\"preserve\">   </t></is></c>") +
            row(2, cellShared("A2", 1) + cellShared("B2", 2)) +
            row(5, cellInline("A5", "&T1", 1) + cellInline("B5", "copied text") + cellInline("C5", "&T2", 1) +
-                      cellNumber("D5", "42") + cellShared("E5", 3) + cellInline("F5", "merged")) +
+                      cellNumber("D5", "42") + cellShared("E5", 3) + cellInline("F5", "merged") +
+                      cellFormula("H5", "D5*2+$D$5+D$5+$D5+Prot!D5+'&SH_A'!A1+$A$9")) +
            row(7, cellInline("A7", "below") + cellFormula("B7", "SUM(D5:D5)") + cellFormula("C7", "A9") +
                       cellFormula("D7", "'&SH_A'!A1")) +
            row(9, cellNumber("A9", "99")) +
@@ -115,6 +141,7 @@ TEST_F(MakeXlsx, FillsTheExampleSheetHidesRenamesAndReplaces) {
   EXPECT_EQ(c["B1"], "номер полностью");
   EXPECT_EQ(c["A2"], "Имя датчика");  // found across the rich-text runs
   EXPECT_EQ(c["B2"], "без замен");
+  EXPECT_EQ(c["C1"], "   ");  // a text of blanks stays when the sheet is written anew
   // The marker row is there three times; tables in columns 1 and 3, column 2 copied.
   EXPECT_EQ(c["A5"], 1.5);
   EXPECT_EQ(c["A6"], 2.5);
@@ -127,6 +154,12 @@ TEST_F(MakeXlsx, FillsTheExampleSheetHidesRenamesAndReplaces) {
   for (const char* ref : {"B5", "B6", "B7"}) EXPECT_EQ(c[ref], "copied text") << ref;
   for (const char* ref : {"D5", "D6", "D7"}) EXPECT_EQ(c[ref], 42) << ref;
   for (const char* ref : {"E5", "E6", "E7"}) EXPECT_EQ(c[ref], " ") << ref;
+  // The copies' formulas follow their own row where the row is relative; absolute rows stay, a
+  // reference below the table moved with the rows, and the rename of the sheet named in the
+  // formula (done after this sheet was filled) reached the copies too.
+  EXPECT_EQ(c["H5"], "=D5*2+$D$5+D$5+$D5+Prot!D5+'Лист А'!A1+$A$11");
+  EXPECT_EQ(c["H6"], "=D6*2+$D$5+D$5+$D6+Prot!D6+'Лист А'!A1+$A$11");
+  EXPECT_EQ(c["H7"], "=D7*2+$D$5+D$5+$D7+Prot!D7+'Лист А'!A1+$A$11");
   // Everything below moved down by two rows; references followed.
   EXPECT_EQ(c["A9"], "below");
   EXPECT_EQ(c["B9"], "=SUM(D5:D7)");
@@ -159,7 +192,7 @@ TEST_F(MakeXlsx, MarkerRowForNoneOneAndTheMostRecords) {
     const json s = dump(out)["sheets"][0];
     const json& c = s["cells"];
     const int rows = n < 1 ? 1 : n;
-    for (int i = 0; i < n; ++i) ASSERT_EQ(c["A" + std::to_string(i + 1)], i * 10) << i;
+    for (int i = 0; i < n; ++i) ASSERT_EQ(c[std::string("A") + std::to_string(i + 1)], i * 10) << i;
     if (n == 0) {
       EXPECT_FALSE(c.contains("A1"));
     }
@@ -217,34 +250,67 @@ TEST_F(MakeXlsx, OutputNamesCountUpAndTakeTheTemplatesExtension) {
             std::vector<std::string>({"report(1).xlsx", "report(2).xlsx", "report.xlsx", "template.xlsx"}));
 }
 
-TEST_F(MakeXlsx, UntouchedPartsAreCopiedAsTheyAre) {
+TEST_F(MakeXlsx, UntouchedPartsAreCopiedAsTheyAreAndRewrittenOnesDeflatedFast) {
   FixtureWorkbook wb;
-  wb.sheets.push_back({"S1", "<sheetData>" + row(1, cellInline("A1", "&X")) + "</sheetData>"});
+  wb.sheets.push_back({"S1", "<sheetData>" + row(1, cellInline("A1", "&X")) +
+                                 row(2, cellInline("A2", "&T") + cellInline("B2", "&LST_F")) +
+                                 "</sheetData>"});
   wb.sheets.push_back({"S2", "<sheetData>" + row(1, cellInline("A1", "no placeholder")) + "</sheetData>"});
   writeWorkbook(templ(), wb);
+  std::vector<std::optional<std::string>> cells;
+  for (int i = 0; i < 199; ++i) cells.push_back(std::to_string(i) + "." + std::to_string(i % 7) + "5");
   Block block;
-  block.files(templ(), dir.file("out.xlsx")).pair("&X", "y");
+  block.files(templ(), dir.file("out.xlsx")).pair("&X", "y").columns(199).table("&T", cells);
   ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  const std::string out = dir.file("out.xlsx");
+  ASSERT_EQ(zipEntryNames(out), zipEntryNames(templ()));
 
   int code = 0;
   zip_t* a = zip_open(templ().c_str(), ZIP_RDONLY, &code);
-  zip_t* b = zip_open(dir.file("out.xlsx").c_str(), ZIP_RDONLY, &code);
+  zip_t* b = zip_open(out.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
   ASSERT_TRUE(a && b);
-  ASSERT_EQ(zip_get_num_entries(a, 0), zip_get_num_entries(b, 0));
-  for (zip_int64_t i = 0; i < zip_get_num_entries(a, 0); ++i) {
+  const std::set<std::string> rewritten = {"xl/worksheets/sheet1.xml", "xl/workbook.xml", "xl/styles.xml"};
+  for (const std::string& name : zipEntryNames(templ())) {
+    SCOPED_TRACE(name);
     zip_stat_t sa, sb;
-    zip_stat_index(a, static_cast<zip_uint64_t>(i), 0, &sa);
-    ASSERT_EQ(zip_stat(b, sa.name, 0, &sb), 0) << sa.name;
-    if (std::string(sa.name) == "xl/worksheets/sheet1.xml") {
-      EXPECT_NE(sa.crc, sb.crc);
-      continue;
-    }
-    EXPECT_EQ(sa.crc, sb.crc) << sa.name;
-    EXPECT_EQ(sa.comp_size, sb.comp_size) << sa.name;
-    EXPECT_EQ(sa.comp_method, sb.comp_method) << sa.name;
+    ASSERT_EQ(zip_stat(a, name.c_str(), 0, &sa), 0);
+    ASSERT_EQ(zip_stat(b, name.c_str(), 0, &sb), 0);
+    if (rewritten.count(name)) continue;
+    EXPECT_EQ(sa.crc, sb.crc);
+    EXPECT_EQ(sa.comp_method, sb.comp_method);
+    EXPECT_TRUE(readZipEntry(out, name, true) == readZipEntry(templ(), name, true));  // the stored bytes
   }
   zip_discard(a);
   zip_discard(b);
+
+  // The rewritten sheet is deflated at the fastest level, not libzip's default 9.
+  const std::string sheet = readZipEntry(out, "xl/worksheets/sheet1.xml");
+  ASSERT_NE(sheet.find("<v>198.25</v>"), std::string::npos);
+  const auto deflated = [&](int level) {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+    std::string bytes(libdeflate_deflate_compress_bound(c, sheet.size()), '\0');
+    bytes.resize(libdeflate_deflate_compress(c, sheet.data(), sheet.size(), bytes.data(), bytes.size()));
+    libdeflate_free_compressor(c);
+    return bytes;
+  };
+  const std::string stored = readZipEntry(out, "xl/worksheets/sheet1.xml", true);
+  ASSERT_NE(deflated(1), deflated(9)) << "the sheet is too small to tell the levels apart";
+  EXPECT_TRUE(stored == deflated(1)) << stored.size() << " bytes stored, " << deflated(1).size()
+                                     << " at level 1, " << deflated(9).size() << " at level 9";
+}
+
+TEST_F(MakeXlsx, OutputNameWithoutExtensionIsUsedAsItIsWhileFree) {
+  writeWorkbook(templ(), exampleWorkbook());
+  const std::string out = dir.file("protocol");
+  Block block;
+  block.files(templ(), out).pair("&NUM", "7");
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  EXPECT_EQ(std::string(MakeXLSX_LastOutput()), out);
+  EXPECT_NE(readZipEntry(out, "xl/workbook.xml"), "");
+  // Taken now: such a name has no numbered variants, so nothing is written.
+  EXPECT_EQ(MakeXLSX(block.sealed()), -2);
+  EXPECT_NE(lastError().find("без расширения"), std::string::npos) << lastError();
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"protocol", "template.xlsx"}));
 }
 
 TEST_F(MakeXlsx, ChangedChecksumTouchesNoFile) {
@@ -273,7 +339,7 @@ TEST_F(MakeXlsx, FilesThatCannotBeUsedGiveTheirMessage) {
       {"template is a folder", dir.path(), dir.file("out.xlsx"), "Файл шаблона не задан или недоступен!"},
       {"output folder missing", templ(), dir.file("no/such/folder/out.xlsx"), "Невозможно создать файл!"},
       {"output not given", templ(), std::nullopt, "Невозможно создать файл!"},
-      {"output without extension", templ(), dir.file("out"), "без расширения"},
+      {"output names a folder", templ(), dir.path() + "/", "Невозможно создать файл!"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -302,7 +368,8 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
     std::optional<Parts> parts;  // nullopt: a file that is not a zip at all
     const char* message;
   } cases[] = {
-      {"not a zip", std::nullopt, "не является книгой Excel"},
+      {"not a zip", std::nullopt, "не является zip-архивом"},
+      {"zip cut short", std::nullopt, "не является книгой Excel"},
       {"no content types", with("[Content_Types].xml", std::nullopt), "[Content_Types].xml"},
       {"no workbook part", with("xl/workbook.xml", std::nullopt), "xl/workbook.xml"},
       {"no sheet part", with("xl/worksheets/sheet2.xml", std::nullopt), "sheet2.xml"},
@@ -320,6 +387,11 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
     const std::string path = out.file("template.xlsx");
     if (c.parts) {
       writeZip(path, *c.parts);
+    } else if (std::string(c.what) == "zip cut short") {
+      writeZip(path, good);
+      std::ifstream in(path, std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 40);
     } else {
       FILE* f = std::fopen(path.c_str(), "wb");
       std::fputs("this is not a workbook", f);
@@ -329,6 +401,7 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
     block.files(path, out.file("out.xlsx"));
     EXPECT_EQ(MakeXLSX(block.sealed()), -2);
     EXPECT_NE(lastError().find(c.message), std::string::npos) << lastError();
+    EXPECT_EQ(latinWords(lastError()), "") << lastError();  // said in Russian throughout
     EXPECT_EQ(out.list(), std::vector<std::string>({"template.xlsx"}));
   }
 }
@@ -382,6 +455,40 @@ TEST_F(MakeXlsx, NullTextsAreSkipped) {
   EXPECT_FALSE(c.contains("A1"));
   EXPECT_FALSE(c.contains("B1"));
   EXPECT_EQ(c["B2"], 2);
+}
+
+TEST_F(MakeXlsx, KeysOfUnusableCharactersOnlyAreLeftOut) {
+  REQUIRE_OPENPYXL();
+  FixtureWorkbook wb;
+  wb.sheets.push_back({"S", "<sheetData>" + row(1, cellInline("A1", "a&Kb")) + "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  Block block;
+  // Control characters are dropped from every text: this key would be empty, and an empty key
+  // matches everywhere, for ever when it is replaced by nothing.
+  block.files(templ(), dir.file("out.xlsx")).pair("\x01\x02", "").pair("&K", "-");
+  TXlsxExchange* sealed = block.sealed();
+  const std::string ended = endsWithin(20, [&] { ::_exit(MakeXLSX(sealed) == 0 ? 0 : 2); });
+  ASSERT_EQ(ended, "");
+  EXPECT_EQ(dump(dir.file("out.xlsx"))["sheets"][0]["cells"]["A1"], "a-b");
+}
+
+TEST_F(MakeXlsx, DeeplyNestedTemplatePartsDoNotExhaustTheStack) {
+  // Elements nested 200000 deep beside the cells of a sheet whose table row is multiplied: every
+  // walk over the sheet's elements is one without recursion.
+  std::string deep;
+  for (int i = 0; i < 200000; ++i) deep += "<x a=\"A1\">";
+  for (int i = 0; i < 200000; ++i) deep += "</x>";
+  FixtureWorkbook wb;
+  wb.sheets.push_back({"S", "<sheetData>" + row(1, cellInline("A1", "&T") + cellInline("B1", "&LST_F")) +
+                                "</sheetData>" + deep});
+  writeWorkbook(templ(), wb);
+  Block block;
+  block.files(templ(), dir.file("out.xlsx")).columns(3).table("&T", {"1", "2", "3"});
+  TXlsxExchange* sealed = block.sealed();
+  ASSERT_EQ(endsWithin(60, [&] { ::_exit(MakeXLSX(sealed) == 0 ? 0 : 2); }), "");
+  const std::string sheet = readZipEntry(dir.file("out.xlsx"), "xl/worksheets/sheet1.xml");
+  EXPECT_NE(sheet.find("<row r=\"3\"><c r=\"A3\"><v>3</v></c>"), std::string::npos) << sheet.substr(0, 400);
+  EXPECT_EQ(sheet.size() - sheet.rfind("</x></worksheet>"), std::string("</x></worksheet>").size());
 }
 
 TEST_F(MakeXlsx, HiddenSheetsLeaveAVisibleActiveSheet) {

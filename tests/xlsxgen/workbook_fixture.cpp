@@ -2,6 +2,9 @@
 
 #include <dirent.h>
 #include <ftw.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -45,21 +48,54 @@ void writeZip(const std::string& path, const Parts& parts) {
   if (zip_close(z) != 0) throw std::runtime_error("cannot write " + path);
 }
 
-std::string readZipEntry(const std::string& path, const std::string& name) {
+std::string readZipEntry(const std::string& path, const std::string& name, bool raw) {
   int code = 0;
   zip_t* z = zip_open(path.c_str(), ZIP_RDONLY, &code);
   if (!z) return {};
   std::string data;
   zip_stat_t st;
+  const zip_flags_t flags = raw ? ZIP_FL_COMPRESSED : 0;
   if (zip_stat(z, name.c_str(), 0, &st) == 0) {
-    if (zip_file_t* f = zip_fopen(z, name.c_str(), 0)) {
-      data.resize(st.size);
-      zip_fread(f, data.data(), st.size);
+    if (zip_file_t* f = zip_fopen(z, name.c_str(), flags)) {
+      data.resize(raw ? st.comp_size : st.size);
+      if (zip_fread(f, data.data(), data.size()) != static_cast<zip_int64_t>(data.size())) data.clear();
       zip_fclose(f);
     }
   }
   zip_discard(z);
   return data;
+}
+
+std::vector<std::string> zipEntryNames(const std::string& path) {
+  std::vector<std::string> names;
+  int code = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_RDONLY, &code);
+  if (!z) return names;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i)
+    names.emplace_back(zip_get_name(z, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW));
+  zip_discard(z);
+  return names;
+}
+
+std::string endsWithin(int seconds, const std::function<void()>& fn) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    fn();
+    ::_exit(0);
+  }
+  int status = 0;
+  for (int waited = 0; waited < seconds * 100; ++waited) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      if (WIFSIGNALED(status)) return "ended by signal " + std::to_string(WTERMSIG(status));
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "exited with " + std::to_string(status);
+    }
+    ::usleep(10000);
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return "still running after " + std::to_string(seconds) + " s";
 }
 
 Parts workbookParts(const FixtureWorkbook& wb) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +20,14 @@ using Parts = std::vector<std::pair<std::string, std::string>>;
 // Writes a zip with the given entries (names taken as they are).
 void writeZip(const std::string& path, const Parts& parts);
 // Reads one entry of a zip ("" when missing); `raw` gives the stored (compressed) bytes.
-std::string readZipEntry(const std::string& path, const std::string& name);
+std::string readZipEntry(const std::string& path, const std::string& name, bool raw = false);
+// The names of a zip's entries, in their order.
+std::vector<std::string> zipEntryNames(const std::string& path);
+
+// Runs `fn` in a child process and says how it ended: "" when it returned within `seconds`, else
+// why not (killed by a signal, still running). A hang or a crash of the code under test fails the
+// test that asked instead of stopping the whole test program.
+std::string endsWithin(int seconds, const std::function<void()>& fn);
 
 struct FixtureSheet {
   std::string name;

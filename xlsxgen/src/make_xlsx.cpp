@@ -34,8 +34,11 @@ int32_t makeReport(TXlsxExchange* block) {
   if (!job.templatePath || !isReadableFile(*job.templatePath)) throw XlsxError(kTemplateMissing);
   if (!job.outputPath || job.outputPath->empty()) throw XlsxError(kCannotCreate);
   const auto name = splitOutputName(*job.outputPath, reportExtension(*job.templatePath));
-  if (!name) throw XlsxError("Имя файла протокола без расширения: " + *job.outputPath);
+  if (!name) throw XlsxError(kCannotCreate);
   if (!isDirectory(name->folder)) throw XlsxError(kCannotCreate);
+  // A name without "." is used as it is while it is free; a taken one cannot be numbered.
+  if (name->extension.empty() && pathExists(name->candidate(0)))
+    throw XlsxError("Имя файла протокола без расширения: " + *job.outputPath);
 
   std::unique_ptr<ConvertedTemplate> converted;
   std::string source = *job.templatePath;
@@ -62,7 +65,10 @@ XLSX_API int32_t MakeXLSX(TXlsxExchange* block) {
   } catch (const std::bad_alloc&) {
     lastError = quarn::text::utf8ToCp1251("Недостаточно памяти для формирования протокола");
   } catch (const std::exception& e) {
-    lastError = quarn::text::utf8ToCp1251(std::string("Ошибка формирования протокола: ") + e.what());
+    // An unexpected failure: the operator's text stays Russian, the library's English detail goes
+    // to the diagnostic stream.
+    std::fprintf(stderr, "xlsxgen: %s\n", e.what());
+    lastError = quarn::text::utf8ToCp1251("Ошибка формирования протокола (внутренняя ошибка)");
   } catch (...) {
     lastError = quarn::text::utf8ToCp1251("Ошибка формирования протокола");
   }

@@ -230,20 +230,32 @@ bool placeWithoutReplacing(const std::string& temp, const std::string& target) {
 
 std::string OutputName::candidate(int i) const {
   const std::string prefix = folder.empty() ? "" : folder == "/" ? folder : folder + "/";
+  if (extension.empty()) return prefix + base;
   if (i == 0) return prefix + base + "." + extension;
   return prefix + base + "(" + std::to_string(i) + ")." + extension;
 }
+
+int OutputName::lastCandidate() const { return extension.empty() ? 0 : kMaxNameIndex; }
 
 std::optional<OutputName> splitOutputName(const std::string& path, const std::string& extension) {
   const auto slash = path.rfind('/');
   OutputName name;
   name.folder = slash == std::string::npos ? "" : (slash == 0 ? "/" : path.substr(0, slash));
   const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (file.empty() || file == "." || file == "..") return std::nullopt;
   const auto dot = file.rfind('.');
-  if (dot == std::string::npos || dot == 0) return std::nullopt;
+  if (dot == std::string::npos || dot == 0) {
+    name.base = file;
+    return name;
+  }
   name.base = file.substr(0, dot);
   name.extension = extension;
   return name;
+}
+
+bool pathExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 std::string reportExtension(const std::string& templatePath) {
@@ -275,10 +287,9 @@ std::string writeReport(const std::string& sourcePackage,
   temp.path = createTempFile(folder, name.base);
   copyFile(sourcePackage, temp.path);
   applyChanges(temp.path, changedParts, removedParts);
-  for (int i = 0; i <= kMaxNameIndex; ++i) {
+  for (int i = 0; i <= name.lastCandidate(); ++i) {
     const std::string target = name.candidate(i);
-    struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) continue;
+    if (pathExists(target)) continue;
     if (placeWithoutReplacing(temp.path, target)) {
       temp.path.clear();
       return target;

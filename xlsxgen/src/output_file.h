@@ -12,15 +12,18 @@ namespace xlsxgen {
 
 struct OutputName {
   std::string folder;     // "" for the current folder
-  std::string base;       // file name before the last "."
-  std::string extension;  // without the "."
-  // The i-th candidate: base.ext for 0, base(i).ext for i >= 1.
+  std::string base;       // file name before the last "."; the whole name when it has none
+  std::string extension;  // without the "."; empty for a name without "."
+  // The i-th candidate: base.ext for 0, base(i).ext for i >= 1 (a name without "." has only base).
   std::string candidate(int i) const;
+  // The highest candidate index: a name without "." has no numbered variants.
+  int lastCandidate() const;
 };
 
 inline constexpr int kMaxNameIndex = 9998;
 
-// Splits an output path; nullopt when its file name has no ".". The extension becomes `extension`.
+// Splits an output path. A file name with a "." gets `extension` in place of its own; a file name
+// without one is kept as it is. Nullopt when the path names no file (empty, or ending in "/").
 std::optional<OutputName> splitOutputName(const std::string& path, const std::string& extension);
 
 // The extension of the report for a template: a macro-enabled workbook stays .xlsm, anything else
@@ -29,6 +32,8 @@ std::string reportExtension(const std::string& templatePath);
 
 bool isDirectory(const std::string& path);
 bool isReadableFile(const std::string& path);
+// True when anything (a file, a folder, a dangling link) has this name.
+bool pathExists(const std::string& path);
 
 // Copies the package at `sourcePackage` with the changed parts replaced and the removed ones left
 // out, and puts it under the first free candidate name. Returns the path written. Throws XlsxError.

@@ -11,12 +11,41 @@ namespace xlsxgen {
 
 namespace {
 
+// What a libzip error code means, in the language of the messages it becomes part of (libzip's own
+// texts are English).
 std::string zipErrorText(int code) {
-  zip_error_t error;
-  zip_error_init_with_code(&error, code);
-  std::string text = zip_error_strerror(&error);
-  zip_error_fini(&error);
-  return text;
+  switch (code) {
+    case ZIP_ER_NOZIP:
+      return "файл не является zip-архивом";
+    case ZIP_ER_INCONS:
+      return "архив повреждён (оглавление не сходится с содержимым)";
+    case ZIP_ER_MULTIDISK:
+      return "многотомные архивы не поддерживаются";
+    case ZIP_ER_OPEN:
+    case ZIP_ER_NOENT:
+      return "файл не открывается";
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_TELL:
+      return "ошибка чтения файла";
+    case ZIP_ER_EOF:
+      return "файл обрывается раньше конца архива";
+    case ZIP_ER_CRC:
+      return "контрольная сумма данных не совпадает";
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+      return "сжатые данные повреждены";
+    case ZIP_ER_COMPNOTSUPP:
+      return "метод сжатия не поддерживается";
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+      return "архив зашифрован";
+    case ZIP_ER_MEMORY:
+      return "недостаточно памяти";
+    default:
+      return "ошибка архива (код " + std::to_string(code) + ")";
+  }
 }
 
 const std::string kNotAWorkbook = "Шаблон не является книгой Excel (.xlsx): ";
@@ -60,9 +89,9 @@ ZipPackage ZipPackage::openBytes(std::string_view bytes, ZipLimits limits) {
     package.archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (!package.archive_) zip_source_free(source);
   }
-  std::string text = zip_error_strerror(&error);
+  const int code = zip_error_code_zip(&error);
   zip_error_fini(&error);
-  if (!package.archive_) throw XlsxError(kNotAWorkbook + text);
+  if (!package.archive_) throw XlsxError(kNotAWorkbook + zipErrorText(code));
   package.index();
   return package;
 }
