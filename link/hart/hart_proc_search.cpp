@@ -51,6 +51,9 @@ QUARN_API int32_t Hart_Search_SelectHARTchRq(void) {
     return 0;
   }
   Hart_Dev_Data_Upd();
+  // The silent polls of a channel without a device leave "no HART device" pending; once a device was
+  // found that does not describe the search. With nothing found it stays.
+  if (Dev.hartFirstCh >= 0 && Dev.errCode == ERR_NO_HART_DEVICE) ClearDevErrorCode();
   Dev.event = 6;
   Update();
   after(fRet[RET_HART_SEARCH].ok, 1);

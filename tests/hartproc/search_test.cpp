@@ -242,6 +242,13 @@ INSTANTIATE_TEST_SUITE_P(
                       s.channels[1].faults.errorCode = 6;
                     },
                     AfterSearch::Nothing, 0, "Ok"},
+        // The polls of an empty last channel do not make the search a failure...
+        EndCodeCase{"SearchEndingOnAnEmptyChannel", [](quarnsim::Scenario& s) { s.channels[1].hart = false; },
+                    AfterSearch::Nothing, 0, "Ok"},
+        // ... but a search that found nothing says so.
+        EndCodeCase{"NothingFound",
+                    [](quarnsim::Scenario& s) { s.channels[0].hart = s.channels[1].hart = false; },
+                    AfterSearch::Nothing, 1, "Нет подключенных\tHART-устройств"},
         EndCodeCase{"FullyAnsweredWrite", [](quarnsim::Scenario&) {}, AfterSearch::WriteDamping, 0, "Ok"},
         // The device falls silent after the search: the zero ends on an unanswered request.
         EndCodeCase{"SilentDevice", [](quarnsim::Scenario&) {}, AfterSearch::ZeroOnSilentDevice, 1,
