@@ -738,83 +738,76 @@ int HistoryStore::readAdjustment(int64_t seq, Adjustment& a, bool& found, bool& 
 Result<std::vector<RunSummary>> HistoryStore::query(const ListFilter& f, bool withDevices) {
   std::vector<RunSummary> out;
   if (empty_) return out;
-  // The current content of a run is its latest correction. With a serial, the candidates come from
-  // the serial's index instead of a walk over every run.
-  static constexpr const char* kAll =
-      "WITH eff AS (SELECT e.seq AS run_id, "
-      "COALESCE((SELECT MAX(c.seq) FROM entry c WHERE c.refers_to = e.seq AND c.kind = 'correction'), e.seq) "
-      "AS content_id, "
-      "EXISTS (SELECT 1 FROM entry x WHERE x.refers_to = e.seq AND x.kind = 'cancellation') AS cancelled "
-      "FROM entry e WHERE e.kind = 'run') "
-      "SELECT eff.run_id, eff.content_id, eff.cancelled, r.started_at, r.finished_at, r.utc_offset_min, "
-      "r.workstation, r.kind, r.tag, r.calibrator_serial FROM eff JOIN run r ON r.entry_seq = eff.content_id "
-      "WHERE (?1 OR NOT eff.cancelled) AND (?2 IS NULL OR r.started_at >= ?2) "
-      "AND (?4 = '' OR EXISTS (SELECT 1 FROM run_channel ch WHERE ch.entry_seq = eff.content_id "
-      "AND instr(ch.name, ?4) > 0)) "
-      "ORDER BY r.started_at DESC, eff.run_id DESC LIMIT ?5";
-  static constexpr const char* kBySerial =
-      "WITH cand AS (SELECT DISTINCT CASE WHEN e.kind = 'run' THEN e.seq ELSE e.refers_to END AS run_id "
-      "FROM run_channel ch JOIN entry e ON e.seq = ch.entry_seq WHERE ch.serial = ?3), "
-      "eff AS (SELECT cand.run_id, "
-      "COALESCE((SELECT MAX(c.seq) FROM entry c WHERE c.refers_to = cand.run_id AND c.kind = 'correction'), "
-      "cand.run_id) AS content_id, "
-      "EXISTS (SELECT 1 FROM entry x WHERE x.refers_to = cand.run_id AND x.kind = 'cancellation') AS "
-      "cancelled "
-      "FROM cand) "
-      "SELECT eff.run_id, eff.content_id, eff.cancelled, r.started_at, r.finished_at, r.utc_offset_min, "
-      "r.workstation, r.kind, r.tag, r.calibrator_serial FROM eff JOIN run r ON r.entry_seq = eff.content_id "
-      "WHERE (?1 OR NOT eff.cancelled) AND (?2 IS NULL OR r.started_at >= ?2) "
-      "AND EXISTS (SELECT 1 FROM run_channel ch WHERE ch.entry_seq = eff.content_id AND ch.serial = ?3) "
-      "AND (?4 = '' OR EXISTS (SELECT 1 FROM run_channel ch WHERE ch.entry_seq = eff.content_id "
-      "AND instr(ch.name, ?4) > 0)) "
-      "ORDER BY r.started_at DESC, eff.run_id DESC LIMIT ?5";
+  // The current content of a run is its latest correction: the walk goes over the content rows
+  // newest first (the start-time index, so a limit ends it early) and keeps the row that is its run's
+  // latest. With a serial, the rows come from the serial's index. The devices come in the same query,
+  // one row each after their run's row (channel 0 stands for the run alone).
+  static constexpr const char* kContent =
+      "WITH fix AS (SELECT refers_to AS run_id, MAX(CASE WHEN kind = 'correction' THEN seq END) AS latest, "
+      "MAX(kind = 'cancellation') AS cancelled FROM entry WHERE refers_to IS NOT NULL GROUP BY refers_to), "
+      "sel AS (SELECT CASE WHEN e.kind = 'run' THEN e.seq ELSE e.refers_to END AS run_id, "
+      "r.entry_seq AS content_id, COALESCE(f.cancelled, 0) AS cancelled, r.started_at, r.finished_at, "
+      "r.utc_offset_min, r.workstation, r.kind, r.tag, r.calibrator_serial "
+      "FROM run r JOIN entry e ON e.seq = r.entry_seq "
+      "LEFT JOIN fix f ON f.run_id = CASE WHEN e.kind = 'run' THEN e.seq ELSE e.refers_to END "
+      "WHERE r.entry_seq = COALESCE(f.latest, e.seq) AND (?1 OR NOT COALESCE(f.cancelled, 0)) "
+      "AND (?2 IS NULL OR r.started_at >= ?2) "
+      "AND (?4 = '' OR EXISTS (SELECT 1 FROM run_channel ch WHERE ch.entry_seq = r.entry_seq "
+      "AND instr(ch.name, ?4) > 0)) ";
+  static constexpr const char* kEveryRun = "";
+  static constexpr const char* kRunsOfSerial =
+      "AND r.entry_seq IN (SELECT entry_seq FROM run_channel WHERE serial = ?3) ";
+  static constexpr const char* kSelected = "ORDER BY r.started_at DESC, run_id DESC LIMIT ?5) ";
+  static constexpr const char* kRunsOnly = "SELECT sel.*, 0, '', '', '', '' FROM sel";
+  static constexpr const char* kWithDevices =
+      "SELECT sel.*, ch.channel, ch.name, ch.model, ch.serial, ch.verdict FROM sel "
+      "LEFT JOIN run_channel ch ON ch.entry_seq = sel.content_id "
+      "ORDER BY sel.started_at DESC, sel.run_id DESC, ch.channel";
+  static const std::string kSql[2][2] = {{std::string(kContent) + kEveryRun + kSelected + kRunsOnly,
+                                          std::string(kContent) + kEveryRun + kSelected + kWithDevices},
+                                         {std::string(kContent) + kRunsOfSerial + kSelected + kRunsOnly,
+                                          std::string(kContent) + kRunsOfSerial + kSelected + kWithDevices}};
   int rc;
   {
-    Use s(stmt(f.serial.empty() ? kAll : kBySerial));
+    Use s(stmt(kSql[f.serial.empty() ? 0 : 1][withDevices ? 1 : 0].c_str()));
     s->bindInt(1, f.includeCancelled);
     if (f.since)
       s->bind(2, *f.since);
     else
       s->bindNull(2);
-    if (!f.serial.empty()) s->bind(3, f.serial);
+    s->bind(3, f.serial);
     s->bind(4, f.deviceName);
     s->bindInt(5, f.limit > 0 ? f.limit : -1);
     while ((rc = s->step()) == SQLITE_ROW) {
-      RunSummary x;
-      x.runId = s->integer(0);
-      x.contentId = s->integer(1);
-      x.cancelled = s->integer(2) != 0;
-      x.startedAtMs = s->integer(3);
-      x.finishedAtMs = s->integer(4);
-      x.utcOffsetMin = s->intValue(5);
-      x.workstation = s->text(6);
-      x.kind = kindFromName(s->text(7)).value_or(RunKind::Verification);
-      x.tag = tagFromName(s->text(8)).value_or(RunTag::AsFound);
-      x.calibratorSerial = s->text(9);
-      out.push_back(std::move(x));
-    }
-  }
-  if (rc != SQLITE_DONE) return sqliteError(rc, "прочитать историю");
-  if (!withDevices) return out;
-  for (RunSummary& x : out) {
-    Use s(
-        stmt("SELECT channel, name, model, serial, verdict FROM run_channel WHERE entry_seq = ? ORDER BY "
-             "channel"));
-    s->bind(1, x.contentId);
-    while ((rc = s->step()) == SQLITE_ROW) {
+      const int64_t runId = s->integer(0);
+      if (out.empty() || out.back().runId != runId) {
+        RunSummary x;
+        x.runId = runId;
+        x.contentId = s->integer(1);
+        x.cancelled = s->integer(2) != 0;
+        x.startedAtMs = s->integer(3);
+        x.finishedAtMs = s->integer(4);
+        x.utcOffsetMin = s->intValue(5);
+        x.workstation = s->text(6);
+        x.kind = kindFromName(s->text(7)).value_or(RunKind::Verification);
+        x.tag = tagFromName(s->text(8)).value_or(RunTag::AsFound);
+        x.calibratorSerial = s->text(9);
+        out.push_back(std::move(x));
+      }
+      if (s->isNull(10) || s->integer(10) == 0) continue;
       DeviceSummary d;
-      d.channel = s->intValue(0);
-      d.name = s->text(1);
-      d.model = s->text(2);
-      d.serial = s->text(3);
-      const std::string verdict = s->text(4);
+      d.channel = s->intValue(10);
+      d.name = s->text(11);
+      d.model = s->text(12);
+      d.serial = s->text(13);
+      const std::string verdict = s->text(14);
       d.verdict = verdict == verdictName(Verdict::Suitable)     ? Verdict::Suitable
                   : verdict == verdictName(Verdict::Unsuitable) ? Verdict::Unsuitable
                                                                 : Verdict::None;
-      x.devices.push_back(std::move(d));
+      out.back().devices.push_back(std::move(d));
     }
-    if (rc != SQLITE_DONE) return sqliteError(rc, "прочитать историю");
   }
+  if (rc != SQLITE_DONE) return sqliteError(rc, "прочитать историю");
   return out;
 }
 

@@ -223,6 +223,23 @@ void runRecordToDev(const RunRecord& r, TDev& dev) {
   }
 }
 
+std::optional<AdjustmentKind> adjustmentOfTask(uint32_t task) {
+  switch (task) {
+    case TASK_HART_TUNE_I:
+      return AdjustmentKind::CurrentTrim;
+    case TASK_HART_TUNE_TRIM:
+      return AdjustmentKind::SensorTrim;
+    case TASK_HART_SET_0:
+      return AdjustmentKind::ZeroTrim;
+    case TASK_HART_REPAIR_MAN:
+      return AdjustmentKind::TrimRestore;
+    case TASK_HART_WRITE:
+      return AdjustmentKind::Rerange;
+    default:
+      return std::nullopt;
+  }
+}
+
 int64_t nowUtcMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,11 @@ RunRecord buildRunRecord(const TDev& dev, const HostContext& host);
 // result records at their places, point targets, relay settings and contacts, mode and kind.
 // Fields the run does not hold are left as they are.
 void runRecordToDev(const RunRecord& run, TDev& dev);
+
+// The adjustment a finished HART job of the library made to the devices it worked on: current trim
+// (task 15), sensor trim (16), zero (11), restored manufacturer trim (19), written range (13); none for
+// any other task.
+std::optional<AdjustmentKind> adjustmentOfTask(uint32_t task);
 
 // What a host usually passes.
 int64_t nowUtcMs();
