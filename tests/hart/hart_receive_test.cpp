@@ -28,9 +28,10 @@ int32_t deform(const std::vector<uint8_t>& b, THartDev* dev) {
 std::vector<uint8_t> deviceData(const THartDev& dev) {
   const auto* p = reinterpret_cast<const uint8_t*>(&dev);
   const size_t from = offsetof(THartDev, expandedDeviceType);
-  std::vector<uint8_t> out(p + from, p + sizeof dev);
-  const auto* head = p;
-  out.insert(out.end(), head, head + offsetof(THartDev, rxState));  // size, found, address, names
+  const size_t head = offsetof(THartDev, rxState);  // size, found, address, names
+  std::vector<uint8_t> out(sizeof dev - from + head);
+  std::memcpy(out.data(), p + from, sizeof dev - from);
+  std::memcpy(out.data() + (sizeof dev - from), p, head);
   return out;
 }
 
@@ -176,6 +177,34 @@ TEST(HartDecode, Command0Revision7FillsTheLongAnswer) {
   EXPECT_EQ(+rev5.privateLabelId, 0);
 }
 
+TEST(HartDecode, Command0Revision7FieldsNeedTheirLastByte) {
+  // 21 data bytes end before the device profile: nothing of the revision 7 block is taken, and no
+  // byte is read from beyond the answer.
+  THartDev dev = validRecord();
+  Answer a;
+  a.data = command0Rev7();
+  a.data.resize(21);
+  ASSERT_EQ(deform(frame(a), &dev), 0);
+  EXPECT_EQ(+dev.deviceId, 0x123456u);
+  EXPECT_EQ(+dev.responsePreambles, 0);
+  EXPECT_EQ(+dev.maxDeviceVariables, 0);
+  EXPECT_EQ(+dev.variableCount, 0u);
+  EXPECT_EQ(+dev.privateLabelId, 0);
+  EXPECT_EQ(+dev.deviceProfile, 0);
+}
+
+TEST(HartDecode, Command0KeepsTheDeviceTypeAndAddressesWithoutTheBurstBit) {
+  THartDev dev = validRecord();
+  Answer a;
+  a.data = command0Rev5();
+  a.data[1] = 0x45;  // bit 6 set in the high byte of the expanded device type
+  a.data[2] = 0x01;
+  ASSERT_EQ(deform(frame(a), &dev), 0);
+  EXPECT_EQ(+dev.expandedDeviceType, 0x4501);
+  EXPECT_EQ(std::vector<uint8_t>(+dev.longAddress, +dev.longAddress + 5),
+            bytes({0x85, 0x01, 0x12, 0x34, 0x56}));
+}
+
 TEST(HartDecode, Command0WithoutMarkerOrUnknownType) {
   THartDev dev = validRecord();
   Answer a;
@@ -212,7 +241,8 @@ TEST(HartDecode, Command3MarksTheVariablesCarried) {
     uint32_t variableCount;
     int present;
   };
-  const Case cases[] = {{9, 1, 1}, {14, 2, 2}, {24, 4, 4}, {29, 6, 4}, {4, 0, 0}};
+  // Fewer than 9 data bytes hold the loop current but no whole variable: none is counted.
+  const Case cases[] = {{9, 1, 1}, {14, 2, 2}, {24, 4, 4}, {29, 6, 4}, {4, 0, 0}, {6, 0, 0}, {8, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.dataBytes);
     THartDev dev = validRecord();
@@ -497,6 +527,28 @@ std::vector<int32_t> feed(THartDev* dev, const std::vector<uint8_t>& bytes) {
   std::vector<int32_t> results;
   for (uint8_t b : bytes) results.push_back(OnRxChar(dev, b));
   return results;
+}
+
+TEST(HartReceive, ShortAnswerKeepsTheSixBitPollingAddress) {
+  struct Case {
+    uint8_t addressByte;  // master bit, burst bit, polling address
+    uint8_t polling;
+  };
+  const Case cases[] = {{0x80, 0}, {0x8F, 15}, {0x90, 16}, {0xAD, 45}, {0xBF, 63}, {0xC5, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.addressByte));
+    Answer a;
+    a.longAddress = false;
+    a.address[0] = c.addressByte;
+    a.data = command0Rev5();
+    const auto f = frame(a);
+    THartDev whole = validRecord();
+    ASSERT_EQ(deform(f, &whole), 0);
+    EXPECT_EQ(+whole.rxShortAddress, c.polling);
+    THartDev bytewise = validRecord();
+    EXPECT_EQ(feed(&bytewise, f).back(), 1);
+    EXPECT_EQ(+bytewise.rxShortAddress, c.polling);
+  }
 }
 
 TEST(HartOnRxChar, StoresWhatTheWholeFrameParserStores) {
