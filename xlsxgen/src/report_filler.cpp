@@ -385,11 +385,15 @@ class SheetFiller {
     const std::string rowClose = "</" + std::string(original.name()) + ">";
 
     std::string& text = out.text;
+    std::string rowNumber, style;
+    int styleValue = -1;
     for (int i = 1; i <= copies; ++i) {
       const int r = row + i;
       const auto at = static_cast<std::size_t>(i);
+      rowNumber.clear();
+      appendInt(rowNumber, r);
       text += rowHead;
-      appendInt(text, r);
+      text += rowNumber;
       text += rowTail;
       for (const Piece& piece : pieces) {
         if (piece.formulaCell) {
@@ -398,7 +402,7 @@ class SheetFiller {
         }
         text += piece.head;
         if (!piece.cell) continue;
-        appendInt(text, r);
+        text += rowNumber;
         if (!piece.values) {
           text += piece.tail;
           continue;
@@ -407,9 +411,13 @@ class SheetFiller {
         const ColumnValues& values = *piece.values;
         text += '"';
         if (values.styleSet[at]) {
-          text += " s=\"";
-          appendInt(text, values.style[at]);
-          text += '"';
+          if (values.style[at] != styleValue) {  // most cells of a table share one format
+            styleValue = values.style[at];
+            style = " s=\"";
+            appendInt(style, styleValue);
+            style += '"';
+          }
+          text += style;
         }
         text += piece.attributes;
         const std::string* value = values.text[at];

@@ -133,8 +133,11 @@ void setCellString(pugi::xml_node cell, const std::string& text) {
 }
 
 bool needsSpacePreserve(const std::string& text) {
-  return !text.empty() &&
-         (text.front() == ' ' || text.back() == ' ' || text.find_first_of("\t\n") != std::string::npos);
+  if (text.empty()) return false;
+  if (text.front() == ' ' || text.back() == ' ') return true;
+  for (char c : text)
+    if (c == '\t' || c == '\n') return true;
+  return false;
 }
 
 void setCellNumber(pugi::xml_node cell, const std::string& number) {

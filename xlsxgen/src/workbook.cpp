@@ -301,8 +301,13 @@ bool Workbook::rename(std::size_t index, const std::string& wantedName) {
     if (sheet == oldName) return newName;
     return std::nullopt;
   };
+  // A formula can name the sheet only if it holds its name (quoted names double their quotes).
+  const bool literal = oldName.find('\'') == std::string::npos;
+  const auto mayName = [&](const char* formula) {
+    return !literal || std::string_view(formula).find(oldName) != std::string_view::npos;
+  };
   for (pugi::xml_node dn : xml::child(workbook_.doc.document_element(), "definedNames").children()) {
-    if (xml::localName(dn) != "definedName") continue;
+    if (xml::localName(dn) != "definedName" || !mayName(dn.text().get())) continue;
     const std::string before = dn.text().get();
     const std::string after = rewriteFormula(before, renamer, nullptr);
     if (after != before) dn.text().set(after.c_str());
@@ -310,7 +315,7 @@ bool Workbook::rename(std::size_t index, const std::string& wantedName) {
   for (std::size_t i = 0; i < sheets_.size(); ++i) {
     if (!sheets_[i].xml) continue;
     for (pugi::xml_node f : formulas(i)) {
-      if (!*f.text().get()) continue;
+      if (!*f.text().get() || !mayName(f.text().get())) continue;
       const std::string before = f.text().get();
       const std::string after = rewriteFormula(before, renamer, nullptr);
       if (after != before) {
