@@ -132,6 +132,8 @@ TEST_F(HistoryFilesTest, FilesThatAreNoHistoryAreRefusedAndLeftAsTheyWere) {
   {
     RawDb other(path("other.db"));
     ASSERT_EQ(other.exec("CREATE TABLE t (x); INSERT INTO t VALUES (1)"), "");
+    RawDb views(path("views.db"));
+    ASSERT_EQ(views.exec("CREATE VIEW v AS SELECT 1 AS x"), "");
   }
   // A history of a newer program, and histories whose schema lost a piece.
   makeHistory(path("newer.db"), 1);
@@ -153,6 +155,7 @@ TEST_F(HistoryFilesTest, FilesThatAreNoHistoryAreRefusedAndLeftAsTheyWere) {
   } cases[] = {
       {path("text.db"), ErrorCode::NotADatabase, "не является базой истории поверок"},
       {path("other.db"), ErrorCode::NotAHistory, "другой программы"},
+      {path("views.db"), ErrorCode::NotAHistory, "другой программы"},
       {path("newer.db"), ErrorCode::NewerSchema, "схема 2"},
       {path("noversion.db"), ErrorCode::Damaged, "не указана версия"},
       {path("notable.db"), ErrorCode::Damaged, "нет таблицы run_relay"},

@@ -123,7 +123,7 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::open(const std::string& path
   if (fs::is_directory(st))
     return error(ErrorCode::CannotOpen, inQuotes(path) + " — папка, а не файл истории поверок.");
   if (fs::exists(st)) {
-    // A pipe or a device would make the first read wait for ever.
+    // A device reports no size: SQLite takes it for an empty database and tries to write one onto it.
     if (!fs::is_regular_file(st))
       return error(ErrorCode::CannotOpen, inQuotes(path) +
                                               " не является обычным файлом: историю поверок в нём не "
@@ -153,13 +153,19 @@ Result<bool> HistoryStore::initialise() {
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, options_.busyTimeoutMs);
 
-  // The first read tells a file that is no database, or a damaged one, from a history.
-  auto readTables = [this](std::set<std::string>& names) {
+  // The first read tells a file that is no database, or a damaged one, from a history. `objects`
+  // counts everything in the schema, so a database of views alone is not taken for an empty one.
+  int objects = 0;
+  auto readTables = [this, &objects](std::set<std::string>& names) {
     names.clear();
+    objects = 0;
     Statement s;
-    int rc = s.prepare(db_, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    int rc = s.prepare(db_, "SELECT type, name FROM sqlite_master");
     if (rc != SQLITE_OK) return rc;
-    while ((rc = s.step()) == SQLITE_ROW) names.insert(s.text(0));
+    while ((rc = s.step()) == SQLITE_ROW) {
+      ++objects;
+      if (s.text(0) == "table") names.insert(s.text(1));
+    }
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
   };
   std::set<std::string> tables;
@@ -167,7 +173,7 @@ Result<bool> HistoryStore::initialise() {
   if (rc != SQLITE_OK) return sqliteError(rc, "открыть");
   readOnly_ = options_.readOnly || sqlite3_db_readonly(db_, "main") == 1;
 
-  if (tables.empty()) {
+  if (objects == 0) {
     if (readOnly_) {
       empty_ = true;
       return true;
@@ -178,7 +184,7 @@ Result<bool> HistoryStore::initialise() {
     rc = exec("BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) return sqliteError(rc, "создать базу");
     rc = readTables(tables);
-    if (rc == SQLITE_OK && tables.empty()) {
+    if (rc == SQLITE_OK && objects == 0) {
       rc = exec(kSchemaSql);
       if (rc == SQLITE_OK) rc = exec(kSchemaSqliteSql);
       if (rc == SQLITE_OK) {
@@ -215,8 +221,8 @@ Result<bool> HistoryStore::initialise() {
     const long version = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != 0 || version < 1)
       return error(ErrorCode::Damaged, "База истории " + inQuotes(path_) +
-                                           " повреждена: не указана версия её схемы. Записанное ранее не "
-                                           "изменено; восстановите файл из резервной копии.");
+                                           " повреждена: не указана версия её схемы. Программа в файл ничего "
+                                           "не записала; восстановите его из резервной копии.");
     if (version > kSchemaVersion)
       return error(ErrorCode::NewerSchema, "База истории " + inQuotes(path_) +
                                                " записана более новой версией программы (схема " +
