@@ -10,61 +10,19 @@
 #include <string>
 
 #include "HistoryStore.h"
+#include "sample_run.h"
 
 namespace {
 
 using namespace quarn::history;
 namespace fs = std::filesystem;
 
-constexpr int64_t kStart = 1715677200000;  // 2024-05-14 09:00 UTC
+constexpr int64_t kStart = test::kMorning;
 
+// A run of four devices with serials base-1 .. base-4, as-found or as-left by turns.
 RunRecord makeRun(int64_t i, int points, const std::string& serialBase) {
-  RunRecord r;
-  r.startedAtMs = kStart + i * 60000;
-  r.finishedAtMs = r.startedAtMs + 30000;
-  r.utcOffsetMin = 180;
-  r.workstation = "стенд-1";
+  RunRecord r = test::sampleRun(serialBase, kStart + i * 60000, 4, points);
   r.tag = i % 2 ? RunTag::AsLeft : RunTag::AsFound;
-  r.calibrator = {"Quarn-610", "Q1234", "2.07"};
-  r.reference = {ReferenceKind::Calibrator, "Q1234", 1, 2500};
-  r.conditions = {"21.5", "48", "748"};
-  r.method = "МИ 4212-012-2013";
-  r.pointSet = 1;
-  r.pointCount = points;
-  r.readiness = {5, 0.05f, false};
-  r.protocol.number = std::to_string(i);
-  r.protocol.date = "14.05.2024";
-  r.protocol.referenceList = "Quarn № Q1234";
-  r.protocol.fields = {{"amp_CD_ORG", "ООО «Лаборатория»"}, {"amp_CD_VERIF", "Иванов И. И."}};
-  for (int c = 1; c <= 4; ++c) {
-    DeviceResult d;
-    d.channel = c;
-    d.name = "Датчик давления";
-    d.model = "ДД-100";
-    d.serial = serialBase + std::to_string(c);
-    d.owner = "цех № 3";
-    d.rangeMax = 600;
-    d.units = "кПа";
-    d.maxKpa = 600;
-    d.signalUnits = "мА";
-    d.errOk = 0.5f;
-    d.vrCoeff = 0.7f;
-    d.verdict = Verdict::Suitable;
-    for (int k = 0; k < points; ++k) {
-      PointResult p;
-      p.index = k;
-      p.targetPrc = static_cast<float>(k % 5) * 25;
-      p.pRef = 6 * p.targetPrc + 0.013f * static_cast<float>(k);
-      p.iExpected = 4 + p.pRef / 600 * 16;
-      p.current = p.iExpected + 0.0007f * static_cast<float>(c);
-      p.pFromI = (p.current - 4) / 16 * 600;
-      p.pFromIKPa = p.pFromI;
-      p.reducedError = (p.pFromIKPa - p.pRef) / 6;
-      p.uncertainty = 0.0003f;
-      d.points.push_back(p);
-    }
-    r.devices.push_back(std::move(d));
-  }
   return r;
 }
 
@@ -115,7 +73,7 @@ void BM_SizePerRun(benchmark::State& state) {
     const auto empty = static_cast<double>(fs::file_size(path));
     {
       auto store = openOrSkip(state, path, false);
-      for (int i = 0; i < kRuns; ++i) store->addRun(makeRun(i, points, "S" + std::to_string(i) + "-"));
+      for (int i = 0; i < kRuns; ++i) store->addRun(makeRun(i, points, "S" + std::to_string(i)));
     }
     bytesPerRun = (static_cast<double>(fs::file_size(path)) - empty) / kRuns;
   }
@@ -132,9 +90,9 @@ int manyRuns() {
   return n > 0 ? n : 10000;
 }
 
-std::string serialBase(int64_t i) {
+std::string serialsOf(int64_t i) {
   static const int sets = (manyRuns() / 16) | 1;
-  return "D" + std::to_string(i % sets) + "-";
+  return "D" + std::to_string(i % sets);
 }
 
 std::unique_ptr<HistoryStore> large;  // closed in main before its folder goes
@@ -148,7 +106,7 @@ HistoryStore* largeHistory(benchmark::State& state) {
     if (!s) return nullptr;
     const int n = manyRuns();
     for (int64_t i = 0; i < n && failure.empty(); ++i) {
-      const Result<int64_t> id = s->addRun(makeRun(i, 9, serialBase(i)));
+      const Result<int64_t> id = s->addRun(makeRun(i, 9, serialsOf(i)));
       if (!id.ok()) failure = id.error().message;
     }
     store = std::move(s);
@@ -182,7 +140,7 @@ void BM_ListBySerial(benchmark::State& state) {
   int64_t i = 0;
   size_t rows = 0;
   for (auto _ : state) {
-    f.serial = serialBase(i++ * 7) + "2";
+    f.serial = serialsOf(i++ * 7) + "-2";
     rows = store->list(f)->size();
   }
   state.counters["runs_per_serial"] = static_cast<double>(rows);
@@ -204,7 +162,7 @@ void BM_Pair(benchmark::State& state) {
   if (!store) return;
   int64_t i = 0;
   for (auto _ : state) {
-    const Result<RunPair> pair = store->pair(serialBase(i++ * 7) + "3");
+    const Result<RunPair> pair = store->pair(serialsOf(i++ * 7) + "-3");
     if (!pair.ok() || !pair->asLeft || !pair->asFound) {
       state.SkipWithError("no pair");
       break;

@@ -96,15 +96,28 @@ class HashChainTest : public HistoryTest {
     EXPECT_TRUE(r.ok()) << r.error().message;
     return r.ok() ? *r : ChainCheck{};
   }
-};
-
-TEST_F(HashChainTest, NamesTheFirstEntryAnEditorChanged) {
-  struct Case {
+  // An edit made outside the program and what the check must say about it.
+  struct Edit {
     const char* what;
     std::string sql;
     int64_t firstBad;
     const char* says;
-  } cases[] = {
+  };
+  // Each edit on a fresh copy of the history.
+  void expectFound(const std::vector<Edit>& edits) {
+    for (const Edit& c : edits) {
+      SCOPED_TRACE(c.what);
+      SetUp();
+      const ChainCheck r = checkAfter(c.sql);
+      EXPECT_FALSE(r.ok);
+      EXPECT_EQ(r.firstBad, c.firstBad);
+      EXPECT_NE(r.problem.find(c.says), std::string::npos) << r.problem;
+    }
+  }
+};
+
+TEST_F(HashChainTest, NamesTheFirstEntryAnEditorChanged) {
+  expectFound({
       {"a reduced error",
        "UPDATE run_point SET reduced_error = 0.25 WHERE entry_seq = 2 AND channel = 1 AND idx = 3", 2,
        "изменено"},
@@ -123,15 +136,7 @@ TEST_F(HashChainTest, NamesTheFirstEntryAnEditorChanged) {
       {"a cancellation's reason", "UPDATE entry SET note = '' WHERE seq = 6", 6, "изменено"},
       {"what a correction refers to", "UPDATE entry SET refers_to = 1 WHERE seq = 4", 4, "изменено"},
       {"the workstation of an entry", "UPDATE entry SET workstation = 'другой' WHERE seq = 3", 3, "изменено"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SetUp();
-    const ChainCheck r = checkAfter(c.sql);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.firstBad, c.firstBad);
-    EXPECT_NE(r.problem.find(c.says), std::string::npos) << r.problem;
-  }
+  });
 }
 
 TEST_F(HashChainTest, AnEntryWhoseHashWasMadeToMatchBreaksTheLinkOfTheNext) {
@@ -172,12 +177,7 @@ TEST_F(HashChainTest, AnEntryWhoseHashWasMadeToMatchBreaksTheLinkOfTheNext) {
 }
 
 TEST_F(HashChainTest, NamesTheFirstDeletedInsertedOrMovedRow) {
-  struct Case {
-    const char* what;
-    std::string sql;
-    int64_t firstBad;
-    const char* says;
-  } cases[] = {
+  expectFound({
       {"a point", "DELETE FROM run_point WHERE entry_seq = 2 AND channel = 2 AND idx = 4", 2, "изменено"},
       {"a device", "DELETE FROM run_channel WHERE entry_seq = 7 AND channel = 1", 7, "вне программы"},
       {"a protocol field", "DELETE FROM run_field WHERE entry_seq = 1 AND idx = 0", 1, "вне программы"},
@@ -214,15 +214,7 @@ TEST_F(HashChainTest, NamesTheFirstDeletedInsertedOrMovedRow) {
        "UPDATE run_channel SET channel = 1 WHERE entry_seq = 1 AND channel = 2;"
        "UPDATE run_channel SET channel = 2 WHERE entry_seq = 1 AND channel = 3",
        1, "изменено"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SetUp();
-    const ChainCheck r = checkAfter(c.sql);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.firstBad, c.firstBad);
-    EXPECT_NE(r.problem.find(c.says), std::string::npos) << r.problem;
-  }
+  });
 }
 
 }  // namespace

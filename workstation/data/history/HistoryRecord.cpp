@@ -42,6 +42,12 @@ std::optional<RunTag> tagFromName(const std::string& name) {
   return std::nullopt;
 }
 
+std::optional<Verdict> verdictFromName(const std::string& name) {
+  for (Verdict v : {Verdict::None, Verdict::Suitable, Verdict::Unsuitable})
+    if (name == verdictName(v)) return v;
+  return std::nullopt;
+}
+
 const char* adjustmentName(AdjustmentKind kind) {
   switch (kind) {
     case AdjustmentKind::SensorTrim:
@@ -56,6 +62,13 @@ const char* adjustmentName(AdjustmentKind kind) {
       break;
   }
   return "current_trim";
+}
+
+std::optional<AdjustmentKind> adjustmentFromName(const std::string& name) {
+  for (AdjustmentKind k : {AdjustmentKind::CurrentTrim, AdjustmentKind::SensorTrim, AdjustmentKind::ZeroTrim,
+                           AdjustmentKind::TrimRestore, AdjustmentKind::Rerange})
+    if (name == adjustmentName(k)) return k;
+  return std::nullopt;
 }
 
 }  // namespace quarn::history

@@ -27,6 +27,7 @@ const char* referenceName(ReferenceKind kind);
 const char* verdictName(Verdict verdict);
 std::optional<RunKind> kindFromName(const std::string& name);
 std::optional<RunTag> tagFromName(const std::string& name);
+std::optional<Verdict> verdictFromName(const std::string& name);
 
 struct CalibratorInfo {
   std::string model;
@@ -141,6 +142,7 @@ struct RunRecord {
 
 enum class AdjustmentKind { CurrentTrim, SensorTrim, ZeroTrim, TrimRestore, Rerange };
 const char* adjustmentName(AdjustmentKind kind);  // "current_trim", ...
+std::optional<AdjustmentKind> adjustmentFromName(const std::string& name);
 
 // A change made to a device between runs (a HART trim, a restored factory trim, a new range).
 struct Adjustment {

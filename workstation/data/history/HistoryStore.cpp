@@ -652,11 +652,9 @@ int HistoryStore::readRun(int64_t seq, RunRecord& r, bool& foreign) {
       d.errOk = s->real(i++);
       d.vrCoeff = s->real(i++);
       d.method = s->text(i++);
-      const std::string verdict = s->text(i++);
-      d.verdict = verdict == verdictName(Verdict::Suitable)     ? Verdict::Suitable
-                  : verdict == verdictName(Verdict::Unsuitable) ? Verdict::Unsuitable
-                                                                : Verdict::None;
-      if (verdict != verdictName(d.verdict)) foreign = true;
+      const std::optional<Verdict> verdict = verdictFromName(s->text(i++));
+      if (!verdict) foreign = true;
+      d.verdict = verdict.value_or(Verdict::None);
       r.devices.push_back(std::move(d));
     }
     if (rc != SQLITE_DONE) return rc;
@@ -728,16 +726,10 @@ int HistoryStore::readAdjustment(int64_t seq, Adjustment& a, bool& found, bool& 
   a.channel = s->intValue(3);
   a.serial = s->text(4);
   a.deviceName = s->text(5);
-  const std::string action = s->text(6);
-  bool known = false;
-  for (AdjustmentKind k : {AdjustmentKind::CurrentTrim, AdjustmentKind::SensorTrim, AdjustmentKind::ZeroTrim,
-                           AdjustmentKind::TrimRestore, AdjustmentKind::Rerange})
-    if (action == adjustmentName(k)) {
-      a.kind = k;
-      known = true;
-    }
+  const std::optional<AdjustmentKind> action = adjustmentFromName(s->text(6));
+  a.kind = action.value_or(AdjustmentKind::CurrentTrim);
   a.note = s->text(7);
-  foreign = s->takeForeign() || !known || foreign;
+  foreign = s->takeForeign() || !action || foreign;
   return SQLITE_OK;
 }
 
@@ -806,10 +798,7 @@ Result<std::vector<RunSummary>> HistoryStore::query(const ListFilter& f, bool wi
       d.name = s->text(11);
       d.model = s->text(12);
       d.serial = s->text(13);
-      const std::string verdict = s->text(14);
-      d.verdict = verdict == verdictName(Verdict::Suitable)     ? Verdict::Suitable
-                  : verdict == verdictName(Verdict::Unsuitable) ? Verdict::Unsuitable
-                                                                : Verdict::None;
+      d.verdict = verdictFromName(s->text(14)).value_or(Verdict::None);
       out.back().devices.push_back(std::move(d));
     }
   }
