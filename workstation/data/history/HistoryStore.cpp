@@ -71,11 +71,10 @@ int64_t HistoryStore::now() const {
 
 Statement& HistoryStore::stmt(const char* sql) {
   auto& slot = statements_[sql];
-  if (!slot) {
-    slot = std::make_unique<Statement>();
-    // A statement that does not prepare fails its first step with the same error.
-    slot->prepare(db_, sql);
-  }
+  if (!slot) slot = std::make_unique<Statement>();
+  // A statement that did not prepare (the schema was locked or damaged) is tried again next time;
+  // meanwhile its steps fail with the reason.
+  if (!slot->get()) slot->prepare(db_, sql);
   return *slot;
 }
 

@@ -19,7 +19,12 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
   ~Statement() { sqlite3_finalize(stmt_); }
 
-  int prepare(sqlite3* db, const char* sql) { return sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  int prepare(sqlite3* db, const char* sql) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    prepareRc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+    return prepareRc_;
+  }
   sqlite3_stmt* get() const { return stmt_; }
 
   void bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
@@ -36,7 +41,8 @@ class Statement {
   }
   void bindNull(int i) { sqlite3_bind_null(stmt_, i); }
 
-  int step() { return sqlite3_step(stmt_); }
+  // A statement that did not prepare fails with the reason it did not (a damaged schema, a lock).
+  int step() { return stmt_ ? sqlite3_step(stmt_) : prepareRc_ != SQLITE_OK ? prepareRc_ : SQLITE_MISUSE; }
   void reset() {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
@@ -76,6 +82,7 @@ class Statement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  int prepareRc_ = SQLITE_OK;
   bool foreign_ = false;
 };
 
