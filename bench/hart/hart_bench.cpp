@@ -1,6 +1,7 @@
 // Frame building, answer decoding and table lookups of the HART master.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,11 +20,11 @@ THartDev validRecord() {
 
 // A slave answer with a long address.
 std::vector<uint8_t> answer(uint8_t command, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> out(5, 0xFF);
   const uint8_t head[] = {0x86, 0xA6, 0x06, 0x12, 0x34, 0x56, command, static_cast<uint8_t>(data.size() + 2),
                           0,    0};
-  out.insert(out.end(), head, head + sizeof head);
-  out.insert(out.end(), data.begin(), data.end());
+  std::vector<uint8_t> out(5 + sizeof head + data.size(), 0xFF);
+  std::copy(head, head + sizeof head, out.begin() + 5);
+  std::copy(data.begin(), data.end(), out.begin() + 5 + sizeof head);
   out.push_back(calc_crcHART(out.data() + 5, static_cast<int32_t>(out.size() - 5)));
   return out;
 }

@@ -105,21 +105,15 @@ std::optional<long> parseInt(std::string_view text) {
 }
 
 std::vector<uint8_t> requestFrame(std::string_view payload) {
-  std::vector<uint8_t> frame{0xFF, ':'};
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  const std::string crc = std::to_string(crc16(payload));
-  frame.insert(frame.end(), crc.begin(), crc.end());
-  frame.push_back('\r');
-  return frame;
+  std::string frame = "\xFF:";
+  frame.append(payload).append(std::to_string(crc16(payload))).push_back('\r');
+  return {frame.begin(), frame.end()};
 }
 
 std::vector<uint8_t> answerFrame(std::string_view body) {
-  std::vector<uint8_t> frame{'!'};
-  frame.insert(frame.end(), body.begin(), body.end());
-  const std::string crc = std::to_string(crc16(body));
-  frame.insert(frame.end(), crc.begin(), crc.end());
-  frame.push_back('\r');
-  return frame;
+  std::string frame = "!";
+  frame.append(body).append(std::to_string(crc16(body))).push_back('\r');
+  return {frame.begin(), frame.end()};
 }
 
 void RequestReceiver::reset() {

@@ -127,7 +127,7 @@ TEST_F(VerifyTest, HardModeHoldsThePointUntilTheDeviceIsWithinItsLimit) {
 TEST_F(VerifyTest, ReferenceLeavingItsCorridorRestartsTheChannelsHold) {
   ASSERT_NO_FATAL_FAILURE(connect(quarnsim::Scenario()));
   quarn::data::Project p = project(1);
-  p.readiness.holdTimeS = "6";
+  p.readiness.holdTimeS = std::string("6");  // a move (GCC 12 -O3 -Wrestrict false alarm)
   ASSERT_NO_FATAL_FAILURE(start(p, {50}));
   // Wait until the channel is well into its hold, then the reference jumps out of its corridor.
   ASSERT_TRUE(

@@ -52,7 +52,7 @@ class VerifyTest : public CalibratorTest {
       ch.Max = 600;
       ch.errOk = 0.5f;
     }
-    p.readiness.holdTimeS = "2";
+    p.readiness.holdTimeS = std::string("2");  // a move (GCC 12 -O3 -Wrestrict false alarm)
     p.readiness.bandPrc = "0.05";
     p.readiness.vrCoeff = "0.7";
     return p;

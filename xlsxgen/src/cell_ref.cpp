@@ -180,7 +180,7 @@ std::string rewriteFormula(std::string_view f, const SheetRenamer& renameSheet, 
       out += f.substr(pos, parsed->end - pos);
     } else {
       out += formatPart(ref.first);
-      if (ref.second) out += ":" + formatPart(*ref.second);
+      if (ref.second) out.append(":").append(formatPart(*ref.second));
     }
     i = parsed->end;
     return true;

@@ -67,8 +67,12 @@ void addPair(const std::string& key, const std::string& value) {
 void addPairFmt(const char* fmt, int n, const std::string& value) { AddPairFmt(fmt, n, value.c_str()); }
 
 std::string channelKey(const char* fmt, int n) {
-  std::string key = fmt;
-  if (const auto at = key.find("%d"); at != std::string::npos) key.replace(at, 2, std::to_string(n));
+  const std::string_view f = fmt;
+  const auto at = f.find("%d");
+  if (at == std::string_view::npos) return std::string(f);
+  std::string key(f.substr(0, at));
+  key += std::to_string(n);
+  key += f.substr(at + 2);
   return key;
 }
 
