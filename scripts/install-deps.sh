@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libzip-dev libdeflate-dev libpugixml-dev nlohmann-json3-dev
+  libzip-dev libdeflate-dev libpugixml-dev nlohmann-json3-dev libsqlite3-dev
   qt6-base-dev qt6-charts-dev libgl-dev
-  python3-openpyxl xvfb xauth
+  python3 python3-openpyxl xvfb xauth
   clang libclang-rt-14-dev g++-multilib
 )
 
