@@ -497,14 +497,6 @@ Result<int64_t> HistoryStore::addRun(const RunRecord& run) {
   return append(e, &r, nullptr, {});
 }
 
-namespace {
-// The run an entry number stands for: the run itself, or the run a correction corrects.
-struct Target {
-  int64_t runId = 0;
-  bool cancelled = false;
-};
-}  // namespace
-
 Result<int64_t> HistoryStore::addCorrection(int64_t runId, const RunRecord& corrected,
                                             const std::string& reason) {
   const std::string bad = validate(corrected);
