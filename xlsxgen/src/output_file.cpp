@@ -1,7 +1,6 @@
 #include "output_file.h"
 
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -14,7 +13,6 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "xlsx_error.h"
@@ -76,65 +74,33 @@ void copyFile(const std::string& from, const std::string& to) {
   if (in.bad() || !out) throw XlsxError(kCannotCreate);
 }
 
-// Rewritten parts are deflated here, at the fastest level, and handed to libzip already
-// compressed, with their method, sizes and CRC, so that libzip writes the bytes as they are. libzip
-// 1.7 cannot be asked for a level itself: zip_set_file_compression() compares the requested method
-// with the entry's original one and, when both are deflate (every rewritten part of a workbook),
-// drops the change together with its level, and the entry is then deflated at libzip's default,
-// level 9, several times slower than the fastest level for a few per cent of size.
-constexpr int kRewrittenPartLevel = 1;
-
-struct DeflatedPart {
-  std::string compressed;
-  zip_uint64_t size = 0;  // inflated
-  zip_uint32_t crc = 0;
+// A rewritten part as libzip reads it: compressed bytes it copies as they are.
+struct PartSource {
+  const DeflatedPart* part = nullptr;
   time_t mtime = 0;
   zip_uint64_t offset = 0;  // read position
   zip_error_t error;
 };
 
-// One compressor and one output buffer for every part of a report.
-class Deflater {
- public:
-  Deflater() : compressor_(libdeflate_alloc_compressor(kRewrittenPartLevel)) {
-    if (!compressor_) throw std::bad_alloc();
-  }
-  ~Deflater() { libdeflate_free_compressor(compressor_); }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
-
-  // Raw deflate data (no zlib header) of `bytes`.
-  std::string compress(const std::string& bytes) {
-    const std::size_t bound = libdeflate_deflate_compress_bound(compressor_, bytes.size());
-    if (buffer_.size() < bound) buffer_.resize(bound);
-    const std::size_t size =
-        libdeflate_deflate_compress(compressor_, bytes.data(), bytes.size(), buffer_.data(), buffer_.size());
-    if (size == 0) throw XlsxError(kCannotCreate);
-    return std::string(buffer_.data(), size);
-  }
-
- private:
-  libdeflate_compressor* compressor_;
-  std::vector<char> buffer_;
-};
-
-// A libzip source that gives the compressed bytes of a DeflatedPart and says so in its stat.
+// A libzip source that gives the compressed bytes of a part and says so in its stat (method, sizes
+// and CRC), so that libzip writes them without compressing again.
 zip_int64_t deflatedPartSource(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-  auto* part = static_cast<DeflatedPart*>(userdata);
+  auto* source = static_cast<PartSource*>(userdata);
+  const DeflatedPart* part = source->part;
   switch (command) {
     case ZIP_SOURCE_OPEN:
-      part->offset = 0;
+      source->offset = 0;
       return 0;
     case ZIP_SOURCE_READ: {
-      const zip_uint64_t n = std::min<zip_uint64_t>(length, part->compressed.size() - part->offset);
-      std::memcpy(data, part->compressed.data() + part->offset, static_cast<std::size_t>(n));
-      part->offset += n;
+      const zip_uint64_t n = std::min<zip_uint64_t>(length, part->compressed.size() - source->offset);
+      std::memcpy(data, part->compressed.data() + source->offset, static_cast<std::size_t>(n));
+      source->offset += n;
       return static_cast<zip_int64_t>(n);
     }
     case ZIP_SOURCE_CLOSE:
       return 0;
     case ZIP_SOURCE_STAT: {
-      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &part->error);
+      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
       if (!st) return -1;
       zip_stat_init(st);
       st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_MTIME;
@@ -142,11 +108,11 @@ zip_int64_t deflatedPartSource(void* userdata, void* data, zip_uint64_t length, 
       st->comp_size = part->compressed.size();
       st->comp_method = ZIP_CM_DEFLATE;
       st->crc = part->crc;
-      st->mtime = part->mtime;
+      st->mtime = source->mtime;
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&part->error, data, length);
+      return zip_error_to_data(&source->error, data, length);
     case ZIP_SOURCE_FREE:
       return 0;  // the part is owned by applyChanges
     case ZIP_SOURCE_SUPPORTS:
@@ -154,33 +120,33 @@ zip_int64_t deflatedPartSource(void* userdata, void* data, zip_uint64_t length, 
                                             ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
                                             ZIP_SOURCE_SUPPORTS, -1);
     default:
-      zip_error_set(&part->error, ZIP_ER_OPNOTSUPP, 0);
+      zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
 
-void applyChanges(const std::string& path, const std::map<std::string, std::string>& changed,
+void applyChanges(const std::string& path, const std::map<std::string, DeflatedPart>& changed,
                   const std::set<std::string>& removed) {
-  Deflater deflater;
-  std::vector<std::unique_ptr<DeflatedPart>> parts;  // alive until the archive is written
+  std::vector<std::unique_ptr<PartSource>> sources;  // alive until the archive is written
   const time_t now = ::time(nullptr);
-  for (const auto& [name, bytes] : changed) {
-    auto part = std::make_unique<DeflatedPart>();
-    part->compressed = deflater.compress(bytes);
-    part->size = bytes.size();
-    part->crc = libdeflate_crc32(0, bytes.data(), bytes.size());
-    part->mtime = now;
-    zip_error_init(&part->error);
-    parts.push_back(std::move(part));
+  for (const auto& [name, part] : changed) {
+    auto source = std::make_unique<PartSource>();
+    source->part = &part;
+    source->mtime = now;
+    zip_error_init(&source->error);
+    sources.push_back(std::move(source));
   }
+  const auto finish = [&] {
+    for (auto& source : sources) zip_error_fini(&source->error);
+  };
 
   int code = 0;
   zip_t* archive = zip_open(path.c_str(), 0, &code);
   if (!archive) throw XlsxError(kCannotCreate);
   bool ok = true;
   std::size_t i = 0;
-  for (const auto& [name, bytes] : changed) {
-    zip_source_t* source = zip_source_function(archive, deflatedPartSource, parts[i++].get());
+  for (const auto& [name, part] : changed) {
+    zip_source_t* source = zip_source_function(archive, deflatedPartSource, sources[i++].get());
     if (!source) {
       ok = false;
       break;
@@ -204,10 +170,10 @@ void applyChanges(const std::string& path, const std::map<std::string, std::stri
   }
   if (!ok || zip_close(archive) != 0) {
     zip_discard(archive);
-    for (auto& part : parts) zip_error_fini(&part->error);
+    finish();
     throw XlsxError(kCannotCreate);
   }
-  for (auto& part : parts) zip_error_fini(&part->error);
+  finish();
 }
 
 // Gives the temporary file its final name unless that name is taken (never replaces a file).
@@ -279,7 +245,7 @@ bool isReadableFile(const std::string& path) {
 }
 
 std::string writeReport(const std::string& sourcePackage,
-                        const std::map<std::string, std::string>& changedParts,
+                        const std::map<std::string, DeflatedPart>& changedParts,
                         const std::set<std::string>& removedParts, const OutputName& name) {
   const std::string folder = name.folder;
   if (!isDirectory(folder)) throw XlsxError(kCannotCreate);

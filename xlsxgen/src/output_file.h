@@ -8,6 +8,8 @@
 #include <set>
 #include <string>
 
+#include "part_deflate.h"
+
 namespace xlsxgen {
 
 struct OutputName {
@@ -35,10 +37,11 @@ bool isReadableFile(const std::string& path);
 // True when anything (a file, a folder, a dangling link) has this name.
 bool pathExists(const std::string& path);
 
-// Copies the package at `sourcePackage` with the changed parts replaced and the removed ones left
-// out, and puts it under the first free candidate name. Returns the path written. Throws XlsxError.
+// Copies the package at `sourcePackage` with the changed parts replaced (stored as they were
+// compressed) and the removed ones left out, untouched entries copied raw, and puts it under the
+// first free candidate name. Returns the path written. Throws XlsxError.
 std::string writeReport(const std::string& sourcePackage,
-                        const std::map<std::string, std::string>& changedParts,
+                        const std::map<std::string, DeflatedPart>& changedParts,
                         const std::set<std::string>& removedParts, const OutputName& name);
 
 }  // namespace xlsxgen

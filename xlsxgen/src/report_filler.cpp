@@ -1,6 +1,7 @@
 #include "report_filler.h"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <memory>
 
@@ -45,22 +46,42 @@ struct ColumnValues {
   std::vector<bool> styleSet;  // the cell gets an "s" attribute (it had one, or a format was made)
 };
 
-// The copies of a multiplied row, written as XML text after the marker row when the sheet is
-// serialised. Everything is made when the row is multiplied except the cells with formulas: those
-// are written from the marker row's cells as they are at the end, so that renames of other sheets
-// and their inserted rows, applied to the marker row later, reach the copies too.
-struct RowCopies {
-  struct FormulaCell {
-    std::size_t offset;   // where in `text` the cell goes
-    int copy;             // 1 .. copies
-    pugi::xml_node cell;  // the marker row's cell
-  };
-  std::string text;
-  std::vector<FormulaCell> formulaCells;
-  int row = 0;  // the marker row
-  std::string sheetName;
+using TableColumns = std::map<int, ColumnValues>;  // by column
 
+// The copies of a multiplied row, written as XML text right after the marker row when the sheet is
+// serialised, in one pass over the marker row's cells per copy, with the tables' values in place.
+// What does not change from copy to copy is worked out once, when the row is multiplied; the cells
+// with formulas are written from the marker row's cells as they are at the end, so that renames of
+// other sheets and their inserted rows, applied to the marker row later, reach the copies too.
+// The values are the job's texts: the copies are written while the job lives.
+class RowCopies {
+ public:
+  RowCopies(pugi::xml_node original, int row, int copies, std::shared_ptr<const TableColumns> columns,
+            std::string sheetName);
   void write(std::string& out) const;
+  std::size_t size() const { return size_; }  // about how many bytes `write` appends
+
+ private:
+  // A copy of a cell is `head`, the row number, then `tail` (a copied cell) or the value with
+  // `attributes` (a table column).
+  struct Piece {
+    pugi::xml_node formulaCell;  // a cell written from the marker row's cell
+    bool cell = false;           // a cell written from the pieces (else `head` holds another node)
+    const ColumnValues* values = nullptr;
+    std::string head;        // "<c r=\"B" (a node other than a cell: all of it)
+    std::string tail;        // "\" s=\"3\">…</c>" of a copied cell
+    std::string attributes;  // of a table column's cell, other than r, s and t
+    std::string numberOpen, numberClose, textOpen, textOpenPreserve, textClose;
+  };
+  void writeCopy(std::string& out, int i) const;
+
+  std::shared_ptr<const TableColumns> columns_;
+  std::vector<Piece> pieces_;
+  std::string rowHead_, rowTail_, rowClose_;
+  int row_;
+  int copies_;
+  std::string sheetName_;
+  std::size_t size_ = 0;
 };
 
 // Formula text of the `offset`-th copy of a row: references to the sheet's own rows move with the
@@ -140,14 +161,124 @@ void writeCopiedFormulaCell(std::string& out, pugi::xml_node cell, int row, int 
   out += '>';
 }
 
-void RowCopies::write(std::string& out) const {
-  std::size_t done = 0;
-  for (const FormulaCell& f : formulaCells) {
-    out.append(text, done, f.offset - done);
-    writeCopiedFormulaCell(out, f.cell, row + f.copy, f.copy, sheetName);
-    done = f.offset;
+RowCopies::RowCopies(pugi::xml_node original, int row, int copies,
+                     std::shared_ptr<const TableColumns> columns, std::string sheetName)
+    : columns_(std::move(columns)), row_(row), copies_(copies), sheetName_(std::move(sheetName)) {
+  for (pugi::xml_node child = original.first_child(); child; child = child.next_sibling()) {
+    Piece piece;
+    if (child.type() != pugi::node_element || xml::localName(child) != "c") {
+      xml::appendXml(piece.head, child);
+      pieces_.push_back(std::move(piece));
+      continue;
+    }
+    const int col = cellColumn(child);
+    if (const auto it = columns_->find(col); it != columns_->end()) {
+      piece.values = &it->second;
+    } else if (xml::child(child, "f")) {
+      piece.formulaCell = child;
+      pieces_.push_back(std::move(piece));
+      continue;
+    }
+    piece.cell = true;
+    const std::string name = child.name();
+    const std::string prefix(xml::prefixOf(child));
+    piece.head = "<" + name + " r=\"" + columnName(col);
+    std::string& attributes = piece.values ? piece.attributes : piece.tail;
+    if (!piece.values) attributes += '"';
+    for (pugi::xml_attribute a = child.first_attribute(); a; a = a.next_attribute()) {
+      const std::string_view attr = a.name();
+      if (attr == "r" || (piece.values && (attr == "s" || attr == "t"))) continue;
+      appendAttribute(attributes, attr, a.value());
+    }
+    if (piece.values) {
+      piece.numberOpen = "><" + prefix + "v>";
+      piece.numberClose = "</" + prefix + "v></" + name + ">";
+      piece.textOpen = " t=\"inlineStr\"><" + prefix + "is><" + prefix + "t>";
+      piece.textOpenPreserve = " t=\"inlineStr\"><" + prefix + "is><" + prefix + "t xml:space=\"preserve\">";
+      piece.textClose = "</" + prefix + "t></" + prefix + "is></" + name + ">";
+    } else if (child.first_child()) {
+      piece.tail += '>';
+      for (pugi::xml_node c = child.first_child(); c; c = c.next_sibling()) xml::appendXml(piece.tail, c);
+      piece.tail += "</" + name + ">";
+    } else {
+      piece.tail += "/>";
+    }
+    pieces_.push_back(std::move(piece));
   }
-  out.append(text, done, std::string::npos);
+
+  rowHead_ = "<" + std::string(original.name()) + " r=\"";
+  rowTail_ = "\"";
+  for (pugi::xml_attribute a = original.first_attribute(); a; a = a.next_attribute())
+    if (std::string_view(a.name()) != "r") appendAttribute(rowTail_, a.name(), a.value());
+  rowTail_ += '>';
+  rowClose_ = "</" + std::string(original.name()) + ">";
+
+  // The copies differ only in their numbers and values: the first one tells about how long all are.
+  if (copies_ > 0) {
+    std::string first;
+    writeCopy(first, 1);
+    if (first.size() > kMaxCopiesBytes / static_cast<std::size_t>(copies_))
+      throw XlsxError("Шаблон повреждён: строку таблицы на листе \"" + sheetName_ + "\" нельзя повторить " +
+                      std::to_string(copies_ + 1) + " раз, протокол был бы слишком велик");
+    size_ = first.size() * static_cast<std::size_t>(copies_) * 11 / 10;
+  }
+}
+
+void RowCopies::write(std::string& out) const {
+  out.reserve(out.size() + size_);
+  for (int i = 1; i <= copies_; ++i) writeCopy(out, i);
+}
+
+void RowCopies::writeCopy(std::string& out, int i) const {
+  const int r = row_ + i;
+  const auto at = static_cast<std::size_t>(i);
+  char digits[16];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, r);
+  const std::string_view rowNumber(digits, static_cast<std::size_t>(end - digits));
+  out += rowHead_;
+  out += rowNumber;
+  out += rowTail_;
+  int styleValue = -1;
+  std::string style;
+  for (const Piece& piece : pieces_) {
+    if (piece.formulaCell) {
+      writeCopiedFormulaCell(out, piece.formulaCell, r, i, sheetName_);
+      continue;
+    }
+    out += piece.head;
+    if (!piece.cell) continue;
+    out += rowNumber;
+    if (!piece.values) {
+      out += piece.tail;
+      continue;
+    }
+    // A table column: the table's value, or nothing, in place of the table's name.
+    const ColumnValues& values = *piece.values;
+    out += '"';
+    if (values.styleSet[at]) {
+      if (values.style[at] != styleValue) {  // most cells of a row share one format
+        styleValue = values.style[at];
+        style = " s=\"";
+        appendInt(style, styleValue);
+        style += '"';
+      }
+      out += style;
+    }
+    out += piece.attributes;
+    const std::string* value = values.text[at];
+    if (!value) {
+      out += "/>";
+    } else if (values.number[at]) {
+      out += piece.numberOpen;
+      out += (*value)[0] == '+' ? std::string_view(*value).substr(1) : std::string_view(*value);
+      out += piece.numberClose;
+    } else {
+      out += needsSpacePreserve(*value) ? piece.textOpenPreserve : piece.textOpen;
+      xml::appendEscapedText(out, *value);
+      out += piece.textClose;
+    }
+  }
+  out += rowClose_;
 }
 
 class SheetFiller {
@@ -213,7 +344,7 @@ class SheetFiller {
     std::map<int, pugi::xml_node> cells;
     for (pugi::xml_node cell : grid_.row(markerRow).children())
       if (xml::localName(cell) == "c") cells.emplace(cellColumn(cell), cell);
-    std::map<int, ColumnValues> columns;
+    auto columns = std::make_shared<TableColumns>();
     for (const auto& [k, nameCell] : cells) {
       if (k >= markerCol) break;
       const std::string name = firstChars(cellText(nameCell, workbook_.sharedStrings()), kTableNameChars);
@@ -245,13 +376,13 @@ class SheetFiller {
           }
         }
       }
-      if (matched) columns.emplace(k, std::move(values));
+      if (matched) columns->emplace(k, std::move(values));
     }
 
     if (n > 1) multiplyRow(markerRow, n - 1, columns);
 
     // The marker row itself: a table column loses the table's name and gets the first value.
-    for (const auto& [k, values] : columns) {
+    for (const auto& [k, values] : *columns) {
       pugi::xml_node cell = cells[k];
       clearCell(cell);
       if (values.text[0]) {
@@ -285,7 +416,7 @@ class SheetFiller {
 
   // Row `row` is present `copies` + 1 times afterwards; everything below moves down. The copies
   // carry the tables' values in the table columns.
-  void multiplyRow(int row, int copies, const std::map<int, ColumnValues>& columns) {
+  void multiplyRow(int row, int copies, std::shared_ptr<const TableColumns> columns) {
     const RowInsertion ins{row, copies};
     const std::string name = sheet_.name;
     pugi::xml_node original = grid_.row(row);
@@ -302,10 +433,8 @@ class SheetFiller {
         if (pugi::xml_attribute ref = f.attribute("ref")) ref.set_value(shiftRange(ref.value(), ins).c_str());
       });
 
-    auto made = std::make_shared<RowCopies>(writeCopies(original, row, copies, columns));
-    made->sheetName = name;
-    sheet_.xml->after.push_back(
-        {original, [made](std::string& out) { made->write(out); }, made->text.size()});
+    auto made = std::make_shared<const RowCopies>(original, row, copies, std::move(columns), name);
+    sheet_.xml->after.push_back({original, [made](std::string& out) { made->write(out); }, made->size()});
     grid_.reindex();
 
     shiftMergedCells(row, copies, ins);
@@ -314,135 +443,6 @@ class SheetFiller {
     workbook_.shiftDrawings(index_, ins);
     workbook_.invalidateCalculation();
     changed();
-  }
-
-  // The copies 1 .. `copies` of the marker row as XML, in one pass over its cells per copy.
-  RowCopies writeCopies(pugi::xml_node original, int row, int copies,
-                        const std::map<int, ColumnValues>& columns) {
-    RowCopies out;
-    out.row = row;
-
-    // What does not change from copy to copy, made once per cell: a copy of a cell is `head`, the
-    // row number, then `tail` (a copied cell) or the value with `attributes` (a table column).
-    struct Piece {
-      pugi::xml_node formulaCell;  // a cell written when the sheet is serialised
-      bool cell = false;           // a cell written here (else `head` holds another node)
-      const ColumnValues* values = nullptr;
-      std::string head;        // "<c r=\"B" (a node other than a cell: all of it)
-      std::string tail;        // "\" s=\"3\">…</c>" of a copied cell
-      std::string attributes;  // of a table column's cell, other than r, s and t
-      std::string numberOpen, numberClose, textOpen, textOpenPreserve, textClose;
-    };
-    std::vector<Piece> pieces;
-    for (pugi::xml_node child = original.first_child(); child; child = child.next_sibling()) {
-      Piece piece;
-      if (child.type() != pugi::node_element || xml::localName(child) != "c") {
-        xml::appendXml(piece.head, child);
-        pieces.push_back(std::move(piece));
-        continue;
-      }
-      const int col = cellColumn(child);
-      if (const auto it = columns.find(col); it != columns.end()) {
-        piece.values = &it->second;
-      } else if (xml::child(child, "f")) {
-        piece.formulaCell = child;
-        pieces.push_back(std::move(piece));
-        continue;
-      }
-      piece.cell = true;
-      const std::string name = child.name();
-      const std::string prefix(xml::prefixOf(child));
-      piece.head = "<" + name + " r=\"" + columnName(col);
-      std::string& attributes = piece.values ? piece.attributes : piece.tail;
-      if (!piece.values) attributes += '"';
-      for (pugi::xml_attribute a = child.first_attribute(); a; a = a.next_attribute()) {
-        const std::string_view attr = a.name();
-        if (attr == "r" || (piece.values && (attr == "s" || attr == "t"))) continue;
-        appendAttribute(attributes, attr, a.value());
-      }
-      if (piece.values) {
-        piece.numberOpen = "><" + prefix + "v>";
-        piece.numberClose = "</" + prefix + "v></" + name + ">";
-        piece.textOpen = " t=\"inlineStr\"><" + prefix + "is><" + prefix + "t>";
-        piece.textOpenPreserve =
-            " t=\"inlineStr\"><" + prefix + "is><" + prefix + "t xml:space=\"preserve\">";
-        piece.textClose = "</" + prefix + "t></" + prefix + "is></" + name + ">";
-      } else if (child.first_child()) {
-        piece.tail += '>';
-        for (pugi::xml_node c = child.first_child(); c; c = c.next_sibling()) xml::appendXml(piece.tail, c);
-        piece.tail += "</" + name + ">";
-      } else {
-        piece.tail += "/>";
-      }
-      pieces.push_back(std::move(piece));
-    }
-
-    const std::string rowHead = "<" + std::string(original.name()) + " r=\"";
-    std::string rowTail = "\"";
-    for (pugi::xml_attribute a = original.first_attribute(); a; a = a.next_attribute())
-      if (std::string_view(a.name()) != "r") appendAttribute(rowTail, a.name(), a.value());
-    rowTail += '>';
-    const std::string rowClose = "</" + std::string(original.name()) + ">";
-
-    std::string& text = out.text;
-    std::string rowNumber, style;
-    int styleValue = -1;
-    for (int i = 1; i <= copies; ++i) {
-      const int r = row + i;
-      const auto at = static_cast<std::size_t>(i);
-      rowNumber.clear();
-      appendInt(rowNumber, r);
-      text += rowHead;
-      text += rowNumber;
-      text += rowTail;
-      for (const Piece& piece : pieces) {
-        if (piece.formulaCell) {
-          out.formulaCells.push_back({text.size(), i, piece.formulaCell});
-          continue;
-        }
-        text += piece.head;
-        if (!piece.cell) continue;
-        text += rowNumber;
-        if (!piece.values) {
-          text += piece.tail;
-          continue;
-        }
-        // A table column: the table's value, or nothing, in place of the table's name.
-        const ColumnValues& values = *piece.values;
-        text += '"';
-        if (values.styleSet[at]) {
-          if (values.style[at] != styleValue) {  // most cells of a table share one format
-            styleValue = values.style[at];
-            style = " s=\"";
-            appendInt(style, styleValue);
-            style += '"';
-          }
-          text += style;
-        }
-        text += piece.attributes;
-        const std::string* value = values.text[at];
-        if (!value) {
-          text += "/>";
-        } else if (values.number[at]) {
-          text += piece.numberOpen;
-          text += (*value)[0] == '+' ? std::string_view(*value).substr(1) : std::string_view(*value);
-          text += piece.numberClose;
-        } else {
-          text += needsSpacePreserve(*value) ? piece.textOpenPreserve : piece.textOpen;
-          xml::appendEscapedText(text, *value);
-          text += piece.textClose;
-        }
-      }
-      text += rowClose;
-      // The copies differ only in their numbers and values: the first one tells about how long all are.
-      if (i == 1)
-        text.reserve(std::min(kMaxCopiesBytes, text.size() + text.size() * 11 / 10 * (copies - 1)) + 64);
-      if (text.size() > kMaxCopiesBytes)
-        throw XlsxError("Шаблон повреждён: строку таблицы на листе \"" + sheet_.name +
-                        "\" нельзя повторить " + std::to_string(copies + 1) +
-                        " раз, протокол был бы слишком велик");
-    }
-    return out;
   }
 
   void shiftMergedCells(int row, int copies, const RowInsertion& ins) {
@@ -542,7 +542,10 @@ FillResult fillPackage(ZipPackage& package, const ReportJob& job) {
   Workbook workbook(package);
   FillResult result;
   fillWorkbook(workbook, job, result.diagnostics);
-  result.changedParts = workbook.changedParts();
+  PartDeflater deflater;
+  workbook.changedParts([&](const std::string& name, const std::string& bytes) {
+    result.changedParts[name] = deflater.compress(bytes);
+  });
   result.removedParts = workbook.removedParts();
   return result;
 }

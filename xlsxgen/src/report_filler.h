@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "part_deflate.h"
 #include "report_job.h"
 #include "workbook.h"
 
@@ -17,14 +18,14 @@ inline constexpr const char* kTableMarker = "&LST_F";
 inline constexpr std::size_t kTableNameChars = 63;
 
 struct FillResult {
-  std::map<std::string, std::string> changedParts;  // part name -> new bytes
+  std::map<std::string, DeflatedPart> changedParts;  // part name -> new bytes, compressed
   std::set<std::string> removedParts;
   std::vector<std::string> diagnostics;  // sub-steps that could not be done, e.g. a refused rename
 };
 
 void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics);
 
-// Opens the package, fills it and returns what changed. Throws XlsxError on a malformed package.
+// Fills the opened package and returns what changed. Throws XlsxError on a malformed package.
 FillResult fillPackage(ZipPackage& package, const ReportJob& job);
 
 }  // namespace xlsxgen

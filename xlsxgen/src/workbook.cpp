@@ -219,9 +219,8 @@ void Workbook::loadRelationships() {
         throw XlsxError("Шаблон повреждён: нет листа \"" + entry.partName + "\"");
       entry.xml = std::make_unique<XmlPart>();
       entry.xml->name = entry.partName;
-      const std::string bytes = package_.read(entry.partName);
-      entry.xml->sourceBytes = bytes.size();
-      xml::parse(entry.xml->doc, bytes, entry.partName);
+      entry.xml->source = package_.read(entry.partName);
+      xml::parseInPlace(entry.xml->doc, entry.xml->source, entry.partName);
     }
     sheets_.push_back(std::move(entry));
   }
@@ -439,18 +438,23 @@ void Workbook::invalidateCalculation() {
   }
 }
 
-std::map<std::string, std::string> Workbook::changedParts() {
-  std::map<std::string, std::string> parts;
+void Workbook::changedParts(
+    const std::function<void(const std::string& name, const std::string& bytes)>& take) {
+  // One text buffer for every part: it is handed over, then written again for the next.
+  std::string bytes;
+  const auto write = [&](const XmlPart& part, std::size_t sizeHint) {
+    bytes.clear();
+    xml::serialize(bytes, part.doc, part.after, sizeHint);
+    take(part.name, bytes);
+  };
   for (XmlPart* part : {&contentTypes_, &workbook_, &workbookRels_})
-    if (part->changed) parts[part->name] = xml::serialize(part->doc);
-  if (styles_ && styles_->changed) parts[styles_->name] = xml::serialize(styles_->doc);
+    if (part->changed) write(*part, 0);
+  if (styles_ && styles_->changed) write(*styles_, 0);
   for (const auto& [name, part] : drawings_)
-    if (part && part->changed) parts[name] = xml::serialize(part->doc);
+    if (part && part->changed) write(*part, 0);
   for (auto& sheet : sheets_)
     if (sheet.xml && sheet.xml->changed)
-      parts[sheet.xml->name] = xml::serialize(sheet.xml->doc, sheet.xml->after,
-                                              sheet.xml->sourceBytes + sheet.xml->sourceBytes / 4);
-  return parts;
+      write(*sheet.xml, sheet.xml->source.size() + sheet.xml->source.size() / 4);
 }
 
 }  // namespace xlsxgen

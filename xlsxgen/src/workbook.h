@@ -3,6 +3,7 @@
 // back; everything else is copied from the template unchanged.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <pugixml.hpp>
@@ -20,7 +21,7 @@ struct XmlPart {
   std::string name;
   pugi::xml_document doc;
   bool changed = false;
-  std::size_t sourceBytes = 0;           // size of the part as read
+  std::string source;                    // the part's bytes, when `doc` was parsed in them
   std::vector<xml::AfterElement> after;  // raw XML written after an element when serialised
 };
 
@@ -58,8 +59,9 @@ class Workbook {
   void shiftReferencesFromOutside(std::size_t index, const RowInsertion& ins);
   // Moves the pictures and shapes anchored below an inserted block of rows along with those rows.
   void shiftDrawings(std::size_t index, const RowInsertion& ins);
-  // Parts changed so far, serialised; parts to drop from the package.
-  std::map<std::string, std::string> changedParts();
+  // Hands every part changed so far, serialised, to `take` (the text is valid during the call only).
+  void changedParts(const std::function<void(const std::string& name, const std::string& bytes)>& take);
+  // Parts to drop from the package.
   const std::set<std::string>& removedParts() const { return removed_; }
   // Drops the calculation chain (it names cells that moved) and asks for a full recalculation on open.
   void invalidateCalculation();

@@ -81,15 +81,28 @@ const char* parseStatusText(pugi::xml_parse_status status) {
 
 }  // namespace
 
-void parse(pugi::xml_document& doc, const std::string& bytes, const std::string& partName) {
-  // A text of blanks only (a cell holding " ") is kept; other blank runs between elements are not.
-  const unsigned options = (pugi::parse_full & ~pugi::parse_eol) | pugi::parse_ws_pcdata_single;
-  const pugi::xml_parse_result result =
-      doc.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_utf8);
+namespace {
+
+// A text of blanks only (a cell holding " ") is kept; other blank runs between elements are not.
+constexpr unsigned kParseOptions = (pugi::parse_full & ~pugi::parse_eol) | pugi::parse_ws_pcdata_single;
+
+void checkParsed(const pugi::xml_document& doc, const pugi::xml_parse_result& result,
+                 const std::string& partName) {
   if (!result)
     throw XlsxError("Шаблон повреждён: часть \"" + partName + "\" не является XML (" +
                     parseStatusText(result.status) + ", позиция " + std::to_string(result.offset) + ")");
   if (!doc.document_element()) throw XlsxError("Шаблон повреждён: часть \"" + partName + "\" пуста");
+}
+
+}  // namespace
+
+void parse(pugi::xml_document& doc, const std::string& bytes, const std::string& partName) {
+  checkParsed(doc, doc.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_utf8), partName);
+}
+
+void parseInPlace(pugi::xml_document& doc, std::string& bytes, const std::string& partName) {
+  checkParsed(doc, doc.load_buffer_inplace(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_utf8),
+              partName);
 }
 
 namespace {
@@ -254,12 +267,17 @@ void writeTree(std::string& out, pugi::xml_node start, bool siblings,
 
 }  // namespace
 
+void serialize(std::string& out, const pugi::xml_document& doc, const std::vector<AfterElement>& after,
+               std::size_t sizeHint) {
+  for (const AfterElement& a : after) sizeHint += a.size;
+  out.reserve(out.size() + sizeHint);
+  if (pugi::xml_node first = doc.first_child()) writeTree(out, first, true, after);
+}
+
 std::string serialize(const pugi::xml_document& doc, const std::vector<AfterElement>& after,
                       std::size_t sizeHint) {
   std::string out;
-  for (const AfterElement& a : after) sizeHint += a.size;
-  out.reserve(sizeHint);
-  if (pugi::xml_node first = doc.first_child()) writeTree(out, first, true, after);
+  serialize(out, doc, after, sizeHint);
   return out;
 }
 

@@ -24,6 +24,8 @@ pugi::xml_attribute attribute(pugi::xml_node node, std::string_view qualified);
 
 // Parses a part; throws XlsxError naming the part when it is not well-formed XML.
 void parse(pugi::xml_document& doc, const std::string& bytes, const std::string& partName);
+// The same without a copy: the document keeps pointing into `bytes`, which must outlive it.
+void parseInPlace(pugi::xml_document& doc, std::string& bytes, const std::string& partName);
 
 // Raw XML written right after an element's end tag: rows of a multiplied table row, made as text
 // rather than as nodes.
@@ -38,6 +40,9 @@ struct AfterElement {
 // `sizeHint`: about how long the text will be.
 std::string serialize(const pugi::xml_document& doc, const std::vector<AfterElement>& after = {},
                       std::size_t sizeHint = 0);
+// The same, appended to `out`.
+void serialize(std::string& out, const pugi::xml_document& doc, const std::vector<AfterElement>& after,
+               std::size_t sizeHint);
 
 // Appends a node with its subtree as XML.
 void appendXml(std::string& out, pugi::xml_node node);
