@@ -61,6 +61,8 @@ int32_t WorkstationContext::startTask(uint32_t task, void* argument) const {
   return startTask_(task, argument);
 }
 
+bool WorkstationContext::connecting() const { return dev_ && dev_->task == TASK_CONNECT; }
+
 void WorkstationContext::takeSnapshot() {
   if (dev_) std::memcpy(snapshot_.get(), dev_, sizeof(TDev));
 }

@@ -78,6 +78,10 @@ class WorkstationContext : public QObject {
   // Starts a library task (SetTask) after the caller has written the fields the task needs.
   // Returns SetTask's result; -1 while no library is bound.
   int32_t startTask(uint32_t task, void* argument = nullptr) const;
+  // The connection is still being set up (task 3 runs: search, settings read, Kesto set-up). A task
+  // started now abandons it, and the settings are then never read: controls that start tasks stay
+  // disabled meanwhile.
+  bool connecting() const;
 
   // ---- Model ------------------------------------------------------------------------------------
   // uiQuarn / uiBrenk: which calibrator the workstation serves (from the record's model after binding).

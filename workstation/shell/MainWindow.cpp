@@ -279,7 +279,10 @@ void MainWindow::buildMenus() {
     if (lib_.dev) showLinkState(*lib_.dev);
   });
   connect(ports_, &PortMenus::dorvSwitchedOff, this, [this] {
-    if (lib_.dev && screens().regulation) screens().regulation->refresh(*lib_.dev);
+    // Back to the calibrator's own modules: the regulation screen shows them again.
+    if (!lib_.dev || !screens().regulation) return;
+    screens().regulation->refresh(*lib_.dev);
+    screens().regulation->setupGauges(*lib_.dev);
   });
 }
 
