@@ -233,10 +233,79 @@ TEST(PointListRange, ValuesAndPercentagesFollowTheRange) {
   EXPECT_EQ(r.min(), 0.0f);
   EXPECT_EQ(r.max(), 600.0f);
   EXPECT_EQ(r.span(), 1000.0f);
-  r.set(1000, 0);  // reversed ends give the magnitude
-  EXPECT_EQ(r.span(), 1000.0f);
-  EXPECT_EQ(pointValueText(r.valueOf(33.3f)), "1333");
   EXPECT_EQ(pointValueText(1e30f), "");
+}
+
+// A device whose range runs downwards (600 .. 0 kPa): the run sets its Max at 100 %, so the list
+// must show 0 there, not 1200, and a value typed in the list maps back onto the same percentage.
+TEST(PointListRange, ARangeRunningDownwardsShowsWhatTheRunSets) {
+  PointListRange r;
+  r.set(600, 0);
+  EXPECT_EQ(r.span(), -600.0f);
+  struct Case {
+    float percent;
+    const char* shown;
+  } cases[] = {{0, "600"}, {25, "450"}, {100, "0"}, {120, "-120"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.percent);
+    EXPECT_EQ(pointValueText(r.valueOf(c.percent)), c.shown);
+    EXPECT_FLOAT_EQ(r.percentOf(r.valueOf(c.percent)), c.percent);
+  }
+  // The same target the verification run computes from povLo and povSpan.
+  auto dev = devWith({{true, 600, 0, 0.5f}});
+  ASSERT_EQ(checkRanges(*dev), kRangeOk);
+  r.set(dev->povLo, dev->povLo + dev->povSpan);
+  EXPECT_EQ(r.valueOf(75), 75 / 100.0f * dev->povSpan + dev->povLo);
+  // Equal ends after it keep the downward span.
+  r.set(3, 3);
+  EXPECT_EQ(r.span(), -600.0f);
+}
+
+TEST(PointListRange, RowsAndCellEdits) {
+  PointListRange r;
+  r.set(100, 1100);
+  PointDef p{true, 50, 0};
+  const PointRowTexts shown = pointRowTexts(p, r);
+  EXPECT_EQ(shown.on, "v");
+  EXPECT_EQ(shown.percent, "50");
+  EXPECT_EQ(shown.value, "600");
+  EXPECT_EQ(shown.time, "0");
+  // A point that is off shows its toggle and nothing else, whatever it holds.
+  const PointRowTexts off = pointRowTexts(PointDef{false, 50, 3}, r);
+  EXPECT_EQ(off.on, " ");
+  EXPECT_EQ(off.percent + off.value + off.time, "");
+
+  struct Case {
+    int column;
+    const char* text;
+    bool exist;
+    float percent;
+    float time;
+  } cases[] = {
+      {kPointValue, "600", true, 50, 0},  // 600 in 100..1100 is 50 %
+      {kPointValue, "1100", true, 100, 0},
+      {kPointPercent, "12,5", true, 12.5f, 0},  // the comma counts as the point
+      {kPointPercent, "1.5e3", true, 0, 0},     // a letter makes the cell 0
+      {kPointTime, "7", true, 50, 7},           // the hidden column keeps its own number
+      {kPointOn, " ", false, 50, 0},            // switched off keeps the percentage
+      {kPointOn, "v", true, 50, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    PointDef q{true, 50, 0};
+    applyPointEdit(q, c.column, c.text, r);
+    EXPECT_EQ(q.exist, c.exist);
+    EXPECT_FLOAT_EQ(q.valuePrc, c.percent);
+    EXPECT_FLOAT_EQ(q.timeSec, c.time);
+  }
+  // A value far outside a tiny span would give an infinite percentage.
+  PointListRange tiny;
+  tiny.set(0, 1e-30f);
+  PointDef q{true, 50, 0};
+  applyPointEdit(q, kPointValue, "1e38", tiny);  // not a number cell: 0
+  EXPECT_FLOAT_EQ(q.valuePrc, 0);
+  applyPointEdit(q, kPointValue, "99999999999999999999999999999999999999", tiny);
+  EXPECT_TRUE(std::isfinite(q.valuePrc));
 }
 
 TEST(DeviceGrid, NumberCells) {

@@ -11,7 +11,7 @@ void PointListRange::set(float min, float max) {
   if (max != min) {
     min_ = min;
     max_ = max;
-    span_ = std::fabs(max - min);
+    span_ = max - min;
   } else {
     min_ = 0;
     max_ = 600;
@@ -30,6 +30,35 @@ std::string printed(const char* format, double v) {
 std::string pointValueText(float value) { return printed("%.7g", value); }
 std::string gridNumberText(float value) { return printed("%.5g", value); }
 std::string dampingText(float seconds) { return printed("%.1f", seconds); }
+
+PointRowTexts pointRowTexts(const PointDef& point, const PointListRange& range) {
+  if (!point.exist) return {kPointOffText, "", "", ""};
+  return {kPointOnText, pointValueText(point.valuePrc), pointValueText(range.valueOf(point.valuePrc)),
+          pointValueText(point.timeSec)};
+}
+
+void applyPointEdit(PointDef& point, int column, std::string_view text, const PointListRange& range) {
+  switch (column) {
+    case kPointOn:
+      point.exist = text == kPointOnText;
+      break;
+    case kPointPercent:
+      point.valuePrc = parseGridNumber(text);
+      break;
+    case kPointValue: {
+      // A percentage beyond single precision (a value typed far outside a tiny span) would be
+      // infinite in the record.
+      const float prc = range.percentOf(parseGridNumber(text));
+      point.valuePrc = std::isfinite(prc) ? prc : 0.0f;
+      break;
+    }
+    case kPointTime:
+      point.timeSec = parseGridNumber(text);
+      break;
+    default:
+      break;
+  }
+}
 
 float parseGridNumber(std::string_view text) {
   std::string t(text);

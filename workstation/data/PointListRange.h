@@ -1,9 +1,11 @@
 // The range the point list shows its points in, and the conversions between a point's percentage
-// and its value in that range; the device grid's number cells.
+// and its value in that range; the point list's rows and cell edits; the device grid's number cells.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "ProjectModel.h"
 
 namespace quarn::data {
 
@@ -12,7 +14,9 @@ class PointListRange {
   // Start-up range 0 .. 600.
   PointListRange() = default;
 
-  // A range with different ends replaces the span; equal ends set 0 .. 600 but keep the span.
+  // A range with different ends replaces the span; equal ends set 0 .. 600 but keep the span. The
+  // span is max - min: negative for a device whose range runs downwards (Min above Max), so 100 %
+  // is its Max, the pressure the verification run sets for that point.
   void set(float min, float max);
   float min() const { return min_; }
   float max() const { return max_; }
@@ -20,7 +24,7 @@ class PointListRange {
 
   // "значение" of a point: min + percent / 100 x span.
   float valueOf(float percent) const { return min_ + percent / 100.0f * span_; }
-  // The percentage of an edited value; 0 while the span is 0.
+  // The percentage of an edited value; 0 while the span is 0 (a range that was never set).
   float percentOf(float value) const { return span_ != 0 ? (value - min_) / span_ * 100.0f : 0.0f; }
 
  private:
@@ -31,6 +35,23 @@ class PointListRange {
 
 // A point's value as the list shows it: general format, 7 significant digits.
 std::string pointValueText(float value);
+
+// Columns of the point list after the row number: "вкл." (a toggle between " " and "v"), " %",
+// "значение" and the hidden "время, сек.".
+enum PointColumn { kPointOn = 0, kPointPercent = 1, kPointValue = 2, kPointTime = 3, kPointColumns = 4 };
+inline constexpr const char* kPointOffText = " ";
+inline constexpr const char* kPointOnText = "v";
+
+// The cells of one row (UTF-8): a point that is not switched on shows empty cells but its toggle.
+struct PointRowTexts {
+  std::string on, percent, value, time;
+};
+PointRowTexts pointRowTexts(const PointDef& point, const PointListRange& range);
+
+// An edited cell of the point list into its point: the toggle switches the point, " %" sets the
+// percentage, "значение" the percentage of that value in the range, the hidden column the time.
+// Numbers are read as the device grid reads its number cells.
+void applyPointEdit(PointDef& point, int column, std::string_view text, const PointListRange& range);
 
 // A number cell of the device grid: its first ',' counts as '.'; empty, or holding any character but
 // '-', digits and '.', it is 0; otherwise the leading number.
