@@ -109,7 +109,7 @@ std::string protocolDate(long long unixSeconds) {
   return buf;
 }
 
-ParamsCheck applyProjectToDev(const Project& project, TDev& dev, const ApplyOptions& options) {
+void headerToDev(const Project& project, TDev& dev, const ApplyOptions& options) {
   const ProtocolHeader& h = project.header;
   TPovHeader& ph = dev.povHeader;
   ph.isPeriodic = h.kind == ProtocolKind::Periodic;
@@ -129,16 +129,19 @@ ParamsCheck applyProjectToDev(const Project& project, TDev& dev, const ApplyOpti
   ph.vrCoeff = scanFloat(project.readiness.vrCoeff);
   ph.hardMode = project.readiness.hardMode ? 1 : 0;
 
-  for (int c = 0; c < kChannelCount; ++c) {
-    ChannelParams ch = project.channels[static_cast<std::size_t>(c)];
-    if (ch.enabled) normalizeChannel(ch);
-    channelToDev(ch, dev.devCh[c]);
-  }
-
   for (int i = 0; i < 2; ++i) {
     dev.relayOn[i] = project.relay.enabled[static_cast<std::size_t>(i)] ? 1 : 0;
     dev.relayP[i] = scanFloat(project.relay.setpointKpa[static_cast<std::size_t>(i)]);
     dev.relayHyst[i] = scanFloat(project.relay.hysteresisKpa[static_cast<std::size_t>(i)]);
+  }
+}
+
+ParamsCheck applyProjectToDev(const Project& project, TDev& dev, const ApplyOptions& options) {
+  headerToDev(project, dev, options);
+  for (int c = 0; c < kChannelCount; ++c) {
+    ChannelParams ch = project.channels[static_cast<std::size_t>(c)];
+    if (ch.enabled) normalizeChannel(ch);
+    channelToDev(ch, dev.devCh[c]);
   }
 
   ParamsCheck check = checkParams(dev);

@@ -16,6 +16,11 @@ struct ApplyOptions {
   std::string calibratorLine;
 };
 
+// The project's own values into the record, without the channels: protocol kind and header texts, the
+// reference list, the results' decimals, the readiness fields (tRdy, dRdy, vrCoeff, hardMode) and
+// the relay settings. What the parameters screen copies before it copies its device grid.
+void headerToDev(const Project& project, TDev& dev, const ApplyOptions& options = {});
+
 // Copies the whole project into the record - protocol header, readiness, the four channels (an
 // enabled one with the grid's derivations, see normalizeChannel), relay settings - then checks the
 // parameters (povLo/povSpan on success) and sets the readiness for the fresh range. Returns the
