@@ -12,6 +12,7 @@
 #include "SimLauncher.h"
 #include "Startup.h"
 #include "bench_fixture.h"
+#include "stand_in_simulator.h"
 
 namespace {
 
@@ -454,15 +455,7 @@ TEST_F(Workstation, TheMenuBarAndTheTransducerAlertAreLegible) {
 TEST_F(Workstation, TheSimulatorsDorvTerminalIsOfferedAsAPortForTheBrenk) {
   // A stand-in simulator beside the program: it names its two terminals, the Dorv's a moment later.
   const QString script = dir.filePath("quarn-sim");
-  {
-    QFile f(script);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(
-        "#!/bin/sh\necho \"$@\" > \"$0.args\"\necho calibrator /dev/null\nsleep 0.3\n"
-        "echo dorv /dev/zero\nexec sleep 30\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-  }
+  ASSERT_TRUE(writeStandInSimulator(script, "/dev/null", "/dev/zero"));
   MainWindow& w = makeWindow(0);
   CommandLine cmd = parseCommandLine({"ARM_Quarn", "--brenk", "--simulate"});
   SimLauncher sim;

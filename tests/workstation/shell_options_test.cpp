@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "SimLauncher.h"
 #include "Startup.h"
+#include "stand_in_simulator.h"
 
 namespace {
 
@@ -65,13 +66,7 @@ TEST(SimulatorLauncher, WaitsForTheDorvTerminalWhenAskedForOne) {
   // listening after the first line.
   QTemporaryDir dir;
   const QString script = dir.filePath("quarn-sim");
-  QFile f(script);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(
-      "#!/bin/sh\necho \"$@\" > \"$0.args\"\necho calibrator /dev/pts/90\nsleep 0.4\n"
-      "echo dorv /dev/pts/91\nexec sleep 30\n");
-  f.close();
-  f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+  ASSERT_TRUE(armtest::writeStandInSimulator(script, "/dev/pts/90", "/dev/pts/91"));
   for (bool dorv : {true, false}) {
     SimLauncher sim;
     QString error;
@@ -163,9 +158,9 @@ TEST(Program, AScreenshotOfTheRegulationScreenOnTheSimulator) {
   QTemporaryDir dir;
   const QString picture = dir.filePath("regulation.png");
   const ProgramRun r = runProgram(kProgram,
-                           {"--simulate", "--mode", "1", "--settings", dir.filePath("arm_quarn.ini"),
-                            "--screenshot", picture, "--after-ms", "3000"},
-                           30000);
+                                  {"--simulate", "--mode", "1", "--settings", dir.filePath("arm_quarn.ini"),
+                                   "--screenshot", picture, "--after-ms", "3000"},
+                                  30000);
   ASSERT_TRUE(r.finished);
   EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
   const QImage image(picture);
