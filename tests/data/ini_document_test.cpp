@@ -92,6 +92,24 @@ TEST(IniDocument, LineBreaksInNamesAndValuesCannotInjectEntries) {
   EXPECT_EQ(std::string(*back.get("A  B", "k x y")), "v w");
 }
 
+// A value or name that is a view into the document itself stays valid while the document changes:
+// the line it comes from is rewritten, or lines and sections move as entries are added.
+TEST(IniDocument, ValuesTakenFromTheDocumentItselfCanBeWrittenBack) {
+  IniDocument ini = IniDocument::parse("[S]\r\nk=a value longer than a short string\r\nshort=x\r\n");
+  ini.set("S", "k", *ini.get("S", "k"));  // onto the very line it comes from
+  EXPECT_EQ(std::string(*ini.get("S", "k")), "a value longer than a short string");
+  ini.set("S", "k", ini.get("S", "k")->substr(2));  // its own tail
+  EXPECT_EQ(std::string(*ini.get("S", "k")), "value longer than a short string");
+  for (int i = 0; i < 40; ++i)  // each new entry may move every line of the section
+    ini.set("S", "copy" + std::to_string(i),
+            *ini.get("S", i == 0 ? "short" : "copy" + std::to_string(i - 1)));
+  EXPECT_EQ(std::string(*ini.get("S", "copy39")), "x");
+  for (int i = 0; i < 40; ++i)  // each new section may move every section name
+    ini.set(ini.sectionNames().back() + "+", ini.sectionName(0), "v");
+  EXPECT_EQ(ini.sectionCount(), 41u);
+  EXPECT_EQ(std::string(*ini.get("S++", "S")), "v");
+}
+
 TEST(IniDocument, RecognisesALastLineCutOffInTheMiddle) {
   struct Case {
     const char* content;

@@ -101,6 +101,52 @@ TEST(ProjectDefaults, AnEmptyFileGivesTheFormatsDefaults) {
             (std::vector<float>{0, 25, 50, 75, 100, 75, 50, 20, 0}));
 }
 
+// A point's section is found by its name as every lookup finds a name (letter case and blanks
+// around it aside, the first of two sections of a name); names that only look alike are other
+// sections, and a point without its section is off.
+TEST(ProjectDefaults, PointSectionsAreFoundAsEveryNameIs) {
+  struct Case {
+    const char* header;
+    int set;
+    int point;  // 1..200; 0: the section is no point's
+  };
+  const Case cases[] = {
+      {"[Points_set_1_point_3]", 1, 3},     {"[POINTS_SET_2_POINT_200]", 2, 200},
+      {"[ Points_set_4_point_1 ]", 4, 1},   {"[Points_set_0_point_17]", 0, 17},
+      {"[Points_set_01_point_3]", 0, 0},    {"[Points_set_1_point_03]", 0, 0},
+      {"[Points_set_5_point_1]", 0, 0},     {"[Points_set_1_point_0]", 0, 0},
+      {"[Points_set_1_point_201]", 0, 0},   {"[Points_set_1_point_3x]", 0, 0},
+      {"[Points_set__point_3]", 0, 0},      {"[Points_set_1_point_]", 0, 0},
+      {"[Points_set_1_point_99999]", 0, 0}, {"[Points_set_-1_point_3]", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.header);
+    const std::string file = std::string(c.header) + "\r\nexist=1\r\nvaluePrc=42.5\r\ntimeSec=3\r\n";
+    const Project p = projectFromIni(IniDocument::parse(file));
+    int on = 0;
+    for (int s = 0; s < kPointSetCount; ++s)
+      for (int k = 0; k < kPointsPerSet; ++k) {
+        const PointDef& pt = p.pointSets[static_cast<std::size_t>(s)][static_cast<std::size_t>(k)];
+        if (!pt.exist) {
+          EXPECT_EQ(pt.valuePrc, 0.0f);
+          continue;
+        }
+        ++on;
+        EXPECT_EQ(s, c.set);
+        EXPECT_EQ(k + 1, c.point);
+        EXPECT_EQ(pt.valuePrc, 42.5f);
+        EXPECT_EQ(pt.timeSec, 3.0f);
+      }
+    EXPECT_EQ(on, c.point ? 1 : 0);
+  }
+
+  // Of two sections with one name only the first is read, as for any other section.
+  const Project twice =
+      projectFromIni(IniDocument::parse("[Points_set_3_point_9]\r\nexist=1\r\nvaluePrc=10\r\n[points_set_3_"
+                                        "point_9]\r\nexist=1\r\nvaluePrc=20\r\n"));
+  EXPECT_EQ(twice.pointSets[3][8].valuePrc, 10.0f);
+}
+
 TEST(ProjectDefaults, MissingAndUnreadableKeysOfOneChannel) {
   const Project p = projectFromIni(IniDocument::parse(
       "[Device_ch_1]\r\nenabled=1\r\nMax=abc\r\nerrOk=\r\nelTypeSignal=0x1\r\nMin=1e999\r\n"

@@ -1,6 +1,7 @@
 #include "IniDocument.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quarn::data {
 namespace {
@@ -21,11 +22,42 @@ std::string sanitized(std::string_view s, char forbidden = '\0') {
   return out;
 }
 
-unsigned char foldByte(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  if (c >= 0xC0 && c <= 0xDF) return static_cast<unsigned char>(c + 32);  // А..Я -> а..я
-  if (c == 0xA8) return 0xB8;                                             // Ё -> ё
-  return c;
+// Every name comparison and hash folds each byte: one table look-up instead of three tests.
+struct FoldTable {
+  unsigned char to[256];
+  constexpr FoldTable() : to() {
+    for (int c = 0; c < 256; ++c) {
+      int f = c;
+      if (c >= 'A' && c <= 'Z') f = c + 32;
+      if (c >= 0xC0 && c <= 0xDF) f = c + 32;  // А..Я -> а..я
+      if (c == 0xA8) f = 0xB8;                 // Ё -> ё
+      to[c] = static_cast<unsigned char>(f);
+    }
+  }
+};
+constexpr FoldTable kFold;
+
+unsigned char foldByte(unsigned char c) { return kFold.to[c]; }
+
+// Where the line starting at `pos` ends: the next CR or LF, or the end of the bytes. The C library's
+// search, since parsing a file is mostly this scan.
+std::size_t lineEnd(std::string_view bytes, std::size_t pos) {
+  const char* from = bytes.data() + pos;
+  std::size_t n = bytes.size() - pos;
+  if (const void* lf = std::memchr(from, '\n', n))
+    n = static_cast<std::size_t>(static_cast<const char*>(lf) - from);
+  if (const void* cr = std::memchr(from, '\r', n))
+    n = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
+  return pos + n;
+}
+
+// Whether a name or value can go into a line as it is (see sanitized()).
+bool lineSafe(std::string_view s, char forbidden = '\0') {
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  if (n == 0) return true;
+  if (std::memchr(p, '\r', n) || std::memchr(p, '\n', n) || std::memchr(p, '\0', n)) return false;
+  return forbidden == '\0' || !std::memchr(p, forbidden, n);
 }
 
 // Sections this short are searched in order; longer ones get a hash index.
@@ -35,8 +67,9 @@ constexpr std::size_t kIndexFrom = 24;
 
 std::size_t IniDocument::FoldHash::operator()(std::string_view s) const noexcept {
   std::size_t h = 1469598103934665603ull;
-  for (char c : s) {
-    h ^= foldByte(static_cast<unsigned char>(c));
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t i = 0, n = s.size(); i < n; ++i) {
+    h ^= kFold.to[p[i]];
     h *= 1099511628211ull;
   }
   return h;
@@ -44,9 +77,10 @@ std::size_t IniDocument::FoldHash::operator()(std::string_view s) const noexcept
 
 bool IniDocument::FoldEq::operator()(std::string_view a, std::string_view b) const noexcept {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (foldByte(static_cast<unsigned char>(a[i])) != foldByte(static_cast<unsigned char>(b[i])))
-      return false;
+  const unsigned char* x = reinterpret_cast<const unsigned char*>(a.data());
+  const unsigned char* y = reinterpret_cast<const unsigned char*>(b.data());
+  for (std::size_t i = 0, n = a.size(); i < n; ++i)
+    if (x[i] != y[i] && kFold.to[x[i]] != kFold.to[y[i]]) return false;
   return true;
 }
 
@@ -71,16 +105,15 @@ IniDocument IniDocument::parse(std::string_view bytes) {
   bool lastHadEnd = true;
   std::string_view lastLine;
   while (pos < bytes.size()) {
-    std::size_t end = pos;
-    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+    const std::size_t end = lineEnd(bytes, pos);
     std::string_view text = bytes.substr(pos, end - pos);
     lastHadEnd = end < bytes.size();
     lastLine = text;
-    if (end < bytes.size()) {
-      if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ++end;
-      ++end;
-    }
     pos = end;
+    if (pos < bytes.size()) {
+      if (bytes[pos] == '\r' && pos + 1 < bytes.size() && bytes[pos + 1] == '\n') ++pos;
+      ++pos;
+    }
 
     const std::string_view t = trimmed(text);
     if (!t.empty() && t.front() == '[') {
@@ -120,11 +153,13 @@ IniDocument IniDocument::parse(std::string_view bytes) {
 }
 
 IniDocument::Section* IniDocument::findSection(std::string_view name) {
+  if (sections_.empty()) return nullptr;
   auto it = firstSection_.find(trimmed(name));
   return it == firstSection_.end() ? nullptr : &sections_[it->second];
 }
 
 const IniDocument::Section* IniDocument::findSection(std::string_view name) const {
+  if (sections_.empty()) return nullptr;  // no name to hash for
   auto it = firstSection_.find(trimmed(name));
   return it == firstSection_.end() ? nullptr : &sections_[it->second];
 }
@@ -161,25 +196,34 @@ bool IniDocument::hasKey(std::string_view section, std::string_view key) const {
 }
 
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string sectionName(trimmed(sanitized(section, ']')));
-  const std::string keyName(trimmed(sanitized(key, '=')));
+  // The section name is copied only when it must be made safe for a line (the rare case); the value
+  // is always copied, as it may be a view into the very line it replaces.
+  std::string sectionBuf, keyBuf;
+  if (!lineSafe(section, ']')) section = sectionBuf = sanitized(section, ']');
+  if (!lineSafe(key, '=')) key = keyBuf = sanitized(key, '=');
+  const std::string_view sectionName = trimmed(section);
+  const std::string keyName(trimmed(key));  // used after the sections may have moved
+  const std::string val = lineSafe(value) ? std::string(value) : sanitized(value);
   if (keyName.empty() || keyName.front() == ';' || keyName.front() == '[') return;
-  const std::string val = sanitized(value);
 
   Section* s = findSection(sectionName);
   if (!s) {
     Section fresh;
-    fresh.name = sectionName;
-    fresh.headerRaw = "[" + sectionName + "]";
-    // A blank line closes every section, as the workstation writes its files.
+    fresh.name = std::string(sectionName);
+    fresh.headerRaw.reserve(sectionName.size() + 2);
+    fresh.headerRaw.append("[").append(sectionName).append("]");
+    // A blank line closes every section, as the workstation writes its files. Room for the few
+    // entries most sections get, written one after the other.
+    fresh.lines.reserve(4);
     fresh.lines.push_back(Line{});
-    firstSection_.try_emplace(sectionName, sections_.size());
+    firstSection_.try_emplace(fresh.name, sections_.size());
     sections_.push_back(std::move(fresh));
     s = &sections_.back();
   }
   if (const Line* found = findKey(*s, keyName)) {
     Line& l = s->lines[static_cast<std::size_t>(found - s->lines.data())];
-    l.raw = l.raw.substr(0, l.valueOffset) + val;
+    l.raw.resize(l.valueOffset);
+    l.raw.append(val);
     return;
   }
   // After the last entry: only non-entry lines (blanks, comments) move, so indexed positions stay.
@@ -189,7 +233,8 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
   Line line;
   line.key = keyName;
   line.isEntry = true;
-  line.raw = keyName + "=" + val;
+  line.raw.reserve(keyName.size() + 1 + val.size());
+  line.raw.append(keyName).append("=").append(val);
   line.valueOffset = keyName.size() + 1;
   s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
   if (s->indexed) s->keyIndex.try_emplace(keyName, at);

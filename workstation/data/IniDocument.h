@@ -42,6 +42,9 @@ class IniDocument {
 
   // Section names in file order (duplicates included) and the keys of the first section of a name.
   std::vector<std::string> sectionNames() const;
+  // The same names one by one, without copies: section i of sectionCount(), as read or set.
+  std::size_t sectionCount() const { return sections_.size(); }
+  std::string_view sectionName(std::size_t i) const { return sections_[i].name; }
   std::vector<std::string> keys(std::string_view section) const;
 
   // The document as file content: every line followed by CRLF.

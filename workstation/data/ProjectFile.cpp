@@ -65,7 +65,7 @@ std::string readEdit(const IniDocument& ini, const char* key, const std::string&
   return readTextUtf8(ini, kParamsSection, key, current);
 }
 
-float readF32(const IniDocument& ini, const std::string& section, const char* key, float def) {
+float readF32(const IniDocument& ini, std::string_view section, const char* key, float def) {
   const double v = readFloat(ini, section, key, def);
   // A value beyond the single-precision range would become infinite in the record.
   return std::fabs(v) <= 3.4e38 ? static_cast<float>(v) : def;
@@ -79,6 +79,8 @@ int readInt32(const IniDocument& ini, const std::string& section, const char* ke
 ChannelParams readChannel(const IniDocument& ini, int n) {
   const std::string s = channelSection(n);
   const ChannelParams d;
+  // Without its section every key takes its default: the channel is the format's default one.
+  if (!ini.hasSection(s)) return d;
   ChannelParams ch;
   ch.enabled = readBool(ini, s, "enabled", false);
   ch.name = readTextUtf8(ini, s, "name", d.name, kShortTextLimit);
@@ -120,6 +122,39 @@ void writeChannel(IniDocument& ini, int n, const ChannelParams& ch) {
   writeFloat(ini, s, "el_Min", ch.elMin);
   writeFloat(ini, s, "el_Max", ch.elMax);
   writeTextUtf8(ini, s, "el_Unit", ch.elUnit);
+}
+
+// Reads a canonical decimal number (no sign, no leading zero) at the start of `s` and removes it.
+std::optional<int> takeNumber(std::string_view& s, int hi) {
+  std::size_t n = 0;
+  int v = 0;
+  while (n < s.size() && s[n] >= '0' && s[n] <= '9' && n < 4) v = v * 10 + (s[n++] - '0');
+  if (n == 0 || (n > 1 && s[0] == '0') || v > hi) return std::nullopt;
+  s.remove_prefix(n);
+  return v;
+}
+
+// Removes an ASCII prefix given in lower case from `s`, letter case aside (the other letters that
+// names fold are not ASCII, so they never match it).
+bool takeFolded(std::string_view& s, std::string_view lowerPrefix) {
+  if (s.size() < lowerPrefix.size()) return false;
+  for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+    const char c = s[i] >= 'A' && s[i] <= 'Z' ? static_cast<char>(s[i] + 32) : s[i];
+    if (c != lowerPrefix[i]) return false;
+  }
+  s.remove_prefix(lowerPrefix.size());
+  return true;
+}
+
+// The set and point of a section that pointSection() names (letter case aside, as every lookup of a
+// name ignores it); nothing for any other section.
+std::optional<std::pair<int, int>> pointSectionIndex(std::string_view name) {
+  if (!takeFolded(name, "points_set_")) return std::nullopt;
+  const auto set = takeNumber(name, kPointSetCount - 1);
+  if (!set || !takeFolded(name, "_point_")) return std::nullopt;
+  const auto point = takeNumber(name, kPointsPerSet);
+  if (!point || *point < 1 || !name.empty()) return std::nullopt;
+  return std::make_pair(*set, *point);
 }
 
 bool lastSectionIncomplete(const IniDocument& ini) {
@@ -262,14 +297,24 @@ Project projectFromIni(IniDocument ini) {
 
   for (int n = 0; n < kChannelCount; ++n) p.channels[static_cast<std::size_t>(n)] = readChannel(ini, n);
 
-  for (int s = 0; s < kPointSetCount; ++s)
-    for (int k = 1; k <= kPointsPerSet; ++k) {
-      const std::string sec = pointSection(s, k);
-      PointDef& pt = p.pointSets[static_cast<std::size_t>(s)][static_cast<std::size_t>(k - 1)];
-      pt.exist = readBool(ini, sec, "exist", false);
-      pt.valuePrc = readF32(ini, sec, "valuePrc", 0);
-      pt.timeSec = readF32(ini, sec, "timeSec", 0);
-    }
+  // A point whose section is absent is off at 0 % (the file's defaults, not the standard points of a
+  // new project), so only the point sections the file holds are read: a lookup for each of the 1000
+  // possible names would cost far more than the walk over the sections present.
+  p.pointSets = {};
+  std::array<std::array<bool, kPointsPerSet>, kPointSetCount> seen{};
+  for (std::size_t i = 0; i < ini.sectionCount(); ++i) {
+    const std::string_view name = ini.sectionName(i);
+    const auto at = pointSectionIndex(name);
+    if (!at) continue;
+    const auto s = static_cast<std::size_t>(at->first);
+    const auto k = static_cast<std::size_t>(at->second - 1);
+    if (seen[s][k]) continue;  // a later section of the same name is never read
+    seen[s][k] = true;
+    PointDef& pt = p.pointSets[s][k];
+    pt.exist = readBool(ini, name, "exist", false);
+    pt.valuePrc = readF32(ini, name, "valuePrc", 0);
+    pt.timeSec = readF32(ini, name, "timeSec", 0);
+  }
 
   p.reportTemplate.folder = readTextUtf8(ini, kTemplateSection, "XmlTemplatePath", "");
   p.reportTemplate.name = readTextUtf8(ini, kTemplateSection, "XmlTemplateName", kDefaultTemplateName);
