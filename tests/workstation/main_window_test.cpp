@@ -136,8 +136,10 @@ TEST_F(Workstation, CaptionLinkTextAndStatusLineAfterConnectingToTheSimulator) {
   w.TimerLoadTimer();
   connectTo("COM7");
   EXPECT_TRUE(w.windowTitle().startsWith(QStringLiteral("АРМ Quarn v")));
+  // The range is the setpoint limits the settings screen takes from the catalogue's module 1
+  // (0..2500 kPa): -100 below 2500.
   EXPECT_TRUE(w.windowTitle().endsWith(
-      QStringLiteral("    Модель:  QC-2500    -95 ... 2500 кПа   сер.№ Q1-004711   (COM7)")))
+      QStringLiteral("    Модель:  QC-2500    -100 ... 2500 кПа   сер.№ Q1-004711   (COM7)")))
       << w.windowTitle().toStdString();
   EXPECT_EQ(labelText("Label_CurentState"), QStringLiteral("есть связь"));
   // Near zero the low-range module (class A) measures in its narrowest sub-range.

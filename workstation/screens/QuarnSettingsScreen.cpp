@@ -1,10 +1,243 @@
 #include "QuarnSettingsScreen.h"
 
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStandardItemModel>
+#include <algorithm>
+
+#include "LabelPanel.h"
+#include "ModelCatalog.h"
+#include "RecordTexts.h"
+#include "TDev.h"
+#include "UiHelpers.h"
+
 namespace arm {
 
+namespace {
+
+constexpr int32_t kAutomatic = 0;
+constexpr int32_t kModule2 = 2;
+
+const char* const kClassNames[4] = {"A0", "A", "B", "C"};
+
+QString className(uint8_t code) { return code < 4 ? QString::fromLatin1(kClassNames[code]) : QString(); }
+
+// The lower end of a gauge-vacuum range: minus the upper end, but not below -100 kPa.
+double vacuumEnd(double up) { return std::max(-up, -100.0); }
+
+}  // namespace
+
 QuarnSettingsScreen::QuarnSettingsScreen(WorkstationContext& context, QWidget* parent)
-    : Screen(context, QStringLiteral("Frame_Mode_7_Setings_Quarn1"), parent) {
-  showPlaceholder(QStringLiteral("Настройки"));
+    : SettingsScreenBase(context, QStringLiteral("Frame_Mode_7_Setings_Quarn1"), parent) {
+  model_ = makeDisplay(QStringLiteral("eb_Model"));
+  serial_ = makeDisplay(QStringLiteral("eb_I_sn"));
+  date_ = makeDisplay(QStringLiteral("eb_I_date"));
+  version_ = makeDisplay(QStringLiteral("eb_I_version"));
+  range1_ = makeDisplay(QStringLiteral("eb_diap1"));
+  range2_ = makeDisplay(QStringLiteral("eb_diap2"));
+
+  sensor_ = makeChoice(QStringLiteral("cbS_Sensor"));
+  subRange_ = makeChoice(QStringLiteral("cbS_SubRange"));
+  dorvClass_ = makeChoice(QStringLiteral("cbClassExtDorv"), {"A0", "A", "B", "C"});
+  corridor_ = makeEntry(QStringLiteral("ebS_rdyPrc_1"));
+
+  auto* identity = new QGroupBox(QStringLiteral("Калибратор"), this);
+  auto* idGrid = new QGridLayout(identity);
+  addRow(idGrid, QStringLiteral("lab_Model"), QStringLiteral("Модель:"), model_);
+  addRow(idGrid, QStringLiteral("lab_I_sn"), QStringLiteral("серийный номер:"), serial_);
+  addRow(idGrid, QStringLiteral("lab_I_date"), QStringLiteral("Дата производства:"), date_);
+  versionLabel_ = addRow(idGrid, QStringLiteral("lab_I_version"), QStringLiteral("Версия ПО:"), version_);
+  versionLabel_->hide();
+  version_->hide();
+  addRow(idGrid, QStringLiteral("lab_diap1"), QStringLiteral("Mодуль №1:"), range1_);
+  addRow(idGrid, QStringLiteral("lab_diap2"), QStringLiteral("Mодуль №2:"), range2_);
+
+  auto* choices = new QGroupBox(QStringLiteral("Настройки"), this);
+  auto* grid = new QGridLayout(choices);
+  addRow(grid, QStringLiteral("lab_Sensor"), QStringLiteral("Модуль давления:"), sensor_);
+  subRangeLabel_ = addRow(grid, QStringLiteral("labSubRange"), QStringLiteral("Поддиапазон:"), subRange_);
+  dorvClassLabel_ =
+      addRow(grid, QStringLiteral("Lab_ExtDorv"), QStringLiteral("Класс точности Dorv:"), dorvClass_);
+  addRow(grid, QStringLiteral("lab_TypePress"), QStringLiteral("Вид давления:"), type_);
+  addRow(grid, QStringLiteral("lab_Unuts"), QStringLiteral("Единицы измерения:"), units_);
+  addRow(grid, QStringLiteral("lab_cDigits"), QStringLiteral("Знаков после запятой:"), decimals_);
+  addRow(grid, QStringLiteral("lab_cAvatge"), QStringLiteral("Количество усреднений:"), averaging_);
+  addRow(grid, QStringLiteral("lab_rdyPrc_1"), QStringLiteral("Коридор готовности  %:"), corridor_);
+  showDorvChoices(false);
+
+  layOutScreen(identity, choices);
 }
+
+QWidget* QuarnSettingsScreen::keptWhenEmptied() const {
+  // The Dorv's accuracy class is the workstation's own choice, not a value the calibrator reports:
+  // emptying it would show "A" after every read whatever class is in force.
+  return dorvClass_;
+}
+
+void QuarnSettingsScreen::showDorvChoices(bool dorv) {
+  subRange_->setVisible(!dorv);
+  subRangeLabel_->setVisible(!dorv);
+  dorvClass_->setVisible(dorv);
+  dorvClassLabel_->setVisible(dorv);
+}
+
+// ---- Notifications ------------------------------------------------------------------------------
+
+void QuarnSettingsScreen::refresh(TDev& dev) {
+  const uint32_t event = dev.event;
+  if (event == 5 || dev.settings.refSource == kDorvReference) rebuildDorvLine(dev);
+  if (event == 3) {
+    settingsArrived();
+    // A catalogue without the calibrator's model gives a record without modules: nothing to show.
+    const TModelRec* model = context().modelRecord();
+    if (model && model->sensCount > 0) {
+      rebuildChoiceLists(dev, *model);
+      showValues(dev, *model);
+    }
+    setSetpointLimits(dev, model && model->sensCount > 0 ? model : nullptr);
+    Q_EMIT context().calibratorSettingsShown();
+  }
+  if (event == 1 && dev.linkState == 0) emptyControls(keptWhenEmptied());
+  updateButtons(dev);
+}
+
+void QuarnSettingsScreen::rebuildChoiceLists(const TDev& dev, const TModelRec& model) {
+  const bool dorv = dev.settings.refSource == kDorvReference;
+  QStringList types;
+  if (dorv) {
+    types = {pressureTypeName(0), pressureTypeName(1), pressureTypeName(2)};
+  } else {
+    switch (model.VpCont) {
+      case 0:
+        types = {pressureTypeName(0)};
+        break;
+      case 1:
+        types = {pressureTypeName(1)};
+        break;
+      case 3:
+        types = {pressureTypeName(2), pressureTypeName(1)};
+        break;
+      default:
+        types = {pressureTypeName(0), pressureTypeName(1), pressureTypeName(2)};
+        break;
+    }
+  }
+  type_->clear();
+  type_->addItems(types);
+
+  // Each reference item carries its refSource value: without module 2 the Dorv is the third item
+  // but still reference 3.
+  sensor_->clear();
+  sensor_->addItem(QStringLiteral("Автовыбор"), 0);
+  sensor_->addItem(QStringLiteral("Модуль №1"), 1);
+  if (model.sensCount == 2) sensor_->addItem(QStringLiteral("Модуль №2"), 2);
+  sensor_->addItem(QStringLiteral("Внешний Dorv"), 3);
+
+  subRange_->clear();
+  if (dorv) {
+    subRangeLabel_->setText(QStringLiteral("Класс точности"));
+    return;
+  }
+  subRangeLabel_->setText(QStringLiteral("Поддиапазон"));
+  subRange_->addItem(QStringLiteral("Автовыбор"));
+  const int32_t pressType = dev.settings.pressType;
+  const int module = dev.settings.refSource == kModule2 ? 1 : 0;
+  const double factor = dev.settings.unitFactor;
+  const QString unit = unitName(dev.settings.units);
+  auto* items = qobject_cast<QStandardItemModel*>(subRange_->model());
+  for (int i = 0; i < kSubRanges; ++i) {
+    const double up = moduleLimit(model, module, i, pressType);
+    const double lo = pressType == 2 ? vacuumEnd(up) : 0.0;
+    subRange_->addItem(formatGeneral(lo * factor) + QStringLiteral("...") + formatGeneral(up * factor) +
+                       QStringLiteral(" ") + unit);
+    // A sub-range the catalogue gives no limit for does not exist on this module.
+    if (up <= 0 && items) items->item(subRange_->count() - 1)->setEnabled(false);
+  }
+}
+
+QString QuarnSettingsScreen::moduleText(const TModelRec& model, int module, uint8_t accuracyClass) {
+  const double u = model.sens[module].G[0];
+  const double a = model.sens[module].A[0];
+  const QString cls = className(accuracyClass);
+  const bool first = module == 0;
+  switch (model.VpCont) {
+    case 0:
+      return QStringLiteral(" 0..") + formatGeneral(a) +
+             (first ? QStringLiteral(" кПа  'ДА' класс ") : QStringLiteral(" кПа  'ДА'  класс ")) + cls;
+    case 1:
+      return QStringLiteral(" 0..") + formatGeneral(u) + QStringLiteral(" кПа  'ДИ'  класс ") + cls;
+    case 3:
+      return QStringLiteral(" ") + formatGeneral(vacuumEnd(u)) + QStringLiteral("..") + formatGeneral(u) +
+             QStringLiteral(" кПа 'ДИВ'  класс ") + cls;
+    case 8:
+      return QStringLiteral(" ") + formatGeneral(vacuumEnd(u)) + QStringLiteral("..") + formatGeneral(u) +
+             QStringLiteral(" кПа 'ДИВ'") + QStringLiteral(" / 0..") + formatGeneral(a) +
+             QStringLiteral(" кПа 'ДА'  класс ") + cls;
+    default:
+      return {};
+  }
+}
+
+void QuarnSettingsScreen::showValues(TDev& dev, const TModelRec& model) {
+  if (dev.calInfo.valid == 0 || dev.linked == 0) return;
+  const bool dorv = dev.settings.refSource == kDorvReference;
+
+  sensor_->setCurrentIndex(sensor_->findData(dev.settings.refSource));
+  const int32_t subRange = dev.settings.subRange;
+  subRange_->setCurrentIndex(subRange >= 0 && subRange < subRange_->count() ? subRange : -1);
+  showDorvChoices(dorv);
+  if (dorv && dorvClass_->currentIndex() < 0) dorvClass_->setCurrentIndex(1);  // "A"
+  // With the Dorv as the reference the pressure type is the transducer's: the Dorv line selects it.
+  showCommonValues(dev);
+  type_->setEnabled(!dorv);
+  corridor_->setText(formatValue(dev.settings.readyBand1, 3));
+
+  serial_->setText(recordText(dev.calInfo.serial));
+  date_->setText(recordText(dev.calInfo.madeDate));
+  const int32_t version = dev.calInfo.version;
+  version_->setText(formatValue(version / 100, 2));
+  model_->setText(recordText(dev.calInfo.modelName));
+
+  range1_->setText(moduleText(model, 0, dev.calInfo.module1Class));
+  range2_->setText(QStringLiteral("- - -"));
+  if (model.sensCount == 2) range2_->setText(moduleText(model, 1, dev.calInfo.module2Class));
+
+  applySubRangeRule();
+  writeButton()->setEnabled(false);
+  setValuesShown(true);
+  rebuildDorvLine(dev);
+}
+
+// ---- Operator's actions -------------------------------------------------------------------------
+
+void QuarnSettingsScreen::applySubRangeRule() {
+  const bool automatic = sensor_->currentIndex() >= 0 && sensor_->currentData().toInt() == kAutomatic;
+  if (automatic && subRange_->count() > 0) subRange_->setCurrentIndex(0);
+  subRange_->setEnabled(!automatic);
+}
+
+void QuarnSettingsScreen::afterChange() {
+  applySubRangeRule();
+  Q_EMIT context().referenceChoiceChanged();
+}
+
+bool QuarnSettingsScreen::copyIntoSettings(TDev& dev, QString& problem) {
+  float band = 0;
+  if (!corridorValue(corridor_->text(), band)) {
+    problem = corridorProblem(corridor_->text());
+    return false;
+  }
+  if (sensor_->currentIndex() >= 0) dev.settings.refSource = sensor_->currentData().toInt();
+  copyCommonValues(dev);
+  dev.settings.readyBand1 = band;
+  dev.settings.subRange = std::max(subRange_->currentIndex(), 0);
+  dev.dorv.accuracyClass = dorvClass_->currentIndex() >= 0 ? dorvClass_->currentIndex() : 1;
+  return true;
+}
+
+bool QuarnSettingsScreen::ventOpen(const TDev& dev) const { return dev.ventOn != 0; }
 
 }  // namespace arm

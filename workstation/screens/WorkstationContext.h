@@ -150,6 +150,9 @@ class WorkstationContext : public QObject {
   // The reference choice changed on a settings screen: the verification screen re-evaluates its
   // manual reference entry.
   void referenceChoiceChanged();
+  // A settings screen has shown a settings read and set the setpoint limits (calInfo.pLimitMin,
+  // pLimitMax) from it: the parameters screen refreshes, as its range check uses those limits.
+  void calibratorSettingsShown();
   // A verification or relay check started or stopped (verification screen): the parameters screen
   // locks or frees its pages.
   void runStateChanged(bool running);
