@@ -125,6 +125,33 @@ struct SettingsBench {
   S screen;
 };
 
+// The settings screen of either model on a record of the test's own: linked, identified, measuring,
+// a model with two gauge modules in the catalogue, the settings of a read.
+struct EitherBench {
+  explicit EitherBench(uint32_t model) : bench(model) {
+    if (model == 1)
+      screen = std::make_unique<QuarnSettingsScreen>(bench.context);
+    else
+      screen = std::make_unique<BrenkSettingsScreen>(bench.context);
+    bench.context.setModelTables(makeModel(1, 2500, 250), std::make_unique<TErrorRec>());
+    TDev& d = bench.dev();
+    d.linked = 1;
+    d.linkState = 2;
+    d.task = TASK_MEASURE;
+    d.calInfo.valid = 1;
+    setText(d.calInfo.serial, "Q1-004711");
+    d.settings.pressType = 1;
+    d.settings.averaging = 5;
+    d.settings.readyBand1 = 0.05f;
+    d.settings.readyBand2 = 0.05f;
+  }
+  TDev& dev() { return bench.dev(); }
+  void notify(uint32_t event) { bench.notify(*screen, event); }
+
+  ScreenBench bench;
+  std::unique_ptr<SettingsScreenBase> screen;
+};
+
 // ---- Quarn: the values of a read ------------------------------------------------------------
 
 TEST(QuarnSettingsScreen, ValuesOfASettingsRead) {
@@ -360,13 +387,8 @@ TEST(SettingsScreens, DorvLineAndSetpointLimits) {
   for (uint32_t model : {1u, 0u}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(model ? "Quarn " : "Brenk ") + c.line);
-      ScreenBench bench(model);
-      std::unique_ptr<SettingsScreenBase> screen;
-      if (model)
-        screen = std::make_unique<QuarnSettingsScreen>(bench.context);
-      else
-        screen = std::make_unique<BrenkSettingsScreen>(bench.context);
-      TDev& dev = bench.dev();
+      EitherBench b(model);
+      TDev& dev = b.dev();
       dev.linked = c.linked;
       dev.linkState = c.linked ? 2 : 0;
       dev.settings.refSource = 3;
@@ -377,8 +399,8 @@ TEST(SettingsScreens, DorvLineAndSetpointLimits) {
       dev.dorv.rangeLow = c.low;
       dev.dorv.rangeHigh = c.high;
       dev.dorv.serialNo = 52311;
-      bench.notify(*screen, 5);
-      EXPECT_EQ(screen->dorvLine()->text(), QString::fromUtf8(c.line));
+      b.notify(5);
+      EXPECT_EQ(b.screen->dorvLine()->text(), QString::fromUtf8(c.line));
       EXPECT_FLOAT_EQ(dev.calInfo.pLimitMin, c.pMin);
       EXPECT_FLOAT_EQ(dev.calInfo.pLimitMax, c.pMax);
     }
@@ -422,20 +444,10 @@ TEST(SettingsScreens, TheWriteButtonWaitsForAChangeToValuesOfARead) {
 TEST(SettingsScreens, ReadAndWriteEmptyTheScreenUntilTheSettingsReport) {
   for (uint32_t model : {1u, 0u}) {
     SCOPED_TRACE(model ? "Quarn" : "Brenk");
-    ScreenBench bench(model);
-    std::unique_ptr<SettingsScreenBase> screen;
-    if (model)
-      screen = std::make_unique<QuarnSettingsScreen>(bench.context);
-    else
-      screen = std::make_unique<BrenkSettingsScreen>(bench.context);
-    bench.context.setModelTables(makeModel(1, 2500, 250), std::make_unique<TErrorRec>());
-    TDev& dev = bench.dev();
-    dev.calInfo.valid = 1;
-    dev.settings.averaging = 5;
-    dev.settings.pressType = 1;
-    dev.settings.readyBand1 = 0.05f;
-    dev.settings.readyBand2 = 0.02f;
-    setText(dev.calInfo.serial, "Q1-004711");
+    EitherBench b(model);
+    ScreenBench& bench = b.bench;
+    SettingsScreenBase* screen = b.screen.get();
+    TDev& dev = b.dev();
     int written = 0;
     QObject::connect(&bench.context, &WorkstationContext::settingsWritten, [&] { ++written; });
     auto* units = screen->findChild<QComboBox*>("cbS_Unuts");
@@ -514,21 +526,11 @@ TEST(SettingsScreens, ReadAndWriteEmptyTheScreenUntilTheSettingsReport) {
 TEST(SettingsScreens, AReadOrWriteThatNeverReportsBackIsToldAndReadWorksAgain) {
   for (uint32_t model : {1u, 0u}) {
     SCOPED_TRACE(model ? "Quarn" : "Brenk");
-    ScreenBench bench(model);
-    std::unique_ptr<SettingsScreenBase> screen;
-    if (model)
-      screen = std::make_unique<QuarnSettingsScreen>(bench.context);
-    else
-      screen = std::make_unique<BrenkSettingsScreen>(bench.context);
-    bench.context.setModelTables(makeModel(1, 2500, 250), std::make_unique<TErrorRec>());
-    TDev& dev = bench.dev();
-    dev.linked = 1;
-    dev.linkState = 2;
-    dev.calInfo.valid = 1;
-    dev.settings.averaging = 5;
-    dev.settings.readyBand1 = 0.05f;
-    dev.settings.readyBand2 = 0.05f;
-    bench.notify(*screen, 3);
+    EitherBench b(model);
+    ScreenBench& bench = b.bench;
+    SettingsScreenBase* screen = b.screen.get();
+    TDev& dev = b.dev();
+    b.notify(3);
     ZDialog& message = bench.context.messageWindow();
 
     const struct {
@@ -585,22 +587,11 @@ TEST(SettingsScreens, CorridorEntriesThatDoNotReadAsANumberAreNotWritten) {
       if (model == 1 && std::strcmp(name, "ebS_rdyPrc_2") == 0) continue;  // the Quarn has one
       for (const auto& c : cases) {
         SCOPED_TRACE(std::string(model ? "Quarn " : "Brenk ") + name + " \"" + c.text + "\"");
-        ScreenBench bench(model);
-        std::unique_ptr<SettingsScreenBase> screen;
-        if (model)
-          screen = std::make_unique<QuarnSettingsScreen>(bench.context);
-        else
-          screen = std::make_unique<BrenkSettingsScreen>(bench.context);
-        bench.context.setModelTables(makeModel(1, 2500, 250), std::make_unique<TErrorRec>());
-        TDev& dev = bench.dev();
-        dev.linked = 1;
-        dev.linkState = 2;
-        dev.calInfo.valid = 1;
-        dev.settings.averaging = 5;
-        dev.settings.units = 0;
-        dev.settings.readyBand1 = 0.05f;
-        dev.settings.readyBand2 = 0.05f;
-        bench.notify(*screen, 3);
+        EitherBench b(model);
+        ScreenBench& bench = b.bench;
+        SettingsScreenBase* screen = b.screen.get();
+        TDev& dev = b.dev();
+        b.notify(3);
         dev.settings.units = 3;  // a write copies the controls; a refused one leaves this alone
         auto* corridor = screen->findChild<QLineEdit*>(name);
         corridor->setText(QString::fromLatin1(c.text));
@@ -634,14 +625,11 @@ TEST(SettingsScreens, CorridorEntriesThatDoNotReadAsANumberAreNotWritten) {
 TEST(SettingsScreens, ZeroAdjustmentNeedsTheVentAndReportsAfter13Seconds) {
   for (uint32_t model : {1u, 0u}) {
     SCOPED_TRACE(model ? "Quarn" : "Brenk");
-    ScreenBench bench(model);
-    std::unique_ptr<SettingsScreenBase> screen;
-    if (model)
-      screen = std::make_unique<QuarnSettingsScreen>(bench.context);
-    else
-      screen = std::make_unique<BrenkSettingsScreen>(bench.context);
+    EitherBench b(model);
+    ScreenBench& bench = b.bench;
+    SettingsScreenBase* screen = b.screen.get();
     screen->show();
-    TDev& dev = bench.dev();
+    TDev& dev = b.dev();
     auto setVent = [&](bool open) {
       if (model)
         dev.ventOn = open ? 1 : 0;
