@@ -7,11 +7,6 @@
 #include "calibrator/link_deps.h"
 #include "calibrator/verification.h"
 
-extern "C" {
-// Evaluation of the contact inputs by the relay check; run after each good reading when linked in.
-void relayDataToDev(void) __attribute__((weak));
-}
-
 namespace {
 
 constexpr uint32_t kSensorTypeTenths = 6;  // the module reports tenths of a milliampere
@@ -68,7 +63,7 @@ QUARN_API void Kesto_DataToDev(void) {
   std::memcpy(Dev.kestoCurrent, measKesto.current, sizeof Dev.kestoCurrent);
   // The first good reading after an invalid one only arms the conversion.
   if (Dev.kestoDataValid == 1) measChDataToDev();
-  if (relayDataToDev) relayDataToDev();
+  relayDataToDev();
   Dev.kestoDataValid = 1;
 }
 

@@ -195,16 +195,4 @@ QUARN_API int32_t Connect_Loose(void) {
   return 0;
 }
 
-QUARN_API int32_t Begin_Connect(TStepFn ok, TStepFn err) {
-  fRet[RET_CONNECT] = {ok, err};
-  ToNext0(Connect);
-  return 0;
-}
-
-QUARN_API int32_t Begin_ConnectLoose(TStepFn ok, TStepFn err) {
-  fRet[RET_CONNECT_LOOSE] = {ok, err};
-  ToNext0(Connect_Loose);
-  return 0;
-}
-
 }  // extern "C"

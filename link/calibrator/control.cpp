@@ -95,12 +95,6 @@ QUARN_API int32_t Control_3(void) {
   return 0;
 }
 
-QUARN_API int32_t Begin_Control(TStepFn ok, TStepFn err) {
-  fRet[RET_CONTROL] = {ok, err};
-  ToNext0(Control);
-  return 0;
-}
-
 QUARN_API int32_t Set_P(uint8_t selector) {
   Dev.pTarget = selector == 0 ? Dev.trimPmin : Dev.trimPmax;
   StatValue_ClearAll();

@@ -170,12 +170,6 @@ QUARN_API int32_t ProcBrenkextDorv_RxP(void) {
   return 0;
 }
 
-QUARN_API int32_t Begin_ProcBrenkextDorv(TStepFn ok, TStepFn err) {
-  fRet[RET_PROC_BRENK_EXT_DORV] = {ok, err};
-  ToNext0(ProcBrenkextDorv);
-  return 0;
-}
-
 /* ---- Quarn: wait until the calibrator reports a transducer -------------------------------------- */
 
 QUARN_API int32_t WaitExtDorv_info(void) {
@@ -198,12 +192,6 @@ QUARN_API int32_t WaitExtDorv_info_1(void) {
     }
   }
   next(WaitExtDorv_info, 300);
-  return 0;
-}
-
-QUARN_API int32_t Begin_RedExtDorv_Info(TStepFn ok, TStepFn err) {
-  fRet[RET_WAIT_EXT_DORV_INFO] = {ok, err};
-  ToNext0(WaitExtDorv_info);
   return 0;
 }
 

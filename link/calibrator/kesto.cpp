@@ -156,12 +156,6 @@ QUARN_API int32_t Kesto_Read_4(void) {
   return 0;
 }
 
-QUARN_API int32_t Begin_Kesto_Meas(TStepFn ok, TStepFn err) {
-  fRet[RET_KESTO_START_READ] = {ok, err};
-  ToNext0(Kesto_StartRead);
-  return 0;
-}
-
 /* ---- Channel status ----------------------------------------------------------------------------- */
 
 QUARN_API int32_t Kesto_ReadErrorOpenFile(void) {
@@ -206,12 +200,6 @@ QUARN_API int32_t Kesto_ReadError_AcErr(void) {
   const uint16_t word = static_cast<uint16_t>(status[0] | (status[1] << 8));
   for (int k = 0; k < 4; ++k) Dev.chSkip[k] = static_cast<uint8_t>((word >> (2 * k)) & 3u);
   next(fRet[RET_KESTO_READ_ERR].ok, 1);
-  return 0;
-}
-
-QUARN_API int32_t Begin_Kesto_ReadErrNC(TStepFn ok, TStepFn err) {
-  fRet[RET_KESTO_READ_ERR] = {ok, err};
-  ToNext0(Kesto_ReadErrorOpenFile);
   return 0;
 }
 

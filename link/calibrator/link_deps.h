@@ -3,5 +3,4 @@
 
 #include "quarn_core.h"
 #include "serial/serial_port.h"
-#include "steps.h"
 #include "uail/uail.h"

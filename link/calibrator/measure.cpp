@@ -169,10 +169,4 @@ QUARN_API int32_t MeasControl_3(void) {
   return 0;
 }
 
-QUARN_API int32_t Begin_MeasControl(TStepFn ok, TStepFn err) {
-  fRet[RET_MEAS_CONTROL] = {ok, err};
-  ToNext0(MeasControl_1);
-  return 0;
-}
-
 }  // extern "C"

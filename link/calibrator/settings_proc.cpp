@@ -11,12 +11,6 @@ using namespace quarn::cal;
 
 #include "calibrator/verification.h"
 
-extern "C" {
-// Stability bands of the verification from the channel spans; recomputed after each settings read
-// when the verification run is linked in.
-void update_maxDeviation(void) __attribute__((weak));
-}
-
 namespace {
 
 constexpr uint8_t kRqIdentify = 0;
@@ -104,7 +98,7 @@ QUARN_API int32_t ReadSettings_4(void) {
   if (a.ok && info_ver_Str2Bin(&Dev.calInfo, AnswerText(a.text).text) == 0) {
     Dev.calInfo.valid = 1;
     Dev.event = 3;
-    if (update_maxDeviation) update_maxDeviation();
+    update_maxDeviation();
     Update();
     next(fRet[RET_READ_SETTINGS].ok);
   } else if (spendRepeat(a)) {
@@ -113,12 +107,6 @@ QUARN_API int32_t ReadSettings_4(void) {
   } else {
     next(fRet[RET_READ_SETTINGS].err, 1);
   }
-  return 0;
-}
-
-QUARN_API int32_t Begin_SettingsRead(TStepFn ok, TStepFn err) {
-  fRet[RET_READ_SETTINGS] = {ok, err};
-  ToNext0(ReadSettings);
   return 0;
 }
 
@@ -146,12 +134,6 @@ QUARN_API int32_t WriteSettings_3(void) {
     readThenEnd();
   else
     next(fRet[RET_WRITE_SETTINGS].err, 100);
-  return 0;
-}
-
-QUARN_API int32_t Begin_SettingsWrite(TStepFn ok, TStepFn err) {
-  fRet[RET_WRITE_SETTINGS] = {ok, err};
-  ToNext0(WriteSettings);
   return 0;
 }
 
@@ -201,12 +183,6 @@ QUARN_API int32_t SetSensorType_4(void) {
   takeAnswer();
   address(kAddrCalibrator);
   next(fRet[RET_SET_SENSOR_TYPE].ok);
-  return 0;
-}
-
-QUARN_API int32_t Begin_SetSensorType(TStepFn ok, TStepFn err) {
-  fRet[RET_SET_SENSOR_TYPE] = {ok, err};
-  ToNext0(SetSensorType);
   return 0;
 }
 

@@ -8,11 +8,6 @@
 #include "calibrator/link_deps.h"
 #include "calibrator/verification.h"
 
-extern "C" {
-// The uncertainty calculation of the verification run; Calc_U forwards to it when it is linked in.
-double Calc_U_DD(TStatValue* chStat, TStatValue* refStat, int32_t model, int32_t ch) __attribute__((weak));
-}
-
 namespace {
 
 // Ring slots actually usable: the record's window, kept inside the 200 slots of the ring.
@@ -204,8 +199,26 @@ QUARN_API int32_t StatValue_AddValue(TStatValue* s, float v) {
 }
 
 QUARN_API double Calc_U(int32_t ch) {
-  if (ch < 0 || ch > 3 || !Calc_U_DD) return NAN;
+  if (ch < 0 || ch > 3) return NAN;
   return Calc_U_DD(&Dev.ch[ch].pStat, &Dev.refStat, 0, ch);
+}
+
+QUARN_API uint32_t dbg_measTime_start(void) {
+  Dev.measTimeStart = Dev.tick;
+  return Dev.tick;
+}
+
+QUARN_API uint32_t dbg_measTime_end(void) {
+  const uint32_t start = Dev.measTimeStart;
+  Dev.measTimeStart = 0;
+  return start;
+}
+
+QUARN_API uint32_t Debug_statTimerTest(void) {
+  if (Dev.measTimeStart != 0)
+    StatValue_AddValue(&Dev.cycleStat, static_cast<float>(Dev.tick - Dev.measTimeStart));
+  Dev.measTimeStart = Dev.tick;
+  return Dev.tick;
 }
 
 }  // extern "C"

@@ -10,7 +10,7 @@
 
 #include <stdint.h>
 
-#include "TDev.h"
+#include "core/TDev.h"
 #include "platform/quarn_host.h"
 
 #ifdef __cplusplus
@@ -48,8 +48,18 @@ QUARN_API uint32_t StatValue_get_mS(void);
 /* Square root of the sum of the six squares. */
 QUARN_API double Z_x2(float a, float b, float c, float d, float e, float f);
 /* Uncertainty (kPa) of channel ch (0..3) from its pStat and refStat; NaN when the channel index is
- * out of range or the verification's uncertainty calculation is not linked in. */
+ * out of range. */
 QUARN_API double Calc_U(int32_t ch);
+
+/* ---- Measuring-cycle period (Dev.cycleStat) ----------------------------------------------------- */
+
+/* measTimeStart = tick; returns tick. */
+QUARN_API uint32_t dbg_measTime_start(void);
+/* Returns measTimeStart and sets it to 0. */
+QUARN_API uint32_t dbg_measTime_end(void);
+/* Adds the cycle period (tick - measTimeStart) to cycleStat when a cycle was started; then
+ * measTimeStart = tick. Returns tick. */
+QUARN_API uint32_t Debug_statTimerTest(void);
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,8 @@ QUARN_API int32_t Check_start(void);
 QUARN_API int32_t Check_1(void);
 /* Last step: controlMode 0, retCode 14, notify, the success member of slot 4. */
 QUARN_API int32_t Check_fin(void);
+/* Entry point: (ok, err) into slot 4, Check_start at the next timer call. */
+QUARN_API int32_t Begin_Check(TStepFn ok, TStepFn err);
 
 /* Point k (0-based) becomes the current point: setpoint, statistics cleared, corridor targets. An
  * index outside the point table changes nothing. */

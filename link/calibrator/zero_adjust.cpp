@@ -31,10 +31,4 @@ QUARN_API int32_t Set_0_KD_2(void) {
   return 0;
 }
 
-QUARN_API int32_t Begin_Set_0_KD(TStepFn ok, TStepFn err) {
-  fRet[RET_SET_0_KD] = {ok, err};
-  ToNext0(Set_0_KD);
-  return 0;
-}
-
 }  // extern "C"

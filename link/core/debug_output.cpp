@@ -1,12 +1,11 @@
-// Debug output and the measuring-cycle timing statistic.
+// Debug output.
 //
 // There is no debug monitor window on this platform: std_out hands its line to the log sink of the
 // platform layer, and the other debug helpers only keep their results.
 #include <cstring>
 
+#include "core/quarn_core.h"
 #include "platform/log.h"
-#include "quarn_core.h"
-#include "weak_refs.h"
 
 extern "C" {
 
@@ -29,23 +28,5 @@ QUARN_API int32_t dbgX(const char* text, const uint8_t* /*bytes*/, int32_t count
 QUARN_API uint32_t dbgError(uint32_t code) { return code; }
 
 QUARN_API void ToLogDbgFile(void) {}
-
-QUARN_API uint32_t dbg_measTime_start(void) {
-  Dev.measTimeStart = Dev.tick;
-  return Dev.tick;
-}
-
-QUARN_API uint32_t dbg_measTime_end(void) {
-  const uint32_t start = Dev.measTimeStart;
-  Dev.measTimeStart = 0;
-  return start;
-}
-
-QUARN_API uint32_t Debug_statTimerTest(void) {
-  if (Dev.measTimeStart != 0 && StatValue_AddValue)
-    StatValue_AddValue(&Dev.cycleStat, static_cast<float>(Dev.tick - Dev.measTimeStart));
-  Dev.measTimeStart = Dev.tick;
-  return Dev.tick;
-}
 
 }  // extern "C"

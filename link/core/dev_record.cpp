@@ -2,9 +2,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/quarn_core.h"
+#include "core/registry.h"
 #include "platform/quarn_host.h"
-#include "quarn_core.h"
-#include "weak_refs.h"
 
 extern "C" {
 
@@ -78,10 +78,10 @@ QUARN_API int32_t InitDev(void) {
   Clear_dscAll();
 
   initRelayDefaults();
-  if (InitRelay) InitRelay();
   Init_ReturnFns();
-  // Resets the UAIL receiver and stores its address into uailPtr.
-  if (quarn_link_startup) quarn_link_startup();
+  // The areas' own initial state: the relay check's defaults, the UAIL receiver and its address in
+  // uailPtr.
+  quarn::core::startAreas();
   return 0;
 }
 

@@ -1,6 +1,6 @@
 // Start-up and shut-down of the library: when it is loaded and unloaded, and on a host's request.
-#include "quarn_core.h"
-#include "weak_refs.h"
+#include "core/quarn_core.h"
+#include "core/registry.h"
 
 namespace {
 
@@ -27,19 +27,23 @@ QUARN_API int32_t ExitDll(void) {
   Dev.onUpdate = nullptr;
   if (TimerID != 0) KillTimerProc();
   // Calibrator back to local operation, port released.
-  if (quarn_link_shutdown) quarn_link_shutdown();
+  quarn::core::shutDownAreas();
   g_shutDown = true;
   return 0;
 }
 
 }  // extern "C"
 
-namespace {
+namespace quarn::core {
 
-__attribute__((constructor)) void quarnLibraryLoad() { InitDll(); }
+void libraryLoaded(std::span<const Area* const> areas) {
+  for (const Area* area : areas)
+    if (area) registerArea(*area);
+  InitDll();
+}
 
-__attribute__((destructor)) void quarnLibraryUnload() {
+void libraryUnloading() {
   if (!g_shutDown) ExitDll();
 }
 
-}  // namespace
+}  // namespace quarn::core

@@ -168,7 +168,7 @@ QUARN_API void SetDevRetCode(uint32_t code);
 /* The three dsc texts become "". */
 QUARN_API void Clear_dscAll(void);
 
-/* ---- Debug output and cycle timing --------------------------------------------------------- */
+/* ---- Debug output -------------------------------------------------------------------------- */
 
 /* A debug line to the log sink (quarn_set_log), or stderr with QUARN_LOG=1; else dropped. */
 QUARN_API void std_out(const char* text);
@@ -180,13 +180,6 @@ QUARN_API int32_t dbgX(const char* text, const uint8_t* bytes, int32_t count);
 QUARN_API uint32_t dbgError(uint32_t code);
 /* Does nothing. */
 QUARN_API void ToLogDbgFile(void);
-/* measTimeStart = tick; returns tick. */
-QUARN_API uint32_t dbg_measTime_start(void);
-/* Returns measTimeStart and sets it to 0. */
-QUARN_API uint32_t dbg_measTime_end(void);
-/* Adds the cycle period (tick - measTimeStart) to cycleStat when a cycle was started; then
- * measTimeStart = tick. Returns tick. */
-QUARN_API uint32_t Debug_statTimerTest(void);
 
 /* ---- Formatting ---------------------------------------------------------------------------- */
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "calibrator/calibrator.h"
+#include "calibrator/verification.h"
 #include "hart/hart_master.h"
 #include "hart/hart_procedures.h"
 #include "quarn_core.h"
 #include "serial/serial_port.h"
-#include "steps.h"
 #include "uail/uail.h"
 
 namespace quarn::hartproc {

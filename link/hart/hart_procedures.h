@@ -151,6 +151,20 @@ QUARN_API int32_t Check_HART_1(void);
 QUARN_API int32_t Check_HART_3(void);
 QUARN_API int32_t Check_HART_fin(void);
 
+/* ---- Entry points: (ok, err) into the procedure's slot, its first step at the next timer call -- */
+
+QUARN_API int32_t Begin_CheckHart(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Check_I(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_Search(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_ReadDevInfo(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_WriteAllParam(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_Tune_I(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_Tune_Trim(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_Set_0(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_ResetDev(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_Exit_I_out(TStepFn ok, TStepFn err);
+QUARN_API int32_t Begin_Hart_RepairManuf(TStepFn ok, TStepFn err);
+
 #ifdef __cplusplus
 }
 #endif

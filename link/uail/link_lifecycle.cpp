@@ -1,9 +1,11 @@
-// What the UAIL link does when the library starts, shuts down and starts a task (hooks the core
-// calls, link/core/link_hooks.h).
+// What the UAIL link does when the library starts, shuts down and starts a task: the hooks of its
+// area (link/areas.h).
+#include "uail/link_lifecycle.h"
+
 #include <initializer_list>
 
-#include "link_hooks.h"
-#include "quarn_core.h"
+#include "areas.h"
+#include "core/quarn_core.h"
 #include "serial/port_table.h"
 #include "serial/serial_port.h"
 #include "uail/uail.h"
@@ -26,16 +28,14 @@ bool mainUnitConfirmed() { return IsRxUailOk() && uail.addr == kMainUnit; }
 
 }  // namespace
 
-extern "C" {
-
-QUARN_HOOK void quarn_link_startup(void) {
+void quarn_link_startup() {
   UAIL_Init(&uail);
   Dev.uailPtr = &uail;
 }
 
 // Switches the calibrator out of remote operation (at most four transmissions with 500 ms waits
 // between them; also when no calibrator was ever connected), then releases the ports.
-QUARN_HOOK void quarn_link_shutdown(void) {
+void quarn_link_shutdown() {
   pRS = &rs;
   uail.addr = kMainUnit;
   sendRemoteOff();
@@ -59,6 +59,16 @@ QUARN_HOOK void quarn_link_shutdown(void) {
   quarn::serial::closeAll();
 }
 
-QUARN_HOOK void quarn_link_purge(void) { quarn_rs_purge(rs.hCom); }
+void quarn_link_purge() { quarn_rs_purge(rs.hCom); }
 
-}  // extern "C"
+namespace quarn::link {
+
+constinit const core::Area kUailArea{
+    .name = "uail",
+    .procedures = {},
+    .start = quarn_link_startup,
+    .shutdown = quarn_link_shutdown,
+    .purge = quarn_link_purge,
+};
+
+}  // namespace quarn::link

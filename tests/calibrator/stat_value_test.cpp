@@ -218,4 +218,26 @@ TEST_F(StatValueTest, HelpersAndMinMaxOverTheRing) {
   EXPECT_TRUE(std::isnan(Calc_U(7)));
 }
 
+// The measuring-cycle period statistic: cycleStat takes the time between two cycle starts.
+TEST_F(StatValueTest, CycleTimeStatisticTakesThePeriodBetweenCycleStarts) {
+  Dev.tick = 5000;
+  EXPECT_EQ(Debug_statTimerTest(), 5000u);  // no cycle started yet: no sample
+  EXPECT_EQ(+Dev.cycleStat.count, 0);
+  EXPECT_EQ(Dev.measTimeStart, 5000u);
+  Dev.tick = 5240;
+  Debug_statTimerTest();
+  Dev.tick = 5500;
+  Debug_statTimerTest();
+  EXPECT_EQ(+Dev.cycleStat.count, 2);
+  EXPECT_FLOAT_EQ(+Dev.cycleStat.prevValue, 240.0f);
+  EXPECT_FLOAT_EQ(+Dev.cycleStat.value, 260.0f);
+  EXPECT_FLOAT_EQ(+Dev.cycleStat.mean, 250.0f);
+
+  Dev.tick = 7000;
+  EXPECT_EQ(dbg_measTime_start(), 7000u);
+  EXPECT_EQ(Dev.measTimeStart, 7000u);
+  EXPECT_EQ(dbg_measTime_end(), 7000u);
+  EXPECT_EQ(Dev.measTimeStart, 0u);
+}
+
 }  // namespace

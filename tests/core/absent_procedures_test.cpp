@@ -1,5 +1,6 @@
-// The core linked without any procedure or link hook: it must run, and schedule nothing it lacks.
-#include "steps.h"
+// The core linked without any area (no procedure, no hook): it must run, and schedule nothing it
+// lacks.
+#include "core/registry.h"
 #include "virtual_clock.h"
 
 using quarn::test::field;
@@ -21,18 +22,20 @@ TEST_F(AbsentProceduresTest, TasksOfAbsentProceduresResetButScheduleNothing) {
     EXPECT_EQ(cRepeat, 3);
     EXPECT_EQ(OnTimer, &pending);
   }
-  EXPECT_EQ(fRet[RET_CONNECT].ok, &Meas);
-  EXPECT_EQ(fRet[RET_CONNECT].err, nullptr);
-  EXPECT_EQ(fRet[RET_MEAS_CONTROL].err, nullptr);
+  // Nothing dispatched, so no slot was written.
+  for (int slot = 0; slot < RET_COUNT; ++slot) {
+    EXPECT_EQ(fRet[slot].ok, &Meas) << "slot " << slot;
+    EXPECT_EQ(fRet[slot].err, &Meas) << "slot " << slot;
+  }
 }
 
-TEST_F(AbsentProceduresTest, InitialPairsOfAbsentStepsAreNull) {
+TEST_F(AbsentProceduresTest, SlotsNoAreaClaimsEndInMeasBothWays) {
+  for (TRetPair& pair : fRet) pair = {nullptr, nullptr};
   Init_ReturnFns();
-  EXPECT_EQ(fRet[RET_CONNECT].ok, &Meas);
-  EXPECT_EQ(fRet[RET_CONNECT].err, nullptr);
-  EXPECT_EQ(fRet[RET_CONNECT_LOOSE].ok, nullptr);
-  EXPECT_EQ(fRet[RET_MEAS_CONTROL].err, nullptr);
-  EXPECT_EQ(fRet[RET_CONTROL].ok, &Meas);
+  for (int slot = 0; slot < RET_COUNT; ++slot) {
+    EXPECT_EQ(fRet[slot].ok, &Meas) << "slot " << slot;
+    EXPECT_EQ(fRet[slot].err, &Meas) << "slot " << slot;
+  }
 }
 
 TEST_F(AbsentProceduresTest, MeasAndBeginWithoutTheirStepsLeaveNothingBroken) {
@@ -43,10 +46,12 @@ TEST_F(AbsentProceduresTest, MeasAndBeginWithoutTheirStepsLeaveNothingBroken) {
   EXPECT_EQ(OnTimer, nullptr);  // no measuring cycle to return to: nothing pending, no busy loop
   clock.runFor(100);
 
+  // The Begin_ entry points' body for a slot without a procedure: the pair is stored, nothing runs.
   ToNext0(pending);
-  Begin_Hart_Search(Meas, Meas);
-  EXPECT_EQ(fRet[RET_HART_SEARCH].ok, &Meas);
+  quarn::core::begin(RET_HART_SEARCH, pending, Meas);
+  EXPECT_EQ(fRet[RET_HART_SEARCH].ok, &pending);
   EXPECT_EQ(OnTimer, &pending);
+  quarn::core::begin(RET_COUNT, Meas, Meas);  // no such slot: nothing written
 }
 
 TEST_F(AbsentProceduresTest, StartUpAndShutDownWithoutTheLink) {

@@ -14,6 +14,7 @@
 class CoreTest : public quarn::test::QuarnTest {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(fakes::areasRegistered()) << "the stand-ins or an area's table were refused";
     QuarnTest::SetUp();
     fakes::reset();
     seen.clear();

@@ -1,8 +1,13 @@
+// Stand-ins for the steps of the areas' procedure tables and for the link's hooks, registered the way
+// the library registers its areas.
 #include "fake_procedures.h"
 
-#include "link_hooks.h"
-#include "quarn_core.h"
-#include "steps.h"
+#include "areas.h"
+#include "calibrator/calibrator.h"
+#include "calibrator/verification.h"
+#include "core/quarn_core.h"
+#include "core/registry.h"
+#include "hart/hart_procedures.h"
 
 #define FAKE_STEP(name) \
   extern "C" int32_t name(void) { return fakes::record(#name); }
@@ -34,21 +39,34 @@ FAKE_STEP(SetSensorType)
 FAKE_STEP(WaitExtDorv_info)
 FAKE_STEP(Set_0_KD)
 
-extern "C" {
-
-void quarn_link_purge(void) { ++fakes::purges; }
-void quarn_link_startup(void) {
-  ++fakes::startups;
-  Dev.uailPtr = &fakes::uailRecord;
-}
-void quarn_link_shutdown(void) { ++fakes::shutdowns; }
-void InitRelay(void) {
+extern "C" void InitRelay(void) {
   ++fakes::relayInits;
   fakes::relayInitSawReadyTime = Dev.povHeader.tRdy;
 }
-int32_t StatValue_AddValue(TStatValue*, float v) {
-  fakes::cycleSamples.push_back(v);
-  return 0;
-}
 
-}  // extern "C"
+namespace {
+
+// The link's hooks, in place of the UAIL area.
+const quarn::core::Area kFakeLinkArea{
+    .name = "fake link",
+    .procedures = {},
+    .start =
+        [] {
+          ++fakes::startups;
+          Dev.uailPtr = &fakes::uailRecord;
+        },
+    .shutdown = [] { ++fakes::shutdowns; },
+    .purge = [] { ++fakes::purges; },
+};
+
+const bool kRegistered = quarn::core::registerArea(kFakeLinkArea) &&
+                         quarn::core::registerArea(quarn::link::kCalibratorArea) &&
+                         quarn::core::registerArea(quarn::link::kHartArea);
+
+}  // namespace
+
+namespace fakes {
+
+bool areasRegistered() { return kRegistered; }
+
+}  // namespace fakes

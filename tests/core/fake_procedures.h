@@ -1,5 +1,6 @@
 // Stand-ins for the procedures and link hooks the core calls, for the core's own tests: each records
-// its call and runs an action a test may install.
+// its call and runs an action a test may install. The stand-in hooks and the areas' procedure tables
+// are registered with the core before the tests run.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,6 @@ inline int shutdowns = 0;
 inline int relayInits = 0;
 // Readiness time the record held when InitRelay ran.
 inline int32_t relayInitSawReadyTime = -1;
-inline std::vector<float> cycleSamples;
 // Dev.uailPtr the start-up hook stores.
 inline int uailRecord = 0;
 
@@ -32,8 +32,10 @@ inline void reset() {
   actions.clear();
   purges = startups = shutdowns = relayInits = 0;
   relayInitSawReadyTime = -1;
-  cycleSamples.clear();
 }
+
+// True when the stand-ins and the areas' tables were registered.
+bool areasRegistered();
 
 inline int32_t record(const char* name) {
   calls.emplace_back(name);

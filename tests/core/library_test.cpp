@@ -4,6 +4,7 @@
 
 #include "../serial/fake_vport.h"
 #include "../uail/uail_test_util.h"
+#include "core/registry.h"
 #include "serial/serial_port.h"
 #include "uail/uail.h"
 #include "virtual_clock.h"
@@ -60,6 +61,20 @@ TEST_F(LibraryTest, ShutDownTakesASilentCalibratorOutOfRemoteOperationAndFinishe
   // And once more, as an unload after a host's own ExitDll would.
   EXPECT_EQ(ExitDll(), 0);
   InitDll();
+}
+
+// The library registers its areas itself when it is loaded; an area it left out would leave tasks that
+// do nothing. (core_tests checks each slot's and task's row against the table.)
+TEST_F(LibraryTest, EverySlotAndEveryProcedureTaskHasARegisteredProcedure) {
+  for (int slot = 0; slot < RET_COUNT; ++slot)
+    EXPECT_NE(quarn::core::firstStep(slot), nullptr) << "slot " << slot;
+  for (uint32_t task = TASK_CONNECT; task <= TASK_CHECK; ++task) {
+    const quarn::core::Procedure* procedure = quarn::core::procedureOfTask(task);
+    ASSERT_NE(procedure, nullptr) << "task " << task;
+    EXPECT_EQ(procedure->first, quarn::core::firstStep(procedure->slot)) << "task " << task;
+  }
+  // The UAIL link's start-up hook ran with InitDev.
+  EXPECT_EQ(field(Dev.uailPtr), &uail);
 }
 
 TEST_F(LibraryTest, TheHostGetsTheRecordAndItsIntegrityFields) {

@@ -146,24 +146,6 @@ TEST_F(ReportingTest, ValueFormatting) {
   EXPECT_EQ(ftoStr(nullptr, 1.0f), -1);
 }
 
-TEST_F(ReportingTest, CycleTimeStatisticTakesThePeriodBetweenCycleStarts) {
-  Dev.tick = 5000;
-  EXPECT_EQ(Debug_statTimerTest(), 5000u);  // no cycle started yet: no sample
-  EXPECT_TRUE(fakes::cycleSamples.empty());
-  EXPECT_EQ(Dev.measTimeStart, 5000u);
-  Dev.tick = 5240;
-  Debug_statTimerTest();
-  Dev.tick = 5500;
-  Debug_statTimerTest();
-  EXPECT_EQ(fakes::cycleSamples, (std::vector<float>{240.0f, 260.0f}));
-
-  Dev.tick = 7000;
-  EXPECT_EQ(dbg_measTime_start(), 7000u);
-  EXPECT_EQ(Dev.measTimeStart, 7000u);
-  EXPECT_EQ(dbg_measTime_end(), 7000u);
-  EXPECT_EQ(Dev.measTimeStart, 0u);
-}
-
 std::vector<std::string> g_logLines;
 void collectLog(const char* line) { g_logLines.emplace_back(line); }
 

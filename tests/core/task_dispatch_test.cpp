@@ -1,8 +1,11 @@
-// SetTask (reset, pause, purge, dispatch, results), Meas, the continuation table and Begin_ points.
+// SetTask (reset, pause, purge, dispatch, results), Meas, the continuation table and Begin_ points,
+// over the procedure tables of the calibrator and HART areas with stand-in steps.
 #include <string>
 
+#include "calibrator/calibrator.h"
+#include "calibrator/verification.h"
 #include "core_fixture.h"
-#include "steps.h"
+#include "hart/hart_procedures.h"
 
 using quarn::test::field;
 

@@ -8,7 +8,7 @@
 
 #include "../serial/fake_vport.h"
 #include "../serial/serial_fixture.h"
-#include "link_hooks.h"
+#include "uail/link_lifecycle.h"
 #include "uail/uail.h"
 #include "uail_test_util.h"
 
