@@ -1,13 +1,16 @@
-// The step scheduler: one pending step (OnTimer) with a deadline, run by the periodic timer.
+// The step scheduler: one pending step (OnTimer) with a deadline, run by the periodic timer, and the
+// start and stop of that timer.
+#include "core/quarn_core.h"
+#include "core/scheduler_internal.h"
 #include "platform/quarn_host.h"
-#include "quarn_core.h"
-#include "scheduler_internal.h"
+#include "platform/timer.h"
 
 extern "C" {
 
 QUARN_API TStepFn OnTimer = nullptr;
 QUARN_API uint32_t cTimerDelay = 0;
 QUARN_API int32_t cRepeat = 0;
+QUARN_API uint32_t TimerID = 0;
 
 }  // extern "C"
 
@@ -27,6 +30,18 @@ uint32_t g_runningGeneration = 0;
 // which the wrap-safe comparison alone gets wrong once the deadline is more than 2^31 ms behind.
 bool g_deadlinePassed = false;
 uint32_t g_passedDeadline = 0;
+
+// Identifiers handed out for started timers; never 0.
+uint32_t g_lastTimerId = 0;
+
+uint32_t nextTimerId() {
+  ++g_lastTimerId;
+  if (g_lastTimerId == 0) g_lastTimerId = 1;
+  return g_lastTimerId;
+}
+
+// What the platform's timer calls at every period.
+void onTimerPeriod(uint32_t nowMs) { TimerProc(nullptr, 0, TimerID, nowMs); }
 
 bool runningStepAbandoned() { return g_stepDepth > 0 && g_runningGeneration != g_taskGeneration; }
 
@@ -127,6 +142,20 @@ QUARN_API void TimerProc(void* /*hwnd*/, uint32_t /*msg*/, uintptr_t /*id*/, uin
   runStep(OnTimer);
   // The successor the step scheduled, or the step itself when it scheduled nothing.
   appendHistory(OnTimer);
+}
+
+QUARN_API int32_t SetTimerProc(uint32_t periodMs) {
+  if (TimerID != 0) return 0;
+  if (!quarn::platform::armTimer(periodMs, onTimerPeriod)) return -1;
+  TimerID = nextTimerId();
+  return 0;
+}
+
+QUARN_API int32_t KillTimerProc(void) {
+  if (TimerID == 0) return -1;
+  if (!quarn::platform::disarmTimer()) return -2;
+  TimerID = 0;
+  return 0;
 }
 
 }  // extern "C"

@@ -1,22 +1,18 @@
 // The library's periodic timer: a timerfd the host watches in its event loop. When the descriptor is
-// readable the host calls quarn_timer_dispatch, which runs TimerProc in the host's thread.
+// readable the host calls quarn_timer_dispatch, which runs the registered callback in the host's
+// thread.
 //
-// The descriptor is created once and stays open; SetTimerProc and KillTimerProc only arm and disarm
-// it, so a watcher never sees a closed descriptor.
+// The descriptor is created once and stays open; arming and disarming only change its setting, so a
+// watcher never sees a closed descriptor.
+#include "platform/timer.h"
+
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 
-#include "quarn_core.h"
-#include "quarn_host.h"
-
-extern "C" {
-
-QUARN_API uint32_t TimerID = 0;
-
-}  // extern "C"
+#include "platform/quarn_host.h"
 
 namespace {
 
@@ -24,8 +20,8 @@ namespace {
 constexpr uint32_t kMinPeriodMs = 10;
 
 int g_timerFd = -1;
-// Identifiers handed out for started timers; never 0.
-uint32_t g_lastTimerId = 0;
+bool g_armed = false;
+quarn::platform::TimerCallback g_callback = nullptr;
 
 int timerDescriptor() {
   if (g_timerFd < 0) g_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -38,33 +34,30 @@ itimerspec periodic(uint32_t periodMs) {
   return itimerspec{period, period};
 }
 
-uint32_t nextTimerId() {
-  ++g_lastTimerId;
-  if (g_lastTimerId == 0) g_lastTimerId = 1;
-  return g_lastTimerId;
-}
-
 }  // namespace
 
-extern "C" {
+namespace quarn::platform {
 
-QUARN_API int32_t SetTimerProc(uint32_t periodMs) {
-  if (TimerID != 0) return 0;
+bool armTimer(uint32_t periodMs, TimerCallback callback) {
   const int fd = timerDescriptor();
-  if (fd < 0) return -1;
+  if (fd < 0) return false;
   const itimerspec period = periodic(periodMs < kMinPeriodMs ? kMinPeriodMs : periodMs);
-  if (timerfd_settime(fd, 0, &period, nullptr) != 0) return -1;
-  TimerID = nextTimerId();
-  return 0;
+  if (timerfd_settime(fd, 0, &period, nullptr) != 0) return false;
+  g_callback = callback;
+  g_armed = true;
+  return true;
 }
 
-QUARN_API int32_t KillTimerProc(void) {
-  if (TimerID == 0) return -1;
+bool disarmTimer() {
   const itimerspec off{};
-  if (g_timerFd < 0 || timerfd_settime(g_timerFd, 0, &off, nullptr) != 0) return -2;
-  TimerID = 0;
-  return 0;
+  if (g_timerFd < 0 || timerfd_settime(g_timerFd, 0, &off, nullptr) != 0) return false;
+  g_armed = false;
+  return true;
 }
+
+}  // namespace quarn::platform
+
+extern "C" {
 
 QUARN_API int quarn_timer_fd(void) { return timerDescriptor(); }
 
@@ -77,7 +70,7 @@ QUARN_API int quarn_timer_dispatch(void) {
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(sizeof expirations) || expirations == 0) return 0;
   // Expirations that piled up while the thread was busy make one call, like a coalesced system timer.
-  if (TimerID != 0) TimerProc(nullptr, 0, TimerID, quarn_now_ms());
+  if (g_armed && g_callback) g_callback(quarn_now_ms());
   return expirations > INT32_MAX ? INT32_MAX : static_cast<int>(expirations);
 }
 
