@@ -1,5 +1,10 @@
 // The HART check sequence: a device search, the range check of the devices found, and the check run
 // of the verification over them.
+//
+// It chains the HART search with the verification's range check and run, so it could sit with either.
+// It sits here, with the HART procedures, because the HART area already builds on the calibrator area
+// (channel select, measuring cycle) while the calibrator area never calls into HART: placed with the
+// verification, it would be the one call from the calibrator procedures back into the HART area.
 #include <cstring>
 
 #include "calibrator/verification.h"
