@@ -339,7 +339,7 @@ int finish(const HartJob& job, const std::string& command, bool ok, Json extra, 
   return ok ? kOk : kFailure;
 }
 
-// The channels a job works on: those given, else every channel the job may use.
+// The channels a job was given (none given: any channel will do).
 std::vector<int> jobChannels(const std::set<int>& given) { return {given.begin(), given.end()}; }
 
 }  // namespace
