@@ -8,8 +8,8 @@
 
 #include <stdint.h>
 
-#include "TDev.h"
 #include "calibrator/stat_value.h"
+#include "core/TDev.h"
 #include "platform/quarn_host.h"
 
 #ifdef __cplusplus

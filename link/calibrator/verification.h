@@ -11,7 +11,7 @@
 
 #include <stdint.h>
 
-#include "TDev.h"
+#include "core/TDev.h"
 #include "platform/quarn_host.h"
 
 #ifdef __cplusplus

@@ -1,6 +1,6 @@
 // Error and result reporting into the shared record, and the constant texts the record points at.
+#include "core/quarn_core.h"
 #include "quarn/cp1251.h"
-#include "quarn_core.h"
 
 extern "C" {
 

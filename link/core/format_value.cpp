@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quarn_core.h"
+#include "core/quarn_core.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "quarn_core.h"
+#include "core/quarn_core.h"
 
 namespace quarn::core {
 

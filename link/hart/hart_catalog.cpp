@@ -15,7 +15,7 @@ struct DeviceTypeRow {
 
 constexpr DeviceTypeRow kDeviceTypes[] = {
 #define HART_DEVICE_TYPE(type, model, manufacturer) {type, model, manufacturer},
-#include "hart_catalog.inc"
+#include "hart/hart_catalog.inc"
 #undef HART_DEVICE_TYPE
 };
 

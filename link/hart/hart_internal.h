@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../core/TDev.h"
+#include "core/TDev.h"
 
 namespace quarn::hart {
 

@@ -14,8 +14,8 @@
 
 #include <stdint.h>
 
-#include "../core/TDev.h"
-#include "../platform/quarn_host.h"
+#include "core/TDev.h"
+#include "platform/quarn_host.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -6,9 +6,9 @@
 
 #include "calibrator/calibrator.h"
 #include "calibrator/verification.h"
+#include "core/quarn_core.h"
 #include "hart/hart_master.h"
 #include "hart/hart_procedures.h"
-#include "quarn_core.h"
 #include "serial/serial_port.h"
 #include "uail/uail.h"
 

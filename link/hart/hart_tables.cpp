@@ -34,21 +34,21 @@ constexpr std::array<const char*, Size> denseTable(const CodeText (&rows)[Rows])
 
 constexpr CodeText kUnitRows[] = {
 #define HART_UNIT(code, text) {code, CP1251(text)},
-#include "hart_units.inc"
+#include "hart/hart_units.inc"
 #undef HART_UNIT
 };
 constexpr auto kUnits = denseTable<240>(kUnitRows);
 
 constexpr CodeText kMaterialRows[] = {
 #define HART_MATERIAL(code, text) {code, text},
-#include "hart_materials.inc"
+#include "hart/hart_materials.inc"
 #undef HART_MATERIAL
 };
 constexpr auto kMaterials = denseTable<254>(kMaterialRows);
 
 constexpr CodeText kManufacturerRows[] = {
 #define HART_MANUFACTURER(code, name) {code, name},
-#include "hart_manufacturers.inc"
+#include "hart/hart_manufacturers.inc"
 #undef HART_MANUFACTURER
 };
 constexpr auto kManufacturers = denseTable<183>(kManufacturerRows);
@@ -163,7 +163,7 @@ struct ResponseRow {
 
 constexpr ResponseRow kResponses[] = {
 #define HART_RESPONSE(code, kind, text, commands) {code, kind, CP1251(text), commands},
-#include "hart_responses.inc"
+#include "hart/hart_responses.inc"
 #undef HART_RESPONSE
 };
 

@@ -2,7 +2,7 @@
 // install a virtual one whose sleep advances time at once).
 #include <time.h>
 
-#include "quarn_host.h"
+#include "platform/quarn_host.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "log.h"
+#include "platform/log.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/quarn_host.h"
 #include "quarn/cp1251.h"
-#include "quarn_host.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "quarn_core.h"
+#include "core/quarn_core.h"
 #include "serial/serial_port.h"
 #include "uail/uail.h"
 #include "uail/uail_internal.h"
