@@ -130,6 +130,7 @@ bool resolvePort(uint32_t portNo, PortTarget* out) {
   if (!out) return false;
   *out = PortTarget{};
   if (!validNumber(portNo)) return false;
+  out->portNo = portNo;
   const Registration& reg = g_reg[portNo];
   if (reg.kind == PortKind::kVirtual) {
     out->kind = PortKind::kVirtual;

@@ -27,6 +27,7 @@ enum class PortKind { kNone, kDevice, kVirtual };
 // What a port number reaches right now.
 struct PortTarget {
   PortKind kind = PortKind::kNone;
+  uint32_t portNo = 0;
   char path[kPortPathMax] = {};  // kDevice
   quarn_vport_ops ops = {};      // kVirtual
   uint32_t registration = 0;     // kVirtual: identity of the registration (see virtualStillRegistered)

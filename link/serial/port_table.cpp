@@ -1,12 +1,7 @@
-// Open ports, their handles and their two backends (termios device, virtual port).
+// Open ports and their handles. Every operation on a device goes through the operations table of the
+// port's kind (port_backend.h); this table keeps the handles, the transmit buffers and the order of
+// the bytes.
 #include "serial/port_table.h"
-
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,24 +9,20 @@
 
 #include "platform/port_map.h"
 #include "platform/quarn_host.h"
+#include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace quarn::serial {
 namespace {
 
-using platform::PortKind;
-
 struct Port {
   bool used;
   uint32_t generation;  // of the current opening; part of the handle
   int32_t portNo;
-  PortKind kind;
-  int fd;                 // kDevice
-  dev_t device;           // kDevice: the device node, used by one opening at a time
-  termios requested;      // kDevice: the settings last applied
-  quarn_vport_ops ops;    // kVirtual
-  uint32_t registration;  // kVirtual
-  uint8_t* tx;            // transmit buffer (malloc), txLen bytes waiting
+  const PortBackend* kind;
+  void* device;       // the kind's state of this port
+  uint64_t identity;  // of the device or peer (one opening at a time)
+  uint8_t* tx;        // transmit buffer (malloc), txLen bytes waiting
   uint32_t txLen;
   uint32_t txCap;
 };
@@ -58,87 +49,31 @@ Port* find(uint32_t h) {
   return &p;
 }
 
-bool virtualUsable(const Port& p) {
-  return p.kind == PortKind::kVirtual && platform::virtualStillRegistered(p.portNo, p.registration);
-}
-
-speed_t speedOf(uint32_t baud) {
-  switch (baud) {
-    case 300:
-      return B300;
-    case 600:
-      return B600;
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return B0;
+// The table of a kind of port.
+const PortBackend* kindOf(platform::PortKind kind) {
+  switch (kind) {
+    case platform::PortKind::kDevice:
+      return &kTermiosPort;
+    case platform::PortKind::kVirtual:
+      return &kVirtualPort;
+    case platform::PortKind::kNone:
+      break;
   }
+  return nullptr;
 }
-
-// Raw, 8 data bits, two stop bits, no flow control, reads never wait; the given speed and parity.
-// Bytes with a parity error are delivered as received (no checking that would replace them).
-bool applyLine(termios& t, const LineSettings& line) {
-  const speed_t speed = speedOf(line.baud);
-  if (speed == B0) return false;
-  cfmakeraw(&t);
-  t.c_iflag &=
-      ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK | ISTRIP | IGNBRK | BRKINT);
-  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CRTSCTS | HUPCL);
-  t.c_cflag |= CS8 | CSTOPB | CREAD | CLOCAL;
-  if (line.parity == RS_PARITY_ODD) t.c_cflag |= PARENB | PARODD;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
-  return cfsetispeed(&t, speed) == 0 && cfsetospeed(&t, speed) == 0;
-}
-
-bool fdGone(int fd) {
-  pollfd pfd{fd, 0, 0};
-  if (::poll(&pfd, 1, 0) < 0) return errno != EINTR;
-  return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-bool goneErrno(int err) { return err != EAGAIN && err != EWOULDBLOCK && err != EINTR; }
 
 // Moves waiting output on as far as the device takes it. False: the device is gone.
 bool pump(Port& p) {
   uint32_t done = 0;
   bool ok = true;
   while (done < p.txLen) {
-    if (p.kind == PortKind::kDevice) {
-      const ssize_t n = ::write(p.fd, p.tx + done, p.txLen - done);
-      if (n > 0) {
-        done += static_cast<uint32_t>(n);
-        continue;
-      }
-      if (n < 0 && goneErrno(errno)) ok = false;
-      break;
-    }
-    if (!virtualUsable(p) || !p.ops.write) {
-      ok = false;
-      break;
-    }
-    const int n = p.ops.write(p.ops.ctx, p.tx + done, p.txLen - done, quarn_now_ms());
+    const int32_t n = p.kind->write(p.device, p.tx + done, p.txLen - done);
     if (n < 0) {
       ok = false;
       break;
     }
     if (n == 0) break;
-    done += static_cast<uint32_t>(n) > p.txLen - done ? p.txLen - done : static_cast<uint32_t>(n);
+    done += static_cast<uint32_t>(n);
   }
   if (done > 0) {
     std::memmove(p.tx, p.tx + done, p.txLen - done);
@@ -159,53 +94,28 @@ bool reserveTx(Port& p, uint32_t need) {
 }
 
 void release(Port& p) {
-  if (p.kind == PortKind::kDevice) {
-    if (p.fd >= 0) ::close(p.fd);
-  } else if (p.kind == PortKind::kVirtual && virtualUsable(p) && p.ops.close) {
-    p.ops.close(p.ops.ctx);
-  }
+  p.kind->close(p.device);
   std::free(p.tx);
   p = Port{};
-  p.fd = -1;
 }
 
 void discardBoth(Port& p) {
-  if (p.kind == PortKind::kDevice)
-    tcflush(p.fd, TCIOFLUSH);
-  else if (virtualUsable(p) && p.ops.purge)
-    p.ops.purge(p.ops.ctx);
+  p.kind->purge(p.device);
   p.txLen = 0;
 }
 
 // A device or a virtual peer is used by one opening at a time, as an exclusive open would give.
-// A port whose virtual peer has been unregistered is dead and is released here.
-bool inUse(const platform::PortTarget& target, dev_t device) {
+// A port whose peer has gone for good is dead and is released here.
+bool inUse(const PortBackend* kind, uint64_t identity) {
   for (Port& p : g_ports) {
     if (!p.used) continue;
-    if (p.kind == PortKind::kVirtual && !virtualUsable(p)) {
+    if (p.kind->detached(p.device)) {
       release(p);
       continue;
     }
-    if (target.kind == PortKind::kDevice && p.kind == PortKind::kDevice && p.device == device) return true;
-    if (target.kind == PortKind::kVirtual && p.kind == PortKind::kVirtual &&
-        p.registration == target.registration)
-      return true;
+    if (p.kind == kind && p.identity == identity) return true;
   }
   return false;
-}
-
-int openDevice(const char* path, const LineSettings& line, termios* applied) {
-  const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  termios t{};
-  const bool ok = isatty(fd) && ioctl(fd, TIOCEXCL) == 0 && tcgetattr(fd, &t) == 0 && applyLine(t, line) &&
-                  tcsetattr(fd, TCSANOW, &t) == 0 && tcflush(fd, TCIOFLUSH) == 0;
-  if (!ok) {
-    ::close(fd);
-    return -1;
-  }
-  *applied = t;
-  return fd;
 }
 
 }  // namespace
@@ -214,34 +124,24 @@ uint32_t openPort(int32_t portNo, const LineSettings& line) {
   if (portNo < RS_PORT_FIRST || portNo > RS_PORT_LAST) return RS_HANDLE_INVALID;
   platform::PortTarget target;
   if (!platform::resolvePort(static_cast<uint32_t>(portNo), &target)) return RS_HANDLE_INVALID;
-  struct stat st {};
-  if (target.kind == PortKind::kDevice && (stat(target.path, &st) != 0 || !S_ISCHR(st.st_mode)))
-    return RS_HANDLE_INVALID;
-  if (inUse(target, st.st_rdev)) return RS_HANDLE_INVALID;
+  const PortBackend* kind = kindOf(target.kind);
+  uint64_t identity = 0;
+  if (!kind || !kind->identify(target, &identity) || inUse(kind, identity)) return RS_HANDLE_INVALID;
   uint32_t slot = 0;
   while (slot < kMaxOpenPorts && g_ports[slot].used) ++slot;
   if (slot == kMaxOpenPorts) return RS_HANDLE_INVALID;
 
-  Port p{};
-  p.fd = -1;
-  p.portNo = portNo;
-  p.kind = target.kind;
-  if (target.kind == PortKind::kDevice) {
-    if (speedOf(line.baud) == B0) return RS_HANDLE_INVALID;
-    p.fd = openDevice(target.path, line, &p.requested);
-    if (p.fd < 0) return RS_HANDLE_INVALID;
-    p.device = st.st_rdev;
-  } else {
-    p.ops = target.ops;
-    p.registration = target.registration;
-    if (p.ops.open && p.ops.open(p.ops.ctx) != 0) return RS_HANDLE_INVALID;
-    if (p.ops.set_line) p.ops.set_line(p.ops.ctx, line.baud, line.parity, 2);
-    if (p.ops.purge) p.ops.purge(p.ops.ctx);
-  }
+  void* device = kind->open(slot, target, line);
+  if (!device) return RS_HANDLE_INVALID;
+  Port& p = g_ports[slot];
+  p = Port{};
   p.used = true;
   p.generation = g_nextGeneration;
+  p.portNo = portNo;
+  p.kind = kind;
+  p.device = device;
+  p.identity = identity;
   g_nextGeneration = g_nextGeneration + 1 >= kGenerationLimit ? 1 : g_nextGeneration + 1;
-  g_ports[slot] = p;
   return makeHandle(slot, p.generation);
 }
 
@@ -254,44 +154,19 @@ int32_t portNumber(uint32_t h) {
 
 bool poll(uint32_t h) {
   Port* p = find(h);
-  if (!p) return false;
-  if (p->kind == PortKind::kDevice) {
-    if (fdGone(p->fd)) return false;
-  } else {
-    if (!virtualUsable(*p)) return false;
-    if (p->ops.available && p->ops.available(p->ops.ctx, quarn_now_ms()) < 0) return false;
-  }
-  return pump(*p);
+  return p && p->kind->alive(p->device) && pump(*p);
 }
 
 int32_t available(uint32_t h) {
   Port* p = find(h);
-  if (!p) return -1;
-  if (p->kind == PortKind::kDevice) {
-    int n = 0;
-    if (ioctl(p->fd, FIONREAD, &n) != 0) return -1;
-    return n < 0 ? 0 : n;
-  }
-  if (!virtualUsable(*p)) return -1;
-  if (!p->ops.available) return 0;
-  const int n = p->ops.available(p->ops.ctx, quarn_now_ms());
-  return n < 0 ? -1 : n;
+  return p ? p->kind->available(p->device) : -1;
 }
 
 int32_t read(uint32_t h, uint8_t* buf, uint32_t max) {
   Port* p = find(h);
   if (!p) return -1;
   if (max == 0) return 0;
-  if (p->kind == PortKind::kDevice) {
-    const ssize_t n = ::read(p->fd, buf, max);
-    if (n < 0) return goneErrno(errno) ? -1 : 0;
-    return static_cast<int32_t>(n);
-  }
-  if (!virtualUsable(*p)) return -1;
-  if (!p->ops.read) return 0;
-  const int n = p->ops.read(p->ops.ctx, buf, max, quarn_now_ms());
-  if (n < 0) return -1;
-  return static_cast<uint32_t>(n) > max ? static_cast<int32_t>(max) : n;
+  return p->kind->read(p->device, buf, max);
 }
 
 int write(uint32_t h, const uint8_t* bytes, uint32_t n) {
@@ -316,9 +191,7 @@ void drain(uint32_t h, uint32_t maxMs) {
   for (uint32_t waited = 0;; ++waited) {
     Port* p = find(h);
     if (!p || !pump(*p)) return;
-    int queued = 0;
-    if (p->kind == PortKind::kDevice && ioctl(p->fd, TIOCOUTQ, &queued) != 0) queued = 0;
-    if (p->txLen == 0 && queued <= 0) return;
+    if (p->txLen == 0 && p->kind->queuedOutput(p->device) == 0) return;
     if (waited >= maxMs) return;
     quarn_sleep_ms(1);
   }
@@ -326,22 +199,7 @@ void drain(uint32_t h, uint32_t maxMs) {
 
 bool setLine(uint32_t h, const LineSettings& line) {
   Port* p = find(h);
-  if (!p) return false;
-  if (p->kind == PortKind::kVirtual) {
-    if (!virtualUsable(*p)) return false;
-    if (p->ops.set_line) p->ops.set_line(p->ops.ctx, line.baud, line.parity, 2);
-    return true;
-  }
-  termios t{};
-  if (tcgetattr(p->fd, &t) != 0) return false;
-  const speed_t speed = speedOf(line.baud);
-  if (speed == B0) return false;
-  t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
-  if (line.parity == RS_PARITY_ODD) t.c_cflag |= PARENB | PARODD;
-  if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
-  if (tcsetattr(p->fd, TCSANOW, &t) != 0) return false;
-  p->requested = t;
-  return true;
+  return p && p->kind->setLine(p->device, line);
 }
 
 void purge(uint32_t h) {
@@ -371,10 +229,8 @@ void closeAll() {
 }
 
 bool requestedTermios(uint32_t h, termios* out) {
-  const Port* p = find(h);
-  if (!p || p->kind != PortKind::kDevice || !out) return false;
-  *out = p->requested;
-  return true;
+  Port* p = find(h);
+  return p && out && p->kind->requestedTermios && p->kind->requestedTermios(p->device, out);
 }
 
 uint32_t openCount() {

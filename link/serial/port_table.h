@@ -2,8 +2,9 @@
 //
 // A handle names one slot of a fixed table and the generation of that slot's current opening, so a
 // handle of a port that was closed or lost never reaches a port opened later in the same slot (and
-// never a reused file descriptor). Backends: a termios device (a real serial port or a
-// pseudo-terminal) or an in-process virtual port.
+// never a reused file descriptor). What touches the device goes through the operations table of the
+// port's kind (port_backend.h): a termios device (a real serial port or a pseudo-terminal) or an
+// in-process virtual port.
 //
 // Every port has a transmit buffer for the bytes the device has not taken yet; any later operation on
 // the port (write, read, poll, purge) moves them on first, so bytes go out in order and none is lost.
