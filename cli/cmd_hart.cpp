@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "progress.h"
+#include "quarn/cp1251.h"
 #include "session.h"
 
 namespace cli {

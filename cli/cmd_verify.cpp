@@ -12,34 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "progress.h"
-#include "session.h"
-
-#ifdef QUARN_CLI_HAS_DATA
+#include "MethodList.h"
 #include "ParamsCheck.h"
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
 #include "RunControl.h"
 #include "Suitability.h"
-#endif
-#ifdef QUARN_CLI_HAS_REPORT
-#include "MethodList.h"
 #include "make_report.h"
+#include "progress.h"
+#include "quarn/library_binding.h"
 #include "report_exchange.h"
-#endif
+#include "session.h"
 
 namespace cli {
-
-#ifndef QUARN_CLI_HAS_DATA
-
-int cmdVerify(Session&, const std::vector<std::string>&) {
-  throw Failure{kFailure, "this quarn-cli was built without the project data library"};
-}
-int cmdRelay(Session&, const std::vector<std::string>&) {
-  throw Failure{kFailure, "this quarn-cli was built without the project data library"};
-}
-
-#else
 
 namespace {
 
@@ -315,7 +300,6 @@ Json resultsJson(const TDev& d) {
   return Json{{"points", points}, {"suitable", suitable}};
 }
 
-#ifdef QUARN_CLI_HAS_REPORT
 // The protocol's placeholder controls, in the order the parameters screen owns them.
 std::vector<std::pair<std::string, std::string> > placeholders(const data::Project& p,
                                                                const std::string& date) {
@@ -336,7 +320,6 @@ std::vector<std::pair<std::string, std::string> > placeholders(const data::Proje
           {"amp_CD_CHEF_POS", h.chiefPosition},
           {"amp_CD_CHEF", h.chief}};
 }
-#endif
 
 // A report that cannot be written is refused before the run, not after it.
 void checkReportRequest(const RunArgs& r) {
@@ -344,19 +327,14 @@ void checkReportRequest(const RunArgs& r) {
     if (!r.templatePath.empty()) throw Failure{kFailure, "--template needs --report"};
     return;
   }
-#ifndef QUARN_CLI_HAS_REPORT
-  throw Failure{kFailure, "this quarn-cli was built without the report library; --report is not available"};
-#else
   const auto slash = r.reportPath.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : r.reportPath.substr(0, slash + 1);
   if (access(folder.c_str(), W_OK) != 0) throw Failure{kFailure, "cannot write the report into " + folder};
   if (!r.templatePath.empty() && access(r.templatePath.c_str(), R_OK) != 0)
     throw Failure{kFailure, "template not found: " + r.templatePath};
-#endif
 }
 
 void writeReport(Session& s, const data::Project& project, const RunArgs& r) {
-#ifdef QUARN_CLI_HAS_REPORT
   namespace report = quarn::report;
   const std::string programDir = quarn::host::programFolder();
   report::ReportRequest request;
@@ -390,11 +368,6 @@ void writeReport(Session& s, const data::Project& project, const RunArgs& r) {
     throw Failure{kFailure, "the report was not written: " + why};
   }
   std::fprintf(stderr, "report written: %s\n", report::LastReportOutput().c_str());
-#else
-  (void)s;
-  (void)project;
-  (void)r;
-#endif
 }
 
 Json relaysJson(const TDev& d) {
@@ -435,7 +408,5 @@ int cmdRelay(Session& s, const std::vector<std::string>& args) {
   emit(relaysJson(s.host.dev()));
   return kOk;
 }
-
-#endif  // QUARN_CLI_HAS_DATA
 
 }  // namespace cli

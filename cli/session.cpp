@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "quarn/cp1251.h"
+
 namespace cli {
 
 Session::~Session() { close(); }

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../cli/cli_process.h"
+#include "cli_process.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../cli/cli_process.h"
 #include "ProjectFile.h"
+#include "cli_process.h"
 
 namespace {
 

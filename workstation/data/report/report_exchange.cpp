@@ -1,15 +1,14 @@
 #include "report_exchange.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "quarn/cp1251.h"
+#include "quarn/library_binding.h"
 
 namespace quarn::report {
 
@@ -42,16 +41,6 @@ TXlsxTable* findTable(const char* name) {
   for (int32_t i = 0; i < block.tableCount && i < XLSX_TABLES_MAX; ++i)
     if (block.tables[i].name && std::strcmp(block.tables[i].name, name) == 0) return &block.tables[i];
   return nullptr;
-}
-
-// The folder of the running program ("" when unknown).
-std::string programFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return {};
-  std::string p(path, static_cast<std::size_t>(n));
-  const auto slash = p.rfind('/');
-  return slash == std::string::npos ? std::string() : p.substr(0, slash);
 }
 
 }  // namespace
@@ -160,8 +149,8 @@ int RunReport() {
   lastError.clear();
   lastOutput.clear();
   void* library = nullptr;
-  const std::string beside = programFolder();
-  if (!beside.empty()) library = ::dlopen((beside + "/" + kReportLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string beside = host::programFolder();
+  if (!beside.empty()) library = ::dlopen((beside + kReportLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library) library = ::dlopen(kReportLibrary, RTLD_NOW | RTLD_LOCAL);
   if (!library) {
     lastError = "Библиотека " + std::string(kReportLibrary) + " не найдена!";

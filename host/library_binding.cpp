@@ -1,51 +1,17 @@
-// Binding a host (the workstation, the headless host) to libquarn: load the library by file name,
-// look up SetTask, get the shared record with task 2, check its size and signature, install the
-// notification callback and select the calibrator model. Also looks up the host additions
-// (timer descriptor, port map) the hosts need.
-#pragma once
+#include "quarn/library_binding.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "TDev.h"
 #include "quarn/cp1251.h"
-#include "quarn_host.h"
 
 namespace quarn::host {
 
-struct Library {
-  void* handle = nullptr;
-  int32_t (*SetTask)(uint32_t task, void* arg) = nullptr;
-  TDev* dev = nullptr;
-  std::string path;  // file the library was loaded from
+void* Library::lookup(const char* name) const { return handle ? dlsym(handle, name) : nullptr; }
 
-  // Host additions; null when the library lacks them.
-  int (*timerFd)() = nullptr;
-  int (*timerDispatch)() = nullptr;
-  int (*portRegisterPath)(uint32_t, const char*) = nullptr;
-  void (*portUnregister)(uint32_t) = nullptr;
-  int (*portRescan)() = nullptr;
-  const char* (*portPath)(uint32_t) = nullptr;
-  uint32_t (*portNumber)(const char*) = nullptr;
-  void (*setLog)(quarn_log_fn) = nullptr;
-
-  template <typename Fn>
-  Fn symbol(const char* name) const {
-    return handle ? reinterpret_cast<Fn>(dlsym(handle, name)) : nullptr;
-  }
-};
-
-struct BindResult {
-  int code = 0;         // 0 bound, -1 not loaded, -2 no SetTask, -3 size, -4 signature
-  std::string message;  // the operator's message for a failure (UTF-8)
-};
-
-// Folder of the running program (with a trailing slash), "" when unknown.
-inline std::string programFolder() {
+std::string programFolder() {
   char buf[4096];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return {};
@@ -54,9 +20,7 @@ inline std::string programFolder() {
   return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
 }
 
-// Where the library is looked for: beside the program, then the system's search path, then a
-// configured path (settings file, command line) when one is given.
-inline std::vector<std::string> defaultCandidates(const std::string& configured = {}) {
+std::vector<std::string> defaultCandidates(const std::string& configured) {
   std::vector<std::string> c;
   const std::string folder = programFolder();
   if (!folder.empty()) c.push_back(folder + "libquarn.so");
@@ -65,9 +29,8 @@ inline std::vector<std::string> defaultCandidates(const std::string& configured 
   return c;
 }
 
-// Binds to the first candidate that loads. On failure the library is released again.
-inline BindResult bind(Library& lib, const std::vector<std::string>& candidates, TUpdateFn callback,
-                       uint32_t model) {
+BindResult bind(Library& lib, const std::vector<std::string>& candidates, TUpdateFn callback,
+                uint32_t model) {
   for (const auto& file : candidates) {
     lib.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (lib.handle) {
@@ -117,9 +80,7 @@ inline BindResult bind(Library& lib, const std::vector<std::string>& candidates,
   return {0, {}};
 }
 
-// Frees the library (its unload switches the calibrator back to local operation). 0 freed,
-// -1 nothing loaded, -2 the system refused.
-inline int unbind(Library& lib) {
+int unbind(Library& lib) {
   if (!lib.handle) return -1;
   if (lib.dev) lib.dev->onUpdate = nullptr;
   lib.dev = nullptr;
