@@ -46,6 +46,40 @@ void failDorv(bool closePort) {
   next(fRet[RET_PROC_BRENK_EXT_DORV].err);
 }
 
+// What the register answers carry. A register that does not answer leaves its value as it was: the
+// chain goes on to the next register all the same.
+void takePressType(const Answer& a) {
+  int32_t v = 0;
+  if (a.ok && fieldInt(a.text, 0, v)) Dev.dorv.pressType = v;
+}
+
+void takeRangeHigh(const Answer& a) {
+  float v = 0.0f;
+  if (a.ok && fieldHexFloat(a.text, 0, v) && std::isfinite(v)) Dev.dorv.rangeHigh = v;
+}
+
+void takeRangeLow(const Answer& a) {
+  float v = 0.0f;
+  if (a.ok && fieldHexFloat(a.text, 0, v) && std::isfinite(v)) Dev.dorv.rangeLow = v;
+}
+
+void takeUnit(const Answer& a) {
+  int32_t code = -1;
+  if (a.ok && fieldInt(a.text, 0, code) && code >= 0 && code < 8) Dev.dorv.unitToKPa = kDorvUnitToKPa[code];
+}
+
+void takeSerial(const Answer& a) {
+  uint32_t serial = 0;
+  if (a.ok && fieldHexBits(a.text, 0, serial)) Dev.dorv.serialNo = serial;
+}
+
+// A step of the register chain: takes the answer to one register, asks for the next one (rqReg), and
+// lets `then` take its answer.
+int32_t takeRegisterThenAsk(void (*take)(const Answer&), uint8_t nextRegister, TStepFn then) {
+  take(takeAnswer());
+  return rqReg(nextRegister, then);
+}
+
 }  // namespace
 
 extern "C" {
@@ -103,42 +137,25 @@ QUARN_API int32_t ProcBrenkextDorv_RxAcId(void) {
   return 0;
 }
 
+// The registers in the order they are read: pressure type, upper and lower range, unit, serial number.
 QUARN_API int32_t ProcBrenkextDorv_RxReg49(void) {
-  const Answer a = takeAnswer();
-  int32_t v = 0;
-  if (a.ok && fieldInt(a.text, 0, v)) Dev.dorv.pressType = v;
-  rqReg(kRegRangeHigh, ProcBrenkextDorv_RxReg52);
-  return 0;
+  return takeRegisterThenAsk(takePressType, kRegRangeHigh, ProcBrenkextDorv_RxReg52);
 }
 
 QUARN_API int32_t ProcBrenkextDorv_RxReg52(void) {
-  const Answer a = takeAnswer();
-  float v = 0.0f;
-  if (a.ok && fieldHexFloat(a.text, 0, v) && std::isfinite(v)) Dev.dorv.rangeHigh = v;
-  rqReg(kRegRangeLow, ProcBrenkextDorv_RxReg76);
-  return 0;
+  return takeRegisterThenAsk(takeRangeHigh, kRegRangeLow, ProcBrenkextDorv_RxReg76);
 }
 
 QUARN_API int32_t ProcBrenkextDorv_RxReg76(void) {
-  const Answer a = takeAnswer();
-  float v = 0.0f;
-  if (a.ok && fieldHexFloat(a.text, 0, v) && std::isfinite(v)) Dev.dorv.rangeLow = v;
-  rqReg(kRegUnit, ProcBrenkextDorv_RxReg30);
-  return 0;
+  return takeRegisterThenAsk(takeRangeLow, kRegUnit, ProcBrenkextDorv_RxReg30);
 }
 
 QUARN_API int32_t ProcBrenkextDorv_RxReg30(void) {
-  const Answer a = takeAnswer();
-  int32_t code = -1;
-  if (a.ok && fieldInt(a.text, 0, code) && code >= 0 && code < 8) Dev.dorv.unitToKPa = kDorvUnitToKPa[code];
-  rqReg(kRegSerial, ProcBrenkextDorv_RxReg139);
-  return 0;
+  return takeRegisterThenAsk(takeUnit, kRegSerial, ProcBrenkextDorv_RxReg139);
 }
 
 QUARN_API int32_t ProcBrenkextDorv_RxReg139(void) {
-  const Answer a = takeAnswer();
-  uint32_t serial = 0;
-  if (a.ok && fieldHexBits(a.text, 0, serial)) Dev.dorv.serialNo = serial;
+  takeSerial(takeAnswer());
   backToCalibrator();
   Dev.event = 5;
   Update();

@@ -5,8 +5,10 @@
 #include "calibrator/answer_fields.h"
 #include "calibrator/calibrator.h"
 #include "calibrator/uail_link.h"
+#include "core/step_chain.h"
 
 using namespace quarn::cal;
+using quarn::core::requestThen;
 
 namespace {
 
@@ -55,7 +57,7 @@ bool takeCurrents(const Answer& a, uint8_t (&bytes)[kCurrentsBytes]) {
 }
 
 // No usable answer to a current-reading request: the same request again after a pause while
-// attempts are left; then the module counts as gone.
+// attempts are left (`same` takes up its answer); then the module counts as gone.
 void repeatCurrentRequest(const Answer& a, TStepFn same) {
   ++Dev.kestoRepeats;
   if (spendRepeat(a)) {
@@ -68,7 +70,8 @@ void repeatCurrentRequest(const Answer& a, TStepFn same) {
   next(fRet[RET_KESTO_START_READ].err);
 }
 
-// A failed status request: the previous step again after 1 ms while attempts are left.
+// A failed status request: the previous step (`previous`, which sends the request again) after 1 ms
+// while attempts are left.
 void retryStatus(const Answer& a, TStepFn previous) {
   if (spendRepeat(a)) {
     next(previous, 1);
@@ -91,27 +94,18 @@ QUARN_API int32_t Kesto_StartRead(void) {
 }
 
 QUARN_API int32_t Kesto_Read_1(void) {
-  const Answer a = takeAnswer();
-  if (!a.ok) {
-    repeatCurrentRequest(a, Kesto_Read_1);
-    return 0;
-  }
-  sendFileSeek(kCurrentsPosition);
-  cRepeat = 3;
-  g_dataAttempts = kDataAttempts;
-  next(Kesto_Read_2, 100);
-  return 0;
+  const auto seekCurrents = [] {
+    sendFileSeek(kCurrentsPosition);
+    cRepeat = 3;
+    g_dataAttempts = kDataAttempts;
+  };
+  return requestThen(goodAnswer(repeatCurrentRequest, Kesto_Read_1), seekCurrents, Kesto_Read_2, 100);
 }
 
 QUARN_API int32_t Kesto_Read_2(void) {
-  const Answer a = takeAnswer();
-  if (!a.ok) {
-    repeatCurrentRequest(a, Kesto_Read_2);
-    return 0;
-  }
-  sendFileRead(kCurrentsBytes);
-  next(Kesto_Read_3, 110);
-  return 0;
+  return requestThen(
+      goodAnswer(repeatCurrentRequest, Kesto_Read_2), [] { sendFileRead(kCurrentsBytes); }, Kesto_Read_3,
+      110);
 }
 
 QUARN_API int32_t Kesto_Read_3(void) {
@@ -144,11 +138,8 @@ QUARN_API int32_t Kesto_Read_3(void) {
 }
 
 QUARN_API int32_t Kesto_Read_4(void) {
-  const Answer a = takeAnswer();
-  if (!a.ok) {
-    repeatCurrentRequest(a, Kesto_Read_4);
-    return 0;
-  }
+  Answer a;
+  if (!goodAnswer(repeatCurrentRequest, Kesto_Read_4, &a)) return 0;
   int32_t inputs = 0;
   if (fieldInt(a.text, 0, inputs)) Dev.relayInputs = static_cast<uint32_t>(inputs);
   Kesto_DataToDev();
@@ -166,25 +157,15 @@ QUARN_API int32_t Kesto_ReadErrorOpenFile(void) {
 }
 
 QUARN_API int32_t Kesto_ReadErrorSetAdr(void) {
-  const Answer a = takeAnswer();
-  if (!a.ok) {
-    retryStatus(a, Kesto_ReadErrorOpenFile);
-    return 0;
-  }
-  sendFileSeek(kStatusPosition);
-  next(Kesto_ReadError_RqErr, 200);
-  return 0;
+  return requestThen(
+      goodAnswer(retryStatus, Kesto_ReadErrorOpenFile), [] { sendFileSeek(kStatusPosition); },
+      Kesto_ReadError_RqErr, 200);
 }
 
 QUARN_API int32_t Kesto_ReadError_RqErr(void) {
-  const Answer a = takeAnswer();
-  if (!a.ok) {
-    retryStatus(a, Kesto_ReadErrorSetAdr);
-    return 0;
-  }
-  sendFileRead(kStatusBytes);
-  next(Kesto_ReadError_AcErr, 200);
-  return 0;
+  return requestThen(
+      goodAnswer(retryStatus, Kesto_ReadErrorSetAdr), [] { sendFileRead(kStatusBytes); },
+      Kesto_ReadError_AcErr, 200);
 }
 
 QUARN_API int32_t Kesto_ReadError_AcErr(void) {

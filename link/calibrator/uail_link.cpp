@@ -15,6 +15,14 @@ Answer takeAnswer() {
   return a;
 }
 
+bool goodAnswer(Retry retry, TStepFn again, Answer* out) {
+  const Answer a = takeAnswer();
+  if (out) *out = a;
+  if (a.ok) return true;
+  retry(a, again);
+  return false;
+}
+
 bool spendRepeat(const Answer& a) {
   if (a.complete && cRepeat > a.budgetBefore) cRepeat = a.budgetBefore;
   --cRepeat;

@@ -27,6 +27,14 @@ struct Answer {
 // budget when it finds a complete frame).
 Answer takeAnswer();
 
+// What a step does with an answer it does not accept: repeat a request (the step `again` then takes
+// up its answer) or end the procedure.
+using Retry = void (*)(const Answer& a, TStepFn again);
+
+// The answer taker of a chain step (see core/step_chain.h): takes the answer to the previous request
+// (into `out` when given); true when it is good, otherwise it goes to `retry` and the step is done.
+bool goodAnswer(Retry retry, TStepFn again, Answer* out = nullptr);
+
 // One attempt of the repeat budget is used up because the step does not accept `a`. An answer the
 // step refuses does not renew the budget, so a device that keeps refusing a request cannot keep a
 // procedure repeating forever. True while attempts are left (budget still 1 or more).

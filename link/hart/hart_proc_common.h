@@ -7,6 +7,7 @@
 #include "calibrator/calibrator.h"
 #include "calibrator/verification.h"
 #include "core/quarn_core.h"
+#include "core/step_chain.h"
 #include "hart/hart_master.h"
 #include "hart/hart_procedures.h"
 #include "serial/serial_port.h"
@@ -52,6 +53,10 @@ enum class Reply {
 // the same request goes out again after a short pause and `self` runs again `windowMs` later; the
 // caller returns at once. Once the budget is used up a busy answer counts as any refusal.
 Reply hartReply(TStepFn self, uint32_t windowMs);
+
+// The answer taker of a chain step (see core/step_chain.h): the reply is taken as hartReply takes it;
+// false while a busy device is being asked again (the step is done), true for any other reply.
+inline bool replied(TStepFn self, uint32_t windowMs) { return hartReply(self, windowMs) != Reply::Busy; }
 
 // The set points of the current check, mA.
 inline constexpr float kSetPoints[3] = {4.0f, 12.0f, 20.0f};

@@ -53,6 +53,63 @@ void startStage(float target) {
   Dev.refStat.target = target;
 }
 
+// One trim point written into every selected device in turn: select its channel, send command 82
+// with the reference pressure, take the reply, go on with the next channel.
+struct TrimPoint {
+  uint8_t point;       // lower or upper trim point of command 82
+  TStepFn selectStep;  // selects the next selected device's channel
+  TStepFn writeStep;   // takes the select answer and sends command 82
+  TStepFn replyStep;   // takes the device's reply
+  TStepFn done;        // after the last device
+  int textAtSelect;    // dsc[1] shown from the channel select on (-1: left as it is)
+  int textAtWrite;     // dsc[1] shown from command 82 on (-1: left as it is)
+};
+
+const TrimPoint kLowerPoint{.point = kLowerTrimPoint,
+                            .selectStep = Hart_Tune_Trim_Write_min_1,
+                            .writeStep = Hart_Tune_Trim_Write_min_2,
+                            .replyStep = Hart_Tune_Trim_Write_min_3,
+                            .done = Hart_Tune_Trim_3,
+                            .textAtSelect = DSC_TRIM_SENSOR_PMIN,
+                            .textAtWrite = -1};
+const TrimPoint kUpperPoint{.point = kUpperTrimPoint,
+                            .selectStep = Hart_Tune_Trim_Write_max_1,
+                            .writeStep = Hart_Tune_Trim_Write_max_2,
+                            .replyStep = Hart_Tune_Trim_Write_max_3,
+                            .done = Hart_Tune_Trim_fin,
+                            .textAtSelect = -1,
+                            .textAtWrite = DSC_TRIM_SENSOR_PMAX};
+
+int32_t selectNextDevice(const TrimPoint& p) {
+  if (p.textAtSelect >= 0) Dev.dsc[1] = dsc_[p.textAtSelect];
+  const int32_t ch = nextTrimmedChannel();
+  if (ch < 0) {
+    now(p.done);
+    return 0;
+  }
+  selectChannel(ch);
+  after(p.writeStep, kSelectWaitMs);
+  return 0;
+}
+
+int32_t writeTrimPoint(const TrimPoint& p) {
+  const bool selected = kestoAnswerOkWithRepeats(p.writeStep, kSelectWaitMs, fRet[RET_HART_TUNE_TRIM].err);
+  return quarn::core::requestThen(
+      selected,
+      [&p] {
+        if (p.textAtWrite >= 0) Dev.dsc[1] = dsc_[p.textAtWrite];
+        TxCmd_bbbf(82, kPrimaryVariable, p.point, kUnitsKPa, Dev.pRef);
+      },
+      p.replyStep, kTrimWaitMs);
+}
+
+int32_t takeTrimReply(const TrimPoint& p) {
+  if (!replied(p.replyStep, kTrimWaitMs)) return 0;
+  ++Dev.hartCh;
+  now(p.selectStep);
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -96,32 +153,11 @@ QUARN_API int32_t Hart_Tune_Trim_Write_min(void) {
   return 0;
 }
 
-QUARN_API int32_t Hart_Tune_Trim_Write_min_1(void) {
-  Dev.dsc[1] = dsc_[DSC_TRIM_SENSOR_PMIN];
-  const int32_t ch = nextTrimmedChannel();
-  if (ch < 0) {
-    now(Hart_Tune_Trim_3);
-    return 0;
-  }
-  selectChannel(ch);
-  after(Hart_Tune_Trim_Write_min_2, kSelectWaitMs);
-  return 0;
-}
+QUARN_API int32_t Hart_Tune_Trim_Write_min_1(void) { return selectNextDevice(kLowerPoint); }
 
-QUARN_API int32_t Hart_Tune_Trim_Write_min_2(void) {
-  if (!kestoAnswerOkWithRepeats(Hart_Tune_Trim_Write_min_2, kSelectWaitMs, fRet[RET_HART_TUNE_TRIM].err))
-    return 0;
-  TxCmd_bbbf(82, kPrimaryVariable, kLowerTrimPoint, kUnitsKPa, Dev.pRef);
-  after(Hart_Tune_Trim_Write_min_3, kTrimWaitMs);
-  return 0;
-}
+QUARN_API int32_t Hart_Tune_Trim_Write_min_2(void) { return writeTrimPoint(kLowerPoint); }
 
-QUARN_API int32_t Hart_Tune_Trim_Write_min_3(void) {
-  if (hartReply(Hart_Tune_Trim_Write_min_3, kTrimWaitMs) == Reply::Busy) return 0;
-  ++Dev.hartCh;
-  now(Hart_Tune_Trim_Write_min_1);
-  return 0;
-}
+QUARN_API int32_t Hart_Tune_Trim_Write_min_3(void) { return takeTrimReply(kLowerPoint); }
 
 QUARN_API int32_t Hart_Tune_Trim_3(void) {
   Dev.hartStage = 2;
@@ -148,32 +184,11 @@ QUARN_API int32_t Hart_Tune_Trim_Write_max(void) {
   return 0;
 }
 
-QUARN_API int32_t Hart_Tune_Trim_Write_max_1(void) {
-  const int32_t ch = nextTrimmedChannel();
-  if (ch < 0) {
-    now(Hart_Tune_Trim_fin);
-    return 0;
-  }
-  selectChannel(ch);
-  after(Hart_Tune_Trim_Write_max_2, kSelectWaitMs);
-  return 0;
-}
+QUARN_API int32_t Hart_Tune_Trim_Write_max_1(void) { return selectNextDevice(kUpperPoint); }
 
-QUARN_API int32_t Hart_Tune_Trim_Write_max_2(void) {
-  if (!kestoAnswerOkWithRepeats(Hart_Tune_Trim_Write_max_2, kSelectWaitMs, fRet[RET_HART_TUNE_TRIM].err))
-    return 0;
-  Dev.dsc[1] = dsc_[DSC_TRIM_SENSOR_PMAX];
-  TxCmd_bbbf(82, kPrimaryVariable, kUpperTrimPoint, kUnitsKPa, Dev.pRef);
-  after(Hart_Tune_Trim_Write_max_3, kTrimWaitMs);
-  return 0;
-}
+QUARN_API int32_t Hart_Tune_Trim_Write_max_2(void) { return writeTrimPoint(kUpperPoint); }
 
-QUARN_API int32_t Hart_Tune_Trim_Write_max_3(void) {
-  if (hartReply(Hart_Tune_Trim_Write_max_3, kTrimWaitMs) == Reply::Busy) return 0;
-  ++Dev.hartCh;
-  now(Hart_Tune_Trim_Write_max_1);
-  return 0;
-}
+QUARN_API int32_t Hart_Tune_Trim_Write_max_3(void) { return takeTrimReply(kUpperPoint); }
 
 QUARN_API int32_t Hart_Tune_Trim_fin(void) {
   if (Dev.task == TASK_HART_TUNE_TRIM) {

@@ -2,10 +2,12 @@
 // differs from what the device reported, in the order units, polling address, damping, transfer
 // function, range; then the whole device information is read again.
 #include <cmath>
+#include <utility>
 
 #include "hart/hart_proc_common.h"
 
 using namespace quarn::hartproc;
+using quarn::core::goOn;
 
 namespace {
 
@@ -20,7 +22,7 @@ uint8_t lowByte(uint32_t v) { return static_cast<uint8_t>(v & 0xFFu); }
 
 THartDev& device() { return Dev.hart[Dev.hartCh]; }
 
-// Every write step first counts and notifies.
+// Every write first counts and notifies.
 void progress() {
   ++Dev.hartProgress;
   Update();
@@ -29,6 +31,18 @@ void progress() {
 void toReadChain() {
   fRet[RET_HART_READ_DEV_INFO] = {Hart_WriteAllParam_fin, Hart_WriteAllParam_fin};
   now(Hart_ReadDeviceInfo);
+}
+
+// A parameter step: a value the device already reports is not written and `unchanged` runs at once;
+// otherwise the write counts, `send` sends it and `reply` takes the device's reply after `waitMs`.
+template <typename Send>
+int32_t writeIfChanged(bool changed, Send&& send, TStepFn reply, uint32_t waitMs, TStepFn unchanged) {
+  if (!changed) {
+    now(unchanged);
+    return 0;
+  }
+  progress();
+  return quarn::core::requestThen(true, std::forward<Send>(send), reply, waitMs);
 }
 
 }  // namespace
@@ -56,76 +70,48 @@ QUARN_API int32_t Hart_WriteAllParam_1(void) {
 
 QUARN_API int32_t Hart_WriteAllParam_Units(void) {
   const uint8_t units = lowByte(Dev.hartWrUnits);
-  if (units == device().rangeUnits) {
-    now(Hart_WriteAllParam_Adr);
-    return 0;
-  }
-  progress();
-  TxCmd_b(44, units);
-  after(Hart_WriteAllParam_UnitsAc, kUnitsWaitMs);
-  return 0;
+  return writeIfChanged(
+      units != device().rangeUnits, [units] { TxCmd_b(44, units); }, Hart_WriteAllParam_UnitsAc, kUnitsWaitMs,
+      Hart_WriteAllParam_Adr);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_UnitsAc(void) {
-  if (hartReply(Hart_WriteAllParam_UnitsAc, kUnitsWaitMs) == Reply::Busy) return 0;
-  after(Hart_WriteAllParam_Adr, kAfterUnitsMs);
-  return 0;
+  return goOn(replied(Hart_WriteAllParam_UnitsAc, kUnitsWaitMs), Hart_WriteAllParam_Adr, kAfterUnitsMs);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_Adr(void) {
   uint8_t address = lowByte(Dev.hartWrAddress);
   if (address > kHighestAddress) address = 0;
-  if (address == device().pollingAddress) {
-    now(Hart_WriteAllParam_damp);
-    return 0;
-  }
-  progress();
   // The analog output stays active only at address 0.
-  TxCmd_bb(6, address, address == 0 ? 1 : 0);
-  after(Hart_WriteAllParam_AcAdr, kWriteWaitMs);
-  return 0;
+  return writeIfChanged(
+      address != device().pollingAddress, [address] { TxCmd_bb(6, address, address == 0 ? 1 : 0); },
+      Hart_WriteAllParam_AcAdr, kWriteWaitMs, Hart_WriteAllParam_damp);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_AcAdr(void) {
-  if (hartReply(Hart_WriteAllParam_AcAdr, kWriteWaitMs) == Reply::Busy) return 0;
-  now(Hart_WriteAllParam_damp);
-  return 0;
+  return goOn(replied(Hart_WriteAllParam_AcAdr, kWriteWaitMs), Hart_WriteAllParam_damp, 0);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_damp(void) {
   // NaN on either side compares unequal, so it is written.
-  if (Dev.hartWrDamping == device().damping) {
-    now(Hart_WriteAllParam_fn);
-    return 0;
-  }
-  progress();
-  TxCmd_f(34, Dev.hartWrDamping);
-  after(Hart_WriteAllParam_Acdamp, kWriteWaitMs);
-  return 0;
+  return writeIfChanged(
+      Dev.hartWrDamping != device().damping, [] { TxCmd_f(34, Dev.hartWrDamping); },
+      Hart_WriteAllParam_Acdamp, kWriteWaitMs, Hart_WriteAllParam_fn);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_Acdamp(void) {
-  if (hartReply(Hart_WriteAllParam_Acdamp, kWriteWaitMs) == Reply::Busy) return 0;
-  now(Hart_WriteAllParam_fn);
-  return 0;
+  return goOn(replied(Hart_WriteAllParam_Acdamp, kWriteWaitMs), Hart_WriteAllParam_fn, 0);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_fn(void) {
   const uint8_t function = lowByte(Dev.hartWrFunction);
-  if (function == device().transferFunction) {
-    now(Hart_WriteAllParam_PVrange);
-    return 0;
-  }
-  progress();
-  TxCmd_b(47, function);
-  after(Hart_WriteAllParam_Acfn, kWriteWaitMs);
-  return 0;
+  return writeIfChanged(
+      function != device().transferFunction, [function] { TxCmd_b(47, function); }, Hart_WriteAllParam_Acfn,
+      kWriteWaitMs, Hart_WriteAllParam_PVrange);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_Acfn(void) {
-  if (hartReply(Hart_WriteAllParam_Acfn, kWriteWaitMs) == Reply::Busy) return 0;
-  now(Hart_WriteAllParam_PVrange);
-  return 0;
+  return goOn(replied(Hart_WriteAllParam_Acfn, kWriteWaitMs), Hart_WriteAllParam_PVrange, 0);
 }
 
 QUARN_API int32_t Hart_WriteAllParam_PVrange(void) {
@@ -142,7 +128,7 @@ QUARN_API int32_t Hart_WriteAllParam_PVrange(void) {
 
 QUARN_API int32_t Hart_WriteAllParam_PV_Ac_range(void) {
   // A busy device is asked again before the step counts.
-  if (hartReply(Hart_WriteAllParam_PV_Ac_range, kRangeWaitMs) == Reply::Busy) return 0;
+  if (!replied(Hart_WriteAllParam_PV_Ac_range, kRangeWaitMs)) return 0;
   progress();
   toReadChain();
   return 0;

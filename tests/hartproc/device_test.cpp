@@ -126,6 +126,9 @@ TEST_F(HartDeviceJobs, SensorTrimWaitsForSteadyReadingsAndTrimsAtPminAndPmax) {
   EXPECT_EQ(std::vector<uint8_t>(trims[1].data.begin(), trims[1].data.begin() + 3),
             (std::vector<uint8_t>{0, 2, 12}));
   EXPECT_NEAR(floatAt(trims[1].data, 3), 100.0f, 0.5f);
+  // What the operator is told while each trim point is written.
+  EXPECT_EQ(trims[0].step, "Подстройка сенсора Pmin");
+  EXPECT_EQ(trims[1].step, "Подстройка сенсора Pmax");
   EXPECT_TRUE(sawRetCodeInTask(1, TASK_HART_TUNE_TRIM));
   EXPECT_NE(lastEvent(7), nullptr);
   // The device now reads the reference pressure.

@@ -37,6 +37,7 @@ struct HartRequest {
   int preambles;                       // 0xFF bytes before the delimiter
   uint8_t command;
   std::vector<uint8_t> data;
+  std::string step;  // dsc[1] when the request was sent, UTF-8
 };
 
 // What the host saw at one notification.
@@ -135,6 +136,7 @@ class TappedBench {
     }
     HartRequest r{};
     r.atMs = nowMs;
+    r.step = Dev.dsc[1] ? text::cp1251ToUtf8(Dev.dsc[1]) : "";
     r.channel = engine.selectedChannel();
     const uint8_t delimiter = data[i++];
     r.shortFrame = (delimiter & 0x80) == 0;
