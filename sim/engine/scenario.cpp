@@ -2,10 +2,15 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
+#include <type_traits>
+#include <utility>
 
 namespace quarnsim {
 
@@ -96,107 +101,155 @@ std::string bad(std::string_view key, std::string_view value) {
   return "bad value for " + std::string(key) + ": '" + std::string(value) + "'";
 }
 
-std::string applyChannel(TransmitterConfig& c, const std::string& what, const std::string& v,
-                         std::string_view key) {
-  long n;
-  double d;
-  bool b;
-  if (what == "present") {
-    if (!toBool(v, b)) return bad(key, v);
-    c.present = b;
-  } else if (what == "hart") {
-    if (!toBool(v, b)) return bad(key, v);
-    c.hart = b;
-  } else if (what == "address") {
-    if (!toLong(v, n) || n < 0 || n > 63) return bad(key, v);
-    c.pollingAddress = static_cast<uint8_t>(n);
-  } else if (what == "device_id") {
-    if (!toLong(v, n, 0) || n < 0 || n > 0xFFFFFF) return bad(key, v);
-    c.deviceId = static_cast<uint32_t>(n);
-  } else if (what == "expanded_type") {
-    if (!toLong(v, n, 0) || n < 0 || n > 0xFFFF) return bad(key, v);
-    c.expandedDeviceType = static_cast<uint16_t>(n);
-  } else if (what == "revision") {
-    if (!toLong(v, n) || (n != 5 && n != 7)) return bad(key, v);
-    c.hartRevision = static_cast<uint8_t>(n);
-  } else if (what == "tag") {
-    c.tag = v;
-  } else if (what == "descriptor") {
-    c.descriptor = v;
-  } else if (what == "message") {
-    c.message = v;
-  } else if (what == "units") {
-    if (!toLong(v, n) || n < 0 || n > 255) return bad(key, v);
-    c.units = static_cast<uint8_t>(n);
-  } else if (what == "range") {
-    double lo, hi;
-    if (!toPair(v, lo, hi) || lo == hi) return bad(key, v);
-    c.lowerRange = lo;
-    c.upperRange = hi;
-  } else if (what == "damping") {
-    if (!toDouble(v, d) || d < 0) return bad(key, v);
-    c.damping = d;
-  } else if (what == "function") {
-    if (v == "linear") {
-      c.function = TransferFunction::Linear;
-    } else if (v == "sqrt" || v == "square_root") {
-      c.function = TransferFunction::SquareRoot;
-    } else {
-      return bad(key, v);
-    }
-  } else if (what == "output") {
-    if (v == "4-20") {
-      c.output = OutputType::mA4_20;
-    } else if (v == "20-4") {
-      c.output = OutputType::mA20_4;
-    } else if (v == "0-5") {
-      c.output = OutputType::mA0_5;
-    } else if (v == "5-0") {
-      c.output = OutputType::mA5_0;
-    } else {
-      return bad(key, v);
-    }
-  } else if (what == "error_percent") {
+// ---- Setters ------------------------------------------------------------------------------------
+//
+// A setter applies one value to the field a key names and returns "" or the error text. The builders
+// below take the field as a member pointer or as a function returning a reference to it, so one
+// builder serves every field of its kind.
+
+template <typename Record>
+using Setter = std::function<std::string(Record&, const std::string& key, const std::string& value)>;
+
+template <typename Record, typename Field>
+auto& fieldOf(Record& r, Field field) {
+  return std::invoke(field, r);
+}
+
+// A finite number.
+template <typename Record, typename Field>
+Setter<Record> real(Field field) {
+  return [field](Record& r, const std::string& key, const std::string& v) -> std::string {
+    double d;
     if (!toDouble(v, d)) return bad(key, v);
-    c.errorPercent = d;
-  } else if (what == "drift_percent_per_hour") {
-    if (!toDouble(v, d)) return bad(key, v);
-    c.driftPercentPerHour = d;
-  } else if (what == "refuse_45") {
+    auto& target = fieldOf(r, field);
+    target = static_cast<std::remove_reference_t<decltype(target)>>(d);
+    return "";
+  };
+}
+
+// An integer in [lo, hi]; `base` 0 also takes 0x... .
+template <typename Record, typename Field>
+Setter<Record> integer(Field field, long lo, long hi, int base = 10) {
+  return [field, lo, hi, base](Record& r, const std::string& key, const std::string& v) -> std::string {
+    long n;
+    if (!toLong(v, n, base) || n < lo || n > hi) return bad(key, v);
+    auto& target = fieldOf(r, field);
+    target = static_cast<std::remove_reference_t<decltype(target)>>(n);
+    return "";
+  };
+}
+
+// 1/yes/true/on or 0/no/false/off.
+template <typename Record, typename Field>
+Setter<Record> flag(Field field) {
+  return [field](Record& r, const std::string& key, const std::string& v) -> std::string {
+    bool b;
     if (!toBool(v, b)) return bad(key, v);
-    c.refuseCommand45 = b;
-  } else if (what == "write_protected") {
-    if (!toBool(v, b)) return bad(key, v);
-    c.writeProtected = b;
-  } else if (what == "silent") {
-    if (!toBool(v, b)) return bad(key, v);
-    c.faults.silent = b;
-  } else if (what == "hart_bad_checksum") {
-    if (!toBool(v, b)) return bad(key, v);
-    c.faults.badChecksum = b;
-  } else if (what == "hart_truncated") {
-    if (!toBool(v, b)) return bad(key, v);
-    c.faults.truncated = b;
-  } else if (what == "hart_error") {  // "command:code" or "command:code:count"
-    const auto parts = split(v, ':');
-    long cmd, code, count = -1;
-    if ((parts.size() != 2 && parts.size() != 3) || !toLong(parts[0], cmd) || !toLong(parts[1], code) ||
-        cmd < 0 || cmd > 255 || code < 0 || code > 255 ||
-        (parts.size() == 3 && (!toLong(parts[2], count) || count < -1)))
-      return bad(key, v);
-    c.faults.errorCommand = static_cast<int>(cmd);
-    c.faults.errorCode = static_cast<uint8_t>(code);
-    c.faults.errorCount = static_cast<int>(count);
-  } else if (what == "request_preambles") {
-    if (!toLong(v, n) || n < 2 || n > 20) return bad(key, v);
-    c.requestPreambles = static_cast<uint8_t>(n);
-  } else if (what == "hart_stop_after") {
-    if (!toLong(v, n) || n < -1) return bad(key, v);
-    c.faults.stopAfterRequests = static_cast<int>(n);
-  } else {
-    return "unknown key: " + std::string(key);
-  }
-  return "";
+    fieldOf(r, field) = b;
+    return "";
+  };
+}
+
+// Any text.
+template <typename Record, typename Field>
+Setter<Record> text(Field field) {
+  return [field](Record& r, const std::string&, const std::string& v) -> std::string {
+    fieldOf(r, field) = v;
+    return "";
+  };
+}
+
+// "20-80" or "50" milliseconds.
+template <typename Record, typename Field>
+Setter<Record> delay(Field field) {
+  return [field](Record& r, const std::string& key, const std::string& v) -> std::string {
+    return toRange(v, fieldOf(r, field)) ? "" : bad(key, v);
+  };
+}
+
+// One of a few words.
+template <typename Record, typename Field, typename Value>
+Setter<Record> choice(Field field, std::initializer_list<std::pair<const char*, Value>> words) {
+  std::vector<std::pair<std::string, Value>> table(words.begin(), words.end());
+  return [field, table](Record& r, const std::string& key, const std::string& v) -> std::string {
+    for (const auto& [word, value] : table) {
+      if (v == word) {
+        fieldOf(r, field) = value;
+        return "";
+      }
+    }
+    return bad(key, v);
+  };
+}
+
+template <typename Record>
+using SetterTable = std::map<std::string, Setter<Record>, std::less<>>;
+
+// channel.N.what: the transmitter of one channel.
+const SetterTable<TransmitterConfig>& channelSetters() {
+  using C = TransmitterConfig;
+  static const SetterTable<C> table = {
+      {"present", flag<C>(&C::present)},
+      {"hart", flag<C>(&C::hart)},
+      {"address", integer<C>(&C::pollingAddress, 0, 63)},
+      {"device_id", integer<C>(&C::deviceId, 0, 0xFFFFFF, 0)},
+      {"expanded_type", integer<C>(&C::expandedDeviceType, 0, 0xFFFF, 0)},
+      {"revision",
+       [](C& c, const std::string& key, const std::string& v) -> std::string {
+         long n;
+         if (!toLong(v, n) || (n != 5 && n != 7)) return bad(key, v);
+         c.hartRevision = static_cast<uint8_t>(n);
+         return "";
+       }},
+      {"tag", text<C>(&C::tag)},
+      {"descriptor", text<C>(&C::descriptor)},
+      {"message", text<C>(&C::message)},
+      {"units", integer<C>(&C::units, 0, 255)},
+      {"range",
+       [](C& c, const std::string& key, const std::string& v) -> std::string {
+         double lo, hi;
+         if (!toPair(v, lo, hi) || lo == hi) return bad(key, v);
+         c.lowerRange = lo;
+         c.upperRange = hi;
+         return "";
+       }},
+      {"damping",
+       [](C& c, const std::string& key, const std::string& v) -> std::string {
+         double d;
+         if (!toDouble(v, d) || d < 0) return bad(key, v);
+         c.damping = d;
+         return "";
+       }},
+      {"function", choice<C>(&C::function, {std::pair{"linear", TransferFunction::Linear},
+                                            std::pair{"sqrt", TransferFunction::SquareRoot},
+                                            std::pair{"square_root", TransferFunction::SquareRoot}})},
+      {"output",
+       choice<C>(&C::output, {std::pair{"4-20", OutputType::mA4_20}, std::pair{"20-4", OutputType::mA20_4},
+                              std::pair{"0-5", OutputType::mA0_5}, std::pair{"5-0", OutputType::mA5_0}})},
+      {"error_percent", real<C>(&C::errorPercent)},
+      {"drift_percent_per_hour", real<C>(&C::driftPercentPerHour)},
+      {"refuse_45", flag<C>(&C::refuseCommand45)},
+      {"write_protected", flag<C>(&C::writeProtected)},
+      {"silent", flag<C>([](C& c) -> bool& { return c.faults.silent; })},
+      {"hart_bad_checksum", flag<C>([](C& c) -> bool& { return c.faults.badChecksum; })},
+      {"hart_truncated", flag<C>([](C& c) -> bool& { return c.faults.truncated; })},
+      {"hart_error",  // "command:code" or "command:code:count"
+       [](C& c, const std::string& key, const std::string& v) -> std::string {
+         const auto parts = split(v, ':');
+         long cmd, code, count = -1;
+         if ((parts.size() != 2 && parts.size() != 3) || !toLong(parts[0], cmd) || !toLong(parts[1], code) ||
+             cmd < 0 || cmd > 255 || code < 0 || code > 255 ||
+             (parts.size() == 3 && (!toLong(parts[2], count) || count < -1)))
+           return bad(key, v);
+         c.faults.errorCommand = static_cast<int>(cmd);
+         c.faults.errorCode = static_cast<uint8_t>(code);
+         c.faults.errorCount = static_cast<int>(count);
+         return "";
+       }},
+      {"request_preambles", integer<C>(&C::requestPreambles, 2, 20)},
+      {"hart_stop_after", integer<C>([](C& c) -> int& { return c.faults.stopAfterRequests; }, -1, INT_MAX)},
+  };
+  return table;
 }
 
 }  // namespace
@@ -284,204 +337,198 @@ std::string parseFault(std::string_view text, Fault& fault) {
   return "";
 }
 
-std::string applySetting(Scenario& s, std::string_view keyView, std::string_view valueView) {
-  const std::string key = trim(keyView);
-  const std::string v = trim(valueView);
-  double d;
-  long n;
-  bool b;
+namespace {
 
-  auto setDouble = [&](double& field) -> std::string {
-    if (!toDouble(v, d)) return bad(key, v);
-    field = d;
-    return "";
+// Every key of the scenario text but the numbered ones.
+const SetterTable<Scenario>& scenarioSetters() {
+  using S = Scenario;
+  static const SetterTable<S> table = {
+      {"model", choice<S>(&S::model, {std::pair{"quarn", Model::Quarn}, std::pair{"brenk", Model::Brenk}})},
+      {"seed", integer<S>(&S::seed, 0, LONG_MAX)},
+      {"device_type", integer<S>(&S::deviceType, -1, 100000)},
+      {"turnaround_ms", delay<S>(&S::turnaround)},
+      {"kesto.turnaround_ms", delay<S>(&S::kestoTurnaround)},
+      {"dorv.turnaround_ms", delay<S>(&S::dorvTurnaround)},
+      {"hart.turnaround_ms", delay<S>(&S::hartTurnaround)},
+      {"require_remote", flag<S>(&S::requireRemote)},
+
+      {"serial", text<S>(&S::serial)},
+      {"made_date", text<S>(&S::madeDate)},
+      {"limit_min_kpa", real<S>(&S::pLimitMinKPa)},
+      {"limit_max_kpa", real<S>(&S::pLimitMaxKPa)},
+      {"version",  // "major.minor"
+       [](S& s, const std::string& key, const std::string& v) -> std::string {
+         const auto parts = split(v, '.');
+         long major, minor;
+         if (parts.size() != 2 || !toLong(parts[0], major) || !toLong(parts[1], minor)) return bad(key, v);
+         s.versionMajor = static_cast<int>(major);
+         s.versionMinor = static_cast<int>(minor);
+         return "";
+       }},
+      {"model_name", text<S>(&S::modelName)},
+      {"model_no", integer<S>(&S::modelNo, 0, 1000000)},
+      {"module1_class", integer<S>(&S::module1Class, 0, 3)},
+      {"module2_class", integer<S>(&S::module2Class, 0, 3)},
+
+      {"ref_source", integer<S>(&S::refSource, 0, 4)},
+      {"sub_range", integer<S>(&S::subRange, 0, 9)},
+      {"press_type", integer<S>(&S::pressType, 0, 2)},
+      {"units", integer<S>(&S::units, 0, 7)},
+      {"decimals", integer<S>(&S::decimals, 0, 5)},
+      {"averaging", integer<S>(&S::averaging, 1, 29)},
+      {"ready_band1", real<S>(&S::readyBand1)},
+      {"ready_band2", real<S>(&S::readyBand2)},
+      {"reg_mode", integer<S>(&S::regMode, 0, 2)},
+      {"auto_range", integer<S>(&S::autoRange, 0, 1)},
+      {"setpoint_kpa", real<S>(&S::setpointKPa)},
+
+      {"initial_kpa", real<S>(&S::initialKPa)},
+      {"baro_kpa", real<S>(&S::baroKPa)},
+      {"noise_kpa", real<S>(&S::noiseKPa)},
+      {"baro_noise_kpa", real<S>(&S::baroNoiseKPa)},
+      {"source_kpa", real<S>(&S::sourceKPa)},
+      {"input_tau_s", real<S>(&S::inputTauS)},
+      {"vent_tau_s", real<S>(&S::ventTauS)},
+      {"reg_rate_kpa_s", real<S>(&S::regRateKPaS)},
+      {"reg_tau_s", real<S>(&S::regTauS)},
+      {"leak_kpa_per_min", real<S>(&S::leakKPaPerMin)},
+      {"zero_offset_kpa", real<S>(&S::zeroOffsetKPa)},
+      {"module2_limit_kpa", real<S>(&S::module2LimitKPa)},
+
+      {"operator.points",
+       [](S& s, const std::string& key, const std::string& v) -> std::string {
+         s.operatorScript.pointsKPa.clear();
+         if (v.empty()) return "";
+         for (const auto& part : split(v, ',')) {
+           double d;
+           if (!toDouble(part, d)) return bad(key, v);
+           s.operatorScript.pointsKPa.push_back(d);
+         }
+         return "";
+       }},
+      {"operator.dwell_s", real<S>([](S& s) -> double& { return s.operatorScript.dwellS; })},
+      {"operator.tolerance_kpa", real<S>([](S& s) -> double& { return s.operatorScript.toleranceKPa; })},
+      {"operator.opens_input", flag<S>([](S& s) -> bool& { return s.operatorScript.opensInput; })},
+      {"operator.repeat", flag<S>([](S& s) -> bool& { return s.operatorScript.repeat; })},
+
+      {"kesto.fitted", flag<S>(&S::kestoFitted)},
+      {"kesto.device_type", integer<S>(&S::kestoDeviceType, 0, 100000)},
+      {"kesto.noise_ma", real<S>(&S::kestoNoiseMA)},
+      {"kesto.input_type", integer<S>(&S::kestoInputType, 0, 255)},
+
+      {"dorv.fitted", flag<S>(&S::dorvFitted)},
+      {"dorv.on_quarn", flag<S>(&S::dorvOnQuarn)},
+      {"dorv.type", integer<S>(&S::dorvType, 0, 100000)},
+      {"dorv.address", integer<S>(&S::dorvAddress, 0, 255)},
+      {"dorv.unit", integer<S>(&S::dorvUnit, 0, 7)},
+      {"dorv.press_type", integer<S>(&S::dorvPressType, 0, 3)},
+      {"dorv.range",
+       [](S& s, const std::string& key, const std::string& v) -> std::string {
+         return toPair(v, s.dorvLowKPa, s.dorvHighKPa) ? "" : bad(key, v);
+       }},
+      {"dorv.serial", integer<S>(&S::dorvSerial, 0, 0xFFFFFFFFL, 0)},
+      {"dorv.noise_kpa", real<S>(&S::dorvNoiseKPa)},
+      {"dorv.baud", integer<S>(&S::dorvBaud, 0, 0xFFFFFFFFL)},
+
+      {"fault",
+       [](S& s, const std::string&, const std::string& v) -> std::
+                                                              string {
+                                                                Fault f;
+                                                                const std::string error = parseFault(v, f);
+                                                                if (!error.empty()) return error;
+                                                                s.faults.push_back(f);
+                                                                return "";
+                                                              }},
+      {"channels",  // the first N channels have a transmitter, the others nothing
+       [](S& s, const std::string& key, const std::string& v) -> std::string {
+         long n;
+         if (!toLong(v, n) || n < 0 || n > 4) return bad(key, v);
+         for (int ch = 0; ch < 4; ++ch) s.channels[ch].present = ch < n;
+         return "";
+       }},
+      {"hart_addresses",  // polling address per channel, in order
+       [](S& s, const std::string& key, const std::string& v) -> std::string {
+         const auto parts = split(v, ',');
+         if (parts.empty() || parts.size() > 4) return bad(key, v);
+         for (size_t ch = 0; ch < parts.size(); ++ch) {
+           long n;
+           if (!toLong(parts[ch], n) || n < 0 || n > 63) return bad(key, v);
+           s.channels[ch].pollingAddress = static_cast<uint8_t>(n);
+         }
+         return "";
+       }},
   };
-  auto setFloat = [&](float& field) -> std::string {
-    if (!toDouble(v, d)) return bad(key, v);
-    field = static_cast<float>(d);
-    return "";
-  };
-  auto setInt = [&](int& field, long lo, long hi) -> std::string {
-    if (!toLong(v, n) || n < lo || n > hi) return bad(key, v);
-    field = static_cast<int>(n);
-    return "";
-  };
-  auto setBool = [&](bool& field) -> std::string {
-    if (!toBool(v, b)) return bad(key, v);
-    field = b;
-    return "";
-  };
-  auto setRange = [&](DelayRange& field) -> std::string { return toRange(v, field) ? "" : bad(key, v); };
+  return table;
+}
 
-  if (key == "model") {
-    if (v == "quarn") {
-      s.model = Model::Quarn;
-    } else if (v == "brenk") {
-      s.model = Model::Brenk;
-    } else {
-      return bad(key, v);
-    }
-    return "";
-  }
-  if (key == "seed") {
-    if (!toLong(v, n) || n < 0) return bad(key, v);
-    s.seed = static_cast<uint64_t>(n);
-    return "";
-  }
-  if (key == "device_type") return setInt(s.deviceType, -1, 100000);
-  if (key == "turnaround_ms") return setRange(s.turnaround);
-  if (key == "kesto.turnaround_ms") return setRange(s.kestoTurnaround);
-  if (key == "dorv.turnaround_ms") return setRange(s.dorvTurnaround);
-  if (key == "hart.turnaround_ms") return setRange(s.hartTurnaround);
-  if (key == "require_remote") return setBool(s.requireRemote);
-
-  if (key == "serial") return s.serial = v, "";
-  if (key == "made_date") return s.madeDate = v, "";
-  if (key == "limit_min_kpa") return setDouble(s.pLimitMinKPa);
-  if (key == "limit_max_kpa") return setDouble(s.pLimitMaxKPa);
-  if (key == "version") {  // "major.minor"
-    const auto parts = split(v, '.');
-    long major, minor;
-    if (parts.size() != 2 || !toLong(parts[0], major) || !toLong(parts[1], minor)) return bad(key, v);
-    s.versionMajor = static_cast<int>(major);
-    s.versionMinor = static_cast<int>(minor);
-    return "";
-  }
-  if (key == "model_name") return s.modelName = v, "";
-  if (key == "model_no") return setInt(s.modelNo, 0, 1000000);
-  if (key == "module1_class") return setInt(s.module1Class, 0, 3);
-  if (key == "module2_class") return setInt(s.module2Class, 0, 3);
-
-  if (key == "ref_source") return setInt(s.refSource, 0, 4);
-  if (key == "sub_range") return setInt(s.subRange, 0, 9);
-  if (key == "press_type") return setInt(s.pressType, 0, 2);
-  if (key == "units") return setInt(s.units, 0, 7);
-  if (key == "decimals") return setInt(s.decimals, 0, 5);
-  if (key == "averaging") return setInt(s.averaging, 1, 29);
-  if (key == "ready_band1") return setFloat(s.readyBand1);
-  if (key == "ready_band2") return setFloat(s.readyBand2);
-  if (key == "reg_mode") return setInt(s.regMode, 0, 2);
-  if (key == "auto_range") return setInt(s.autoRange, 0, 1);
-  if (key == "setpoint_kpa") return setFloat(s.setpointKPa);
-
-  if (key == "initial_kpa") return setDouble(s.initialKPa);
-  if (key == "baro_kpa") return setDouble(s.baroKPa);
-  if (key == "noise_kpa") return setDouble(s.noiseKPa);
-  if (key == "baro_noise_kpa") return setDouble(s.baroNoiseKPa);
-  if (key == "source_kpa") return setDouble(s.sourceKPa);
-  if (key == "input_tau_s") return setDouble(s.inputTauS);
-  if (key == "vent_tau_s") return setDouble(s.ventTauS);
-  if (key == "reg_rate_kpa_s") return setDouble(s.regRateKPaS);
-  if (key == "reg_tau_s") return setDouble(s.regTauS);
-  if (key == "leak_kpa_per_min") return setDouble(s.leakKPaPerMin);
-  if (key == "zero_offset_kpa") return setDouble(s.zeroOffsetKPa);
-  if (key == "module2_limit_kpa") return setDouble(s.module2LimitKPa);
-
-  if (key == "operator.points") {
-    s.operatorScript.pointsKPa.clear();
-    if (v.empty()) return "";
-    for (const auto& part : split(v, ',')) {
-      if (!toDouble(part, d)) return bad(key, v);
-      s.operatorScript.pointsKPa.push_back(d);
-    }
-    return "";
-  }
-  if (key == "operator.dwell_s") return setDouble(s.operatorScript.dwellS);
-  if (key == "operator.tolerance_kpa") return setDouble(s.operatorScript.toleranceKPa);
-  if (key == "operator.opens_input") return setBool(s.operatorScript.opensInput);
-  if (key == "operator.repeat") return setBool(s.operatorScript.repeat);
-
-  if (key == "kesto.fitted") return setBool(s.kestoFitted);
-  if (key == "kesto.device_type") return setInt(s.kestoDeviceType, 0, 100000);
-  if (key == "kesto.noise_ma") return setDouble(s.kestoNoiseMA);
-  if (key == "kesto.input_type") return setInt(s.kestoInputType, 0, 255);
-
-  if (key == "dorv.fitted") return setBool(s.dorvFitted);
-  if (key == "dorv.on_quarn") return setBool(s.dorvOnQuarn);
-  if (key == "dorv.type") return setInt(s.dorvType, 0, 100000);
-  if (key == "dorv.address") return setInt(s.dorvAddress, 0, 255);
-  if (key == "dorv.unit") return setInt(s.dorvUnit, 0, 7);
-  if (key == "dorv.press_type") return setInt(s.dorvPressType, 0, 3);
-  if (key == "dorv.range") return toPair(v, s.dorvLowKPa, s.dorvHighKPa) ? "" : bad(key, v);
-  if (key == "dorv.serial") {
-    if (!toLong(v, n, 0) || n < 0 || n > 0xFFFFFFFFL) return bad(key, v);
-    s.dorvSerial = static_cast<uint32_t>(n);
-    return "";
-  }
-  if (key == "dorv.noise_kpa") return setDouble(s.dorvNoiseKPa);
-  if (key == "dorv.baud") {
-    if (!toLong(v, n) || n < 0) return bad(key, v);
-    s.dorvBaud = static_cast<uint32_t>(n);
-    return "";
-  }
-
-  if (key == "fault") {
-    Fault f;
-    const std::string error = parseFault(v, f);
-    if (!error.empty()) return error;
-    s.faults.push_back(f);
-    return "";
-  }
-  if (key == "channels") {  // the first N channels have a transmitter, the others nothing
-    if (!toLong(v, n) || n < 0 || n > 4) return bad(key, v);
-    for (int ch = 0; ch < 4; ++ch) s.channels[ch].present = ch < n;
-    return "";
-  }
-  if (key == "hart_addresses") {  // polling address per channel, in order
+// "setpoint,hysteresis[,opens|closes]" or "off".
+std::string setSwitch(PressureSwitch& out, const std::string& key, const std::string& v) {
+  PressureSwitch sw;
+  if (v != "off") {
     const auto parts = split(v, ',');
-    if (parts.empty() || parts.size() > 4) return bad(key, v);
-    for (size_t ch = 0; ch < parts.size(); ++ch) {
-      if (!toLong(parts[ch], n) || n < 0 || n > 63) return bad(key, v);
-      s.channels[ch].pollingAddress = static_cast<uint8_t>(n);
+    if (parts.size() < 2 || parts.size() > 3 || !toDouble(parts[0], sw.setpointKPa) ||
+        !toDouble(parts[1], sw.hysteresisKPa))
+      return bad(key, v);
+    if (parts.size() == 3) {
+      if (parts[2] == "opens") {
+        sw.closesOnRise = false;
+      } else if (parts[2] != "closes") {
+        return bad(key, v);
+      }
     }
-    return "";
+    sw.fitted = true;
   }
+  out = sw;
+  return "";
+}
 
-  // kesto.status.N, switch.N, channel.N.what (N counts from 1)
-  auto indexed = [&](std::string_view prefix, int count, int& index, std::string& rest) {
-    if (key.rfind(prefix, 0) != 0) return false;
-    const std::string tail = key.substr(prefix.size());
-    const size_t dot = tail.find('.');
-    long i;
-    if (!toLong(tail.substr(0, dot), i) || i < 1 || i > count) return false;
-    index = static_cast<int>(i - 1);
-    rest = dot == std::string::npos ? "" : tail.substr(dot + 1);
-    return true;
-  };
+// A numbered key "prefix" N ["." rest], N from 1 to count: the index from 0 and the rest.
+bool numberedKey(const std::string& key, std::string_view prefix, int count, int& index, std::string& rest) {
+  if (key.rfind(prefix, 0) != 0) return false;
+  const std::string tail = key.substr(prefix.size());
+  const size_t dot = tail.find('.');
+  long i;
+  if (!toLong(tail.substr(0, dot), i) || i < 1 || i > count) return false;
+  index = static_cast<int>(i - 1);
+  rest = dot == std::string::npos ? "" : tail.substr(dot + 1);
+  return true;
+}
+
+// kesto.status.N, switch.N, channel.N.turnaround_ms and channel.N.what.
+std::string applyNumbered(Scenario& s, const std::string& key, const std::string& v) {
   int index;
   std::string rest;
-  if (indexed("kesto.status.", 4, index, rest) && rest.empty()) {
+  if (numberedKey(key, "kesto.status.", 4, index, rest) && rest.empty()) {
     if (v == "auto") return s.channelStatus[index] = -1, "";
-    return setInt(s.channelStatus[index], 0, 3);
+    return integer<Scenario>([index](Scenario& sc) -> int& { return sc.channelStatus[index]; }, 0, 3)(s, key,
+                                                                                                      v);
   }
-  if (indexed("switch.", 8, index, rest) && rest.empty()) {  // "setpoint,hysteresis[,opens]" or "off"
-    PressureSwitch sw;
-    if (v != "off") {
-      const auto parts = split(v, ',');
-      if (parts.size() < 2 || parts.size() > 3 || !toDouble(parts[0], sw.setpointKPa) ||
-          !toDouble(parts[1], sw.hysteresisKPa))
-        return bad(key, v);
-      if (parts.size() == 3) {
-        if (parts[2] == "opens") {
-          sw.closesOnRise = false;
-        } else if (parts[2] != "closes") {
-          return bad(key, v);
-        }
-      }
-      sw.fitted = true;
-    }
-    s.switches[index] = sw;
-    return "";
-  }
-  if (indexed("channel.", 4, index, rest) && rest == "turnaround_ms") {
+  if (numberedKey(key, "switch.", 8, index, rest) && rest.empty())
+    return setSwitch(s.switches[index], key, v);
+  if (numberedKey(key, "channel.", 4, index, rest) && rest == "turnaround_ms") {
     DelayRange range;
     if (!toRange(v, range)) return bad(key, v);
     s.channelTurnaround[index] = range;
     return "";
   }
-  if (indexed("channel.", 4, index, rest) && !rest.empty())
-    return applyChannel(s.channels[index], rest, v, key);
+  if (numberedKey(key, "channel.", 4, index, rest) && !rest.empty()) {
+    const auto& setters = channelSetters();
+    const auto setter = setters.find(rest);
+    if (setter == setters.end()) return "unknown key: " + key;
+    return setter->second(s.channels[index], key, v);
+  }
   return "unknown key: " + key;
+}
+
+}  // namespace
+
+std::string applySetting(Scenario& s, std::string_view keyView, std::string_view valueView) {
+  const std::string key = trim(keyView);
+  const std::string v = trim(valueView);
+  const auto& setters = scenarioSetters();
+  const auto setter = setters.find(key);
+  if (setter != setters.end()) return setter->second(s, key, v);
+  return applyNumbered(s, key, v);
 }
 
 std::string applyScenarioText(Scenario& s, std::string_view text) {
