@@ -230,6 +230,10 @@ TEST(SimScenario, BadInputIsRefusedWithTheLineAndKey) {
       {"channel.1.output = 4-21", "line 1: bad value for channel.1.output: '4-21'"},
       {"channel.1.hart_error = 1", "line 1: bad value for channel.1.hart_error: '1'"},
       {"channel.1.colour = red", "line 1: unknown key: channel.1.colour"},
+      // Values their fields cannot hold are refused, not wrapped.
+      {"channel.1.hart_stop_after = 3000000000",
+       "line 1: bad value for channel.1.hart_stop_after: '3000000000'"},
+      {"dorv.baud = 5000000000", "line 1: bad value for dorv.baud: '5000000000'"},
   };
   for (const auto& c : cases) {
     Scenario s;
