@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "comma_locale.h"
 #include "openpyxl_reader.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
@@ -304,6 +305,36 @@ TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
 
   ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
   EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №№SN1 SN2 SN3 SN4 (1).xlsx"));
+}
+
+// Under a locale with a decimal comma (Qt takes it from a Russian session) the tables still hold
+// numbers, and the interval and signal texts keep their points.
+TEST_F(MakeReportDefaultTemplate, TablesHoldNumbersInACommaLocale) {
+  xlsxtest::CommaNumericLocale comma;
+  if (!comma.active()) GTEST_SKIP() << comma.why();
+  channel(*dev, 0, "123");
+  dev->devCh[0].Max = 1.6f;
+  dev->devCh[0].elTypeSignal = 4;
+  dev->devCh[0].el_Min = 0;
+  dev->devCh[0].el_Max = 10;
+  put(dev->devCh[0].el_Unit, "В");
+  result(*dev, 0, 0.4f, 0.125f);
+  result(*dev, 1, 1.2f, -0.25f);
+  EXPECT_EQ(measuringIntervalText(dev->devCh[0]), "0.00...1.60");
+  EXPECT_EQ(utf8(signalText(dev->devCh[0])), "0.00...10.00 В");
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+
+  const json d = report();
+  const json& p = xlsxtest::sheetNamed(d, "Протокол 123  (к.1)");
+  int tableRow = 0;
+  for (const auto& [ref, value] : p["cells"].items())
+    if (value == "0.00...1.60" && ref[0] == 'A' && !tableRow) tableRow = std::stoi(ref.substr(1));
+  ASSERT_GT(tableRow, 0) << p["cells"];
+  const auto cell = [&](char col, int r) { return p["cells"][std::string(1, col) + std::to_string(r)]; };
+  ASSERT_TRUE(cell('B', tableRow).is_number()) << cell('B', tableRow);
+  EXPECT_DOUBLE_EQ(cell('B', tableRow).get<double>(), 0.4);
+  ASSERT_TRUE(cell('F', tableRow + 1).is_number()) << cell('F', tableRow + 1);
+  EXPECT_DOUBLE_EQ(cell('F', tableRow + 1).get<double>(), -0.25);
 }
 
 TEST_F(MakeReportDefaultTemplate, OpensInLibreOfficeWhenInstalled) {

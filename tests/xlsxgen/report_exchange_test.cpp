@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "comma_locale.h"
 #include "quarn/cp1251.h"
 #include "workbook_fixture.h"
 
@@ -112,6 +114,51 @@ TEST_F(ReportExchange, CellsFillTheFirstNSlotsInOrder) {
   for (const auto& c : cases) EXPECT_EQ(AddFloatCell("&F", c.value, c.decimals), 0);
   for (std::size_t i = 0; i < std::size(cases); ++i)
     EXPECT_STREQ(val(block.tables[2].cells[i]), cases[i].text) << i;
+}
+
+// Qt takes the locale from the environment, so under a Russian session printf would write "0,500"
+// and the workbook would get texts where numbers belong. The cells keep their point.
+TEST_F(ReportExchange, NumberCellsKeepTheirPointInACommaLocale) {
+  xlsxtest::CommaNumericLocale comma;
+  if (!comma.active()) GTEST_SKIP() << comma.why();
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+  ASSERT_STREQ(probe, "0,5") << "the locale in force formats with a comma";
+  struct Case {
+    double value;
+    int decimals;
+    const char* text;
+  } cases[] = {{0.5, 3, "0.500"},
+               {-1234.5678, 2, "-1234.57"},
+               {0.125, 2, "0.12"},
+               {1e20, 1, "100000000000000000000.0"}};
+  SetColumnCount(static_cast<int>(std::size(cases)));
+  AddTable("&F");
+  for (const auto& c : cases) EXPECT_EQ(AddFloatCell("&F", c.value, c.decimals), 0);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_STREQ(val(block.tables[0].cells[i]), cases[i].text) << i;
+}
+
+// Cells are found by table name and placed by count: many tables, a name given twice (its first
+// table fills), a count lowered under the cells already placed, and a release that starts afresh.
+TEST_F(ReportExchange, CellsFindTheirTableAndPlaceWhateverTheOrder) {
+  SetColumnCount(3);
+  for (const char* name : {"&A", "&B", "&A", "&C"}) ASSERT_EQ(AddTable(name), 0);
+  for (const char* t : {"&C", "&A", "&B", "&A", "&C"}) ASSERT_EQ(AddCell(t, t), 0) << t;
+  EXPECT_STREQ(val(block.tables[0].cells[1]), "&A");
+  EXPECT_EQ(val(block.tables[2].cells[0]), nullptr) << "the second &A never fills";
+  EXPECT_STREQ(val(block.tables[3].cells[1]), "&C");
+  SetColumnCount(1);
+  EXPECT_EQ(AddCell("&B", "x"), -1) << "the one place of &B is taken";
+  SetColumnCount(3);
+  EXPECT_EQ(AddCell("&B", "y"), 0);
+  EXPECT_STREQ(val(block.tables[1].cells[1]), "y");
+  FreeReport();
+  EXPECT_EQ(AddCell("&A", "z"), -1) << "no table after the release";
+  SetColumnCount(2);
+  AddTable("&C");
+  EXPECT_EQ(AddCell("&C", "first"), 0);
+  EXPECT_STREQ(val(block.tables[0].cells[0]), "first");
 }
 
 TEST_F(ReportExchange, ChecksumAndRelease) {

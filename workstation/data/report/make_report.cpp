@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "quarn/cp1251.h"
@@ -20,12 +19,6 @@ constexpr int kResults = POV_POINTS_MAX;
 template <std::size_t N>
 std::string field(const char (&text)[N]) {
   return std::string(text, strnlen(text, N));
-}
-
-std::string format(const char* fmt, double a, double b, int decimals) {
-  char out[128];
-  std::snprintf(out, sizeof out, fmt, decimals, a, decimals, b);
-  return out;
 }
 
 // Truncation towards zero of a float that may be anything.
@@ -96,18 +89,13 @@ std::string measuringIntervalText(const TDevChannel& ch) {
   if (ch.Max > 1) k = 2;
   if (ch.Max > 10) k = 1;
   if (ch.Max > 100) k = 0;
-  return format("%.*f...%.*f", ch.Min, ch.Max, k);
+  return fixedText(ch.Min, k) + "..." + fixedText(ch.Max, k);
 }
 
 std::string signalText(const TDevChannel& ch) {
-  char out[160];
   const std::string unit = field(ch.el_Unit);
-  if (ch.elTypeSignal == 4) {
-    std::snprintf(out, sizeof out, "%.2f...%.2f %s", ch.el_Min, ch.el_Max, unit.c_str());
-  } else {
-    std::snprintf(out, sizeof out, "%ld...%ld %s", truncated(ch.el_Min), truncated(ch.el_Max), unit.c_str());
-  }
-  return out;
+  if (ch.elTypeSignal == 4) return fixedText(ch.el_Min, 2) + "..." + fixedText(ch.el_Max, 2) + " " + unit;
+  return std::to_string(truncated(ch.el_Min)) + "..." + std::to_string(truncated(ch.el_Max)) + " " + unit;
 }
 
 std::string methodDocument(const std::vector<std::pair<std::string, std::string>>& methods,
@@ -126,14 +114,11 @@ std::string reportFileName(const TDev& dev) {
   return name + ".xls";
 }
 
-int MakeReport(const TDev& dev, const ReportRequest& request) {
-  bool anyEnabled = false;
-  for (int c = 0; c < kChannels; ++c) anyEnabled = anyEnabled || dev.devCh[c].enabled;
-  if (!anyEnabled) return -1;
+namespace {
 
-  FreeReport();
-
-  // Files.
+// The template and the output file into the block. False, with the message shown, when a path
+// cannot be carried in Windows-1251.
+bool setReportFiles(const TDev& dev, const ReportRequest& request) {
   std::string templatePath = request.templateFolder;
   if (!templatePath.empty() && templatePath.back() != '/' && templatePath.back() != '\\') templatePath += '/';
   templatePath += request.templateName;
@@ -145,7 +130,7 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
                 "Путь к шаблону или к протоколу содержит символы вне "
                 "кодировки Windows-1251: " +
                     templatePath + ", " + chosen);
-    return -2;
+    return false;
   }
   std::string outputPath = text::utf8ToCp1251(request.outputPath);
   if (request.outputPath.empty()) {
@@ -154,12 +139,14 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
     outputPath = text::utf8ToCp1251(folder) + "/" + reportFileName(dev);
   }
   SetFiles(text::utf8ToCp1251(templatePath).c_str(), outputPath.c_str());
+  return true;
+}
 
-  // Sheets to hide.
-  bool suitable[kChannels];
+// Every sheet of a channel that is off; of an enabled channel, the certificate or the notice it
+// does not get.
+void hideSheets(const TDev& dev, const bool (&suitable)[kChannels]) {
   for (int c = 0; c < kChannels; ++c) {
     const int n = c + 1;
-    suitable[c] = isChannelSuitable(dev, c);
     if (!dev.devCh[c].enabled) {
       for (const char* fmt : {"&DEV_SH_%d", "&DEV_VCR_%d", "&DEV_VER_%d", "&DEV_CCR_%d"})
         AddHiddenSheet(channelKey(fmt, n).c_str());
@@ -167,15 +154,16 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
       AddHiddenSheet(channelKey(suitable[c] ? "&DEV_VER_%d" : "&DEV_VCR_%d", n).c_str());
     }
   }
+}
 
-  // Conditions and the reference equipment.
+// Conditions, the reference equipment and the texts of the placeholder controls.
+void addHeaderPairs(const TDev& dev, const ReportRequest& request) {
   const TPovHeader& h = dev.povHeader;
   addPair("&CD_TEMP_FULL", CP1251("температура воздуха: ") + field(h.temp) + CP1251("°С"));
   addPair("&CD_HUM_FULL", CP1251("относительная влажность: ") + field(h.hum) + "%");
   addPair("&CD_PRES_FULL", CP1251(" атмосферное давление: ") + field(h.pres) + CP1251(" мм рт.ст."));
   addPair("&CD_ET_AUX_LST", field(h.etalonList));
 
-  // Placeholder controls.
   for (const auto& [control, value] : request.placeholders) {
     std::string name = control;
     if (name.rfind("amp_", 0) == 0) name = name.substr(4);
@@ -185,20 +173,23 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
       if (ch != '\r') text += ch;
     addPair(text::utf8ToCp1251("&" + name), text::utf8ToCp1251(text));
   }
+}
 
-  // Devices.
+// Each enabled channel's device, then the titles of its sheets.
+void addDevicePairs(const TDev& dev, const ReportRequest& request) {
   for (int c = 0; c < kChannels; ++c) {
     const TDevChannel& ch = dev.devCh[c];
     if (!ch.enabled) continue;
     const int n = c + 1;
     const std::string name = field(ch.name);
+    const std::optional<std::string>& given = request.channelMethods[static_cast<std::size_t>(c)];
+    const std::string method = given ? *given : methodDocument(request.methods, text::cp1251ToUtf8(name));
     addPairFmt("&D%d_OWNER", n, field(ch.owner));
     addPairFmt("&D%d_NAME", n, name);
     addPairFmt("&D%d_TYPE", n, field(ch.model));
     addPairFmt("&D%d_SERIAL", n, field(ch.sn));
     addPairFmt("&D%d_INV", n, field(ch.invNo));
-    addPairFmt("&VR_D%d_DOC", n,
-               text::utf8ToCp1251(methodDocument(request.methods, text::cp1251ToUtf8(name))));
+    addPairFmt("&VR_D%d_DOC", n, text::utf8ToCp1251(method));
     addPairFmt("&D%d_SIGNAL_UNITS", n, field(ch.el_Unit));
     addPairFmt("&D%d_UNITS", n, field(ch.Unit));
     addPairFmt("&D%d_SIGNAL", n, signalText(ch));
@@ -209,7 +200,6 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
     addPairFmt("&D%d_VER_ID", n, " ");
   }
 
-  // Sheet titles.
   for (int c = 0; c < kChannels; ++c) {
     if (!dev.devCh[c].enabled) continue;
     const int n = c + 1;
@@ -220,9 +210,11 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
     addPairFmt("&DEV_VER_%d", n, CP1251("извещение ") + sn + k);
     addPairFmt("&DEV_CCR_%d", n, CP1251("сертификат ") + sn + k);
   }
+}
 
-  // Tables: one cell per valid result record. The block holds at most 199 cells per table, so a
-  // 200th record is left out rather than losing every table.
+// The result tables: one cell per valid result record. The block holds at most 199 cells per
+// table, so a 200th record is left out rather than losing every table.
+void addTables(const TDev& dev) {
   std::vector<int> records;
   for (int i = 0; i < kResults; ++i)
     if (dev.results[i].valid && records.size() < XLSX_COLUMN_LIMIT - 1) records.push_back(i);
@@ -253,8 +245,11 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
       AddFloatCell(tUnc.c_str(), r.uncertainty, d);
     }
   }
+}
 
-  // Results.
+// The verdict of each enabled channel and the document it gets.
+void addResultPairs(const TDev& dev, const bool (&suitable)[kChannels]) {
+  const TPovHeader& h = dev.povHeader;
   for (int c = 0; c < kChannels; ++c) {
     if (!dev.devCh[c].enabled) continue;
     const int n = c + 1;
@@ -270,6 +265,26 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
     addPairFmt("&VR_D%d_SUITABLE", n,
                ok ? CP1251("пригодным к применению") : CP1251("не пригодным к применению"));
   }
+}
+
+}  // namespace
+
+// The block is filled in the order the workbook's replacement needs (longer keys first within each
+// group), handed to the report library and emptied again.
+int MakeReport(const TDev& dev, const ReportRequest& request) {
+  bool anyEnabled = false;
+  for (int c = 0; c < kChannels; ++c) anyEnabled = anyEnabled || dev.devCh[c].enabled;
+  if (!anyEnabled) return -1;
+
+  FreeReport();
+  if (!setReportFiles(dev, request)) return -2;
+  bool suitable[kChannels];
+  for (int c = 0; c < kChannels; ++c) suitable[c] = isChannelSuitable(dev, c);
+  hideSheets(dev, suitable);
+  addHeaderPairs(dev, request);
+  addDevicePairs(dev, request);
+  addTables(dev);
+  addResultPairs(dev, suitable);
 
   Checksum();
   const int result = RunReport();

@@ -2,6 +2,8 @@
 // the report exchange block, then the report library fills a copy of the template.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +24,9 @@ struct ReportRequest {
   std::vector<std::pair<std::string, std::string>> placeholders;
   // Rows of the measurement-method grid: (device name, method document). UTF-8.
   std::vector<std::pair<std::string, std::string>> methods;
+  // A channel's method document as it is (a run made again from the history), instead of the one
+  // found in `methods`. UTF-8.
+  std::array<std::optional<std::string>, 4> channelMethods;
 };
 
 // 0 success; -1 no channel enabled (nothing done); otherwise the result of RunReport (-1 library

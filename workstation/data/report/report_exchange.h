@@ -33,6 +33,8 @@ int AddCell(const char* table, const char* text);
 // The value with `decimals` digits after the point; a blank for a missing value (NaN, infinite or
 // beyond ±1e27, which the workstation shows as a blank too).
 int AddFloatCell(const char* table, double value, int decimals);
+// The value with `decimals` (0..15) digits after a point, whatever the locale ("%.*f" in "C").
+std::string fixedText(double value, int decimals);
 int Checksum();
 // Loads libxlsxgen.so (beside the program first, then the library search path), calls MakeXLSX
 // with the block and unloads it. The library's result; -1 library missing, -2 function missing.
