@@ -545,7 +545,9 @@ TEST(SettingsScreens, AReadOrWriteThatNeverReportsBackIsToldAndReadWorksAgain) {
       if (c.write) {
         dev.calInfo.valid = 1;
         bench.notify(*screen, 3);
+        choose(screen->findChild<QComboBox*>("cbS_Unuts"), 2);
         screen->Panel_SetClick();
+        ASSERT_EQ(dev.settings.units, 2);
         dev.task = TASK_SETTINGS_WRITE;
       } else {
         screen->Panel_ReadClick();
@@ -563,6 +565,8 @@ TEST(SettingsScreens, AReadOrWriteThatNeverReportsBackIsToldAndReadWorksAgain) {
       EXPECT_EQ(message.text(), QString::fromUtf8(c.text));
       EXPECT_EQ(message.windowTitle(), QStringLiteral("Сообщение"));
       EXPECT_TRUE(screen->readButton()->isEnabled());
+      // The record holds the settings of the last read again, not those the calibrator refused.
+      EXPECT_EQ(dev.settings.units, 0);
       // Told once.
       message.hide();
       bench.notify(*screen, 2);
@@ -931,6 +935,13 @@ TEST_F(SimSettings, ACorridorTheCalibratorRefusesIsReportedAndNothingChanges) {
   ASSERT_TRUE(runUntil([&] { return message.isVisible(); }));
   EXPECT_EQ(message.text(), QStringLiteral("Не удалось записать настройки в калибратор."));
   EXPECT_TRUE(screen->readButton()->isEnabled());
+  // The record keeps what the calibrator holds: the status line goes on in kPa, a verification would
+  // take its corridor from 0.05 %, not from the 150 % refused.
+  EXPECT_EQ(dev().settings.units, 0);
+  EXPECT_FLOAT_EQ(dev().settings.readyBand1, 0.05f);
+  runFor(1000);
+  EXPECT_TRUE(labelText("lbStatusPressure").contains(QStringLiteral(" кПа,")))
+      << labelText("lbStatusPressure").toStdString();
   // The link stays; a read shows what the calibrator still holds.
   EXPECT_EQ(dev().linked, 1u);
   pressMouse(screen->readButton(), true);

@@ -278,12 +278,15 @@ void SettingsScreenBase::rebuildDorvLine(TDev& dev) {
   setSetpointLimits(dev, context().modelRecord());
 }
 
-void SettingsScreenBase::updateButtons(const TDev& dev) {
+void SettingsScreenBase::updateButtons(TDev& dev) {
   if (pending_ != Pending::None && !settingsTaskRunning(dev)) {
     // The library went on with something else without reporting the settings: the read or write
     // failed or was abandoned. Without this "Считать" would stay disabled and the screen empty.
     const bool wasWrite = pending_ == Pending::Write;
     pending_ = Pending::None;
+    // The record keeps what the calibrator last reported, not what it refused: the display unit's
+    // name, the readiness corridors of a verification and the next write all come from it.
+    if (wasWrite) dev.settings = settingsBeforeWrite_;
     readLocked_ = false;
     tell(wasWrite ? QStringLiteral("Не удалось записать настройки в калибратор.")
                   : QStringLiteral("Не удалось считать настройки калибратора."));
@@ -329,6 +332,7 @@ void SettingsScreenBase::Panel_SetClick() {
   TDev* dev = context().dev();
   if (!dev || dev->linkState != 2 || connecting(*dev)) return;
   QString problem;
+  settingsBeforeWrite_ = dev->settings;
   if (!copyIntoSettings(*dev, problem)) {
     tell(problem);
     return;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Screen.h"
+#include "TDev.h"
 
 class QComboBox;
 class QGridLayout;
@@ -120,10 +121,10 @@ class SettingsScreenBase : public Screen {
   void rebuildDorvLine(TDev& dev);
   // The buttons after a notification. A read or write that ended without its settings-read
   // notification (refused, abandoned, the link lost) lets "Считать" work again and is told to the
-  // operator. While the connection is being set up no button starts anything. The zero button is
-  // usable while linked, with the vent open, the timer not running and the calibrator's own modules
-  // as the reference; the hint is shown exactly while it is not.
-  void updateButtons(const TDev& dev);
+  // operator; a failed write gives the record back the settings it held before. While the connection is being
+  // set up no button starts anything. The zero button is usable while linked, with the vent open, the timer
+  // not running and the calibrator's own modules as the reference; the hint is shown exactly while it is not.
+  void updateButtons(TDev& dev);
 
  private:
   enum class Pending { None, Read, Write };
@@ -132,6 +133,7 @@ class SettingsScreenBase : public Screen {
   void updateZeroButton(const TDev& dev);
 
   Pending pending_ = Pending::None;
+  TSettings settingsBeforeWrite_{};
   // "Считать" waits for the settings report of a read (or of the Brenk's write).
   bool readLocked_ = false;
   bool valuesShown_ = false;
