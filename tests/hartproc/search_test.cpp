@@ -265,7 +265,7 @@ struct BrokenAnswer {
 
 class HartSearchBrokenAnswers : public HartProcTest, public ::testing::WithParamInterface<BrokenAnswer> {};
 
-TEST_P(HartSearchBrokenAnswers, EndsAsSpecifiedWithoutHanging) {
+TEST_P(HartSearchBrokenAnswers, EndTheirChannelAndTheNextChannelsDeviceIsStillFound) {
   quarnsim::Scenario s = scenario();
   GetParam().apply(s.channels[0]);
   s.channelStatus = {0, 0, 1, 1};

@@ -16,7 +16,7 @@ using quarnsim::Scenario;
 
 std::string text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
-TEST(SimUailCodec, PublishedVectors) {
+TEST(SimUailCodec, CrcFramesAndFloatsMatchKnownVectors) {
   EXPECT_EQ(quarnsim::uail::crc16("123456789"), 0x4B37);
   EXPECT_EQ(simtest::crc16("123456789"), 0x4B37);
   EXPECT_EQ(text(quarnsim::uail::requestFrame("1;0;")), "\xFF:1;0;50730\r");

@@ -659,7 +659,7 @@ TEST(SimHartTransmitter, WriteProtectionRefusesEveryWrite) {
   EXPECT_DOUBLE_EQ(t.loopCurrent(), 12.0);
 }
 
-TEST(SimHartTransmitter, FaultKnobs) {
+TEST(SimHartTransmitter, EachFaultSpoilsTheAnswersItNames) {
   {
     TransmitterConfig c = baseConfig();
     c.faults.silent = true;

@@ -296,7 +296,7 @@ TEST_F(VerificationCalc, ResultRecordOfAllEnabledChannels) {
 // The acceptance test of the run: reference settled and unmoved, every enabled channel steady, in
 // hard mode within errOk x vrCoeff, and on the Quarn the input valve open unless the external
 // transducer is the reference.
-TEST_F(VerificationCalc, AcceptanceTest) {
+TEST_F(VerificationCalc, IsAllOkNeedsSettledValuesTheHardModeLimitAndAnOpenQuarnInput) {
   channel(0, 0, 1000);
   channel(1, 0, 1000);
   Dev.povHeader.vrCoeff = 0.7f;  // with errOk 0.25: limit 0.175 %
