@@ -2,6 +2,7 @@
 // and its value in that range; the point list's rows and cell edits; the device grid's number cells.
 #pragma once
 
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -22,12 +23,22 @@ class PointListRange {
   float max() const { return max_; }
   float span() const { return span_; }
 
-  // "значение" of a point: min + percent / 100 x span.
-  float valueOf(float percent) const { return min_ + percent / 100.0f * span_; }
+  // "значение" of a point: min + percent / 100 x span. Worked out in double precision, so that 60 %
+  // of 1600 shows as 960 and not as 960.0001 (a difference below the single-precision target's own
+  // resolution).
+  float valueOf(float percent) const { return toFloat(min_ + static_cast<double>(percent) / 100.0 * span_); }
   // The percentage of an edited value; 0 while the span is 0 (a range that was never set).
-  float percentOf(float value) const { return span_ != 0 ? (value - min_) / span_ * 100.0f : 0.0f; }
+  float percentOf(float value) const {
+    return span_ != 0 ? toFloat((static_cast<double>(value) - min_) / span_ * 100.0) : 0.0f;
+  }
 
  private:
+  // Beyond single precision the result is infinite (the callers test for it), not undefined.
+  static float toFloat(double v) {
+    if (v >= -3.4028234e38 && v <= 3.4028234e38) return static_cast<float>(v);
+    return v > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+  }
+
   float min_ = 0;
   float max_ = 600;
   float span_ = 600;

@@ -19,31 +19,46 @@ void ProjectController::setModified(bool modified) {
   Q_EMIT modifiedChanged(modified);
 }
 
+void ProjectController::setFileName(const QString& name) {
+  if (fileName_ == name) return;
+  fileName_ = name;
+  Q_EMIT fileNameChanged(name);
+}
+
 bool ProjectController::load(const QString& path) {
-  fileName_ = path;
-  bool ok = true;
-  if (!QFileInfo(path).exists()) {
-    // No project yet: the parameters start from the defaults.
+  QString name = path;
+  if (!QFileInfo(name).exists()) {
+    const QString fallback = QString::fromStdString(quarn::data::effectiveProjectPath(name.toStdString()));
+    if (QFileInfo(fallback).isFile()) name = QFileInfo(fallback).absoluteFilePath();
+  }
+  if (!QFileInfo(name).exists()) {
+    // No project yet: the parameters start from the defaults; a save creates the file.
     project_ = quarn::data::projectFromIni(quarn::data::IniDocument{});
   } else {
-    const quarn::data::ProjectLoad r = quarn::data::loadProject(path.toStdString(), project_);
+    // Read into a copy: a file that cannot be used leaves the current project as it is.
+    quarn::data::Project read;
+    const quarn::data::ProjectLoad r = quarn::data::loadProject(name.toStdString(), read);
     if (!r.ok) {
-      ok = false;
-      context_.messageWindow().showMessage(QStringLiteral("Проект ") + path +
+      context_.messageWindow().showMessage(QStringLiteral("Проект ") + name +
                                                QStringLiteral(" не загружен:\n") +
                                                QString::fromStdString(r.error),
                                            false, QStringLiteral("Ошибка"));
+      return false;
     }
+    project_ = std::move(read);
   }
+  setFileName(name);
   Q_EMIT loaded();
   // Showing the project runs the screens' change handlers, which mark it modified.
   setModified(false);
-  return ok;
+  return true;
 }
 
 bool ProjectController::save(const QString& path) {
+  // The screens show the name they are saving under. It stays the current name when the save fails,
+  // so saving again (or the closing question's "Yes") tries the same file and fails visibly again.
+  setFileName(path);
   Q_EMIT aboutToSave();
-  fileName_ = path;
   const std::string err = quarn::data::saveProject(path.toStdString(), project_);
   if (!err.empty()) {
     Prompts::showError(

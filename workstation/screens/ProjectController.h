@@ -22,18 +22,21 @@ class ProjectController : public QObject {
 
   // Full name of the current project file.
   QString fileName() const { return fileName_; }
-  void setFileName(const QString& name) { fileName_ = name; }
+  void setFileName(const QString& name);
 
   // ProjectModified: the operator changed something since the last load or save.
   bool modified() const { return modified_; }
   void setModified(bool modified);
 
-  // Makes `path` the current project and loads it (a file that does not exist gives the defaults).
-  // A file that cannot be read is reported in the message window and the project keeps what it had.
-  // The screens show the result; the modified flag is cleared. Returns false on a read failure.
+  // Makes `path` the current project and loads it. A path where no file is falls back to
+  // "default.aip" in the working folder when that file exists; otherwise the path stays the current
+  // name and the project takes the defaults of an empty file. The screens show the result; the
+  // modified flag is cleared. A file that cannot be read (damaged, cut off, not a file) is reported
+  // in the message window and changes nothing: the previous project, its name and its modified
+  // flag stay. Returns false on such a failure.
   bool load(const QString& path);
-  // Lets the screens write their edits into the project, then saves it under `path`, which becomes
-  // the current name. A failure is shown to the operator and keeps the modified flag.
+  // Lets the screens write their edits into the project, then saves it atomically under `path`,
+  // which becomes the current name. A failure is shown to the operator and keeps the modified flag.
   bool save(const QString& path);
 
   // The menu items "Открыть проект", "Сохранить проект", "Сохранить проект как".
@@ -51,6 +54,8 @@ class ProjectController : public QObject {
   // The project is about to be saved: write pending edits into model().
   void aboutToSave();
   void modifiedChanged(bool modified);
+  // The current project's name changed (load, save under a new name).
+  void fileNameChanged(const QString& name);
 
  private:
   WorkstationContext& context_;
