@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "HartCurrentPanel.h"
 #include "HartDevicePanel.h"
 #include "HartScreen.h"
@@ -721,6 +722,35 @@ TEST(HartScreen, SelectorsSwitchThePanelsAndTheTuneCaptionStartsTheTrim) {
   EXPECT_EQ(h.tasks(), std::vector<uint32_t>{TASK_HART_TUNE_I});
 }
 
+// For pictures without an operator: the lower panel chosen on the command line, and a search started
+// once, as soon as the button can be used, never from inside the library's notification.
+TEST(HartScreen, TheCommandLineChoosesThePanelAndAsksForOneSearch) {
+  const CommandLine c = parseCommandLine({"ARM_Quarn", "--mode", "2", "--hart-panel", "sensor", "--hart-search"});
+  EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
+  EXPECT_TRUE(c.hartSensorPanel);
+  EXPECT_TRUE(c.hartSearch);
+  EXPECT_FALSE(parseCommandLine({"ARM_Quarn", "--hart-panel", "current"}).hartSensorPanel);
+  EXPECT_FALSE(parseCommandLine({"ARM_Quarn", "--hart-panel", "grid"}).error.isEmpty());
+  EXPECT_FALSE(parseCommandLine({"ARM_Quarn", "--hart-panel"}).error.isEmpty());
+
+  HartBench h;
+  h.dev().kestoDataValid = 0;
+  h.notify();
+  h.screen.searchWhenPossible();
+  h.notify();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(h.tasks().empty());
+  h.dev().kestoDataValid = 1;
+  h.notify();
+  EXPECT_TRUE(h.tasks().empty());  // not inside the notification
+  QCoreApplication::processEvents();
+  EXPECT_EQ(h.tasks(), std::vector<uint32_t>{TASK_HART_SEARCH});
+  h.dev().task = TASK_MEASURE;
+  h.searchFinished(-1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(h.tasks().size(), 1u);
+}
+
 // ---- Sensor trim ----------------------------------------------------------------------------------------
 
 // A 0...160 kPa channel allows 12 % of its span, 19.2 kPa, beyond each end of its range; the message
@@ -1054,6 +1084,8 @@ struct FaultCase {
   const char* fieldAfter;    // a device field shown afterwards, and its text
   const char* fieldAfterText;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 void silence(quarnsim::Engine& bench) { bench.transmitter(0).config().faults.silent = true; }
 

@@ -51,6 +51,8 @@ class HartDevicePanel : public QFrame {
 
   // The channel shown, 0-3; -1 at creation and after every search start.
   int selCh() const { return selCh_; }
+  // "Начать поиск ".
+  LabelPanel* searchButton() const { return search_; }
 
  Q_SIGNALS:
   // A text for the message window.

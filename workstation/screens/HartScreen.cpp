@@ -5,12 +5,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "HartCurrentPanel.h"
 #include "HartDevicePanel.h"
 #include "HartSensorPanel.h"
 #include "HartWidgets.h"
+#include "LabelPanel.h"
 #include "TDev.h"
 #include "ZDialog.h"
 
@@ -32,6 +34,7 @@ QLabel* makeSelector(const QString& name, const QString& caption, QWidget* paren
   s->setAlignment(Qt::AlignCenter);
   s->setMinimumSize(170, 30);
   s->setCursor(Qt::PointingHandCursor);
+  s->setAutoFillBackground(true);
   QFont f = s->font();
   f.setBold(true);
   s->setFont(f);
@@ -100,6 +103,14 @@ void HartScreen::Type_Click(QLabel* selector) {
   pnS_->setVisible(!current);
   selectorI_->setFrameShadow(current ? QFrame::Sunken : QFrame::Raised);
   selectorS_->setFrameShadow(current ? QFrame::Raised : QFrame::Sunken);
+  // The chosen one also light, as the chosen channel and mode are.
+  for (QLabel* s : {selectorI_, selectorS_}) {
+    const bool chosen = s->frameShadow() == QFrame::Sunken;
+    QPalette p = s->palette();
+    p.setColor(QPalette::Window, chosen ? hart::selectedPanel() : hart::darkPanel());
+    p.setColor(QPalette::WindowText, chosen ? Qt::black : Qt::white);
+    s->setPalette(p);
+  }
 }
 
 void HartScreen::Frame_Mode_2_2_HART1Label2Click() { current_->pnTuneClick(); }
@@ -133,6 +144,12 @@ void HartScreen::HartRefresh(TDev& dev) {
   sensor_->RefreshFromDev(dev);
   dev.errCode = 0;
   inRefresh_ = false;
+  const LabelPanel* search = device_->searchButton();
+  if (searchRequested_ && search->isEnabled() && !search->isHidden()) {
+    searchRequested_ = false;
+    // Not from inside the library's notification: the click starts a task.
+    QTimer::singleShot(0, this, [this] { device_->pnHartSearchClick(); });
+  }
 }
 
 void HartScreen::showMessage(const QString& text, bool fromLibrary) {

@@ -31,6 +31,9 @@ class HartScreen : public Screen {
   void Type_Click(QLabel* selector);
   // A click on the caption label of the current panel's "Подстроить".
   void Frame_Mode_2_2_HART1Label2Click();
+  // Presses "Начать поиск " as soon as the button is usable (after connecting), once: for pictures
+  // of a search taken without an operator (ARM_Quarn --hart-search).
+  void searchWhenPossible() { searchRequested_ = true; }
 
   HartDevicePanel* devicePanel() const { return device_; }
   HartCurrentPanel* currentPanel() const { return current_; }
@@ -64,6 +67,7 @@ class HartScreen : public Screen {
   uint32_t messageTask_ = 0;
   QString windowText_;
   bool inRefresh_ = false;
+  bool searchRequested_ = false;
 };
 
 }  // namespace arm

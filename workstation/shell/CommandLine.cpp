@@ -24,6 +24,8 @@ QString usageText() {
       "  --screenshot FILE    save a picture of the window after --after-ms and quit\n"
       "  --after-ms N         how long to run before the screenshot or the timing report (default 6000)\n"
       "  --measure-updates    print the refresh time per notification (median, p95, max) and quit\n"
+      "  --hart-panel NAME    the HART screen's lower panel: current (default) or sensor\n"
+      "  --hart-search        the HART screen starts a search as soon as the connection allows\n"
       "  --help               this text\n"
       "With --screenshot or --measure-updates nothing waits for an operator: errors go to stderr and\n"
       "the program ends with status 1.\n");
@@ -72,6 +74,15 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
       number(c.afterMs);
     } else if (a == QLatin1String("--measure-updates")) {
       c.measure = true;
+    } else if (a == QLatin1String("--hart-panel")) {
+      if (value(text)) {
+        if (text == QLatin1String("sensor") || text == QLatin1String("current"))
+          c.hartSensorPanel = text == QLatin1String("sensor");
+        else
+          c.error = QStringLiteral("option --hart-panel: \"%1\" is neither current nor sensor").arg(text);
+      }
+    } else if (a == QLatin1String("--hart-search")) {
+      c.hartSearch = true;
     } else if (a == QLatin1String("--mode")) {
       int n = 0;
       if (number(n)) {

@@ -16,6 +16,8 @@ struct CommandLine {
   QString screenshot;
   int afterMs = 6000;
   bool measure = false;
+  bool hartSensorPanel = false;  // the HART screen shows its sensor panel instead of the current panel
+  bool hartSearch = false;       // the HART screen starts a search as soon as it can
   int modeIndex = -1;  // the mode shown at start (index = mode number - 1); -1: the regulation screen
   bool help = false;
   QString error;  // not empty: the command line is refused for this reason

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "CommandLine.h"
+#include "HartScreen.h"
 #include "MainWindow.h"
 #include "Prompts.h"
 #include "SimLauncher.h"
@@ -78,6 +79,10 @@ int run(int argc, char** argv) {
     return 1;
   }
   if (cmd.modeIndex >= 0) window.SelectMode(cmd.modeIndex);
+  if (arm::HartScreen* hart = window.screens().hart) {
+    if (cmd.hartSensorPanel) hart->Type_Click(hart->sensorSelector());
+    if (cmd.hartSearch) hart->searchWhenPossible();
+  }
   window.show();
 
   bool pictureFailed = false;
