@@ -5,9 +5,12 @@
 #include <QChartView>
 #include <QDir>
 #include <QFile>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPrinter>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QValueAxis>
 #include <cmath>
@@ -185,6 +188,8 @@ class GraphScreenTest : public ::testing::Test {
     Prompts::error = [this](const QString&, const QString& text) { errors << text; };
     screen.resize(1000, 700);
     screen.show();
+    // The tests sample by hand; the screen's own timer must not add samples in between.
+    screen.findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
     TDev& d = bench.dev();
     d.linked = 1;
     d.kestoDataValid = 1;
@@ -321,8 +326,12 @@ TEST_F(GraphScreenTest, SwitchAndChannelPanelsChooseTheSeries) {
     EXPECT_EQ(!panel("pn_E")->isHidden(), s.referencePanelShown);
     EXPECT_EQ(!label("labEtl")->isHidden(), s.referenceLabelShown);
     EXPECT_EQ(!label("labP2")->isHidden(), s.label2Shown);
-    // An active series shows every sample since the last clear, an inactive one nothing.
+    // An active series shows every sample since the last clear, an inactive one nothing; the
+    // legend names the active ones.
     for (int i = 0; i < kGraphSeries; ++i) EXPECT_EQ(screen.drawnPoints(i), s.active.count(i) ? 4 : 0) << i;
+    std::size_t entries = 0;
+    for (QLegendMarker* m : screen.chart()->legend()->markers()) entries += m->isVisible() ? 1 : 0;
+    EXPECT_EQ(entries, s.active.size());
   }
   EXPECT_FALSE(on(panel("pn_3")));
   EXPECT_TRUE(on(panel("pn_sw_P")));
@@ -502,8 +511,15 @@ TEST_F(GraphOnSimulator, SamplesTheReferenceAndTheChannels) {
   connectTo("COM7");
   GraphScreen* graph = w.screens().graph;
   ASSERT_NE(graph, nullptr);
+  graph->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
   ASSERT_TRUE(runUntil([this] { return dev().kestoDataValid != 0; }));
   runFor(1000);
+  // Sampled while another screen is shown: kept, and drawn when the graph is shown.
+  graph->Timer1Timer();
+  EXPECT_EQ(graph->drawnPoints(0), 0);
+  w.SelectMode(kModeGraph);
+  EXPECT_EQ(graph->drawnPoints(0), 1);
+  graph->clearSeries();
   for (int i = 0; i < 3; ++i) {
     graph->Timer1Timer();
     EXPECT_FLOAT_EQ(static_cast<float>(graph->samples().value(0, i)), dev().pRefUnits);
@@ -533,6 +549,8 @@ TEST_F(GraphOnSimulator, WithoutAKestoModuleOnlyTheReferenceIsSampled) {
   w.TimerLoadTimer();
   connectTo("COM7");
   GraphScreen* graph = w.screens().graph;
+  graph->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+  w.SelectMode(kModeGraph);
   ASSERT_TRUE(runUntil([graph] { return !graph->channelsVisible(); }));
   graph->Timer1Timer();
   runFor(1000);

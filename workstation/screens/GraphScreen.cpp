@@ -39,10 +39,10 @@ const QString kSaveTitle = QStringLiteral("Сохранение графика")
 // Buckets a curve is thinned out to (two points each): about two points per pixel column of the plot.
 constexpr std::size_t kDrawnBuckets = 256;
 
-// A tick step of 1, 2 or 5 times a power of ten that divides a span into at most about eight parts.
+// A tick step of 1, 2 or 5 times a power of ten that divides a span into at most about ten parts.
 double niceStep(double span) {
   if (!(span > 0) || !std::isfinite(span)) return 1;
-  const double raw = span / 8;
+  const double raw = span / 10;
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
   const double norm = raw / magnitude;
   return (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 5 ? 5 : 10) * magnitude;
@@ -246,6 +246,16 @@ void GraphScreen::Timer1Timer() {
     updateValueTitle();
   }
   autoScale();
+  // A hidden screen only keeps the samples; its curves are drawn when it is shown.
+  if (isHidden())
+    redrawPending_ = true;
+  else
+    redrawActive();
+}
+
+void GraphScreen::onShown() {
+  if (!redrawPending_) return;
+  redrawPending_ = false;
   redrawActive();
 }
 
@@ -419,7 +429,10 @@ void GraphScreen::setAxis(QValueAxis* axis, double min, double max, bool extendT
 void GraphScreen::autoScale() {
   if (!timeManual_) {
     const double last = samples_.empty() ? 0 : GraphSamples::minutes(samples_.size() - 1);
-    setAxis(timeAxis_, 0, std::max(last, 1.0), true);
+    // The newest point near the right edge (the first minute is shown whole). The end moves in tenths
+    // of a tick, not at every sampling: each move lays the axis out anew.
+    const double grain = niceStep(std::max(last, 1.0)) / 10;
+    setAxis(timeAxis_, 0, std::max(std::ceil(last / grain) * grain, 1.0), false);
   }
   if (!valueManual_) {
     bool any = false;

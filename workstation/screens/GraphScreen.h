@@ -37,6 +37,8 @@ class GraphScreen : public Screen {
   void setChannelsVisible(bool visible);
   bool channelsVisible() const { return channelsVisible_; }
 
+  void onShown() override;
+
   // Timer1 (1000 ms): one sampling of the record, only while linked.
   void Timer1Timer();
   // A switch panel ("Давление", "Ток", "Погрешность") or a channel panel (pn_1 .. pn_4, pn_E) clicked.
@@ -117,6 +119,7 @@ class GraphScreen : public Screen {
   bool channelsVisible_ = true;
   bool timeManual_ = false;
   bool valueManual_ = false;
+  bool redrawPending_ = false;
   int signalType_ = 0;
   int units_ = -1;
   QString lastFolder_;
