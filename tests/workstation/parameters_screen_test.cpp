@@ -10,10 +10,14 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -978,6 +982,43 @@ TEST(ProjectFile, TheMethodListWithoutItsFileIsEmptyAndAnUnreadableOneIsReported
   EXPECT_TRUE(b.bench.context.messageWindow().text().startsWith(
       QStringLiteral("Список методик измерений не прочитан")));
   EXPECT_EQ(b.screen->methods()[3].device, "КДД");
+}
+
+// A project saved by the workstation runs in quarn-cli against the simulator's demonstration bench
+// (channel 3 out of tolerance, channel 4 with a 20..4 mA output): the channels, the points and the
+// hold time it runs are the ones the screen shows.
+TEST(ProjectFile, QuarnCliVerifiesAProjectSavedByTheScreen) {
+#ifndef QUARN_CLI_PROGRAM
+  GTEST_SKIP() << "quarn-cli is not built";
+#else
+  ParamsBench b;
+  ASSERT_TRUE(b.project().load(QStringLiteral(QUARN_EXAMPLES_DIR "/demo.aip")));
+  ASSERT_TRUE(b.screen->paramsValid()) << b.labErr().toStdString();
+  ASSERT_EQ(data::switchedOnPoints(b.screen->selectedPointSet()), (std::vector<float>{0, 25, 50, 75, 100}));
+  for (int row : {1, 3, 4}) b.points().clickCell(row, data::kPointOn);  // 0 and 50 % stay
+  b.typeInto("ed_tRdy", QStringLiteral("1"));
+  const QString file = b.path("short.aip");
+  ASSERT_TRUE(b.project().save(file));
+
+  QProcess cli;
+  cli.start(QStringLiteral(QUARN_CLI_PROGRAM),
+            {"--sim", "--timeout", "20", "--sim-arg", "--scenario", "--sim-arg",
+             QUARN_EXAMPLES_DIR "/demo_bench.scenario", "--sim-arg", "--set", "--sim-arg", "input_tau_s=0.3",
+             "verify", file, "--run-timeout", "120"});
+  ASSERT_TRUE(cli.waitForFinished(180000));
+  const QByteArray err = cli.readAllStandardError();
+  ASSERT_EQ(cli.exitCode(), 0) << err.toStdString();
+  const QJsonObject out = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+  const QJsonArray points = out["points"].toArray();
+  ASSERT_EQ(points.size(), 2) << err.toStdString();
+  EXPECT_EQ(out["suitable"].toArray(), (QJsonArray{true, true, false, true}));
+  const double pRef = points[1].toObject()["pRef"].toDouble();
+  EXPECT_NEAR(pRef, 300.0, 0.5);  // 50 % of 0..600 kPa
+  const QJsonArray ch = points[1].toObject()["ch"].toArray();
+  EXPECT_NEAR(ch[0].toObject()["iExpected"].toDouble(), 4 + 16 * pRef / 600, 1e-3);
+  EXPECT_NEAR(ch[3].toObject()["iExpected"].toDouble(), 20 - 16 * pRef / 600, 1e-3);
+  EXPECT_TRUE(err.contains("point 2 of 2")) << err.toStdString();
+#endif
 }
 
 }  // namespace

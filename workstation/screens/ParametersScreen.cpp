@@ -129,6 +129,9 @@ ParametersScreen::ParametersScreen(WorkstationContext& context, QWidget* parent)
   connect(&context, &WorkstationContext::runStateChanged, this,
           [this](bool running) { setPagesEnabled(!running); });
   connect(&context.project(), &ProjectController::fileNameChanged, this, [this] { showProjectName(); });
+  // The settings screen sets the calibrator's working limits after it has shown a settings read (it
+  // refreshes after this screen): the range check must see them.
+  connect(&context, &WorkstationContext::calibratorSettingsShown, this, [this] { ParamsToDev(); });
   showPage(0);
   showProjectName();
   afterBinding(record());

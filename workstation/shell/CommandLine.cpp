@@ -21,11 +21,16 @@ QString usageText() {
       "  --settings PATH      settings file instead of \"arm_quarn.ini\"\n"
       "  --mode N             open on mode N: 1 regulation, 2 HART, 3 parameters, 4 verification,\n"
       "                       6 graph, 7 settings\n"
+      "  --page N             the parameters screen's page N: 1 devices, 2 protocol, 3 points,\n"
+      "                       4 relay test, 5 measurement methods\n"
+      "  --project FILE       open this project (*.aip) instead of the one the settings name\n"
       "  --screenshot FILE    save a picture of the window after --after-ms and quit\n"
       "  --after-ms N         how long to run before the screenshot or the timing report (default 6000)\n"
       "  --measure-updates    print the refresh time per notification (median, p95, max) and quit\n"
       "  --hart-panel NAME    the HART screen's lower panel: current (default) or sensor\n"
       "  --hart-search        the HART screen starts a search as soon as the connection allows\n"
+      "  --history FILE       the run history file (default: ~/.local/share/quarn/history.db)\n"
+      "  --history-dialog     open File -> \"История поверок\" at start (with --screenshot: its picture)\n"
       "  --help               this text\n"
       "With --screenshot or --measure-updates nothing waits for an operator: errors go to stderr and\n"
       "the program ends with status 1.\n");
@@ -83,6 +88,10 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
       }
     } else if (a == QLatin1String("--hart-search")) {
       c.hartSearch = true;
+    } else if (a == QLatin1String("--history")) {
+      value(c.history);
+    } else if (a == QLatin1String("--history-dialog")) {
+      c.historyDialog = true;
     } else if (a == QLatin1String("--mode")) {
       int n = 0;
       if (number(n)) {
@@ -91,6 +100,16 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
         else
           c.error = QStringLiteral("option --mode: %1 is not a mode (1, 2, 3, 4, 6 or 7)").arg(n);
       }
+    } else if (a == QLatin1String("--page")) {
+      int n = 0;
+      if (number(n)) {
+        if (n >= 1 && n <= 5)
+          c.pageIndex = n - 1;
+        else
+          c.error = QStringLiteral("option --page: %1 is not a page (1 to 5)").arg(n);
+      }
+    } else if (a == QLatin1String("--project")) {
+      value(c.project);
     } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
       c.help = true;
     } else {

@@ -18,7 +18,11 @@ struct CommandLine {
   bool measure = false;
   bool hartSensorPanel = false;  // the HART screen shows its sensor panel instead of the current panel
   bool hartSearch = false;       // the HART screen starts a search as soon as it can
+  QString history;               // the run history file; empty: the user's data folder
+  bool historyDialog = false;    // File -> "История поверок" is opened at start
   int modeIndex = -1;  // the mode shown at start (index = mode number - 1); -1: the regulation screen
+  int pageIndex = -1;  // the parameters screen's page shown at start (page number - 1); -1: the first
+  QString project;     // the project opened at start instead of the saved one
   bool help = false;
   QString error;  // not empty: the command line is refused for this reason
 

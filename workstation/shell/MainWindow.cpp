@@ -25,6 +25,7 @@
 #include "DialogUDiap.h"
 #include "GraphScreen.h"
 #include "HartScreen.h"
+#include "HistoryDialog.h"
 #include "IniDocument.h"
 #include "LiveTexts.h"
 #include "PanelButton.h"
@@ -35,6 +36,7 @@
 #include "Prompts.h"
 #include "QuarnSettingsScreen.h"
 #include "RegulationScreen.h"
+#include "RunRecorder.h"
 #include "VerificationScreen.h"
 #include "ZDialog.h"
 
@@ -272,6 +274,8 @@ void MainWindow::buildMenus() {
         QUrl::fromLocalFile(QDir(programDir_).filePath(QStringLiteral("template_xml"))));
   });
   file->addSeparator();
+  addItem(QStringLiteral("N_History"), QStringLiteral("История поверок"), [this] { openHistory(); });
+  file->addSeparator();
   addItem(QStringLiteral("N_Exit"), QStringLiteral("Выход"), [this] { close(); });
 
   ports_ = new PortMenus(bar, lib_, options_.portProbe);
@@ -303,6 +307,23 @@ void MainWindow::createScreens() {
     stack->addWidget(screen, 0, 0);
     screen->hide();
   }
+  recorder_ = new RunRecorder(context_, options_.historyPath, this);
+  connect(recorder_, &RunRecorder::runStored, this, [this] {
+    if (historyDialog_) historyDialog_->reload();
+  });
+}
+
+HistoryDialog* MainWindow::openHistory() {
+  if (!historyDialog_) {
+    const QString path = recorder_ ? recorder_->historyPath() : RunRecorder::defaultHistoryPath();
+    historyDialog_ = new HistoryDialog(path, programDir_, this);
+    historyDialog_->setAttribute(Qt::WA_DeleteOnClose);
+  } else {
+    historyDialog_->reload();
+  }
+  historyDialog_->show();
+  historyDialog_->raise();
+  return historyDialog_;
 }
 
 // ---- Creation -----------------------------------------------------------------------------------
@@ -389,7 +410,8 @@ void MainWindow::TimerLoadTimer() {
                          p.top > -kMaxPlausibleSize && p.top < kMaxPlausibleSize;
     if (sizeOk && placeOk) setGeometry(p.left, p.top, p.width, p.height);
   }
-  QString project = QString::fromStdString(settings_.projectFileName);
+  QString project = options_.projectPath.isEmpty() ? QString::fromStdString(settings_.projectFileName)
+                                                   : QFileInfo(options_.projectPath).absoluteFilePath();
   if (project.isEmpty() || !QFileInfo(project).isFile())
     project = QDir(programDir_).filePath(QString::fromLatin1(quarn::data::kDefaultProjectName));
   context_.project().setFileName(project);
@@ -464,7 +486,8 @@ void MainWindow::SelectMode(int index) {
 // ---- Valves -------------------------------------------------------------------------------------
 
 void MainWindow::pn_VENT_MouseDown(PanelButton* button) {
-  if (!lib_.dev || !button) return;
+  // While the connection reads the settings a valve task would abandon that read.
+  if (!lib_.dev || !button || context_.connecting()) return;
   TDev& dev = *lib_.dev;
   if (button == ventOn_) {
     zDialog_->showAndWait(QStringLiteral("Выполнить сброс давления?"), true,
@@ -489,10 +512,10 @@ void MainWindow::pn_VENT_MouseDown(PanelButton* button) {
   context_.startTask(TASK_CONTROL);
 }
 
-void MainWindow::applyValveColours(bool external) {
-  const QColor text = external ? kGreyText : QColor(Qt::white);
+void MainWindow::applyValveColours(bool greyed) {
+  const QColor text = greyed ? kGreyText : QColor(Qt::white);
   for (PanelButton* b : {inputOn_, inputOff_, ventOn_, ventOff_}) {
-    b->setEnabled(!external);
+    b->setEnabled(!greyed);
     b->setColours(b->background(), text);
   }
 }
@@ -540,6 +563,7 @@ void MainWindow::UpdateFromDev() {
   if (event == 3) reloadModelTables();
 
   for (Screen* screen : screens().inRefreshOrder()) screen->notify(dev);
+  if (recorder_) recorder_->notify(dev);
 
   const bool external = dev.settings.refSource == kExternalReference;
   if (event == 3 || external) BuildCaption();
@@ -584,16 +608,15 @@ void MainWindow::UpdateFromDev() {
     if (screens().graph) screens().graph->setChannelsVisible(kesto);
   }
 
-  if (uiQuarn()) {
-    if (external) {
-      applyValveColours(true);
-      inputOn_->show();
-      ventOn_->show();
-      inputOff_->hide();
-      ventOff_->hide();
-    } else {
-      applyValveColours(false);
-    }
+  if (uiQuarn() && external) {
+    applyValveColours(true);
+    inputOn_->show();
+    ventOn_->show();
+    inputOff_->hide();
+    ventOff_->hide();
+  } else {
+    // Linked, but the connection still reads the settings: a valve pressed now would abandon it.
+    applyValveColours(context_.connecting());
   }
 }
 

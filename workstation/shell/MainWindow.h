@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -31,6 +32,8 @@ class PortMenus;
 class ProjectController;
 class ZDialog;
 class DialogUDiap;
+class RunRecorder;
+class HistoryDialog;
 
 // Binds the library (candidates in order). On failure the operator sees the binding's message; the
 // result is the binding's code (0 bound, -1 .. -4 refused).
@@ -45,9 +48,11 @@ class MainWindow : public QMainWindow {
     std::string configuredLibrary;                  // "Path"/"Library" of the settings file or --library
     QString programDir;                             // empty: the program's folder
     QString settingsPath;                           // empty: "arm_quarn.ini" by the folder rule
+    QString projectPath;                            // empty: the project the settings file names
     bool watchTimer = true;                         // watch the library's timer descriptor
     bool watchDevices = true;                       // rebuild the port menu when /dev changes
     std::function<bool(const QString&)> portProbe;  // null: open the device to test it
+    QString historyPath;                            // empty: the run history in the user's data folder
   };
 
   explicit MainWindow(Options options, QWidget* parent = nullptr);
@@ -73,6 +78,10 @@ class MainWindow : public QMainWindow {
   const ScreenSet& screens() const { return context_.screens(); }
   PortMenus& ports() { return *ports_; }
   ProjectController& projectController() { return context_.project(); }
+  // Stores every finished run in the run history (null before create()).
+  RunRecorder* runRecorder() const { return recorder_; }
+  // File -> "История поверок": shows the history dialog (one at a time) and returns it.
+  HistoryDialog* openHistory();
 
   // State for tests and the program's options.
   TDev* dev() const { return lib_.dev; }
@@ -140,6 +149,8 @@ class MainWindow : public QMainWindow {
   QLabel* labelPressure_ = nullptr;
   ZDialog* zDialog_ = nullptr;
   DialogUDiap* uDiap_ = nullptr;
+  RunRecorder* recorder_ = nullptr;
+  QPointer<HistoryDialog> historyDialog_;
 };
 
 }  // namespace arm

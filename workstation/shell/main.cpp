@@ -8,7 +8,9 @@
 
 #include "CommandLine.h"
 #include "HartScreen.h"
+#include "HistoryDialog.h"
 #include "MainWindow.h"
+#include "ParametersScreen.h"
 #include "Prompts.h"
 #include "SimLauncher.h"
 #include "Startup.h"
@@ -69,6 +71,8 @@ int run(int argc, char** argv) {
   options.model = cmd.brenk ? 0 : 1;
   options.configuredLibrary = cmd.library.toStdString();
   options.settingsPath = cmd.settings;
+  options.historyPath = cmd.history;
+  options.projectPath = cmd.project;
   arm::MainWindow window(options);
   if (window.create() != 0) return 1;
 
@@ -83,13 +87,16 @@ int run(int argc, char** argv) {
     if (cmd.hartSensorPanel) hart->Type_Click(hart->sensorSelector());
     if (cmd.hartSearch) hart->searchWhenPossible();
   }
+  if (cmd.pageIndex >= 0 && window.screens().parameters) window.screens().parameters->showPage(cmd.pageIndex);
   window.show();
+  arm::HistoryDialog* historyDialog = cmd.historyDialog ? window.openHistory() : nullptr;
 
   bool pictureFailed = false;
   if (cmd.unattended()) {
     QTimer::singleShot(cmd.afterMs, &window, [&] {
       if (!cmd.screenshot.isEmpty()) {
-        const QPixmap picture = withTitleBar(window.grab(), window.windowTitle());
+        QWidget& shown = historyDialog ? static_cast<QWidget&>(*historyDialog) : window;
+        const QPixmap picture = withTitleBar(shown.grab(), shown.windowTitle());
         if (!picture.save(cmd.screenshot)) {
           std::fprintf(stderr, "cannot write %s\n", qPrintable(cmd.screenshot));
           pictureFailed = true;
