@@ -343,130 +343,161 @@ int finish(const HartJob& job, const std::string& command, bool ok, Json extra, 
 // The channels a job was given (none given: any channel will do).
 std::vector<int> jobChannels(const std::set<int>& given) { return {given.begin(), given.end()}; }
 
+// ---- the jobs: each connects, searches, runs its task and prints its outcome ----
+
+int jobSearch(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  Json channels = Json::array();
+  for (int ch = 0; ch < 4; ++ch)
+    if (d.hart[ch].found) channels.push_back(channelRecordJson(d, ch));
+  // hartFirstCh is the record's channel index (0..3, -1 for none); firstChannel the channel
+  // number as everywhere else in the output (1..4, null for none).
+  const int32_t first = d.hartFirstCh;
+  return finish(j, job, j.sawEvent(6),
+                Json{{"hartFirstCh", first},
+                     {"firstChannel", first >= 0 && first < 4 ? Json(first + 1) : Json(nullptr)},
+                     {"devices", searchResultJson(d)},
+                     {"channels", channels}},
+                d, {});
+}
+
+int jobInfo(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  const int ch = needChannel(h, job);
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  return finish(j, job, j.sawEvent(6) && d.hart[ch].found,
+                Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
+}
+
+int jobWrite(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  const int ch = needChannel(h, job);
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  requireFound(j, d, ch);
+  const THartDev& hd = d.hart[ch];
+  // What is not given stays as the device reported it, so only the given values are written.
+  d.hartCh = ch;
+  d.hartWrUnits = h.haveUnits ? static_cast<uint32_t>(h.units) : hd.rangeUnits;
+  d.hartWrLower = h.haveLower ? static_cast<float>(h.lower) : hd.lowerRange;
+  d.hartWrUpper = h.haveUpper ? static_cast<float>(h.upper) : hd.upperRange;
+  d.hartWrDamping = h.haveDamping ? static_cast<float>(h.damping) : hd.damping;
+  d.hartWrFunction = h.haveFunction ? static_cast<uint32_t>(h.function) : hd.transferFunction;
+  d.hartWrAddress = h.haveAddress ? static_cast<uint32_t>(h.address) : hd.pollingAddress;
+  if (!j.run(TASK_HART_WRITE, nullptr, h.runTimeoutS))
+    throw Failure{kNoCalibrator, "the write did not end in time"};
+  return finish(j, job, j.sawRetCode(4) && !j.sawError(2),
+                Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
+}
+
+// check-current and trim-current: the given channels (all with a device when none is given).
+int jobCurrent(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  if (!h.channels.empty())
+    for (int ch = 0; ch < 4; ++ch) d.hartChk[ch].active = h.channels.count(ch) ? 1u : 0u;
+  const uint32_t task = job == "check-current" ? TASK_HART_CHECK_I : TASK_HART_TUNE_I;
+  if (!j.run(task, nullptr, h.runTimeoutS))
+    throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
+  Json checks = Json::array();
+  for (int ch = 0; ch < 4; ++ch)
+    if (d.hartChk[ch].active) checks.push_back(currentCheckJson(d, ch));
+  return finish(j, job, j.sawRetCode(1), Json{{"currentCheck", checks}}, d, jobChannels(h.channels));
+}
+
+int jobSensorTrim(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  if (std::isnan(h.pmin) || std::isnan(h.pmax) || std::isnan(h.corridor) || std::isnan(h.timeS))
+    throw Failure{kFailure, "hart trim-sensor needs --pmin, --pmax, --corridor and --time"};
+  if (h.corridor <= 0) throw Failure{kFailure, "--corridor takes a positive percentage"};
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  for (int ch = 0; ch < 4; ++ch)
+    d.trimOn[ch] = (h.channels.empty() ? d.hart[ch].found != 0 : h.channels.count(ch) != 0) ? 1u : 0u;
+  d.trimPmin = static_cast<float>(h.pmin);
+  d.trimPmax = static_cast<float>(h.pmax);
+  d.trimCorridor = static_cast<float>(h.corridor);
+  d.trimTime = static_cast<int32_t>(h.timeS);
+  if (!j.run(TASK_HART_TUNE_TRIM, nullptr, h.runTimeoutS))
+    throw Failure{kNoCalibrator,
+                  "the sensor trim did not end in time (the pressure must be brought to Pmin, then Pmax)"};
+  Json devices = Json::array();
+  for (int ch = 0; ch < 4; ++ch)
+    if (d.trimOn[ch]) devices.push_back(deviceDetailJson(d, ch));
+  return finish(j, job, j.sawRetCode(1) && j.sawEvent(7),
+                Json{{"pRef", number(d.pRef)}, {"devices", devices}}, d, jobChannels(h.channels));
+}
+
+// zero and reset: one channel, passed to the task by address.
+int jobZeroOrReset(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  int32_t ch = needChannel(h, job);
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  const bool zero = job == "zero";
+  if (!zero) requireFound(j, d, ch);
+  if (!j.run(zero ? TASK_HART_SET_0 : TASK_HART_RESET, &ch, h.runTimeoutS))
+    throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
+  const bool ok = zero ? j.sawEvent(8) && !j.sawRetCode(7) : true;
+  return finish(j, job, ok, Json{{"device", deviceDetailJson(d, ch)}}, d, {ch});
+}
+
+int jobRestore(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  const int ch = needChannel(h, job);
+  connectAndSearch(s, j, h);
+  TDev& d = s.host.dev();
+  d.hartCh = ch;
+  if (!j.run(TASK_HART_REPAIR_MAN, nullptr, h.runTimeoutS))
+    throw Failure{kNoCalibrator, "the restore did not end in time"};
+  return finish(j, job, j.sawRetCode(5) && !j.sawRetCode(9),
+                Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
+}
+
+int jobExitFixed(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
+  // The exit addresses each channel's device by its long address, which a search provides.
+  connectAndSearch(s, j, h);
+  if (!j.run(TASK_HART_EXIT_I_OUT, nullptr, h.runTimeoutS))
+    throw Failure{kNoCalibrator, "leaving fixed-current mode did not end in time"};
+  return finish(j, job, !j.sawError(4) && !j.sawError(6), Json::object(), s.host.dev(), {});
+}
+
+// One row per job: its name, the options it takes and what runs it.
+struct JobRow {
+  const char* name;
+  std::set<std::string> options;
+  int (*run)(Session&, HartJob&, const HartArgs&, const std::string&);
+};
+
+const std::vector<JobRow>& jobTable() {
+  static const std::vector<JobRow> rows = {
+      {"search", {"--run-timeout"}, jobSearch},
+      {"info", {"--ch", "--run-timeout"}, jobInfo},
+      {"write",
+       {"--ch", "--units", "--lower", "--upper", "--damping", "--function", "--address", "--run-timeout"},
+       jobWrite},
+      {"check-current", {"--ch", "--run-timeout"}, jobCurrent},
+      {"trim-current", {"--ch", "--run-timeout"}, jobCurrent},
+      {"trim-sensor", {"--ch", "--pmin", "--pmax", "--corridor", "--time", "--run-timeout"}, jobSensorTrim},
+      {"zero", {"--ch", "--run-timeout"}, jobZeroOrReset},
+      {"reset", {"--ch", "--run-timeout"}, jobZeroOrReset},
+      {"restore", {"--ch", "--run-timeout"}, jobRestore},
+      {"exit-fixed", {"--run-timeout"}, jobExitFixed},
+  };
+  return rows;
+}
+
 }  // namespace
 
 int cmdHart(Session& s, const std::vector<std::string>& args) {
-  if (args.empty())
-    throw Failure{kFailure,
-                  "hart needs a job: search, info, write, check-current, trim-current, "
-                  "trim-sensor, zero, reset, restore, exit-fixed"};
-  const std::string job = args[0];
-  HartJob j(s);
-
-  if (job == "search") {
-    const HartArgs h = parseArgs(args, 1, {"--run-timeout"});
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    Json channels = Json::array();
-    for (int ch = 0; ch < 4; ++ch)
-      if (d.hart[ch].found) channels.push_back(channelRecordJson(d, ch));
-    // hartFirstCh is the record's channel index (0..3, -1 for none); firstChannel the channel
-    // number as everywhere else in the output (1..4, null for none).
-    const int32_t first = d.hartFirstCh;
-    return finish(j, job, j.sawEvent(6),
-                  Json{{"hartFirstCh", first},
-                       {"firstChannel", first >= 0 && first < 4 ? Json(first + 1) : Json(nullptr)},
-                       {"devices", searchResultJson(d)},
-                       {"channels", channels}},
-                  d, {});
+  if (args.empty()) {
+    std::string names;
+    for (const JobRow& row : jobTable()) names += std::string(names.empty() ? "" : ", ") + row.name;
+    throw Failure{kFailure, "hart needs a job: " + names};
   }
-  if (job == "info") {
-    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
-    const int ch = needChannel(h, job);
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    return finish(j, job, j.sawEvent(6) && d.hart[ch].found,
-                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
-  }
-  if (job == "write") {
-    const HartArgs h = parseArgs(
-        args, 1,
-        {"--ch", "--units", "--lower", "--upper", "--damping", "--function", "--address", "--run-timeout"});
-    const int ch = needChannel(h, job);
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    requireFound(j, d, ch);
-    const THartDev& hd = d.hart[ch];
-    // What is not given stays as the device reported it, so only the given values are written.
-    d.hartCh = ch;
-    d.hartWrUnits = h.haveUnits ? static_cast<uint32_t>(h.units) : hd.rangeUnits;
-    d.hartWrLower = h.haveLower ? static_cast<float>(h.lower) : hd.lowerRange;
-    d.hartWrUpper = h.haveUpper ? static_cast<float>(h.upper) : hd.upperRange;
-    d.hartWrDamping = h.haveDamping ? static_cast<float>(h.damping) : hd.damping;
-    d.hartWrFunction = h.haveFunction ? static_cast<uint32_t>(h.function) : hd.transferFunction;
-    d.hartWrAddress = h.haveAddress ? static_cast<uint32_t>(h.address) : hd.pollingAddress;
-    if (!j.run(TASK_HART_WRITE, nullptr, h.runTimeoutS))
-      throw Failure{kNoCalibrator, "the write did not end in time"};
-    return finish(j, job, j.sawRetCode(4) && !j.sawError(2),
-                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
-  }
-  if (job == "check-current" || job == "trim-current") {
-    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    if (!h.channels.empty())
-      for (int ch = 0; ch < 4; ++ch) d.hartChk[ch].active = h.channels.count(ch) ? 1u : 0u;
-    const uint32_t task = job == "check-current" ? TASK_HART_CHECK_I : TASK_HART_TUNE_I;
-    if (!j.run(task, nullptr, h.runTimeoutS))
-      throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
-    Json checks = Json::array();
-    for (int ch = 0; ch < 4; ++ch)
-      if (d.hartChk[ch].active) checks.push_back(currentCheckJson(d, ch));
-    return finish(j, job, j.sawRetCode(1), Json{{"currentCheck", checks}}, d, jobChannels(h.channels));
-  }
-  if (job == "trim-sensor") {
-    const HartArgs h =
-        parseArgs(args, 1, {"--ch", "--pmin", "--pmax", "--corridor", "--time", "--run-timeout"});
-    if (std::isnan(h.pmin) || std::isnan(h.pmax) || std::isnan(h.corridor) || std::isnan(h.timeS))
-      throw Failure{kFailure, "hart trim-sensor needs --pmin, --pmax, --corridor and --time"};
-    if (h.corridor <= 0) throw Failure{kFailure, "--corridor takes a positive percentage"};
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    for (int ch = 0; ch < 4; ++ch)
-      d.trimOn[ch] = (h.channels.empty() ? d.hart[ch].found != 0 : h.channels.count(ch) != 0) ? 1u : 0u;
-    d.trimPmin = static_cast<float>(h.pmin);
-    d.trimPmax = static_cast<float>(h.pmax);
-    d.trimCorridor = static_cast<float>(h.corridor);
-    d.trimTime = static_cast<int32_t>(h.timeS);
-    if (!j.run(TASK_HART_TUNE_TRIM, nullptr, h.runTimeoutS))
-      throw Failure{kNoCalibrator,
-                    "the sensor trim did not end in time (the pressure must be brought to Pmin, then Pmax)"};
-    Json devices = Json::array();
-    for (int ch = 0; ch < 4; ++ch)
-      if (d.trimOn[ch]) devices.push_back(deviceDetailJson(d, ch));
-    return finish(j, job, j.sawRetCode(1) && j.sawEvent(7),
-                  Json{{"pRef", number(d.pRef)}, {"devices", devices}}, d, jobChannels(h.channels));
-  }
-  if (job == "zero" || job == "reset") {
-    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
-    int32_t ch = needChannel(h, job);
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    const bool zero = job == "zero";
-    if (!zero) requireFound(j, d, ch);
-    if (!j.run(zero ? TASK_HART_SET_0 : TASK_HART_RESET, &ch, h.runTimeoutS))
-      throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
-    const bool ok = zero ? j.sawEvent(8) && !j.sawRetCode(7) : true;
-    return finish(j, job, ok, Json{{"device", deviceDetailJson(d, ch)}}, d, {ch});
-  }
-  if (job == "restore") {
-    const HartArgs h = parseArgs(args, 1, {"--ch", "--run-timeout"});
-    const int ch = needChannel(h, job);
-    connectAndSearch(s, j, h);
-    TDev& d = s.host.dev();
-    d.hartCh = ch;
-    if (!j.run(TASK_HART_REPAIR_MAN, nullptr, h.runTimeoutS))
-      throw Failure{kNoCalibrator, "the restore did not end in time"};
-    return finish(j, job, j.sawRetCode(5) && !j.sawRetCode(9),
-                  Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
-  }
-  if (job == "exit-fixed") {
-    const HartArgs h = parseArgs(args, 1, {"--run-timeout"});
-    // The exit addresses each channel's device by its long address, which a search provides.
-    connectAndSearch(s, j, h);
-    if (!j.run(TASK_HART_EXIT_I_OUT, nullptr, h.runTimeoutS))
-      throw Failure{kNoCalibrator, "leaving fixed-current mode did not end in time"};
-    return finish(j, job, !j.sawError(4) && !j.sawError(6), Json::object(), s.host.dev(), {});
+  const std::string& job = args[0];
+  for (const JobRow& row : jobTable()) {
+    if (job != row.name) continue;
+    const HartArgs h = parseArgs(args, 1, row.options);
+    HartJob j(s);
+    return row.run(s, j, h, job);
   }
   throw Failure{kFailure, "unknown hart job: " + job};
 }
