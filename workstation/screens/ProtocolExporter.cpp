@@ -1,12 +1,180 @@
 #include "ProtocolExporter.h"
 
+#include <unistd.h>
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QStandardPaths>
+#include <QUrl>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ParametersScreen.h"
+#include "TDev.h"
 #include "WorkstationContext.h"
+#include "ZDialog.h"
+#include "make_report.h"
+#include "protocol_pdf.h"
+#include "report_exchange.h"
 
 namespace arm {
 
-ProtocolExporter::ProtocolExporter(WorkstationContext& context, QObject* parent)
-    : QObject(parent), context_(context) {}
+namespace {
 
-void ProtocolExporter::exportProtocol() {}
+const QString kCaption = QStringLiteral("Сообщение");
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+bool anyChannelEnabled(const TDev& dev) {
+  for (const TDevChannel& ch : dev.devCh)
+    if (ch.enabled) return true;
+  return false;
+}
+
+// A folder the program may write into (a symbolic link to one counts).
+bool writableFolder(const QString& folder) {
+  const QFileInfo info(folder);
+  return info.isDir() && ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+// The library's timer stays stopped while the workbook is made (the record is read meanwhile) and
+// runs again however the export ends.
+class TimerPause {
+ public:
+  explicit TimerPause(const WorkstationContext& context) : context_(context) {
+    context_.startTask(TASK_TIMER_STOP);
+  }
+  ~TimerPause() { context_.startTask(TASK_TIMER_START); }
+  TimerPause(const TimerPause&) = delete;
+  TimerPause& operator=(const TimerPause&) = delete;
+
+ private:
+  const WorkstationContext& context_;
+};
+
+// The report assembly's messages (ordering of placeholders, library missing, the report library's
+// reason) are gathered while it runs and shown together afterwards.
+struct GatheredMessages {
+  GatheredMessages() {
+    quarn::report::setMessageSink([this](const std::string& caption, const std::string& message) {
+      if (captions.isEmpty()) captions = text(caption).trimmed();
+      texts.push_back(text(message).trimmed());
+    });
+  }
+  ~GatheredMessages() { quarn::report::setMessageSink(nullptr); }
+  GatheredMessages(const GatheredMessages&) = delete;
+  GatheredMessages& operator=(const GatheredMessages&) = delete;
+
+  QString captions;
+  QStringList texts;
+};
+
+bool openWithDesktop(const QString& path) {
+  // Nobody looks at an offscreen session: tests and pictures open nothing.
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace
+
+ProtocolExporter::ProtocolExporter(WorkstationContext& context, QObject* parent)
+    : QObject(parent), context_(context), opener_(openWithDesktop) {}
+
+QString ProtocolExporter::reportsFolder(const QString& programDir, const QString& dataDir, QString* why) {
+  QStringList tried;
+  for (const QString& base : {programDir, dataDir}) {
+    if (base.isEmpty()) continue;
+    const QString folder = QDir(base).filePath(QStringLiteral("reports"));
+    if (!QFileInfo::exists(folder)) QDir().mkpath(folder);
+    if (writableFolder(folder)) return folder;
+    tried << QDir::toNativeSeparators(folder);
+  }
+  if (why)
+    *why = QStringLiteral("Протокол не сформирован: нет папки для протоколов, доступной для записи (") +
+           tried.join(QStringLiteral(", ")) + QStringLiteral(").");
+  return {};
+}
+
+bool ProtocolExporter::pdfAvailable() { return quarn::report::pdfAvailable(); }
+
+void ProtocolExporter::fail(const QString& caption, const QString& message) {
+  context_.messageWindow().showMessage(message, false, caption);
+  Q_EMIT failed(message);
+}
+
+void ProtocolExporter::exportProtocol() {
+  TDev* dev = context_.dev();
+  if (!dev) {
+    fail(kCaption, QStringLiteral("Библиотека не подключена: протокол не сформирован."));
+    return;
+  }
+  ParametersScreen* parameters = context_.screens().parameters;
+  if (parameters) parameters->ParamsToDev();
+  if (!anyChannelEnabled(*dev)) {
+    fail(kCaption, QStringLiteral("Канал не выбран: протокол не сформирован."));
+    return;
+  }
+
+  const QString dataDir =
+      dataDir_.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) : dataDir_;
+  QString why;
+  const QString folder = reportsFolder(context_.programDir(), dataDir, &why);
+  if (folder.isEmpty()) {
+    fail(kCaption, why);
+    return;
+  }
+
+  quarn::report::ReportRequest request;
+  if (parameters) {
+    request.templateFolder = parameters->templateFolder().toStdString();
+    request.templateName = parameters->templateName().toStdString();
+    request.placeholders = parameters->reportPlaceholders();
+    for (const quarn::data::MethodRow& row : parameters->methods())
+      if (!row.device.empty()) request.methods.emplace_back(row.device, row.document);
+  }
+  request.reportsFolder = folder.toStdString();
+
+  int result = 0;
+  GatheredMessages messages;
+  {
+    const TimerPause pause(context_);
+    result = quarn::report::MakeReport(*dev, request);
+  }
+  if (result != 0) {
+    if (messages.texts.isEmpty())
+      messages.texts << QStringLiteral("Протокол не сформирован (код %1).").arg(result);
+    fail(messages.captions.isEmpty() ? kCaption : messages.captions,
+         messages.texts.join(QStringLiteral("\n\n")));
+    return;
+  }
+
+  lastWorkbook_ = text(quarn::report::LastReportOutput());
+  lastPdf_.clear();
+  QStringList shown = messages.texts;
+  shown << QStringLiteral("Протокол сохранён:\n") + QDir::toNativeSeparators(lastWorkbook_);
+  if (writePdf_) {
+    const quarn::report::PdfResult pdf = quarn::report::writeProtocolPdf(lastWorkbook_.toStdString());
+    if (pdf.ok) {
+      lastPdf_ = text(pdf.pdfPath);
+      shown << QStringLiteral("PDF:\n") + QDir::toNativeSeparators(lastPdf_);
+    } else {
+      shown << text(pdf.error);
+    }
+  }
+  Q_EMIT exported(lastWorkbook_);
+  offerToOpen(shown.join(QStringLiteral("\n\n")));
+}
+
+void ProtocolExporter::offerToOpen(const QString& message) {
+  ZDialog& window = context_.messageWindow();
+  window.showAndWait(message + QStringLiteral("\n\nОткрыть протокол?"), true, kCaption);
+  if (window.modalResult() != ZDialog::kResultOk || !opener_) return;
+  // Without a handler for workbooks the folder is shown instead.
+  if (!opener_(lastWorkbook_)) opener_(QFileInfo(lastWorkbook_).absolutePath());
+}
 
 }  // namespace arm

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 namespace arm {
 
@@ -15,24 +16,52 @@ class WorkstationContext;
 class ProtocolExporter : public QObject {
   Q_OBJECT
  public:
+  // Opens a file with the system's default application; false when nothing could open it.
+  using Opener = std::function<bool(const QString& path)>;
+
   ProtocolExporter(WorkstationContext& context, QObject* parent = nullptr);
 
-  // The workbook of the last successful export; empty before one.
+  // The folder the workbooks go into: "reports" in the program's folder, or "reports" in the user's
+  // data folder when the first cannot be made or written; made when missing. Empty, with the
+  // operator's message in `why`, when neither can be written.
+  static QString reportsFolder(const QString& programDir, const QString& dataDir, QString* why = nullptr);
+
+  // Also write a PDF beside the workbook (needs LibreOffice; without it the export says so).
+  void setWritePdf(bool on) { writePdf_ = on; }
+  bool writePdf() const { return writePdf_; }
+  static bool pdfAvailable();
+
+  // The user's data folder (the fallback for the reports); the system's by default.
+  void setUserDataDir(const QString& dir) { dataDir_ = dir; }
+  // How a finished workbook is opened; by default the desktop's handler, and nothing under the
+  // offscreen platform (tests, pictures).
+  void setOpener(Opener opener) { opener_ = std::move(opener); }
+
+  // The workbook and the PDF of the last successful export; empty before one.
   QString lastWorkbook() const { return lastWorkbook_; }
+  QString lastPdf() const { return lastPdf_; }
 
  public Q_SLOTS:
-  // The whole "в Excel" sequence. Never throws; a failure is told in the message window.
+  // The whole "в Excel" sequence. Never throws; a failure is told in the message window and the
+  // results stay in the record.
   void exportProtocol();
 
  Q_SIGNALS:
-  // A workbook was written (and, when asked for, its PDF beside it).
+  // A workbook was written (and, when asked for and possible, its PDF beside it).
   void exported(const QString& workbookPath);
-  // The export failed; `message` is what the message window shows.
+  // No workbook was written; `message` is what the message window shows.
   void failed(const QString& message);
 
  private:
+  void fail(const QString& caption, const QString& message);
+  void offerToOpen(const QString& text);
+
   WorkstationContext& context_;
+  bool writePdf_ = false;
+  QString dataDir_;
+  Opener opener_;
   QString lastWorkbook_;
+  QString lastPdf_;
 };
 
 }  // namespace arm

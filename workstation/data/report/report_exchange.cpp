@@ -22,6 +22,7 @@ TXlsxExchange block{};
 MessageSink messageSink;
 std::string lastError;
 std::string lastOutput;
+std::string libraryPath;
 
 void show(const std::string& caption, const std::string& text) { ShowMessage(caption, text); }
 
@@ -60,6 +61,8 @@ int32_t findTable(const char* name) {
 }  // namespace
 
 void setMessageSink(MessageSink sink) { messageSink = std::move(sink); }
+
+void setReportLibraryPath(const std::string& path) { libraryPath = path; }
 
 void ShowMessage(const std::string& caption, const std::string& text) {
   if (messageSink) {
@@ -168,11 +171,16 @@ int RunReport() {
   lastError.clear();
   lastOutput.clear();
   void* library = nullptr;
-  const std::string beside = host::programFolder();
-  if (!beside.empty()) library = ::dlopen((beside + kReportLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) library = ::dlopen(kReportLibrary, RTLD_NOW | RTLD_LOCAL);
+  if (!libraryPath.empty()) {
+    library = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  } else {
+    const std::string beside = host::programFolder();
+    if (!beside.empty()) library = ::dlopen((beside + kReportLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) library = ::dlopen(kReportLibrary, RTLD_NOW | RTLD_LOCAL);
+  }
   if (!library) {
-    lastError = "Библиотека " + std::string(kReportLibrary) + " не найдена!";
+    lastError =
+        "Библиотека " + (libraryPath.empty() ? std::string(kReportLibrary) : libraryPath) + " не найдена!";
     show("Error", lastError);
     return -1;
   }

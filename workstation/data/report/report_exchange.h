@@ -48,5 +48,7 @@ const std::string& LastReportOutput();
 
 // The library file name RunReport loads.
 inline constexpr const char* kReportLibrary = "libxlsxgen.so";
+// A library file RunReport loads instead of searching for kReportLibrary ("" restores the search).
+void setReportLibraryPath(const std::string& path);
 
 }  // namespace quarn::report
