@@ -12,16 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "MethodList.h"
 #include "ParamsCheck.h"
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
+#include "RunBuilder.h"
 #include "RunControl.h"
 #include "Suitability.h"
 #include "make_report.h"
 #include "progress.h"
-#include "quarn/library_binding.h"
-#include "report_exchange.h"
+#include "protocol.h"
+#include "quarn/cp1251.h"
+#include "run_history.h"
 #include "session.h"
 
 namespace cli {
@@ -29,6 +30,8 @@ namespace cli {
 namespace {
 
 namespace data = quarn::data;
+namespace history = quarn::history;
+namespace report = quarn::report;
 
 constexpr uint32_t kRetVerificationFinished = 14;
 constexpr uint32_t kRetRelayCheckFinished = 15;
@@ -41,6 +44,7 @@ struct RunArgs {
   std::string templatePath;
   std::optional<float> refUpper;
   double runTimeoutS = 0;  // 0: no limit (the run waits for the pressure as long as it takes)
+  HistoryArgs history;
 };
 
 RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
@@ -64,6 +68,7 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
       const double v = parseNumber(takeValue(args, i), a);
       if (v < 0 || v > 1e6) throw Failure{kFailure, "--ref-upper takes 0..1e6 kPa"};
       r.refUpper = static_cast<float>(v);
+    } else if (takeHistoryArg(args, i, r.history, true)) {
     } else if (a.rfind("--", 0) == 0 || !r.project.empty()) {
       throw Failure{kFailure, "unknown argument: " + a};
     } else {
@@ -204,8 +209,9 @@ struct RunWatch {
 };
 
 // Connects, applies the project, starts task 21 and runs it to its end. Returns with the record
-// holding the results.
-void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bool relayMode) {
+// holding the results and `startedAtMs` the moment the task was started.
+void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bool relayMode,
+                  int64_t& startedAtMs) {
   SimOperator simOperator;
   if (s.opts.sim && s.opts.model == 1) simOperator.prepare(s.opts);
   s.open();
@@ -259,6 +265,7 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
 
   watch.started = true;
   simOperator.follow(d.pTarget);
+  startedAtMs = history::nowUtcMs();
   s.host.setTask(TASK_CHECK);
   simOperator.follow(d.pTarget);
   const uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
@@ -301,8 +308,8 @@ Json resultsJson(const TDev& d) {
 }
 
 // The protocol's placeholder controls, in the order the parameters screen owns them.
-std::vector<std::pair<std::string, std::string> > placeholders(const data::Project& p,
-                                                               const std::string& date) {
+std::vector<std::pair<std::string, std::string>> placeholders(const data::Project& p,
+                                                              const std::string& date) {
   const data::ProtocolHeader& h = p.header;
   std::string address;
   for (size_t i = 0; i < h.address.size(); ++i) address += (i ? "\n" : "") + h.address[i];
@@ -327,47 +334,47 @@ void checkReportRequest(const RunArgs& r) {
     if (!r.templatePath.empty()) throw Failure{kFailure, "--template needs --report"};
     return;
   }
-  const auto slash = r.reportPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : r.reportPath.substr(0, slash + 1);
-  if (access(folder.c_str(), W_OK) != 0) throw Failure{kFailure, "cannot write the report into " + folder};
-  if (!r.templatePath.empty() && access(r.templatePath.c_str(), R_OK) != 0)
-    throw Failure{kFailure, "template not found: " + r.templatePath};
+  checkReportPaths(r.reportPath, r.templatePath);
 }
 
-void writeReport(Session& s, const data::Project& project, const RunArgs& r) {
-  namespace report = quarn::report;
-  const std::string programDir = quarn::host::programFolder();
+// The protocol of the run just finished. The library's timer rests while the workbook is made, as
+// in the workstation.
+void writeReport(Session& s, const data::Project& project, const RunArgs& r,
+                 const std::vector<std::pair<std::string, std::string>>& methods) {
   report::ReportRequest request;
-  data::ReportTemplate t = project.reportTemplate;
-  if (!r.templatePath.empty()) {
-    const auto slash = r.templatePath.rfind('/');
-    t.folder = slash == std::string::npos ? "" : r.templatePath.substr(0, slash + 1);
-    t.name = slash == std::string::npos ? r.templatePath : r.templatePath.substr(slash + 1);
-  } else {
-    data::resolveReportTemplate(t, programDir);
-  }
-  request.templateFolder = t.folder;
-  request.templateName = t.name;
+  setReportTemplate(request, r.templatePath, project.reportTemplate);
   request.outputPath = r.reportPath;
   request.placeholders = placeholders(project, project.header.date);
-  data::MethodList methods{};
-  data::loadMethods(programDir + "mp.ini", methods);
-  for (const data::MethodRow& row : methods)
-    if (!row.device.empty()) request.methods.emplace_back(row.device, row.document);
-  report::setMessageSink([](const std::string& caption, const std::string& text) {
-    std::fprintf(stderr, "quarn-cli: %s: %s\n", caption.c_str(), text.c_str());
-  });
-  // The library's timer rests while the workbook is made, as the workstation does.
-  TDev& d = s.host.dev();
+  request.methods = methods;
   s.host.setTask(TASK_TIMER_STOP);
-  const int result = report::MakeReport(d, request);
-  s.host.setTask(TASK_TIMER_START);
-  if (result != 0) {
-    const std::string why =
-        report::LastReportError().empty() ? "code " + std::to_string(result) : report::LastReportError();
-    throw Failure{kFailure, "the report was not written: " + why};
+  struct TimerRestart {
+    Session& s;
+    ~TimerRestart() { s.host.setTask(TASK_TIMER_START); }
+  } restart{s};
+  makeProtocol(s.host.dev(), request);
+}
+
+// What the history keeps of the run beside the record: when, where, the point set, the protocol
+// texts and each device's method document (as the protocol names it).
+history::HostContext hostContext(const TDev& d, const data::Project& project, int64_t startedAtMs,
+                                 const std::vector<std::pair<std::string, std::string>>& methods) {
+  history::HostContext host;
+  host.workstation = history::defaultWorkstationName();
+  host.startedAtMs = startedAtMs;
+  host.finishedAtMs = history::nowUtcMs();
+  host.utcOffsetMin = history::utcOffsetMinutes(startedAtMs);
+  host.pointSet = project.selectedSet + 1;
+  host.protocolFields = placeholders(project, project.header.date);
+  for (int c = 0; c < 4; ++c) {
+    if (!d.devCh[c].enabled) continue;
+    const std::string name = quarn::text::cp1251ToUtf8(
+        std::string(d.devCh[c].name, strnlen(d.devCh[c].name, sizeof d.devCh[c].name)));
+    const std::string document = report::methodDocument(methods, name);
+    host.deviceMethods[static_cast<size_t>(c)] = document;
+    if (!document.empty() && host.method.find(document) == std::string::npos)
+      host.method += (host.method.empty() ? "" : "; ") + document;
   }
-  std::fprintf(stderr, "report written: %s\n", report::LastReportOutput().c_str());
+  return host;
 }
 
 Json relaysJson(const TDev& d) {
@@ -385,6 +392,9 @@ Json relaysJson(const TDev& d) {
 
 }  // namespace
 
+// After a finished run: the history entry, then the protocol, then the results on stdout, which a
+// history or report failure does not hold back (the run took place). Either failure then ends the
+// command with status 1.
 int cmdVerify(Session& s, const std::vector<std::string>& args) {
   const RunArgs r = parseRunArgs(args, true);
   checkReportRequest(r);
@@ -393,20 +403,49 @@ int cmdVerify(Session& s, const std::vector<std::string>& args) {
   if (project.header.date.empty())
     project.header.date = data::protocolDate(static_cast<long long>(time(nullptr)));
   refuseInvalidParameters(project, false);
-  runProcedure(s, project, r, false);
-  const Json results = resultsJson(s.host.dev());
-  if (!r.reportPath.empty()) writeReport(s, project, r);
+  RunHistory runHistory(r.history);
+  runHistory.prepare();
+  int64_t startedAtMs = 0;
+  runProcedure(s, project, r, false, startedAtMs);
+
+  const TDev& d = s.host.dev();
+  const auto methods = methodRows();
+  Json results = resultsJson(d);
+  std::vector<std::string> failures;
+  std::string historyError;
+  results["history"] = runHistory.store(
+      history::buildRunRecord(d, hostContext(d, project, startedAtMs, methods)), historyError);
+  if (!historyError.empty()) failures.push_back("the run was not stored in the history: " + historyError);
+  if (!r.reportPath.empty()) {
+    try {
+      writeReport(s, project, r, methods);
+    } catch (const Failure& f) {
+      failures.push_back(f.reason);
+    }
+  }
   emit(results);
-  return kOk;
+  for (const std::string& f : failures) std::fprintf(stderr, "quarn-cli: %s\n", f.c_str());
+  return failures.empty() ? kOk : kFailure;
 }
 
 int cmdRelay(Session& s, const std::vector<std::string>& args) {
   const RunArgs r = parseRunArgs(args, false);
   const data::Project project = loadProjectOrFail(r);
   refuseInvalidParameters(project, true);
-  runProcedure(s, project, r, true);
-  emit(relaysJson(s.host.dev()));
-  return kOk;
+  RunHistory runHistory(r.history);
+  runHistory.prepare();
+  int64_t startedAtMs = 0;
+  runProcedure(s, project, r, true, startedAtMs);
+
+  const TDev& d = s.host.dev();
+  Json results = relaysJson(d);
+  std::string historyError;
+  results["history"] = runHistory.store(
+      history::buildRunRecord(d, hostContext(d, project, startedAtMs, methodRows())), historyError);
+  emit(results);
+  if (historyError.empty()) return kOk;
+  std::fprintf(stderr, "quarn-cli: the run was not stored in the history: %s\n", historyError.c_str());
+  return kFailure;
 }
 
 }  // namespace cli

@@ -25,7 +25,12 @@ const char kUsage[] =
     "                     [--run-timeout S]   verification run; prints one object with the results\n"
     "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n"
     "  hart search|info|write|check-current|trim-current|trim-sensor|zero|reset|restore|exit-fixed [ARGS]\n"
-    "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n";
+    "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n"
+    "  verify and relay store the finished run in the run history: [--history FILE]\n"
+    "       (default: the user's data folder) [--tag auto|as-found|as-left]\n"
+    "  history list [--serial S] [--since DATE] [--device NAME] [--all]   one JSON line per run\n"
+    "  history show RUN | pair SERIAL | report RUN --report OUT.xlsx [--template T.xlsx] | check\n"
+    "       what the run history holds; each takes --history FILE (docs/history.md)\n";
 
 void onSignal(int) { cli::Host::requestStop(); }
 
@@ -37,6 +42,8 @@ int cmdVerify(Session& s, const std::vector<std::string>& args);
 int cmdRelay(Session& s, const std::vector<std::string>& args);
 // HART jobs on the transmitters (cmd_hart.cpp).
 int cmdHart(Session& s, const std::vector<std::string>& args);
+// What the run history holds (cmd_history.cpp).
+int cmdHistory(Session& s, const std::vector<std::string>& args);
 }  // namespace cli
 
 int main(int argc, char** argv) {
@@ -85,7 +92,7 @@ int main(int argc, char** argv) {
     const std::map<std::string, Command> commands{
         {"probe", cli::cmdProbe},       {"measure", cli::cmdMeasure}, {"control", cli::cmdControl},
         {"settings", cli::cmdSettings}, {"verify", cli::cmdVerify},   {"relay", cli::cmdRelay},
-        {"hart", cli::cmdHart},
+        {"hart", cli::cmdHart},         {"history", cli::cmdHistory},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) throw cli::Failure{cli::kFailure, "unknown command " + command};

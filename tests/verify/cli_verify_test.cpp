@@ -9,24 +9,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "ProjectFile.h"
 #include "cli_process.h"
+#include "demo_project.h"
 
 namespace {
 
 namespace data = quarn::data;
 using clitest::CliRun;
 using clitest::expectCleanSimulator;
-
-// The demonstration bench beside the demo project: channel 2 slightly off, channel 3 out of
-// tolerance, channel 4 with a 20..4 mA output.
-std::string demoBench() {
-  const std::string project = QUARN_DEMO_PROJECT;
-  return project.substr(0, project.rfind('/') + 1) + "demo_bench.scenario";
-}
 
 std::string today() {
   const time_t now = time(nullptr);
@@ -60,23 +55,22 @@ class CliVerify : public ::testing::Test {
     char tmpl[] = "/tmp/quarn_cli_verify_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;
+    // Finished runs go into the run history of the user's data folder: here, the test's folder.
+    const char* old = getenv("XDG_DATA_HOME");
+    oldDataHome = old ? old : "";
+    hadDataHome = old != nullptr;
+    setenv("XDG_DATA_HOME", dir.c_str(), 1);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+  void TearDown() override {
+    if (hadDataHome)
+      setenv("XDG_DATA_HOME", oldDataHome.c_str(), 1);
+    else
+      unsetenv("XDG_DATA_HOME");
+    std::system(("rm -rf '" + dir + "'").c_str());
+  }
 
-  // The demo project with point set 1 reduced to `points` and the hold time to one second.
   std::string shortProject(std::initializer_list<float> points, const std::string& name = "short.aip") {
-    data::Project p;
-    const data::ProjectLoad load = data::loadProject(QUARN_DEMO_PROJECT, p);
-    EXPECT_TRUE(load.ok) << load.error;
-    data::PointSet set{};
-    size_t i = 0;
-    for (float v : points) set[i++] = {true, v, 0};
-    p.pointSets[0] = set;
-    p.selectedSet = 0;
-    p.readiness.holdTimeS = "1";
-    const std::string path = dir + "/" + name;
-    EXPECT_EQ(data::saveProject(path, p), "");
-    return path;
+    return clitest::shortProject(dir, points, name);
   }
 
   CliRun run(const std::string& args, const std::string& prefix = "") {
@@ -84,13 +78,12 @@ class CliVerify : public ::testing::Test {
   }
 
   static constexpr const char* kFastBench = "--sim --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 ";
-  // The fast source on the demonstration bench.
-  std::string demoFastBench() const {
-    return "--sim --timeout 20 --sim-arg --scenario --sim-arg '" + demoBench() +
-           "' --sim-arg --set --sim-arg input_tau_s=0.3 ";
-  }
   std::string dir;
+  std::string oldDataHome;
+  bool hadDataHome = false;
 };
+
+using clitest::demoFastBench;
 
 // The demonstration bench gives a real verdict: the exact and the slightly-off transmitters pass,
 // the one out of tolerance does not, the 20..4 mA one passes with falling currents. The protocol
@@ -118,6 +111,9 @@ TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   EXPECT_GT(ch[0]["uncertainty"].get<double>(), 0.0);
   const double expectedError[4] = {0, 0.2, 0.6, 0};
   for (int c = 0; c < 4; ++c) EXPECT_NEAR(ch[c]["reducedError"].get<double>(), expectedError[c], 0.02) << c;
+  // Without --history the run goes into the user's data folder.
+  EXPECT_EQ(j["history"]["file"], dir + "/quarn/history.db") << j["history"];
+  EXPECT_EQ(j["history"]["run"], 1) << j["history"];
 
   // Not a terminal: plain lines, none rewritten in place.
   EXPECT_NE(r.err.find("point 2 of 2"), std::string::npos) << r.err;
@@ -139,6 +135,21 @@ TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   }
 }
 
+// A protocol that cannot be made after the run (here the template is no workbook) does not take
+// the run's results with it: they are printed and stored, and the command ends with status 1.
+TEST_F(CliVerify, AReportThatCannotBeMadeKeepsTheResults) {
+  const std::string project = shortProject({0});
+  std::ofstream(dir + "/broken.xlsx") << "not a workbook\n";
+  const CliRun r = run(demoFastBench() + "verify '" + project + "' --run-timeout 120 --report '" + dir +
+                       "/out.xlsx' --template '" + dir + "/broken.xlsx'");
+  EXPECT_EQ(r.status, 1) << r.err;
+  expectCleanSimulator(r);
+  ASSERT_EQ(r.objects.size(), 1u) << r.out;
+  EXPECT_EQ(r.objects[0]["points"].size(), 1u) << r.out;
+  EXPECT_EQ(r.objects[0]["history"]["run"], 1) << r.out;
+  EXPECT_NE(r.err.find("quarn-cli: the report was not written: "), std::string::npos) << r.err;
+}
+
 // On a terminal the progress is one line rewritten in place, with a bar and the point of n.
 TEST_F(CliVerify, ProgressOnATerminalIsOneUpdatingLine) {
   const std::string project = shortProject({0, 50});
@@ -147,8 +158,11 @@ TEST_F(CliVerify, ProgressOnATerminalIsOneUpdatingLine) {
   expectCleanSimulator(r);
   EXPECT_EQ(r.objects.size(), 1u) << r.out;
   EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\r'), 3) << r.err;
-  // The run's line is ended once when the run ends; nothing else is printed on its own line.
-  EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  // The run's line is ended once when the run ends; nothing else is printed on its own line
+  // before the one that says where the run was stored.
+  const size_t stored = r.err.find("run 1 stored in the history");
+  ASSERT_NE(stored, std::string::npos) << r.err;
+  EXPECT_LE(std::count(r.err.begin(), r.err.begin() + static_cast<long>(stored), '\n'), 1) << r.err;
   EXPECT_NE(r.err.find("point 2 of 2 [##########"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("\033[K"), std::string::npos) << r.err;
 }

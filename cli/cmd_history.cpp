@@ -1,0 +1,211 @@
+// `quarn-cli history …`: what the run history holds, read without a calibrator. list prints one
+// JSON line per run, the others one object; every command takes --history FILE (default: the
+// user's data folder). The history is opened for reading only: nothing here changes it.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HistoryStore.h"
+#include "RunBuilder.h"
+#include "make_report.h"
+#include "protocol.h"
+#include "report_exchange.h"
+#include "run_history.h"
+#include "session.h"
+
+namespace cli {
+
+namespace {
+
+namespace history = quarn::history;
+namespace report = quarn::report;
+
+std::unique_ptr<history::HistoryStore> openForReading(const HistoryArgs& h) {
+  history::OpenOptions options;
+  options.readOnly = true;
+  auto opened = history::HistoryStore::open(historyFile(h, false), options);
+  if (!opened) throw Failure{kFailure, opened.error().message};
+  return std::move(opened.value());
+}
+
+// The value of a store's answer (moved out of it), or its message as the command's failure.
+template <class T>
+T valueOrFail(history::Result<T> r) {
+  if (!r) throw Failure{kFailure, r.error().message};
+  return std::move(r.value());
+}
+
+int64_t runNumber(const std::string& text) {
+  const bool digits =
+      !text.empty() && text.size() <= 15 && text.find_first_not_of("0123456789") == std::string::npos;
+  const int64_t n = digits ? std::stoll(text) : 0;
+  if (n < 1) throw Failure{kFailure, "a run is given by its number (1, 2, …): " + text};
+  return n;
+}
+
+// "YYYY-MM-DD", "YYYY-MM-DDTHH:MM" or "YYYY-MM-DDTHH:MM:SS" in this machine's local time, as ms UTC.
+int64_t localMoment(const std::string& text) {
+  // The text against its pattern, digit by digit: 'd' a digit, anything else itself.
+  auto matches = [&text](const char* pattern) {
+    if (text.size() != std::strlen(pattern)) return false;
+    for (size_t k = 0; k < text.size(); ++k)
+      if (pattern[k] == 'd' ? text[k] < '0' || text[k] > '9' : text[k] != pattern[k]) return false;
+    return true;
+  };
+  const bool ok = matches("dddd-dd-dd") || matches("dddd-dd-ddTdd:dd") || matches("dddd-dd-ddTdd:dd:dd");
+  auto at = [&text](size_t from, size_t n) {
+    return from + n <= text.size() ? std::stoi(text.substr(from, n)) : 0;
+  };
+  tm t{};
+  if (ok) {
+    t.tm_year = at(0, 4) - 1900;
+    t.tm_mon = at(5, 2) - 1;
+    t.tm_mday = at(8, 2);
+    t.tm_hour = at(11, 2);
+    t.tm_min = at(14, 2);
+    t.tm_sec = at(17, 2);
+  }
+  t.tm_isdst = -1;
+  const tm asked = t;
+  const time_t when = ok ? std::mktime(&t) : static_cast<time_t>(-1);
+  // mktime moves a day that does not exist (30 February) to another one: such a date is refused.
+  if (!ok || when == static_cast<time_t>(-1) || t.tm_mday != asked.tm_mday || t.tm_mon != asked.tm_mon ||
+      asked.tm_hour > 23 || asked.tm_min > 59 || asked.tm_sec > 59)
+    throw Failure{kFailure, "--since takes YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] (local time), not " + text};
+  return static_cast<int64_t>(when) * 1000;
+}
+
+int historyList(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  history::ListFilter filter;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (takeHistoryArg(args, i, h, false)) continue;
+    if (a == "--serial")
+      filter.serial = takeValue(args, i);
+    else if (a == "--device")
+      filter.deviceName = takeValue(args, i);
+    else if (a == "--since")
+      filter.since = localMoment(takeValue(args, i));
+    else if (a == "--all")
+      filter.includeCancelled = true;
+    else
+      throw Failure{kFailure, "unknown argument: " + a};
+  }
+  auto store = openForReading(h);
+  for (const history::RunSummary& run : valueOrFail(store->list(filter))) emit(runSummaryJson(run));
+  return kOk;
+}
+
+int historyShow(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  int64_t run = 0;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (takeHistoryArg(args, i, h, false)) continue;
+    if (args[i].rfind("--", 0) == 0 || run) throw Failure{kFailure, "unknown argument: " + args[i]};
+    run = runNumber(args[i]);
+  }
+  if (!run) throw Failure{kFailure, "history show needs a run number"};
+  auto store = openForReading(h);
+  emit(storedRunJson(valueOrFail(store->show(run))));
+  return kOk;
+}
+
+int historyPair(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  std::string serial;
+  bool haveSerial = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (takeHistoryArg(args, i, h, false)) continue;
+    if (args[i].rfind("--", 0) == 0 || haveSerial) throw Failure{kFailure, "unknown argument: " + args[i]};
+    serial = args[i];
+    haveSerial = true;
+  }
+  if (!haveSerial) throw Failure{kFailure, "history pair needs a device serial number"};
+  auto store = openForReading(h);
+  emit(pairJson(valueOrFail(store->pair(serial))));
+  return kOk;
+}
+
+// The protocol again, from the stored results: the record is filled from the run, then the report
+// library makes the workbook as at the end of the run.
+int historyReport(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  int64_t run = 0;
+  std::string reportPath, templatePath;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (takeHistoryArg(args, i, h, false)) continue;
+    if (a == "--report") {
+      reportPath = takeValue(args, i);
+    } else if (a == "--template") {
+      templatePath = takeValue(args, i);
+    } else {
+      if (a.rfind("--", 0) == 0 || run) throw Failure{kFailure, "unknown argument: " + a};
+      run = runNumber(a);
+    }
+  }
+  if (!run) throw Failure{kFailure, "history report needs a run number"};
+  if (reportPath.empty()) throw Failure{kFailure, "history report needs --report OUT.xlsx"};
+  checkReportPaths(reportPath, templatePath);
+  auto store = openForReading(h);
+  const history::StoredRun stored = valueOrFail(store->show(run));
+  const history::RunRecord& record = stored.record;
+  if (record.kind == history::RunKind::RelayCheck)
+    throw Failure{kFailure, "run " + std::to_string(run) + " is a relay check: it has no protocol"};
+  if (stored.cancelled)
+    std::fprintf(stderr, "quarn-cli: run %lld was cancelled: %s\n", static_cast<long long>(run),
+                 stored.cancelReason.c_str());
+
+  auto dev = std::make_unique<TDev>();
+  std::memset(dev.get(), 0, sizeof(TDev));
+  history::runRecordToDev(record, *dev);
+  report::ReportRequest request;
+  setReportTemplate(request, templatePath, quarn::data::ReportTemplate{});
+  request.outputPath = reportPath;
+  request.placeholders = record.protocol.fields;
+  for (const history::DeviceResult& d : record.devices)
+    if (d.channel >= 1 && d.channel <= 4)
+      request.channelMethods[static_cast<size_t>(d.channel - 1)] = d.method;
+  makeProtocol(*dev, request);
+  emit(Json{{"run", stored.runId}, {"report", report::LastReportOutput()}});
+  return kOk;
+}
+
+int historyCheck(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  for (size_t i = 1; i < args.size(); ++i)
+    if (!takeHistoryArg(args, i, h, false)) throw Failure{kFailure, "unknown argument: " + args[i]};
+  auto store = openForReading(h);
+  const history::ChainCheck check = valueOrFail(store->check());
+  emit(Json{{"file", store->path()},
+            {"ok", check.ok},
+            {"entries", check.entries},
+            {"firstBad", check.ok ? Json(nullptr) : Json(check.firstBad)},
+            {"problem", check.ok ? Json(nullptr) : Json(check.problem)}});
+  if (check.ok) return kOk;
+  std::fprintf(stderr, "quarn-cli: the history %s is not intact: entry %lld: %s\n", store->path().c_str(),
+               static_cast<long long>(check.firstBad), check.problem.c_str());
+  return kFailure;
+}
+
+}  // namespace
+
+int cmdHistory(Session&, const std::vector<std::string>& args) {
+  using Command = int (*)(const std::vector<std::string>&);
+  const std::pair<const char*, Command> commands[] = {{"list", historyList},
+                                                      {"show", historyShow},
+                                                      {"pair", historyPair},
+                                                      {"report", historyReport},
+                                                      {"check", historyCheck}};
+  if (args.empty()) throw Failure{kFailure, "history needs a command: list, show, pair, report, check"};
+  for (const auto& [name, run] : commands)
+    if (args[0] == name) return run(args);
+  throw Failure{kFailure, "unknown history command: " + args[0]};
+}
+
+}  // namespace cli

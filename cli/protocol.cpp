@@ -1,0 +1,60 @@
+#include "protocol.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "MethodList.h"
+#include "ProjectFile.h"
+#include "quarn/library_binding.h"
+#include "report_exchange.h"
+#include "session.h"
+
+namespace cli {
+
+namespace report = quarn::report;
+
+void setReportTemplate(report::ReportRequest& request, const std::string& templatePath,
+                       quarn::data::ReportTemplate t) {
+  if (!templatePath.empty()) {
+    const auto slash = templatePath.rfind('/');
+    t.folder = slash == std::string::npos ? "" : templatePath.substr(0, slash + 1);
+    t.name = slash == std::string::npos ? templatePath : templatePath.substr(slash + 1);
+  } else {
+    quarn::data::resolveReportTemplate(t, quarn::host::programFolder());
+  }
+  request.templateFolder = t.folder;
+  request.templateName = t.name;
+}
+
+std::vector<std::pair<std::string, std::string>> methodRows() {
+  quarn::data::MethodList methods{};
+  quarn::data::loadMethods(quarn::host::programFolder() + "mp.ini", methods);
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const quarn::data::MethodRow& row : methods)
+    if (!row.device.empty()) rows.emplace_back(row.device, row.document);
+  return rows;
+}
+
+void makeProtocol(const TDev& dev, const report::ReportRequest& request) {
+  report::setMessageSink([](const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "quarn-cli: %s: %s\n", caption.c_str(), text.c_str());
+  });
+  const int result = report::MakeReport(dev, request);
+  if (result != 0) {
+    const std::string why =
+        report::LastReportError().empty() ? "code " + std::to_string(result) : report::LastReportError();
+    throw Failure{kFailure, "the report was not written: " + why};
+  }
+  std::fprintf(stderr, "report written: %s\n", report::LastReportOutput().c_str());
+}
+
+void checkReportPaths(const std::string& reportPath, const std::string& templatePath) {
+  const auto slash = reportPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : reportPath.substr(0, slash + 1);
+  if (access(folder.c_str(), W_OK) != 0) throw Failure{kFailure, "cannot write the report into " + folder};
+  if (!templatePath.empty() && access(templatePath.c_str(), R_OK) != 0)
+    throw Failure{kFailure, "template not found: " + templatePath};
+}
+
+}  // namespace cli

@@ -1,0 +1,46 @@
+// The demonstration bench and the demo project cut short, for the real-time runs of verify and
+// relay: point set 1 reduced to the given points and one second of hold. Needs QUARN_DEMO_PROJECT
+// (examples/demo.aip) and the data library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "ProjectFile.h"
+
+namespace clitest {
+
+// examples/demo_bench.scenario: channel 2 slightly off, channel 3 out of tolerance, channel 4 with a
+// 20..4 mA output.
+inline std::string demoBench() {
+  const std::string project = QUARN_DEMO_PROJECT;
+  return project.substr(0, project.rfind('/') + 1) + "demo_bench.scenario";
+}
+
+// The simulator on the demonstration bench with a fast pressure source.
+inline std::string demoFastBench() {
+  return "--sim --timeout 20 --sim-arg --scenario --sim-arg '" + demoBench() +
+         "' --sim-arg --set --sim-arg input_tau_s=0.3 ";
+}
+
+// The demo project in `dir` with point set 1 reduced to `points` (percent) and one second of hold.
+inline std::string shortProject(const std::string& dir, std::initializer_list<float> points,
+                                const std::string& name = "short.aip") {
+  namespace data = quarn::data;
+  data::Project p;
+  const data::ProjectLoad load = data::loadProject(QUARN_DEMO_PROJECT, p);
+  EXPECT_TRUE(load.ok) << load.error;
+  data::PointSet set{};
+  size_t i = 0;
+  for (float v : points) set[i++] = {true, v, 0};
+  p.pointSets[0] = set;
+  p.selectedSet = 0;
+  p.readiness.holdTimeS = "1";
+  const std::string path = dir + "/" + name;
+  EXPECT_EQ(data::saveProject(path, p), "");
+  return path;
+}
+
+}  // namespace clitest
