@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The project's main job on its embedded default: the headless host against the built-in simulator,
-# ending in an unattended verification of the demo project with its protocol workbook.
+# ending in an unattended verification of the demo project with its protocol workbook, stored in a
+# run history of the demo's own (reports/demo-history.db, never the user's: a history keeps every
+# run for good) and listed from it.
 set -euo pipefail
 build=${1:-build/release}
 bin="$build/bin"
@@ -14,12 +16,14 @@ echo "== five measuring cycles"
 "$bin/quarn-cli" "${sim[@]}" measure --cycles 5
 
 echo "== verification of examples/demo.aip (Quarn; the simulator's operator follows every target)"
+mkdir -p reports
+history=reports/demo-history.db
 report_args=()
 if [[ -e "$bin/libxlsxgen.so" ]]; then
-  mkdir -p reports
   report_args=(--report reports/demo-verification.xlsx)
 fi
-result=$("$bin/quarn-cli" "${sim[@]}" --timeout 20 verify "$examples/demo.aip" --run-timeout 600 "${report_args[@]}")
+result=$("$bin/quarn-cli" "${sim[@]}" --timeout 20 verify "$examples/demo.aip" --run-timeout 600 \
+  --history "$history" "${report_args[@]}")
 echo "$result"
 
 # A readable summary when Python is there; the JSON line above is the result either way.
@@ -40,3 +44,5 @@ fi
 if [[ ${#report_args[@]} -gt 0 ]]; then
   echo "== protocol: reports/demo-verification.xlsx"
 fi
+echo "== run history $history (newest first)"
+"$bin/quarn-cli" history list --history "$history"
