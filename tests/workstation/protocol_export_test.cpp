@@ -1,0 +1,481 @@
+// "в Excel": the protocol made from the parameters screen and the record, read back with openpyxl;
+// the timer stopped and restarted around it; where the workbooks go; every failure told in the
+// message window with the results left as they were; the PDF through LibreOffice (a stand-in
+// office program on the search path shows the conversion, its failures and its time limit; the real
+// one is tried where it is installed).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ParametersScreen.h"
+#include "ProjectFile.h"
+#include "ProjectToDev.h"
+#include "Prompts.h"
+#include "ProtocolExporter.h"
+#include "ZDialog.h"
+#include "make_report.h"
+#include "openpyxl_reader.h"
+#include "protocol_pdf.h"
+#include "report_exchange.h"
+#include "screen_fixture.h"
+
+namespace {
+
+using namespace arm;
+namespace data = quarn::data;
+using json = nlohmann::json;
+
+void writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+  f.write(bytes);
+  f.close();
+  if (executable) f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+}
+
+QByteArray readFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The search path for the duration of a test.
+class SearchPath {
+ public:
+  explicit SearchPath(const QString& path) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+    ::setenv("PATH", path.toLocal8Bit().constData(), 1);
+  }
+  ~SearchPath() { ::setenv("PATH", old_.c_str(), 1); }
+
+ private:
+  std::string old_;
+};
+
+// A stand-in "soffice": records its arguments, then behaves as `body` says (a shell fragment that
+// sees the output folder in $out and the input's base name in $base).
+QString standInOffice(const QString& folder, const QByteArray& body) {
+  QDir().mkpath(folder);
+  writeFile(folder + QStringLiteral("/soffice"),
+            "#!/bin/sh\n"
+            "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+            "while [ $# -gt 1 ]; do [ \"$1\" = --outdir ] && out=$2; shift; done\n"
+            "base=$(basename \"$1\"); base=${base%.*}\n" +
+                body + "\n",
+            true);
+  return folder;
+}
+
+// The texts a signal of the exporter carried, in order.
+struct Emitted {
+  Emitted(ProtocolExporter& exporter, void (ProtocolExporter::*signal)(const QString&)) {
+    QObject::connect(&exporter, signal, &exporter, [this](const QString& text) { texts << text; });
+  }
+  QStringList texts;
+};
+
+int validRecords(const TDev& dev) {
+  int n = 0;
+  for (const TPovResult& r : dev.results) n += r.valid ? 1 : 0;
+  return n;
+}
+
+// The parameters screen on a main window, a record with a finished run of three points on channel
+// 1, the program's folder and the user's data folder in temporary directories, and the operator's
+// answers to the message window recorded.
+struct ExportBench {
+  ExportBench() {
+    Prompts::reset();
+    Prompts::messageWindow = [this](const QString& text, bool question, const QString&) {
+      questions << text;
+      EXPECT_TRUE(question);
+      return answer;
+    };
+    Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
+    formMain.setObjectName(QStringLiteral("FormMain"));
+    bench.context.setProgramDir(programDir.path());
+    screen = new ParametersScreen(bench.context, &formMain);
+    bench.context.screens().parameters = screen;
+    screen->pbTemplateOpenClick();
+
+    data::ChannelParams p;
+    p.enabled = true;
+    p.name = "Преобразователь давления";
+    p.model = "ПД-100";
+    p.sn = "123";
+    p.Max = 600;
+    p.errOk = 0.5f;
+    data::normalizeChannel(p);
+    data::channelToDev(p, dev().devCh[0]);
+    screen->DevToParams();
+
+    text("amp_D1_SH_NUM", "П-7");
+    text("amp_CD_DATE", "10.12.2026");
+    text("amp_CD_ORG", "ФБУ \"Тест\"");
+    text("amp_CD_VERIF", "Иванов И.И.");
+    auto* methods = screen->findChild<QTableWidget*>(QStringLiteral("sg_MP"));
+    methods->setItem(0, 0, new QTableWidgetItem(QStringLiteral(" Преобразователь давления ПД ")));
+    methods->setItem(0, 1, new QTableWidgetItem(QStringLiteral("МИ 1997-89")));
+
+    // Reference kPa, current mA, pressure, error %.
+    const float run[3][4] = {
+        {0, 4.001f, 0.06f, 0.01f}, {300, 12.003f, 300.2f, 0.033f}, {600, 19.996f, 599.7f, -0.05f}};
+    for (int i = 0; i < 3; ++i) {
+      TPovResult& r = dev().results[i];
+      r.valid = 1;
+      r.pRef = run[i][0];
+      r.ch[0].current = run[i][1];
+      r.ch[0].pFromI = run[i][2];
+      r.ch[0].reducedError = run[i][3];
+      r.ch[0].iExpected = 4 + 16 * run[i][0] / 600;
+    }
+    dev().pointIdx = 3;
+    dev().pointCount = 3;
+
+    exporter.setUserDataDir(dataDir.path());
+    exporter.setOpener([this](const QString& path) {
+      opened << path;
+      return openerWorks;
+    });
+  }
+  ~ExportBench() {
+    Prompts::reset();
+    quarn::report::setReportLibraryPath({});
+  }
+
+  TDev& dev() { return bench.dev(); }
+  void text(const char* control, const char* value) {
+    auto* edit = screen->findChild<QLineEdit*>(QString::fromLatin1(control));
+    ASSERT_NE(edit, nullptr) << control;
+    edit->setText(QString::fromUtf8(value));
+  }
+  QString message() { return bench.context.messageWindow().text(); }
+  QString reports() const { return programDir.filePath(QStringLiteral("reports")); }
+
+  armtest::ScreenBench bench;
+  QTemporaryDir programDir;
+  QTemporaryDir dataDir;
+  QWidget formMain;
+  ParametersScreen* screen = nullptr;
+  ProtocolExporter exporter{bench.context};
+  QStringList questions;
+  int answer = ZDialog::kResultCancel;
+  QStringList opened;
+  bool openerWorks = true;
+};
+
+// The cell texts of a sheet, and the row of the results table where a column holds `marker`.
+std::vector<std::string> texts(const json& sheet) {
+  std::vector<std::string> out;
+  for (const auto& [ref, value] : sheet["cells"].items())
+    if (value.is_string()) out.push_back(value);
+  return out;
+}
+bool holds(const std::vector<std::string>& cells, const std::string& part) {
+  for (const std::string& c : cells)
+    if (c.find(part) != std::string::npos) return true;
+  return false;
+}
+
+TEST(ProtocolExport, TheWorkbookHoldsTheRunAndTheProtocolPageTexts) {
+  if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+  ExportBench b;
+  // The protocol page is edited after the last apply: the export applies it itself.
+  b.text("amp_CD_CHEF", "Петров П.П.");
+  ASSERT_FALSE(QFileInfo::exists(b.reports()));
+  const Emitted exported(b.exporter, &ProtocolExporter::exported);
+
+  b.exporter.exportProtocol();
+
+  const QString workbook = b.reports() + QStringLiteral("/Протокол поверки ДД №№123 .xlsx");
+  ASSERT_EQ(exported.texts, QStringList{workbook}) << b.message().toStdString();
+  EXPECT_EQ(b.exporter.lastWorkbook(), workbook);
+  EXPECT_EQ(b.bench.taskNumbers(), (std::vector<uint32_t>{TASK_TIMER_STOP, TASK_TIMER_START}));
+  EXPECT_EQ(validRecords(b.dev()), 3);
+  // Offered to open; "Нет" opens nothing.
+  ASSERT_EQ(b.questions.size(), 1);
+  EXPECT_TRUE(b.questions[0].contains(workbook)) << b.questions[0].toStdString();
+  EXPECT_TRUE(b.opened.isEmpty());
+
+  std::string error;
+  const auto dump = xlsxtest::readWorkbook(workbook.toStdString(), &error);
+  ASSERT_TRUE(dump) << error;
+  const json& sheet = xlsxtest::sheetNamed(*dump, "Протокол 123  (к.1)");
+  ASSERT_FALSE(sheet.is_null()) << (*dump)["sheets"];
+  const std::vector<std::string> cells = texts(sheet);
+  for (const char* expected : {"ПРОТОКОЛ ПОВЕРКИ № П-7", "ФБУ \"Тест\"", "Иванов И.И.", "Петров П.П.",
+                               "10.12.2026", "ПД-100", "положительные"})
+    EXPECT_TRUE(holds(cells, expected)) << expected;
+  // The method document of the list row that names the device.
+  EXPECT_TRUE(holds(cells, "МИ 1997-89"));
+
+  // The results table: interval, reference, expected current, current, pressure, error, permissible
+  // error, one row per record, with the parameters screen's three decimals.
+  int row = 0;
+  for (const auto& [ref, value] : sheet["cells"].items())
+    if (value == "0...600" && ref[0] == 'A' && (row == 0 || std::stoi(ref.substr(1)) < row))
+      row = std::stoi(ref.substr(1));
+  ASSERT_GT(row, 0) << sheet["cells"];
+  const auto cell = [&](char column, int r) {
+    const std::string ref = std::string(1, column) + std::to_string(r);
+    return sheet["cells"].contains(ref) ? sheet["cells"][ref] : json();
+  };
+  const double expected[3][6] = {{0, 4, 4.001, 0.06, 0.01, 0.5},
+                                 {300, 12, 12.003, 300.2, 0.033, 0.5},
+                                 {600, 20, 19.996, 599.7, -0.05, 0.5}};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE("record " + std::to_string(i));
+    EXPECT_EQ(cell('A', row + i), "0...600");
+    for (int k = 0; k < 6; ++k) {
+      const json v = cell(static_cast<char>('B' + k), row + i);
+      ASSERT_TRUE(v.is_number()) << v;
+      EXPECT_NEAR(v.get<double>(), expected[i][k], 1e-9) << "column " << static_cast<char>('B' + k);
+    }
+  }
+  EXPECT_NE(cell('A', row + 3), "0...600");
+}
+
+// "Да" opens the workbook with the desktop's handler, or its folder when no program takes it.
+TEST(ProtocolExport, AnsweringYesOpensTheWorkbookElseItsFolder) {
+  ExportBench b;
+  b.answer = ZDialog::kResultOk;
+  b.exporter.exportProtocol();
+  ASSERT_FALSE(b.exporter.lastWorkbook().isEmpty()) << b.message().toStdString();
+  EXPECT_EQ(b.opened, QStringList{b.exporter.lastWorkbook()});
+
+  b.opened.clear();
+  b.openerWorks = false;
+  b.exporter.exportProtocol();
+  // The second workbook gets a numbered name beside the first.
+  EXPECT_TRUE(b.exporter.lastWorkbook().endsWith(QStringLiteral("123 (1).xlsx")))
+      << b.exporter.lastWorkbook().toStdString();
+  EXPECT_EQ(b.opened, (QStringList{b.exporter.lastWorkbook(), b.reports()}));
+}
+
+TEST(ProtocolExport, FailuresAreToldInTheMessageWindowAndTheResultsStay) {
+  struct Case {
+    const char* what;
+    std::function<void(ExportBench&)> spoil;
+    const char* caption;
+    const char* message;
+    bool timerPaused;  // the report was attempted between task 22 and task 23
+  };
+  const Case cases[] = {
+      {"missing template",
+       [](ExportBench& b) {
+         Prompts::fileName = [&b](const QString&, bool) {
+           return b.programDir.filePath(QStringLiteral("нет.xlsx"));
+         };
+         b.screen->pbTemplateOpenClick();
+       },
+       "Ошибка формирования протокола", "Файл шаблона не задан или недоступен!", true},
+      {"report library not loadable",
+       [](ExportBench&) { quarn::report::setReportLibraryPath("/nonexistent/libxlsxgen.so"); }, "Error",
+       "Библиотека /nonexistent/libxlsxgen.so не найдена!", true},
+      {"report library without MakeXLSX",
+       [](ExportBench&) { quarn::report::setReportLibraryPath(QUARN_LIBRARY); }, "Error",
+       "Функция MakeXLSX не найдена!", true},
+      {"no folder for the reports",
+       [](ExportBench& b) {
+         // A file where each reports folder would be: neither can be made or written.
+         writeFile(b.reports(), "x");
+         writeFile(b.dataDir.filePath(QStringLiteral("reports")), "x");
+       },
+       "Сообщение", "нет папки для протоколов, доступной для записи", false},
+      {"no channel enabled",
+       [](ExportBench& b) {
+         b.dev().devCh[0].enabled = 0;
+         b.screen->DevToParams();
+       },
+       "Сообщение", "Канал не выбран", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExportBench b;
+    c.spoil(b);
+    const Emitted failed(b.exporter, &ProtocolExporter::failed);
+    const Emitted exported(b.exporter, &ProtocolExporter::exported);
+    const TDev before = b.dev();
+
+    b.exporter.exportProtocol();
+
+    EXPECT_EQ(failed.texts, QStringList{b.message()});
+    EXPECT_TRUE(exported.texts.isEmpty());
+    EXPECT_TRUE(b.message().contains(QString::fromUtf8(c.message))) << b.message().toStdString();
+    EXPECT_EQ(b.bench.context.messageWindow().windowTitle(), QString::fromUtf8(c.caption));
+    EXPECT_TRUE(b.bench.context.messageWindow().isVisible());
+    EXPECT_TRUE(b.questions.isEmpty());
+    const std::vector<uint32_t> paused = {TASK_TIMER_STOP, TASK_TIMER_START};
+    EXPECT_EQ(b.bench.taskNumbers(), c.timerPaused ? paused : std::vector<uint32_t>());
+    EXPECT_EQ(std::memcmp(before.results, b.dev().results, sizeof before.results), 0);
+    EXPECT_EQ(b.dev().pointIdx, before.pointIdx);
+    EXPECT_TRUE(QDir(b.reports()).entryList(QDir::Files).isEmpty());
+  }
+}
+
+TEST(ProtocolExport, TheReportsFolderIsBesideTheProgramElseInTheUsersDataFolder) {
+  QTemporaryDir program, user;
+  const QString besideProgram = program.filePath(QStringLiteral("reports"));
+  const QString inUserData = user.filePath(QStringLiteral("ARM_Quarn/reports"));
+  const QString userData = user.filePath(QStringLiteral("ARM_Quarn"));
+
+  // Made when missing, beside the program.
+  EXPECT_EQ(ProtocolExporter::reportsFolder(program.path(), userData), besideProgram);
+  EXPECT_TRUE(QFileInfo(besideProgram).isDir());
+  // Taken as it is when it is there.
+  EXPECT_EQ(ProtocolExporter::reportsFolder(program.path(), userData), besideProgram);
+
+  // The program's folder cannot take it: the user's data folder does, made with its parents.
+  ASSERT_TRUE(QDir(besideProgram).removeRecursively());
+  writeFile(besideProgram, "not a folder");
+  EXPECT_EQ(ProtocolExporter::reportsFolder(program.path(), userData), inUserData);
+  EXPECT_TRUE(QFileInfo(inUserData).isDir());
+  EXPECT_EQ(ProtocolExporter::reportsFolder(QString(), userData), inUserData);
+
+  // A program's folder without write permission (the permission does not bind the superuser).
+  if (::geteuid() != 0) {
+    QTemporaryDir locked;
+    QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(ProtocolExporter::reportsFolder(locked.path(), userData), inUserData);
+    QFile::setPermissions(locked.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  }
+
+  QString why;
+  ASSERT_TRUE(QDir(inUserData).removeRecursively());
+  writeFile(inUserData, "not a folder");
+  EXPECT_EQ(ProtocolExporter::reportsFolder(program.path(), userData, &why), QString());
+  EXPECT_TRUE(why.contains(besideProgram) && why.contains(inUserData)) << why.toStdString();
+}
+
+// ---- PDF --------------------------------------------------------------------------------------------
+
+TEST(ProtocolPdf, TheOfficeProgramsOutcomesAsTheOperatorReadsThem) {
+  struct Case {
+    const char* what;
+    const char* body;  // empty: no office program on the search path
+    bool ok;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"converted", "printf '%%PDF-1.4 stand-in' > \"$out/$base.pdf\"", true, ""},
+      {"office fails", "exit 1", false, "LibreOffice не смог преобразовать протокол в PDF"},
+      {"office ends well but writes nothing", "exit 0", false,
+       "LibreOffice не смог преобразовать протокол в PDF"},
+      {"no office program", nullptr, false, "нужен LibreOffice (soffice), он не установлен"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QTemporaryDir dir;
+    const QString workbook = dir.filePath(QStringLiteral("Протокол поверки ДД №№123 .xlsx"));
+    writeFile(workbook, "workbook");
+    const QString bin = dir.filePath(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    if (c.body) standInOffice(bin, c.body);
+    // The stand-in needs the system's tools; without it the search path holds no office program.
+    const SearchPath path(c.body ? bin + QStringLiteral(":/usr/bin:/bin") : bin);
+
+    EXPECT_EQ(quarn::report::pdfAvailable(), c.body != nullptr);
+    const quarn::report::PdfResult r = quarn::report::writeProtocolPdf(workbook.toStdString(), 20);
+
+    EXPECT_EQ(r.ok, c.ok) << r.error;
+    EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
+    if (c.ok) {
+      EXPECT_EQ(r.pdfPath, dir.filePath(QStringLiteral("Протокол поверки ДД №№123 .pdf")).toStdString());
+      EXPECT_EQ(readFile(QString::fromStdString(r.pdfPath)), QByteArray("%PDF-1.4 stand-in"));
+    }
+    EXPECT_EQ(readFile(workbook), QByteArray("workbook"));
+    if (c.body) {
+      // Headless, a profile of its own (an office window already open must not take the request),
+      // the PDF into the workbook's folder.
+      const QStringList args =
+          QString::fromUtf8(readFile(bin + QStringLiteral("/args"))).split(QLatin1Char('\n'));
+      EXPECT_TRUE(args.contains(QStringLiteral("--headless")));
+      EXPECT_EQ(args.indexOf(QStringLiteral("pdf")), args.indexOf(QStringLiteral("--convert-to")) + 1);
+      EXPECT_EQ(args.indexOf(dir.path()), args.indexOf(QStringLiteral("--outdir")) + 1);
+      EXPECT_FALSE(args.filter(QStringLiteral("-env:UserInstallation=file:///tmp/")).isEmpty())
+          << args.join(' ').toStdString();
+      EXPECT_TRUE(args.contains(workbook));
+    }
+  }
+}
+
+// An office program that hangs is ended at the time limit, together with the process it started
+// (LibreOffice's launcher runs the office in a child of its own).
+TEST(ProtocolPdf, AConversionThatOverrunsIsEndedWithItsChild) {
+  QTemporaryDir dir;
+  const QString workbook = dir.filePath(QStringLiteral("p.xlsx"));
+  writeFile(workbook, "workbook");
+  const QString bin = dir.filePath(QStringLiteral("bin"));
+  standInOffice(bin, "sleep 120 & echo $! > \"$out/child\"; wait");
+  const SearchPath path(bin + QStringLiteral(":/usr/bin:/bin"));
+
+  const auto start = std::chrono::steady_clock::now();
+  const quarn::report::PdfResult r = quarn::report::writeProtocolPdf(workbook.toStdString(), 1);
+  const auto took = std::chrono::steady_clock::now() - start;
+
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("за 1 с; преобразование прервано"), std::string::npos) << r.error;
+  EXPECT_LT(took, std::chrono::seconds(30));
+  const pid_t child = readFile(dir.filePath(QStringLiteral("child"))).trimmed().toInt();
+  ASSERT_GT(child, 0);
+  // Gone, or a zombie waiting for its new parent.
+  bool running = false;
+  for (int i = 0; i < 50; ++i) {
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(child));
+    running = !stat.isEmpty() && !stat.contains(") Z ");
+    if (!running) break;
+    ::usleep(20000);
+  }
+  EXPECT_FALSE(running) << "the office program's child still runs";
+  if (running) ::kill(child, SIGKILL);
+}
+
+TEST(ProtocolExport, WithPdfTheStandInWritesItBesideTheWorkbook) {
+  ExportBench b;
+  const SearchPath path(
+      standInOffice(b.dataDir.filePath(QStringLiteral("bin")), "printf '%%PDF-1.4' > \"$out/$base.pdf\"") +
+      QStringLiteral(":/usr/bin:/bin"));
+  b.exporter.setWritePdf(true);
+  b.exporter.exportProtocol();
+  ASSERT_FALSE(b.exporter.lastWorkbook().isEmpty()) << b.message().toStdString();
+  EXPECT_EQ(b.exporter.lastPdf(), b.reports() + QStringLiteral("/Протокол поверки ДД №№123 .pdf"));
+  EXPECT_TRUE(QFileInfo::exists(b.exporter.lastPdf()));
+  ASSERT_EQ(b.questions.size(), 1);
+  EXPECT_TRUE(b.questions[0].contains(b.exporter.lastPdf())) << b.questions[0].toStdString();
+}
+
+TEST(ProtocolExport, WithPdfButNoLibreOfficeTheWorkbookIsWrittenAndTheNeedIsSaid) {
+  ExportBench b;
+  QTemporaryDir emptyBin;
+  const SearchPath path(emptyBin.path());
+  b.exporter.setWritePdf(true);
+  b.exporter.exportProtocol();
+  EXPECT_TRUE(QFileInfo::exists(b.exporter.lastWorkbook())) << b.message().toStdString();
+  EXPECT_TRUE(b.exporter.lastPdf().isEmpty());
+  ASSERT_EQ(b.questions.size(), 1);
+  EXPECT_TRUE(b.questions[0].contains(QStringLiteral("нужен LibreOffice"))) << b.questions[0].toStdString();
+}
+
+TEST(ProtocolExport, PdfWithLibreOfficeWhenInstalled) {
+  if (!ProtocolExporter::pdfAvailable()) GTEST_SKIP() << "LibreOffice is not installed; no PDF was made";
+  ExportBench b;
+  b.exporter.setWritePdf(true);
+  b.exporter.exportProtocol();
+  ASSERT_FALSE(b.exporter.lastPdf().isEmpty()) << b.questions.value(0).toStdString();
+  EXPECT_TRUE(readFile(b.exporter.lastPdf()).startsWith("%PDF"));
+}
+
+}  // namespace
