@@ -21,7 +21,9 @@
 #include "make_report.h"
 #include "progress.h"
 #include "protocol.h"
+#include "protocol_pdf.h"
 #include "quarn/cp1251.h"
+#include "report_exchange.h"
 #include "run_history.h"
 #include "session.h"
 
@@ -42,6 +44,7 @@ struct RunArgs {
   int set = -1;  // 0..4; -1: the project's own selection
   std::string reportPath;
   std::string templatePath;
+  bool pdf = false;  // a PDF of the protocol beside it (LibreOffice)
   std::optional<float> refUpper;
   double runTimeoutS = 0;  // 0: no limit (the run waits for the pressure as long as it takes)
   HistoryArgs history;
@@ -64,6 +67,8 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
       r.reportPath = takeValue(args, i);
     } else if (verify && a == "--template") {
       r.templatePath = takeValue(args, i);
+    } else if (verify && a == "--pdf") {
+      r.pdf = true;
     } else if (verify && a == "--ref-upper") {
       const double v = parseNumber(takeValue(args, i), a);
       if (v < 0 || v > 1e6) throw Failure{kFailure, "--ref-upper takes 0..1e6 kPa"};
@@ -332,9 +337,12 @@ std::vector<std::pair<std::string, std::string>> placeholders(const data::Projec
 void checkReportRequest(const RunArgs& r) {
   if (r.reportPath.empty()) {
     if (!r.templatePath.empty()) throw Failure{kFailure, "--template needs --report"};
+    if (r.pdf) throw Failure{kFailure, "--pdf needs --report"};
     return;
   }
   checkReportPaths(r.reportPath, r.templatePath);
+  if (r.pdf && !report::pdfAvailable())
+    throw Failure{kFailure, "--pdf needs LibreOffice (soffice on the search path), which is not installed"};
 }
 
 // The protocol of the run just finished. The library's timer rests while the workbook is made, as
@@ -352,6 +360,13 @@ void writeReport(Session& s, const data::Project& project, const RunArgs& r,
     ~TimerRestart() { s.host.setTask(TASK_TIMER_START); }
   } restart{s};
   makeProtocol(s.host.dev(), request);
+}
+
+// The PDF beside the workbook just written, once the library's timer runs again.
+void writePdf() {
+  const report::PdfResult pdf = report::writeProtocolPdf(report::LastReportOutput());
+  if (!pdf.ok) throw Failure{kFailure, "the PDF was not written: " + pdf.error};
+  std::fprintf(stderr, "pdf written: %s\n", pdf.pdfPath.c_str());
 }
 
 // What the history keeps of the run beside the record: when, where, the point set, the protocol
@@ -419,6 +434,7 @@ int cmdVerify(Session& s, const std::vector<std::string>& args) {
   if (!r.reportPath.empty()) {
     try {
       writeReport(s, project, r, methods);
+      if (r.pdf) writePdf();
     } catch (const Failure& f) {
       failures.push_back(f.reason);
     }

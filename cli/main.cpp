@@ -21,7 +21,7 @@ const char kUsage[] =
     "  measure [--cycles N]       print one object per measuring cycle\n"
     "  control [--input on|off] [--vent on|off] [--mode N] [--setpoint KPA]\n"
     "  settings [--units N] [--decimals N] [--averaging N] [--ready-band F] ... (read; write given)\n"
-    "  verify PROJECT.aip [--set K] [--report OUT.xlsx] [--template T.xlsx] [--ref-upper KPA]\n"
+    "  verify PROJECT.aip [--set K] [--report OUT.xlsx [--pdf]] [--template T.xlsx] [--ref-upper KPA]\n"
     "                     [--run-timeout S]   verification run; prints one object with the results\n"
     "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n"
     "  hart search|info|write|check-current|trim-current|trim-sensor|zero|reset|restore|exit-fixed [ARGS]\n"

@@ -4,6 +4,7 @@
 // are refused at once; Ctrl-C stops a run; progress is one line on a terminal, plain lines elsewhere.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -148,6 +149,33 @@ TEST_F(CliVerify, AReportThatCannotBeMadeKeepsTheResults) {
   EXPECT_EQ(r.objects[0]["points"].size(), 1u) << r.out;
   EXPECT_EQ(r.objects[0]["history"]["run"], 1) << r.out;
   EXPECT_NE(r.err.find("quarn-cli: the report was not written: "), std::string::npos) << r.err;
+}
+
+// --pdf is refused before the run when no office program is on the search path; with one (a
+// stand-in "soffice" here) the PDF is written beside the workbook.
+TEST_F(CliVerify, PdfBesideTheReportOrRefusedWithoutLibreOffice) {
+  const std::string project = shortProject({0});
+  const std::string bin = dir + "/bin";
+  ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
+  const std::string args =
+      demoFastBench() + "verify '" + project + "' --run-timeout 120 --report '" + dir + "/p.xlsx' --pdf";
+  const CliRun refused = run(args, "PATH='" + bin + "' ");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("--pdf needs LibreOffice"), std::string::npos) << refused.err;
+  EXPECT_TRUE(refused.objects.empty()) << refused.out;
+
+  const std::string cli = QUARN_CLI;
+  if (access((cli.substr(0, cli.rfind('/') + 1) + "libxlsxgen.so").c_str(), R_OK) != 0) return;
+  std::ofstream(bin + "/soffice")
+      << "#!/bin/sh\n"
+         "while [ $# -gt 1 ]; do [ \"$1\" = --outdir ] && out=$2; shift; done\n"
+         "base=$(basename \"$1\"); printf '%%PDF-1.4' > \"$out/${base%.*}.pdf\"\n";
+  ASSERT_EQ(chmod((bin + "/soffice").c_str(), 0700), 0);
+  const CliRun r = run(args, "PATH='" + bin + ":/usr/bin:/bin' ");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(access((dir + "/p.xlsx").c_str(), R_OK), 0);
+  EXPECT_EQ(access((dir + "/p.pdf").c_str(), R_OK), 0) << r.err;
+  EXPECT_NE(r.err.find("pdf written: " + dir + "/p.pdf"), std::string::npos) << r.err;
 }
 
 // On a terminal the progress is one line rewritten in place, with a bar and the point of n.
