@@ -67,7 +67,10 @@ QUARN_API int32_t InitDev(void) {
     Dev.kestoCurrent[k] = kNoValue;
     Dev.chSkip[k] = 1;
   }
+  // The display unit is kPa until the first settings read; its inverse must agree, or a setpoint
+  // typed before that read would become 0 kPa.
   Dev.settings.unitFactor = kUnitFactorKPa;
+  Dev.settings.unitFactorInv = 1.0f / kUnitFactorKPa;
   Dev.calInfo.pLimitMax = kDefaultUpperLimitKPa;
   for (THartDev& hart : Dev.hart) initHartRecord(hart);
   for (THartChk& chk : Dev.hartChk) initHartCheck(chk);

@@ -73,6 +73,8 @@ TEST_F(RecordTest, InitDevLeavesTheInitialValues) {
     EXPECT_EQ(relay.state, 0u);
   }
   EXPECT_FLOAT_EQ(Dev.settings.unitFactor, 1.0f);
+  // The inverse agrees with the factor before any settings read (display unit -> kPa).
+  EXPECT_FLOAT_EQ(Dev.settings.unitFactorInv, 1.0f);
   EXPECT_FLOAT_EQ(Dev.calInfo.pLimitMax, 6000.0f);
   EXPECT_EQ(Dev.povHeader.tRdy, 5);
   EXPECT_FLOAT_EQ(Dev.povHeader.dRdy, 0.05f);
@@ -104,6 +106,7 @@ TEST_F(RecordTest, InitDevLeavesTheInitialValues) {
   std::memcpy(expected.kestoCurrent, Dev.kestoCurrent, sizeof expected.kestoCurrent);
   std::memcpy(expected.chSkip, Dev.chSkip, sizeof expected.chSkip);
   expected.settings.unitFactor = Dev.settings.unitFactor;
+  expected.settings.unitFactorInv = Dev.settings.unitFactorInv;
   expected.calInfo.pLimitMax = Dev.calInfo.pLimitMax;
   std::memcpy(expected.hart, Dev.hart, sizeof expected.hart);
   std::memcpy(expected.hartChk, Dev.hartChk, sizeof expected.hartChk);
