@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,15 +102,21 @@ int historyList(const std::vector<std::string>& args) {
   return kOk;
 }
 
-int historyShow(const std::vector<std::string>& args) {
-  HistoryArgs h;
-  int64_t run = 0;
+// The one argument of show and pair (`what` names it when missing) with --history.
+std::string theArgument(const std::vector<std::string>& args, HistoryArgs& h, const std::string& what) {
+  std::optional<std::string> value;
   for (size_t i = 1; i < args.size(); ++i) {
     if (takeHistoryArg(args, i, h, false)) continue;
-    if (args[i].rfind("--", 0) == 0 || run) throw Failure{kFailure, "unknown argument: " + args[i]};
-    run = runNumber(args[i]);
+    if (args[i].rfind("--", 0) == 0 || value) throw Failure{kFailure, "unknown argument: " + args[i]};
+    value = args[i];
   }
-  if (!run) throw Failure{kFailure, "history show needs a run number"};
+  if (!value || value->empty()) throw Failure{kFailure, "history " + args[0] + " needs " + what};
+  return *value;
+}
+
+int historyShow(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  const int64_t run = runNumber(theArgument(args, h, "a run number"));
   auto store = openForReading(h);
   emit(storedRunJson(valueOrFail(store->show(run))));
   return kOk;
@@ -117,15 +124,7 @@ int historyShow(const std::vector<std::string>& args) {
 
 int historyPair(const std::vector<std::string>& args) {
   HistoryArgs h;
-  std::string serial;
-  bool haveSerial = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (takeHistoryArg(args, i, h, false)) continue;
-    if (args[i].rfind("--", 0) == 0 || haveSerial) throw Failure{kFailure, "unknown argument: " + args[i]};
-    serial = args[i];
-    haveSerial = true;
-  }
-  if (!haveSerial) throw Failure{kFailure, "history pair needs a device serial number"};
+  const std::string serial = theArgument(args, h, "a device serial number");
   auto store = openForReading(h);
   emit(pairJson(valueOrFail(store->pair(serial))));
   return kOk;
