@@ -274,6 +274,33 @@ TEST_F(Workstation, QuarnValveButtonsFollowTheValvesAndVentingAsksFirst) {
   EXPECT_EQ(button("pn_Mode_8_VENT_ON")->textColour(), QColor(Qt::white));
 }
 
+TEST_F(Workstation, ValveButtonsWaitUntilTheConnectionHasReadTheSettings) {
+  plugSimulator(quarnsim::Scenario{});
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  w.ports().COM11Click(portItem("COM7"));
+  // Linked, the valve buttons shown, but the connection still reads the settings.
+  ASSERT_TRUE(runUntil(
+      [&] { return dev().linked == 1 && dev().task == TASK_CONNECT && shown("pn_Mode_8_INPUT_ON"); }));
+  for (const char* valve : {"pn_Mode_8_INPUT_ON", "pn_Mode_8_VENT_ON"}) {
+    SCOPED_TRACE(valve);
+    EXPECT_FALSE(button(valve)->isEnabled());
+    EXPECT_EQ(button(valve)->textColour(), QColor(192, 192, 192));
+  }
+  // A press that still gets through starts no valve task, and the settings read goes on.
+  w.pn_VENT_MouseDown(button("pn_Mode_8_INPUT_ON"));
+  EXPECT_EQ(dev().task, TASK_CONNECT);
+  EXPECT_EQ(dev().inputOn, 0u);
+  ASSERT_TRUE(runUntil([this] { return linkedAndMeasured(); }));
+  EXPECT_TRUE(w.windowTitle().contains(QStringLiteral("Модель"))) << w.windowTitle().toStdString();
+  EXPECT_FALSE(bench->inputValveOpen());
+  for (const char* valve : {"pn_Mode_8_INPUT_ON", "pn_Mode_8_VENT_ON"}) {
+    SCOPED_TRACE(valve);
+    EXPECT_TRUE(button(valve)->isEnabled());
+    EXPECT_EQ(button(valve)->textColour(), QColor(Qt::white));
+  }
+}
+
 TEST_F(Workstation, BrenkShowsOnlyTheVentButtonsDrivenByTheControlMode) {
   quarnsim::Scenario s;
   s.model = quarnsim::Model::Brenk;

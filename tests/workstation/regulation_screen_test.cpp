@@ -464,6 +464,7 @@ TEST(BrenkRegulationPanel, RegulationSwitchAndNoLink) {
   r.measure(0);
   EXPECT_FALSE(r.screen.brenkPanel()->entry()->isEnabled());
   EXPECT_FALSE(on->isEnabled());
+  for (QPushButton* b : r.screen.brenkPanel()->findChildren<QPushButton*>()) EXPECT_FALSE(b->isEnabled());
   dev.task = TASK_MEASURE;
   r.measure(0);
   EXPECT_TRUE(r.screen.brenkPanel()->entry()->isEnabled());

@@ -33,9 +33,9 @@ constexpr Step kSteps[6] = {
     {"BitBtn5", -100, "- 0.100"},  {"BitBtn4", -10, "- 0.010"}, {"BitBtn3", -1, "- 0.001"},
 };
 
-// The factor from the display unit to kPa. Until the first settings read the record holds the kPa
-// factor 1 but no inverse (0), which would turn every typed setpoint into 0 kPa; the inverse is then
-// taken from the factor itself.
+// The factor from the display unit to kPa. A record with the factor but no inverse (0, as a library
+// that sets only the factor leaves it before its first settings read) would turn every typed
+// setpoint into 0 kPa; the inverse is then taken from the factor itself.
 double displayToKPa(const TDev& dev) {
   const float inverse = dev.settings.unitFactorInv;
   if (std::isfinite(inverse) && inverse > 0) return inverse;
