@@ -1,0 +1,487 @@
+#include "HistoryDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cmath>
+#include <cstring>
+
+#include "HistoryStore.h"
+#include "ProjectFile.h"
+#include "Prompts.h"
+#include "RunBuilder.h"
+#include "TDev.h"
+#include "make_report.h"
+#include "report_exchange.h"
+
+namespace arm {
+
+namespace history = quarn::history;
+
+namespace {
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QString kindText(history::RunKind kind) {
+  switch (kind) {
+    case history::RunKind::Verification:
+      return QStringLiteral("поверка");
+    case history::RunKind::Calibration:
+      return QStringLiteral("калибровка");
+    case history::RunKind::RelayCheck:
+      return QStringLiteral("проверка реле");
+  }
+  return {};
+}
+
+QString tagText(history::RunTag tag) {
+  return tag == history::RunTag::AsLeft ? QStringLiteral("после настройки") : QStringLiteral("до настройки");
+}
+
+QString verdictText(history::Verdict verdict) {
+  switch (verdict) {
+    case history::Verdict::Suitable:
+      return QStringLiteral("годен");
+    case history::Verdict::Unsuitable:
+      return QStringLiteral("не годен");
+    case history::Verdict::None:
+      break;
+  }
+  return QStringLiteral("—");
+}
+
+// The moment as the workstation's clock showed it when the run was made.
+QString timeText(int64_t msUtc, int utcOffsetMin) {
+  return QDateTime::fromMSecsSinceEpoch(msUtc, Qt::OffsetFromUTC, utcOffsetMin * 60)
+      .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+}
+
+// A stored number; a missing one (NaN) is a dash.
+QString number(float v, int decimals) {
+  return std::isfinite(v) ? QString::number(static_cast<double>(v), 'f', decimals) : QStringLiteral("—");
+}
+
+QTableWidget* makeTable(const QString& name, const QStringList& headers, QWidget* parent) {
+  auto* t = new QTableWidget(0, static_cast<int>(headers.size()), parent);
+  t->setObjectName(name);
+  t->setHorizontalHeaderLabels(headers);
+  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  t->setSelectionBehavior(QAbstractItemView::SelectRows);
+  t->setSelectionMode(QAbstractItemView::SingleSelection);
+  t->verticalHeader()->hide();
+  t->horizontalHeader()->setStretchLastSection(true);
+  return t;
+}
+
+void setRow(QTableWidget* t, int row, const QStringList& cells) {
+  for (int c = 0; c < cells.size(); ++c) {
+    auto* item = new QTableWidgetItem(cells[c]);
+    if (c > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    t->setItem(row, c, item);
+  }
+}
+
+QString deviceText(const history::DeviceResult& d) {
+  return QStringLiteral("%1 № %2").arg(text(d.name), text(d.serial));
+}
+
+// "№ 12 от 10.12.2026 09:15:03, поверка" and the device's verdict in that run.
+QString pairSideText(const std::optional<history::StoredRun>& run, const std::string& serial) {
+  if (!run) return QStringLiteral("нет запуска");
+  const history::RunRecord& r = run->record;
+  QString verdict = QStringLiteral("—");
+  for (const history::DeviceResult& d : r.devices)
+    if (d.serial == serial) verdict = verdictText(d.verdict);
+  return QStringLiteral("запуск %1 от %2, %3: %4")
+      .arg(run->runId)
+      .arg(timeText(r.startedAtMs, r.utcOffsetMin), kindText(r.kind), verdict);
+}
+
+}  // namespace
+
+HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* parent)
+    : QDialog(parent), path_(std::move(historyPath)), programDir_(std::move(programDir)) {
+  setObjectName(QStringLiteral("HistoryDialog"));
+  setWindowTitle(QStringLiteral("История поверок"));
+  resize(1100, 720);
+
+  // Filters: each change lists the runs again.
+  serial_ = new QLineEdit(this);
+  serial_->setObjectName(QStringLiteral("edSerial"));
+  serial_->setPlaceholderText(QStringLiteral("любой"));
+  serial_->setClearButtonEnabled(true);
+  device_ = new QLineEdit(this);
+  device_->setObjectName(QStringLiteral("edDevice"));
+  device_->setPlaceholderText(QStringLiteral("часть названия"));
+  device_->setClearButtonEnabled(true);
+  sinceOn_ = new QCheckBox(QStringLiteral("начиная с"), this);
+  sinceOn_->setObjectName(QStringLiteral("cbSince"));
+  since_ = new QDateEdit(QDate::currentDate(), this);
+  since_->setObjectName(QStringLiteral("deSince"));
+  since_->setCalendarPopup(true);
+  since_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+  since_->setEnabled(false);
+  auto* filters = new QHBoxLayout;
+  filters->addWidget(new QLabel(QStringLiteral("Зав. №"), this));
+  filters->addWidget(serial_, 1);
+  filters->addSpacing(12);
+  filters->addWidget(new QLabel(QStringLiteral("Прибор"), this));
+  filters->addWidget(device_, 2);
+  filters->addSpacing(12);
+  filters->addWidget(sinceOn_);
+  filters->addWidget(since_);
+  connect(serial_, &QLineEdit::textChanged, this, [this] { reload(); });
+  connect(device_, &QLineEdit::textChanged, this, [this] { reload(); });
+  connect(sinceOn_, &QCheckBox::toggled, this, [this](bool on) {
+    since_->setEnabled(on);
+    reload();
+  });
+  connect(since_, &QDateEdit::dateChanged, this, [this] {
+    if (sinceOn_->isChecked()) reload();
+  });
+
+  runs_ = makeTable(
+      QStringLiteral("tblRuns"),
+      {QStringLiteral("Запуск"), QStringLiteral("Начало"), QStringLiteral("Вид"), QStringLiteral("Состояние"),
+       QStringLiteral("Приборы"), QStringLiteral("Заключение"), QStringLiteral("Калибратор")},
+      this);
+  connect(runs_, &QTableWidget::itemSelectionChanged, this, [this] { showRun(); });
+
+  // The chosen run: its points and verdicts; the pair of one of its devices.
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("tabsRun"));
+  auto* pointsPage = new QWidget(tabs_);
+  verdicts_ = new QLabel(pointsPage);
+  verdicts_->setObjectName(QStringLiteral("lbVerdicts"));
+  verdicts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  points_ = makeTable(
+      QStringLiteral("tblPoints"),
+      {QStringLiteral("Канал"), QStringLiteral("Зав. №"), QStringLiteral("Точка, %"),
+       QStringLiteral("P эталона, кПа"), QStringLiteral("Сигнал"), QStringLiteral("Сигнал расч."),
+       QStringLiteral("P по сигналу"), QStringLiteral("Погрешность, %"), QStringLiteral("Неопределённость")},
+      pointsPage);
+  auto* pointsLayout = new QVBoxLayout(pointsPage);
+  pointsLayout->addWidget(verdicts_);
+  pointsLayout->addWidget(points_, 1);
+  tabs_->addTab(pointsPage, QStringLiteral("Точки и заключения"));
+
+  auto* pairPage = new QWidget(tabs_);
+  pairSerial_ = new QComboBox(pairPage);
+  pairSerial_->setObjectName(QStringLiteral("cbPairSerial"));
+  pairSerial_->setMinimumContentsLength(24);
+  asFound_ = new QLabel(pairPage);
+  asFound_->setObjectName(QStringLiteral("lbAsFound"));
+  asLeft_ = new QLabel(pairPage);
+  asLeft_->setObjectName(QStringLiteral("lbAsLeft"));
+  pair_ = makeTable(QStringLiteral("tblPair"),
+                    {QStringLiteral("Точка, %"), QStringLiteral("До: P эталона, кПа"),
+                     QStringLiteral("До: погрешность, %"), QStringLiteral("После: P эталона, кПа"),
+                     QStringLiteral("После: погрешность, %"), QStringLiteral("Изменение, %")},
+                    pairPage);
+  auto* sides = new QFormLayout;
+  sides->addRow(QStringLiteral("Прибор:"), pairSerial_);
+  sides->addRow(QStringLiteral("До настройки:"), asFound_);
+  sides->addRow(QStringLiteral("После настройки:"), asLeft_);
+  auto* pairLayout = new QVBoxLayout(pairPage);
+  pairLayout->addLayout(sides);
+  pairLayout->addWidget(pair_, 1);
+  tabs_->addTab(pairPage, QStringLiteral("До и после настройки"));
+  connect(pairSerial_, &QComboBox::currentIndexChanged, this, [this] { showPair(); });
+
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(runs_);
+  split->addWidget(tabs_);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 3);
+
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("lbStatus"));
+  status_->setWordWrap(true);
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  protocol_ = new QPushButton(QStringLiteral("Сформировать протокол"), this);
+  protocol_->setObjectName(QStringLiteral("pbProtocol"));
+  protocol_->setEnabled(false);
+  connect(protocol_, &QPushButton::clicked, this, [this] { rebuildProtocol(); });
+  auto* close = new QPushButton(QStringLiteral("Закрыть"), this);
+  close->setObjectName(QStringLiteral("pbClose"));
+  connect(close, &QPushButton::clicked, this, &QDialog::accept);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(status_, 1);
+  bottom->addWidget(protocol_);
+  bottom->addWidget(close);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(filters);
+  layout->addWidget(split, 1);
+  layout->addLayout(bottom);
+  reload();
+}
+
+HistoryDialog::~HistoryDialog() = default;
+
+QString HistoryDialog::statusText() const { return status_->text(); }
+
+void HistoryDialog::setStatus(const QString& message, bool problem) {
+  status_->setText(message);
+  status_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
+}
+
+bool HistoryDialog::openStore() {
+  if (store_) return true;
+  if (!QFileInfo::exists(path_)) {
+    setStatus(QStringLiteral("В истории поверок ещё нет запусков (%1).").arg(path_), false);
+    return false;
+  }
+  history::OpenOptions options;
+  options.readOnly = true;
+  auto opened = history::HistoryStore::open(path_.toStdString(), options);
+  if (!opened) {
+    setStatus(text(opened.error().message), true);
+    return false;
+  }
+  store_ = std::move(opened.value());
+  return true;
+}
+
+void HistoryDialog::reload() {
+  const int64_t chosen = selectedRun();
+  listed_.clear();
+  runs_->setRowCount(0);
+  if (!openStore()) {
+    showRun();
+    return;
+  }
+  history::ListFilter filter;
+  filter.serial = serial_->text().trimmed().toStdString();
+  filter.deviceName = device_->text().trimmed().toStdString();
+  if (sinceOn_->isChecked()) filter.since = since_->date().startOfDay().toMSecsSinceEpoch();
+  const auto runs = store_->list(filter);
+  if (!runs) {
+    setStatus(text(runs.error().message), true);
+    showRun();
+    return;
+  }
+  runs_->setRowCount(static_cast<int>(runs->size()));
+  int row = 0;
+  for (const history::RunSummary& r : *runs) {
+    QStringList devices, verdicts;
+    for (const history::DeviceSummary& d : r.devices) {
+      devices << QStringLiteral("%1 № %2").arg(text(d.name), text(d.serial));
+      verdicts << verdictText(d.verdict);
+    }
+    setRow(
+        runs_, row++,
+        {QString::number(r.runId), timeText(r.startedAtMs, r.utcOffsetMin), kindText(r.kind), tagText(r.tag),
+         devices.join(QStringLiteral("; ")), verdicts.join(QStringLiteral("; ")), text(r.calibratorSerial)});
+    listed_.push_back(r.runId);
+  }
+  runs_->resizeColumnsToContents();
+  setStatus(QStringLiteral("Запусков: %1").arg(listed_.size()), false);
+  if (!selectRun(chosen) && !listed_.empty()) selectRun(listed_.front());
+  showRun();
+}
+
+bool HistoryDialog::selectRun(int64_t runId) {
+  for (size_t i = 0; i < listed_.size(); ++i) {
+    if (listed_[i] != runId) continue;
+    runs_->selectRow(static_cast<int>(i));
+    return true;
+  }
+  return false;
+}
+
+int64_t HistoryDialog::selectedRun() const {
+  const QList<QTableWidgetItem*> items = runs_->selectedItems();
+  if (items.isEmpty()) return 0;
+  const int row = items.front()->row();
+  return row >= 0 && static_cast<size_t>(row) < listed_.size() ? listed_[static_cast<size_t>(row)] : 0;
+}
+
+void HistoryDialog::showRun() {
+  const int64_t id = selectedRun();
+  if (shown_ && shown_->runId == id) return;
+  shown_.reset();
+  points_->setRowCount(0);
+  verdicts_->clear();
+  const QString keptSerial = pairSerial_->currentText();
+  {
+    const QSignalBlocker quiet(pairSerial_);
+    pairSerial_->clear();
+  }
+  protocol_->setEnabled(false);
+  if (id != 0 && store_) {
+    auto run = store_->show(id);
+    if (run)
+      shown_ = std::make_unique<history::StoredRun>(std::move(run.value()));
+    else
+      setStatus(text(run.error().message), true);
+  }
+  if (!shown_) {
+    showPair();
+    return;
+  }
+  const history::RunRecord& r = shown_->record;
+  const int decimals = r.protocol.decimals >= 0 && r.protocol.decimals <= 6 ? r.protocol.decimals : 3;
+  QStringList lines;
+  lines << QStringLiteral("Запуск %1: %2, %3, %4; калибратор %5 № %6; рабочее место %7")
+               .arg(shown_->runId)
+               .arg(kindText(r.kind), tagText(r.tag), timeText(r.startedAtMs, r.utcOffsetMin),
+                    text(r.calibrator.model), text(r.calibrator.serial), text(r.workstation));
+  if (shown_->cancelled) lines << QStringLiteral("Запуск отменён: %1").arg(text(shown_->cancelReason));
+  for (const history::DeviceResult& d : r.devices)
+    lines << QStringLiteral("Канал %1: %2, %3 … %4 %5 — %6")
+                 .arg(d.channel)
+                 .arg(deviceText(d), number(d.rangeMin, decimals), number(d.rangeMax, decimals),
+                      text(d.units),
+                      r.kind == history::RunKind::RelayCheck ? QStringLiteral("проверка реле")
+                                                             : verdictText(d.verdict));
+  verdicts_->setText(lines.join(QLatin1Char('\n')));
+
+  if (r.kind == history::RunKind::RelayCheck) {
+    points_->setColumnCount(6);
+    points_->setHorizontalHeaderLabels({QStringLiteral("Канал"), QStringLiteral("Реле"),
+                                        QStringLiteral("Уставка, кПа"), QStringLiteral("Гистерезис, кПа"),
+                                        QStringLiteral("P срабатывания, кПа"),
+                                        QStringLiteral("P отпускания, кПа")});
+    int row = 0;
+    for (const history::RelayResult& x : r.relays) {
+      if (!x.selected) continue;
+      points_->setRowCount(row + 1);
+      setRow(points_, row++,
+             {QString::number(x.channel), QString::number(x.relay), number(x.setpointKpa, decimals),
+              number(x.hysteresisKpa, decimals), number(x.pOnKpa, decimals), number(x.pOffKpa, decimals)});
+    }
+  } else {
+    points_->setColumnCount(9);
+    points_->setHorizontalHeaderLabels({QStringLiteral("Канал"), QStringLiteral("Зав. №"),
+                                        QStringLiteral("Точка, %"), QStringLiteral("P эталона, кПа"),
+                                        QStringLiteral("Сигнал"), QStringLiteral("Сигнал расч."),
+                                        QStringLiteral("P по сигналу"), QStringLiteral("Погрешность, %"),
+                                        QStringLiteral("Неопределённость")});
+    int row = 0;
+    for (const history::DeviceResult& d : r.devices) {
+      for (const history::PointResult& p : d.points) {
+        points_->setRowCount(row + 1);
+        setRow(points_, row++,
+               {QString::number(d.channel), text(d.serial),
+                std::isnan(p.targetPrc) ? QStringLiteral("вручную") : number(p.targetPrc, 1),
+                number(p.pRef, decimals), number(p.current, 3) + QLatin1Char(' ') + text(d.signalUnits),
+                number(p.iExpected, 3), number(p.pFromI, decimals) + QLatin1Char(' ') + text(d.units),
+                number(p.reducedError, 3), number(p.uncertainty, decimals)});
+      }
+    }
+    protocol_->setEnabled(true);
+  }
+  points_->resizeColumnsToContents();
+
+  {
+    const QSignalBlocker quiet(pairSerial_);
+    for (const history::DeviceResult& d : r.devices)
+      if (!d.serial.empty() && pairSerial_->findData(text(d.serial)) < 0)
+        pairSerial_->addItem(deviceText(d), text(d.serial));
+    const int kept = pairSerial_->findText(keptSerial);
+    pairSerial_->setCurrentIndex(kept >= 0 ? kept : 0);
+  }
+  showPair();
+}
+
+void HistoryDialog::showPair() {
+  pair_->setRowCount(0);
+  asFound_->clear();
+  asLeft_->clear();
+  const QString serial = pairSerial_->currentData().toString();
+  if (serial.isEmpty() || !store_) return;
+  const auto found = store_->pair(serial.toStdString());
+  if (!found) {
+    asFound_->setText(text(found.error().message));
+    return;
+  }
+  const history::RunPair& p = found.value();
+  asFound_->setText(pairSideText(p.asFound, p.serial));
+  asLeft_->setText(pairSideText(p.asLeft, p.serial));
+  const int decimals = p.asFound ? p.asFound->record.protocol.decimals : 3;
+  pair_->setRowCount(static_cast<int>(p.points.size()));
+  int row = 0;
+  for (const history::PointChange& c : p.points) {
+    auto side = [decimals](const std::optional<history::PointResult>& x, bool pressure) {
+      if (!x) return QStringLiteral("—");
+      return pressure ? number(x->pRef, decimals) : number(x->reducedError, 3);
+    };
+    QString change = number(c.errorChange, 3);
+    if (std::isfinite(c.errorChange) && c.errorChange > 0) change.prepend(QLatin1Char('+'));
+    setRow(
+        pair_, row++,
+        {std::isnan(c.targetPrc) ? QStringLiteral("вручную") : number(c.targetPrc, 1), side(c.asFound, true),
+         side(c.asFound, false), side(c.asLeft, true), side(c.asLeft, false), change});
+  }
+  pair_->resizeColumnsToContents();
+}
+
+QString HistoryDialog::rebuildProtocol(QString outputPath) {
+  if (!shown_) {
+    setStatus(QStringLiteral("Выберите запуск."), true);
+    return {};
+  }
+  const history::RunRecord& record = shown_->record;
+  if (record.kind == history::RunKind::RelayCheck) {
+    setStatus(QStringLiteral("У проверки реле нет протокола."), true);
+    return {};
+  }
+  if (outputPath.isEmpty()) {
+    const QString title = QStringLiteral("Протокол запуска %1").arg(shown_->runId);
+    if (Prompts::fileName) {
+      outputPath = Prompts::fileName(title, true);
+    } else {
+      const QString reports = QDir(programDir_).filePath(QStringLiteral("reports"));
+      QDir().mkpath(reports);
+      outputPath = QFileDialog::getSaveFileName(
+          this, title, QDir(reports).filePath(QStringLiteral("Протокол запуск %1.xlsx").arg(shown_->runId)),
+          QStringLiteral("Книга Excel (*.xlsx)"));
+    }
+    if (outputPath.isEmpty()) return {};
+  }
+
+  // The record is filled from the stored run as the run left it; the report assembly then makes
+  // the workbook as at the end of the run, with the standard template.
+  auto dev = std::make_unique<TDev>();
+  std::memset(dev.get(), 0, sizeof(TDev));
+  history::runRecordToDev(record, *dev);
+  quarn::report::ReportRequest request;
+  quarn::data::ReportTemplate standard;
+  quarn::data::resolveReportTemplate(standard, programDir_.toStdString());
+  request.templateFolder = standard.folder;
+  request.templateName = standard.name;
+  request.outputPath = outputPath.toStdString();
+  request.placeholders = record.protocol.fields;
+  for (const history::DeviceResult& d : record.devices)
+    if (d.channel >= 1 && d.channel <= 4)
+      request.channelMethods[static_cast<size_t>(d.channel - 1)] = d.method;
+  const int result = quarn::report::MakeReport(*dev, request);
+  if (result != 0) {
+    const std::string& why = quarn::report::LastReportError();
+    setStatus(QStringLiteral("Протокол не сформирован: %1")
+                  .arg(why.empty() ? QStringLiteral("код %1").arg(result) : text(why)),
+              true);
+    return {};
+  }
+  const QString written = text(quarn::report::LastReportOutput());
+  setStatus(QStringLiteral("Протокол запуска %1 записан: %2").arg(shown_->runId).arg(written), false);
+  return written;
+}
+
+}  // namespace arm

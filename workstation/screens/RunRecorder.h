@@ -1,0 +1,71 @@
+// Keeps every finished verification, calibration and relay check in the run history. It watches the
+// library's notifications (the main window passes each one on, as to the screens): a run starts when
+// the record's task becomes the verification (21) or the HART check sequence (20), and ends with
+// the first notification after that whose result code is 14 (verification finished) or 15 (relay
+// check finished).
+// The run is taken from the record at that notification and stored once control is back in the
+// event loop, never from inside the library's callback: the operator may be asked whether the run
+// is the as-left run of the same day's as-found run, and a failure is told in the message window.
+// A history that cannot be opened or written loses only the history entry: the results stay in the
+// record and on the screens, and the protocol can be made as usual.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <deque>
+
+#include "HistoryRecord.h"
+
+struct TDev;
+
+namespace arm {
+
+class WorkstationContext;
+
+class RunRecorder : public QObject {
+  Q_OBJECT
+ public:
+  // `historyPath` empty: defaultHistoryPath().
+  RunRecorder(WorkstationContext& context, QString historyPath = {}, QObject* parent = nullptr);
+
+  // The history file: given, else the user's data folder ("…/quarn/history.db", shared with
+  // quarn-cli).
+  static QString defaultHistoryPath();
+  QString historyPath() const { return path_; }
+
+  // One notification of the library, after the screens have refreshed and before the snapshot is
+  // taken.
+  void notify(const TDev& dev);
+
+  // Stores the runs taken so far now instead of at the next pass of the event loop.
+  void storePending();
+
+  // The last run stored (its id in the history; 0 before one) and the last failure (empty after a
+  // success).
+  int64_t lastRunId() const { return lastRunId_; }
+  QString lastError() const { return lastError_; }
+
+ Q_SIGNALS:
+  void runStored(qint64 runId);
+  // The run was not stored; `message` is what the message window shows.
+  void storeFailed(const QString& message);
+
+ private:
+  quarn::history::RunRecord takeRun(const TDev& dev) const;
+  void store(quarn::history::RunRecord run);
+  void fail(const QString& message);
+
+  WorkstationContext& context_;
+  QString path_;
+  int64_t startedAtMs_ = 0;  // 0: no run seen starting
+  bool armed_ = false;       // a run started and has not been taken yet
+  uint32_t lastTask_ = 0;
+  uint32_t lastRetCode_ = 0;
+  std::deque<quarn::history::RunRecord> pending_;
+  bool storeQueued_ = false;
+  int64_t lastRunId_ = 0;
+  QString lastError_;
+};
+
+}  // namespace arm
