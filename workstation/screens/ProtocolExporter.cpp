@@ -59,8 +59,8 @@ class TimerPause {
 // reason) are gathered while it runs and shown together afterwards.
 struct GatheredMessages {
   GatheredMessages() {
-    quarn::report::setMessageSink([this](const std::string& caption, const std::string& message) {
-      if (captions.isEmpty()) captions = text(caption).trimmed();
+    quarn::report::setMessageSink([this](const std::string& itsCaption, const std::string& message) {
+      if (caption.isEmpty()) caption = text(itsCaption).trimmed();
       texts.push_back(text(message).trimmed());
     });
   }
@@ -68,7 +68,7 @@ struct GatheredMessages {
   GatheredMessages(const GatheredMessages&) = delete;
   GatheredMessages& operator=(const GatheredMessages&) = delete;
 
-  QString captions;
+  QString caption;
   QStringList texts;
 };
 
@@ -147,7 +147,7 @@ void ProtocolExporter::exportProtocol() {
   if (result != 0) {
     if (messages.texts.isEmpty())
       messages.texts << QStringLiteral("Протокол не сформирован (код %1).").arg(result);
-    fail(messages.captions.isEmpty() ? kCaption : messages.captions,
+    fail(messages.caption.isEmpty() ? kCaption : messages.caption,
          messages.texts.join(QStringLiteral("\n\n")));
     return;
   }
