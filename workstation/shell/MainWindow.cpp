@@ -486,8 +486,9 @@ void MainWindow::SelectMode(int index) {
 // ---- Valves -------------------------------------------------------------------------------------
 
 void MainWindow::pn_VENT_MouseDown(PanelButton* button) {
-  // While the connection reads the settings a valve task would abandon that read.
-  if (!lib_.dev || !button || context_.connecting()) return;
+  if (!lib_.dev || !button) return;
+  // The Quarn's valves go by task 6, which would abandon a connection still reading the settings.
+  if (uiQuarn() && context_.connecting()) return;
   TDev& dev = *lib_.dev;
   if (button == ventOn_) {
     zDialog_->showAndWait(QStringLiteral("Выполнить сброс давления?"), true,
@@ -615,8 +616,9 @@ void MainWindow::UpdateFromDev() {
     inputOff_->hide();
     ventOff_->hide();
   } else {
-    // Linked, but the connection still reads the settings: a valve pressed now would abandon it.
-    applyValveColours(context_.connecting());
+    // Linked, but the connection still reads the settings: a Quarn valve pressed now would abandon
+    // it (the Brenk's vent only sets the control mode the measuring cycle sends).
+    applyValveColours(uiQuarn() && context_.connecting());
   }
 }
 
