@@ -418,12 +418,18 @@ TEST(ParametersScreen, ReadinessBoxesTakeTypedNumbersAndTurnRedWhenUnusable) {
 TEST(ParametersScreen, ThePointListShowsItsPointsInTheDevicesRange) {
   struct Case {
     float min, max;
+    float unitFactor;   // display unit per kPa (the calibrator's unit)
     const char* typed;  // into "значение" of point 1
     const char* percent;
-  } cases[] = {{0, 1000, "500", "50"}, {100, 1100, "600", "50"}, {600, 0, "0", "100"}};
+    const char* full;  // "значение" of point 5 (100 %)
+  } cases[] = {{0, 1000, 1, "500", "50", "1000"},
+               {100, 1100, 1, "600", "50", "1100"},
+               {600, 0, 1, "0", "100", "0"},
+               {0, 600, 0.001f, "0.3", "50", "0.6"}};  // shown in MPa
   for (const Case& c : cases) {
     SCOPED_TRACE(c.max);
     ParamsBench b;
+    b.dev().settings.unitFactor = c.unitFactor;
     b.channels({{0, range(c.min, c.max)}});
     b.grid().clickCell(data::kRowEnabled, 3);  // any change of the grid sets the list's range
     b.grid().clickCell(data::kRowEnabled, 3);
@@ -432,6 +438,7 @@ TEST(ParametersScreen, ThePointListShowsItsPointsInTheDevicesRange) {
     b.points().lineEditor()->setText(QString::fromLatin1(c.typed));
     b.points().commitEditor();
     EXPECT_EQ(b.points().GetText(0, data::kPointPercent), QString::fromLatin1(c.percent));
+    EXPECT_EQ(b.points().GetText(4, data::kPointValue), QString::fromLatin1(c.full));
     EXPECT_TRUE(b.bench.context.projectModified());
   }
   // Switching a point on shows its cells; the set's choice goes with the radio buttons.
@@ -491,6 +498,49 @@ TEST(ParametersScreen, AHartSearchFillsTheChannelsOfTheDevicesItFound) {
   b.enter(data::kRowErrOk, 1, QStringLiteral("0.5"));
   b.bench.notify(*b.screen, 2);
   EXPECT_FLOAT_EQ(b.dev().devCh[1].errOk, 0.5f);
+}
+
+// A device information read redraws the channel it was read for (with the HART transmitter's model
+// code and tolerance) and no other; it does not switch a channel on. A unit that comes from a HART
+// transmitter in its own spelling keeps its factor when the grid is applied again.
+TEST(ParametersScreen, DeviceInformationRedrawsItsChannelAndHartUnitsKeepTheirFactor) {
+  ParamsBench b;
+  ASSERT_TRUE(b.project().load(b.path("none.aip")));
+  THartDev& h = b.dev().hart[0];
+  h.found = 1;
+  std::strcpy(h.deviceTypeName, "X-100");
+  h.upperRange = 1000;
+  h.rangeUnits = 239;  // "мм вод. ст.", the grid's list has "мм вод.ст."
+  b.bench.notify(*b.screen, 6);
+  EXPECT_EQ(b.grid().GetText(data::kRowUnit, 0), QStringLiteral("мм вод. ст."));
+  EXPECT_NEAR(b.dev().devCh[0].MaxKpa, 9.80665f, 1e-4f);
+  b.enter(data::kRowErrOk, 0, QStringLiteral("0.5"));  // the grid is applied to the record again
+  EXPECT_NEAR(b.dev().devCh[0].MaxKpa, 9.80665f, 1e-4f);
+  EXPECT_NEAR(b.dev().devCh[0].toKpaMul, 0.00980665f, 1e-8f);
+  EXPECT_NEAR(b.dev().povSpan, 9.80665f, 1e-4f);
+
+  b.switchOn(1);
+  b.enter(data::kRowName, 1, QStringLiteral("КДИ-7"));
+  b.enter(data::kRowMax, 1, QStringLiteral("1600"));
+  b.enter(data::kRowErrOk, 1, QStringLiteral("0.5"));
+  // What the library wrote while it read the transmitters on channels 1 and 2 (channel 2 is off),
+  // and a change of channel 3's record the grid has not been told of.
+  b.dev().hart[1].found = 1;
+  b.dev().hart[2].found = 1;
+  std::strcpy(b.dev().devCh[1].sn, "4711");
+  b.dev().devCh[3].enabled = 1;
+  for (int ch : {1, 2}) {
+    b.dev().hartCh = ch;
+    b.bench.notify(*b.screen, 9);
+  }
+  EXPECT_EQ(b.grid().GetText(data::kRowSn, 1), QStringLiteral("4711"));
+  EXPECT_EQ(b.grid().GetText(data::kRowModel, 1), QStringLiteral("140"));
+  EXPECT_EQ(b.grid().GetText(data::kRowErrOk, 1), QStringLiteral("0.2"));
+  EXPECT_FLOAT_EQ(b.dev().devCh[1].errOk, 0.2f);
+  EXPECT_EQ(b.dev().devCh[2].enabled, 0);
+  EXPECT_EQ(b.grid().GetText(data::kRowEnabled, 2), QStringLiteral("нет"));
+  EXPECT_EQ(b.grid().GetText(data::kRowEnabled, 3), QStringLiteral("нет"));
+  EXPECT_EQ(b.grid().GetText(data::kRowErrOk, 0), QStringLiteral("0.5"));
 }
 
 TEST(ParametersScreen, TheCalibratorLineFollowsTheModel) {
@@ -838,6 +888,18 @@ TEST(ProjectFile, AMissingTemplateFallsBackToTheStandardOne) {
   EXPECT_EQ(b.screen->templateFolder(), b.path("own/"));
   ASSERT_TRUE(b.project().save(b.path("t.aip")));
   EXPECT_TRUE(readFile(b.path("t.aip")).contains(cp1251("XmlTemplateName=Мой шаблон.xlsx")));
+  EXPECT_EQ(b.control<QLabel>("labTemplatePath")->text(), b.path("own/"));
+
+  // A folder longer than 50 characters shows its first 10 and its last 36.
+  const QString deep = b.path("own/шаблоны протоколов лаборатории давления/");
+  ASSERT_GT(deep.size(), 50);
+  QDir().mkpath(deep);
+  writeFile(deep + QStringLiteral("П.xlsx"), "zip");
+  Prompts::fileName = [&](const QString&, bool) { return deep + QStringLiteral("П.xlsx"); };
+  b.screen->pbTemplateOpenClick();
+  EXPECT_EQ(b.control<QLabel>("labTemplatePath")->text(),
+            deep.left(10) + QStringLiteral(".....оны протоколов лаборатории давления/"));
+  EXPECT_EQ(b.control<QLabel>("labTemplatePath")->toolTip(), deep);
 }
 
 // Loading a project shows its relay settings and keeps the operator's tolerance of a channel that

@@ -33,6 +33,9 @@ TEST(CommandLine, OptionsValuesAndRefusals) {
       {{"--mode", "0"}, "0 is not a mode", -1, false},
       {{"--mode", "six"}, "\"six\" is not a number", -1, false},
       {{"--mode"}, "--mode needs a value", -1, false},
+      {{"--page", "6"}, "6 is not a page", -1, false},
+      {{"--page", "0"}, "0 is not a page", -1, false},
+      {{"--project"}, "--project needs a value", -1, false},
       {{"--after-ms", "-3"}, "is not a number", -1, false},
       {{"--screenshot"}, "--screenshot needs a value", -1, false},
       {{"--bogus"}, "unknown option --bogus", -1, false},
@@ -49,6 +52,10 @@ TEST(CommandLine, OptionsValuesAndRefusals) {
     EXPECT_EQ(cmd.modeIndex, c.modeIndex);
     EXPECT_EQ(cmd.unattended(), c.unattended);
   }
+  const CommandLine page =
+      parseCommandLine({"ARM_Quarn", "--mode", "3", "--page", "5", "--project", "a.aip"});
+  EXPECT_EQ(page.pageIndex, 4);
+  EXPECT_EQ(page.project, QStringLiteral("a.aip"));
   const CommandLine sim =
       parseCommandLine({"ARM_Quarn", "--sim-arg", "--channels", "--sim-arg", "2", "--brenk"});
   EXPECT_EQ(sim.simArgs, (QStringList{"--channels", "2"}));

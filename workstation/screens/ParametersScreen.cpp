@@ -249,6 +249,7 @@ void ParametersScreen::buildProtocolPage(QWidget* page) {
   g->setVerticalSpacing(4);
 
   auto* top = new QHBoxLayout;
+  top->setSpacing(6);
   protocolNo_ = edit(QStringLiteral("amp_D1_SH_NUM"), page);
   date_ = edit(QStringLiteral("amp_CD_DATE"), page);
   // The protocol is dated the day the program started, whatever project is opened.
