@@ -156,6 +156,8 @@ class WorkstationContext : public QObject {
   // A verification or relay check started or stopped (verification screen): the parameters screen
   // locks or frees its pages.
   void runStateChanged(bool running);
+  // A verification (relayCheck false) or relay check ran to its end; the record holds its results.
+  void runFinished(bool relayCheck);
 
  private:
   TDev* dev_ = nullptr;
