@@ -725,7 +725,8 @@ TEST(HartScreen, SelectorsSwitchThePanelsAndTheTuneCaptionStartsTheTrim) {
 // For pictures without an operator: the lower panel chosen on the command line, and a search started
 // once, as soon as the button can be used, never from inside the library's notification.
 TEST(HartScreen, TheCommandLineChoosesThePanelAndAsksForOneSearch) {
-  const CommandLine c = parseCommandLine({"ARM_Quarn", "--mode", "2", "--hart-panel", "sensor", "--hart-search"});
+  const CommandLine c =
+      parseCommandLine({"ARM_Quarn", "--mode", "2", "--hart-panel", "sensor", "--hart-search"});
   EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
   EXPECT_TRUE(c.hartSensorPanel);
   EXPECT_TRUE(c.hartSearch);
@@ -978,6 +979,17 @@ TEST_F(HartWorkstation, SearchSelectWriteAndReadBackShowTheWrittenValues) {
   EXPECT_EQ(bench->transmitter(0).config().upperRange, 600);  // the other device untouched
   EXPECT_EQ(dev().devCh[1].MaxKpa, 800.0f);
   EXPECT_TRUE(control("pnHartWrite")->isEnabled());
+
+  // A new search reads both devices again: channel 2 shows what its device now holds.
+  ASSERT_TRUE(search());
+  EXPECT_EQ(p->selCh(), 0);
+  EXPECT_EQ(edit("edDiapMax")->text(), QStringLiteral("600.000"));
+  pressMouse(control("pnCh2"), true);
+  EXPECT_EQ(edit("edDiapMax")->text(), QStringLiteral("800.000"));
+  EXPECT_EQ(edit("edDempf")->text(), QStringLiteral("2.000"));
+  EXPECT_EQ(list("cbFn")->currentIndex(), 1);
+  EXPECT_EQ(list("cdUnits")->currentText(), QStringLiteral("кПа"));
+  EXPECT_EQ(edit("edSN")->text(), QStringLiteral("77"));
   EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
 }
 
@@ -1183,6 +1195,38 @@ INSTANTIATE_TEST_SUITE_P(
                   "pnHartWrite",
                   "edDempf",
                   "0.500"},
+        FaultCase{"TrimOnASilentDevice",
+                  "channels = 1\n",
+                  silence,
+                  nullptr,
+                  nullptr,
+                  "pnTune",
+                  {QStringLiteral("Сбой установки фиксированного входа!")},
+                  "pnCheck",
+                  nullptr,
+                  nullptr},
+        // The library does not look at the answers to a reset and to the restore's commands, so a
+        // silent device gives no text there; the screen must still come back usable.
+        FaultCase{"ResetOfASilentDevice",
+                  "channels = 1\n",
+                  silence,
+                  nullptr,
+                  nullptr,
+                  "pnHartReset",
+                  {},
+                  "pnHartReset",
+                  "edDiapMax",
+                  "600.000"},
+        FaultCase{"RestoreOnASilentDevice",
+                  "channels = 1\n",
+                  silence,
+                  nullptr,
+                  nullptr,
+                  "pnRepair",
+                  {},
+                  "pnRepair",
+                  "edDiapMax",
+                  "600.000"},
         FaultCase{"KestoRefusesTheChannelSelect",
                   "channels = 1\n",
                   [](quarnsim::Engine& bench) {
