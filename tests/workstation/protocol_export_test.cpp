@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -467,6 +468,26 @@ TEST(ProtocolExport, WithPdfButNoLibreOfficeTheWorkbookIsWrittenAndTheNeedIsSaid
   EXPECT_TRUE(b.exporter.lastPdf().isEmpty());
   ASSERT_EQ(b.questions.size(), 1);
   EXPECT_TRUE(b.questions[0].contains(QStringLiteral("нужен LibreOffice"))) << b.questions[0].toStdString();
+}
+
+// The screen's "PDF" check box asks for the PDF, and cannot be checked without LibreOffice.
+TEST(ProtocolExport, ThePdfCheckBoxFollowsLibreOffice) {
+  ExportBench b;
+  QTemporaryDir bin;
+  {
+    const SearchPath path(bin.path());
+    QCheckBox* box = b.exporter.createPdfCheckBox(&b.formMain);
+    EXPECT_FALSE(box->isEnabled());
+    EXPECT_TRUE(box->toolTip().contains(QStringLiteral("нужен LibreOffice")));
+  }
+  const SearchPath path(standInOffice(bin.path(), "exit 0") + QStringLiteral(":/usr/bin:/bin"));
+  QCheckBox* box = b.exporter.createPdfCheckBox(&b.formMain);
+  EXPECT_EQ(box->objectName(), QStringLiteral("cbPdf"));
+  ASSERT_TRUE(box->isEnabled());
+  box->click();
+  EXPECT_TRUE(b.exporter.writePdf());
+  box->click();
+  EXPECT_FALSE(b.exporter.writePdf());
 }
 
 TEST(ProtocolExport, PdfWithLibreOfficeWhenInstalled) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -100,6 +101,19 @@ QString ProtocolExporter::reportsFolder(const QString& programDir, const QString
 }
 
 bool ProtocolExporter::pdfAvailable() { return quarn::report::pdfAvailable(); }
+
+QCheckBox* ProtocolExporter::createPdfCheckBox(QWidget* parent) {
+  auto* box = new QCheckBox(QStringLiteral("PDF"), parent);
+  box->setObjectName(QStringLiteral("cbPdf"));
+  const bool available = pdfAvailable();
+  box->setEnabled(available);
+  box->setChecked(available && writePdf_);
+  box->setToolTip(available
+                      ? QStringLiteral("Сохранить протокол также в PDF (LibreOffice)")
+                      : QStringLiteral("Для протокола в PDF нужен LibreOffice (soffice), он не установлен"));
+  connect(box, &QCheckBox::toggled, this, [this](bool on) { writePdf_ = on; });
+  return box;
+}
 
 void ProtocolExporter::fail(const QString& caption, const QString& message) {
   context_.messageWindow().showMessage(message, false, caption);

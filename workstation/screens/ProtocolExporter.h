@@ -9,6 +9,9 @@
 #include <QString>
 #include <functional>
 
+class QCheckBox;
+class QWidget;
+
 namespace arm {
 
 class WorkstationContext;
@@ -30,6 +33,9 @@ class ProtocolExporter : public QObject {
   void setWritePdf(bool on) { writePdf_ = on; }
   bool writePdf() const { return writePdf_; }
   static bool pdfAvailable();
+  // A check box "PDF" (cbPdf) for the screen to put beside "в Excel", bound to setWritePdf. Without
+  // LibreOffice it is disabled and its tool tip says that LibreOffice is needed.
+  QCheckBox* createPdfCheckBox(QWidget* parent);
 
   // The user's data folder (the fallback for the reports); the system's by default.
   void setUserDataDir(const QString& dir) { dataDir_ = dir; }
