@@ -574,6 +574,7 @@ TEST_F(HistoryDialogTest, ShowsARunsPointsAndVerdictsAndThePairSideBySide) {
   EXPECT_EQ(cell(dialog.runTable(), 2, 1), QStringLiteral("05.03.2026 09:00:00"));
   EXPECT_EQ(cell(dialog.runTable(), 2, 3), QStringLiteral("до настройки"));
   EXPECT_EQ(cell(dialog.runTable(), 2, 5), QStringLiteral("не годен"));
+  EXPECT_EQ(cell(dialog.runTable(), 2, 6), QStringLiteral("Метран-150: S1"));
   EXPECT_EQ(cell(dialog.runTable(), 1, 3), QStringLiteral("после настройки"));
   EXPECT_EQ(cell(dialog.runTable(), 1, 5), QStringLiteral("годен"));
 

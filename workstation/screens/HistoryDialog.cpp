@@ -71,9 +71,16 @@ QString timeText(int64_t msUtc, int utcOffsetMin) {
       .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
-// A stored number; a missing one (NaN) is a dash.
-QString number(float v, int decimals) {
-  return std::isfinite(v) ? QString::number(static_cast<double>(v), 'f', decimals) : QStringLiteral("—");
+// A stored number with `decimals` digits; a missing one (NaN) is a dash. A value that rounds to zero
+// is "0.000", never "-0.000"; `sign` writes "+" before a positive one.
+QString number(float v, int decimals, bool sign = false) {
+  if (!std::isfinite(v)) return QStringLiteral("—");
+  QString t = QString::number(static_cast<double>(v), 'f', decimals);
+  const bool zero =
+      t.count(QLatin1Char('0')) + t.count(QLatin1Char('.')) + t.count(QLatin1Char('-')) == t.size();
+  if (zero && t.startsWith(QLatin1Char('-'))) t.remove(0, 1);
+  if (sign && !zero && v > 0) t.prepend(QLatin1Char('+'));
+  return t;
 }
 
 QTableWidget* makeTable(const QString& name, const QStringList& headers, QWidget* parent) {
@@ -91,7 +98,11 @@ QTableWidget* makeTable(const QString& name, const QStringList& headers, QWidget
 void setRow(QTableWidget* t, int row, const QStringList& cells) {
   for (int c = 0; c < cells.size(); ++c) {
     auto* item = new QTableWidgetItem(cells[c]);
-    if (c > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Numbers (and a missing one) to the right, texts to the left.
+    const QChar first = cells[c].isEmpty() ? QChar() : cells[c].front();
+    const bool numeric =
+        first.isDigit() || first == QLatin1Char('-') || first == QLatin1Char('+') || first == QChar(0x2014);
+    item->setTextAlignment((numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     t->setItem(row, c, item);
   }
 }
@@ -158,7 +169,7 @@ HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* p
   runs_ = makeTable(
       QStringLiteral("tblRuns"),
       {QStringLiteral("Запуск"), QStringLiteral("Начало"), QStringLiteral("Вид"), QStringLiteral("Состояние"),
-       QStringLiteral("Приборы"), QStringLiteral("Заключение"), QStringLiteral("Калибратор")},
+       QStringLiteral("Калибратор"), QStringLiteral("Заключение"), QStringLiteral("Приборы, зав. №")},
       this);
   connect(runs_, &QTableWidget::itemSelectionChanged, this, [this] { showRun(); });
 
@@ -279,15 +290,27 @@ void HistoryDialog::reload() {
   runs_->setRowCount(static_cast<int>(runs->size()));
   int row = 0;
   for (const history::RunSummary& r : *runs) {
-    QStringList devices, verdicts;
+    // Devices of one name together: "Метран-150: 1001, 1002; АИР-20: 77".
+    QStringList names, verdicts;
+    std::vector<QStringList> serials;
     for (const history::DeviceSummary& d : r.devices) {
-      devices << QStringLiteral("%1 № %2").arg(text(d.name), text(d.serial));
+      const QString name = text(d.name);
+      qsizetype k = names.indexOf(name);
+      if (k < 0) {
+        k = names.size();
+        names << name;
+        serials.emplace_back();
+      }
+      serials[static_cast<size_t>(k)] << text(d.serial);
       verdicts << verdictText(d.verdict);
     }
+    QStringList devices;
+    for (qsizetype k = 0; k < names.size(); ++k)
+      devices << names[k] + QStringLiteral(": ") + serials[static_cast<size_t>(k)].join(QStringLiteral(", "));
     setRow(
         runs_, row++,
         {QString::number(r.runId), timeText(r.startedAtMs, r.utcOffsetMin), kindText(r.kind), tagText(r.tag),
-         devices.join(QStringLiteral("; ")), verdicts.join(QStringLiteral("; ")), text(r.calibratorSerial)});
+         text(r.calibratorSerial), verdicts.join(QStringLiteral(", ")), devices.join(QStringLiteral("; "))});
     listed_.push_back(r.runId);
   }
   runs_->resizeColumnsToContents();
@@ -422,8 +445,7 @@ void HistoryDialog::showPair() {
       if (!x) return QStringLiteral("—");
       return pressure ? number(x->pRef, decimals) : number(x->reducedError, 3);
     };
-    QString change = number(c.errorChange, 3);
-    if (std::isfinite(c.errorChange) && c.errorChange > 0) change.prepend(QLatin1Char('+'));
+    const QString change = number(c.errorChange, 3, true);
     setRow(
         pair_, row++,
         {std::isnan(c.targetPrc) ? QStringLiteral("вручную") : number(c.targetPrc, 1), side(c.asFound, true),

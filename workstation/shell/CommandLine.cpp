@@ -29,8 +29,10 @@ QString usageText() {
       "  --measure-updates    print the refresh time per notification (median, p95, max) and quit\n"
       "  --hart-panel NAME    the HART screen's lower panel: current (default) or sensor\n"
       "  --hart-search        the HART screen starts a search as soon as the connection allows\n"
+      "  --verify-start       the verification screen starts a run as soon as it can (for pictures)\n"
       "  --history FILE       the run history file (default: ~/.local/share/quarn/history.db)\n"
-      "  --history-dialog     open File -> \"История поверок\" at start (with --screenshot: its picture)\n"
+      "  --history-dialog TAB open File -> \"История поверок\" at start on its tab points or pair\n"
+      "                       (with --screenshot: the picture of the dialog)\n"
       "  --help               this text\n"
       "With --screenshot or --measure-updates nothing waits for an operator: errors go to stderr and\n"
       "the program ends with status 1.\n");
@@ -88,10 +90,17 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
       }
     } else if (a == QLatin1String("--hart-search")) {
       c.hartSearch = true;
+    } else if (a == QLatin1String("--verify-start")) {
+      c.verifyStart = true;
     } else if (a == QLatin1String("--history")) {
       value(c.history);
     } else if (a == QLatin1String("--history-dialog")) {
-      c.historyDialog = true;
+      if (value(text)) {
+        if (text == QLatin1String("points") || text == QLatin1String("pair"))
+          c.historyTab = text == QLatin1String("pair") ? 1 : 0;
+        else
+          c.error = QStringLiteral("option --history-dialog: \"%1\" is neither points nor pair").arg(text);
+      }
     } else if (a == QLatin1String("--mode")) {
       int n = 0;
       if (number(n)) {

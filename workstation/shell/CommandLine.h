@@ -18,8 +18,10 @@ struct CommandLine {
   bool measure = false;
   bool hartSensorPanel = false;  // the HART screen shows its sensor panel instead of the current panel
   bool hartSearch = false;       // the HART screen starts a search as soon as it can
+  bool verifyStart = false;      // the verification screen starts a run as soon as it can
   QString history;               // the run history file; empty: the user's data folder
-  bool historyDialog = false;    // File -> "История поверок" is opened at start
+  // File -> "История поверок" opened at start on this tab (0 points, 1 pair); -1: not opened.
+  int historyTab = -1;
   int modeIndex = -1;  // the mode shown at start (index = mode number - 1); -1: the regulation screen
   int pageIndex = -1;  // the parameters screen's page shown at start (page number - 1); -1: the first
   QString project;     // the project opened at start instead of the saved one

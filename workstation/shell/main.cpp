@@ -1,6 +1,7 @@
 // ARM_Quarn: the operator's workstation. `ARM_Quarn --help` lists the options (CommandLine.cpp).
 #include <QApplication>
 #include <QPainter>
+#include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "Prompts.h"
 #include "SimLauncher.h"
 #include "Startup.h"
+#include "VerificationScreen.h"
 
 namespace {
 
@@ -87,9 +89,11 @@ int run(int argc, char** argv) {
     if (cmd.hartSensorPanel) hart->Type_Click(hart->sensorSelector());
     if (cmd.hartSearch) hart->searchWhenPossible();
   }
+  if (cmd.verifyStart && window.screens().verification) window.screens().verification->startWhenPossible();
   if (cmd.pageIndex >= 0 && window.screens().parameters) window.screens().parameters->showPage(cmd.pageIndex);
   window.show();
-  arm::HistoryDialog* historyDialog = cmd.historyDialog ? window.openHistory() : nullptr;
+  arm::HistoryDialog* historyDialog = cmd.historyTab >= 0 ? window.openHistory() : nullptr;
+  if (historyDialog) historyDialog->tabs()->setCurrentIndex(cmd.historyTab);
 
   bool pictureFailed = false;
   if (cmd.unattended()) {
