@@ -515,7 +515,7 @@ class HistoryDialogTest : public ::testing::Test {
     ASSERT_TRUE(store);
     using history::RunTag;
     // 1: an old run of another device; 2, 3: S1 before and after its adjustment; 4: S2 the same day.
-    add(*store, storedRun("S2", "АИР-20", localMs(2026, 3, 2, 10), RunTag::AsFound, {0.1f, 0.0f, -0.1f}));
+    add(*store, storedRun("S2", "АИР-20", localMs(2026, 3, 2, 10), RunTag::AsFound, {0.1f, -0.0004f, -0.1f}));
     add(*store,
         storedRun("S1", "Метран-150", localMs(2026, 3, 5, 9), RunTag::AsFound, {0.30f, -0.20f, 0.10f}));
     add(*store,
@@ -608,6 +608,10 @@ TEST_F(HistoryDialogTest, ShowsARunsPointsAndVerdictsAndThePairSideBySide) {
       for (int c = 0; c < 6; ++c)
         EXPECT_EQ(cell(pair, r, c), QString::fromLatin1(rows[r][c])) << r << "," << c;
   }
+  // An error that rounds to zero is shown without a sign.
+  ASSERT_TRUE(dialog.selectRun(1));
+  EXPECT_EQ(cell(points, 1, 7), QStringLiteral("0.000"));
+  EXPECT_EQ(cell(points, 2, 7), QStringLiteral("-0.100"));
   // A device without an as-left run: its as-found run alone.
   ASSERT_TRUE(dialog.selectRun(4));
   EXPECT_TRUE(dialog.asFoundLabel()->text().startsWith(QStringLiteral("запуск 4 ")));
