@@ -49,9 +49,9 @@ int main(int argc, char** argv) {
   p.relay.enabled = {true, false};
   p.relay.setpointKpa = {"300", "450"};
   p.relay.hysteresisKpa = {"10", "10"};
-  const std::string err = saveProject(argv[1], p);
-  if (!err.empty()) {
-    std::fprintf(stderr, "%s\n", err.c_str());
+  const Outcome saved = saveProject(argv[1], p);
+  if (!saved) {
+    std::fprintf(stderr, "%s\n", saved.why().c_str());
     return 1;
   }
   return 0;

@@ -31,9 +31,9 @@ TEST_F(SideFilesTest, MethodListRoundTripAndDocumentLookup) {
   list[3] = {"  Метран  ", "МИ 1997-89"};
   list[49] = {"АИР-20", "МП АИР"};
   { std::ofstream(path("mp.ini"), std::ios::binary) << "[Other]\r\nkeep=1\r\n"; }
-  ASSERT_EQ(saveMethods(path("mp.ini"), list), "");
+  ASSERT_TRUE(saveMethods(path("mp.ini"), list).ok());
   MethodList back;
-  ASSERT_EQ(loadMethods(path("mp.ini"), back), "");
+  ASSERT_TRUE(loadMethods(path("mp.ini"), back).ok());
   for (int i = 0; i < kMethodRows; ++i) {
     EXPECT_EQ(back[static_cast<std::size_t>(i)].device, list[static_cast<std::size_t>(i)].device);
     EXPECT_EQ(back[static_cast<std::size_t>(i)].document, list[static_cast<std::size_t>(i)].document);
@@ -51,8 +51,27 @@ TEST_F(SideFilesTest, MethodListRoundTripAndDocumentLookup) {
 
   MethodList missing;
   missing[0].device = "x";
-  EXPECT_EQ(loadMethods(path("absent.ini"), missing), "");
+  EXPECT_TRUE(loadMethods(path("absent.ini"), missing).ok());
   EXPECT_EQ(missing[0].device, "");
+}
+
+// A list that cannot be read or written says why, and neither the list in memory nor a file that
+// could not be read is replaced.
+TEST_F(SideFilesTest, MethodListFailuresSayWhyAndChangeNothing) {
+  fs::create_directories(path("folder.ini"));
+  MethodList list;
+  list[3] = {"КДД", "МП 1"};
+  const Outcome read = loadMethods(path("folder.ini"), list);
+  EXPECT_FALSE(read.ok());
+  EXPECT_FALSE(read.why().empty());
+  EXPECT_EQ(list[3].device, "КДД");
+  for (const std::string& target : {path("folder.ini"), path("no such folder/mp.ini")}) {
+    SCOPED_TRACE(target);
+    const Outcome saved = saveMethods(target, list);
+    EXPECT_FALSE(saved.ok());
+    EXPECT_FALSE(saved.why().empty());
+  }
+  EXPECT_TRUE(fs::is_directory(path("folder.ini")));
 }
 
 TEST_F(SideFilesTest, SettingsFileKeepsWindowProjectAndPortMenus) {

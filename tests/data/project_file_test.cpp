@@ -15,6 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A file operation that must succeed, with its reason in the failure message.
+::testing::AssertionResult done(const Outcome& o) {
+  if (o.ok()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << o.why();
+}
+
 class ProjectFileTest : public TempFolderTest {
  protected:
   ProjectFileTest() : TempFolderTest("quarn_data_project_") {}
@@ -236,7 +242,7 @@ TEST(ProjectDefaults, RadioButtonsAndComboBoxes) {
 
 TEST_F(ProjectFileTest, AFileWrittenReadsBackIdentically) {
   Project p = richProject();
-  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   Project back;
   const ProjectLoad r = loadProject(path("p.aip"), back);
   ASSERT_TRUE(r.ok) << r.error;
@@ -259,7 +265,7 @@ TEST_F(ProjectFileTest, AFileWrittenReadsBackIdentically) {
 
   // Saving what was read writes the same bytes again.
   const std::string first = get(path("p.aip"));
-  ASSERT_EQ(saveProject(path("p.aip"), back), "");
+  ASSERT_TRUE(done(saveProject(path("p.aip"), back)));
   EXPECT_EQ(get(path("p.aip")), first);
   EXPECT_EQ(first.find("\r\n\r\n\r\n"), std::string::npos);
   EXPECT_NE(first.find(std::string("name=") + CP1251("Метран-150") + "\r\n"), std::string::npos);
@@ -288,7 +294,7 @@ TEST_F(ProjectFileTest, UnknownSectionsAndKeysSurviveARewrite) {
   ASSERT_TRUE(loadProject(path("p.aip"), p).ok);
   EXPECT_EQ(p.header.date, "");  // the protocol date is never taken from the file
   p.header.protocolNo = "new";
-  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   const std::string saved = get(path("p.aip"));
   EXPECT_EQ(saved.rfind("; project of line 2\r\n"
                         "[_FormMain_Frame_Mode_3_Param1_Frame_ParamDevGrid1_lvDevGrid_]\r\n"
@@ -309,9 +315,9 @@ TEST_F(ProjectFileTest, UnknownSectionsAndKeysSurviveARewrite) {
 TEST_F(ProjectFileTest, AMemosStaleLinesComeBackAfterSavingAShorterText) {
   Project p;
   p.header.address = {"строка 1", "строка 2", "строка 3"};
-  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   p.header.address = {"новая 1", "новая 2"};
-  ASSERT_EQ(saveProject(path("p.aip"), p), "");
+  ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   Project back;
   ASSERT_TRUE(loadProject(path("p.aip"), back).ok);
   EXPECT_EQ(back.header.address, (std::vector<std::string>{"новая 1", "новая 2", "строка 3"}));
@@ -319,7 +325,7 @@ TEST_F(ProjectFileTest, AMemosStaleLinesComeBackAfterSavingAShorterText) {
 
 TEST_F(ProjectFileTest, ABrokenFileIsRefusedAndThePreviousProjectStays) {
   Project full = richProject();
-  ASSERT_EQ(saveProject(path("full.aip"), full), "");
+  ASSERT_TRUE(done(saveProject(path("full.aip"), full)));
   const std::string bytes = get(path("full.aip"));
   const std::size_t mid = bytes.find("[Points_set_2_point_17]") + 10;
   put(path("cut_header.aip"), bytes.substr(0, mid));
@@ -537,8 +543,31 @@ TEST_F(ProjectFileTest, AWorkstationFileReadsAndIsWrittenBackByteForByte) {
   EXPECT_EQ(p.readiness.holdTimeS, "10");
   EXPECT_EQ(p.reportTemplate.folder, "C:\\Program Files\\ARM_Quarn\\template_xml\\");
 
-  ASSERT_EQ(saveProject(path("again.aip"), p), "");
+  ASSERT_TRUE(done(saveProject(path("again.aip"), p)));
   EXPECT_EQ(get(path("again.aip")), original);
+}
+
+// A save that cannot be written says why and leaves the project's document as it was, so a later
+// save still keeps the file's unknown content.
+TEST_F(ProjectFileTest, ASaveThatFailsSaysWhyAndKeepsTheDocument) {
+  Project p = richProject();
+  p.file = IniDocument::parse("[Unknown]\r\nkeep=1\r\n");
+  const std::string before = p.file.serialize();
+  fs::create_directories(path("taken.aip"));  // a folder where the file should go
+  for (const std::string& target : {path("no such folder/p.aip"), path("taken.aip")}) {
+    SCOPED_TRACE(target);
+    const Outcome saved = saveProject(target, p);
+    EXPECT_FALSE(saved.ok());
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saved.why().empty());
+    EXPECT_EQ(p.file.serialize(), before);
+  }
+  EXPECT_TRUE(fs::is_directory(path("taken.aip")));
+  const Outcome saved = saveProject(path("p.aip"), p);
+  ASSERT_TRUE(done(saved));
+  EXPECT_TRUE(saved.why().empty());
+  EXPECT_NE(p.file.serialize(), before);
+  EXPECT_NE(get(path("p.aip")).find("[Unknown]\r\nkeep=1\r\n"), std::string::npos);
 }
 
 }  // namespace

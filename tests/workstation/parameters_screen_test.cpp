@@ -658,7 +658,7 @@ TEST(ProjectFile, TheScreenSavesWhatTheCodecReadsAndTheRecordComesBackTheSame) {
   EXPECT_TRUE(ini.hasKey("XmlTemplate", "XmlTemplateName"));
   // The measurement methods went to "mp.ini" beside the program.
   data::MethodList methods;
-  ASSERT_EQ(data::loadMethods(b.path("mp.ini").toStdString(), methods), "");
+  ASSERT_TRUE(data::loadMethods(b.path("mp.ini").toStdString(), methods).ok());
   EXPECT_EQ(methods[0].device, "КДИ");
   EXPECT_EQ(methods[0].document, "МП 07-2026");
 
@@ -733,7 +733,7 @@ TEST(ProjectFile, AProjectWrittenByTheCodecLoadsOnTheScreen) {
   p.selectedSet = 1;
   ParamsBench b;
   const QString file = b.path("from_cli.aip");
-  ASSERT_EQ(data::saveProject(file.toStdString(), p), "");
+  ASSERT_TRUE(data::saveProject(file.toStdString(), p).ok());
   ASSERT_TRUE(b.project().load(file));
 
   armtest::ScreenBench cli;
@@ -1014,7 +1014,7 @@ TEST(ProjectFile, TwoHundredPointsInEverySetRoundTrip) {
     for (int k = 0; k < data::kPointsPerSet; ++k) set[static_cast<std::size_t>(k)] = {true, k * 0.5f, 1};
   p.selectedSet = 4;
   p.channels[0] = range(0, 600);
-  ASSERT_EQ(data::saveProject(b.path("full.aip").toStdString(), p), "");
+  ASSERT_TRUE(data::saveProject(b.path("full.aip").toStdString(), p).ok());
   ASSERT_TRUE(b.project().load(b.path("full.aip")));
   EXPECT_EQ(b.screen->selectedPointSetIndex(), 4);
   EXPECT_EQ(b.points().GetText(199, data::kPointOn), QStringLiteral("v"));

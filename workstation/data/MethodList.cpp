@@ -25,26 +25,27 @@ void methodsToIni(const MethodList& list, IniDocument& ini) {
   }
 }
 
-std::string loadMethods(const std::string& path, MethodList& list) {
+Outcome loadMethods(const std::string& path, MethodList& list) {
   const FileRead f = readTextFile(path);
   if (f.status == FileRead::Status::NotFound) {
     list = methodsFromIni(IniDocument{});
     return {};
   }
-  if (f.status != FileRead::Status::Ok) return f.error;
+  if (f.status != FileRead::Status::Ok) return Outcome::failed(f.error);
   list = methodsFromIni(IniDocument::parse(f.bytes));
   return {};
 }
 
-std::string saveMethods(const std::string& path, const MethodList& list) {
+Outcome saveMethods(const std::string& path, const MethodList& list) {
   IniDocument ini;
   const FileRead f = readTextFile(path);
   if (f.status == FileRead::Status::Ok)
     ini = IniDocument::parse(f.bytes);
   else if (f.status != FileRead::Status::NotFound)
-    return f.error;  // do not replace a file that could not be read
+    return Outcome::failed(f.error);  // do not replace a file that could not be read
   methodsToIni(list, ini);
-  return writeFileAtomically(path, ini.serialize());
+  std::string err = writeFileAtomically(path, ini.serialize());
+  return err.empty() ? Outcome{} : Outcome::failed(std::move(err));
 }
 
 std::string methodDocument(const MethodList& list, const std::string& deviceName) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "IniDocument.h"
+#include "Outcome.h"
 
 namespace quarn::data {
 
@@ -21,11 +22,11 @@ using MethodList = std::array<MethodRow, kMethodRows>;
 MethodList methodsFromIni(const IniDocument& ini);
 void methodsToIni(const MethodList& list, IniDocument& ini);
 
-// Loads "mp.ini"; a missing file gives an empty list. Returns an empty text or the reason it failed
-// (the list is then left as it was).
-std::string loadMethods(const std::string& path, MethodList& list);
-// Saves it atomically, keeping whatever else the file holds.
-std::string saveMethods(const std::string& path, const MethodList& list);
+// Loads "mp.ini"; a missing file gives an empty list. On a failure the list is left as it was.
+Outcome loadMethods(const std::string& path, MethodList& list);
+// Saves it atomically, keeping whatever else the file holds; a file that exists but cannot be read
+// is not replaced.
+Outcome saveMethods(const std::string& path, const MethodList& list);
 
 // The document for a device name: the document of the last row whose trimmed device cell contains
 // the name (at most 39 characters); empty when no row matches.

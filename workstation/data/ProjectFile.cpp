@@ -396,12 +396,13 @@ ProjectLoad loadProject(const std::string& path, Project& project) {
   return r;
 }
 
-std::string saveProject(const std::string& path, Project& project) {
+Outcome saveProject(const std::string& path, Project& project) {
   IniDocument ini = project.file;
   projectToIni(project, ini);
   std::string err = writeFileAtomically(path, ini.serialize());
-  if (err.empty()) project.file = std::move(ini);
-  return err;
+  if (!err.empty()) return Outcome::failed(std::move(err));
+  project.file = std::move(ini);
+  return {};
 }
 
 }  // namespace quarn::data

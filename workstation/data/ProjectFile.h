@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "IniDocument.h"
+#include "Outcome.h"
 #include "ProjectModel.h"
 #include "TextFile.h"
 
@@ -47,8 +48,8 @@ struct ProjectLoad {
 ProjectLoad loadProject(const std::string& path, Project& project);
 
 // Saves the project atomically, over `project.file` so that unknown content survives; on success
-// `project.file` holds what was written. Returns an empty text on success, else the reason (UTF-8).
-std::string saveProject(const std::string& path, Project& project);
+// `project.file` holds what was written, on a failure it is left as it was.
+Outcome saveProject(const std::string& path, Project& project);
 
 // The template the report will use: the project's folder + name when that file exists; otherwise the
 // standard template in the program's "template_xml" folder. Reports are .xlsx workbooks here, so a

@@ -812,10 +812,10 @@ void ParametersScreen::projectLoaded(data::Project& project) {
   points_->setSets(project.pointSets);
 
   data::MethodList list = methods();
-  const std::string err = data::loadMethods(methodsPath().toStdString(), list);
-  if (!err.empty())
+  const data::Outcome read = data::loadMethods(methodsPath().toStdString(), list);
+  if (!read)
     context().messageWindow().showMessage(
-        QStringLiteral("Список методик измерений не прочитан:\n") + fromUtf8(err), false,
+        QStringLiteral("Список методик измерений не прочитан:\n") + fromUtf8(read.why()), false,
         QStringLiteral("Ошибка"));
   showMethods(list);
 
@@ -845,10 +845,10 @@ void ParametersScreen::commitEdits(data::Project& project) {
   project.pointSets = points_->sets();
   project.selectedSet = points_->selectedSet();
 
-  const std::string err = data::saveMethods(methodsPath().toStdString(), methods());
-  if (!err.empty())
+  const data::Outcome saved = data::saveMethods(methodsPath().toStdString(), methods());
+  if (!saved)
     context().messageWindow().showMessage(
-        QStringLiteral("Список методик измерений не сохранён:\n") + fromUtf8(err), false,
+        QStringLiteral("Список методик измерений не сохранён:\n") + fromUtf8(saved.why()), false,
         QStringLiteral("Ошибка"));
   showProjectName();
 }

@@ -59,11 +59,11 @@ bool ProjectController::save(const QString& path) {
   // so saving again (or the closing question's "Yes") tries the same file and fails visibly again.
   setFileName(path);
   Q_EMIT aboutToSave();
-  const std::string err = quarn::data::saveProject(path.toStdString(), project_);
-  if (!err.empty()) {
-    Prompts::showError(
-        QStringLiteral("Ошибка"),
-        QStringLiteral("Проект ") + path + QStringLiteral(" не сохранён:\n") + QString::fromStdString(err));
+  const quarn::data::Outcome saved = quarn::data::saveProject(path.toStdString(), project_);
+  if (!saved) {
+    Prompts::showError(QStringLiteral("Ошибка"), QStringLiteral("Проект ") + path +
+                                                     QStringLiteral(" не сохранён:\n") +
+                                                     QString::fromStdString(saved.why()));
     return false;
   }
   setModified(false);
