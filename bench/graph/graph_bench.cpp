@@ -12,16 +12,14 @@
 #include <QApplication>
 #include <QChartView>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <vector>
 
 #include "GraphScreen.h"
 #include "PanelButton.h"
+#include "screen_bench.h"
 #include "screen_fixture.h"
 
 namespace {
@@ -66,35 +64,19 @@ HourOfGraph& hour() {
   return *h;
 }
 
-// The calling thread's CPU time, in microseconds: on a machine shared with other work the wall time
-// of an operation also counts the time other processes had the processor.
-double threadCpuUs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
-
 // Times each call of `op` and adds the median and the 95th percentile of its wall time (median_us,
 // p95_us) and of its CPU time (cpu_median_us, cpu_p95_us) to the report.
 template <typename Op>
 void timeEach(benchmark::State& state, Op&& op) {
-  std::vector<double> wall;
-  std::vector<double> cpu;
+  screenbench::Times times;
   for (auto _ : state) {
     const auto start = Clock::now();
-    const double cpuStart = threadCpuUs();
+    const double cpuStart = screenbench::threadCpuUs();
     op();
-    cpu.push_back(threadCpuUs() - cpuStart);
-    wall.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    const double cpuUs = screenbench::threadCpuUs() - cpuStart;
+    times.add(std::chrono::duration<double, std::micro>(Clock::now() - start).count(), cpuUs);
   }
-  if (wall.empty()) return;
-  auto report = [&state](std::vector<double>& us, const char* median, const char* p95) {
-    std::sort(us.begin(), us.end());
-    state.counters[median] = us[us.size() / 2];
-    state.counters[p95] = us[std::min(us.size() - 1, us.size() * 95 / 100)];
-  };
-  report(wall, "median_us", "p95_us");
-  report(cpu, "cpu_median_us", "cpu_p95_us");
+  times.report(state);
 }
 
 void BM_Graph_SampleAndRedraw(benchmark::State& state) {
@@ -146,12 +128,4 @@ BENCHMARK(BM_Graph_Table)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return screenbench::runInQApplication(argc, argv); }

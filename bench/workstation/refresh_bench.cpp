@@ -13,29 +13,20 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
-#include <vector>
 
 #include "bench_fixture.h"
+#include "screen_bench.h"
 
 namespace {
 
 using namespace arm;
 using namespace armtest;
 using Clock = std::chrono::steady_clock;
-
-double threadCpuUs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
 
 // The workstation's own callback, timed: the window installed it in the record when it bound.
 TUpdateFn g_callback = nullptr;
@@ -45,9 +36,9 @@ double g_lastCpuUs = 0;
 
 void timedCallback() {
   const auto start = Clock::now();
-  const double cpuStart = threadCpuUs();
+  const double cpuStart = screenbench::threadCpuUs();
   g_callback();
-  g_lastCpuUs = threadCpuUs() - cpuStart;
+  g_lastCpuUs = screenbench::threadCpuUs() - cpuStart;
   g_lastWallUs = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
   ++g_notifications;
 }
@@ -61,27 +52,14 @@ int historySeconds() {
 class ConnectedWindow {
  public:
   ConnectedWindow() {
-    g_lib.handle = dlopen((quarn::host::programFolder() + "libquarn.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!g_lib.handle) std::abort();
-    g_lib.setClock = lookup<void (*)(const quarn_clock*)>("quarn_set_clock");
-    g_lib.nowMs = lookup<uint32_t (*)()>("quarn_now_ms");
-    g_lib.timerProc = lookup<void (*)(void*, uint32_t, uintptr_t, uint32_t)>("TimerProc");
-    g_lib.registerVirtual = lookup<int (*)(uint32_t, const quarn_vport_ops*)>("quarn_port_register_virtual");
-    const quarn_clock clock{nullptr, &clockNow, &clockSleep};
-    g_lib.setClock(&clock);
-    for (const char* name : {"Models_Quarn.xml", "Models_Brenk.xml", "Errors.xml"})
-      QFile::copy(QStringLiteral(CATALOGUE_DIR "/") + name, dir_.filePath(name));
+    if (!openLibrary()) std::abort();
+    copyCatalogues(dir_.path());
 
     engine_ = std::make_unique<quarnsim::Engine>(quarnsim::Scenario{});
     ops_ = simPortOps(engine_->calibratorPort());
     if (g_lib.registerVirtual(7, &ops_) != 0) std::abort();
 
-    MainWindow::Options o;
-    o.programDir = dir_.path();
-    o.watchTimer = false;
-    o.watchDevices = false;
-    o.portProbe = [](const QString&) { return true; };
-    window_ = std::make_unique<MainWindow>(o);
+    window_ = std::make_unique<MainWindow>(windowOptions(dir_.path()));
     if (window_->create() != 0) std::abort();
     window_->resize(1100, 778);
     window_->show();
@@ -145,37 +123,27 @@ ConnectedWindow& connected() {
   return *w;
 }
 
-void report(benchmark::State& state, std::vector<double>& us, const char* median, const char* p95) {
-  if (us.empty()) return;
-  std::sort(us.begin(), us.end());
-  state.counters[median] = us[us.size() / 2];
-  state.counters[p95] = us[std::min(us.size() - 1, us.size() * 95 / 100)];
-}
-
 // mode: the screen shown; paint: the repaint after the callback is timed with it.
 void refresh(benchmark::State& state, int mode, bool paint) {
   ConnectedWindow& w = connected();
   w.window().SelectMode(mode);
   QApplication::processEvents();
-  std::vector<double> wall;
-  std::vector<double> cpu;
+  screenbench::Times times;
   for (auto _ : state) {
     w.untilNextNotification();
     double wallUs = g_lastWallUs;
     double cpuUs = g_lastCpuUs;
     if (paint) {
       const auto start = Clock::now();
-      const double cpuStart = threadCpuUs();
+      const double cpuStart = screenbench::threadCpuUs();
       QApplication::processEvents();
-      cpuUs += threadCpuUs() - cpuStart;
+      cpuUs += screenbench::threadCpuUs() - cpuStart;
       wallUs += std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
-    wall.push_back(wallUs);
-    cpu.push_back(cpuUs);
+    times.add(wallUs, cpuUs);
     state.SetIterationTime(wallUs / 1e6);
   }
-  report(state, wall, "median_us", "p95_us");
-  report(state, cpu, "cpu_median_us", "cpu_p95_us");
+  times.report(state);
   state.counters["graph_points"] = static_cast<double>(w.samples().size());
 }
 
@@ -201,12 +169,4 @@ BENCHMARK(BM_Refresh_CallbackAndPaint_RegulationShown)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return screenbench::runInQApplication(argc, argv); }

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -91,27 +92,51 @@ inline void pressMouse(QWidget* w, bool release = false) {
   QCoreApplication::sendEvent(w, &up);
 }
 
+// Opens libquarn.so beside the program and puts the virtual clock in. Holding the library open
+// ourselves keeps it loaded between a window's bind and unbind, so the virtual clock and ports are in
+// place before the binding's pause and stay valid to the end. False (dlerror() tells why) when the
+// library or one of its functions is missing.
+inline bool openLibrary() {
+  g_lib.handle = dlopen((quarn::host::programFolder() + "libquarn.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!g_lib.handle) return false;
+  g_lib.setClock = lookup<void (*)(const quarn_clock*)>("quarn_set_clock");
+  g_lib.nowMs = lookup<uint32_t (*)()>("quarn_now_ms");
+  g_lib.timerProc = lookup<void (*)(void*, uint32_t, uintptr_t, uint32_t)>("TimerProc");
+  g_lib.registerVirtual = lookup<int (*)(uint32_t, const quarn_vport_ops*)>("quarn_port_register_virtual");
+  g_lib.unregister = lookup<void (*)(uint32_t)>("quarn_port_unregister");
+  if (!(g_lib.setClock && g_lib.nowMs && g_lib.timerProc && g_lib.registerVirtual && g_lib.unregister))
+    return false;
+  const quarn_clock clock{nullptr, &clockNow, &clockSleep};
+  g_lib.setClock(&clock);
+  return true;
+}
+
+// The shipped calibrator catalogues, copied into a program folder.
+inline void copyCatalogues(const QString& folder) {
+  for (const char* name : {"Models_Quarn.xml", "Models_Brenk.xml", "Errors.xml"})
+    QFile::copy(QStringLiteral(CATALOGUE_DIR "/") + name, QDir(folder).filePath(QString::fromLatin1(name)));
+}
+
+// A main window in `folder` whose library timer and device watch are left to the caller and whose
+// ports all open.
+inline MainWindow::Options windowOptions(const QString& folder, uint32_t model = 1) {
+  MainWindow::Options o;
+  o.model = model;
+  o.programDir = folder;
+  o.watchTimer = false;
+  o.watchDevices = false;
+  o.portProbe = [](const QString&) { return true; };
+  return o;
+}
+
 class Workstation : public ::testing::Test {
  protected:
   void SetUp() override {
     Prompts::reset();
     Prompts::error = [this](const QString&, const QString& text) { errors << text; };
-    // Holding the library open ourselves keeps it loaded between the window's bind and unbind, so
-    // the virtual clock and ports are in place before the binding's pause and stay valid to the end.
-    g_lib.handle = dlopen((quarn::host::programFolder() + "libquarn.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(g_lib.handle, nullptr) << dlerror();
-    g_lib.setClock = lookup<void (*)(const quarn_clock*)>("quarn_set_clock");
-    g_lib.nowMs = lookup<uint32_t (*)()>("quarn_now_ms");
-    g_lib.timerProc = lookup<void (*)(void*, uint32_t, uintptr_t, uint32_t)>("TimerProc");
-    g_lib.registerVirtual = lookup<int (*)(uint32_t, const quarn_vport_ops*)>("quarn_port_register_virtual");
-    g_lib.unregister = lookup<void (*)(uint32_t)>("quarn_port_unregister");
-    ASSERT_TRUE(g_lib.setClock && g_lib.nowMs && g_lib.timerProc && g_lib.registerVirtual &&
-                g_lib.unregister);
-    const quarn_clock clock{nullptr, &clockNow, &clockSleep};
-    g_lib.setClock(&clock);
+    ASSERT_TRUE(openLibrary()) << dlerror();
     ASSERT_TRUE(dir.isValid());
-    for (const char* name : {"Models_Quarn.xml", "Models_Brenk.xml", "Errors.xml"})
-      QFile::copy(QStringLiteral(CATALOGUE_DIR "/") + name, dir.filePath(name));
+    copyCatalogues(dir.path());
   }
 
   void TearDown() override {
@@ -135,13 +160,7 @@ class Workstation : public ::testing::Test {
   }
 
   MainWindow& makeWindow(uint32_t model = 1) {
-    MainWindow::Options o;
-    o.model = model;
-    o.programDir = dir.path();
-    o.watchTimer = false;
-    o.watchDevices = false;
-    o.portProbe = [](const QString&) { return true; };
-    window = std::make_unique<MainWindow>(o);
+    window = std::make_unique<MainWindow>(windowOptions(dir.path(), model));
     EXPECT_EQ(window->create(), 0);
     window->show();
     return *window;
