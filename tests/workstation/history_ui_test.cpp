@@ -304,6 +304,11 @@ TEST_F(RecorderTest, EachRunThatReachesItsEndIsStoredOnce) {
        {{21, 14}, {4, 1}, {21, 14}, {4, 1}},
        {history::RunKind::Verification, history::RunKind::Verification}},
       {"end code without a start", 0, {{4, 1}, {4, 14}, {4, 1}}, {}},
+      {"stopped, then an end code", 0, {{21, 0}, {4, 1}, {4, 14}}, {}},
+      {"stopped and started again",
+       0,
+       {{21, 0}, {4, 1}, {21, 0}, {21, 14}, {4, 1}},
+       {history::RunKind::Verification}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

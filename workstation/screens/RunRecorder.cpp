@@ -30,12 +30,7 @@ bool runTask(uint32_t task) { return task == TASK_CHECK || task == TASK_CHECK_HA
 }  // namespace
 
 RunRecorder::RunRecorder(WorkstationContext& context, QString historyPath, QObject* parent)
-    : QObject(parent), context_(context), path_(historyPath.isEmpty() ? defaultHistoryPath() : historyPath) {
-  // The verification screen says when a run starts before the library's first notification of it.
-  connect(&context_, &WorkstationContext::runStateChanged, this, [this](bool running) {
-    if (running) startedAtMs_ = history::nowUtcMs();
-  });
-}
+    : QObject(parent), context_(context), path_(historyPath.isEmpty() ? defaultHistoryPath() : historyPath) {}
 
 QString RunRecorder::defaultHistoryPath() {
   const std::string path = history::defaultHistoryPath();
@@ -45,10 +40,13 @@ QString RunRecorder::defaultHistoryPath() {
 }
 
 void RunRecorder::notify(const TDev& dev) {
-  if (runTask(dev.task) && !runTask(lastTask_)) {
+  const bool inRun = runTask(dev.task);
+  if (inRun && !runTask(lastTask_)) {
     armed_ = true;
-    if (startedAtMs_ == 0) startedAtMs_ = history::nowUtcMs();
+    startedAtMs_ = history::nowUtcMs();
   }
+  // Another task (the operator stopped the run, or it ended): an end code now is no run's end.
+  if (!inRun) armed_ = false;
   lastTask_ = dev.task;
   const bool finished = (dev.retCode == kRetVerificationFinished || dev.retCode == kRetRelayCheckFinished) &&
                         dev.retCode != lastRetCode_;
@@ -59,7 +57,6 @@ void RunRecorder::notify(const TDev& dev) {
   armed_ = false;
   // The results are taken now: the record goes on changing once the library measures again.
   pending_.push_back(takeRun(dev));
-  startedAtMs_ = 0;
   if (!storeQueued_) {
     storeQueued_ = true;
     QTimer::singleShot(0, this, [this] { storePending(); });
@@ -70,7 +67,7 @@ history::RunRecord RunRecorder::takeRun(const TDev& dev) const {
   history::HostContext host;
   host.workstation = history::defaultWorkstationName();
   host.finishedAtMs = history::nowUtcMs();
-  host.startedAtMs = startedAtMs_ != 0 ? startedAtMs_ : host.finishedAtMs;
+  host.startedAtMs = startedAtMs_;
   host.utcOffsetMin = history::utcOffsetMinutes(host.startedAtMs);
   if (const ParametersScreen* params = context_.screens().parameters) {
     host.pointSet = params->selectedPointSetIndex() + 1;

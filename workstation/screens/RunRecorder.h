@@ -1,8 +1,8 @@
 // Keeps every finished verification, calibration and relay check in the run history. It watches the
 // library's notifications (the main window passes each one on, as to the screens): a run starts when
 // the record's task becomes the verification (21) or the HART check sequence (20), and ends with
-// the first notification after that whose result code is 14 (verification finished) or 15 (relay
-// check finished).
+// the first notification after that, while the task is still the run's, whose result code is 14
+// (verification finished) or 15 (relay check finished).
 // The run is taken from the record at that notification and stored once control is back in the
 // event loop, never from inside the library's callback: the operator may be asked whether the run
 // is the as-left run of the same day's as-found run, and a failure is told in the message window.
@@ -58,8 +58,8 @@ class RunRecorder : public QObject {
 
   WorkstationContext& context_;
   QString path_;
-  int64_t startedAtMs_ = 0;  // 0: no run seen starting
-  bool armed_ = false;       // a run started and has not been taken yet
+  int64_t startedAtMs_ = 0;  // when the record's task became the run's
+  bool armed_ = false;       // a run is under way and has not been taken yet
   uint32_t lastTask_ = 0;
   uint32_t lastRetCode_ = 0;
   std::deque<quarn::history::RunRecord> pending_;
