@@ -103,7 +103,8 @@ void RunRecorder::store(history::RunRecord run) {
   if (!opened) return fail(QString::fromStdString(opened.error().message));
   history::HistoryStore& store = *opened.value();
   if (const auto offer = store.offerTag(run); offer && offer->tag == history::RunTag::AsLeft) {
-    ZDialog& ask = context_.messageWindow();
+    // A window of its own: the message window may still show the end of the run.
+    ZDialog ask(context_.window());
     ask.showAndWait(
         QString::fromStdString(offer->reason) + QStringLiteral("\n\nСохранить запуск как «после настройки»?"),
         true, kCaption);
@@ -119,7 +120,12 @@ void RunRecorder::store(history::RunRecord run) {
 void RunRecorder::fail(const QString& reason) {
   lastError_ = QStringLiteral("Запуск не сохранён в истории поверок.\n") + reason +
                QStringLiteral("\nРезультаты остаются на экране, протокол можно сформировать как обычно.");
-  context_.messageWindow().showMessage(lastError_, false, kCaption);
+  // The end of the run may be on show in the message window: it stays, the failure comes after it.
+  ZDialog& window = context_.messageWindow();
+  if (window.isVisible() && !window.text().isEmpty())
+    window.showMessage(window.text() + QStringLiteral("\n\n") + lastError_, false, window.windowTitle());
+  else
+    window.showMessage(lastError_, false, kCaption);
   Q_EMIT storeFailed(lastError_);
 }
 
