@@ -377,6 +377,58 @@ TEST_F(RecorderTest, TheOperatorChoosesWhetherTheOfferedRunIsAsLeft) {
   }
 }
 
+TEST_F(RecorderTest, AHartTrimSinceTheAsFoundRunOffersTheNextRunAsAsLeft) {
+  const struct {
+    const char* name;
+    uint32_t task;
+    int channel;  // the channel switched on or chosen for the trim (S-7 is on channel 0)
+    uint32_t errCode;
+    bool offered;
+  } cases[] = {
+      {"current trim", TASK_HART_TUNE_I, 0, 0, true},
+      {"current trim that failed", TASK_HART_TUNE_I, 0, 3, false},
+      {"current trim of another channel", TASK_HART_TUNE_I, 1, 0, false},
+      {"sensor trim", TASK_HART_TUNE_TRIM, 0, 0, true},
+      {"sensor trim of another device", TASK_HART_TUNE_TRIM, 1, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString file = dir.filePath(QString::fromLatin1(c.name) + ".db");
+    {
+      // A minute ago: the as-found verification of S-7.
+      auto store = openStore(file, false);
+      history::HostContext host;
+      host.startedAtMs = history::nowUtcMs() - 60000;
+      host.finishedAtMs = host.startedAtMs + 1000;
+      host.utcOffsetMin = history::utcOffsetMinutes(host.startedAtMs);
+      ASSERT_TRUE(store->addRun(history::buildRunRecord(bench.dev(), host)).ok());
+    }
+    TDev& d = bench.dev();
+    for (int k = 0; k < 4; ++k) {
+      d.hart[k].found = 1;
+      d.hartChk[k].active = k == c.channel && c.task == TASK_HART_TUNE_I;
+      d.trimOn[k] = k == c.channel && c.task == TASK_HART_TUNE_TRIM;
+    }
+    d.errCode = c.errCode;
+    int asked = 0;
+    Prompts::messageWindow = [&](const QString&, bool, const QString&) {
+      ++asked;
+      return ZDialog::kResultOk;
+    };
+    RunRecorder recorder(bench.context, file);
+    notify(recorder, c.task, 0);
+    notify(recorder, c.task, 1);
+    notify(recorder, c.task, 1);
+    d.errCode = 0;
+    notify(recorder, TASK_MEASURE, 1);
+    finish(recorder);
+    EXPECT_EQ(asked, c.offered ? 1 : 0);
+    const auto runs = storedRuns(file);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].tag, c.offered ? history::RunTag::AsLeft : history::RunTag::AsFound);
+  }
+}
+
 // Makes `file` a history of a newer version of the program.
 void makeNewerSchema(const QString& file) {
   { openStore(file, false); }

@@ -23,7 +23,9 @@ namespace {
 
 constexpr uint32_t kRetVerificationFinished = 14;
 constexpr uint32_t kRetRelayCheckFinished = 15;
+constexpr uint32_t kRetHartJobFinished = 1;  // a trim's end (as task 15 or 16)
 const QString kCaption = QStringLiteral("История поверок");
+const QString kRunNotStored = QStringLiteral("Запуск не сохранён в истории поверок.");
 
 bool runTask(uint32_t task) { return task == TASK_CHECK || task == TASK_CHECK_HART; }
 
@@ -47,19 +49,49 @@ void RunRecorder::notify(const TDev& dev) {
   }
   // Another task (the operator stopped the run, or it ended): an end code now is no run's end.
   if (!inRun) armed_ = false;
-  lastTask_ = dev.task;
+  const bool trimEnded = (dev.task == TASK_HART_TUNE_I || dev.task == TASK_HART_TUNE_TRIM) &&
+                         dev.retCode == kRetHartJobFinished &&
+                         (dev.task != lastTask_ || lastRetCode_ != kRetHartJobFinished);
   const bool finished = (dev.retCode == kRetVerificationFinished || dev.retCode == kRetRelayCheckFinished) &&
                         dev.retCode != lastRetCode_;
+  lastTask_ = dev.task;
   lastRetCode_ = dev.retCode;
+  if (trimEnded && dev.errCode == 0) takeAdjustments(dev);
   // One run, one entry: until a host starts the measuring task again, the library's measuring cycles
   // still end in the finished run's last step and report its end code again.
   if (!finished || !armed_) return;
   armed_ = false;
   // The results are taken now: the record goes on changing once the library measures again.
-  pending_.push_back(takeRun(dev));
+  queue(takeRun(dev));
+}
+
+void RunRecorder::queue(std::variant<history::RunRecord, history::Adjustment> entry) {
+  pending_.push_back(std::move(entry));
   if (!storeQueued_) {
     storeQueued_ = true;
     QTimer::singleShot(0, this, [this] { storePending(); });
+  }
+}
+
+void RunRecorder::takeAdjustments(const TDev& dev) {
+  const bool current = dev.task == TASK_HART_TUNE_I;
+  for (int c = 0; c < 4; ++c) {
+    // The current trim works on every found device whose channel is switched on for it, the sensor
+    // trim on the devices chosen for it.
+    const bool worked = dev.hart[c].found != 0 && (current ? dev.hartChk[c].active != 0 : dev.trimOn[c] != 0);
+    const TDevChannel& ch = dev.devCh[c];
+    const std::string serial = quarn::text::cp1251ToUtf8(std::string(ch.sn, strnlen(ch.sn, sizeof ch.sn)));
+    // Runs know a device by its grid serial; without one the trim could not be paired with them.
+    if (!worked || serial.empty()) continue;
+    history::Adjustment a;
+    a.atMs = history::nowUtcMs();
+    a.utcOffsetMin = history::utcOffsetMinutes(a.atMs);
+    a.workstation = history::defaultWorkstationName();
+    a.channel = c + 1;
+    a.serial = serial;
+    a.deviceName = quarn::text::cp1251ToUtf8(std::string(ch.name, strnlen(ch.name, sizeof ch.name)));
+    a.kind = *history::adjustmentOfTask(dev.task);
+    queue(std::move(a));
   }
 }
 
@@ -90,9 +122,12 @@ history::RunRecord RunRecorder::takeRun(const TDev& dev) const {
 void RunRecorder::storePending() {
   storeQueued_ = false;
   while (!pending_.empty()) {
-    history::RunRecord run = std::move(pending_.front());
+    auto entry = std::move(pending_.front());
     pending_.pop_front();
-    store(std::move(run));
+    if (auto* run = std::get_if<history::RunRecord>(&entry))
+      store(std::move(*run));
+    else
+      store(std::get<history::Adjustment>(entry));
   }
 }
 
@@ -100,7 +135,7 @@ void RunRecorder::store(history::RunRecord run) {
   // The user's data folder is ours to make; a folder given on the command line must exist.
   if (path_ == defaultHistoryPath()) QDir().mkpath(QFileInfo(path_).absolutePath());
   auto opened = history::HistoryStore::open(path_.toStdString());
-  if (!opened) return fail(QString::fromStdString(opened.error().message));
+  if (!opened) return fail(kRunNotStored, QString::fromStdString(opened.error().message));
   history::HistoryStore& store = *opened.value();
   if (const auto offer = store.offerTag(run); offer && offer->tag == history::RunTag::AsLeft) {
     // A window of its own: the message window may still show the end of the run.
@@ -111,22 +146,37 @@ void RunRecorder::store(history::RunRecord run) {
     if (ask.modalResult() == ZDialog::kResultOk) run.tag = history::RunTag::AsLeft;
   }
   const auto id = store.addRun(run);
-  if (!id) return fail(QString::fromStdString(id.error().message));
+  if (!id) return fail(kRunNotStored, QString::fromStdString(id.error().message));
   lastRunId_ = id.value();
   lastError_.clear();
   Q_EMIT runStored(static_cast<qint64>(lastRunId_));
 }
 
-void RunRecorder::fail(const QString& reason) {
-  lastError_ = QStringLiteral("Запуск не сохранён в истории поверок.\n") + reason +
-               QStringLiteral("\nРезультаты остаются на экране, протокол можно сформировать как обычно.");
+void RunRecorder::store(const history::Adjustment& adjustment) {
+  if (path_ == defaultHistoryPath()) QDir().mkpath(QFileInfo(path_).absolutePath());
+  auto opened = history::HistoryStore::open(path_.toStdString());
+  const auto id =
+      opened ? opened.value()->addAdjustment(adjustment) : history::Result<int64_t>(opened.error());
+  if (!id)
+    fail(QStringLiteral("Подстройка прибора № %1 не записана в историю поверок.")
+             .arg(QString::fromStdString(adjustment.serial)),
+         QString::fromStdString(id.error().message));
+}
+
+void RunRecorder::fail(const QString& what, const QString& reason) {
+  const bool run = what == kRunNotStored;
+  const QString message =
+      what + QLatin1Char('\n') + reason +
+      (run ? QStringLiteral("\nРезультаты остаются на экране, протокол можно сформировать как обычно.")
+           : QString());
+  if (run) lastError_ = message;
   // The end of the run may be on show in the message window: it stays, the failure comes after it.
   ZDialog& window = context_.messageWindow();
   if (window.isVisible() && !window.text().isEmpty())
-    window.showMessage(window.text() + QStringLiteral("\n\n") + lastError_, false, window.windowTitle());
+    window.showMessage(window.text() + QStringLiteral("\n\n") + message, false, window.windowTitle());
   else
-    window.showMessage(lastError_, false, kCaption);
-  Q_EMIT storeFailed(lastError_);
+    window.showMessage(message, false, kCaption);
+  Q_EMIT storeFailed(message);
 }
 
 }  // namespace arm

@@ -8,12 +8,16 @@
 // is the as-left run of the same day's as-found run, and a failure is told in the message window.
 // A history that cannot be opened or written loses only the history entry: the results stay in the
 // record and on the screens, and the protocol can be made as usual.
+// A HART current trim (task 15) or sensor trim (16) that ends without an error is kept too, as an
+// adjustment of each device it worked on (by the serial of its channel in the device grid): a run of
+// such a device later that day is offered as the as-left run of its as-found run.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <deque>
+#include <variant>
 
 #include "HistoryRecord.h"
 
@@ -41,20 +45,23 @@ class RunRecorder : public QObject {
   // Stores the runs taken so far now instead of at the next pass of the event loop.
   void storePending();
 
-  // The last run stored (its id in the history; 0 before one) and the last failure (empty after a
-  // success).
+  // The last run stored (its id in the history; 0 before one) and the last failure of a run's entry
+  // (empty after a success).
   int64_t lastRunId() const { return lastRunId_; }
   QString lastError() const { return lastError_; }
 
  Q_SIGNALS:
   void runStored(qint64 runId);
-  // The run was not stored; `message` is what the message window shows.
+  // A run or an adjustment was not stored; `message` is what the message window shows.
   void storeFailed(const QString& message);
 
  private:
   quarn::history::RunRecord takeRun(const TDev& dev) const;
+  void takeAdjustments(const TDev& dev);
+  void queue(std::variant<quarn::history::RunRecord, quarn::history::Adjustment> entry);
   void store(quarn::history::RunRecord run);
-  void fail(const QString& message);
+  void store(const quarn::history::Adjustment& adjustment);
+  void fail(const QString& what, const QString& reason);
 
   WorkstationContext& context_;
   QString path_;
@@ -62,7 +69,7 @@ class RunRecorder : public QObject {
   bool armed_ = false;       // a run is under way and has not been taken yet
   uint32_t lastTask_ = 0;
   uint32_t lastRetCode_ = 0;
-  std::deque<quarn::history::RunRecord> pending_;
+  std::deque<std::variant<quarn::history::RunRecord, quarn::history::Adjustment>> pending_;
   bool storeQueued_ = false;
   int64_t lastRunId_ = 0;
   QString lastError_;
