@@ -20,14 +20,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "HartCurrentPanel.h"
 #include "HistoryDialog.h"
 #include "HistoryStore.h"
+#include "LabelPanel.h"
 #include "ProjectToDev.h"
 #include "RunBuilder.h"
 #include "RunControl.h"
 #include "RunRecorder.h"
 #include "Suitability.h"
 #include "bench_fixture.h"
+#include "quarnsim/scenario.h"
 #include "screen_fixture.h"
 
 namespace {
@@ -225,6 +228,62 @@ TEST_F(HistoryOnSimulator, AVerificationAfterACalibrationOfTheSameSerialIsOffere
   EXPECT_EQ(pair->asFound->runId, 2);
   EXPECT_EQ(pair->asLeft->runId, 3);
   EXPECT_EQ(pair->points.size(), 2u);
+}
+
+// A current trim through the HART screen against the simulator's transmitter on channel 1: kept as an
+// adjustment of the grid's serial when it succeeds, not when the transmitter has fallen silent.
+TEST_F(HistoryOnSimulator, AHartCurrentTrimIsKeptAsAnAdjustmentOnlyWhenItSucceeds) {
+  for (const bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "silent transmitter" : "trim done");
+    if (window) {
+      Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
+      window->close();
+      window.reset();
+    }
+    for (uint32_t port : ports) g_lib.unregister(port);
+    ports.clear();
+    QFile::remove(historyPath());
+    quarnsim::Scenario scenario;
+    ASSERT_EQ(quarnsim::applyScenarioText(scenario, "channels = 1\n"), "");
+    plugSimulator(scenario);
+    MainWindow& w = makeRecordingWindow();
+    connectTo("COM7");
+    w.SelectMode(kModeHart);
+    auto control = [&](QWidget* in, const char* name) { return in->findChild<LabelPanel*>(name); };
+    LabelPanel* search = control(&w, "pnHartSearch");
+    ASSERT_TRUE(runUntil([&] { return search->isEnabled(); }));
+    pressMouse(search, true);
+    ASSERT_TRUE(runUntil([&] { return dev().task == TASK_MEASURE && !search->isHidden(); }, 60000));
+    runFor(1000);
+    ASSERT_NE(dev().hart[0].found, 0u);
+    std::strcpy(dev().devCh[0].sn, "H-1");
+    if (silent) bench->transmitter(0).config().faults.silent = true;
+    LabelPanel* tune = control(w.screens().hart->currentPanel(), "pnTune");
+    ASSERT_TRUE(tune->isEnabled());
+    pressMouse(tune, true);
+    runFor(500);
+    ASSERT_TRUE(runUntil([&] { return dev().task == TASK_MEASURE; }, 90000));
+    runFor(1000);
+    QCoreApplication::processEvents();
+
+    int adjustments = -1;
+    if (QFile::exists(historyPath())) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open_v2(historyPath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+                SQLITE_OK);
+      sqlite3_stmt* st = nullptr;
+      ASSERT_EQ(sqlite3_prepare_v2(
+                    db, "SELECT count(*) FROM adjustment WHERE serial = 'H-1' AND action = 'current_trim'",
+                    -1, &st, nullptr),
+                SQLITE_OK);
+      if (sqlite3_step(st) == SQLITE_ROW) adjustments = sqlite3_column_int(st, 0);
+      sqlite3_finalize(st);
+      sqlite3_close(db);
+    } else {
+      adjustments = 0;
+    }
+    EXPECT_EQ(adjustments, silent ? 0 : 1);
+  }
 }
 
 // ---- The recorder, from a record the test prepares -------------------------------------------------
