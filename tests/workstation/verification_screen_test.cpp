@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 
+#include "CommandLine.h"
 #include "LabelPanel.h"
 #include "ParametersScreen.h"
 #include "ProjectController.h"
@@ -364,6 +365,28 @@ TEST(VerificationScreen, StopGoesBackToMeasuringAndKeepsTheResults) {
   ASSERT_TRUE(b.screen->startRun());
   EXPECT_EQ(b.list().rowCount(), 0);
   EXPECT_EQ(b.dev().results[0].valid, 0u);
+}
+
+TEST(VerificationScreen, ARunAskedForBeforeItMayStartBeginsOnceItMay) {
+  EXPECT_TRUE(parseCommandLine({"ARM_Quarn", "--mode", "4", "--verify-start"}).verifyStart);
+  VerifyBench b(project(0));
+  b.screen->startWhenPossible();
+  b.notify();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(b.screen->running()) << "no channel";
+  b.dev().calInfo.pLimitMin = -100;  // linked: the range check sees the calibrator's limits
+  b.dev().calInfo.pLimitMax = 2500;
+  b.load(project(1));
+  b.dev().kestoDataValid = 0;
+  b.notify();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(b.screen->running()) << "no channel values yet";
+  b.dev().kestoDataValid = 1;
+  b.notify();
+  EXPECT_TRUE(b.bench.tasks.empty()) << "not inside the notification";
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(b.screen->running());
+  EXPECT_EQ(b.bench.taskNumbers(), std::vector<uint32_t>{TASK_CHECK});
 }
 
 // ---- Hand input -----------------------------------------------------------------------------------

@@ -173,6 +173,7 @@ VerificationScreen::VerificationScreen(WorkstationContext& context, QWidget* par
   layout->addWidget(hint_);
   layout->addWidget(progress_);
 
+  exporter_ = new ProtocolExporter(context, this);
   layout->addWidget(buildChannelTable());
   relayPanel_ = buildRelayPanel();
   layout->addWidget(relayPanel_);
@@ -183,7 +184,6 @@ VerificationScreen::VerificationScreen(WorkstationContext& context, QWidget* par
   });
   connect(&context, &WorkstationContext::referenceChoiceChanged, this, [this] { handInputChanged(); });
 
-  exporter_ = new ProtocolExporter(context, this);
   connect(toExcel_, &LabelPanel::clicked, exporter_, &ProtocolExporter::exportProtocol);
 
   becomeIdle();
@@ -388,8 +388,12 @@ QWidget* VerificationScreen::buildResults() {
   results_->setHorizontalHeaderLabels(headings);
   results_->verticalHeader()->hide();
   results_->verticalHeader()->setDefaultSectionSize(22);
-  results_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  results_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  // Every column as wide as its widest number; the list scrolls sideways when they do not fit.
+  results_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  results_->horizontalHeader()->setMinimumSectionSize(24);
+  QFont small = results_->font();
+  small.setPointSize(std::max(small.pointSize() - 1, 7));
+  results_->setFont(small);
   results_->setSelectionBehavior(QAbstractItemView::SelectRows);
   results_->setSelectionMode(QAbstractItemView::SingleSelection);
   results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -404,9 +408,11 @@ QWidget* VerificationScreen::buildResults() {
   toExcel_ = hart::makeButton(QStringLiteral("pn_ToExcell"), QStringLiteral("lb_ToExcell"),
                               QStringLiteral("в Excel"), box);
   for (LabelPanel* b : {deleteOne_, deleteAll_, toExcel_}) {
-    b->setMinimumWidth(150);
+    b->setMinimumWidth(130);
     buttons->addWidget(b);
   }
+  // A PDF of the protocol beside the workbook (needs LibreOffice).
+  buttons->addWidget(exporter_->createPdfCheckBox(box));
   buttons->addStretch(1);
   connect(deleteOne_, &LabelPanel::clicked, this, [this] { deleteSelected(); });
   connect(deleteAll_, &LabelPanel::clicked, this, [this] { deleteAll(); });
@@ -569,6 +575,10 @@ void VerificationScreen::refresh(TDev& dev) {
   refreshInputHint(dev);
   refreshStartPermission(dev);
   if (!dev.linked) return;
+  if (startPending_ && start_->isEnabled() && dev.kestoDataValid) {
+    startPending_ = false;
+    QTimer::singleShot(0, this, [this] { startRun(); });
+  }
   refreshRelayResults(dev);
   syncResults(dev);
   updateDeleteButtons();

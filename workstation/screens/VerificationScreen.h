@@ -66,6 +66,9 @@ class VerificationScreen : public Screen {
   bool startRun();
   // "СТОП", also at the end of a run: back to measuring (task 4), the screen idle.
   void stopRun();
+  // Starts a run once "ПУСК" can be used with the calibrator linked and the Kesto data in (for
+  // pictures without an operator).
+  void startWhenPossible() { startPending_ = true; }
   // pm_mode_Check / pm_mode_Relay; ignored while running.
   void setRelayMode(bool relay);
   // cbHandInput's handler: handInput and the entry follow the check box.
@@ -116,6 +119,7 @@ class VerificationScreen : public Screen {
   TDev* record() const;
 
   bool running_ = false;
+  bool startPending_ = false;
   bool relayMode_ = false;
   int progressMax_ = 0;
 

@@ -29,6 +29,7 @@ QString usageText() {
       "  --measure-updates    print the refresh time per notification (median, p95, max) and quit\n"
       "  --hart-panel NAME    the HART screen's lower panel: current (default) or sensor\n"
       "  --hart-search        the HART screen starts a search as soon as the connection allows\n"
+      "  --verify-start       the verification screen starts a run as soon as it can (for pictures)\n"
       "  --history FILE       the run history file (default: ~/.local/share/quarn/history.db)\n"
       "  --history-dialog TAB open File -> \"История поверок\" at start on its tab points or pair\n"
       "                       (with --screenshot: the picture of the dialog)\n"
@@ -89,6 +90,8 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
       }
     } else if (a == QLatin1String("--hart-search")) {
       c.hartSearch = true;
+    } else if (a == QLatin1String("--verify-start")) {
+      c.verifyStart = true;
     } else if (a == QLatin1String("--history")) {
       value(c.history);
     } else if (a == QLatin1String("--history-dialog")) {

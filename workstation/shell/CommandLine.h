@@ -18,6 +18,7 @@ struct CommandLine {
   bool measure = false;
   bool hartSensorPanel = false;  // the HART screen shows its sensor panel instead of the current panel
   bool hartSearch = false;       // the HART screen starts a search as soon as it can
+  bool verifyStart = false;      // the verification screen starts a run as soon as it can
   QString history;               // the run history file; empty: the user's data folder
   // File -> "История поверок" opened at start on this tab (0 points, 1 pair); -1: not opened.
   int historyTab = -1;

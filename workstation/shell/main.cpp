@@ -15,6 +15,7 @@
 #include "Prompts.h"
 #include "SimLauncher.h"
 #include "Startup.h"
+#include "VerificationScreen.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ int run(int argc, char** argv) {
     if (cmd.hartSensorPanel) hart->Type_Click(hart->sensorSelector());
     if (cmd.hartSearch) hart->searchWhenPossible();
   }
+  if (cmd.verifyStart && window.screens().verification) window.screens().verification->startWhenPossible();
   if (cmd.pageIndex >= 0 && window.screens().parameters) window.screens().parameters->showPage(cmd.pageIndex);
   window.show();
   arm::HistoryDialog* historyDialog = cmd.historyTab >= 0 ? window.openHistory() : nullptr;
