@@ -754,6 +754,36 @@ TEST(ProjectFile, AProjectWrittenByTheCodecLoadsOnTheScreen) {
   EXPECT_TRUE(b.screen->paramsValid());
 }
 
+// A save takes what the operator is still typing into a cell of the grid or of the point list: the
+// popup of the menu that saves takes the focus from the editor without closing it.
+TEST(ProjectFile, ASaveTakesTheCellStillBeingEdited) {
+  for (const bool grid : {true, false}) {
+    SCOPED_TRACE(grid ? "device grid" : "point list");
+    ParamsBench b;
+    ASSERT_TRUE(b.project().load(b.path("none.aip")));
+    b.switchOn(0);
+    if (!grid) b.points().clickCell(0, data::kPointOn);  // an empty project has no point on
+    EditableListView& view = grid ? b.grid() : b.points();
+    const int row = grid ? data::kRowSn : 0;
+    const int column = grid ? 0 : data::kPointPercent;
+    view.clickCell(row, column);
+    ASSERT_NE(view.editingSlot(), -1);
+    view.lineEditor()->setText(QStringLiteral("33"));
+    QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
+    QCoreApplication::sendEvent(view.lineEditor(), &popup);
+    EXPECT_NE(view.editingSlot(), -1);
+    ASSERT_TRUE(b.project().save(b.path("typing.aip")));
+
+    EXPECT_EQ(view.GetText(row, column), QStringLiteral("33"));
+    data::Project saved;
+    ASSERT_TRUE(data::loadProject(b.path("typing.aip").toStdString(), saved).ok);
+    if (grid)
+      EXPECT_EQ(saved.channels[0].sn, "33");
+    else
+      EXPECT_EQ(saved.pointSets[0][0].valuePrc, 33.0f);
+  }
+}
+
 // The cases of the file format, each a small file and what the screen must show.
 TEST(ProjectFile, TheFileFormatsRulesOnTheScreen) {
   struct Case {

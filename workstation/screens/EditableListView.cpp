@@ -290,7 +290,9 @@ bool EditableListView::eventFilter(QObject* watched, QEvent* event) {
       return numberKey(key->text());
   } else if (event->type() == QEvent::FocusOut && editing_ >= 0) {
     // Focus going to the view itself means a click on it, which commits; anywhere else closes the
-    // editor without writing. The list's own drop-down takes the focus while it is open.
+    // editor without writing. The list's own drop-down takes the focus while it is open, and so
+    // does a menu: the editor stays open under it, so that "Сохранить проект" saves what is typed.
+    if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason) return false;
     QWidget* next = QApplication::focusWidget();
     const bool toView = next == this || next == viewport();
     const bool toOwnPopup = watched == combo_ && (combo_->view()->isVisible() || next == combo_);
