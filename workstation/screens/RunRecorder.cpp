@@ -137,7 +137,10 @@ void RunRecorder::store(history::RunRecord run) {
   auto opened = history::HistoryStore::open(path_.toStdString());
   if (!opened) return fail(kRunNotStored, QString::fromStdString(opened.error().message));
   history::HistoryStore& store = *opened.value();
-  if (const auto offer = store.offerTag(run); offer && offer->tag == history::RunTag::AsLeft) {
+  // A history that cannot take the run asks nothing: the write below tells why.
+  const auto offer =
+      store.readOnly() ? history::Result<history::TagOffer>(history::TagOffer{}) : store.offerTag(run);
+  if (offer && offer->tag == history::RunTag::AsLeft) {
     // A window of its own: the message window may still show the end of the run.
     ZDialog ask(context_.window());
     ask.showAndWait(
