@@ -550,7 +550,8 @@ void VerificationScreen::deleteSelected() {
   const QModelIndexList rows = results_->selectionModel()->selectedRows();
   if (!dev || rows.size() != 1) return;
   const int row = rows.front().row();
-  const int k = results_->item(row, 0)->data(Qt::UserRole).toInt();
+  const QTableWidgetItem* number = results_->item(row, 0);
+  const int k = number ? number->data(Qt::UserRole).toInt() : -1;
   if (k >= 0 && k < POV_POINTS_MAX) std::memset(&dev->results[k], 0, sizeof(TPovResult));
   results_->removeRow(row);
   updateDeleteButtons();
