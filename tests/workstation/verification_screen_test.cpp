@@ -321,6 +321,7 @@ TEST(VerificationScreen, ARunLocksTheScreenAndItsEndIsToldOnce) {
     EXPECT_FALSE(b.shown("Panel_AddToReport"));
     EXPECT_FALSE(b.enabled("pn_ToExcell"));
     EXPECT_FALSE(b.control<QWidget>("Panel_1_Sens")->isEnabled()) << "the parameters are locked";
+    EXPECT_FALSE(b.bench.context.modeButtonsEnabled()) << "no other screen may start a task under the run";
     b.screen->setRelayMode(!c.relay);
     EXPECT_EQ(b.screen->relayMode(), c.relay) << "the mode cannot change while running";
 
@@ -343,6 +344,7 @@ TEST(VerificationScreen, ARunLocksTheScreenAndItsEndIsToldOnce) {
     EXPECT_TRUE(b.enabled("pn_ToExcell"));
     EXPECT_TRUE(b.shown("cbHandInput"));
     EXPECT_TRUE(b.control<QWidget>("Panel_1_Sens")->isEnabled());
+    EXPECT_TRUE(b.bench.context.modeButtonsEnabled());
     EXPECT_EQ(b.control<QProgressBar>("ProgressBar1")->value(), 0);
     EXPECT_TRUE(b.bench.taskNumbers() == std::vector<uint32_t>{TASK_CHECK}) << "not inside the notification";
     QCoreApplication::processEvents();

@@ -477,6 +477,9 @@ bool VerificationScreen::startRun() {
   if (r.startTask) context().startTask(TASK_CHECK);
 
   running_ = true;
+  // The operator stays on this screen while the run lasts: a task started from another screen
+  // would abandon the run.
+  context().setModeButtonsEnabled(false);
   addToReport_->setVisible(hand);
   setButtonEnabled(modeCheck_, false);
   setButtonEnabled(modeRelay_, false);
@@ -494,6 +497,7 @@ void VerificationScreen::stopRun() {
 void VerificationScreen::becomeIdle() {
   const bool wasRunning = running_;
   running_ = false;
+  context().setModeButtonsEnabled(true);
   setButtonEnabled(toExcel_, true);
   for (ChannelRow& r : channels_) {
     r.timeLeft->clear();
