@@ -1,9 +1,35 @@
-# Entry points named in the README. `make test` is what CI runs.
+# Entry points named in the README. CI runs .ci/run, which calls these with STRICT=1.
 BUILD      ?= build/release
 ASAN_BUILD ?= build/asan
 FUZZ_BUILD ?= build/fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
+# Extra cmake arguments, e.g. CMAKE_ARGS=-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+CMAKE_ARGS ?=
+
+# STRICT=1 (CI): a part or a suite that cannot be built fails the configure step (QUARN_REQUIRE_ALL),
+# warnings are errors (QUARN_WERROR), and a skipped test fails the run unless
+# scripts/allowed-skips.txt names it. Without it the same builds only list what they dropped or skipped.
+STRICT ?= 0
+ifeq ($(STRICT),1)
+STRICT_FLAGS := -DQUARN_REQUIRE_ALL=ON -DQUARN_WERROR=ON
+SKIP_CHECK   := --strict
+else
+STRICT_FLAGS := -DQUARN_REQUIRE_ALL=OFF -DQUARN_WERROR=OFF
+SKIP_CHECK   :=
+endif
+
+# Sanitizer settings of the test runs: leaks are reported, and the first report stops the program.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+# ctest over a build folder ($(1)) with extra environment ($(2)); every GoogleTest program writes an
+# XML report that scripts/check-skips.py then reads with ctest's own report.
+define run_tests
+	rm -rf $(1)/test-results && mkdir -p $(1)/test-results
+	cd $(1) && env QT_QPA_PLATFORM=offscreen GTEST_OUTPUT=xml:$(abspath $(1))/test-results/ $(2) \
+	  ctest --output-on-failure -j $(JOBS) --output-junit test-results/ctest.xml
+	./scripts/check-skips.py $(1)/test-results $(SKIP_CHECK)
+endef
 
 .PHONY: all deps configure build test demo asan fuzz clean format
 
@@ -13,28 +39,30 @@ deps:
 	./scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT_FLAGS) $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Every suite, and every benchmark once (one short repetition, label "bench").
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(call run_tests,$(BUILD),)
 
 demo: build
 	./scripts/demo.sh $(BUILD)
 
-# The test suites under AddressSanitizer + UndefinedBehaviorSanitizer (no GUI, no benchmarks).
+# The suites, the workstation included, under AddressSanitizer + UndefinedBehaviorSanitizer.
 asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARN_SANITIZE=ON -DQUARN_GUI=OFF -DQUARN_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARN_SANITIZE=ON -DQUARN_BENCH=OFF \
+	  $(STRICT_FLAGS) $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	$(call run_tests,$(ASAN_BUILD),$(SANITIZER_ENV))
 
-# Every libFuzzer target for a bounded time, built with clang under ASan/UBSan.
+# Every libFuzzer target for a bounded time from its seed corpus (fuzz/corpus/<target>), built with
+# clang under ASan/UBSan.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARN_FUZZ=ON \
-	  -DQUARN_SANITIZE=ON -DQUARN_GUI=OFF -DQUARN_BENCH=OFF -DQUARN_TESTS=OFF
+	  -DQUARN_SANITIZE=ON -DQUARN_GUI=OFF -DQUARN_BENCH=OFF -DQUARN_TESTS=OFF $(STRICT_FLAGS) $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
 	./scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
