@@ -39,7 +39,7 @@ inline std::string shortProject(const std::string& dir, std::initializer_list<fl
   p.selectedSet = 0;
   p.readiness.holdTimeS = "1";
   const std::string path = dir + "/" + name;
-  EXPECT_EQ(data::saveProject(path, p), "");
+  EXPECT_EQ(data::saveProject(path, p).why(), "");
   return path;
 }
 

@@ -237,10 +237,10 @@ TEST_F(CliVerify, InvalidProjectsAreRefusedBeforeConnecting) {
   data::Project p;
   ASSERT_TRUE(data::loadProject(QUARN_DEMO_PROJECT, p).ok);
   p.pointSets[2] = data::PointSet{};
-  ASSERT_EQ(data::saveProject(dir + "/nopoints.aip", p), "");
+  ASSERT_EQ(data::saveProject(dir + "/nopoints.aip", p).why(), "");
   // Channel ranges that differ by more than 5 %.
   p.channels[1].Max = 700;
-  ASSERT_EQ(data::saveProject(dir + "/ranges.aip", p), "");
+  ASSERT_EQ(data::saveProject(dir + "/ranges.aip", p).why(), "");
   struct Case {
     std::string args;
     std::string message;

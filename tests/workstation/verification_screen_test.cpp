@@ -78,7 +78,7 @@ struct VerifyBench {
   void load(const data::Project& p) {
     data::Project copy = p;
     const QString file = dir.filePath(QStringLiteral("job.aip"));
-    ASSERT_EQ(data::saveProject(file.toStdString(), copy), "");
+    ASSERT_EQ(data::saveProject(file.toStdString(), copy).why(), "");
     ASSERT_TRUE(bench.context.project().load(file));
   }
   TDev& dev() { return bench.dev(); }
@@ -598,7 +598,7 @@ class VerificationWorkstation : public armtest::Workstation {
     runFor(2000);
     const QString file = dir.filePath(QStringLiteral("job.aip"));
     data::Project copy = p;
-    EXPECT_EQ(data::saveProject(file.toStdString(), copy), "");
+    EXPECT_EQ(data::saveProject(file.toStdString(), copy).why(), "");
     EXPECT_TRUE(window->projectController().load(file));
     window->SelectMode(kModeVerification);
     VerificationScreen& s = *window->screens().verification;

@@ -23,10 +23,6 @@ class Outcome {
   // Empty when done.
   const std::string& why() const { return why_; }
 
-  // Compares the reason, "" standing for done: lets older checks written against a text result
-  // (EXPECT_EQ(saveProject(...), "")) keep compiling until they are rewritten with ok().
-  friend bool operator==(const Outcome& o, const char* why) { return o.why_ == why; }
-
   friend std::ostream& operator<<(std::ostream& out, const Outcome& o) {
     return out << (o.ok_ ? std::string("ok") : o.why_);
   }
