@@ -31,7 +31,7 @@ constexpr int kWriteRequests = 12;      // writes and the read chain after them
 
 bool validChannel(int32_t ch) { return ch >= 0 && ch < 4; }
 
-QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent, bool keepPlace = true) {
+QLabel* makePlacedLabel(const QString& name, const QString& text, QWidget* parent, bool keepPlace = true) {
   auto* l = new QLabel(text, parent);
   l->setObjectName(name);
   if (keepPlace) {
@@ -88,7 +88,7 @@ HartDevicePanel::HartDevicePanel(WorkstationContext& context, QWidget* parent)
     enableTree(selectors_[ch], false);
     connect(selectors_[ch], &LabelPanel::clicked, this, [this, ch] { Sel_Ch_Click(ch + 1); });
 
-    badAdr_[ch] = makeLabel(QStringLiteral("lab_BadAdr_") + n, QStringLiteral("!"), this);
+    badAdr_[ch] = makePlacedLabel(QStringLiteral("lab_BadAdr_") + n, QStringLiteral("!"), this);
     QFont bold = badAdr_[ch]->font();
     bold.setBold(true);
     bold.setPointSize(bold.pointSize() + 6);
@@ -96,8 +96,8 @@ HartDevicePanel::HartDevicePanel(WorkstationContext& context, QWidget* parent)
     setTextColour(badAdr_[ch], Qt::red);
     badAdr_[ch]->hide();
 
-    stateOn_[ch] = makeLabel(QStringLiteral("lb_state_On_") + n, QStringLiteral("Подключен"), this);
-    state_[ch] = makeLabel(QStringLiteral("lb_state_") + n, QStringLiteral("поиск xx%..."), this);
+    stateOn_[ch] = makePlacedLabel(QStringLiteral("lb_state_On_") + n, QStringLiteral("Подключен"), this);
+    state_[ch] = makePlacedLabel(QStringLiteral("lb_state_") + n, QStringLiteral("поиск xx%..."), this);
     setTextColour(stateOn_[ch], QColor(0, 110, 0));
     for (QLabel* l : {stateOn_[ch], state_[ch]}) {
       l->setAlignment(Qt::AlignCenter);
@@ -113,7 +113,8 @@ HartDevicePanel::HartDevicePanel(WorkstationContext& context, QWidget* parent)
     channels->addWidget(stateOn_[ch], 1, ch);
     channels->addWidget(state_[ch], 1, ch);
   }
-  auto* channelsTitle = makeLabel(QStringLiteral("lab_Channels"), QStringLiteral("Каналы"), this, false);
+  auto* channelsTitle =
+      makePlacedLabel(QStringLiteral("lab_Channels"), QStringLiteral("Каналы"), this, false);
   QFont titleFont = channelsTitle->font();
   titleFont.setBold(true);
   channelsTitle->setFont(titleFont);
@@ -137,11 +138,12 @@ HartDevicePanel::HartDevicePanel(WorkstationContext& context, QWidget* parent)
   left->addSpacing(6);
   left->addLayout(searchPlace);
 
-  attentionAdr_ =
-      makeLabel(QStringLiteral("lab_AttantionAdr"),
-                QStringLiteral("ВНИМАНИЕ!  У некоторых приборов отключен токовый выход  (адрес не 0)"), this);
-  attentionI_ = makeLabel(QStringLiteral("lab_Attantion_I"),
-                          QStringLiteral("ВНИМАНИЕ!  У некоторых приборов токовый выход  не 4-20 мА"), this);
+  attentionAdr_ = makePlacedLabel(
+      QStringLiteral("lab_AttantionAdr"),
+      QStringLiteral("ВНИМАНИЕ!  У некоторых приборов отключен токовый выход  (адрес не 0)"), this);
+  attentionI_ =
+      makePlacedLabel(QStringLiteral("lab_Attantion_I"),
+                      QStringLiteral("ВНИМАНИЕ!  У некоторых приборов токовый выход  не 4-20 мА"), this);
   for (QLabel* l : {attentionAdr_, attentionI_}) {
     l->setWordWrap(true);
     l->setMaximumWidth(300);
@@ -149,7 +151,7 @@ HartDevicePanel::HartDevicePanel(WorkstationContext& context, QWidget* parent)
     l->hide();
     left->addWidget(l);
   }
-  rec_ = makeLabel(QStringLiteral("lb_Rec"), QStringLiteral("+++++++++++++"), this);
+  rec_ = makePlacedLabel(QStringLiteral("lb_Rec"), QStringLiteral("+++++++++++++"), this);
   QFont recFont = rec_->font();
   recFont.setBold(true);
   rec_->setFont(recFont);

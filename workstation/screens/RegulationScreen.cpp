@@ -30,19 +30,6 @@ constexpr int kLowHeight = 24;
 // lab_gMinLow needs this much room right of gHi's left end, or it would cover lab_gMin.
 constexpr int kMinLowLabelRoom = 20;
 
-QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent, int growPoints = 0,
-                  bool bold = false) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  if (growPoints != 0 || bold) {
-    QFont f = l->font();
-    f.setPointSize(f.pointSize() + growPoints);
-    f.setBold(bold);
-    l->setFont(f);
-  }
-  return l;
-}
-
 // The upper limits of a module for the pressure type: absolute limits for absolute pressure, gauge
 // limits otherwise.
 const std::array<float, kSubRanges>& moduleLimits(const TModelRec& model, int module, int32_t pressType) {

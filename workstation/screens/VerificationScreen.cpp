@@ -53,19 +53,6 @@ bool withinLimit(float error, float errOk, float vrCoeff) {
   return std::fabs(error) <= static_cast<double>(errOk) * vrCoeff;
 }
 
-QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent, int growPoints = 0,
-                  bool bold = false) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  if (growPoints != 0 || bold) {
-    QFont f = l->font();
-    f.setPointSize(f.pointSize() + growPoints);
-    f.setBold(bold);
-    l->setFont(f);
-  }
-  return l;
-}
-
 // A sunken cell of the channel table.
 QLabel* makeCell(const QString& name, QWidget* parent) {
   auto* cell = new QLabel(parent);

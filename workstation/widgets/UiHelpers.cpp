@@ -148,4 +148,16 @@ QString progressDots(int expectedRequests, int progress) {
   return dots > 0 ? QString(dots, QChar('.')) : QString();
 }
 
+QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent, int growPoints, bool bold) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  if (growPoints != 0 || bold) {
+    QFont f = l->font();
+    f.setPointSize(f.pointSize() + growPoints);
+    f.setBold(bold);
+    l->setFont(f);
+  }
+  return l;
+}
+
 }  // namespace arm

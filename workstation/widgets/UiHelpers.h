@@ -6,6 +6,7 @@
 
 class QWidget;
 class QLineEdit;
+class QLabel;
 
 namespace arm {
 
@@ -55,5 +56,8 @@ void togglePressedLook(QWidget* widget);
 // Dots showing the HART requests still to come: min(n, 20) - min(progress, 20) of them, none while
 // progress is 0 or less.
 QString progressDots(int expectedRequests, int progress);
+// A label with its object name; `growPoints` enlarges its font by that many points.
+QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent, int growPoints = 0,
+                  bool bold = false);
 
 }  // namespace arm
