@@ -76,17 +76,23 @@ bool toBool(const std::string& text, bool& out) {
   return false;
 }
 
+// The largest number a delay or a fault option may give: a turnaround of 10^9 ms (11 days) is far
+// beyond any test, and every such number still fits the integers and microsecond times it becomes.
+constexpr double kLargestSetting = 1e9;
+
+bool withinSettingLimit(double v) { return std::fabs(v) <= kLargestSetting; }  // false for NaN
+
 // "20-80" or "50" (milliseconds).
 bool toRange(const std::string& text, DelayRange& out) {
   const size_t dash = text.find('-', 1);
   double lo, hi;
   if (dash == std::string::npos) {
-    if (!toDouble(text, lo) || lo < 0) return false;
+    if (!toDouble(text, lo) || lo < 0 || !withinSettingLimit(lo)) return false;
     out = {lo, lo};
     return true;
   }
   if (!toDouble(trim(text.substr(0, dash)), lo) || !toDouble(trim(text.substr(dash + 1)), hi) || lo < 0 ||
-      hi < lo)
+      hi < lo || !withinSettingLimit(hi))
     return false;
   out = {lo, hi};
   return true;
@@ -275,7 +281,8 @@ std::string parseFault(std::string_view text, Fault& fault) {
   size_t next = 2;
   const std::string& kind = words[1];
   auto number = [&](double& out) {
-    if (next < words.size() && words[next].find('=') == std::string::npos && toDouble(words[next], out)) {
+    if (next < words.size() && words[next].find('=') == std::string::npos && toDouble(words[next], out) &&
+        withinSettingLimit(out)) {
       ++next;
       return true;
     }
@@ -307,7 +314,7 @@ std::string parseFault(std::string_view text, Fault& fault) {
     const std::string key = words[next].substr(0, eq);
     const std::string value = words[next].substr(eq + 1);
     double v;
-    if (!toDouble(value, v)) return "bad fault option: '" + words[next] + "'";
+    if (!toDouble(value, v) || !withinSettingLimit(v)) return "bad fault option: '" + words[next] + "'";
     if (key == "cmd") {
       f.command = static_cast<int>(v);
     } else if (key == "after") {

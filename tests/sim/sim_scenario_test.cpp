@@ -231,6 +231,11 @@ TEST(SimScenario, BadInputIsRefusedWithTheLineAndKey) {
       {"channel.1.hart_error = 1", "line 1: bad value for channel.1.hart_error: '1'"},
       {"channel.1.colour = red", "line 1: unknown key: channel.1.colour"},
       // Values their fields cannot hold are refused, not wrapped.
+      {"turnaround_ms = 2e121", "line 1: bad value for turnaround_ms: '2e121'"},
+      {"channel.3.turnaround_ms = 0-1e300", "line 1: bad value for channel.3.turnaround_ms: '0-1e300'"},
+      {"fault = kesto late 1e300", "line 1: bad fault option: '1e300'"},
+      {"fault = kesto silent cmd=1e300", "line 1: bad fault option: 'cmd=1e300'"},
+      {"fault = kesto silent nth=1e300", "line 1: bad fault option: 'nth=1e300'"},
       {"channel.1.hart_stop_after = 3000000000",
        "line 1: bad value for channel.1.hart_stop_after: '3000000000'"},
       {"dorv.baud = 5000000000", "line 1: bad value for dorv.baud: '5000000000'"},
