@@ -107,7 +107,7 @@ TEST_F(VerificationCalc, UncertaintyFromReferenceAndChannel) {
   ch.sd = 0.01f;
   ref.sd = 0.02f;
   // Worked by hand for R 1000 kPa, Pm 101 kPa (min 100.8), model 0:
-  //   reference: D = 0.0001 x 1000 = 0.1; spread part 0.2 / 3.4641016 = 0.057735;
+  //   reference: D = 0.0001 x 1000 = 0.1; spread term 0.2 / 3.4641016 = 0.057735;
   //              u_ref^2 = (0.1 / 3)^2 + 0.02^2 + 0.057735^2 = 0.0011111 + 0.0004 + 0.0033333 = 0.0048444
   //   channel:   d = (0.0001 x 20 + 1) x 0.001 / (16 x 3 / 1000) = 0.001002 / 0.048 = 0.020875;
   //              d^2 + 0.01^2 = 0.00043577 + 0.0001 = 0.00053577
