@@ -1,7 +1,10 @@
-// What an operation on a file came to: done, or why not. The reason is UTF-8, written for the
-// operator ("Файл ... не записан: ..."), and a failure always has one.
+// What an operation of the data layer came to: done, or why not (Outcome), and a value, or why there
+// is none (Result<T>). The reason is UTF-8, written for the operator ("Файл ... не записан: ..."),
+// and a failure always has one. Every operation of lab/ that can fail says so this way; the hosts
+// show the reason (the workstation in its message window, quarn-cli on stderr with its exit status).
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -30,6 +33,38 @@ class Outcome {
  private:
   bool ok_ = true;
   std::string why_;
+};
+
+// A value, or the failure that says why there is none. `Failure` is Outcome unless a layer needs to
+// tell kinds of failure apart (the run history's Error carries a code beside its reason); it must
+// have a why(). A Result made from a failure that is not one (an Outcome that says done) is still
+// a failure: a result without a value never counts as done.
+template <class T, class Failure = Outcome>
+class Result {
+ public:
+  Result(T value) : value_(std::move(value)) {}              // NOLINT: a value is the done result
+  Result(Failure failure) : failure_(std::move(failure)) {}  // NOLINT
+
+  bool ok() const { return value_.has_value(); }
+  explicit operator bool() const { return ok(); }
+  const T& value() const { return *value_; }
+  T& value() { return *value_; }
+  const T* operator->() const { return &*value_; }
+  T* operator->() { return &*value_; }
+  const T& operator*() const { return *value_; }
+  T& operator*() { return *value_; }
+
+  const Failure& error() const { return failure_; }
+  // Empty when done.
+  const std::string& why() const {
+    static const std::string kUnknown = "неизвестная ошибка";
+    if (ok()) return failure_.why();
+    return failure_.why().empty() ? kUnknown : failure_.why();
+  }
+
+ private:
+  std::optional<T> value_;
+  Failure failure_;
 };
 
 }  // namespace quarn::data

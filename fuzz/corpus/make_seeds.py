@@ -267,6 +267,24 @@ def seeds():
         "channel_only": demo[demo.index(b"[Device_ch_0]"): demo.index(b"[Device_ch_1]")],
     }
 
+    # The calibrator catalogues: "<model text>\n<document>"; the shipped files and small variants.
+    catalogs = os.path.join(ROOT, "lab", "catalogs")
+
+    def catalogue(name):
+        with open(os.path.join(catalogs, name), "rb") as f:
+            return f.read()
+
+    out["fuzz_data_catalogue"] = {
+        "quarn_models": b"QC-2500\n" + catalogue("Models_Quarn.xml"),
+        "brenk_models": b"025\n" + catalogue("Models_Brenk.xml"),
+        "errors": b"\n" + catalogue("Errors.xml"),
+        "cyrillic_name": "КД-100\n".encode() + '<?xml version="1.0" encoding="windows-1251"?><Models><Model>'
+        "<Model_name>КД-100</Model_name><VpCont>+2</VpCont><sens_1><G_1> 2.5e3 </G_1></sens_1>"
+        "</Model></Models>".encode("cp1251"),
+        "utf16": b"X\n" + "<Models><Model><Model_name>X</Model_name><sens_2><A_1>50</A_1></sens_2>"
+        "</Model></Models>".encode("utf-16"),
+    }
+
     # The workbook filler: [what % 4][bytes]. 0 a whole package, 1 a worksheet, 2 the workbook part,
     # 3 a formula.
     out["fuzz_xlsxgen_workbook"] = {

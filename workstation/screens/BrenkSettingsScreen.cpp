@@ -7,8 +7,8 @@
 #include <QLineEdit>
 
 #include "BrenkRegulationPanel.h"
+#include "CalibratorCatalogue.h"
 #include "LabelPanel.h"
-#include "ModelCatalog.h"
 #include "RecordTexts.h"
 #include "RegulationScreen.h"
 #include "TDev.h"

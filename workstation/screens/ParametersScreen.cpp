@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CalibratorCatalogue.h"
 #include "ChannelRules.h"
 #include "DeviceGrid.h"
 #include "DeviceGridRows.h"
@@ -28,7 +29,6 @@
 #include "EditableListView.h"
 #include "FormPersistence.h"
 #include "IniValues.h"
-#include "ModelCatalog.h"
 #include "PanelButton.h"
 #include "ParamsCheck.h"
 #include "PointList.h"
@@ -551,9 +551,9 @@ void ParametersScreen::showHartChannel(int channel, bool switchOn) {
   TDev& dev = record();
   TDevChannel& ch = dev.devCh[channel];
   if (dev.hart[channel].found) {
-    const QString code = modelByType(recordText(ch.name), ch.MaxKpa);
+    const std::string code = data::modelByType(recordText(ch.name).toStdString(), ch.MaxKpa);
     // With no family for the device the model stays as it was typed.
-    if (!code.isEmpty()) data::copyTextField(ch.model, sizeof ch.model, code.toStdString());
+    if (!code.empty()) data::copyTextField(ch.model, sizeof ch.model, code);
     ch.errOk = 0.2f;
     if (switchOn) ch.enabled = 1;
   }

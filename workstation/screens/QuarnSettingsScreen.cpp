@@ -8,8 +8,8 @@
 #include <QStandardItemModel>
 #include <algorithm>
 
+#include "CalibratorCatalogue.h"
 #include "LabelPanel.h"
-#include "ModelCatalog.h"
 #include "RecordTexts.h"
 #include "TDev.h"
 #include "UiHelpers.h"

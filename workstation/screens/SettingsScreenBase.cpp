@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "CalibratorCatalogue.h"
 #include "LabelPanel.h"
-#include "ModelCatalog.h"
 #include "RecordTexts.h"
 #include "TDev.h"
 #include "UiHelpers.h"

@@ -13,12 +13,18 @@
 #include <memory>
 #include <vector>
 
-#include "ModelCatalog.h"
+#include "CalibratorCatalogue.h"
 
 struct TDev;
 class QWidget;
 
 namespace arm {
+
+// The catalogue tables of the data layer, as the screens name them.
+using quarn::data::kSubRanges;
+using quarn::data::TErrorRec;
+using quarn::data::TModelRec;
+using quarn::data::TSensorLimits;
 
 class ZDialog;
 class DialogUDiap;

@@ -4,12 +4,17 @@
 
 #include <QString>
 
-#include "ModelCatalog.h"
+#include "CalibratorCatalogue.h"
 #include "RecordTexts.h"
 
 struct TDev;
 
 namespace arm {
+
+using quarn::data::kSubRanges;
+using quarn::data::TErrorRec;
+using quarn::data::TModelRec;
+using quarn::data::TSensorLimits;
 
 // "АРМ Quarn v1.4" / "АРМ Brenk v1.4".
 QString baseCaption(bool brenk, const QString& version);

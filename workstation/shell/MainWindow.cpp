@@ -530,16 +530,26 @@ void MainWindow::showCatalogueProblem(const QString& text) {
 }
 
 void MainWindow::reloadModelTables() {
-  auto model = std::make_unique<TModelRec>();
-  auto errors = std::make_unique<TErrorRec>();
-  const QString catalogue =
-      cataloguePath(QString::fromLatin1(uiBrenk() ? kBrenkCatalogue : kQuarnCatalogue), programDir_);
-  const QString errorFile = cataloguePath(QString::fromLatin1(kErrorCatalogue), programDir_);
-  QString problem;
-  loadModelCatalogue(catalogue, errorFile, catalogueModelText(*lib_.dev, uiBrenk()), *model, *errors,
-                     &problem);
-  context_.setModelTables(std::move(model), std::move(errors));
-  showCatalogueProblem(problem);
+  namespace data = quarn::data;
+  const std::string folder = programDir_.toStdString();
+  const data::Result<TModelRec> model =
+      data::readModelCatalogue(data::cataloguePath(data::modelCatalogueName(uiBrenk()), folder),
+                               data::catalogueModelText(*lib_.dev, uiBrenk()));
+  std::unique_ptr<TModelRec> modelRec;
+  std::unique_ptr<TErrorRec> errorRec;
+  std::string problem = model.why();
+  if (model) {
+    modelRec = std::make_unique<TModelRec>(*model);
+    // The accuracy table is only of use with a model to read it for.
+    const data::Result<TErrorRec> errors =
+        data::readErrorCatalogue(data::cataloguePath(data::kErrorCatalogue, folder));
+    if (errors)
+      errorRec = std::make_unique<TErrorRec>(*errors);
+    else
+      problem = errors.why();
+  }
+  context_.setModelTables(std::move(modelRec), std::move(errorRec));
+  showCatalogueProblem(QString::fromStdString(problem));
 }
 
 void MainWindow::BuildCaption() {
