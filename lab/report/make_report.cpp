@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "Suitability.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
 
 namespace quarn::report {
+
+namespace data = quarn::data;
 
 namespace {
 
@@ -70,19 +73,6 @@ std::string channelKey(const char* fmt, int n) {
 }
 
 }  // namespace
-
-bool isChannelSuitable(const TDev& dev, int c) {
-  if (c < 0 || c >= kChannels || dev.pointIdx <= 0) return false;
-  const float limit = dev.devCh[c].errOk * dev.povHeader.vrCoeff;
-  const int count = dev.pointIdx < kResults ? dev.pointIdx : kResults;
-  for (int i = 0; i < count; ++i) {
-    const TPovResult& r = dev.results[i];
-    if (!r.valid) continue;
-    // A missing error (NaN) does not pass.
-    if (!(std::fabs(r.ch[c].reducedError) <= limit)) return false;
-  }
-  return true;
-}
 
 std::string measuringIntervalText(const TDevChannel& ch) {
   int k = 3;
@@ -279,7 +269,7 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   FreeReport();
   if (!setReportFiles(dev, request)) return -2;
   bool suitable[kChannels];
-  for (int c = 0; c < kChannels; ++c) suitable[c] = isChannelSuitable(dev, c);
+  for (int c = 0; c < kChannels; ++c) suitable[c] = data::channelSuitable(dev, c).value_or(false);
   hideSheets(dev, suitable);
   addHeaderPairs(dev, request);
   addDevicePairs(dev, request);

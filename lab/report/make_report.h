@@ -33,8 +33,8 @@ struct ReportRequest {
 // missing, -2 function missing or no workbook made, with LastReportError saying why).
 int MakeReport(const TDev& dev, const ReportRequest& request);
 
-// The pieces of the report, for the hosts and the tests.
-bool isChannelSuitable(const TDev& dev, int channel);
+// The pieces of the report, for the hosts and the tests. The verdict is the data layer's
+// (Suitability.h).
 std::string measuringIntervalText(const TDevChannel& ch);  // Windows-1251 (ASCII)
 std::string signalText(const TDevChannel& ch);             // Windows-1251
 // The method document of the last grid row whose device name contains `deviceName` (UTF-8).

@@ -7,6 +7,7 @@
 #include "calibrator/link_deps.h"
 #include "calibrator/model_flags.h"
 #include "calibrator/verification.h"
+#include "core/verdict_limit.h"
 
 using quarn::cal::quarnModel;
 
@@ -44,10 +45,9 @@ bool referenceSettled() {
   return false;
 }
 
-// A channel's device is within errOk x vrCoeff (a missing error is not).
+// A channel's device is within errOk x vrCoeff (a missing error is not), by the hosts' own rule.
 bool withinPermissibleError(int c) {
-  const float limit = Dev.devCh[c].errOk * Dev.povHeader.vrCoeff;
-  return std::fabs(Dev.ch[c].reducedError) <= limit;
+  return quarn_within_limit(Dev.ch[c].reducedError, Dev.devCh[c].errOk, Dev.povHeader.vrCoeff) != 0;
 }
 
 // Every channel selected by `selected` has held its pressure steady for the hold time; with

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "Suitability.h"
 #include "calibrator/calibrator.h"
 #include "calibrator/verification.h"
+#include "limit_cases.h"
 #include "quarn/cp1251.h"
 #include "virtual_clock.h"
 
@@ -356,6 +358,29 @@ TEST_F(VerificationCalc, IsAllOkNeedsSettledValuesTheHardModeLimitAndAnOpenQuarn
     } else {
       EXPECT_EQ(field(Dev.ch[0].pStat.count), 5);
     }
+  }
+}
+
+// Hard mode holds a point exactly where the hosts' verdict fails a device: at the limit and one step
+// either side of it, for products that single precision rounds up and down.
+TEST_F(VerificationCalc, HardModeHoldsAPointWhereTheVerdictFailsTheDevice) {
+  channel(0, 0, 1000);
+  Dev.refStat.inCorridor = 1;
+  Dev.refStat.corridorChanged = 0;
+  Dev.ch[0].pStat.stable = 1;
+  Dev.povHeader.hardMode = 1;
+  Dev.inputOn = 1;
+  isQuarn = true;
+  isBrenk = false;
+  const std::vector<limitcases::Case> cases = limitcases::atTheLimit();
+  ASSERT_GT(limitcases::judgedOtherwiseInDouble(cases), 0);
+  for (const limitcases::Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Dev.devCh[0].errOk = c.errOk;
+    Dev.povHeader.vrCoeff = c.vrCoeff;
+    Dev.ch[0].reducedError = c.error;
+    EXPECT_EQ(IsAllOk(), c.within ? 1 : 0);
+    EXPECT_EQ(quarn::data::withinLimit(c.error, c.errOk, c.vrCoeff), c.within);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -27,12 +28,17 @@
 #include "ProjectToDev.h"
 #include "Prompts.h"
 #include "ProtocolExporter.h"
+#include "RunBuilder.h"
+#include "Suitability.h"
+#include "VerificationScreen.h"
 #include "ZDialog.h"
+#include "limit_cases.h"
 #include "make_report.h"
 #include "openpyxl_reader.h"
 #include "protocol_pdf.h"
 #include "report_exchange.h"
 #include "screen_fixture.h"
+#include "workbook_fixture.h"
 
 namespace {
 
@@ -497,6 +503,81 @@ TEST(ProtocolExport, PdfWithLibreOfficeWhenInstalled) {
   b.exporter.exportProtocol();
   ASSERT_FALSE(b.exporter.lastPdf().isEmpty()) << b.questions.value(0).toStdString();
   EXPECT_TRUE(readFile(b.exporter.lastPdf()).startsWith("%PDF"));
+}
+
+// ---- One verdict ------------------------------------------------------------------------------
+
+// The hidden sheets of a protocol workbook (the certificate of an unsuitable device, the notice of
+// unsuitability of a suitable one).
+bool sheetHidden(const std::string& workbook, const std::string& placeholder) {
+  const std::string xml = xlsxtest::readZipEntry(workbook, "xl/workbook.xml");
+  const std::string name = "name=\"&amp;" + placeholder + "\"";
+  const auto at = xml.find(name);
+  if (at == std::string::npos) return false;
+  const auto end = xml.find("/>", at);
+  return xml.substr(at, end - at).find("state=\"hidden\"") != std::string::npos;
+}
+
+// An error at the limit and one step beside it is judged alike by the results table's colour, the
+// channel's verdict, the protocol (which of certificate and notice it keeps) and the run history.
+TEST(OneVerdict, TableColourVerdictProtocolAndHistoryAgreeAtTheLimit) {
+  armtest::ScreenBench bench;
+  QWidget formMain;
+  auto* screen = new VerificationScreen(bench.context, &formMain);
+  QTemporaryDir dir;
+  TDev& dev = bench.dev();
+  dev.linked = 1;
+  dev.linkState = 2;
+  dev.kestoDataValid = 1;
+  dev.devCh[0].enabled = 1;
+  dev.devCh[0].MaxKpa = dev.devCh[0].Max = 600;
+  dev.devCh[0].toKpaMul = 1;
+  std::strcpy(dev.devCh[0].sn, "7");
+  dev.cDigits = 3;
+  const std::vector<limitcases::Case> cases = limitcases::atTheLimit();
+  ASSERT_GT(limitcases::judgedOtherwiseInDouble(cases), 0)
+      << "the table must reach the cases a double rule got wrong";
+  int n = 0;
+  for (const limitcases::Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dev.devCh[0].errOk = c.errOk;
+    dev.povHeader.vrCoeff = c.vrCoeff;
+    std::memset(dev.results, 0, sizeof dev.results);
+    dev.results[0].valid = 1;
+    dev.results[0].pRef = 300;
+    dev.results[0].ch[0].current = 12;
+    dev.results[0].ch[0].reducedError = c.error;
+    dev.ch[0].reducedError = c.error;
+    dev.pointIdx = 1;
+    dev.pointCount = 1;
+    screen->results()->setRowCount(0);
+    bench.notify(*screen, 2);
+    ASSERT_EQ(screen->results()->rowCount(), 1);
+    const bool tableRed =
+        screen->results()->item(0, 4)->foreground().color() == VerificationScreen::badColour();
+    const auto* live = formMain.findChild<QLabel*>(QStringLiteral("pn_Err_1"));
+    ASSERT_NE(live, nullptr);
+    const bool liveRed = live->palette().color(QPalette::WindowText) == VerificationScreen::badColour();
+
+    EXPECT_EQ(data::channelSuitable(dev, 0), c.within);
+    EXPECT_EQ(data::recordWithinLimit(dev, 0, 0), c.within);
+    EXPECT_EQ(tableRed, !c.within);
+    EXPECT_EQ(liveRed, !c.within);
+
+    quarn::report::ReportRequest request;
+    const QFileInfo templateFile(QString::fromUtf8(XLSXTEST_TEMPLATE));
+    request.templateFolder = templateFile.absolutePath().toStdString();
+    request.templateName = templateFile.fileName().toStdString();
+    request.outputPath = dir.filePath(QStringLiteral("p%1.xlsx").arg(n++)).toStdString();
+    ASSERT_EQ(quarn::report::MakeReport(dev, request), 0) << quarn::report::LastReportError();
+    EXPECT_EQ(sheetHidden(request.outputPath, "DEV_VCR_1"), !c.within) << "the certificate";
+    EXPECT_EQ(sheetHidden(request.outputPath, "DEV_VER_1"), c.within) << "the notice of unsuitability";
+
+    const quarn::history::RunRecord run = quarn::history::buildRunRecord(dev, {});
+    ASSERT_EQ(run.devices.size(), 1u);
+    EXPECT_EQ(run.devices[0].verdict,
+              c.within ? quarn::history::Verdict::Suitable : quarn::history::Verdict::Unsuitable);
+  }
 }
 
 }  // namespace

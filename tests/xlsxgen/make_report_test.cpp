@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "Suitability.h"
 #include "comma_locale.h"
 #include "openpyxl_reader.h"
 #include "quarn/cp1251.h"
@@ -105,11 +106,12 @@ TEST(MakeReportPieces, IntervalSignalAndFileName) {
   EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол калибовки ДД №№123 77 .xls");
 }
 
+// The report judges a channel by the data layer's verdict.
 TEST(MakeReportPieces, Suitability) {
   auto dev = emptyDev();
   channel(*dev, 0, "1", 0.5f);
   dev->povHeader.vrCoeff = 0.8f;  // limit 0.4
-  EXPECT_FALSE(isChannelSuitable(*dev, 0)) << "no point recorded";
+  EXPECT_EQ(quarn::data::channelSuitable(*dev, 0), false) << "no point recorded";
   struct Case {
     const char* what;
     std::vector<float> errors;
@@ -123,14 +125,14 @@ TEST(MakeReportPieces, Suitability) {
     SCOPED_TRACE(c.what);
     std::memset(dev->results, 0, sizeof dev->results);
     for (std::size_t i = 0; i < c.errors.size(); ++i) result(*dev, static_cast<int>(i), 100, c.errors[i]);
-    EXPECT_EQ(isChannelSuitable(*dev, 0), c.suitable);
+    EXPECT_EQ(quarn::data::channelSuitable(*dev, 0), c.suitable);
   }
   // A deleted (invalid) record does not count.
   std::memset(dev->results, 0, sizeof dev->results);
   result(*dev, 0, 100, 0.1f);
   result(*dev, 1, 100, 9.0f);
   dev->results[1].valid = 0;
-  EXPECT_TRUE(isChannelSuitable(*dev, 0));
+  EXPECT_EQ(quarn::data::channelSuitable(*dev, 0), true);
 }
 
 TEST(MakeReportPieces, MethodDocumentIsTheLastMatchingRow) {

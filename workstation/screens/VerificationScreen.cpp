@@ -21,6 +21,7 @@
 #include "ProtocolExporter.h"
 #include "RecordTexts.h"
 #include "RunControl.h"
+#include "Suitability.h"
 #include "TDev.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
@@ -46,12 +47,6 @@ constexpr int kResultColumns = kFirstChannelColumn + 4 * kColumnsPerChannel;
 QColor modeBackground() { return QColor(73, 86, 119); }
 QColor chosenModeBackground() { return QColor(0, 128, 0); }
 QColor modeText() { return QColor(0, 255, 0); }
-
-// The band a channel's error must stay within: its permissible error times the analysis coefficient.
-// Equality passes, as in the verdict; a value that is not a number does not.
-bool withinLimit(float error, float errOk, float vrCoeff) {
-  return std::fabs(error) <= static_cast<double>(errOk) * vrCoeff;
-}
 
 // A sunken cell of the channel table.
 QLabel* makeCell(const QString& name, QWidget* parent) {
@@ -689,7 +684,7 @@ void VerificationScreen::writeRow(int row, int record, const TDev& dev) {
     const TPovChResult& x = r.ch[c];
     put(col, formatValue(x.current, digits));
     put(col + 1, formatValue(x.pFromI, digits));
-    const bool ok = withinLimit(x.reducedError, dev.devCh[c].errOk, vrCoeff);
+    const bool ok = data::withinLimit(x.reducedError, dev.devCh[c].errOk, vrCoeff);
     put(col + 2, formatValue(x.reducedError, digits), ok ? QColor(Qt::black) : badColour());
   }
 }
@@ -753,7 +748,7 @@ void VerificationScreen::refreshChannels(const TDev& dev) {
     r.current->setText(formatValue(m.current, 4));
     r.pressure->setText(formatValue(m.pFromIKPa * unitFactor, decimals));
     setTextColour(r.pressure, m.pStat.stable ? goodColour() : badColour());
-    const bool ok = withinLimit(m.reducedError, dev.devCh[c].errOk, vrCoeff);
+    const bool ok = data::withinLimit(m.reducedError, dev.devCh[c].errOk, vrCoeff);
     r.error->setText(formatValue(m.reducedError, 3));
     setTextColour(r.error, ok ? goodColour() : badColour());
     for (int k = 0; k < 2; ++k)
