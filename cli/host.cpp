@@ -53,8 +53,11 @@ bool Host::runUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
     if (done()) return true;
     const uint64_t now = monotonicMs();
     if (now >= end) return false;
+    // The library's timer descriptor becomes readable when the next step is due, not every period;
+    // in between the host sleeps. The cap only bounds how late a stop request that arrives right
+    // before the wait is seen (the signal may come before poll could return early for it).
     pollfd p{fd, POLLIN, 0};
-    const int wait = static_cast<int>(std::min<uint64_t>(end - now, 100));
+    const int wait = static_cast<int>(std::min<uint64_t>(end - now, 1000));
     const int r = poll(&p, 1, wait);
     if (r > 0 && (p.revents & POLLIN)) lib_.timerDispatch();
   }

@@ -33,6 +33,12 @@ uint32_t g_passedDeadline = 0;
 
 // Identifiers handed out for started timers; never 0.
 uint32_t g_lastTimerId = 0;
+// The running timer's period, and the tick of the last timer call that ran a step.
+uint32_t g_periodMs = 20;
+uint32_t g_lastRunTick = 0;
+// The tick the timer's next call was last set for (valid while the timer runs).
+bool g_pacedValid = false;
+uint32_t g_pacedDue = 0;
 
 uint32_t nextTimerId() {
   ++g_lastTimerId;
@@ -40,24 +46,26 @@ uint32_t nextTimerId() {
   return g_lastTimerId;
 }
 
+// True while the platform's timer runs TimerProc from an expiration of its own.
+bool g_callFromTimer = false;
+
 // What the platform's timer calls at every period.
-void onTimerPeriod(uint32_t nowMs) { TimerProc(nullptr, 0, TimerID, nowMs); }
+void onTimerPeriod(uint32_t nowMs) {
+  g_callFromTimer = true;
+  TimerProc(nullptr, 0, TimerID, nowMs);
+  g_callFromTimer = false;
+}
 
 bool runningStepAbandoned() { return g_stepDepth > 0 && g_runningGeneration != g_taskGeneration; }
-
-int32_t runStep(TStepFn step) {
-  const uint32_t outerGeneration = g_runningGeneration;
-  g_runningGeneration = g_taskGeneration;
-  ++g_stepDepth;
-  const int32_t result = step();
-  --g_stepDepth;
-  g_runningGeneration = outerGeneration;
-  return result;
-}
 
 void setDeadline(uint32_t deadline) {
   Dev.deadline = deadline;
   g_deadlinePassed = false;
+}
+
+bool deadlineSeenReached(uint32_t tick) {
+  const uint32_t deadline = Dev.deadline;
+  return (g_deadlinePassed && deadline == g_passedDeadline) || quarn_tick_reached(tick, deadline);
 }
 
 bool deadlineReached(uint32_t tick) {
@@ -67,6 +75,40 @@ bool deadlineReached(uint32_t tick) {
   g_deadlinePassed = true;
   g_passedDeadline = deadline;
   return true;
+}
+
+// Tells the running timer when the next call is needed, so that a host sleeps until then instead of
+// waking every period for calls that find nothing due. The pending step runs at the first call at
+// or after its deadline, and a call runs one step at most: the next call is at the deadline, but not
+// sooner than one period after the call that ran the last step. That is the call a periodic timer
+// would run the step at when the step was scheduled from a timer call (ToNext0 one period later, a
+// delay at its deadline). With nothing pending the timer keeps its period.
+void pace() {
+  if (TimerID == 0 || OnTimer == nullptr) return;
+  const uint32_t now = quarn_now_ms();
+  const uint32_t untilDeadline = deadlineSeenReached(now) ? 0u : Dev.deadline - now;
+  const uint32_t sinceRun = now - g_lastRunTick;
+  const uint32_t untilPeriod = sinceRun < g_periodMs ? g_periodMs - sinceRun : 0u;
+  const uint32_t wait = untilDeadline > untilPeriod ? untilDeadline : untilPeriod;
+  const uint32_t due = now + wait;
+  // Asked for already (a call that found its step not yet due), or the period after a call the
+  // timer made itself, which the timer brings anyway.
+  const bool known = (g_pacedValid && due == g_pacedDue) || (g_callFromTimer && untilDeadline <= untilPeriod);
+  g_pacedDue = due;
+  g_pacedValid = true;
+  if (!known) quarn::platform::callTimerIn(wait);
+}
+
+int32_t runStep(TStepFn step) {
+  const uint32_t outerGeneration = g_runningGeneration;
+  g_runningGeneration = g_taskGeneration;
+  ++g_stepDepth;
+  const int32_t result = step();
+  --g_stepDepth;
+  g_runningGeneration = outerGeneration;
+  // What the step scheduled (or left pending) decides the next call.
+  if (g_stepDepth == 0) pace();
+  return result;
 }
 
 void appendHistory(TStepFn step) {
@@ -107,6 +149,7 @@ QUARN_API void ToNext0(TStepFn step) {
   cTimerDelay = 1;
   setDeadline(quarn_now_ms() + 1);
   OnTimer = step;
+  if (g_stepDepth == 0) pace();
 }
 
 QUARN_API int32_t ToNext(TStepFn step, uint32_t ms) {
@@ -118,6 +161,7 @@ QUARN_API int32_t ToNext(TStepFn step, uint32_t ms) {
   }
   setDeadline(quarn_now_ms() + ms);
   OnTimer = step;
+  if (g_stepDepth == 0) pace();
   return 0;
 }
 
@@ -125,6 +169,7 @@ QUARN_API int32_t ToNextOnError(TStepFn step, uint32_t ms) {
   if (runningStepAbandoned()) return 0;
   cTimerDelay = ms;
   OnTimer = step;
+  if (g_stepDepth == 0) pace();
   return 0;
 }
 
@@ -137,8 +182,10 @@ QUARN_API void TimerProc(void* /*hwnd*/, uint32_t /*msg*/, uintptr_t /*id*/, uin
   if (OnTimer == nullptr) return;
   if (!due) {
     quarn_sleep_ms(1);
+    pace();
     return;
   }
+  g_lastRunTick = time;
   runStep(OnTimer);
   // The successor the step scheduled, or the step itself when it scheduled nothing.
   appendHistory(OnTimer);
@@ -148,6 +195,10 @@ QUARN_API int32_t SetTimerProc(uint32_t periodMs) {
   if (TimerID != 0) return 0;
   if (!quarn::platform::armTimer(periodMs, onTimerPeriod)) return -1;
   TimerID = nextTimerId();
+  g_periodMs = periodMs < quarn::platform::kShortestPeriodMs ? quarn::platform::kShortestPeriodMs : periodMs;
+  g_lastRunTick = quarn_now_ms() - g_periodMs;
+  g_pacedValid = false;
+  pace();
   return 0;
 }
 

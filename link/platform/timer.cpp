@@ -1,6 +1,7 @@
 // The library's periodic timer: a timerfd the host watches in its event loop. When the descriptor is
 // readable the host calls quarn_timer_dispatch, which runs the registered callback in the host's
-// thread.
+// thread. The scheduler moves the next expiration to when a step is due (callTimerIn), so the host
+// sleeps through the periods in which nothing would run.
 //
 // The descriptor is created once and stays open; arming and disarming only change its setting, so a
 // watcher never sees a closed descriptor.
@@ -16,11 +17,9 @@
 
 namespace {
 
-// The shortest period the timer takes; 0 would disarm a timerfd instead of starting it.
-constexpr uint32_t kMinPeriodMs = 10;
-
 int g_timerFd = -1;
 bool g_armed = false;
+uint32_t g_periodMs = 0;
 quarn::platform::TimerCallback g_callback = nullptr;
 
 int timerDescriptor() {
@@ -28,11 +27,11 @@ int timerDescriptor() {
   return g_timerFd;
 }
 
-itimerspec periodic(uint32_t periodMs) {
-  const timespec period{static_cast<time_t>(periodMs / 1000u),
-                        static_cast<long>(periodMs % 1000u) * 1000000L};
-  return itimerspec{period, period};
+timespec span(uint32_t ms) {
+  return timespec{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
 }
+
+itimerspec periodic(uint32_t periodMs) { return itimerspec{span(periodMs), span(periodMs)}; }
 
 }  // namespace
 
@@ -41,10 +40,12 @@ namespace quarn::platform {
 bool armTimer(uint32_t periodMs, TimerCallback callback) {
   const int fd = timerDescriptor();
   if (fd < 0) return false;
-  const itimerspec period = periodic(periodMs < kMinPeriodMs ? kMinPeriodMs : periodMs);
+  const uint32_t ms = periodMs < kShortestPeriodMs ? kShortestPeriodMs : periodMs;
+  const itimerspec period = periodic(ms);
   if (timerfd_settime(fd, 0, &period, nullptr) != 0) return false;
   g_callback = callback;
   g_armed = true;
+  g_periodMs = ms;
   return true;
 }
 
@@ -53,6 +54,15 @@ bool disarmTimer() {
   if (g_timerFd < 0 || timerfd_settime(g_timerFd, 0, &off, nullptr) != 0) return false;
   g_armed = false;
   return true;
+}
+
+void callTimerIn(uint32_t ms) {
+  if (!g_armed || g_timerFd < 0) return;
+  // A zero first expiration would disarm a timerfd; "at once" is the shortest one it takes.
+  const timespec first = ms == 0 ? timespec{0, 1} : span(ms);
+  const itimerspec next{span(g_periodMs), first};
+  // Refused (it cannot be for a timerfd armed before): the timer keeps its period.
+  timerfd_settime(g_timerFd, 0, &next, nullptr);
 }
 
 }  // namespace quarn::platform

@@ -7,6 +7,9 @@
 
 namespace quarn::platform {
 
+// The shortest period the timer takes (a period of 0 would stop a timerfd instead of starting it).
+inline constexpr uint32_t kShortestPeriodMs = 10;
+
 // Runs in the host's thread, once per dispatch that found expirations, with the current tick.
 using TimerCallback = void (*)(uint32_t nowMs);
 
@@ -15,5 +18,11 @@ using TimerCallback = void (*)(uint32_t nowMs);
 bool armTimer(uint32_t periodMs, TimerCallback callback);
 // Disarms it. False when the system refuses: the timer may still be armed and keeps its callback.
 bool disarmTimer();
+
+// Asks an armed timer for its next call `ms` from now (0: as soon as possible) instead of one period
+// after the last; from that call on the period runs again until the next request. Lets a host sleep
+// until the scheduler's next deadline instead of waking every period. A timer that can only keep
+// its period may ignore the request: calls then come more often than needed, never later.
+void callTimerIn(uint32_t ms);
 
 }  // namespace quarn::platform

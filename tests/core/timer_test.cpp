@@ -105,4 +105,103 @@ TEST_F(TimerTest, Tasks22And23StopAndRestartTheTimerAndKeepThePendingStep) {
   EXPECT_EQ(OnTimer, &timerStep);
 }
 
+// The timer asks for its next call when a step is due, not every period: a host watching the
+// descriptor sleeps through the periods in which nothing would run. The next expiration the timer
+// is set to, for what is pending (the clock is virtual, the timer real: the expiration is read back
+// from the descriptor).
+int32_t schedulesLongWait() {
+  ++g_timerRuns;
+  ToNext(timerStep, 300);
+  return 0;
+}
+int32_t schedulesNextCall() {
+  ++g_timerRuns;
+  ToNext0(timerStep);
+  return 0;
+}
+int32_t schedulesShortWait() {
+  ++g_timerRuns;
+  ToNext(timerStep, 5);
+  return 0;
+}
+
+class TimerPacing : public TimerTest {
+ protected:
+  // Milliseconds until the descriptor's next expiration, and its period; -1 when disarmed.
+  static double nextExpiryMs(double* periodMs = nullptr) {
+    itimerspec now{};
+    timerfd_gettime(quarn_timer_fd(), &now);
+    if (periodMs) *periodMs = now.it_interval.tv_sec * 1e3 + now.it_interval.tv_nsec / 1e6;
+    if (now.it_value.tv_sec == 0 && now.it_value.tv_nsec == 0) return -1;
+    return now.it_value.tv_sec * 1e3 + now.it_value.tv_nsec / 1e6;
+  }
+};
+
+TEST_F(TimerPacing, TheNextExpirationIsWhenThePendingStepIsDue) {
+  struct Case {
+    const char* what;
+    TStepFn first;    // run by a timer call
+    double expectMs;  // next expiration after that call
+  };
+  const Case cases[] = {
+      {"a step waits 300 ms: one call at its deadline", schedulesLongWait, 300},
+      {"a step for the next call: one period later", schedulesNextCall, 20},
+      {"a wait shorter than the period: still one step per period", schedulesShortWait, 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(SetTimerProc(20), 0);
+    ToNext0(c.first);
+    clock.tick();
+    ASSERT_EQ(OnTimer, &timerStep) << "the first step ran and scheduled the next";
+    double period = 0;
+    const double next = nextExpiryMs(&period);
+    EXPECT_LE(next, c.expectMs + 0.5);
+    EXPECT_GT(next, c.expectMs - 50);
+    EXPECT_DOUBLE_EQ(period, 20.0) << "a call that brings nothing new is followed one period later";
+    KillTimerProc();
+    OnTimer = nullptr;
+  }
+}
+
+TEST_F(TimerPacing, SchedulingFromTheHostMovesTheExpirationAndAStoppedTimerStaysStopped) {
+  ASSERT_EQ(SetTimerProc(20), 0);
+  double period = 0;
+  EXPECT_LE(nextExpiryMs(&period), 20.5) << "nothing pending: the timer keeps its period";
+  EXPECT_DOUBLE_EQ(period, 20.0);
+
+  ToNext(timerStep, 1500);  // e.g. a Begin_ entry point called by the host
+  EXPECT_GT(nextExpiryMs(), 1400);
+  ToNextOnError(timerStep, 10);  // keeps the deadline
+  EXPECT_GT(nextExpiryMs(), 1400);
+  ToNext0(timerStep);  // the next call: at once, a period having passed since the last step ran
+  EXPECT_TRUE(waitReadable(quarn_timer_fd(), 10));
+
+  KillTimerProc();
+  ToNext(timerStep, 100);
+  EXPECT_EQ(nextExpiryMs(), -1) << "scheduling does not start a stopped timer";
+  ASSERT_EQ(SetTimerProc(20), 0);
+  EXPECT_GT(nextExpiryMs(), 50) << "started again: the pending step's deadline, not the period";
+}
+
+TEST_F(TimerPacing, DispatchedCallsRunTheStepsAtTheirDeadlines) {
+  g_timerRuns = 0;
+  ASSERT_EQ(SetTimerProc(20), 0);
+  ToNext(schedulesLongWait, 40);
+  clock.advance(40);
+  ASSERT_TRUE(waitReadable(quarn_timer_fd(), 1000));
+  EXPECT_GE(quarn_timer_dispatch(), 1);
+  EXPECT_EQ(g_timerRuns, 1);
+  // The step scheduled 300 ms: no expiration before then, however long the host waits.
+  EXPECT_FALSE(waitReadable(quarn_timer_fd(), 150));
+  EXPECT_EQ(quarn_timer_dispatch(), 0);
+  clock.advance(300);
+  ASSERT_TRUE(waitReadable(quarn_timer_fd(), 1000));
+  EXPECT_GE(quarn_timer_dispatch(), 1);
+  EXPECT_EQ(g_timerRuns, 2);
+  // timerStep schedules nothing, so it stays pending and runs again at the next call: one period on.
+  EXPECT_EQ(OnTimer, &timerStep);
+  EXPECT_LE(nextExpiryMs(), 20.5);
+}
+
 }  // namespace
