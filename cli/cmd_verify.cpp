@@ -9,12 +9,15 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "CalibratorCatalogue.h"
 #include "ParamsCheck.h"
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
+#include "ReferenceLimit.h"
 #include "RunBuilder.h"
 #include "RunControl.h"
 #include "Suitability.h"
@@ -23,6 +26,7 @@
 #include "protocol.h"
 #include "protocol_pdf.h"
 #include "quarn/cp1251.h"
+#include "quarn/library_binding.h"
 #include "report_exchange.h"
 #include "run_history.h"
 #include "session.h"
@@ -37,7 +41,6 @@ namespace report = quarn::report;
 
 constexpr uint32_t kRetVerificationFinished = 14;
 constexpr uint32_t kRetRelayCheckFinished = 15;
-constexpr int32_t kRefSourceDorv = 3;
 
 struct RunArgs {
   std::string project;
@@ -71,7 +74,8 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
       r.pdf = true;
     } else if (verify && a == "--ref-upper") {
       const double v = parseNumber(takeValue(args, i), a);
-      if (v < 0 || v > 1e6) throw Failure{kFailure, "--ref-upper takes 0..1e6 kPa"};
+      // 0 would drop the reference's share out of the uncertainty.
+      if (!(v > 0) || v > 1e6) throw Failure{kFailure, "--ref-upper takes kPa above 0, at most 1e6"};
       r.refUpper = static_cast<float>(v);
     } else if (takeHistoryArg(args, i, r.history, true)) {
     } else if (a.rfind("--", 0) == 0 || !r.project.empty()) {
@@ -199,11 +203,51 @@ class Progress {
     line_.show(stage, detail, done, !relayMode_ && holdKnown ? holdLeft : -1);
   }
   void finish() { line_.finish(); }
+  // A message of its own line, between progress lines.
+  void note(const std::string& text) {
+    line_.finish();
+    std::fprintf(stderr, "quarn-cli: %s\n", text.c_str());
+  }
 
  private:
   bool relayMode_;
   int total_;
   ProgressLine line_;
+};
+
+// The upper limit of the reference in use for the uncertainty (refUpper), kept as the workstation
+// keeps it: the data layer's rule over the calibrator catalogue beside the program (or in the
+// working folder), on every measurement, so the point the library records next has the module now in
+// use. `--ref-upper` fixes it instead. Each reason the catalogue's limit cannot be taken is told once.
+class ReferenceLimitKeeper {
+ public:
+  explicit ReferenceLimitKeeper(std::optional<float> fixed) : fixed_(fixed) {}
+  // After connecting: the catalogue of the calibrator that answered.
+  void load(const TDev& d) {
+    if (fixed_) return;
+    const bool brenk = d.model == 0;
+    const data::Result<data::TModelRec> model = data::readModelCatalogue(
+        data::cataloguePath(data::modelCatalogueName(brenk), quarn::host::programFolder()),
+        data::catalogueModelText(d, brenk));
+    if (model)
+      model_ = *model;
+    else
+      whyNoModel_ = model.why();
+  }
+  // Writes refUpper; returns what the operator has not been told yet ("" when nothing).
+  std::string apply(TDev& d) {
+    if (fixed_) {
+      d.refUpper = *fixed_;
+      return {};
+    }
+    return data::applyReferenceLimit(d, model_ ? &*model_ : nullptr, whyNoModel_, told_);
+  }
+
+ private:
+  std::optional<float> fixed_;
+  std::optional<data::TModelRec> model_;
+  std::string whyNoModel_;
+  std::set<std::string> told_;
 };
 
 // What the procedure reported: its end code, or a return to plain measuring without it.
@@ -239,16 +283,10 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
       data::prepareRun(d, project.pointSets[static_cast<size_t>(project.selectedSet)], relayMode, false);
   if (!start.ok) throw Failure{kFailure, start.message};
 
-  // The uncertainty needs the upper limit of the reference in use: the external transducer's range,
-  // else the calibrator's upper working limit unless one is given.
-  if (r.refUpper)
-    d.refUpper = *r.refUpper;
-  else if (d.settings.refSource == kRefSourceDorv && d.dorv.present)
-    d.refUpper = d.dorv.rangeHigh - (d.dorv.pressType == 3 ? d.dorv.rangeLow : 0.0f);
-  else
-    d.refUpper = d.calInfo.pLimitMax;
-
+  ReferenceLimitKeeper referenceLimit(r.refUpper);
+  referenceLimit.load(d);
   Progress progress(relayMode, start.progressMax);
+  if (const std::string note = referenceLimit.apply(d); !note.empty()) progress.note(note);
   RunWatch watch;
   const uint32_t endCode = relayMode ? kRetRelayCheckFinished : kRetVerificationFinished;
   // The listener refers to this function's locals: it goes when the function returns or throws.
@@ -261,6 +299,10 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
     }
   } guard{s, s.extraListeners.size()};
   s.extraListeners.push_back([&](const TDev& dev) {
+    if (dev.event == 2) {
+      const std::string note = referenceLimit.apply(s.host.dev());
+      if (!note.empty()) progress.note(note);
+    }
     if (!watch.started) return;
     if (dev.retCode == endCode) watch.finished = true;
     if (!watch.finished && dev.task == TASK_MEASURE) watch.abandoned = true;

@@ -1,6 +1,6 @@
 // Any bytes as a calibrator catalogue: the input is "<model text>\n<document>". Both readers take the
 // document; a model that is read has finite limits and one or two sensors, an accuracy table finite
-// entries.
+// entries, and the reference's upper limit taken from the model is never 0 nor negative.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "CalibratorCatalogue.h"
+#include "ReferenceLimit.h"
 
 using namespace quarn::data;
 
@@ -27,6 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!std::isfinite(s.G[static_cast<std::size_t>(i)]) ||
             !std::isfinite(s.A[static_cast<std::size_t>(i)]))
           std::abort();
+    static TDev dev{};
+    dev.calInfo.pLimitMax = 2500;
+    for (uint32_t module = 0; module < 2; ++module)
+      for (int32_t pressType = 0; pressType < 2; ++pressType) {
+        dev.sensorState = module;
+        dev.settings.pressType = pressType;
+        const float limit = referenceUpperLimit(dev, &*model, "").kPa;
+        if (!(limit > 0)) std::abort();
+      }
   } else if (model.why().empty()) {
     std::abort();
   }

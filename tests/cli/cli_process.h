@@ -49,12 +49,14 @@ inline void splitObjects(CliRun& r) {
     if (!line.empty()) r.objects.push_back(nlohmann::json::parse(line, nullptr, false));
 }
 
-// Runs `prefix` QUARN_CLI `args` through the shell (arguments are quoted by the caller).
-inline CliRun runCli(const std::string& args, const std::string& prefix = "") {
+// Runs `prefix` QUARN_CLI `args` through the shell (arguments are quoted by the caller); `program`
+// runs another copy of quarn-cli instead.
+inline CliRun runCli(const std::string& args, const std::string& prefix = "",
+                     const std::string& program = QUARN_CLI) {
   CliRun r;
   const std::string errFile = tempPath("quarn_cli_err");
   const auto start = std::chrono::steady_clock::now();
-  const std::string cmd = prefix + std::string(QUARN_CLI) + " " + args + " 2>'" + errFile + "'";
+  const std::string cmd = prefix + "'" + program + "' " + args + " 2>'" + errFile + "'";
   if (FILE* p = popen(cmd.c_str(), "r")) {
     char buf[4096];
     while (fgets(buf, sizeof buf, p)) r.out += buf;

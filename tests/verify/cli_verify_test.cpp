@@ -262,6 +262,67 @@ TEST_F(CliVerify, InvalidProjectsAreRefusedBeforeConnecting) {
   }
 }
 
+// A calibrator catalogue that is missing, damaged or without the calibrator's model: the run goes on,
+// says so once on stderr and takes the calibrator's reported upper limit (the simulator's 2500 kPa)
+// for the uncertainty, never 0 and never less than the catalogue's module (at 0 kPa the low-range
+// module, 250 kPa, with the catalogue beside the program).
+TEST_F(CliVerify, ACatalogueMissingDamagedOrWithoutTheModelIsToldOnceAndTheReportedLimitServes) {
+  const std::string project = shortProject({0});
+  // A copy of the programs without the catalogues, for the missing one (they are looked for in the
+  // working folder, then beside the program).
+  const std::string cli = QUARN_CLI;
+  const std::string bin = cli.substr(0, cli.rfind('/') + 1);
+  const std::string bare = dir + "/bare";
+  ASSERT_EQ(std::system(("mkdir -p '" + bare + "' && cp '" + bin + "quarn-cli' '" + bin + "libquarn.so' '" +
+                         bin + "quarn-sim' '" + bare + "/'")
+                            .c_str()),
+            0);
+  const struct Case {
+    const char* what;
+    const char* catalogue;  // written into the working folder; null: none anywhere, "": the shipped one
+    const char* told;       // a part of the note; "" for none
+    double upperKpa;        // the reference's upper limit the run kept
+  } cases[] = {
+      {"the shipped catalogue", "", "", 250},
+      {"missing", nullptr, "Models_Quarn.xml", 2500},
+      {"damaged", "<Models><Model><Model_name>QC-2500</Model_name>", "строка", 2500},
+      {"without the model", "<Models><Model><Model_name>QC-600</Model_name></Model></Models>", "«QC-2500»",
+       2500},
+  };
+  double shippedUncertainty = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string work = dir + "/work_" + std::to_string(&c - cases);
+    ASSERT_EQ(mkdir(work.c_str(), 0700), 0);
+    if (c.catalogue && *c.catalogue) std::ofstream(work + "/Models_Quarn.xml") << c.catalogue;
+    const std::string history = work + "/h.db";
+    const CliRun r = clitest::runCli(
+        demoFastBench() + "verify '" + project + "' --run-timeout 120 --history '" + history + "'",
+        "cd '" + work + "' && ", c.catalogue ? cli : bare + "/quarn-cli");
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectCleanSimulator(r);
+    const auto j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << r.out;
+    const double uncertainty = j["points"][0]["ch"][0]["uncertainty"];
+    const std::string note = "верхний предел калибратора 2500 кПа";
+    if (*c.told) {
+      const auto at = r.err.find(note);
+      EXPECT_NE(at, std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find(note, at + 1), std::string::npos) << "told once:\n" << r.err;
+      EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+      EXPECT_GE(uncertainty, shippedUncertainty);
+    } else {
+      EXPECT_EQ(r.err.find(note), std::string::npos) << r.err;
+      shippedUncertainty = uncertainty;
+    }
+    const CliRun shown = run("history show 1 --history '" + history + "'");
+    const auto stored = nlohmann::json::parse(shown.out, nullptr, false);
+    ASSERT_FALSE(stored.is_discarded()) << shown.out << shown.err;
+    EXPECT_DOUBLE_EQ(stored["record"]["reference"]["upperKpa"].get<double>(), c.upperKpa)
+        << stored["record"]["reference"];
+  }
+}
+
 TEST_F(CliVerify, InterruptStopsTheRunCleanly) {
   // A point that is never reached: the source stays far below it.
   const std::string project = shortProject({100});

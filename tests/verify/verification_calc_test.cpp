@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "CalibratorCatalogue.h"
+#include "ReferenceLimit.h"
 #include "Suitability.h"
 #include "calibrator/calibrator.h"
 #include "calibrator/verification.h"
@@ -359,6 +361,51 @@ TEST_F(VerificationCalc, IsAllOkNeedsSettledValuesTheHardModeLimitAndAnOpenQuarn
       EXPECT_EQ(field(Dev.ch[0].pStat.count), 5);
     }
   }
+}
+
+// A calibrator model missing from the catalogue: the uncertainty takes the calibrator's reported
+// working range and is never smaller than with the model's module in the catalogue (the module's
+// range lies within the calibrator's); with nothing known it is missing, never the channel part alone.
+TEST_F(VerificationCalc, AModelMissingFromTheCatalogueNeverMakesTheUncertaintySmaller) {
+  const quarn::data::Result<quarn::data::TModelRec> model =
+      quarn::data::readModelCatalogue(CATALOGUE_DIR "/Models_Quarn.xml", "QC-2500");
+  ASSERT_TRUE(model.ok()) << model.why();
+  channel(0, 0, 600);
+  Dev.povSpan = 600;
+  TStatValue ch{};
+  ch.sd = 0.004f;
+  TStatValue ref{};
+  ref.sd = 0.003f;
+  const struct Case {
+    uint32_t sensorState;  // 1: module 2
+    int32_t pressType;     // 0 absolute, 1 gauge
+    float reported;        // the calibrator's upper working limit for that pressure type
+    float pm;
+  } cases[] = {
+      {1, 1, 2500, 0.5f}, {1, 1, 2500, 150}, {0, 1, 2500, 300},  {0, 1, 2500, 600},
+      {1, 0, 2600, 101},  {0, 0, 2600, 600}, {0, 1, 2500, 2400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "module " << c.sensorState + 1 << " pressType " << c.pressType
+                                    << " Pm " << c.pm);
+    Dev.sensorState = c.sensorState;
+    Dev.settings.pressType = c.pressType;
+    Dev.settings.refSource = 0;
+    Dev.calInfo.pLimitMin = -95;
+    Dev.calInfo.pLimitMax = c.reported;
+    ref.max = c.pm;
+    ref.min = c.pm - 0.05f;
+    Dev.refUpper = quarn::data::referenceUpperLimit(Dev, &*model, "").kPa;
+    const double withModel = Calc_U_DD(&ch, &ref, 0, 0);
+    Dev.refUpper = quarn::data::referenceUpperLimit(Dev, nullptr, "в каталоге нет модели").kPa;
+    EXPECT_FLOAT_EQ(Dev.refUpper, c.reported);
+    const double withoutModel = Calc_U_DD(&ch, &ref, 0, 0);
+    EXPECT_GE(withoutModel, withModel);
+  }
+  // Nothing known: the uncertainty is missing rather than the channel part alone.
+  Dev.calInfo.pLimitMin = Dev.calInfo.pLimitMax = 0;
+  Dev.refUpper = quarn::data::referenceUpperLimit(Dev, nullptr, "в каталоге нет модели").kPa;
+  EXPECT_TRUE(std::isnan(Calc_U_DD(&ch, &ref, 0, 0)));
 }
 
 // Hard mode holds a point exactly where the hosts' verdict fails a device: at the limit and one step

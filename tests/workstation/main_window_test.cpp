@@ -177,29 +177,64 @@ TEST_F(Workstation, CaptionLinkTextAndStatusLineAfterConnectingToTheSimulator) {
     EXPECT_FALSE(shown(valve)) << valve;
 }
 
-TEST_F(Workstation, MissingCataloguesLeaveTheStatusLineWithoutAccuracy) {
-  QFile::remove(dir.filePath("Models_Quarn.xml"));
-  QFile::remove(dir.filePath("Errors.xml"));
-  QFile broken(dir.filePath("Errors.xml"));
-  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-  broken.write("<Errors><A>");
-  broken.close();
-  plugSimulator(quarnsim::Scenario{});
-  // Catalogues are looked for in the working folder first: work where there are none.
-  const QString previous = QDir::currentPath();
-  ASSERT_TRUE(QDir::setCurrent(dir.path()));
-  MainWindow& w = makeWindow();
-  w.TimerLoadTimer();
-  w.ports().COM11Click(portItem("COM7"));
-  const bool measured =
-      runUntil([&] { return w.dev()->linked == 1 && labelText("lbStatusPressure").size() > 3; });
-  QDir::setCurrent(previous);
-  ASSERT_TRUE(measured);
-  runFor(1000);
-  EXPECT_TRUE(labelText("lbStatusPressure").endsWith(QStringLiteral(" кПа,  ")))
-      << labelText("lbStatusPressure").toStdString();
-  EXPECT_TRUE(w.messageWindow()->isVisible());  // the operator is told once
-  EXPECT_TRUE(w.messageWindow()->text().contains(QStringLiteral("Models_Quarn.xml")));
+// A model catalogue that is missing (`content` null), damaged or without the simulator's QC-2500: the
+// status line has no accuracy part, the operator is told once what is wrong and that the uncertainty
+// takes the calibrator's reported upper limit (the simulator's 2500 kPa), and that limit is in the
+// record for the library's uncertainty, not 0.
+class CatalogueProblem : public Workstation {
+ protected:
+  void toldOnce(const char* content, const char* told) {
+    QFile::remove(dir.filePath("Models_Quarn.xml"));
+    if (content) {
+      QFile f(dir.filePath("Models_Quarn.xml"));
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(content);
+    }
+    QFile::remove(dir.filePath("Errors.xml"));
+    QFile broken(dir.filePath("Errors.xml"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("<Errors><A>");
+    broken.close();
+    plugSimulator(quarnsim::Scenario{});
+    // Catalogues are looked for in the working folder first: work where there are none.
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    MainWindow& w = makeWindow();
+    w.TimerLoadTimer();
+    w.ports().COM11Click(portItem("COM7"));
+    const bool measured =
+        runUntil([&] { return w.dev()->linked == 1 && labelText("lbStatusPressure").size() > 3; });
+    QDir::setCurrent(previous);
+    ASSERT_TRUE(measured);
+    runFor(1000);
+    EXPECT_TRUE(labelText("lbStatusPressure").endsWith(QStringLiteral(" кПа,  ")))
+        << labelText("lbStatusPressure").toStdString();
+    ASSERT_TRUE(w.messageWindow()->isVisible());
+    const QString text = w.messageWindow()->text();
+    EXPECT_TRUE(text.contains(QString::fromUtf8(told))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("верхний предел калибратора 2500 кПа"))) << text.toStdString();
+    EXPECT_FLOAT_EQ(w.dev()->refUpper, 2500);
+    // Told once: closed by the operator, the window stays closed while measuring goes on, at both
+    // modules.
+    w.messageWindow()->hide();
+    bench->setPressureKPa(500);
+    runFor(3000);
+    EXPECT_FALSE(w.messageWindow()->isVisible()) << w.messageWindow()->text().toStdString();
+    EXPECT_FLOAT_EQ(w.dev()->refUpper, 2500);
+  }
+};
+
+TEST_F(CatalogueProblem, AMissingModelCatalogueIsToldOnceAndTheReportedLimitServes) {
+  toldOnce(nullptr, "Models_Quarn.xml");
+}
+
+TEST_F(CatalogueProblem, ADamagedModelCatalogueIsToldOnceAndTheReportedLimitServes) {
+  toldOnce("<Models><Model><Model_name>QC-2500</Model_name>", "строка");
+}
+
+TEST_F(CatalogueProblem, ACatalogueWithoutTheModelIsToldOnceAndTheReportedLimitServes) {
+  toldOnce("<Models><Model><Model_name>QC-600</Model_name><sens_1><G_1>600</G_1></sens_1></Model></Models>",
+           "«QC-2500»");
 }
 
 TEST_F(Workstation, WithoutKestoModuleTheVerificationButtonsDisappear) {

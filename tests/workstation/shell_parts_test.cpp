@@ -18,6 +18,7 @@
 #include "DialogUDiap.h"
 #include "LiveTexts.h"
 #include "PortList.h"
+#include "ReferenceLimit.h"
 #include "TDev.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
@@ -167,7 +168,8 @@ TEST(StatusAccuracy, ExternalReferenceByClassAndPressure) {
     dev->dorv.pressType = c.pressType;
     dev->pRef = c.pRef;
     EXPECT_EQ(statusAccuracyText(*dev, {}), QString::fromUtf8(c.text)) << c.accuracyClass << " " << c.pRef;
-    EXPECT_FLOAT_EQ(dev->refUpper, c.refUpper);
+    // The uncertainty's full scale of the same reference, by the rule the main window applies.
+    EXPECT_FLOAT_EQ(quarn::data::referenceUpperLimit(*dev, nullptr, "").kPa, c.refUpper);
   }
   dev->dorv.present = 0;
   EXPECT_EQ(statusAccuracyText(*dev, {}), QString());
@@ -217,10 +219,9 @@ TEST(StatusAccuracy, CalibratorModulesBySubRange) {
     dev->settings.pressType = c.pressType;
     dev->settings.subRange = c.subRange;
     dev->pRef = c.pRef;
-    dev->refUpper = -1;
     EXPECT_EQ(statusAccuracyText(*dev, {&model, &errors}), QString::fromUtf8(c.text))
         << c.sensorState << " " << c.pressType << " " << c.subRange << " " << c.pRef;
-    EXPECT_FLOAT_EQ(dev->refUpper, c.refUpper);
+    EXPECT_FLOAT_EQ(quarn::data::referenceUpperLimit(*dev, &model, "").kPa, c.refUpper);
   }
   // Display unit: limits scaled by the unit factor, the unit's name shown.
   dev->sensorState = 0;
@@ -232,10 +233,13 @@ TEST(StatusAccuracy, CalibratorModulesBySubRange) {
   dev->pRefUnits = 0.25f;
   EXPECT_EQ(statusPressureText(*dev, {&model, &errors}),
             QStringLiteral("P= 0.2500 МПа,  ±0.021% [0...2.5 МПа]"));
-  // No tables (link lost): no accuracy part, refUpper left alone.
+  // No tables (link lost): no accuracy part. The status line never writes refUpper; without a model
+  // the uncertainty takes the calibrator's reported upper limit.
   dev->refUpper = 42;
+  dev->calInfo.pLimitMax = 2500;
   EXPECT_EQ(statusPressureText(*dev, {}), QStringLiteral("P= 0.2500 МПа,  "));
   EXPECT_FLOAT_EQ(dev->refUpper, 42);
+  EXPECT_FLOAT_EQ(quarn::data::referenceUpperLimit(*dev, nullptr, "").kPa, 2500);
   // A class code beyond the table shows nothing.
   dev->calInfo.module1Class = 9;
   EXPECT_EQ(statusAccuracyText(*dev, {&model, &errors}), QString());

@@ -66,7 +66,7 @@ QString buildCaption(const TDev& dev, const QString& base, bool uiQuarn, bool ui
   return c;
 }
 
-QString statusAccuracyText(TDev& dev, const ModelTables& tables) {
+QString statusAccuracyText(const TDev& dev, const ModelTables& tables) {
   const float pRef = dev.pRef;
   const double absRef = std::fabs(static_cast<double>(pRef));
   if (dev.settings.refSource == kExternalReference) {
@@ -76,7 +76,6 @@ QString statusAccuracyText(TDev& dev, const ModelTables& tables) {
     const double threshold = accuracyClass == 0 ? high / 2 : high / 3;
     const double accuracy = dorvAccuracy(accuracyClass, absRef <= threshold);
     const double low = dev.dorv.pressType == 3 ? static_cast<double>(dev.dorv.rangeLow) : 0.0;
-    dev.refUpper = static_cast<float>(high - low);
     return accuracyText(accuracy, low, high, dev);
   }
 
@@ -85,7 +84,6 @@ QString statusAccuracyText(TDev& dev, const ModelTables& tables) {
   const TSensorLimits& sensor = tables.model->sens[module];
   const int32_t pressType = dev.settings.pressType;
   const auto& limits = pressType == 0 ? sensor.A : sensor.G;
-  dev.refUpper = limits[0];
 
   const int32_t subRange = dev.settings.subRange;
   int index = 0;
@@ -109,7 +107,7 @@ QString statusAccuracyText(TDev& dev, const ModelTables& tables) {
   return accuracyText(tables.errors->rows[accuracyCode][index], lower, upper, dev);
 }
 
-QString statusPressureText(TDev& dev, const ModelTables& tables) {
+QString statusPressureText(const TDev& dev, const ModelTables& tables) {
   if (dev.settings.refSource == kExternalReference && dev.dorv.present == 0) return {};
   return QStringLiteral("P= ") + formatValue(dev.pRefUnits, dev.settings.decimals) + QStringLiteral(" ") +
          unitName(dev.settings.units) + QStringLiteral(",  ") + statusAccuracyText(dev, tables);

@@ -29,12 +29,13 @@ struct ModelTables {
   const TErrorRec* errors = nullptr;
 };
 
-// "±0.02% [0...2500 кПа]" for the reference in use, or an empty text when it cannot be told. Writes
-// the reference's upper limit into dev.refUpper.
-QString statusAccuracyText(TDev& dev, const ModelTables& tables);
+// "±0.02% [0...2500 кПа]" for the reference in use, or an empty text when it cannot be told. The
+// reference's upper limit for the uncertainty (refUpper) is the data layer's rule
+// (ReferenceLimit.h), which the main window applies on every measurement.
+QString statusAccuracyText(const TDev& dev, const ModelTables& tables);
 
 // The whole status line of a new measurement: "P= <value> <unit>,  <accuracy>"; empty while the
 // external reference is selected but absent.
-QString statusPressureText(TDev& dev, const ModelTables& tables);
+QString statusPressureText(const TDev& dev, const ModelTables& tables);
 
 }  // namespace arm

@@ -35,6 +35,7 @@
 #include "ProjectFile.h"
 #include "Prompts.h"
 #include "QuarnSettingsScreen.h"
+#include "ReferenceLimit.h"
 #include "RegulationScreen.h"
 #include "RunRecorder.h"
 #include "VerificationScreen.h"
@@ -537,7 +538,10 @@ void MainWindow::reloadModelTables() {
                                data::catalogueModelText(*lib_.dev, uiBrenk()));
   std::unique_ptr<TModelRec> modelRec;
   std::unique_ptr<TErrorRec> errorRec;
-  std::string problem = model.why();
+  // A model catalogue that cannot be had is told with what it means for the uncertainty, at the
+  // next measurement (keepReferenceLimit).
+  modelProblem_ = model.why();
+  std::string problem;
   if (model) {
     modelRec = std::make_unique<TModelRec>(*model);
     // The accuracy table is only of use with a model to read it for.
@@ -550,6 +554,13 @@ void MainWindow::reloadModelTables() {
   }
   context_.setModelTables(std::move(modelRec), std::move(errorRec));
   showCatalogueProblem(QString::fromStdString(problem));
+}
+
+void MainWindow::keepReferenceLimit(TDev& dev) {
+  const std::string note =
+      quarn::data::applyReferenceLimit(dev, context_.modelRecord(), modelProblem_, toldReferenceLimits_);
+  if (!note.empty())
+    zDialog_->showMessage(QString::fromStdString(note), false, QStringLiteral("Каталог калибраторов"));
 }
 
 void MainWindow::BuildCaption() {
@@ -608,6 +619,8 @@ void MainWindow::UpdateFromDev() {
   ventOff_->setVisible(ventOn_->isHidden() && linked);
 
   if (event == 2) {
+    // The library records a point after this notification, with the limit of the module now in use.
+    keepReferenceLimit(dev);
     ModelTables tables;
     if (context_.modelRecord() && context_.errorRecord())
       tables = ModelTables{context_.modelRecord(), context_.errorRecord()};

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,9 @@ class MainWindow : public QMainWindow {
   void showLinkState(const TDev& dev);
   QString defaultSettingsPath() const;
   void showCatalogueProblem(const QString& text);
+  // refUpper for the reference in use (lab/ReferenceLimit.h); each reason the catalogue's limit
+  // could not be taken is told once in the message window.
+  void keepReferenceLimit(TDev& dev);
 
   Options options_;
   quarn::host::Library lib_;
@@ -130,6 +134,8 @@ class MainWindow : public QMainWindow {
   QString baseCaption_;
   quarn::data::WorkstationSettings settings_;
   QString lastCatalogueProblem_;
+  std::string modelProblem_;  // why the context has no model record, from the last catalogue read
+  std::set<std::string> toldReferenceLimits_;
   uint32_t startPort_ = 0;
   std::vector<qint64> updateNs_;
 
