@@ -77,19 +77,23 @@ QUARN_API int32_t DiapIsBad(void* block) {
   for (int c = first; c < 4; ++c) {
     const TDevChannel& dc = dev.devCh[c];
     if (!dc.enabled) continue;
+    // A limit that is no finite number passes every comparison below (and fmin/fmax pass over a
+    // NaN); such a range is as undefined as an empty one and must not go into the run.
+    if (!std::isfinite(dc.MinKpa) || !std::isfinite(dc.MaxKpa) || !std::isfinite(span))
+      return rangeError(ERR_RANGES_UNSET, CP1251("Диапазоны приборов не определены"), -4);
     // A range may run downwards (Min above Max: a vacuum or reverse-acting device); its upper end is
     // then its Min.
     const float lower = std::fmin(dc.MinKpa, dc.MaxKpa);
     const float upper = std::fmax(dc.MinKpa, dc.MaxKpa);
     if (upper > dev.calInfo.pLimitMax || lower < dev.calInfo.pLimitMin)
       return rangeError(ERR_RANGE_EXCEEDS, CP1251("Диапазон\tприбора\tпревышает диапазон Brenk!"), -2);
-    if (dc.MaxKpa > hi + tol || dc.MinKpa < lo - tol)
+    // Both ends within 5 % of the first device's, on either side: the run's points span the first
+    // device's range, so a device whose range is narrower by more than that would be taken beyond
+    // its own limits (the host's parameter check refuses it alike).
+    if (dc.MaxKpa > hi + tol || dc.MaxKpa < hi - tol || dc.MinKpa < lo - tol || dc.MinKpa > lo + tol)
       return rangeError(ERR_RANGES_DIFFER, CP1251("Диапазоны приборов не совпадают!"), -3);
   }
-  // A limit that is no finite number passes every comparison above; such a range is as undefined
-  // as an empty one and must not become the run's range.
-  if (lo == hi || !std::isfinite(span))
-    return rangeError(ERR_RANGES_UNSET, CP1251("Диапазоны приборов не определены"), -4);
+  if (lo == hi) return rangeError(ERR_RANGES_UNSET, CP1251("Диапазоны приборов не определены"), -4);
   // The points run from the first device's Min (0 %) to its Max (100 %), downwards for a range that
   // runs downwards; every band takes the span's size.
   dev.povLo = lo;

@@ -2,8 +2,12 @@
 // check, the stability bands, the setpoint text, the result record and the run's acceptance test.
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "CalibratorCatalogue.h"
+#include "ParamsCheck.h"
 #include "ReferenceLimit.h"
 #include "Suitability.h"
 #include "calibrator/calibrator.h"
@@ -225,6 +229,65 @@ TEST_F(VerificationCalc, RangeCheckOfRangesRunningDownwards) {
     } else {
       EXPECT_FLOAT_EQ(field(Dev.povSpan), -7.0f);
     }
+  }
+}
+
+// The library's range check and the host's (the parameters screen's, quarn-cli's) pass the same
+// ranges and give the run the same range: the host checks before it starts task 21, the library
+// again at its start and inside the HART check sequence, where no host check runs.
+TEST_F(VerificationCalc, TheLibrarysRangeCheckPassesWhatTheHostsPasses) {
+  Dev.calInfo.pLimitMin = -95;
+  Dev.calInfo.pLimitMax = 2500;
+  Dev.linked = 1;
+  const float nan = NAN;
+  const float inf = INFINITY;
+  struct Range {
+    float lo, hi;
+  };
+  const struct Case {
+    const char* what;
+    std::vector<std::pair<int, Range>> channels;  // enabled channels with their kPa ranges
+    bool passes;
+  } cases[] = {
+      {"no channel", {}, false},
+      {"one channel", {{0, {0, 1000}}}, true},
+      {"the same range", {{0, {0, 1000}}, {3, {0, 1000}}}, true},
+      {"5 % wider", {{0, {0, 1000}}, {2, {0, 1049}}}, true},
+      {"beyond 5 % wider", {{0, {0, 1000}}, {2, {0, 1051}}}, false},
+      {"5 % narrower", {{0, {0, 1000}}, {2, {0, 951}}}, true},
+      // The run's points go up to 1000 kPa: twice the upper limit of a 0..500 device.
+      {"half the range", {{0, {0, 1000}}, {1, {0, 500}}}, false},
+      {"beyond 5 % narrower", {{0, {0, 1000}}, {2, {0, 949}}}, false},
+      {"starting 5 % higher", {{0, {0, 1000}}, {1, {50, 1000}}}, true},
+      {"starting beyond 5 % higher", {{0, {0, 1000}}, {1, {51, 1000}}}, false},
+      {"starting beyond 5 % lower", {{0, {0, 1000}}, {1, {-51, 1000}}}, false},
+      {"a later first channel", {{2, {0, 600}}, {3, {0, 610}}}, true},
+      {"downwards, both", {{0, {600, 0}}, {1, {610, 0}}}, true},
+      {"downwards against upwards", {{0, {600, 0}}, {1, {0, 600}}}, false},
+      {"vacuum", {{0, {0, -90}}}, true},
+      {"below the calibrator", {{0, {0, -100}}}, false},
+      {"beyond the calibrator", {{0, {0, 2600}}}, false},
+      {"empty", {{0, {5, 5}}}, false},
+      {"not a number, first channel", {{0, {0, nan}}}, false},
+      // NaN passes every comparison: a later channel with no range got into the run.
+      {"not a number, later channel", {{0, {0, 1000}}, {1, {nan, 1000}}}, false},
+      {"not a number, later upper limit", {{0, {0, 1000}}, {1, {0, nan}}}, false},
+      {"infinite", {{0, {0, 1000}}, {1, {0, inf}}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::memset(Dev.devCh, 0, sizeof Dev.devCh);
+    Dev.devCh[1].MinKpa = nan;  // what a channel that is off holds does not count
+    for (const auto& [ch, r] : c.channels) channel(ch, r.lo, r.hi);
+    auto host = std::make_unique<TDev>(Dev);
+    Dev.povLo = host->povLo = -7;
+    Dev.povSpan = host->povSpan = -7;
+    const bool libraryPasses = DiapIsBad(&Dev.povMode) == 0;
+    const bool hostPasses = quarn::data::checkRanges(*host) == quarn::data::kRangeOk;
+    EXPECT_EQ(libraryPasses, c.passes);
+    EXPECT_EQ(hostPasses, c.passes);
+    EXPECT_FLOAT_EQ(field(Dev.povLo), host->povLo);
+    EXPECT_FLOAT_EQ(field(Dev.povSpan), host->povSpan);
   }
 }
 
