@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   python3 python3-openpyxl xvfb xauth
   clang libclang-rt-14-dev g++-multilib
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
 )
 
 missing=()

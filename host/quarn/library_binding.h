@@ -1,4 +1,5 @@
-// Binding a host (the workstation, the headless host) to libquarn: load the library by file name,
+// Binding a host (the workstation, the headless host, the Windows test host) to the library
+// (libquarn.so, on Windows quarn.dll): load the library by file name,
 // look up SetTask, get the shared record with task 2, check its size and signature, install the
 // notification callback and select the calibrator model. Also looks up the host additions
 // (timer descriptor, port map) the hosts need.
@@ -15,7 +16,7 @@ namespace quarn::host {
 
 struct Library {
   void* handle = nullptr;
-  int32_t (*SetTask)(uint32_t task, void* arg) = nullptr;
+  int32_t(QUARN_STDCALL* SetTask)(uint32_t task, void* arg) = nullptr;
   TDev* dev = nullptr;
   std::string path;  // file the library was loaded from
 

@@ -129,7 +129,7 @@ QUARN_API int32_t ToNext(TStepFn step, uint32_t ms);
 /* Replaces the pending step and keeps the deadline. */
 QUARN_API int32_t ToNextOnError(TStepFn step, uint32_t ms);
 /* The timer callback: runs the pending step when its deadline has come. Only `time` is used. */
-QUARN_API void TimerProc(void* hwnd, uint32_t msg, uintptr_t id, uint32_t time);
+QUARN_API void QUARN_STDCALL TimerProc(void* hwnd, uint32_t msg, uintptr_t id, uint32_t time);
 /* Starts the periodic timer: 0 (also when one already runs), -1 when the system refuses. */
 QUARN_API int32_t SetTimerProc(uint32_t periodMs);
 /* Stops it: 0, -1 when no timer runs, -2 when the system refuses (TimerID stays set). */
@@ -141,7 +141,7 @@ QUARN_API void dbgAddToStack(TStepFn value);
 
 /* The host's one way in. Results: 0; -1 for task 0 with a null argument and for task 2 with a null
  * argument (nothing is written then). */
-QUARN_API int32_t SetTask(uint32_t task, void* arg);
+QUARN_API int32_t QUARN_STDCALL SetTask(uint32_t task, void* arg);
 /* Fills fRet with the initial pairs. */
 QUARN_API void Init_ReturnFns(void);
 /* Sets both members of a pair to Meas. */

@@ -173,7 +173,7 @@ QUARN_API int32_t ToNextOnError(TStepFn step, uint32_t ms) {
   return 0;
 }
 
-QUARN_API void TimerProc(void* /*hwnd*/, uint32_t /*msg*/, uintptr_t /*id*/, uint32_t time) {
+QUARN_API void QUARN_STDCALL TimerProc(void* /*hwnd*/, uint32_t /*msg*/, uintptr_t /*id*/, uint32_t time) {
   Dev.tick = time;
   if (g_stepDepth > 0) return;
   // Looked at also with nothing pending, so that a deadline passed then is still known as passed

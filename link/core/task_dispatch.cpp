@@ -65,7 +65,7 @@ QUARN_API void Update(void) {
   Dev.event = 0;
 }
 
-QUARN_API int32_t SetTask(uint32_t task, void* arg) { return dispatch(task, arg); }
+QUARN_API int32_t QUARN_STDCALL SetTask(uint32_t task, void* arg) { return dispatch(task, arg); }
 
 QUARN_API int32_t Meas(void) {
   Dev.task = TASK_MEASURE;

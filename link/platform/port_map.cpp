@@ -2,9 +2,14 @@
 // presence list the menus show (port_map.h has the rule).
 #include "platform/port_map.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +19,40 @@
 
 namespace quarn::platform {
 namespace {
+
+#ifdef _WIN32
+
+// COM1..COM9 by their plain names, COM10 and above in the device namespace ("\\.\COM10"), which
+// the plain name does not reach. Every number 1..253 is a possible COM port.
+void systemDevicePath(uint32_t portNo, char* buf, uint32_t size) {
+  if (portNo < 1 || portNo > QUARN_PORT_MAX) return;
+  std::snprintf(buf, size, portNo < 10 ? "COM%u" : "\\\\.\\COM%u", portNo);
+}
+
+// For the menus only: a COM name the system knows, or one that opens (or is busy: another program
+// has it). Opening is the fallback for systems that keep COM ports outside the DOS device list.
+bool devicePresent(uint32_t n) {
+  char name[kPortPathMax];
+  standardDevicePath(n, name, sizeof name);
+  if (!*name) return false;
+  char target[512];
+  char plain[16];
+  std::snprintf(plain, sizeof plain, "COM%u", n);
+  if (QueryDosDeviceA(plain, target, sizeof target) != 0) return true;
+  const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return true;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY;
+}
+
+// Opening a COM port touches the device (its modem lines), so a number is not tried before it is
+// opened for real; a port that is not there fails that open.
+bool presentForOpening(uint32_t) { return true; }
+
+#else
 
 struct DeviceFamily {
   const char* prefix;  // "/dev/ttyS"
@@ -28,22 +67,14 @@ constexpr DeviceFamily kFamilies[] = {
     {"/dev/ttyACM", "ttyACM", 65, 32},
 };
 
-struct Registration {
-  PortKind kind;
-  char path[kPortPathMax];
-  quarn_vport_ops ops;
-  uint32_t serial;  // changes with every (un)registration of the number
-};
-
-// Index = port number; entry 0 unused. Plain data: no constructors or destructors run.
-Registration g_reg[QUARN_PORT_MAX + 1];
-uint32_t g_regSerial = 0;
-// Presence of the fixed devices after the last rescan, and the texts quarn_port_path hands out.
-bool g_present[QUARN_PORT_MAX + 1];
-char g_pathText[QUARN_PORT_MAX + 1][kPortPathMax];
-bool g_scanned = false;
-
-bool validNumber(uint32_t n) { return n >= 1 && n <= QUARN_PORT_MAX; }
+void systemDevicePath(uint32_t portNo, char* buf, uint32_t size) {
+  for (const auto& family : kFamilies) {
+    if (portNo >= family.first && portNo < family.first + family.count) {
+      std::snprintf(buf, size, "%s%u", family.prefix, portNo - family.first);
+      break;
+    }
+  }
+}
 
 bool isCharDevice(const char* path) {
   struct stat st {};
@@ -70,6 +101,28 @@ bool devicePresent(uint32_t n) {
   if (n <= kFamilies[0].count) return uartKnownOrUnreported(path + 5);  // past "/dev/"
   return true;
 }
+
+// Checked live, so a device plugged in after the last rescan is found by a search.
+bool presentForOpening(uint32_t n) { return devicePresent(n); }
+
+#endif
+
+struct Registration {
+  PortKind kind;
+  char path[kPortPathMax];
+  quarn_vport_ops ops;
+  uint32_t serial;  // changes with every (un)registration of the number
+};
+
+// Index = port number; entry 0 unused. Plain data: no constructors or destructors run.
+Registration g_reg[QUARN_PORT_MAX + 1];
+uint32_t g_regSerial = 0;
+// Presence of the fixed devices after the last rescan, and the texts quarn_port_path hands out.
+bool g_present[QUARN_PORT_MAX + 1];
+char g_pathText[QUARN_PORT_MAX + 1][kPortPathMax];
+bool g_scanned = false;
+
+bool validNumber(uint32_t n) { return n >= 1 && n <= QUARN_PORT_MAX; }
 
 void refreshPathText(uint32_t n) {
   char* text = g_pathText[n];
@@ -117,12 +170,7 @@ void clearRegistration(uint32_t n) {
 const char* standardDevicePath(uint32_t portNo, char* buf, uint32_t size) {
   if (!buf || size == 0) return "";
   buf[0] = '\0';
-  for (const auto& family : kFamilies) {
-    if (portNo >= family.first && portNo < family.first + family.count) {
-      std::snprintf(buf, size, "%s%u", family.prefix, portNo - family.first);
-      break;
-    }
-  }
+  systemDevicePath(portNo, buf, size);
   return buf;
 }
 
@@ -143,8 +191,7 @@ bool resolvePort(uint32_t portNo, PortTarget* out) {
     std::snprintf(out->path, sizeof out->path, "%s", reg.path);
     return true;
   }
-  // Checked live, so a device plugged in after the last rescan is found by a search.
-  if (!devicePresent(portNo)) return false;
+  if (!presentForOpening(portNo)) return false;
   out->kind = PortKind::kDevice;
   standardDevicePath(portNo, out->path, sizeof out->path);
   return true;

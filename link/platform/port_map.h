@@ -9,7 +9,8 @@
 //       65 .. 96  /dev/ttyACM0 .. /dev/ttyACM31
 //     A device keeps its number whatever else is plugged in. ttyS entries whose UART the kernel
 //     reports as unknown (no hardware behind the node) count as absent.
-// Numbers 97..253 are reached only through registrations.
+//     Numbers 97..253 are reached only through registrations.
+//     On Windows number N is COMN: "COM1".."COM9", "\\.\COM10".."\\.\COM253".
 //
 // All state is plain static storage, so the map stays usable from the library's destructor.
 #pragma once
@@ -40,8 +41,8 @@ bool resolvePort(uint32_t portNo, PortTarget* out);
 // was unregistered must not call the peer's functions any more.
 bool virtualStillRegistered(uint32_t portNo, uint32_t registration);
 
-// The fixed device path of a number (rule 3 above), "" when the number has none. Presence is not
-// checked.
+// The fixed device path (or COM name) of a number (rule 3 above), "" when the number has none.
+// Presence is not checked.
 const char* standardDevicePath(uint32_t portNo, char* buf, uint32_t size);
 
 }  // namespace quarn::platform

@@ -10,10 +10,25 @@
 extern "C" {
 #endif
 
+/* The library's exported surface: visible names of the shared library, the export table of the DLL. */
 #if defined(QUARN_BUILDING_LIBRARY)
+#if defined(_WIN32)
+#define QUARN_API __declspec(dllexport)
+#else
 #define QUARN_API __attribute__((visibility("default")))
+#endif
 #else
 #define QUARN_API
+#endif
+
+/* SetTask and TimerProc use the system's calling convention on 32-bit Windows (the callee removes
+ * the arguments; exported as SetTask@8 and TimerProc@16), so 32-bit callers and the system's timer
+ * can call them; every other platform has one convention only. A host that calls SetTask through a
+ * pointer declares the pointer with QUARN_STDCALL. */
+#if defined(_WIN32) && defined(__i386__)
+#define QUARN_STDCALL __stdcall
+#else
+#define QUARN_STDCALL
 #endif
 
 /* ---- Time ---------------------------------------------------------------------------------- */

@@ -5,6 +5,9 @@
 //
 // The descriptor is created once and stays open; arming and disarming only change its setting, so a
 // watcher never sees a closed descriptor.
+//
+// This is the POSIX timer; timer_win32.cpp is the Windows one.
+#ifndef _WIN32
 #include "platform/timer.h"
 
 #include <sys/timerfd.h>
@@ -85,3 +88,5 @@ QUARN_API int quarn_timer_dispatch(void) {
 }
 
 }  // extern "C"
+
+#endif  // _WIN32

@@ -1,6 +1,6 @@
-// The periodic timer of this platform: a timerfd the host watches in its event loop (quarn_timer_fd,
-// quarn_timer_dispatch). Whoever arms it registers the callback the dispatch runs; the timer knows
-// nothing of what runs on it.
+// The periodic timer of this platform: a timerfd (on Windows a waitable timer) the host watches in
+// its event loop (quarn_timer_fd, quarn_timer_dispatch). Whoever arms it registers the callback the dispatch
+// runs; the timer knows nothing of what runs on it.
 #pragma once
 
 #include <cstdint>
@@ -24,5 +24,11 @@ bool disarmTimer();
 // until the scheduler's next deadline instead of waking every period. A timer that can only keep
 // its period may ignore the request: calls then come more often than needed, never later.
 void callTimerIn(uint32_t ms);
+
+#ifdef _WIN32
+// When the waitable timer's next expiry is set for, in ms from now (0: due), and the period the
+// dispatch keeps; false while the timer is disarmed. (On POSIX the descriptor itself tells.)
+bool nextCall(double* inMs, double* periodMs);
+#endif
 
 }  // namespace quarn::platform

@@ -6,7 +6,11 @@
 // plain static storage (the library's destructor may still close ports).
 #pragma once
 
+#ifdef _WIN32
+struct _DCB;
+#else
 #include <termios.h>
+#endif
 
 #include <cstdint>
 
@@ -40,12 +44,22 @@ struct PortBackend {
   void (*purge)(void* port);
   // Releases the device.
   void (*close)(void* port);
+#ifdef _WIN32
+  // The line state (device control block) last applied, where the kind has one (null otherwise).
+  bool (*requestedDcb)(void* port, _DCB* out) = nullptr;
+#else
   // The terminal settings last requested, where the kind has them (null otherwise).
   bool (*requestedTermios)(void* port, termios* out) = nullptr;
+#endif
 };
 
+#ifdef _WIN32
+// A COM port of the system (under Wine: the terminal its COM name is linked to).
+extern const PortBackend kWin32Port;
+#else
 // A serial device or a pseudo-terminal, through termios.
 extern const PortBackend kTermiosPort;
+#endif
 // An in-process peer a host registered (quarn_vport_ops), for as long as it stays registered.
 extern const PortBackend kVirtualPort;
 

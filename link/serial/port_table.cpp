@@ -53,7 +53,11 @@ Port* find(uint32_t h) {
 const PortBackend* kindOf(platform::PortKind kind) {
   switch (kind) {
     case platform::PortKind::kDevice:
+#ifdef _WIN32
+      return &kWin32Port;
+#else
       return &kTermiosPort;
+#endif
     case platform::PortKind::kVirtual:
       return &kVirtualPort;
     case platform::PortKind::kNone:
@@ -228,10 +232,17 @@ void closeAll() {
     if (g_ports[slot].used) release(g_ports[slot]);
 }
 
+#ifdef _WIN32
+bool requestedDcb(uint32_t h, _DCB* out) {
+  Port* p = find(h);
+  return p && out && p->kind->requestedDcb && p->kind->requestedDcb(p->device, out);
+}
+#else
 bool requestedTermios(uint32_t h, termios* out) {
   Port* p = find(h);
   return p && out && p->kind->requestedTermios && p->kind->requestedTermios(p->device, out);
 }
+#endif
 
 uint32_t openCount() {
   uint32_t n = 0;

@@ -3,15 +3,19 @@
 // A handle names one slot of a fixed table and the generation of that slot's current opening, so a
 // handle of a port that was closed or lost never reaches a port opened later in the same slot (and
 // never a reused file descriptor). What touches the device goes through the operations table of the
-// port's kind (port_backend.h): a termios device (a real serial port or a pseudo-terminal) or an
-// in-process virtual port.
+// port's kind (port_backend.h): a system port (a termios device: a real serial port or a
+// pseudo-terminal; on Windows a COM port) or an in-process virtual port.
 //
 // Every port has a transmit buffer for the bytes the device has not taken yet; any later operation on
 // the port (write, read, poll, purge) moves them on first, so bytes go out in order and none is lost.
 // All state is plain static storage: the library's destructor may still use it.
 #pragma once
 
+#ifdef _WIN32
+struct _DCB;
+#else
 #include <termios.h>
+#endif
 
 #include <cstdint>
 
@@ -62,9 +66,15 @@ void markLost(uint32_t h);
 // Closes every open port (shut-down).
 void closeAll();
 
+#ifdef _WIN32
+// The device control block the library last applied to a COM port (false for virtual ports and dead
+// handles). A COM port that Wine links to a pseudo-terminal does not keep the parity either.
+bool requestedDcb(uint32_t h, _DCB* out);
+#else
 // The terminal settings the library last requested for a device port (false for virtual ports and
 // dead handles). A pseudo-terminal does not keep every flag, so tests look here for the parity.
 bool requestedTermios(uint32_t h, termios* out);
+#endif
 // Number of ports open now.
 uint32_t openCount();
 

@@ -1,9 +1,8 @@
 // The port records and the single-port operations: open, line mode, send, receive, close.
 #include "serial/serial_port.h"
 
-#include <sched.h>
-
 #include <cstring>
+#include <thread>
 
 #include "platform/quarn_host.h"
 #include "serial/port_table.h"
@@ -128,7 +127,7 @@ QUARN_API void quarn_rs_purge(uint32_t h) {
   if (quarn_rs_handle_valid(h)) serial::purge(h);
 }
 
-QUARN_API void On_IOComplet(uint32_t, uint32_t, void*) { sched_yield(); }
+QUARN_API void On_IOComplet(uint32_t, uint32_t, void*) { std::this_thread::yield(); }
 
 QUARN_API void onError(void) {}
 

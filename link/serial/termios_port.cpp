@@ -1,5 +1,6 @@
 // Ports of the system: a serial device or a pseudo-terminal, opened non-blocking and exclusive, raw,
-// 8 data bits, two stop bits, no flow control.
+// 8 data bits, two stop bits, no flow control. (win32_port.cpp is the Windows table.)
+#ifndef _WIN32
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -169,3 +170,5 @@ const PortBackend kTermiosPort{
 };
 
 }  // namespace quarn::serial
+
+#endif  // _WIN32

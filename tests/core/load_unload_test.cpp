@@ -1,7 +1,12 @@
-// Loading and unloading libquarn.so as a host does: the record is ready and the timer runs right after
-// loading, and unloading with a silent calibrator takes it out of remote operation without calling
-// back into the host.
+// Loading and unloading the library (libquarn.so, quarn.dll) as a host does: the record is ready and
+// the timer runs right after loading, and unloading with a silent calibrator takes it out of remote
+// operation without calling back into the host.
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,21 +36,35 @@ constexpr uint32_t kCalibratorPort = 17;
 int g_callbacks = 0;
 void onUpdate() { ++g_callbacks; }
 
+#ifdef _WIN32
+using Library = HMODULE;
+Library load() { return LoadLibraryA(QUARN_LIBRARY_PATH); }
+std::string loadError() { return "LoadLibrary error " + std::to_string(GetLastError()); }
+void* lookup(Library lib, const char* name) { return reinterpret_cast<void*>(GetProcAddress(lib, name)); }
+bool unload(Library lib) { return FreeLibrary(lib) != 0; }
+#else
+using Library = void*;
+Library load() { return dlopen(QUARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL); }
+std::string loadError() { return dlerror(); }
+void* lookup(Library lib, const char* name) { return dlsym(lib, name); }
+bool unload(Library lib) { return dlclose(lib) == 0; }
+#endif
+
 template <typename T>
-T symbol(void* lib, const char* name) {
-  void* address = dlsym(lib, name);
+T symbol(Library lib, const char* name) {
+  void* address = lookup(lib, name);
   EXPECT_NE(address, nullptr) << name;
   return reinterpret_cast<T>(address);
 }
 
 TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsTakingASilentCalibratorOutOfRemoteOperation) {
-  void* lib = dlopen(QUARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(lib, nullptr) << dlerror();
+  const Library lib = load();
+  ASSERT_NE(lib, nullptr) << loadError();
 
   auto* dev = symbol<TDev*>(lib, "Dev");
   auto* timerId = symbol<uint32_t*>(lib, "TimerID");
   auto* onTimer = symbol<TStepFn*>(lib, "OnTimer");
-  auto setTask = symbol<int32_t (*)(uint32_t, void*)>(lib, "SetTask");
+  auto setTask = symbol<int32_t(QUARN_STDCALL*)(uint32_t, void*)>(lib, "SetTask");
   auto setClock = symbol<void (*)(const quarn_clock*)>(lib, "quarn_set_clock");
   auto timerFd = symbol<int (*)(void)>(lib, "quarn_timer_fd");
   auto registerVirtual =
@@ -80,7 +99,7 @@ TEST(LoadUnload, TheLoadedLibraryIsReadyAndUnloadsTakingASilentCalibratorOutOfRe
   dev->onUpdate = onUpdate;
   g_callbacks = 0;
   counting.slept = 0;
-  EXPECT_EQ(dlclose(lib), 0);
+  EXPECT_TRUE(unload(lib));
   EXPECT_EQ(g_callbacks, 0);
   // Remote operation off to the main unit four times, with 1.5 s of waiting in all; the port closed.
   const std::string request = "\xFF:1;8;0;33224\r";

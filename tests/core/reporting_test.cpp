@@ -149,6 +149,18 @@ TEST_F(ReportingTest, ValueFormatting) {
 std::vector<std::string> g_logLines;
 void collectLog(const char* line) { g_logLines.emplace_back(line); }
 
+// QUARN_LOG set to a value, or removed with null.
+void setLogVariable(const char* value) {
+#ifdef _WIN32
+  _putenv_s("QUARN_LOG", value ? value : "");
+#else
+  if (value)
+    setenv("QUARN_LOG", value, 1);
+  else
+    unsetenv("QUARN_LOG");
+#endif
+}
+
 TEST_F(ReportingTest, DebugOutputGoesToTheLogSinkAndTheOtherHelpersOnlyReturn) {
   g_logLines.clear();
   quarn_set_log(collectLog);
@@ -159,12 +171,12 @@ TEST_F(ReportingTest, DebugOutputGoesToTheLogSinkAndTheOtherHelpersOnlyReturn) {
   EXPECT_EQ(g_logLines, std::vector<std::string>{"line 1"});
 
   // Without a sink, QUARN_LOG=1 sends the lines to stderr as UTF-8; start-up writes one.
-  setenv("QUARN_LOG", "1", 1);
+  setLogVariable("1");
   testing::internal::CaptureStderr();
   std_out(dsc_[DSC_HART_SEARCH]);
   InitDll();
   const std::string err = testing::internal::GetCapturedStderr();
-  unsetenv("QUARN_LOG");
+  setLogVariable(nullptr);
   EXPECT_EQ(err, "quarn: Поиск HART-устройств\nquarn: InitDll()\n");
   quarn_set_log(collectLog);
   g_logLines.clear();

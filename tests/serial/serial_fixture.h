@@ -3,12 +3,14 @@
 // slave path the library opens as a serial device.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
@@ -46,6 +48,8 @@ inline bool eventually(const std::function<bool()>& done, int maxMs = 2000) {
   return true;
 }
 
+#ifndef _WIN32
+// A pseudo-terminal pair (POSIX only).
 class Pty {
  public:
   Pty() {
@@ -108,5 +112,6 @@ class Pty {
   int slave_ = -1;
   std::string path_;
 };
+#endif
 
 }  // namespace quarn::test
