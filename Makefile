@@ -74,7 +74,7 @@ fuzz: deps
 # exports the DLL's are compared with, and quarn-sim and quarn-cli for the end-to-end tests.
 WIN_CMAKE = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_LINUX_BUILD=$(abspath $(BUILD)) $(STRICT_FLAGS) $(CMAKE_ARGS)
 windows: configure
-	cmake --build $(BUILD) -j $(JOBS) --target quarn quarn-sim quarn-cli
+	cmake --build $(BUILD) -j $(JOBS) --target quarn quarn-sim quarn-cli windows_com_tests
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(WIN_CMAKE)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake $(WIN_CMAKE)

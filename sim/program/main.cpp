@@ -42,6 +42,7 @@ const char kUsage[] =
     "  --dorv                 also serve the Dorv transducer on a terminal of its own\n"
     "  --dorv-link PATH       symlink to the Dorv's terminal (implies --dorv)\n"
     "  --duration-s S         stop after S seconds\n"
+    "  --log FILE             log the bytes of every line, one frame a line, with the time\n"
     "  --stdin-control        take operator commands from stdin, one a line:\n"
     "                         target KPA | pressure KPA | vent | disconnect | connect | fault TEXT | "
     "clear-faults\n"
@@ -49,7 +50,7 @@ const char kUsage[] =
 
 struct Options {
   quarnsim::Scenario scenario;
-  std::string link, dorvLink;
+  std::string link, dorvLink, log;
   bool dorv = false;
   bool stdinControl = false;
   double durationS = -1;
@@ -77,7 +78,7 @@ std::string parse(int argc, char** argv, Options& o) {
     }
     static const char* const kValued[] = {"--scenario", "--model",     "--channels",      "--hart-addresses",
                                           "--fault",    "--seed",      "--turnaround-ms", "--set",
-                                          "--link",     "--dorv-link", "--duration-s"};
+                                          "--link",     "--dorv-link", "--duration-s",    "--log"};
     bool valued = false;
     for (const char* name : kValued) valued = valued || opt == name;
     if (!valued) return "unknown option " + opt;
@@ -104,6 +105,8 @@ std::string parse(int argc, char** argv, Options& o) {
       error = quarnsim::applySetting(o.scenario, value.substr(0, eq), value.substr(eq + 1));
     } else if (opt == "--link") {
       o.link = value;
+    } else if (opt == "--log") {
+      o.log = value;
     } else if (opt == "--dorv-link") {
       o.dorv = true;
       o.dorvLink = value;
@@ -180,6 +183,16 @@ int main(int argc, char** argv) {
     links.push_back(std::make_unique<quarnsim::PtyLink>("dorv", bench.dorvPort(), options.dorvLink));
 
   const uint32_t startMs = nowMs();
+  std::unique_ptr<quarnsim::TrafficLog> log;
+  if (!options.log.empty()) {
+    log = std::make_unique<quarnsim::TrafficLog>(startMs);
+    const std::string e = log->open(options.log);
+    if (!e.empty()) {
+      std::fprintf(stderr, "quarn-sim: %s\n", e.c_str());
+      return 1;
+    }
+    for (auto& link : links) link->setLog(log.get());
+  }
   bench.advanceTo(startMs);
   for (auto& link : links) {
     const std::string e = link->start(startMs);

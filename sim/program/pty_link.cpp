@@ -41,6 +41,57 @@ uint32_t baudOf(speed_t speed) {
 
 }  // namespace
 
+TrafficLog::~TrafficLog() {
+  flush();
+  if (file_) std::fclose(file_);
+}
+
+std::string TrafficLog::open(const std::string& path) {
+  file_ = std::fopen(path.c_str(), "w");
+  if (!file_) return "log " + path + ": " + std::strerror(errno);
+  return "";
+}
+
+void TrafficLog::bytes(const std::string& line, bool fromHost, const uint8_t* data, size_t n,
+                       uint32_t nowMs) {
+  if (!file_ || n == 0) return;
+  if (!frame_.empty() && (line != line_ || fromHost != fromHost_)) endFrame();
+  for (size_t i = 0; i < n; ++i) {
+    if (frame_.empty()) {
+      line_ = line;
+      fromHost_ = fromHost;
+      frameMs_ = nowMs;
+    }
+    const uint8_t b = data[i];
+    char text[8];
+    if (b == '\r')
+      frame_ += "\\r";
+    else if (b == '\n')
+      frame_ += "\\n";
+    else if (b == '\\')
+      frame_ += "\\\\";
+    else if (b >= 0x20 && b < 0x7F)
+      frame_ += static_cast<char>(b);
+    else {
+      std::snprintf(text, sizeof text, "\\x%02X", b);
+      frame_ += text;
+    }
+    if (b == '\r') endFrame();
+  }
+}
+
+void TrafficLog::endFrame() {
+  if (frame_.empty()) return;
+  std::fprintf(file_, "%8.3f %s %s %s\n", static_cast<double>(frameMs_ - startMs_) / 1000.0, line_.c_str(),
+               fromHost_ ? "host:" : "sim: ", frame_.c_str());
+  std::fflush(file_);
+  frame_.clear();
+}
+
+void TrafficLog::flush() {
+  if (file_) endFrame();
+}
+
 PtyLink::PtyLink(std::string name, LinePort& port, std::string linkPath)
     : name_(std::move(name)), port_(port), linkPath_(std::move(linkPath)) {}
 
@@ -78,6 +129,7 @@ std::string PtyLink::start(uint32_t nowMs) {
 }
 
 void PtyLink::stop() {
+  if (log_) log_->flush();
   unsent_.clear();
   if (master_ >= 0) {
     port_.close();
@@ -104,11 +156,13 @@ void PtyLink::followLineSettings() {
 
 bool PtyLink::service(uint32_t nowMs) {
   if (master_ < 0) return false;
+  nowMs_ = nowMs;
   followLineSettings();
   uint8_t buffer[1024];
   for (;;) {
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n > 0) {
+      if (log_) log_->bytes(name_, true, buffer, static_cast<size_t>(n), nowMs);
       port_.write(buffer, static_cast<size_t>(n), nowMs);
       continue;
     }
@@ -131,6 +185,9 @@ void PtyLink::flushUnsent() {
   while (!unsent_.empty()) {
     const ssize_t w = ::write(master_, unsent_.data(), unsent_.size());
     if (w > 0) {
+      if (log_)
+        log_->bytes(name_, false, reinterpret_cast<const uint8_t*>(unsent_.data()), static_cast<size_t>(w),
+                    nowMs_);
       unsent_.erase(0, static_cast<size_t>(w));
     } else if (w < 0 && errno == EINTR) {
       continue;

@@ -5,12 +5,43 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "quarnsim/line_port.h"
 
 namespace quarnsim {
+
+// The bytes that cross the lines, for people and tests: one line per frame and direction,
+//   "  1.234 calibrator host: \xFF:1;1;30721\r"   (what the host sent)
+//   "  1.301 calibrator sim:  !1;0000C842;...\r"   (what the simulator answered)
+// with the seconds since the start. Printable ASCII is written as it is, every other byte as \xHH,
+// CR as \r and LF as \n; a frame ends after a CR, or where the other side starts to speak.
+class TrafficLog {
+ public:
+  explicit TrafficLog(uint32_t startMs) : startMs_(startMs) {}
+  ~TrafficLog();
+  TrafficLog(const TrafficLog&) = delete;
+  TrafficLog& operator=(const TrafficLog&) = delete;
+
+  // "" or an error text.
+  std::string open(const std::string& path);
+  // Bytes of one line in one direction (fromHost: written by the host).
+  void bytes(const std::string& line, bool fromHost, const uint8_t* data, size_t n, uint32_t nowMs);
+  // Writes out what is held (a line going away, the end).
+  void flush();
+
+ private:
+  void endFrame();
+
+  uint32_t startMs_;
+  std::FILE* file_ = nullptr;
+  std::string line_;  // whose frame is held
+  bool fromHost_ = false;
+  uint32_t frameMs_ = 0;
+  std::string frame_;
+};
 
 class PtyLink {
  public:
@@ -34,6 +65,8 @@ class PtyLink {
   bool service(uint32_t nowMs);
   // Milliseconds until the next answer byte is due, if any.
   std::optional<uint32_t> nextDueInMs(uint32_t nowMs) const;
+  // Logs the bytes of this line from now on (null: none).
+  void setLog(TrafficLog* log) { log_ = log; }
 
  private:
   void followLineSettings();
@@ -48,6 +81,8 @@ class PtyLink {
   uint32_t baud_ = 0;
   int stopBits_ = 0;
   std::string unsent_;  // answer bytes the terminal's queue had no room for yet
+  TrafficLog* log_ = nullptr;
+  uint32_t nowMs_ = 0;  // of the current service call
 };
 
 }  // namespace quarnsim

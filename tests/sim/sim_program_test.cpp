@@ -156,6 +156,39 @@ TEST_F(SimProgram, AnswersAHandMadeIdentificationRequest) {
   EXPECT_GE(ms, 20);  // not before the turnaround
 }
 
+// --log: each frame on its own line with the time, the line and who sent it; bytes that are not
+// printable (the request's 0xFF, the CR) written so that the line stays one line of text.
+TEST_F(SimProgram, TheLogHoldsEachFrameOfBothSides) {
+  char logPath[] = "/tmp/quarn_sim_log_XXXXXX";
+  const int logFd = mkstemp(logPath);
+  ASSERT_GE(logFd, 0);
+  close(logFd);
+  ASSERT_NO_FATAL_FAILURE(start({"--model", "quarn", "--seed", "3", "--log", logPath}));
+  ASSERT_NO_FATAL_FAILURE(openSlave(B9600));
+  ASSERT_EQ(exchange("\xFF:1;0;50730\r", 1500), "!1;105;36793\r");
+  ASSERT_EQ(exchange("\xFF:1;0;", 300), "");  // a frame cut short: no CR, no answer
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  std::ifstream f(logPath);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(f, line);) lines.push_back(line);
+  std::remove(logPath);
+  ASSERT_EQ(lines.size(), 3u);
+  const char* const expected[] = {"calibrator host: \\xFF:1;0;50730\\r", "calibrator sim:  !1;105;36793\\r",
+                                  "calibrator host: \\xFF:1;0;"};
+  double lastTime = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    const size_t space = lines[i].find_first_not_of(' ');
+    const double t = std::stod(lines[i].substr(space));
+    EXPECT_GE(t, lastTime);
+    lastTime = t;
+    EXPECT_EQ(lines[i].substr(lines[i].find(' ', space) + 1), expected[i]);
+  }
+}
+
 TEST_F(SimProgram, BrenkModelAndTheHartSpeed) {
   ASSERT_NO_FATAL_FAILURE(start({"--model", "brenk"}));
   ASSERT_NO_FATAL_FAILURE(openSlave(B1200));
