@@ -24,6 +24,7 @@
 #include "make_report.h"
 #include "progress.h"
 #include "protocol.h"
+#include "protocol_fields.h"
 #include "protocol_pdf.h"
 #include "quarn/cp1251.h"
 #include "quarn/library_binding.h"
@@ -354,27 +355,6 @@ Json resultsJson(const TDev& d) {
   return Json{{"points", points}, {"suitable", suitable}};
 }
 
-// The protocol's placeholder controls, in the order the parameters screen owns them.
-std::vector<std::pair<std::string, std::string>> placeholders(const data::Project& p,
-                                                              const std::string& date) {
-  const data::ProtocolHeader& h = p.header;
-  std::string address;
-  for (size_t i = 0; i < h.address.size(); ++i) address += (i ? "\n" : "") + h.address[i];
-  return {{"amp_CD_VRCOEFF", p.readiness.vrCoeff},
-          {"amp_D1_SH_NUM", h.protocolNo},
-          {"amp_CD_DATE", date},
-          {"amp_CD_TEMP", h.temp},
-          {"amp_CD_HUM", h.hum},
-          {"amp_CD_PRES", h.pres},
-          {"amp_CD_ORG", h.organisation},
-          {"amp_CD_CRT_NUM", h.accreditationNo},
-          {"amp_CD_ADDRESS", address},
-          {"amp_CD_VERIF_POS", h.verifierPosition},
-          {"amp_CD_VERIF", h.verifier},
-          {"amp_CD_CHEF_POS", h.chiefPosition},
-          {"amp_CD_CHEF", h.chief}};
-}
-
 // A report that cannot be written is refused before the run, not after it.
 void checkReportRequest(const RunArgs& r) {
   if (r.reportPath.empty()) {
@@ -394,7 +374,7 @@ void writeReport(Session& s, const data::Project& project, const RunArgs& r,
   report::ReportRequest request;
   setReportTemplate(request, r.templatePath, project.reportTemplate);
   request.outputPath = r.reportPath;
-  request.placeholders = placeholders(project, project.header.date);
+  request.placeholders = report::protocolPlaceholders(project);
   request.methods = methods;
   s.host.setTask(TASK_TIMER_STOP);
   struct TimerRestart {
@@ -421,7 +401,7 @@ history::HostContext hostContext(const TDev& d, const data::Project& project, in
   host.finishedAtMs = history::nowUtcMs();
   host.utcOffsetMin = history::utcOffsetMinutes(startedAtMs);
   host.pointSet = project.selectedSet + 1;
-  host.protocolFields = placeholders(project, project.header.date);
+  host.protocolFields = report::protocolPlaceholders(project);
   for (int c = 0; c < 4; ++c) {
     if (!d.devCh[c].enabled) continue;
     const std::string name = quarn::text::cp1251ToUtf8(

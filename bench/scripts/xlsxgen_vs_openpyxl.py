@@ -34,7 +34,9 @@ MARKER = "&LST_F"
 POINTS = 199
 DIGITS = 3
 
-# The placeholder controls the benchmark passes (fill_template_bench.cpp, kPlaceholders).
+# The placeholder controls the benchmark passes (fill_template_bench.cpp: the report's list of
+# lab/report/protocol_fields.h with its protocol page), written out here so that openpyxl's job is
+# built apart from the code it is compared with.
 PLACEHOLDERS = [
     ("amp_CD_VRCOEFF", "0.8"), ("amp_D1_SH_NUM", "П-1"), ("amp_CD_DATE", "09.12.2026"),
     ("amp_CD_TEMP", "21.5"), ("amp_CD_HUM", "45"), ("amp_CD_PRES", "750"),

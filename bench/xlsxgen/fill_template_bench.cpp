@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "make_report.h"
+#include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
 
@@ -65,21 +66,26 @@ std::unique_ptr<TDev> fullDev() {
   return dev;
 }
 
-// The placeholder controls of the parameters screen, as an operator fills them.
-const std::vector<std::pair<std::string, std::string>> kPlaceholders = {
-    {"amp_CD_VRCOEFF", "0.8"},
-    {"amp_D1_SH_NUM", "П-1"},
-    {"amp_CD_DATE", "09.12.2026"},
-    {"amp_CD_TEMP", "21.5"},
-    {"amp_CD_HUM", "45"},
-    {"amp_CD_PRES", "750"},
-    {"amp_CD_ORG", "ФБУ \"Тест\""},
-    {"amp_CD_CRT_NUM", "RA.RU.000001"},
-    {"amp_CD_ADDRESS", "г. Москва,\r\nул. Тестовая, 1"},
-    {"amp_CD_VERIF_POS", "инженер"},
-    {"amp_CD_VERIF", "Иванов И.И."},
-    {"amp_CD_CHEF_POS", "начальник"},
-    {"amp_CD_CHEF", "Петров П.П."}};
+// The protocol page as an operator fills it; its placeholder controls are the report's list
+// (protocol_fields.h). The address's first line ends in a carriage return, which the report drops.
+std::vector<std::pair<std::string, std::string>> placeholders() {
+  quarn::data::Project p;
+  p.readiness.vrCoeff = "0.8";
+  quarn::data::ProtocolHeader& h = p.header;
+  h.protocolNo = "П-1";
+  h.date = "09.12.2026";
+  h.temp = "21.5";
+  h.hum = "45";
+  h.pres = "750";
+  h.organisation = "ФБУ \"Тест\"";
+  h.accreditationNo = "RA.RU.000001";
+  h.address = {"г. Москва,\r", "ул. Тестовая, 1"};
+  h.verifierPosition = "инженер";
+  h.verifier = "Иванов И.И.";
+  h.chiefPosition = "начальник";
+  h.chief = "Петров П.П.";
+  return quarn::report::protocolPlaceholders(p);
+}
 
 // The peak resident memory of this program (VmHWM). Unlike getrusage's ru_maxrss it does not
 // include the memory of the process that started it, which Linux carries over an exec.
@@ -119,7 +125,7 @@ void FillDefaultTemplate4x199(benchmark::State& state) {
   request.templateFolder = templatePath.substr(0, templatePath.rfind('/'));
   request.templateName = templatePath.substr(templatePath.rfind('/') + 1);
   request.reportsFolder = folder;
-  request.placeholders = kPlaceholders;
+  request.placeholders = placeholders();
   const auto dev = fullDev();
   std::vector<double> wall, cpu;
   std::size_t bytes = 0;

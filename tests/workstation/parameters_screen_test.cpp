@@ -40,6 +40,7 @@
 #include "Prompts.h"
 #include "RunControl.h"
 #include "ZDialog.h"
+#include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "screen_fixture.h"
 
@@ -207,10 +208,15 @@ TEST(ParametersScreen, TheReportPlaceholdersComeInTheReportsOrder) {
       EXPECT_EQ(text, "г. Москва,\nул. Примерная, 1");
     }
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"amp_CD_VRCOEFF", "amp_D1_SH_NUM", "amp_CD_DATE", "amp_CD_TEMP",
-                                             "amp_CD_HUM", "amp_CD_PRES", "amp_CD_ORG", "amp_CD_CRT_NUM",
-                                             "amp_CD_ADDRESS", "amp_CD_VERIF_POS", "amp_CD_VERIF",
-                                             "amp_CD_CHEF_POS", "amp_CD_CHEF"}));
+  const std::vector<std::string> list(quarn::report::kProtocolPlaceholderControls.begin(),
+                                      quarn::report::kProtocolPlaceholderControls.end());
+  EXPECT_EQ(names, list);
+  // The screen's placeholder controls are exactly the list's, in the same order: each control's
+  // name is its placeholder in the template.
+  std::vector<std::string> controls;
+  for (const QWidget* w : b.screen->findChildren<QWidget*>())
+    if (w->objectName().startsWith(QLatin1String("amp_"))) controls.push_back(w->objectName().toStdString());
+  EXPECT_EQ(controls, list);
 }
 
 // ---- Device grid --------------------------------------------------------------------------------

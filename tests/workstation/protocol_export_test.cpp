@@ -23,7 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "HistoryStore.h"
 #include "ParametersScreen.h"
+#include "ProjectController.h"
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
 #include "Prompts.h"
@@ -504,6 +506,105 @@ TEST(ProtocolExport, PdfWithLibreOfficeWhenInstalled) {
   ASSERT_FALSE(b.exporter.lastPdf().isEmpty()) << b.questions.value(0).toStdString();
   EXPECT_TRUE(readFile(b.exporter.lastPdf()).startsWith("%PDF"));
 }
+
+// ---- Both hosts ---------------------------------------------------------------------------------
+
+#ifdef QUARN_CLI_PROGRAM
+// One run, measured once: quarn-cli verifies a short version of the demo project against the
+// simulator's demonstration bench and writes its protocol; the workstation's "в Excel" then writes
+// the protocol of the same record (taken back from the run history) with the same project on the
+// parameters screen. The two workbooks hold the same cells, sheet by sheet: uncertainty, verdict,
+// placeholders and texts alike. Point 0 % is measured by the calibrator's low-range module, where
+// the hosts' rules for the uncertainty used to differ.
+TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook) {
+  if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+  QTemporaryDir dir;
+  const std::string folder = dir.path().toStdString();
+  data::Project project;
+  ASSERT_TRUE(data::loadProject(QUARN_EXAMPLES_DIR "/demo.aip", project).ok);
+  project.pointSets[0] = {};
+  project.pointSets[0][0] = {true, 0, 0};
+  project.pointSets[0][1] = {true, 50, 0};
+  project.selectedSet = 0;
+  project.readiness.holdTimeS = "1";
+  const std::string projectFile = folder + "/short.aip";
+  ASSERT_EQ(data::saveProject(projectFile, project).why(), "");
+
+  const std::string cliWorkbook = folder + "/cli.xlsx";
+  const std::string history = folder + "/history.db";
+  const std::string command = std::string("'") + QUARN_CLI_PROGRAM +
+                              "' --sim --timeout 20 --sim-arg --scenario --sim-arg '" QUARN_EXAMPLES_DIR
+                              "/demo_bench.scenario' --sim-arg --set --sim-arg input_tau_s=0.3 verify '" +
+                              projectFile + "' --run-timeout 120 --history '" + history + "' --report '" +
+                              cliWorkbook + "' > '" + folder + "/out.json' 2> '" + folder + "/err.txt'";
+  ASSERT_EQ(std::system(command.c_str()), 0)
+      << readFile(dir.filePath(QStringLiteral("err.txt"))).toStdString();
+
+  auto opened = quarn::history::HistoryStore::open(history);
+  ASSERT_TRUE(opened.ok()) << opened.error().message;
+  const auto stored = opened.value()->show(1);
+  ASSERT_TRUE(stored.ok()) << stored.error().message;
+
+  // The workstation: the project on the parameters screen, the run's record and date, "в Excel".
+  armtest::ScreenBench bench;
+  QWidget formMain;
+  formMain.setObjectName(QStringLiteral("FormMain"));
+  Screen::markOwner(&formMain);
+  QTemporaryDir programDir;
+  bench.context.setProgramDir(programDir.path());
+  auto* screen = new ParametersScreen(bench.context, &formMain);
+  bench.context.screens().parameters = screen;
+  ASSERT_TRUE(bench.context.project().load(QString::fromStdString(projectFile)));
+  quarn::history::runRecordToDev(stored->record, bench.dev());
+  // The calibrator's settings read, as after connecting: the screen names the calibrator among the
+  // references.
+  bench.dev().linked = 1;
+  bench.notify(*screen, 3);
+  auto* date = screen->findChild<QLineEdit*>(QStringLiteral("amp_CD_DATE"));
+  ASSERT_NE(date, nullptr);
+  date->setText(QString::fromStdString(stored->record.protocol.date));
+  Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
+  screen->pbTemplateOpenClick();
+  Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultCancel; };
+  ProtocolExporter exporter(bench.context);
+  exporter.setUserDataDir(programDir.path());
+  exporter.exportProtocol();
+  Prompts::reset();
+  ASSERT_FALSE(exporter.lastWorkbook().isEmpty()) << bench.context.messageWindow().text().toStdString();
+
+  std::string error;
+  const auto fromCli = xlsxtest::readWorkbook(cliWorkbook, &error);
+  ASSERT_TRUE(fromCli) << error;
+  const auto fromWorkstation = xlsxtest::readWorkbook(exporter.lastWorkbook().toStdString(), &error);
+  ASSERT_TRUE(fromWorkstation) << error;
+  const json& a = (*fromCli)["sheets"];
+  const json& b = (*fromWorkstation)["sheets"];
+  ASSERT_EQ(a.size(), b.size());
+  int compared = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE(a[i]["name"].get<std::string>());
+    EXPECT_EQ(a[i]["name"], b[i]["name"]);
+    EXPECT_EQ(a[i]["state"], b[i]["state"]);
+    for (const auto& [ref, value] : a[i]["cells"].items()) {
+      EXPECT_EQ(b[i]["cells"].value(ref, json()), value) << ref;
+      ++compared;
+    }
+    EXPECT_EQ(a[i]["cells"].size(), b[i]["cells"].size());
+  }
+  EXPECT_GT(compared, 500);
+  // What the comparison covers: the uncertainty of point 0 by the low-range module (250 kPa: near
+  // 0.015 %, against about 0.08 % with the calibrator's 2500 kPa), channel 3's notice of
+  // unsuitability and the date of the protocol.
+  const json& protocol1 = xlsxtest::sheetNamed(*fromCli, "Протокол 1001  (к.1)");
+  ASSERT_FALSE(protocol1.is_null());
+  EXPECT_FALSE(xlsxtest::sheetNamed(*fromCli, "извещение 1003 (к.3)").is_null());
+  EXPECT_TRUE(holds(texts(protocol1), stored->record.protocol.date));
+  EXPECT_FLOAT_EQ(stored->record.reference.upperKpa, 2500) << "the run ended at 300 kPa, module 1";
+  const float uncertainty0 = stored->record.devices.at(0).points.at(0).uncertainty;
+  EXPECT_LT(uncertainty0, 0.03f);
+  EXPECT_GT(uncertainty0, 0.0f);
+}
+#endif
 
 // ---- One verdict ------------------------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include "Suitability.h"
 #include "comma_locale.h"
 #include "openpyxl_reader.h"
+#include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
 #include "workbook_fixture.h"
@@ -135,6 +136,35 @@ TEST(MakeReportPieces, Suitability) {
   EXPECT_EQ(quarn::data::channelSuitable(*dev, 0), true);
 }
 
+// Every placeholder control of the list takes its own text of the protocol page.
+TEST(MakeReportPieces, ProtocolPlaceholdersTakeEachControlsText) {
+  quarn::data::Project p;
+  p.readiness.vrCoeff = "0.65";
+  quarn::data::ProtocolHeader& h = p.header;
+  h.protocolNo = "№7";
+  h.date = "01.02.2027";
+  h.temp = "t";
+  h.hum = "h";
+  h.pres = "p";
+  h.organisation = "org";
+  h.accreditationNo = "crt";
+  h.address = {"line 1", "", "line 3"};
+  h.verifierPosition = "vpos";
+  h.verifier = "v";
+  h.chiefPosition = "cpos";
+  h.chief = "c";
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"amp_CD_VRCOEFF", "0.65"},   {"amp_D1_SH_NUM", "№7"},   {"amp_CD_DATE", "01.02.2027"},
+      {"amp_CD_TEMP", "t"},         {"amp_CD_HUM", "h"},       {"amp_CD_PRES", "p"},
+      {"amp_CD_ORG", "org"},        {"amp_CD_CRT_NUM", "crt"}, {"amp_CD_ADDRESS", "line 1\n\nline 3"},
+      {"amp_CD_VERIF_POS", "vpos"}, {"amp_CD_VERIF", "v"},     {"amp_CD_CHEF_POS", "cpos"},
+      {"amp_CD_CHEF", "c"}};
+  EXPECT_EQ(protocolPlaceholders(p), expected);
+  ASSERT_EQ(kProtocolPlaceholderControls.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(expected[i].first, kProtocolPlaceholderControls[i]);
+}
+
 TEST(MakeReportPieces, MethodDocumentIsTheLastMatchingRow) {
   const std::vector<std::pair<std::string, std::string>> methods = {
       {"  Преобразователь давления ПД  ", "МП 001-2020"},
@@ -155,19 +185,24 @@ class MakeReportDefaultTemplate : public ::testing::Test {
         std::string(XLSXTEST_TEMPLATE).substr(0, std::string(XLSXTEST_TEMPLATE).rfind('/'));
     request.templateName = "Протокол поверки.xlsx";
     request.reportsFolder = dir.file("reports");
-    request.placeholders = {{"amp_CD_VRCOEFF", "0.8"},
-                            {"amp_D1_SH_NUM", "П-1"},
-                            {"amp_CD_DATE", "09.12.2026"},
-                            {"amp_CD_TEMP", "21.5"},
-                            {"amp_CD_HUM", "45"},
-                            {"amp_CD_PRES", "750"},
-                            {"amp_CD_ORG", "ФБУ \"Тест\""},
-                            {"amp_CD_CRT_NUM", "RA.RU.000001"},
-                            {"amp_CD_ADDRESS", "г. Москва,\r\nул. Тестовая, 1"},
-                            {"amp_CD_VERIF_POS", "инженер"},
-                            {"amp_CD_VERIF", "Иванов И.И."},
-                            {"amp_CD_CHEF_POS", "начальник"},
-                            {"amp_CD_CHEF", "Петров П.П."}};
+    // The protocol page's placeholders through the report's own list; the address's first line ends
+    // in a carriage return, which the report drops.
+    quarn::data::Project page;
+    page.readiness.vrCoeff = "0.8";
+    quarn::data::ProtocolHeader& h = page.header;
+    h.protocolNo = "П-1";
+    h.date = "09.12.2026";
+    h.temp = "21.5";
+    h.hum = "45";
+    h.pres = "750";
+    h.organisation = "ФБУ \"Тест\"";
+    h.accreditationNo = "RA.RU.000001";
+    h.address = {"г. Москва,\r", "ул. Тестовая, 1"};
+    h.verifierPosition = "инженер";
+    h.verifier = "Иванов И.И.";
+    h.chiefPosition = "начальник";
+    h.chief = "Петров П.П.";
+    request.placeholders = protocolPlaceholders(page);
     request.methods = {{"Преобразователь давления", "МИ 1997-89"}};
     dev = emptyDev();
     put(dev->povHeader.temp, "21.5");

@@ -40,6 +40,7 @@
 #include "TDev.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
+#include "protocol_fields.h"
 
 namespace arm {
 
@@ -768,24 +769,10 @@ data::MethodList ParametersScreen::methods() const {
 }
 
 std::vector<std::pair<std::string, std::string>> ParametersScreen::reportPlaceholders() const {
-  std::vector<std::pair<std::string, std::string>> out;
-  const QList<QWidget*> all = findChildren<QWidget*>();
-  for (const QWidget* w : all) {
-    const QString name = w->objectName();
-    if (!name.startsWith(QLatin1String("amp_"))) continue;
-    QString text;
-    if (const auto* e = qobject_cast<const QLineEdit*>(w))
-      text = e->text();
-    else if (const auto* m = qobject_cast<const QPlainTextEdit*>(w))
-      text = m->toPlainText();
-    else if (const auto* c = qobject_cast<const QComboBox*>(w))
-      text = c->currentText();
-    else if (const auto* b = qobject_cast<const QCheckBox*>(w))
-      text = b->text();
-    text.remove(QLatin1Char('\r'));
-    out.emplace_back(name.toStdString(), text.toStdString());
-  }
-  return out;
+  // The same list and texts quarn-cli's protocol takes from a project file.
+  data::Project shown;
+  readWidgetsInto(shown);
+  return quarn::report::protocolPlaceholders(shown);
 }
 
 void ParametersScreen::showProjectName() {
