@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -155,7 +156,10 @@ std::string reason(const std::string& err, const std::string& program) {
   const size_t at = err.rfind(mark);
   if (at == std::string::npos) return "";
   const size_t end = err.find('\n', at);
-  return err.substr(at + mark.size(), end == std::string::npos ? std::string::npos : end - at - mark.size());
+  std::string text =
+      err.substr(at + mark.size(), end == std::string::npos ? std::string::npos : end - at - mark.size());
+  if (!text.empty() && text.back() == '\r') text.pop_back();  // a Windows program's text-mode line end
+  return text;
 }
 
 // Without the capability that lets root open a terminal another program holds exclusively, as any
@@ -195,6 +199,11 @@ class WindowsCom : public ::testing::Test {
   }
   // COM port n of the prefix.
   std::string comLink(int n) const { return prefix_ + "/dosdevices/com" + std::to_string(n); }
+  // Where a simulator's terminal is linked: COM port n for Wine, a link of its own for Linux.
+  std::string simLink(int n, bool onWindows) const {
+    return onWindows ? comLink(n)
+                     : "/tmp/quarn_win_linux_" + std::to_string(n) + "_" + std::to_string(getpid());
+  }
 
   // quarn-sim serving the calibrator on a terminal linked at `link`; its terminal's path.
   std::string startSim(Child*& sim, const std::string& link, const std::vector<std::string>& extra = {}) {
@@ -309,7 +318,7 @@ TEST_F(WindowsCom, TheHostIdentifiesTheCalibratorAndReadsFiveCyclesTheSimulatorS
 
 // A COM port that does not exist, one another program holds, one whose device goes away during the
 // measuring cycles: quarn-winhost under Wine ends with the status and the text quarn-cli gives on
-// Linux for the same port.
+// Linux for the same port. COM12 and COM19 are opened by their device-namespace names ("\\.\COM12").
 TEST_F(WindowsCom, ABadPortEndsAsOnLinux) {
   struct Outcome {
     int status = -1;
@@ -337,25 +346,25 @@ TEST_F(WindowsCom, ABadPortEndsAsOnLinux) {
       {"the port is held by another program", 2, "no calibrator found within 2 s",
        [&](WindowsCom& t, bool onWindows) {
          Child* simChild = nullptr;
-         const std::string tty = t.startSim(simChild, t.comLink(8));
+         const std::string tty = t.startSim(simChild, t.simLink(12, onWindows));
          std::unique_ptr<Child> sim(simChild);
          // The other program: it holds the terminal open, exclusively.
          const int held = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
          EXPECT_GE(held, 0);
          EXPECT_EQ(ioctl(held, TIOCEXCL), 0);
          const Outcome o =
-             runHost(t, onWindows, {"--port", onWindows ? "8" : tty, "--timeout", "2", "probe"}, true);
+             runHost(t, onWindows, {"--port", onWindows ? "12" : tty, "--timeout", "2", "probe"}, true);
          close(held);
          return o;
        }},
       {"the device goes away during the cycles", 2,
-       "the link to the calibrator was lost: no measuring cycle within 3 s (after ",
+       "the link to the calibrator was lost: no measuring cycle within 5 s (after ",
        [&](WindowsCom& t, bool onWindows) {
          Child* simChild = nullptr;
-         const std::string tty = t.startSim(simChild, t.comLink(9), {"--stdin-control"});
+         const std::string tty = t.startSim(simChild, t.simLink(19, onWindows), {"--stdin-control"});
          std::unique_ptr<Child> sim(simChild);
          const std::vector<std::string> args{
-             "--port", onWindows ? "9" : tty, "--timeout", "3", "measure", "--cycles", "1000"};
+             "--port", onWindows ? "19" : tty, "--timeout", "5", "measure", "--cycles", "1000"};
          Child host(onWindows ? t.winhost(args) : t.cli(args));
          std::string line;
          for (int i = 0; i < 2; ++i) EXPECT_TRUE(host.readLine(line, 60000)) << host.err();
@@ -368,8 +377,10 @@ TEST_F(WindowsCom, ABadPortEndsAsOnLinux) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Outcome linux = c.run(*this, false);
+    // Side by side: each host has a simulator and a port of its own.
+    auto onLinux = std::async(std::launch::async, [&] { return c.run(*this, false); });
     const Outcome windows = c.run(*this, true);
+    const Outcome linux = onLinux.get();
     EXPECT_EQ(linux.status, c.status) << linux.reason;
     EXPECT_EQ(windows.status, c.status) << windows.reason;
     EXPECT_EQ(linux.reason.substr(0, std::strlen(c.text)), c.text);
