@@ -1,12 +1,15 @@
 // quarn.dll under Wine through a COM port: the Windows test host (quarn-winhost.exe) against
 // quarn-sim, whose pseudo-terminal the Wine prefix links as a COM port (dosdevices/comN), and the
-// failures of a bad port beside quarn-cli's on Linux. This program runs on Linux; the cross build's
-// ctest starts it with the paths in its environment:
-//   QUARN_WINE_RUN (scripts/wine-run.sh), QUARN_WINEPREFIX, QUARN_WINHOST (quarn-winhost.exe),
-//   QUARN_SIM (quarn-sim), QUARN_CLI (quarn-cli).
+// failures of a bad port beside quarn-cli's on Linux; and the COM-port table itself, driven step by
+// step through quarn-comdriver.exe while this program plays the device on the other side of the
+// terminal. This program runs on Linux; the cross build's ctest starts it with the paths in its
+// environment: QUARN_WINE_RUN (scripts/wine-run.sh), QUARN_WINEPREFIX, QUARN_WINHOST
+// (quarn-winhost.exe), QUARN_COMDRIVER (quarn-comdriver.exe), QUARN_SIM (quarn-sim), QUARN_CLI
+// (quarn-cli).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -51,8 +54,9 @@ std::string tempPath(const char* stem) {
 class Child {
  public:
   explicit Child(const std::vector<std::string>& argv) : errFile_(tempPath("quarn_win_err")) {
+    // Close-on-exec: another child started meanwhile must not keep these ends open.
     int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(in[0], STDIN_FILENO);
@@ -169,7 +173,8 @@ const std::vector<std::string> kAsUser = {"setpriv", "--inh-caps=-sys_admin", "-
 class WindowsCom : public ::testing::Test {
  public:
   void SetUp() override {
-    for (const char* name : {"QUARN_WINE_RUN", "QUARN_WINEPREFIX", "QUARN_WINHOST", "QUARN_SIM", "QUARN_CLI"})
+    for (const char* name :
+         {"QUARN_WINE_RUN", "QUARN_WINEPREFIX", "QUARN_WINHOST", "QUARN_COMDRIVER", "QUARN_SIM", "QUARN_CLI"})
       ASSERT_FALSE(env(name).empty()) << name << " is not set (the cross build's ctest sets it)";
     prefix_ = env("QUARN_WINEPREFIX");
   }
@@ -186,6 +191,7 @@ class WindowsCom : public ::testing::Test {
     cmd.insert(cmd.end(), args.begin(), args.end());
     return cmd;
   }
+  std::vector<std::string> comDriver() { return {env("QUARN_WINE_RUN"), prefix_, env("QUARN_COMDRIVER")}; }
   std::vector<std::string> cli(const std::vector<std::string>& args, bool asUser = false) {
     std::vector<std::string> cmd = asUser ? kAsUser : std::vector<std::string>{};
     cmd.push_back(env("QUARN_CLI"));
@@ -277,7 +283,7 @@ TEST_F(WindowsCom, TheHostIdentifiesTheCalibratorAndReadsFiveCyclesTheSimulatorS
   ASSERT_TRUE(measure.readLine(first, 60000)) << measure.err();
   // The line as the DLL set it through the COM port: what Wine made of its device control block.
   {
-    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     termios t{};
     ASSERT_EQ(tcgetattr(fd, &t), 0);
@@ -349,7 +355,7 @@ TEST_F(WindowsCom, ABadPortEndsAsOnLinux) {
          const std::string tty = t.startSim(simChild, t.simLink(12, onWindows));
          std::unique_ptr<Child> sim(simChild);
          // The other program: it holds the terminal open, exclusively.
-         const int held = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+         const int held = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
          EXPECT_GE(held, 0);
          EXPECT_EQ(ioctl(held, TIOCEXCL), 0);
          const Outcome o =
@@ -390,6 +396,210 @@ TEST_F(WindowsCom, ABadPortEndsAsOnLinux) {
   }
   // Later programs of the build get a Wine server with root's capabilities again.
   endWineServer();
+}
+
+// ---- The COM-port table under Wine, step by step ---------------------------------------------------
+
+// A pseudo-terminal linked as COM7 of the prefix: this test is the device on its master side, and
+// quarn-comdriver.exe runs the library's port operations one command at a time.
+class WindowsComPort : public WindowsCom {
+ public:
+  static constexpr int kPort = 7;
+
+  void SetUp() override {
+    WindowsCom::SetUp();
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // Only this test holds the master: closing it must hang the terminal up, which a copy in a child
+    // (Wine's processes) would prevent.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    unlink(comLink(kPort).c_str());
+    ASSERT_EQ(symlink(name, comLink(kPort).c_str()), 0);
+    driver_ = std::make_unique<Child>(comDriver());
+  }
+  void TearDown() override {
+    if (driver_) {
+      driver_->send("quit\n");
+      driver_->wait(20000);
+    }
+    closeMaster();
+    if (slave_ >= 0) close(slave_);
+    unlink(comLink(kPort).c_str());
+  }
+
+  // One command; its answer line.
+  std::string ask(const std::string& command) {
+    driver_->send(command + "\n");
+    std::string line;
+    EXPECT_TRUE(driver_->readLine(line, 30000)) << command << ": no answer\n" << driver_->err();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  // The value after `key` in an answer of "key value" pairs.
+  static std::string value(const std::string& answer, const std::string& key) {
+    std::istringstream in(answer);
+    for (std::string k, v; in >> k >> v;)
+      if (k == key) return v;
+    return "?";
+  }
+  // Asks `command` until `key` reads `expected` (bytes reach the other side a moment later).
+  bool eventually(const std::string& command, const std::string& key, const std::string& expected) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end)
+      if (value(ask(command), key) == expected) return true;
+    return false;
+  }
+
+  void sendToHost(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+      if (n > 0)
+        done += static_cast<size_t>(n);
+      else
+        usleep(1000);
+    }
+  }
+  std::string takeFromHost() {
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = read(master_, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    return out;
+  }
+  termios lineSettings() const {
+    termios t{};
+    tcgetattr(slave_, &t);
+    return t;
+  }
+  void closeMaster() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::unique_ptr<Child> driver_;
+};
+
+TEST_F(WindowsComPort, OpenAndEveryModeSwitchGiveTheLibrarysLineSettings) {
+  ASSERT_EQ(value(ask("open 7 9600 0"), "valid"), "1");
+  const auto expectLine = [&](speed_t speed, const char* baud, const char* parity, const char* when) {
+    SCOPED_TRACE(when);
+    const termios t = lineSettings();
+    EXPECT_EQ(cfgetospeed(&t), speed);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_TRUE(t.c_cflag & CSTOPB) << "two stop bits";
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+    // The terminal does not keep the parity: the device control block the library applied tells it.
+    const std::string dcb = ask("dcb");
+    EXPECT_EQ(value(dcb, "baud"), baud) << dcb;
+    EXPECT_EQ(value(dcb, "parity"), parity) << dcb;  // 0 none, 1 odd
+  };
+  expectLine(B9600, "9600", "0", "after open");
+  // The rest of the line state as opened: 8 data bits, two stop bits (2), binary, parity checking on
+  // without parity, no flow control of any kind, DTR and RTS off (0), nothing replaced or aborted.
+  const std::string dcb = ask("dcb");
+  for (const auto& [key, expected] : std::vector<std::pair<std::string, std::string>>{{"bytesize", "8"},
+                                                                                      {"stopbits", "2"},
+                                                                                      {"binary", "1"},
+                                                                                      {"fparity", "1"},
+                                                                                      {"ctsflow", "0"},
+                                                                                      {"dsrflow", "0"},
+                                                                                      {"dtr", "0"},
+                                                                                      {"dsrsense", "0"},
+                                                                                      {"outx", "0"},
+                                                                                      {"inx", "0"},
+                                                                                      {"errorchar", "0"},
+                                                                                      {"null", "0"},
+                                                                                      {"rts", "0"},
+                                                                                      {"abort", "0"}})
+    EXPECT_EQ(value(dcb, key), expected) << key << " in " << dcb;
+
+  EXPECT_EQ(ask("mode 1"), "result 0 mode 1");  // the record's mode 0 -> 1
+  sendToHost("kept");
+  ASSERT_TRUE(eventually("avail", "avail", "4"));
+  EXPECT_EQ(ask("mode 1"), "result 0 mode 1");  // unchanged: nothing discarded
+  EXPECT_EQ(ask("read"), "count 4 text kept");
+
+  sendToHost("lost");
+  ASSERT_TRUE(eventually("avail", "avail", "4"));
+  EXPECT_EQ(ask("mode 2"), "result 0 mode 2");
+  EXPECT_EQ(ask("read"), "count 0 text -") << "a switch discards what waited";
+  expectLine(B1200, "1200", "1", "mode 2");
+  EXPECT_EQ(ask("mode 1"), "result 0 mode 1");
+  expectLine(B9600, "9600", "0", "mode 1 again");
+}
+
+TEST_F(WindowsComPort, ReadsTakeAtMost1022AndAFullQueueLosesNothing) {
+  ASSERT_EQ(value(ask("open 7 9600 0"), "valid"), "1");
+  std::string sent(1500, '\0');
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('A' + i % 26);
+  sendToHost(sent);
+  ASSERT_TRUE(eventually("avail", "avail", "1500"));
+  EXPECT_EQ(ask("read"), "count 1022 text " + sent.substr(0, 1022));
+  EXPECT_EQ(ask("read"), "count 478 text " + sent.substr(1022));
+  EXPECT_EQ(ask("read"), "count 0 text -");
+  sendToHost("0123456789");
+  ASSERT_TRUE(eventually("avail", "avail", "10"));
+  EXPECT_EQ(ask("readsmall"), "count 4 text 0123") << "a caller's buffer of 6: 4 bytes and the terminator";
+
+  // Numbered blocks, far more than the terminal buffers while the device does not read: the write in
+  // flight holds the port, the table keeps the rest in order.
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    char block[128];
+    std::snprintf(block, sizeof block, "<%05d:%0100d>", i, i);
+    expected += block;
+  }
+  EXPECT_EQ(ask("blocks 300"), "refused 0 backlog 1");
+  std::string got;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (got.size() < expected.size() && std::chrono::steady_clock::now() < end) {
+    got += takeFromHost();
+    ask("pump 20");
+  }
+  got += takeFromHost();
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(value(ask("pump 1000"), "pending"), "0");
+  EXPECT_EQ(value(ask("state"), "open"), "1") << "a full queue is no failure";
+}
+
+TEST_F(WindowsComPort, AVanishedDeviceMarksThePortLost) {
+  ASSERT_EQ(value(ask("open 7 9600 0"), "valid"), "1");
+  closeMaster();  // the cable is pulled out
+  EXPECT_EQ(value(ask("read"), "count"), "-1");
+  EXPECT_EQ(ask("state"), "hcom 4294967295 hport 4294967295 open 0") << "marked lost and released";
+  EXPECT_EQ(ask("write again"), "result 0");
+  EXPECT_EQ(ask("mode 2"), "result -1 mode 0");
+}
+
+TEST_F(WindowsComPort, OpenRefusesWhatItCannotUseAndClosedHandlesStayDead) {
+  EXPECT_EQ(ask("open 0 9600 0"), "handle 0 valid 0");
+  EXPECT_EQ(ask("open 250 9600 0"), "handle 4294967295 valid 0") << "no such COM port";
+  EXPECT_EQ(ask("register 31 NUL"), "result 0");
+  EXPECT_EQ(ask("open 31 9600 0"), "handle 4294967295 valid 0") << "not a COM port";
+  EXPECT_EQ(ask("open 7 12345 0"), "handle 4294967295 valid 0") << "no such speed";
+  EXPECT_EQ(ask("open 7 9600 7"), "handle 4294967295 valid 0") << "no such parity";
+  EXPECT_EQ(value(ask("state"), "open"), "0");
+
+  const std::string first = value(ask("open 7 9600 0"), "handle");
+  EXPECT_EQ(ask("open 7 9600 0"), "handle 4294967295 valid 0") << "not shared";
+  EXPECT_EQ(ask("close"), "closed");
+  const std::string second = value(ask("open 7 9600 0"), "handle");
+  EXPECT_NE(second, first);
+  EXPECT_EQ(ask("stale"), "write 0 read -1") << "the closed port's handle reaches nothing";
+  EXPECT_EQ(ask("write fresh"), "result 1");
+  std::string got;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (got.size() < 5 && std::chrono::steady_clock::now() < end) {
+    got += takeFromHost();
+    usleep(1000);
+  }
+  EXPECT_EQ(got, "fresh");
 }
 
 }  // namespace
