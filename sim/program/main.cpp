@@ -177,13 +177,14 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   quarnsim::Engine bench(options.scenario);
+  // Before the links: they flush it when they stop, also in their destructors.
+  std::unique_ptr<quarnsim::TrafficLog> log;
   std::vector<std::unique_ptr<quarnsim::PtyLink>> links;
   links.push_back(std::make_unique<quarnsim::PtyLink>("calibrator", bench.calibratorPort(), options.link));
   if (options.dorv)
     links.push_back(std::make_unique<quarnsim::PtyLink>("dorv", bench.dorvPort(), options.dorvLink));
 
   const uint32_t startMs = nowMs();
-  std::unique_ptr<quarnsim::TrafficLog> log;
   if (!options.log.empty()) {
     log = std::make_unique<quarnsim::TrafficLog>(startMs);
     const std::string e = log->open(options.log);
