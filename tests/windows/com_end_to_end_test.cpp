@@ -300,7 +300,9 @@ TEST_F(WindowsCom, TheHostIdentifiesTheCalibratorAndReadsFiveCyclesTheSimulatorS
   ASSERT_EQ(cycles.size(), 5u);
 
   sim->terminate();
-  sim->wait(5000);
+  EXPECT_EQ(sim->wait(5000), 0) << sim->err();
+  for (const char* sign : {"Sanitizer", "runtime error:"})
+    EXPECT_EQ(sim->err().find(sign), std::string::npos) << "quarn-sim's stderr:\n" << sim->err();
   const std::string exchange = readWhole(log);
   unlink(log.c_str());
   EXPECT_NE(exchange.find("calibrator host: \\xFF:1;0;"), std::string::npos) << "identification request";
