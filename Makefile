@@ -6,8 +6,14 @@ WIN_BUILD  ?= build/windows
 WIN32_BUILD ?= build/windows-i686
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
-# Extra cmake arguments, e.g. CMAKE_ARGS=-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+# Extra cmake arguments, e.g. CMAKE_ARGS=-DQUARN_GUI=OFF
 CMAKE_ARGS ?=
+
+# Every build tree compiles through ccache where it is installed (CMakeLists.txt). Paths under this
+# folder are hashed relative to it and the build folder's own path is left out of the hash, so the
+# trees of one clone and clones in other folders (CI's fresh clone) share their hits.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= true
 
 # STRICT=1 (CI): a part or a suite that cannot be built fails the configure step (QUARN_REQUIRE_ALL),
 # warnings are errors (QUARN_WERROR), and a skipped test fails the run unless
