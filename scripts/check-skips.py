@@ -7,7 +7,9 @@ RESULTS_DIR holds what the run wrote: one GoogleTest XML report per test program
 GTEST_OUTPUT=xml:RESULTS_DIR/) and ctest's own JUnit report (ctest --output-junit RESULTS_DIR/ctest.xml).
 A GoogleTest case that called GTEST_SKIP, a disabled case, and a ctest test that was not run all count
 as skipped. The allow-list (scripts/allowed-skips.txt by default) names the cases that may skip, one
-"Suite.Case" per line with its reason after a '#'. With --strict the script also fails when the
+"Suite.Case" per line with its reason after a '#'; a line 'Suite.Case when "TEXT"' allows the case to
+skip only with a message that holds TEXT (the one cause it may skip for), any other skip of it fails.
+With --strict the script also fails when the
 results are missing or when an allowed name matches no case of the run (the list must not go stale).
 """
 import argparse
@@ -28,8 +30,23 @@ def read_allow_list(path):
             name, reason = name.strip(), reason.strip()
             if not reason:
                 sys.exit(f"{path}:{number}: '{name}' has no reason (write it after a '#')")
-            allowed[name] = reason
+            when = None
+            if " " in name:
+                name, _, condition = name.partition(" ")
+                condition = condition.strip()
+                if not (condition.startswith('when "') and condition.endswith('"') and len(condition) > 7):
+                    sys.exit(f"{path}:{number}: expected 'Suite.Case' or 'Suite.Case when \"TEXT\"'")
+                when = condition[len('when "'):-1]
+            allowed[name] = (reason, when)
     return allowed
+
+
+def allows(allowed, name, message):
+    """Whether the allow-list lets `name` skip with `message`."""
+    if name not in allowed:
+        return False
+    when = allowed[name][1]
+    return when is None or when in message
 
 
 def gtest_cases(path):
@@ -99,12 +116,13 @@ def main():
                 skipped.append(("ctest", name, message))
 
     for where, name, message in skipped:
-        if name in allowed:
-            print(f"skipped (allowed): {where}: {name}: {message or allowed[name]}")
+        if allows(allowed, name, message):
+            print(f"skipped (allowed): {where}: {name}: {message or allowed[name][0]}")
         else:
             print(f"skipped: {where}: {name}: {message}")
             if args.strict:
-                problems.append(f"{name} was skipped and scripts/allowed-skips.txt does not allow it")
+                why = "for this reason" if name in allowed else ""
+                problems.append(f"{name} was skipped and scripts/allowed-skips.txt does not allow it {why}".strip())
     if args.strict:
         for name in allowed:
             if name not in seen:

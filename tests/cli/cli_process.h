@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -50,7 +52,7 @@ inline void splitObjects(CliRun& r) {
 }
 
 // Runs `prefix` QUARN_CLI `args` through the shell (arguments are quoted by the caller); `program`
-// runs another copy of quarn-cli instead.
+// runs another copy of quarn-cli instead (ProgramCopy).
 inline CliRun runCli(const std::string& args, const std::string& prefix = "",
                      const std::string& program = QUARN_CLI) {
   CliRun r;
@@ -119,6 +121,43 @@ inline CliRun runCliOnTerminal(const std::string& args, int columns = 160) {
   splitObjects(r);
   return r;
 }
+
+// A copy of quarn-cli with what it loads and starts from its own folder (the library, the report
+// library, the simulator, the protocol templates) in a new folder under /tmp that every user may
+// enter. A test that runs the program as another user runs the copy: the build folder may lie inside
+// a folder only its owner may enter (a clone under /root or in a `mktemp -d` folder), where that
+// user reaches nothing. The folder goes with the object.
+class ProgramCopy {
+ public:
+  ProgramCopy() {
+    char tmpl[] = "/tmp/quarn_cli_copy_XXXXXX";
+    if (!mkdtemp(tmpl)) {
+      error_ = std::string("cannot make a folder under /tmp: ") + std::strerror(errno);
+      return;
+    }
+    dir_ = tmpl;
+    const std::string from = std::string(QUARN_CLI).substr(0, std::string(QUARN_CLI).rfind('/'));
+    std::string copy = "cp -R";
+    for (const char* name : {"quarn-cli", "libquarn.so", "libxlsxgen.so", "quarn-sim", "template_xml"})
+      if (access((from + "/" + name).c_str(), F_OK) == 0) copy += " '" + from + "/" + name + "'";
+    copy += " '" + dir_ + "/' && chmod -R a+rX '" + dir_ + "'";
+    if (std::system(copy.c_str()) != 0) error_ = "cannot copy the program's folder " + from + " to " + dir_;
+  }
+  ~ProgramCopy() {
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  ProgramCopy(const ProgramCopy&) = delete;
+  ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+  // "" when the copy is there, else why not.
+  const std::string& error() const { return error_; }
+  std::string program() const { return dir_ + "/quarn-cli"; }
+  std::string dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::string error_;
+};
 
 // The simulator shares quarn-cli's stderr: a sanitizer report from it lands there, and quarn-cli
 // notes a simulator that did not end cleanly. Both fail the test.

@@ -19,9 +19,9 @@ inline std::string demoBench() {
   return project.substr(0, project.rfind('/') + 1) + "demo_bench.scenario";
 }
 
-// The simulator on the demonstration bench with a fast pressure source.
-inline std::string demoFastBench() {
-  return "--sim --timeout 20 --sim-arg --scenario --sim-arg '" + demoBench() +
+// The simulator on the demonstration bench (or a copy of its scenario) with a fast pressure source.
+inline std::string demoFastBench(const std::string& scenario = demoBench()) {
+  return "--sim --timeout 20 --sim-arg --scenario --sim-arg '" + scenario +
          "' --sim-arg --set --sim-arg input_tau_s=0.3 ";
 }
 
