@@ -30,13 +30,12 @@ endif
 # Sanitizer settings of the test runs: leaks are reported, and the first report stops the program.
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-# ctest over a build folder ($(1)) with extra environment ($(2)); every GoogleTest program writes an
-# XML report that scripts/check-skips.py then reads with ctest's own report (extra arguments: $(3)).
+# ctest over a build folder ($(1)) with extra environment ($(2)) and the skip check with extra
+# arguments ($(3)) (scripts/run-tests.sh: the tests labelled "realtime" run beside the others with
+# REALTIME_JOBS).
+REALTIME_JOBS ?= 6
 define run_tests
-	rm -rf $(1)/test-results && mkdir -p $(1)/test-results
-	cd $(1) && env QT_QPA_PLATFORM=offscreen GTEST_OUTPUT=xml:$(abspath $(1))/test-results/ $(2) \
-	  ctest --output-on-failure -j $(JOBS) --output-junit test-results/ctest.xml
-	./scripts/check-skips.py $(1)/test-results $(SKIP_CHECK) $(3)
+	JOBS=$(JOBS) REALTIME_JOBS=$(REALTIME_JOBS) ./scripts/run-tests.sh $(1) $(SKIP_CHECK) $(3) $(2)
 endef
 
 .PHONY: all deps configure build test demo asan fuzz windows clean format

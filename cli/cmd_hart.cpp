@@ -187,6 +187,7 @@ class HartJob {
  public:
   explicit HartJob(Session& s) : s_(s) {
     s_.extraListeners.push_back([this](const TDev& d) { observe(d); });
+    progress_.setClock([this] { return s_.host.nowMs(); });
   }
 
   // Runs a task to its end; false when it did not end in time.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -113,12 +114,14 @@ void refuseInvalidParameters(const data::Project& project, bool relayMode) {
 }
 
 // The operator of the built-in Quarn simulator: brings the pressure to every new target, so a Quarn
-// run finishes unattended. The simulator reads its operator commands from its standard input, which
-// it inherits from this process while it is started.
+// run finishes unattended. quarn-sim reads its operator commands from its standard input, which it
+// inherits from this process while it is started; the simulator inside this process (--sim-virtual)
+// is told directly.
 class SimOperator {
  public:
   // Call before the simulator starts; adds its command option.
   void prepare(Options& opts) {
+    if (opts.simVirtual) return;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     savedStdin_ = dup(STDIN_FILENO);
@@ -132,6 +135,10 @@ class SimOperator {
     opts.simArgs.push_back("--stdin-control");
   }
   // Call once the simulator runs: this process gets its own standard input back.
+  void started(Session& s) {
+    if (s.inProcess && s.opts.model == 1) bench_ = &s.inProcess->engine();
+    started();
+  }
   void started() {
     if (savedStdin_ >= 0) {
       dup2(savedStdin_, STDIN_FILENO);
@@ -140,7 +147,13 @@ class SimOperator {
     }
   }
   void follow(float targetKPa) {
-    if (write_ < 0 || std::isnan(targetKPa) || targetKPa == last_) return;
+    if (std::isnan(targetKPa) || targetKPa == last_) return;
+    if (bench_) {
+      last_ = targetKPa;
+      bench_->operatorSetsPressure(targetKPa);
+      return;
+    }
+    if (write_ < 0) return;
     last_ = targetKPa;
     char line[64];
     const int n = std::snprintf(line, sizeof line, "target %.6g\n", static_cast<double>(targetKPa));
@@ -157,6 +170,7 @@ class SimOperator {
  private:
   int savedStdin_ = -1;
   int write_ = -1;
+  quarnsim::Engine* bench_ = nullptr;
   float last_ = NAN;
 };
 
@@ -172,7 +186,10 @@ std::string fixed(float v, int decimals) {
 // every channel holds.
 class Progress {
  public:
-  Progress(bool relayMode, int total) : relayMode_(relayMode), total_(std::max(total, 1)) {}
+  Progress(bool relayMode, int total, std::function<uint32_t()> nowMs)
+      : relayMode_(relayMode), total_(std::max(total, 1)) {
+    line_.setClock(std::move(nowMs));
+  }
   void update(const TDev& d) {
     const int32_t step = d.pointIdx;
     const int decimals = d.settings.decimals >= 0 && d.settings.decimals <= 6 ? d.settings.decimals : 3;
@@ -265,7 +282,7 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
   SimOperator simOperator;
   if (s.opts.sim && s.opts.model == 1) simOperator.prepare(s.opts);
   s.open();
-  simOperator.started();
+  simOperator.started(s);
   s.connect();
 
   TDev& d = s.host.dev();
@@ -286,7 +303,7 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
 
   ReferenceLimitKeeper referenceLimit(r.refUpper);
   referenceLimit.load(d);
-  Progress progress(relayMode, start.progressMax);
+  Progress progress(relayMode, start.progressMax, [&s] { return s.host.nowMs(); });
   if (const std::string note = referenceLimit.apply(d); !note.empty()) progress.note(note);
   RunWatch watch;
   const uint32_t endCode = relayMode ? kRetRelayCheckFinished : kRetVerificationFinished;

@@ -35,8 +35,46 @@ int Host::bind(uint32_t model, const std::string& libraryPath, std::string& erro
 }
 
 void Host::unbind() {
+  // The library's unload still runs on the virtual clock (its shut-down exchange waits on it).
   if (lib_.handle) quarn::host::unbind(lib_);
   if (g_host == this) g_host = nullptr;
+  virtual_ = false;
+  setClock_ = nullptr;
+}
+
+bool Host::useVirtualTime(std::string& error) {
+  auto* now = lib_.symbol<uint32_t (*)()>("quarn_now_ms");
+  setClock_ = lib_.symbol<void (*)(const quarn_clock*)>("quarn_set_clock");
+  timerProc_ = lib_.symbol<void (*)(void*, uint32_t, uintptr_t, uint32_t)>("TimerProc");
+  timerId_ = lib_.symbol<const uint32_t*>("TimerID");
+  if (!now || !setClock_ || !timerProc_ || !timerId_) {
+    error = "the library cannot run on a virtual clock (quarn_set_clock, TimerProc)";
+    return false;
+  }
+  virtualNow_ = now();
+  lastTick_ = virtualNow_;
+  const quarn_clock clock{this, &Host::virtualNow, &Host::virtualSleep};
+  setClock_(&clock);
+  virtual_ = true;
+  return true;
+}
+
+uint32_t Host::virtualNow(void* ctx) { return static_cast<Host*>(ctx)->virtualNow_; }
+
+void Host::virtualSleep(void* ctx, uint32_t ms) { static_cast<Host*>(ctx)->virtualNow_ += ms; }
+
+uint32_t Host::nowMs() const {
+  if (virtual_) return virtualNow_;
+  return static_cast<uint32_t>(monotonicMs());
+}
+
+void Host::virtualTick() {
+  constexpr uint32_t kPeriodMs = 20;
+  uint32_t target = lastTick_ + kPeriodMs;
+  if (static_cast<int32_t>(virtualNow_ - target) >= 0) target = virtualNow_;
+  virtualNow_ = target;
+  lastTick_ = target;
+  timerProc_(nullptr, 0, *timerId_, target);
 }
 
 void Host::onUpdate() {
@@ -47,6 +85,18 @@ void Host::requestStop() { g_stop = true; }
 bool Host::stopRequested() { return g_stop; }
 
 bool Host::runUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+  if (virtual_) {
+    // Counted in 64 bits: a timeout may be longer than half the 32-bit tick's range.
+    uint64_t spent = 0;
+    while (!g_stop) {
+      if (done()) return true;
+      if (spent >= timeoutMs) return false;
+      const uint32_t before = virtualNow_;
+      virtualTick();
+      spent += static_cast<uint32_t>(virtualNow_ - before);
+    }
+    return done();
+  }
   const uint64_t end = monotonicMs() + timeoutMs;
   const int fd = lib_.timerFd();
   while (!g_stop) {

@@ -34,8 +34,18 @@ class Host {
   int32_t setTask(uint32_t task, void* arg = nullptr) { return lib_.SetTask(task, arg); }
 
   // Runs the library's timer until `done` returns true (checked after every timer call and every
-  // notification) or `timeoutMs` of real time have passed. Returns true when `done` held.
+  // notification) or `timeoutMs` have passed (of real time, or of virtual time after
+  // useVirtualTime). Returns true when `done` held.
   bool runUntil(const std::function<bool()>& done, uint32_t timeoutMs);
+
+  // From now on the library runs on a virtual clock that this host moves: runUntil calls the
+  // library's timer procedure every 20 ms of virtual time without waiting, and the library's sleeps
+  // advance the clock at once. The clock starts at the library's current tick. False with `error`
+  // when the library lacks what that needs.
+  bool useVirtualTime(std::string& error);
+  bool virtualTime() const { return virtual_; }
+  // The library's tick: the virtual clock's, else the system's.
+  uint32_t nowMs() const;
 
   void setListener(Listener l) { listener_ = std::move(l); }
   // Stops runUntil at the next chance (e.g. from a signal).
@@ -47,8 +57,20 @@ class Host {
 
  private:
   static void onUpdate();
+  static uint32_t virtualNow(void* ctx);
+  static void virtualSleep(void* ctx, uint32_t ms);
+  // One timer period of virtual time: the clock moves to the next point of the 20 ms grid (or stays
+  // where a sleep has taken it beyond that), then the library's timer procedure runs with that tick.
+  void virtualTick();
+
   quarn::host::Library lib_;
   Listener listener_;
+  bool virtual_ = false;
+  uint32_t virtualNow_ = 0;
+  uint32_t lastTick_ = 0;
+  void (*timerProc_)(void*, uint32_t, uintptr_t, uint32_t) = nullptr;
+  const uint32_t* timerId_ = nullptr;
+  void (*setClock_)(const quarn_clock*) = nullptr;
 };
 
 }  // namespace cli

@@ -16,6 +16,8 @@ namespace {
 const char kUsage[] =
     "usage: quarn-cli [--port PATH|N|all] [--model quarn|brenk] [--sim] [--sim-arg ARG]...\n"
     "                 [--timeout S] [--library FILE] COMMAND [ARGS]\n"
+    "  --sim-virtual: the simulator inside quarn-cli in virtual time (no waiting; the timeouts count\n"
+    "                 virtual seconds), with the bench options of --sim-arg\n"
     "commands:\n"
     "  probe                      connect and print the calibrator's identification and settings\n"
     "  measure [--cycles N]       print one object per measuring cycle\n"
@@ -69,6 +71,9 @@ int main(int argc, char** argv) {
           throw cli::Failure{cli::kFailure, "--model takes quarn or brenk"};
       } else if (a == "--sim") {
         opts.sim = true;
+      } else if (a == "--sim-virtual") {
+        opts.sim = true;
+        opts.simVirtual = true;
       } else if (a == "--sim-arg") {
         opts.simArgs.push_back(cli::takeValue(args, i));
       } else if (a == "--timeout") {

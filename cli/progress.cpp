@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -25,6 +26,13 @@ std::string cutToColumns(const std::string& s, int columns) {
     if (++count > columns) return s.substr(0, i);
   }
   return s;
+}
+
+uint32_t monotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 }  // namespace
@@ -58,14 +66,15 @@ void ProgressLine::show(const std::string& stage, const std::string& detail, dou
   } else {
     text = detail.empty() ? stage : stage + "  " + detail;
   }
-  const auto now = std::chrono::steady_clock::now();
+  const uint32_t now = nowMs_ ? nowMs_() : monotonicMs();
   const bool newStage = stage != lastStage_;
   if (!newStage && text == lastText_) return;
-  const auto minGap = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1000);
-  if (!newStage && now - lastPrint_ < minGap) return;
+  const uint32_t minGapMs = terminal_ ? 100 : 1000;
+  if (!newStage && printed_ && static_cast<uint32_t>(now - lastPrintMs_) < minGapMs) return;
   lastStage_ = stage;
   lastText_ = text;
-  lastPrint_ = now;
+  lastPrintMs_ = now;
+  printed_ = true;
 
   if (terminal_) {
     // Carriage return, the line, then clear what an earlier, longer line left behind.

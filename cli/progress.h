@@ -3,8 +3,9 @@
 // instead: one whenever the stage changes and at most one a second while it stays.
 #pragma once
 
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace cli {
@@ -24,6 +25,9 @@ class ProgressLine {
   // Ends the line on a terminal, so that what is printed next starts on a line of its own.
   void finish();
   bool terminal() const { return terminal_; }
+  // The millisecond tick that paces the lines (the system's monotonic clock unless set): the
+  // session's, so a run in virtual time prints the lines that its time would show.
+  void setClock(std::function<uint32_t()> nowMs) { nowMs_ = std::move(nowMs); }
 
   // The parts of a line, for the terminal form.
   static std::string bar(double fraction, int width);
@@ -35,7 +39,9 @@ class ProgressLine {
   bool open_ = false;  // a terminal line is shown and not yet ended
   std::string lastStage_;
   std::string lastText_;
-  std::chrono::steady_clock::time_point lastPrint_{};
+  std::function<uint32_t()> nowMs_;
+  uint32_t lastPrintMs_ = 0;
+  bool printed_ = false;
 };
 
 }  // namespace cli

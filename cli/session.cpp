@@ -20,6 +20,7 @@ bool Session::close() {
   // still notifies.
   extraListeners.clear();
   host.unbind();  // switches the calibrator back to local operation while the simulator still runs
+  inProcess.reset();
   return sim.stop();
 }
 
@@ -57,6 +58,17 @@ void Session::open() {
   });
 
   std::string portPath;
+  if (opts.sim && opts.simVirtual) {
+    std::vector<std::string> args{"--model", opts.model == 1 ? "quarn" : "brenk"};
+    args.insert(args.end(), opts.simArgs.begin(), opts.simArgs.end());
+    inProcess = InProcessSim::create(args, error);
+    if (!inProcess) throw Failure{kFailure, error};
+    if (!host.useVirtualTime(error)) throw Failure{kFailure, error};
+    const uint32_t n = inProcess->plug(host);
+    if (n == 0) throw Failure{kFailure, "cannot plug the simulator into the library as a virtual port"};
+    host.dev().portNo = n;
+    return;
+  }
   if (opts.sim) {
     std::vector<std::string> args{"--model", opts.model == 1 ? "quarn" : "brenk"};
     args.insert(args.end(), opts.simArgs.begin(), opts.simArgs.end());

@@ -9,6 +9,7 @@
 
 #include "host.h"
 #include "json_out.h"
+#include "sim_in_process.h"
 #include "sim_launcher.h"
 
 namespace cli {
@@ -17,6 +18,7 @@ struct Options {
   std::string port;                  // device path or number; "" / "0" / "all" = search every port
   uint32_t model = 1;                // 1 Quarn, 0 Brenk
   bool sim = false;                  // start the built-in simulator on a pseudo-terminal
+  bool simVirtual = false;           // with sim: the simulator inside this process, in virtual time
   std::vector<std::string> simArgs;  // extra arguments for the simulator
   double timeoutS = 15;
   std::string library;  // explicit library file (after the default places)
@@ -48,6 +50,7 @@ class Session {
   Options opts;
   Host host;
   SimLauncher sim;
+  std::unique_ptr<InProcessSim> inProcess;  // --sim-virtual
   // What the common end step reported last (the error of the task that just ended).
   uint32_t lastEndErr = 0;
   std::string lastEndText;

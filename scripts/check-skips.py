@@ -3,8 +3,9 @@
 
 usage: check-skips.py RESULTS_DIR [--strict] [--allow FILE]
 
-RESULTS_DIR holds what the run wrote: one GoogleTest XML report per test program (ctest run with
-GTEST_OUTPUT=xml:RESULTS_DIR/) and ctest's own JUnit report (ctest --output-junit RESULTS_DIR/ctest.xml).
+RESULTS_DIR holds what the run wrote: GoogleTest XML reports (one per case when ctest runs the cases
+one by one) and ctest's own JUnit reports (ctest --output-junit RESULTS_DIR/ctest.xml, and
+ctest-<part>.xml of a part run by a ctest of its own).
 A GoogleTest case that called GTEST_SKIP, a disabled case, and a ctest test that was not run all count
 as skipped. The allow-list (scripts/allowed-skips.txt by default) names the cases that may skip, one
 "Suite.Case" per line with its reason after a '#'; a line 'Suite.Case when "TEXT"' allows the case to
@@ -89,7 +90,9 @@ def main():
     allowed = read_allow_list(args.allow)
     reports = sorted(glob.glob(os.path.join(args.results, "*.xml")))
     junit = os.path.join(args.results, "ctest.xml")
-    gtest_reports = [r for r in reports if r != junit]
+    # ctest's own reports: ctest.xml, and ctest-<part>.xml of a part run by a ctest of its own.
+    junits = [r for r in reports if os.path.basename(r) == "ctest.xml" or os.path.basename(r).startswith("ctest-")]
+    gtest_reports = [r for r in reports if r not in junits]
 
     problems = []
     if args.strict and not os.path.exists(junit):
@@ -109,10 +112,13 @@ def main():
                     skipped.append((program, name, message))
         except ET.ParseError as e:
             problems.append(f"{report}: unreadable ({e})")
-    if os.path.exists(junit):
-        for name, was_skipped, message in ctest_cases(junit):
+    gtest_names = set(seen)
+    for report in junits:
+        for name, was_skipped, message in ctest_cases(report):
             seen.add(name)
-            if was_skipped:
+            # ctest runs each GoogleTest case on its own; a case that skipped is judged by its
+            # GoogleTest report, which holds the reason.
+            if was_skipped and name not in gtest_names:
                 skipped.append(("ctest", name, message))
 
     for where, name, message in skipped:

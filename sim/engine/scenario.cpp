@@ -563,6 +563,46 @@ std::string applyScenarioText(Scenario& s, std::string_view text) {
   return "";
 }
 
+std::string applyBenchOptions(Scenario& s, std::vector<std::string>& args) {
+  static const std::pair<const char*, const char*> kOptions[] = {
+      {"--model", "model"}, {"--channels", "channels"}, {"--hart-addresses", "hart_addresses"},
+      {"--fault", "fault"}, {"--seed", "seed"},         {"--turnaround-ms", "turnaround_ms"},
+      {"--set", nullptr},   {"--scenario", nullptr},
+  };
+  auto known = [](const std::string& opt) -> const std::pair<const char*, const char*>* {
+    for (const auto& o : kOptions)
+      if (opt == o.first) return &o;
+    return nullptr;
+  };
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "--scenario") {
+      const std::string error = loadScenarioFile(s, args[i + 1]);
+      if (!error.empty()) return error;
+    }
+  }
+  std::vector<std::string> others;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const auto* option = known(args[i]);
+    if (!option) {
+      others.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 >= args.size()) return "missing value after " + args[i];
+    const std::string& value = args[++i];
+    std::string error;
+    if (option->second) {
+      error = applySetting(s, option->second, value);
+    } else if (args[i - 1] == "--set") {
+      const size_t eq = value.find('=');
+      if (eq == std::string::npos) return "--set needs KEY=VALUE: " + value;
+      error = applySetting(s, value.substr(0, eq), value.substr(eq + 1));
+    }
+    if (!error.empty()) return error;
+  }
+  args = std::move(others);
+  return "";
+}
+
 std::string loadScenarioFile(Scenario& s, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "cannot read " + path;

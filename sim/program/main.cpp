@@ -58,16 +58,14 @@ struct Options {
 
 // Returns "" or an error text.
 std::string parse(int argc, char** argv, Options& o) {
-  // The scenario file first, so that every other option overrides it.
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--scenario") == 0) {
-      const std::string error = quarnsim::loadScenarioFile(o.scenario, argv[i + 1]);
-      if (!error.empty()) return error;
-    }
-  }
-  for (int i = 1; i < argc; ++i) {
-    const std::string opt = argv[i];
-    if (opt == "--help" || opt == "-h") return "help";
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return "help";
+  // The bench's own options first (the scenario file before every other one), then the program's.
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::string benchError = quarnsim::applyBenchOptions(o.scenario, args);
+  if (!benchError.empty()) return benchError;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& opt = args[i];
     if (opt == "--dorv") {
       o.dorv = true;
       continue;
@@ -76,48 +74,22 @@ std::string parse(int argc, char** argv, Options& o) {
       o.stdinControl = true;
       continue;
     }
-    static const char* const kValued[] = {"--scenario", "--model",     "--channels",      "--hart-addresses",
-                                          "--fault",    "--seed",      "--turnaround-ms", "--set",
-                                          "--link",     "--dorv-link", "--duration-s",    "--log"};
-    bool valued = false;
-    for (const char* name : kValued) valued = valued || opt == name;
-    if (!valued) return "unknown option " + opt;
-    if (i + 1 >= argc) return "missing value after " + opt;
-    const std::string value = argv[++i];
-    std::string error;
-    if (opt == "--scenario") {
-      continue;
-    } else if (opt == "--model") {
-      error = quarnsim::applySetting(o.scenario, "model", value);
-    } else if (opt == "--channels") {
-      error = quarnsim::applySetting(o.scenario, "channels", value);
-    } else if (opt == "--hart-addresses") {
-      error = quarnsim::applySetting(o.scenario, "hart_addresses", value);
-    } else if (opt == "--fault") {
-      error = quarnsim::applySetting(o.scenario, "fault", value);
-    } else if (opt == "--seed") {
-      error = quarnsim::applySetting(o.scenario, "seed", value);
-    } else if (opt == "--turnaround-ms") {
-      error = quarnsim::applySetting(o.scenario, "turnaround_ms", value);
-    } else if (opt == "--set") {
-      const size_t eq = value.find('=');
-      if (eq == std::string::npos) return "--set needs KEY=VALUE: " + value;
-      error = quarnsim::applySetting(o.scenario, value.substr(0, eq), value.substr(eq + 1));
-    } else if (opt == "--link") {
+    if (opt != "--link" && opt != "--dorv-link" && opt != "--duration-s" && opt != "--log")
+      return "unknown option " + opt;
+    if (i + 1 >= args.size()) return "missing value after " + opt;
+    const std::string& value = args[++i];
+    if (opt == "--link") {
       o.link = value;
     } else if (opt == "--log") {
       o.log = value;
     } else if (opt == "--dorv-link") {
       o.dorv = true;
       o.dorvLink = value;
-    } else if (opt == "--duration-s") {
+    } else {
       char* end = nullptr;
       o.durationS = std::strtod(value.c_str(), &end);
       if (*end != '\0' || o.durationS < 0) return "bad value for --duration-s: " + value;
-    } else {
-      return "unknown option " + opt;
     }
-    if (!error.empty()) return error;
   }
   return "";
 }

@@ -1,4 +1,7 @@
-// quarn-cli against the simulator on a real pseudo-terminal, in real time.
+// quarn-cli against the simulator. The probe and the lost link run against quarn-sim on a real
+// pseudo-terminal in real time (the link as an operator's calibrator has it, and a timeout in seconds);
+// the other runs use the simulator inside quarn-cli in virtual time (--sim-virtual), which goes
+// through the same exchanges without waiting.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,7 +31,7 @@ TEST(CliEndToEnd, ProbeReturnsTheSimulatedQuarnIdentification) {
 }
 
 TEST(CliEndToEnd, BrenkWorkstationLinksOnlyToABrenk) {
-  const CliRun r = runCli("--sim --model brenk --timeout 20 probe");
+  const CliRun r = runCli("--sim-virtual --model brenk --timeout 20 probe");
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 1u);
   const int type = r.objects[0]["devTypeId"];
@@ -37,7 +40,7 @@ TEST(CliEndToEnd, BrenkWorkstationLinksOnlyToABrenk) {
 }
 
 TEST(CliEndToEnd, MeasurePrintsOneObjectPerCycle) {
-  const CliRun r = runCli("--sim --timeout 20 measure --cycles 3");
+  const CliRun r = runCli("--sim-virtual --timeout 20 measure --cycles 3");
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.objects.size(), 3u) << r.out;
   for (const auto& j : r.objects) {

@@ -1,8 +1,8 @@
-// quarn-cli and the run history, in real time against the simulator: finished runs are stored
-// (verify as-found and as-left, a relay check) and read back by `history list/show/pair/check`;
-// the protocol made again from the history equals the one written at the end of the run; a
-// history that cannot take the run (locked, read-only, not a history, of a newer program) is said
-// clearly while the run's results are still printed; bad history input gets a clear refusal.
+// quarn-cli and the run history, against the simulator inside quarn-cli in virtual time: finished runs are
+// stored (verify as-found and as-left, a relay check) and read back by `history list/show/pair/check`; the
+// protocol made again from the history equals the one written at the end of the run; a history that cannot
+// take the run (locked, read-only, not a history, of a newer program) is said clearly while the run's results
+// are still printed; bad history input gets a clear refusal.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -74,10 +74,10 @@ class CliHistory : public ::testing::Test {
     runs_.push_back(
         runCli(clitest::demoFastBench() + "verify '" + project + "'" + common + " --tag as-left"));
     const std::string relayProject = clitest::shortProject(dir_, {0}, "relay.aip");
-    runs_.push_back(
-        runCli("--sim --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 --sim-arg --set --sim-arg "
-               "switch.1=300,5 relay '" +
-               relayProject + "'" + common));
+    runs_.push_back(runCli(
+        "--sim-virtual --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 --sim-arg --set --sim-arg "
+        "switch.1=300,5 relay '" +
+        relayProject + "'" + common));
   }
   static void TearDownTestSuite() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 

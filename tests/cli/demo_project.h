@@ -1,5 +1,5 @@
-// The demonstration bench and the demo project cut short, for the real-time runs of verify and
-// relay: point set 1 reduced to the given points and one second of hold. Needs QUARN_DEMO_PROJECT
+// The demonstration bench and the demo project cut short, for the runs of verify and relay: point
+// set 1 reduced to the given points and one second of hold. Needs QUARN_DEMO_PROJECT
 // (examples/demo.aip) and the data library.
 #pragma once
 
@@ -19,9 +19,11 @@ inline std::string demoBench() {
   return project.substr(0, project.rfind('/') + 1) + "demo_bench.scenario";
 }
 
-// The simulator on the demonstration bench (or a copy of its scenario) with a fast pressure source.
-inline std::string demoFastBench(const std::string& scenario = demoBench()) {
-  return "--sim --timeout 20 --sim-arg --scenario --sim-arg '" + scenario +
+// The simulator on the demonstration bench (or a copy of its scenario) with a fast pressure source:
+// inside quarn-cli in virtual time, or with `sim` "--sim" quarn-sim on a pseudo-terminal in real time.
+inline std::string demoFastBench(const std::string& scenario = demoBench(),
+                                 const std::string& sim = "--sim-virtual") {
+  return sim + " --timeout 20 --sim-arg --scenario --sim-arg '" + scenario +
          "' --sim-arg --set --sim-arg input_tau_s=0.3 ";
 }
 

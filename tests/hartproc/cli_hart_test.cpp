@@ -1,5 +1,7 @@
-// `quarn-cli hart …` against the simulator on a real pseudo-terminal, in real time. The scenarios
-// keep the devices on the first channels at low polling addresses so each run ends in seconds.
+// `quarn-cli hart …` against the simulator. A write with its read-back runs against quarn-sim on a
+// real pseudo-terminal in real time (the HART line's timing as a real modem has it); the other jobs
+// use the simulator inside quarn-cli in virtual time. The scenarios keep the devices on the first
+// channels at low polling addresses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,8 @@ using clitest::expectCleanSimulator;
 using clitest::runCli;
 
 const char kTwoDevices[] =
-    "--sim --sim-arg --channels --sim-arg 2 --sim-arg --hart-addresses --sim-arg 0,2,0,0 --timeout 20 ";
+    "--sim-virtual --sim-arg --channels --sim-arg 2 --sim-arg --hart-addresses --sim-arg 0,2,0,0 --timeout "
+    "20 ";
 
 TEST(CliHart, SearchFindsTheSimulatorsTransmitters) {
   const CliRun r = runCli(std::string(kTwoDevices) + "hart search --run-timeout 120");
@@ -72,7 +75,8 @@ TEST(CliHart, FirstChannelIsGivenAsIndexAndAsChannelNumber) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sim);
-    const CliRun r = runCli(std::string("--sim --timeout 20 ") + c.sim + "hart search --run-timeout 120");
+    const CliRun r =
+        runCli(std::string("--sim-virtual --timeout 20 ") + c.sim + "hart search --run-timeout 120");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.objects.size(), 1u) << r.out;
     const auto& j = r.objects[0];
@@ -103,7 +107,7 @@ TEST(CliHart, AFailedJobAlwaysSaysWhy) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
-    const CliRun r = runCli(std::string("--sim --timeout 20 ") + c.args + " --run-timeout 120");
+    const CliRun r = runCli(std::string("--sim-virtual --timeout 20 ") + c.args + " --run-timeout 120");
     EXPECT_EQ(r.status, 1) << r.err;
     ASSERT_EQ(r.objects.size(), 1u) << r.out;
     const auto& j = r.objects[0];
@@ -119,7 +123,8 @@ TEST(CliHart, AFailedJobAlwaysSaysWhy) {
 // longest time left (a second per silent address).
 TEST(CliHart, SearchProgressOnATerminalIsOneUpdatingLine) {
   const CliRun r = clitest::runCliOnTerminal(
-      "--sim --sim-arg --channels --sim-arg 1 --sim-arg --hart-addresses --sim-arg 3,0,0,0 --sim-arg --set "
+      "--sim-virtual --sim-arg --channels --sim-arg 1 --sim-arg --hart-addresses --sim-arg 3,0,0,0 --sim-arg "
+      "--set "
       "--sim-arg kesto.status.2=1 --sim-arg --set --sim-arg kesto.status.3=1 --sim-arg --set --sim-arg "
       "kesto.status.4=1 --timeout 20 hart search --run-timeout 120");
   ASSERT_EQ(r.status, 0) << r.err;

@@ -62,6 +62,16 @@ CASES = [
     ("a condition without quotes is refused", [("A", "B", None)], ["A.B when soffice  # x"], 1,
      "expected 'Suite.Case'"),
 ]
+# (what, cases, ctest's tests, allow-list, expected status, text the output holds): ctest runs each
+# GoogleTest case as a test of its own, and may report a skipped case as skipped too.
+CTEST_CASES = [
+    ("a case ctest also reports skipped is judged by its reason", [("A", "B", REASON)], ["A.B!"],
+     ['A.B when "user 65534 cannot run a copy"  # noexec /tmp'], 0, "skipped (allowed)"),
+    ("a case ctest reports skipped for a reason not allowed fails", [("A", "B", "other")], ["A.B!"],
+     ['A.B when "user 65534 cannot run a copy"  # noexec /tmp'], 1, "does not allow it for this reason"),
+    ("a test that is no GoogleTest case and did not run fails", [("A", "B", None)], ["A.B", "bench_x!"], [], 1,
+     "bench_x was skipped"),
+]
 
 
 def main():
@@ -73,7 +83,14 @@ def main():
             print(f"FAIL {what}: status {got} (expected {status}), output:\n{output}")
         else:
             print(f"ok   {what}")
-    total = len(CASES)
+    for what, cases, ctest, allow, status, text in CTEST_CASES:
+        got, output = run(cases, allow, ctest)
+        if got != status or text not in output:
+            failures += 1
+            print(f"FAIL {what}: status {got} (expected {status}), output:\n{output}")
+        else:
+            print(f"ok   {what}")
+    total = len(CASES) + len(CTEST_CASES)
     print(f"{total - failures} passed, {failures} failed")
     return 1 if failures else 0
 

@@ -1,7 +1,9 @@
-// quarn-cli's verify and relay commands against the simulator on a real pseudo-terminal, in real
-// time: a short project (two points, one second of hold, a fast pressure source) runs to its end
-// unattended on the demonstration bench; invalid projects and a calibrator without its Kesto module
-// are refused at once; Ctrl-C stops a run; progress is one line on a terminal, plain lines elsewhere.
+// quarn-cli's verify and relay commands against the simulator: a short project (two points, one
+// second of hold, a fast pressure source) runs to its end unattended on the demonstration bench;
+// invalid projects and a calibrator without its Kesto module are refused at once; Ctrl-C stops a run;
+// progress is one line on a terminal, plain lines elsewhere. The whole run of the demo project, the
+// refusal without the Kesto module (at once, in seconds) and Ctrl-C run against quarn-sim on a real
+// pseudo-terminal in real time; the other runs use the simulator inside quarn-cli in virtual time.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -78,7 +80,10 @@ class CliVerify : public ::testing::Test {
     return clitest::runCli(args, prefix);
   }
 
-  static constexpr const char* kFastBench = "--sim --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 ";
+  static constexpr const char* kFastBench =
+      "--sim-virtual --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 ";
+  static constexpr const char* kFastBenchRealTime =
+      "--sim --timeout 20 --sim-arg --set --sim-arg input_tau_s=0.3 ";
   std::string dir;
   std::string oldDataHome;
   bool hadDataHome = false;
@@ -96,8 +101,8 @@ TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   const bool withReport = access((cli.substr(0, cli.rfind('/') + 1) + "libxlsxgen.so").c_str(), R_OK) == 0;
   const std::string report = dir + "/protocol.xlsx";
   const std::string dayBefore = today();
-  const CliRun r = run(demoFastBench() + "verify '" + project + "' --run-timeout 120" +
-                       (withReport ? " --report '" + report + "'" : ""));
+  const CliRun r = run(demoFastBench(clitest::demoBench(), "--sim") + "verify '" + project +
+                       "' --run-timeout 120" + (withReport ? " --report '" + report + "'" : ""));
   ASSERT_EQ(r.status, 0) << r.err;
   expectCleanSimulator(r);
   const auto j = nlohmann::json::parse(r.out, nullptr, false);
@@ -201,8 +206,8 @@ TEST_F(CliVerify, ARunWithoutTheKestoModuleIsRefusedAtOnce) {
   const std::string project = shortProject({0, 50});
   for (const char* command : {"verify", "relay"}) {
     SCOPED_TRACE(command);
-    const CliRun r = run(std::string(kFastBench) + "--sim-arg --set --sim-arg kesto.fitted=0 " + command +
-                             " '" + project + "' --run-timeout 600",
+    const CliRun r = run(std::string(kFastBenchRealTime) + "--sim-arg --set --sim-arg kesto.fitted=0 " +
+                             command + " '" + project + "' --run-timeout 600",
                          "timeout -s KILL 60 ");
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;

@@ -1084,7 +1084,8 @@ TEST(ProjectFile, TheMethodListWithoutItsFileIsEmptyAndAnUnreadableOneIsReported
 
 // A project saved by the workstation runs in quarn-cli against the simulator's demonstration bench
 // (channel 3 out of tolerance, channel 4 with a 20..4 mA output): the channels, the points and the
-// hold time it runs are the ones the screen shows.
+// hold time it runs are the ones the screen shows. quarn-cli runs its simulator in virtual time and
+// stores the run in the test's own history, never the user's.
 TEST(ProjectFile, QuarnCliVerifiesAProjectSavedByTheScreen) {
 #ifndef QUARN_CLI_PROGRAM
   GTEST_SKIP() << "quarn-cli is not built";
@@ -1100,9 +1101,9 @@ TEST(ProjectFile, QuarnCliVerifiesAProjectSavedByTheScreen) {
 
   QProcess cli;
   cli.start(QStringLiteral(QUARN_CLI_PROGRAM),
-            {"--sim", "--timeout", "20", "--sim-arg", "--scenario", "--sim-arg",
+            {"--sim-virtual", "--timeout", "20", "--sim-arg", "--scenario", "--sim-arg",
              QUARN_EXAMPLES_DIR "/demo_bench.scenario", "--sim-arg", "--set", "--sim-arg", "input_tau_s=0.3",
-             "verify", file, "--run-timeout", "120"});
+             "verify", file, "--run-timeout", "120", "--history", b.path("history.db")});
   ASSERT_TRUE(cli.waitForFinished(180000));
   const QByteArray err = cli.readAllStandardError();
   ASSERT_EQ(cli.exitCode(), 0) << err.toStdString();

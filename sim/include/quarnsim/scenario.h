@@ -159,6 +159,12 @@ std::string applySetting(Scenario& scenario, std::string_view key, std::string_v
 std::string applyScenarioText(Scenario& scenario, std::string_view text);
 // Reads and applies a file.
 std::string loadScenarioFile(Scenario& scenario, const std::string& path);
+// The options of quarn-sim's command line that shape the bench (--scenario FILE, --model, --channels,
+// --hart-addresses, --fault, --seed, --turnaround-ms, --set KEY=VALUE), so the program and a host
+// that runs the engine in-process read them alike. Applies them to `scenario`, the scenario file
+// first so that every other option overrides it, and leaves every other argument in `args` in its
+// order. Returns "" or an error text.
+std::string applyBenchOptions(Scenario& scenario, std::vector<std::string>& args);
 // Parses a fault description such as "kesto silent after=3", "calibrator error 11 cmd=1" or
 // "kesto badcrc cmd=42 nth=3" (the third answer to a data-file read is damaged).
 std::string parseFault(std::string_view text, Fault& fault);
