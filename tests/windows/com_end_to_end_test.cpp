@@ -318,10 +318,16 @@ TEST_F(WindowsCom, TheHostIdentifiesTheCalibratorAndReadsFiveCyclesTheSimulatorS
     std::cout << "cycle pRef " << c["pRef"] << " kPa: served as measuring answer " << at + 1 << " of "
               << served.size() << "\n";
   }
-  std::cout << "The exchange the simulator logged (first lines):\n";
+  // For the record: the identification and every measuring request with its answer.
+  std::cout << "The exchange the simulator logged (identification, measuring requests and answers):\n";
   std::istringstream text(exchange);
-  int shown = 0;
-  for (std::string line; shown < 24 && std::getline(text, line); ++shown) std::cout << line << "\n";
+  bool answerNext = false;
+  int index = 0;
+  for (std::string line; std::getline(text, line); ++index) {
+    const bool measuring = line.find("host: \\xFF:1;1;") != std::string::npos;
+    if (index < 2 || measuring || answerNext) std::cout << line << "\n";
+    answerNext = measuring;
+  }
 }
 
 // A COM port that does not exist, one another program holds, one whose device goes away during the
