@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "../data/temp_folder_test.h"
+#include "../temp_folder_test.h"
 #include "HistoryStore.h"
 #include "sample_run.h"
 
