@@ -28,16 +28,7 @@ namespace report = quarn::report;
 std::unique_ptr<history::HistoryStore> openForReading(const HistoryArgs& h) {
   history::OpenOptions options;
   options.readOnly = true;
-  auto opened = history::HistoryStore::open(historyFile(h, false), options);
-  if (!opened) throw Failure{kFailure, opened.error().message};
-  return std::move(opened.value());
-}
-
-// The value of a store's answer (moved out of it), or its message as the command's failure.
-template <class T>
-T valueOrFail(history::Result<T> r) {
-  if (!r) throw Failure{kFailure, r.error().message};
-  return std::move(r.value());
+  return valueOrFail(history::HistoryStore::open(historyFile(h, false), options));
 }
 
 int64_t runNumber(const std::string& text) {

@@ -93,8 +93,7 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
 
 data::Project loadProjectOrFail(const RunArgs& r) {
   data::Project project;
-  const data::ProjectLoad load = data::loadProject(r.project, project);
-  if (!load.ok) throw Failure{kFailure, load.error};
+  valueOrFail(data::loadProject(r.project, project));
   if (r.set >= 0) project.selectedSet = r.set;
   return project;
 }
@@ -403,9 +402,9 @@ void writeReport(Session& s, const data::Project& project, const RunArgs& r,
 
 // The PDF beside the workbook just written, once the library's timer runs again.
 void writePdf() {
-  const report::PdfResult pdf = report::writeProtocolPdf(report::LastReportOutput());
-  if (!pdf.ok) throw Failure{kFailure, "the PDF was not written: " + pdf.error};
-  std::fprintf(stderr, "pdf written: %s\n", pdf.pdfPath.c_str());
+  const std::string pdf =
+      valueOrFail(report::writeProtocolPdf(report::LastReportOutput()), "the PDF was not written: ");
+  std::fprintf(stderr, "pdf written: %s\n", pdf.c_str());
 }
 
 // What the history keeps of the run beside the record: when, where, the point set, the protocol

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Outcome.h"
 #include "host.h"
 #include "json_out.h"
 #include "sim_in_process.h"
@@ -29,6 +30,24 @@ struct Failure {
   int status;
   std::string reason;
 };
+
+// A failure of the data layer (lab/: Outcome, Result) as the command's: its reason, before it what
+// the command was doing, with the exit status of a plain failure. No failure of the data layer (a
+// file missing, unreadable or damaged, a refusal, a history error) is about the calibrator's link,
+// which alone ends with kNoCalibrator.
+template <class Failed>
+[[noreturn]] void fail(const Failed& failed, const std::string& doing = "") {
+  throw Failure{kFailure, doing + failed.why()};
+}
+inline void orFail(const quarn::data::Outcome& o, const std::string& doing = "") {
+  if (!o) fail(o, doing);
+}
+// The value of a data-layer result (moved out of it), or its reason as the command's failure.
+template <class T, class F>
+T valueOrFail(quarn::data::Result<T, F> r, const std::string& doing = "") {
+  if (!r) fail(r.error(), doing);
+  return std::move(r.value());
+}
 
 class Session {
  public:

@@ -26,26 +26,25 @@ void methodsToIni(const MethodList& list, IniDocument& ini) {
 }
 
 Outcome loadMethods(const std::string& path, MethodList& list) {
-  const FileRead f = readTextFile(path);
-  if (f.status == FileRead::Status::NotFound) {
+  const Result<TextContent> f = readTextFile(path);
+  if (!f && f.error().fault() == Fault::NotFound) {
     list = methodsFromIni(IniDocument{});
     return {};
   }
-  if (f.status != FileRead::Status::Ok) return Outcome::failed(f.error);
-  list = methodsFromIni(IniDocument::parse(f.bytes));
+  if (!f) return f.error();
+  list = methodsFromIni(IniDocument::parse(f->bytes));
   return {};
 }
 
 Outcome saveMethods(const std::string& path, const MethodList& list) {
   IniDocument ini;
-  const FileRead f = readTextFile(path);
-  if (f.status == FileRead::Status::Ok)
-    ini = IniDocument::parse(f.bytes);
-  else if (f.status != FileRead::Status::NotFound)
-    return Outcome::failed(f.error);  // do not replace a file that could not be read
+  const Result<TextContent> f = readTextFile(path);
+  if (f)
+    ini = IniDocument::parse(f->bytes);
+  else if (f.error().fault() != Fault::NotFound)
+    return f.error();  // do not replace a file that could not be read
   methodsToIni(list, ini);
-  std::string err = writeFileAtomically(path, ini.serialize());
-  return err.empty() ? Outcome{} : Outcome::failed(std::move(err));
+  return writeFileAtomically(path, ini.serialize());
 }
 
 std::string methodDocument(const MethodList& list, const std::string& deviceName) {

@@ -11,18 +11,30 @@
 
 namespace quarn::data {
 
+// What kind of failure, for a caller that acts on the kind (a missing file read as empty, say); most
+// callers only show the reason.
+enum class Fault {
+  None,        // done
+  NotFound,    // the file is not there
+  Unreadable,  // it cannot be read: no permission, a folder or device in its place, a read error
+  Damaged,     // it was read, but what it holds cannot be used
+  Refused,     // anything else the operation refuses to do
+};
+
 class Outcome {
  public:
   Outcome() = default;  // done
-  static Outcome failed(std::string why) {
+  static Outcome failed(std::string why, Fault fault = Fault::Refused) {
     Outcome o;
     o.ok_ = false;
+    o.fault_ = fault == Fault::None ? Fault::Refused : fault;
     o.why_ = why.empty() ? std::string("неизвестная ошибка") : std::move(why);
     return o;
   }
 
   bool ok() const { return ok_; }
   explicit operator bool() const { return ok_; }
+  Fault fault() const { return fault_; }
   // Empty when done.
   const std::string& why() const { return why_; }
 
@@ -32,6 +44,7 @@ class Outcome {
 
  private:
   bool ok_ = true;
+  Fault fault_ = Fault::None;
   std::string why_;
 };
 

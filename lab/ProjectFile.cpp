@@ -375,34 +375,25 @@ void projectToIni(const Project& p, IniDocument& ini) {
   writeTextUtf8(ini, kTemplateSection, "XmlTemplateName", p.reportTemplate.name);
 }
 
-ProjectLoad loadProject(const std::string& path, Project& project) {
-  ProjectLoad r;
-  FileRead f = readTextFile(path);
-  r.status = f.status;
-  r.encoding = f.encoding;
-  if (f.status != FileRead::Status::Ok) {
-    r.error = f.error;
-    return r;
-  }
-  IniDocument ini = IniDocument::parse(f.bytes);
-  const bool endsWithLineEnd = !f.bytes.empty() && (f.bytes.back() == '\n' || f.bytes.back() == '\r');
-  if (ini.endsInBrokenLine() || (!f.bytes.empty() && !endsWithLineEnd && lastSectionIncomplete(ini))) {
-    r.status = FileRead::Status::Damaged;
-    r.error = "Файл проекта \"" + path + "\" обрезан: последняя строка записана не полностью";
-    return r;
-  }
+Result<FileEncoding> loadProject(const std::string& path, Project& project) {
+  const Result<TextContent> f = readTextFile(path);
+  if (!f) return f.error();
+  const std::string& bytes = f->bytes;
+  IniDocument ini = IniDocument::parse(bytes);
+  const bool endsWithLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
+  if (ini.endsInBrokenLine() || (!bytes.empty() && !endsWithLineEnd && lastSectionIncomplete(ini)))
+    return Outcome::failed("Файл проекта \"" + path + "\" обрезан: последняя строка записана не полностью",
+                           Fault::Damaged);
   project = projectFromIni(std::move(ini));
-  r.ok = true;
-  return r;
+  return f->encoding;
 }
 
 Outcome saveProject(const std::string& path, Project& project) {
   IniDocument ini = project.file;
   projectToIni(project, ini);
-  std::string err = writeFileAtomically(path, ini.serialize());
-  if (!err.empty()) return Outcome::failed(std::move(err));
-  project.file = std::move(ini);
-  return {};
+  Outcome written = writeFileAtomically(path, ini.serialize());
+  if (written) project.file = std::move(ini);
+  return written;
 }
 
 }  // namespace quarn::data

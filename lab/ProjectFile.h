@@ -35,17 +35,11 @@ void projectToIni(const Project& project, IniDocument& ini);
 // number), so a range in an unlisted unit is not silently read as kPa.
 void normalizeChannel(ChannelParams& ch);
 
-struct ProjectLoad {
-  bool ok = false;
-  FileRead::Status status = FileRead::Status::Ok;
-  std::string error;  // UTF-8, for the operator
-  FileEncoding encoding = FileEncoding::Cp1251;
-};
-
-// Loads a project file. On any failure `project` is left exactly as it was. A missing file is an
-// error here (status NotFound); the workstation's rule of reading an absent file as empty is
-// projectFromIni({}). A file whose last line was cut off in the middle is refused as truncated.
-ProjectLoad loadProject(const std::string& path, Project& project);
+// Loads a project file; the value is the encoding the file was written in (a save writes
+// Windows-1251). On any failure `project` is left exactly as it was. A missing file is an error here
+// (Fault::NotFound); the workstation's rule of reading an absent file as empty is projectFromIni({}).
+// A file whose last line was cut off in the middle is refused as truncated (Fault::Damaged).
+Result<FileEncoding> loadProject(const std::string& path, Project& project);
 
 // Saves the project atomically, over `project.file` so that unknown content survives; on success
 // `project.file` holds what was written, on a failure it is left as it was.

@@ -67,23 +67,21 @@ std::string toCp1251(std::string_view content, FileEncoding& detected) {
   return std::string(content);
 }
 
-FileRead readTextFile(const std::string& path) {
-  FileRead r;
+Result<TextContent> readTextFile(const std::string& path) {
   // Non-blocking, so a path naming a pipe or a terminal cannot hang the open; only regular files
   // are read.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     const int err = errno;
-    r.status = err == ENOENT ? FileRead::Status::NotFound : FileRead::Status::Unreadable;
-    r.error = systemError(err == ENOENT ? "Файл не найден" : "Не удаётся открыть файл", path, err);
-    return r;
+    return Outcome::failed(
+        systemError(err == ENOENT ? "Файл не найден" : "Не удаётся открыть файл", path, err),
+        err == ENOENT ? Fault::NotFound : Fault::Unreadable);
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    r.status = FileRead::Status::Unreadable;
-    r.error = "Не удаётся прочитать файл \"" + path + "\": это не обычный файл";
-    return r;
+    return Outcome::failed("Не удаётся прочитать файл \"" + path + "\": это не обычный файл",
+                           Fault::Unreadable);
   }
   std::string content;
   char buf[65536];
@@ -93,36 +91,28 @@ FileRead readTextFile(const std::string& path) {
       if (errno == EINTR) continue;
       const int err = errno;
       ::close(fd);
-      r.status = FileRead::Status::Unreadable;
-      r.error = systemError("Ошибка чтения файла", path, err);
-      return r;
+      return Outcome::failed(systemError("Ошибка чтения файла", path, err), Fault::Unreadable);
     }
     if (n == 0) break;
     content.append(buf, static_cast<std::size_t>(n));
     if (content.size() > kMaxTextFileSize) {
       ::close(fd);
-      r.status = FileRead::Status::Damaged;
-      r.error = "Файл \"" + path + "\" слишком велик для файла проекта или настроек";
-      return r;
+      return Outcome::failed("Файл \"" + path + "\" слишком велик для файла проекта или настроек",
+                             Fault::Damaged);
     }
   }
   ::close(fd);
   const bool utf16 = content.size() >= 2 && content.compare(0, 2, "\xFF\xFE") == 0;
-  if (!utf16 && content.find('\0') != std::string::npos) {
-    r.status = FileRead::Status::Damaged;
-    r.error = "Файл \"" + path + "\" повреждён: в тексте есть нулевые байты";
-    return r;
-  }
+  if (!utf16 && content.find('\0') != std::string::npos)
+    return Outcome::failed("Файл \"" + path + "\" повреждён: в тексте есть нулевые байты", Fault::Damaged);
+  TextContent r;
   r.bytes = toCp1251(content, r.encoding);
-  if (utf16 && r.bytes.find('\0') != std::string::npos) {
-    r.status = FileRead::Status::Damaged;
-    r.error = "Файл \"" + path + "\" повреждён: в тексте есть нулевые символы";
-    r.bytes.clear();
-  }
+  if (utf16 && r.bytes.find('\0') != std::string::npos)
+    return Outcome::failed("Файл \"" + path + "\" повреждён: в тексте есть нулевые символы", Fault::Damaged);
   return r;
 }
 
-std::string writeFileAtomically(const std::string& pathGiven, std::string_view bytes) {
+Outcome writeFileAtomically(const std::string& pathGiven, std::string_view bytes) {
   // A symbolic link keeps pointing at the file: the file it names is the one replaced.
   std::string path = pathGiven;
   struct stat lst {};
@@ -138,7 +128,7 @@ std::string writeFileAtomically(const std::string& pathGiven, std::string_view b
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
-  if (fd < 0) return systemError("Не удаётся создать временный файл рядом с", path, errno);
+  if (fd < 0) return Outcome::failed(systemError("Не удаётся создать временный файл рядом с", path, errno));
   const std::string tmp(name.data());
 
   // mkstemp creates 0600; keep the target's mode, or give a new file the usual 0666 less umask.
@@ -157,7 +147,7 @@ std::string writeFileAtomically(const std::string& pathGiven, std::string_view b
     const int err = errno;
     ::close(fd);
     ::unlink(tmp.c_str());
-    return systemError(what, path, err);
+    return Outcome::failed(systemError(what, path, err));
   };
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -172,12 +162,12 @@ std::string writeFileAtomically(const std::string& pathGiven, std::string_view b
   if (::close(fd) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());
-    return systemError("Ошибка записи файла", path, err);
+    return Outcome::failed(systemError("Ошибка записи файла", path, err));
   }
   if (::rename(tmp.c_str(), path.c_str()) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());
-    return systemError("Не удаётся заменить файл", path, err);
+    return Outcome::failed(systemError("Не удаётся заменить файл", path, err));
   }
   // The rename itself reaches the disk with the folder.
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

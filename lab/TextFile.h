@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "Outcome.h"
+
 namespace quarn::data {
 
 enum class FileEncoding {
@@ -14,20 +16,18 @@ enum class FileEncoding {
   Utf16LeBom  // UTF-16 little endian with a byte-order mark: converted likewise
 };
 
-struct FileRead {
-  enum class Status { Ok, NotFound, Unreadable, Damaged };
-  Status status = Status::Ok;
-  std::string bytes;  // Windows-1251 content
-  FileEncoding encoding = FileEncoding::Cp1251;
-  std::string error;  // UTF-8, for the operator; empty when Ok
+struct TextContent {
+  std::string bytes;                             // Windows-1251 content
+  FileEncoding encoding = FileEncoding::Cp1251;  // what the file was written in
 };
 
 // Files above this size are refused: a project is a few hundred kilobytes at most.
 inline constexpr std::size_t kMaxTextFileSize = 16u * 1024u * 1024u;
 
-// Reads a text file and brings it to Windows-1251. A file that holds zero bytes inside its text
-// (what a crash during a write often leaves) is reported as damaged.
-FileRead readTextFile(const std::string& path);
+// Reads a text file and brings it to Windows-1251. Fails with Fault::NotFound for a missing file,
+// Unreadable for one that cannot be opened or read (or is no regular file), Damaged for one above
+// kMaxTextFileSize or holding zero bytes inside its text (what a crash during a write often leaves).
+Result<TextContent> readTextFile(const std::string& path);
 
 // Converts file content whose encoding was not Windows-1251 (see FileEncoding); characters the code
 // page lacks become '?'.
@@ -35,7 +35,7 @@ std::string toCp1251(std::string_view content, FileEncoding& detected);
 
 // Writes `bytes` to a temporary file in the target's folder, flushes it to the disk and renames it
 // over `path`, so the file is either the old one or the new one, never half of each. The target's
-// permissions are kept when it existed. Returns an empty text on success, else the reason (UTF-8).
-std::string writeFileAtomically(const std::string& path, std::string_view bytes);
+// permissions are kept when it existed.
+Outcome writeFileAtomically(const std::string& path, std::string_view bytes);
 
 }  // namespace quarn::data

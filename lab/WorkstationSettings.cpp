@@ -32,25 +32,25 @@ void settingsToIni(const WorkstationSettings& s, IniDocument& ini) {
     for (const auto& [item, checked] : items) writeBool(ini, section, item, checked);
 }
 
-std::string loadSettings(const std::string& path, const std::string& programDir,
-                         const std::map<std::string, std::vector<std::string>>& menuItems,
-                         WorkstationSettings& out) {
-  const FileRead f = readTextFile(path);
-  if (f.status == FileRead::Status::NotFound) {
+Outcome loadSettings(const std::string& path, const std::string& programDir,
+                     const std::map<std::string, std::vector<std::string>>& menuItems,
+                     WorkstationSettings& out) {
+  const Result<TextContent> f = readTextFile(path);
+  if (!f && f.error().fault() == Fault::NotFound) {
     out = settingsFromIni(IniDocument{}, programDir, menuItems);
     return {};
   }
-  if (f.status != FileRead::Status::Ok) return f.error;
-  out = settingsFromIni(IniDocument::parse(f.bytes), programDir, menuItems);
+  if (!f) return f.error();
+  out = settingsFromIni(IniDocument::parse(f->bytes), programDir, menuItems);
   return {};
 }
 
-std::string saveSettings(const std::string& path, WorkstationSettings& s) {
+Outcome saveSettings(const std::string& path, WorkstationSettings& s) {
   IniDocument ini = s.file;
   settingsToIni(s, ini);
-  std::string err = writeFileAtomically(path, ini.serialize());
-  if (err.empty()) s.file = std::move(ini);
-  return err;
+  Outcome written = writeFileAtomically(path, ini.serialize());
+  if (written) s.file = std::move(ini);
+  return written;
 }
 
 }  // namespace quarn::data

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "IniDocument.h"
+#include "Outcome.h"
 
 namespace quarn::data {
 
@@ -32,10 +33,11 @@ WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& p
                                     const std::map<std::string, std::vector<std::string>>& menuItems);
 void settingsToIni(const WorkstationSettings& s, IniDocument& ini);
 
-// Loads the settings file (a missing file gives the defaults); returns an empty text or the reason.
-std::string loadSettings(const std::string& path, const std::string& programDir,
-                         const std::map<std::string, std::vector<std::string>>& menuItems,
-                         WorkstationSettings& out);
-std::string saveSettings(const std::string& path, WorkstationSettings& s);
+// Loads the settings file (a missing file gives the defaults); a failure leaves `out` as it was.
+Outcome loadSettings(const std::string& path, const std::string& programDir,
+                     const std::map<std::string, std::vector<std::string>>& menuItems,
+                     WorkstationSettings& out);
+// Saves atomically over `s.file`, which holds what was written after a success.
+Outcome saveSettings(const std::string& path, WorkstationSettings& s);
 
 }  // namespace quarn::data

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "Outcome.h"
+
 namespace quarn::history {
 
 enum class RunKind { Verification, Calibration, RelayCheck };
@@ -176,26 +178,12 @@ enum class ErrorCode {
 struct Error {
   ErrorCode code = ErrorCode::None;
   std::string message;  // UTF-8, Russian, for the operator; names the file
+  const std::string& why() const { return message; }
 };
 
-// Ok with a value, or the reason.
+// Ok with a value, or the reason: the data layer's result type, with the history's kinds of error.
 template <class T>
-class Result {
- public:
-  Result(T value) : value_(std::move(value)) {}      // NOLINT: a value is the ok result
-  Result(Error error) : error_(std::move(error)) {}  // NOLINT
-  bool ok() const { return error_.code == ErrorCode::None; }
-  explicit operator bool() const { return ok(); }
-  const Error& error() const { return error_; }
-  const T& value() const { return *value_; }
-  T& value() { return *value_; }
-  const T* operator->() const { return &*value_; }
-  const T& operator*() const { return *value_; }
-
- private:
-  std::optional<T> value_;
-  Error error_;
-};
+using Result = data::Result<T, Error>;
 
 // ---- what the queries return ----
 

@@ -240,7 +240,7 @@ TEST_F(CliVerify, RelayCheckPrintsTheEightRecords) {
 TEST_F(CliVerify, InvalidProjectsAreRefusedBeforeConnecting) {
   // A project whose point set has no switched-on point.
   data::Project p;
-  ASSERT_TRUE(data::loadProject(QUARN_DEMO_PROJECT, p).ok);
+  ASSERT_TRUE(data::loadProject(QUARN_DEMO_PROJECT, p).ok());
   p.pointSets[2] = data::PointSet{};
   ASSERT_EQ(data::saveProject(dir + "/nopoints.aip", p).why(), "");
   // Channel ranges that differ by more than 5 %.

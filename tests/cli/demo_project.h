@@ -32,8 +32,8 @@ inline std::string shortProject(const std::string& dir, std::initializer_list<fl
                                 const std::string& name = "short.aip") {
   namespace data = quarn::data;
   data::Project p;
-  const data::ProjectLoad load = data::loadProject(QUARN_DEMO_PROJECT, p);
-  EXPECT_TRUE(load.ok) << load.error;
+  const data::Result<data::FileEncoding> load = data::loadProject(QUARN_DEMO_PROJECT, p);
+  EXPECT_TRUE(load.ok()) << load.why();
   data::PointSet set{};
   size_t i = 0;
   for (float v : points) set[i++] = {true, v, 0};

@@ -78,7 +78,7 @@ TEST_F(SideFilesTest, SettingsFileKeepsWindowProjectAndPortMenus) {
   const std::string com = ownerChainSection({"FormMain", "COMselect"});
   const std::map<std::string, std::vector<std::string>> menus = {{com, {"menuAll_item", "COM1", "COM3"}}};
   WorkstationSettings s;
-  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/opt/quarn", menus, s), "");
+  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/opt/quarn", menus, s).why(), "");
   EXPECT_FALSE(s.window);
   EXPECT_EQ(s.projectFileName, "/opt/quarn/default.aip");
   EXPECT_FALSE(s.portMenus[com]["COM3"]);
@@ -86,9 +86,9 @@ TEST_F(SideFilesTest, SettingsFileKeepsWindowProjectAndPortMenus) {
   s.window = WindowPlacement{10, 20, 1024, 768};
   s.projectFileName = "/home/оператор/проект.aip";
   s.portMenus[com]["COM3"] = true;
-  ASSERT_EQ(saveSettings(path("arm_quarn.ini"), s), "");
+  ASSERT_EQ(saveSettings(path("arm_quarn.ini"), s).why(), "");
   WorkstationSettings back;
-  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/opt/quarn", menus, back), "");
+  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/opt/quarn", menus, back).why(), "");
   ASSERT_TRUE(back.window);
   EXPECT_EQ(back.window->width, 1024);
   EXPECT_EQ(back.projectFileName, "/home/оператор/проект.aip");

@@ -244,8 +244,8 @@ TEST_F(ProjectFileTest, AFileWrittenReadsBackIdentically) {
   Project p = richProject();
   ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   Project back;
-  const ProjectLoad r = loadProject(path("p.aip"), back);
-  ASSERT_TRUE(r.ok) << r.error;
+  const Result<FileEncoding> r = loadProject(path("p.aip"), back);
+  ASSERT_TRUE(r.ok()) << r.why();
   EXPECT_EQ(canonical(back), canonical(p));
   EXPECT_EQ(back.channels[0].name, "Метран-150");
   EXPECT_EQ(back.channels[0].owner, "ООО «Ромашка»");
@@ -291,7 +291,7 @@ TEST_F(ProjectFileTest, UnknownSectionsAndKeysSurviveARewrite) {
                                CP1251("через год") + "\r\n\r\n";
   put(path("p.aip"), original);
   Project p;
-  ASSERT_TRUE(loadProject(path("p.aip"), p).ok);
+  ASSERT_TRUE(loadProject(path("p.aip"), p).ok());
   EXPECT_EQ(p.header.date, "");  // the protocol date is never taken from the file
   p.header.protocolNo = "new";
   ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
@@ -319,7 +319,7 @@ TEST_F(ProjectFileTest, AMemosStaleLinesComeBackAfterSavingAShorterText) {
   p.header.address = {"новая 1", "новая 2"};
   ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   Project back;
-  ASSERT_TRUE(loadProject(path("p.aip"), back).ok);
+  ASSERT_TRUE(loadProject(path("p.aip"), back).ok());
   EXPECT_EQ(back.header.address, (std::vector<std::string>{"новая 1", "новая 2", "строка 3"}));
 }
 
@@ -337,25 +337,25 @@ TEST_F(ProjectFileTest, ABrokenFileIsRefusedAndThePreviousProjectStays) {
 
   struct Case {
     const char* name;
-    FileRead::Status status;
+    Fault fault;
   } cases[] = {
-      {"cut_header.aip", FileRead::Status::Damaged}, {"cut_section.aip", FileRead::Status::Damaged},
-      {"cut_key.aip", FileRead::Status::Damaged},    {"zeros.aip", FileRead::Status::Damaged},
-      {"folder.aip", FileRead::Status::Unreadable},  {"absent.aip", FileRead::Status::NotFound},
+      {"cut_header.aip", Fault::Damaged}, {"cut_section.aip", Fault::Damaged},
+      {"cut_key.aip", Fault::Damaged},    {"zeros.aip", Fault::Damaged},
+      {"folder.aip", Fault::Unreadable},  {"absent.aip", Fault::NotFound},
   };
   for (const Case& c : cases) {
     Project current = full;
-    const ProjectLoad r = loadProject(path(c.name), current);
-    EXPECT_FALSE(r.ok) << c.name;
-    EXPECT_EQ(r.status, c.status) << c.name;
-    EXPECT_NE(r.error.find(path(c.name)), std::string::npos) << r.error;
+    const Result<FileEncoding> r = loadProject(path(c.name), current);
+    EXPECT_FALSE(r.ok()) << c.name;
+    EXPECT_EQ(r.error().fault(), c.fault) << c.name;
+    EXPECT_NE(r.why().find(path(c.name)), std::string::npos) << r.why();
     EXPECT_EQ(canonical(current), canonical(full)) << c.name;
   }
 
   // A file that merely lacks the final line end, as some editors save it, is fine.
   put(path("no_final_newline.aip"), bytes.substr(0, bytes.size() - 2));
   Project p;
-  EXPECT_TRUE(loadProject(path("no_final_newline.aip"), p).ok);
+  EXPECT_TRUE(loadProject(path("no_final_newline.aip"), p).ok());
   EXPECT_EQ(canonical(p), canonical(full));
 }
 
@@ -364,9 +364,9 @@ TEST_F(ProjectFileTest, AProjectSavedAsUtf8StillReads) {
       "[Device_ch_0]\r\nenabled=1\r\nname=Датчик\r\nUnit=МПа\r\nMax=1\r\n[XmlTemplate]\r\nXmlTemplateName="
       "Шаблон.xls\r\n");
   Project p;
-  const ProjectLoad r = loadProject(path("u.aip"), p);
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.encoding, FileEncoding::Utf8);
+  const Result<FileEncoding> r = loadProject(path("u.aip"), p);
+  ASSERT_TRUE(r.ok()) << r.why();
+  EXPECT_EQ(*r, FileEncoding::Utf8);
   EXPECT_EQ(p.channels[0].name, "Датчик");
   EXPECT_EQ(p.channels[0].maxKpa(), 1000.0f);
   EXPECT_EQ(p.reportTemplate.name, "Шаблон.xls");
@@ -398,9 +398,9 @@ TEST(DemoProject, IsAWorkstationFileForTheDemoBench) {
   const std::string file = std::string(QUARN_EXAMPLES_DIR) + "/demo.aip";
   Project p;
   p.channels[0].name = "sentinel";
-  const ProjectLoad r = loadProject(file, p);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.encoding, FileEncoding::Cp1251);
+  const Result<FileEncoding> r = loadProject(file, p);
+  ASSERT_TRUE(r.ok()) << r.why();
+  EXPECT_EQ(*r, FileEncoding::Cp1251);
   for (std::size_t c = 0; c < p.channels.size(); ++c) {
     const ChannelParams& ch = p.channels[c];
     EXPECT_TRUE(ch.enabled);
@@ -529,8 +529,8 @@ TEST_F(ProjectFileTest, AWorkstationFileReadsAndIsWrittenBackByteForByte) {
   const std::string original = workstationFile();
   put(path("ws.aip"), original);
   Project p;
-  const ProjectLoad r = loadProject(path("ws.aip"), p);
-  ASSERT_TRUE(r.ok) << r.error;
+  const Result<FileEncoding> r = loadProject(path("ws.aip"), p);
+  ASSERT_TRUE(r.ok()) << r.why();
   EXPECT_EQ(p.channels[0].name, "Метран-150");
   EXPECT_EQ(p.channels[1].maxKpa(), 1600.0f);
   EXPECT_EQ(p.channels[1].errOk, 0.25f);

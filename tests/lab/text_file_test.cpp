@@ -25,7 +25,7 @@ TEST_F(TextFileTest, AtomicWriteReplacesTheFileAndKeepsItsPermissions) {
   const std::string p = path("a.aip");
   put(p, "old");
   ::chmod(p.c_str(), 0640);
-  EXPECT_EQ(writeFileAtomically(p, "new content\r\n"), "");
+  EXPECT_EQ(writeFileAtomically(p, "new content\r\n").why(), "");
   EXPECT_EQ(get(p), "new content\r\n");
   struct stat st {};
   ASSERT_EQ(::stat(p.c_str(), &st), 0);
@@ -37,7 +37,7 @@ TEST_F(TextFileTest, SavingThroughASymbolicLinkReplacesTheFileItNames) {
   const std::string real = path("real.aip"), link = path("link.aip");
   put(real, "old");
   fs::create_symlink(real, link);
-  EXPECT_EQ(writeFileAtomically(link, "new"), "");
+  EXPECT_EQ(writeFileAtomically(link, "new").why(), "");
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(get(real), "new");
 }
@@ -45,22 +45,24 @@ TEST_F(TextFileTest, SavingThroughASymbolicLinkReplacesTheFileItNames) {
 TEST_F(TextFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   const std::string target = path("occupied");
   fs::create_directories(target + "/inside");  // a non-empty folder cannot be replaced by a file
-  const std::string err = writeFileAtomically(target, "data");
-  EXPECT_FALSE(err.empty());
+  const Outcome written = writeFileAtomically(target, "data");
+  EXPECT_FALSE(written.ok());
+  EXPECT_NE(written.why().find(target), std::string::npos) << written.why();
   EXPECT_TRUE(fs::is_directory(target + "/inside"));
   EXPECT_EQ(entries(), 1u);
-  EXPECT_FALSE(writeFileAtomically(path("no/such/folder/x.aip"), "data").empty());
+  EXPECT_FALSE(writeFileAtomically(path("no/such/folder/x.aip"), "data").ok());
 }
 
 TEST_F(TextFileTest, ReadingReportsWhyAFileCannotBeUsed) {
-  EXPECT_EQ(readTextFile(path("absent.aip")).status, FileRead::Status::NotFound);
-  EXPECT_EQ(readTextFile(dir_.string()).status, FileRead::Status::Unreadable);
+  EXPECT_EQ(readTextFile(path("absent.aip")).error().fault(), Fault::NotFound);
+  EXPECT_EQ(readTextFile(dir_.string()).error().fault(), Fault::Unreadable);
   ASSERT_EQ(::mkfifo(path("pipe.aip").c_str(), 0600), 0);
-  EXPECT_EQ(readTextFile(path("pipe.aip")).status, FileRead::Status::Unreadable);  // and does not hang
+  EXPECT_EQ(readTextFile(path("pipe.aip")).error().fault(), Fault::Unreadable);  // and does not hang
   put(path("zeros.aip"), std::string("[A]\r\nk=1\r\n\0\0\0\0", 14));
-  const FileRead z = readTextFile(path("zeros.aip"));
-  EXPECT_EQ(z.status, FileRead::Status::Damaged);
-  EXPECT_FALSE(z.error.empty());
+  const Result<TextContent> z = readTextFile(path("zeros.aip"));
+  EXPECT_FALSE(z.ok());
+  EXPECT_EQ(z.error().fault(), Fault::Damaged);
+  EXPECT_NE(z.why().find(path("zeros.aip")), std::string::npos) << z.why();
 }
 
 TEST_F(TextFileTest, OtherEncodingsAreBroughtToWindows1251) {
@@ -77,11 +79,11 @@ TEST_F(TextFileTest, OtherEncodingsAreBroughtToWindows1251) {
   };
   for (const Case& c : cases) {
     put(path(c.name), c.content);
-    const FileRead r = readTextFile(path(c.name));
-    ASSERT_EQ(r.status, FileRead::Status::Ok) << c.name;
-    EXPECT_EQ(r.encoding, c.encoding) << c.name;
+    const Result<TextContent> r = readTextFile(path(c.name));
+    ASSERT_TRUE(r.ok()) << c.name << ": " << r.why();
+    EXPECT_EQ(r->encoding, c.encoding) << c.name;
     if (std::string(c.name) != "ascii") {
-      EXPECT_EQ(r.bytes, cp) << c.name;
+      EXPECT_EQ(r->bytes, cp) << c.name;
     }
   }
   // UTF-16 LE with its mark, as Windows tools may save a settings file.
@@ -91,10 +93,10 @@ TEST_F(TextFileTest, OtherEncodingsAreBroughtToWindows1251) {
     u16.push_back(static_cast<char>(ch >> 8));
   }
   put(path("utf16"), u16);
-  const FileRead r = readTextFile(path("utf16"));
-  EXPECT_EQ(r.status, FileRead::Status::Ok);
-  EXPECT_EQ(r.encoding, FileEncoding::Utf16LeBom);
-  EXPECT_EQ(r.bytes, cp);
+  const Result<TextContent> r = readTextFile(path("utf16"));
+  ASSERT_TRUE(r.ok()) << r.why();
+  EXPECT_EQ(r->encoding, FileEncoding::Utf16LeBom);
+  EXPECT_EQ(r->bytes, cp);
 }
 
 }  // namespace

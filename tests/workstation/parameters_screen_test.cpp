@@ -670,7 +670,7 @@ TEST(ProjectFile, TheScreenSavesWhatTheCodecReadsAndTheRecordComesBackTheSame) {
 
   // What quarn-cli makes of the file is what the screen put into the record.
   data::Project read;
-  ASSERT_TRUE(data::loadProject(file.toStdString(), read).ok);
+  ASSERT_TRUE(data::loadProject(file.toStdString(), read).ok());
   armtest::ScreenBench cli;
   cli.dev().settings = b.dev().settings;
   cli.dev().pTarget = b.dev().pTarget;
@@ -782,7 +782,7 @@ TEST(ProjectFile, ASaveTakesTheCellStillBeingEdited) {
 
     EXPECT_EQ(view.GetText(row, column), QStringLiteral("33"));
     data::Project saved;
-    ASSERT_TRUE(data::loadProject(b.path("typing.aip").toStdString(), saved).ok);
+    ASSERT_TRUE(data::loadProject(b.path("typing.aip").toStdString(), saved).ok());
     if (grid)
       EXPECT_EQ(saved.channels[0].sn, "33");
     else
@@ -1062,7 +1062,7 @@ TEST(ProjectFile, TwoHundredPointsInEverySetRoundTrip) {
   EXPECT_EQ(b.dev().points[199].prc, 99.5f);
   ASSERT_TRUE(b.project().save(b.path("again.aip")));
   data::Project again;
-  ASSERT_TRUE(data::loadProject(b.path("again.aip").toStdString(), again).ok);
+  ASSERT_TRUE(data::loadProject(b.path("again.aip").toStdString(), again).ok());
   for (int s = 0; s < data::kPointSetCount; ++s)
     EXPECT_EQ(data::switchedOnPoints(again.pointSets[static_cast<std::size_t>(s)]).size(), 200u) << s;
 }

@@ -397,13 +397,13 @@ TEST(ProtocolPdf, TheOfficeProgramsOutcomesAsTheOperatorReadsThem) {
     const SearchPath path(c.body ? bin + QStringLiteral(":/usr/bin:/bin") : bin);
 
     EXPECT_EQ(quarn::report::pdfAvailable(), c.body != nullptr);
-    const quarn::report::PdfResult r = quarn::report::writeProtocolPdf(workbook.toStdString(), 20);
+    const quarn::data::Result<std::string> r = quarn::report::writeProtocolPdf(workbook.toStdString(), 20);
 
-    EXPECT_EQ(r.ok, c.ok) << r.error;
-    EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
+    EXPECT_EQ(r.ok(), c.ok) << r.why();
+    EXPECT_NE(r.why().find(c.message), std::string::npos) << r.why();
     if (c.ok) {
-      EXPECT_EQ(r.pdfPath, dir.filePath(QStringLiteral("Протокол поверки ДД №№123 .pdf")).toStdString());
-      EXPECT_EQ(readFile(QString::fromStdString(r.pdfPath)), QByteArray("%PDF-1.4 stand-in"));
+      EXPECT_EQ(*r, dir.filePath(QStringLiteral("Протокол поверки ДД №№123 .pdf")).toStdString());
+      EXPECT_EQ(readFile(QString::fromStdString(*r)), QByteArray("%PDF-1.4 stand-in"));
     }
     EXPECT_EQ(readFile(workbook), QByteArray("workbook"));
     if (c.body) {
@@ -432,11 +432,11 @@ TEST(ProtocolPdf, AConversionThatOverrunsIsEndedWithItsChild) {
   const SearchPath path(bin + QStringLiteral(":/usr/bin:/bin"));
 
   const auto start = std::chrono::steady_clock::now();
-  const quarn::report::PdfResult r = quarn::report::writeProtocolPdf(workbook.toStdString(), 1);
+  const quarn::data::Result<std::string> r = quarn::report::writeProtocolPdf(workbook.toStdString(), 1);
   const auto took = std::chrono::steady_clock::now() - start;
 
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.error.find("за 1 с; преобразование прервано"), std::string::npos) << r.error;
+  EXPECT_FALSE(r.ok());
+  EXPECT_NE(r.why().find("за 1 с; преобразование прервано"), std::string::npos) << r.why();
   EXPECT_LT(took, std::chrono::seconds(30));
   const pid_t child = readFile(dir.filePath(QStringLiteral("child"))).trimmed().toInt();
   ASSERT_GT(child, 0);
@@ -521,7 +521,7 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   QTemporaryDir dir;
   const std::string folder = dir.path().toStdString();
   data::Project project;
-  ASSERT_TRUE(data::loadProject(QUARN_EXAMPLES_DIR "/demo.aip", project).ok);
+  ASSERT_TRUE(data::loadProject(QUARN_EXAMPLES_DIR "/demo.aip", project).ok());
   project.pointSets[0] = {};
   project.pointSets[0][0] = {true, 0, 0};
   project.pointSets[0][1] = {true, 50, 0};

@@ -37,11 +37,12 @@ bool ProjectController::load(const QString& path) {
   } else {
     // Read into a copy: a file that cannot be used leaves the current project as it is.
     quarn::data::Project read;
-    const quarn::data::ProjectLoad r = quarn::data::loadProject(name.toStdString(), read);
-    if (!r.ok) {
+    const quarn::data::Result<quarn::data::FileEncoding> r =
+        quarn::data::loadProject(name.toStdString(), read);
+    if (!r) {
       context_.messageWindow().showMessage(QStringLiteral("Проект ") + name +
                                                QStringLiteral(" не загружен:\n") +
-                                               QString::fromStdString(r.error),
+                                               QString::fromStdString(r.why()),
                                            false, QStringLiteral("Ошибка"));
       return false;
     }

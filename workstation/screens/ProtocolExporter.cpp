@@ -171,12 +171,12 @@ void ProtocolExporter::exportProtocol() {
   QStringList shown = messages.texts;
   shown << QStringLiteral("Протокол сохранён:\n") + QDir::toNativeSeparators(lastWorkbook_);
   if (writePdf_) {
-    const quarn::report::PdfResult pdf = quarn::report::writeProtocolPdf(lastWorkbook_.toStdString());
-    if (pdf.ok) {
-      lastPdf_ = text(pdf.pdfPath);
+    const quarn::data::Result<std::string> pdf = quarn::report::writeProtocolPdf(lastWorkbook_.toStdString());
+    if (pdf) {
+      lastPdf_ = text(*pdf);
       shown << QStringLiteral("PDF:\n") + QDir::toNativeSeparators(lastPdf_);
     } else {
-      shown << text(pdf.error);
+      shown << text(pdf.why());
     }
   }
   Q_EMIT exported(lastWorkbook_);

@@ -395,13 +395,13 @@ void MainWindow::onLibraryUpdate() {
 
 void MainWindow::TimerLoadTimer() {
   timerLoad_->stop();
-  const std::string loadError = quarn::data::loadSettings(
+  const quarn::data::Outcome loaded = quarn::data::loadSettings(
       settingsPath_.toStdString(), programDir_.toStdString(), ports_->itemNames(), settings_);
-  if (!loadError.empty()) {
+  if (!loaded) {
     // A damaged settings file: start with the defaults; closing writes a sound file over it.
     settings_ = quarn::data::settingsFromIni(quarn::data::IniDocument{}, programDir_.toStdString(),
                                              ports_->itemNames());
-    qWarning("arm_quarn.ini: %s", loadError.c_str());
+    qWarning("arm_quarn.ini: %s", loaded.why().c_str());
   }
   if (settings_.window) {
     const auto& p = *settings_.window;
@@ -456,8 +456,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   settings_.projectFileName = projectFileName().toStdString();
   ports_->store(settings_, uiBrenk());
   QDir().mkpath(QFileInfo(settingsPath_).absolutePath());
-  const std::string err = quarn::data::saveSettings(settingsPath_.toStdString(), settings_);
-  if (!err.empty()) qWarning("arm_quarn.ini not written: %s", err.c_str());
+  const quarn::data::Outcome saved = quarn::data::saveSettings(settingsPath_.toStdString(), settings_);
+  if (!saved) qWarning("arm_quarn.ini not written: %s", saved.why().c_str());
   event->accept();
 }
 
