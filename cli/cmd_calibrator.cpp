@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "TDevValues.h"
 #include "session.h"
 
 namespace cli {
@@ -51,7 +52,7 @@ int cmdMeasure(Session& s, const std::vector<std::string>& args) {
   s.open();
   long printed = 0;
   s.extraListeners.push_back([&](const TDev& d) {
-    if (d.event == 2 && printed < cycles) {
+    if (d.event == EVENT_MEASUREMENT && printed < cycles) {
       emit(measurementJson(d));
       ++printed;
     }
@@ -130,7 +131,7 @@ int cmdSettings(Session& s, const std::vector<std::string>& args) {
       return static_cast<int32_t>(v);
     };
     if (a == "--ref-source")
-      st.refSource = intValue(0, 4);
+      st.refSource = intValue(REF_SOURCE_AUTO, REF_SOURCE_MANUAL);
     else if (a == "--sub-range")
       st.subRange = intValue(0, 99);
     else if (a == "--press-type")

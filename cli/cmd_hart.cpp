@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TDevValues.h"
 #include "progress.h"
 #include "quarn/cp1251.h"
 #include "session.h"
@@ -231,9 +232,9 @@ class HartJob {
   void observe(const TDev& d) {
     if (d.task == log_.task) {
       // Each report once: later notifications carry the same code until another is reported.
-      if (d.retCode != 0 && d.retCode != log_.lastRet) log_.retCodes.push_back(d.retCode);
+      if (d.retCode != RETCODE_CLEARED && d.retCode != log_.lastRet) log_.retCodes.push_back(d.retCode);
       log_.lastRet = d.retCode;
-      if (d.event != 0) log_.events.insert(d.event);
+      if (d.event != EVENT_NONE) log_.events.insert(d.event);
     }
     // A reported error carries its text (the pending "no device" mark of a send carries none).
     if (d.errCode != 0 && d.errText && d.errCode != log_.lastErr) {
@@ -355,7 +356,7 @@ int jobSearch(Session& s, HartJob& j, const HartArgs& h, const std::string& job)
   // hartFirstCh is the record's channel index (0..3, -1 for none); firstChannel the channel
   // number as everywhere else in the output (1..4, null for none).
   const int32_t first = d.hartFirstCh;
-  return finish(j, job, j.sawEvent(6),
+  return finish(j, job, j.sawEvent(EVENT_HART_SEARCH_DONE),
                 Json{{"hartFirstCh", first},
                      {"firstChannel", first >= 0 && first < 4 ? Json(first + 1) : Json(nullptr)},
                      {"devices", searchResultJson(d)},
@@ -367,7 +368,7 @@ int jobInfo(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
   const int ch = needChannel(h, job);
   connectAndSearch(s, j, h);
   TDev& d = s.host.dev();
-  return finish(j, job, j.sawEvent(6) && d.hart[ch].found,
+  return finish(j, job, j.sawEvent(EVENT_HART_SEARCH_DONE) && d.hart[ch].found,
                 Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
 }
 
@@ -387,7 +388,7 @@ int jobWrite(Session& s, HartJob& j, const HartArgs& h, const std::string& job) 
   d.hartWrAddress = h.haveAddress ? static_cast<uint32_t>(h.address) : hd.pollingAddress;
   if (!j.run(TASK_HART_WRITE, nullptr, h.runTimeoutS))
     throw Failure{kNoCalibrator, "the write did not end in time"};
-  return finish(j, job, j.sawRetCode(4) && !j.sawError(2),
+  return finish(j, job, j.sawRetCode(RETCODE_HART_WRITTEN) && !j.sawError(2),
                 Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
 }
 
@@ -403,7 +404,8 @@ int jobCurrent(Session& s, HartJob& j, const HartArgs& h, const std::string& job
   Json checks = Json::array();
   for (int ch = 0; ch < 4; ++ch)
     if (d.hartChk[ch].active) checks.push_back(currentCheckJson(d, ch));
-  return finish(j, job, j.sawRetCode(1), Json{{"currentCheck", checks}}, d, jobChannels(h.channels));
+  return finish(j, job, j.sawRetCode(RETCODE_FINISHED), Json{{"currentCheck", checks}}, d,
+                jobChannels(h.channels));
 }
 
 int jobSensorTrim(Session& s, HartJob& j, const HartArgs& h, const std::string& job) {
@@ -424,7 +426,7 @@ int jobSensorTrim(Session& s, HartJob& j, const HartArgs& h, const std::string& 
   Json devices = Json::array();
   for (int ch = 0; ch < 4; ++ch)
     if (d.trimOn[ch]) devices.push_back(deviceDetailJson(d, ch));
-  return finish(j, job, j.sawRetCode(1) && j.sawEvent(7),
+  return finish(j, job, j.sawRetCode(RETCODE_FINISHED) && j.sawEvent(EVENT_SENSOR_TRIM_DONE),
                 Json{{"pRef", number(d.pRef)}, {"devices", devices}}, d, jobChannels(h.channels));
 }
 
@@ -437,7 +439,7 @@ int jobZeroOrReset(Session& s, HartJob& j, const HartArgs& h, const std::string&
   if (!zero) requireFound(j, d, ch);
   if (!j.run(zero ? TASK_HART_SET_0 : TASK_HART_RESET, &ch, h.runTimeoutS))
     throw Failure{kNoCalibrator, "hart " + job + " did not end in time"};
-  const bool ok = zero ? j.sawEvent(8) && !j.sawRetCode(7) : true;
+  const bool ok = zero ? j.sawEvent(EVENT_HART_ZERO_DONE) && !j.sawRetCode(RETCODE_HART_ZERO_FAILED) : true;
   return finish(j, job, ok, Json{{"device", deviceDetailJson(d, ch)}}, d, {ch});
 }
 
@@ -448,7 +450,7 @@ int jobRestore(Session& s, HartJob& j, const HartArgs& h, const std::string& job
   d.hartCh = ch;
   if (!j.run(TASK_HART_REPAIR_MAN, nullptr, h.runTimeoutS))
     throw Failure{kNoCalibrator, "the restore did not end in time"};
-  return finish(j, job, j.sawRetCode(5) && !j.sawRetCode(9),
+  return finish(j, job, j.sawRetCode(RETCODE_HART_INFO_READ) && !j.sawRetCode(RETCODE_HART_RESTORE_NO_DEVICE),
                 Json{{"device", deviceDetailJson(d, ch)}, {"channel", channelRecordJson(d, ch)}}, d, {ch});
 }
 

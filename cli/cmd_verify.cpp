@@ -22,6 +22,7 @@
 #include "RunBuilder.h"
 #include "RunControl.h"
 #include "Suitability.h"
+#include "TDevValues.h"
 #include "make_report.h"
 #include "progress.h"
 #include "protocol.h"
@@ -40,9 +41,6 @@ namespace {
 namespace data = quarn::data;
 namespace history = quarn::history;
 namespace report = quarn::report;
-
-constexpr uint32_t kRetVerificationFinished = 14;
-constexpr uint32_t kRetRelayCheckFinished = 15;
 
 struct RunArgs {
   std::string project;
@@ -305,7 +303,7 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
   Progress progress(relayMode, start.progressMax, [&s] { return s.host.nowMs(); });
   if (const std::string note = referenceLimit.apply(d); !note.empty()) progress.note(note);
   RunWatch watch;
-  const uint32_t endCode = relayMode ? kRetRelayCheckFinished : kRetVerificationFinished;
+  const uint32_t endCode = relayMode ? RETCODE_RELAY_CHECK_DONE : RETCODE_VERIFICATION_DONE;
   // The listener refers to this function's locals: it goes when the function returns or throws.
   struct ListenerGuard {
     Session& s;
@@ -316,7 +314,7 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
     }
   } guard{s, s.extraListeners.size()};
   s.extraListeners.push_back([&](const TDev& dev) {
-    if (dev.event == 2) {
+    if (dev.event == EVENT_MEASUREMENT) {
       const std::string note = referenceLimit.apply(s.host.dev());
       if (!note.empty()) progress.note(note);
     }

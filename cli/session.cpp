@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "TDevValues.h"
 #include "quarn/cp1251.h"
 
 namespace cli {
@@ -45,7 +46,7 @@ void Session::open() {
   std::string error;
   if (host.bind(opts.model, opts.library, error) != 0) throw Failure{kFailure, error};
   host.setListener([this](const TDev& d) {
-    if (d.event == 2) ++measureCount;
+    if (d.event == EVENT_MEASUREMENT) ++measureCount;
     // The common end step sets task 4 and notifies once; it is the first notification that shows
     // task 4 after another task ran.
     if (d.task == TASK_MEASURE && lastTaskSeen != TASK_MEASURE) {

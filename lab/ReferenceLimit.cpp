@@ -3,11 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "TDevValues.h"
+
 namespace quarn::data {
 
 namespace {
 
-constexpr int32_t kRefSourceExternal = 3;
 constexpr int32_t kDorvFromLowerLimit = 3;
 constexpr int32_t kAbsolutePressure = 0;
 
@@ -24,7 +25,7 @@ std::string kpaText(float v) {
 ReferenceLimit referenceUpperLimit(const TDev& dev, const TModelRec* model, std::string_view whyNoModel) {
   ReferenceLimit r;
   r.kPa = NAN;
-  if (dev.settings.refSource == kRefSourceExternal) {
+  if (dev.settings.refSource == REF_SOURCE_EXTERNAL) {
     // Until the transducer has answered nothing is measured against it: there is nothing to tell.
     if (!dev.dorv.present) return r;
     const float low = dev.dorv.pressType == kDorvFromLowerLimit ? dev.dorv.rangeLow : 0.0f;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "TDevValues.h"
 #include "quarn/cp1251.h"
 
 namespace quarn::data {
@@ -82,10 +83,10 @@ RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptio
 RunEndInfo checkRunEnd(const TDev& dev) {
   RunEndInfo e;
   const char* done = dev.povHeader.isCalib ? "Калибровка завершена" : "Поверка завершена";
-  if (dev.retCode == 15) {
+  if (dev.retCode == RETCODE_RELAY_CHECK_DONE) {
     e.end = RunEnd::RelayCheckFinished;
     e.message = dev.errCode && dev.errText ? text::cp1251ToUtf8(dev.errText) : done;
-  } else if (dev.retCode == 14) {
+  } else if (dev.retCode == RETCODE_VERIFICATION_DONE) {
     e.end = RunEnd::VerificationFinished;
     e.message = done;
   }

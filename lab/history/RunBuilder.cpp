@@ -11,13 +11,12 @@
 
 #include "ProjectToDev.h"
 #include "Suitability.h"
+#include "TDevValues.h"
 #include "quarn/cp1251.h"
 
 namespace quarn::history {
 
 namespace {
-
-constexpr uint32_t kRefSourceDorv = 3;
 
 template <std::size_t N>
 std::string utf8(const char (&field)[N]) {
@@ -50,7 +49,7 @@ RunRecord buildRunRecord(const TDev& dev, const HostContext& host) {
                 std::abs(dev.calInfo.version % 100));
   r.calibrator.version = version;
 
-  if (dev.settings.refSource == static_cast<int32_t>(kRefSourceDorv)) {
+  if (dev.settings.refSource == REF_SOURCE_EXTERNAL) {
     r.reference.kind = ReferenceKind::Dorv;
     r.reference.serial = std::to_string(dev.dorv.serialNo);
     r.reference.module = 0;

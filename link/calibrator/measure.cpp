@@ -8,6 +8,7 @@
 #include "calibrator/model_flags.h"
 #include "calibrator/uail_link.h"
 #include "calibrator/valve_state.h"
+#include "core/TDevValues.h"
 
 using namespace quarn::cal;
 
@@ -15,7 +16,7 @@ namespace {
 
 constexpr uint8_t kRqMeasure = 1;
 constexpr uint8_t kRqDorvState = 5;
-constexpr int32_t kRefSourceDorv = 3;
+constexpr int32_t kRefSourceDorv = REF_SOURCE_EXTERNAL;
 
 void setReference(float kPa) {
   Dev.pRef = kPa;

@@ -6,13 +6,14 @@
 #include "calibrator/calibrator.h"
 #include "calibrator/link_deps.h"
 #include "calibrator/verification.h"
+#include "core/TDevValues.h"
 
 namespace {
 
 constexpr int kContactInputs = 8;
 // The corridor test needs two samples (a single sample never counts as inside).
 constexpr int32_t kMinRefWindow = 2;
-constexpr uint32_t kRetRelayCheckFinished = 15;
+constexpr uint32_t kRetRelayCheckFinished = RETCODE_RELAY_CHECK_DONE;
 
 // Set at load: the first evaluation only takes the inputs as they are.
 bool g_firstEvaluation = true;

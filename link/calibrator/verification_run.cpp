@@ -7,16 +7,17 @@
 #include "calibrator/link_deps.h"
 #include "calibrator/model_flags.h"
 #include "calibrator/verification.h"
+#include "core/TDevValues.h"
 #include "core/verdict_limit.h"
 
 using quarn::cal::quarnModel;
 
 namespace {
 
-constexpr int32_t kRefSourceDorv = 3;
+constexpr int32_t kRefSourceDorv = REF_SOURCE_EXTERNAL;
 constexpr int32_t kRefWindow = 3;
 constexpr int32_t kChannelWindow = 5;
-constexpr uint32_t kRetVerificationFinished = 14;
+constexpr uint32_t kRetVerificationFinished = RETCODE_VERIFICATION_DONE;
 
 bool pointIndexValid(int32_t k) { return k >= 0 && k < POV_POINTS_MAX; }
 
