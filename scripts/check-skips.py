@@ -10,8 +10,8 @@ A GoogleTest case that called GTEST_SKIP, a disabled case, and a ctest test that
 as skipped. The allow-list (scripts/allowed-skips.txt by default) names the cases that may skip, one
 "Suite.Case" per line with its reason after a '#'; a line 'Suite.Case when "TEXT"' allows the case to
 skip only with a message that holds TEXT (the one cause it may skip for), any other skip of it fails.
-With --strict the script also fails when the
-results are missing or when an allowed name matches no case of the run (the list must not go stale).
+With --strict the script also fails when the results are missing or when an allowed name matches no
+case of the run (the list must not go stale).
 """
 import argparse
 import glob
