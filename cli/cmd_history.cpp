@@ -151,17 +151,10 @@ int historyReport(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quarn-cli: run %lld was cancelled: %s\n", static_cast<long long>(run),
                  stored.cancelReason.c_str());
 
-  auto dev = std::make_unique<TDev>();
-  std::memset(dev.get(), 0, sizeof(TDev));
-  history::runRecordToDev(record, *dev);
   report::ReportRequest request;
   setReportTemplate(request, templatePath, quarn::data::ReportTemplate{});
   request.outputPath = reportPath;
-  request.placeholders = record.protocol.fields;
-  for (const history::DeviceResult& d : record.devices)
-    if (d.channel >= 1 && d.channel <= 4)
-      request.channelMethods[static_cast<size_t>(d.channel - 1)] = d.method;
-  makeProtocol(*dev, request);
+  makeProtocol(history::snapshotOfStoredRun(record), request);
   emit(Json{{"run", stored.runId}, {"report", report::LastReportOutput()}});
   return kOk;
 }

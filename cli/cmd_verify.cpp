@@ -21,6 +21,7 @@
 #include "ReferenceLimit.h"
 #include "RunBuilder.h"
 #include "RunControl.h"
+#include "RunSnapshot.h"
 #include "Suitability.h"
 #include "TDevValues.h"
 #include "make_report.h"
@@ -93,6 +94,7 @@ data::Project loadProjectOrFail(const RunArgs& r) {
   data::Project project;
   valueOrFail(data::loadProject(r.project, project));
   if (r.set >= 0) project.selectedSet = r.set;
+  project.methods = methodList();
   return project;
 }
 
@@ -272,10 +274,11 @@ struct RunWatch {
   bool abandoned = false;
 };
 
-// Connects, applies the project, starts task 21 and runs it to its end. Returns with the record
-// holding the results and `startedAtMs` the moment the task was started.
-void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bool relayMode,
-                  int64_t& startedAtMs) {
+// Connects, prepares the run from the project as the workstation's start button does, starts task 21
+// and runs it to its end. Returns the run's own snapshot with its results, and in `startedAtMs` the
+// moment the task was started.
+std::unique_ptr<data::RunSnapshot> runProcedure(Session& s, const data::Project& project, const RunArgs& r,
+                                                bool relayMode, int64_t& startedAtMs) {
   SimOperator simOperator;
   if (s.opts.sim && s.opts.model == 1) simOperator.prepare(s.opts);
   s.open();
@@ -290,18 +293,15 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
                                 " needs the calibrator's Kesto module, which did not answer"};
   data::ApplyOptions apply;
   apply.calibratorLine = data::calibratorLine(d);
-  const data::ParamsCheck check = data::applyProjectToDev(project, d, apply);
-  if (!check.valid) throw Failure{kFailure, check.message};
-  const data::StartPermission permission = data::startPermission(d, check.valid, relayMode);
-  if (!permission.allowed) throw Failure{kFailure, permission.hint};
-  const data::RunStart start =
-      data::prepareRun(d, project.pointSets[static_cast<size_t>(project.selectedSet)], relayMode, false);
-  if (!start.ok) throw Failure{kFailure, start.message};
+  const data::RunReady ready = data::prepareVerification(project, d, apply, relayMode);
+  if (!ready.ok) throw Failure{kFailure, ready.reason};
+  const data::RunStart& start = ready.start;
 
   ReferenceLimitKeeper referenceLimit(r.refUpper);
   referenceLimit.load(d);
   Progress progress(relayMode, start.progressMax, [&s] { return s.host.nowMs(); });
   if (const std::string note = referenceLimit.apply(d); !note.empty()) progress.note(note);
+  auto run = std::make_unique<data::RunSnapshot>(d, project, report::protocolPlaceholders(project));
   RunWatch watch;
   const uint32_t endCode = relayMode ? RETCODE_RELAY_CHECK_DONE : RETCODE_VERIFICATION_DONE;
   // The listener refers to this function's locals: it goes when the function returns or throws.
@@ -334,7 +334,10 @@ void runProcedure(Session& s, const data::Project& project, const RunArgs& r, bo
   const bool ended = s.host.runUntil([&] { return watch.finished || watch.abandoned; }, limitMs);
   watch.started = false;  // what the stop below notifies is no longer the run's progress
   progress.finish();
-  if (watch.finished) return;
+  if (watch.finished) {
+    run->follow(s.host.dev());
+    return run;
+  }
   // Interrupted or out of time: the run is stopped as the screen's stop button does.
   s.host.setTask(TASK_MEASURE);
   if (watch.abandoned) {
@@ -381,21 +384,18 @@ void checkReportRequest(const RunArgs& r) {
     throw Failure{kFailure, "--pdf needs LibreOffice (soffice on the search path), which is not installed"};
 }
 
-// The protocol of the run just finished. The library's timer rests while the workbook is made, as
-// in the workstation.
-void writeReport(Session& s, const data::Project& project, const RunArgs& r,
-                 const std::vector<std::pair<std::string, std::string>>& methods) {
+// The protocol of the run just finished, from its snapshot. The library's timer rests while the
+// workbook is made, as in the workstation.
+void writeReport(Session& s, const data::RunSnapshot& run, const data::Project& project, const RunArgs& r) {
   report::ReportRequest request;
   setReportTemplate(request, r.templatePath, project.reportTemplate);
   request.outputPath = r.reportPath;
-  request.placeholders = report::protocolPlaceholders(project);
-  request.methods = methods;
   s.host.setTask(TASK_TIMER_STOP);
   struct TimerRestart {
     Session& s;
     ~TimerRestart() { s.host.setTask(TASK_TIMER_START); }
   } restart{s};
-  makeProtocol(s.host.dev(), request);
+  makeProtocol(run, request);
 }
 
 // The PDF beside the workbook just written, once the library's timer runs again.
@@ -405,26 +405,13 @@ void writePdf() {
   std::fprintf(stderr, "pdf written: %s\n", pdf.c_str());
 }
 
-// What the history keeps of the run beside the record: when, where, the point set, the protocol
-// texts and each device's method document (as the protocol names it).
-history::HostContext hostContext(const TDev& d, const data::Project& project, int64_t startedAtMs,
-                                 const std::vector<std::pair<std::string, std::string>>& methods) {
+// When and where the run was made; the run's snapshot gives the rest of its history entry.
+history::HostContext hostContext(int64_t startedAtMs) {
   history::HostContext host;
   host.workstation = history::defaultWorkstationName();
   host.startedAtMs = startedAtMs;
   host.finishedAtMs = history::nowUtcMs();
   host.utcOffsetMin = history::utcOffsetMinutes(startedAtMs);
-  host.pointSet = project.selectedSet + 1;
-  host.protocolFields = report::protocolPlaceholders(project);
-  for (int c = 0; c < 4; ++c) {
-    if (!d.devCh[c].enabled) continue;
-    const std::string name = quarn::text::cp1251ToUtf8(
-        std::string(d.devCh[c].name, strnlen(d.devCh[c].name, sizeof d.devCh[c].name)));
-    const std::string document = report::methodDocument(methods, name);
-    host.deviceMethods[static_cast<size_t>(c)] = document;
-    if (!document.empty() && host.method.find(document) == std::string::npos)
-      host.method += (host.method.empty() ? "" : "; ") + document;
-  }
   return host;
 }
 
@@ -457,19 +444,17 @@ int cmdVerify(Session& s, const std::vector<std::string>& args) {
   RunHistory runHistory(r.history);
   runHistory.prepare();
   int64_t startedAtMs = 0;
-  runProcedure(s, project, r, false, startedAtMs);
+  const auto run = runProcedure(s, project, r, false, startedAtMs);
 
-  const TDev& d = s.host.dev();
-  const auto methods = methodRows();
-  Json results = resultsJson(d);
+  Json results = resultsJson(run->record());
   std::vector<std::string> failures;
   std::string historyError;
-  results["history"] = runHistory.store(
-      history::buildRunRecord(d, hostContext(d, project, startedAtMs, methods)), historyError);
+  results["history"] =
+      runHistory.store(history::buildRunRecord(*run, hostContext(startedAtMs)), historyError);
   if (!historyError.empty()) failures.push_back("the run was not stored in the history: " + historyError);
   if (!r.reportPath.empty()) {
     try {
-      writeReport(s, project, r, methods);
+      writeReport(s, *run, project, r);
       if (r.pdf) writePdf();
     } catch (const Failure& f) {
       failures.push_back(f.reason);
@@ -487,13 +472,12 @@ int cmdRelay(Session& s, const std::vector<std::string>& args) {
   RunHistory runHistory(r.history);
   runHistory.prepare();
   int64_t startedAtMs = 0;
-  runProcedure(s, project, r, true, startedAtMs);
+  const auto run = runProcedure(s, project, r, true, startedAtMs);
 
-  const TDev& d = s.host.dev();
-  Json results = relaysJson(d);
+  Json results = relaysJson(run->record());
   std::string historyError;
-  results["history"] = runHistory.store(
-      history::buildRunRecord(d, hostContext(d, project, startedAtMs, methodRows())), historyError);
+  results["history"] =
+      runHistory.store(history::buildRunRecord(*run, hostContext(startedAtMs)), historyError);
   emit(results);
   if (historyError.empty()) return kOk;
   std::fprintf(stderr, "quarn-cli: the run was not stored in the history: %s\n", historyError.c_str());

@@ -27,20 +27,17 @@ void setReportTemplate(report::ReportRequest& request, const std::string& templa
   request.templateName = t.name;
 }
 
-std::vector<std::pair<std::string, std::string>> methodRows() {
+quarn::data::MethodList methodList() {
   quarn::data::MethodList methods{};
   quarn::data::loadMethods(quarn::host::programFolder() + "mp.ini", methods);
-  std::vector<std::pair<std::string, std::string>> rows;
-  for (const quarn::data::MethodRow& row : methods)
-    if (!row.device.empty()) rows.emplace_back(row.device, row.document);
-  return rows;
+  return methods;
 }
 
-void makeProtocol(const TDev& dev, const report::ReportRequest& request) {
+void makeProtocol(const quarn::data::RunSnapshot& run, const report::ReportRequest& request) {
   report::setMessageSink([](const std::string& caption, const std::string& text) {
     std::fprintf(stderr, "quarn-cli: %s: %s\n", caption.c_str(), text.c_str());
   });
-  const int result = report::MakeReport(dev, request);
+  const int result = report::makeRunReport(run, request);
   if (result != 0) {
     const std::string why =
         report::LastReportError().empty() ? "code " + std::to_string(result) : report::LastReportError();

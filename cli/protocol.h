@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "MethodList.h"
 #include "ProjectModel.h"
-#include "TDev.h"
+#include "RunSnapshot.h"
 #include "make_report.h"
 
 namespace cli {
@@ -18,12 +19,12 @@ namespace cli {
 void setReportTemplate(quarn::report::ReportRequest& request, const std::string& templatePath,
                        quarn::data::ReportTemplate projectTemplate);
 
-// The rows of the measurement-method list beside the program (mp.ini); none when it is missing.
-std::vector<std::pair<std::string, std::string>> methodRows();
+// The measurement-method list beside the program (mp.ini); empty when it is missing.
+quarn::data::MethodList methodList();
 
-// Makes the workbook of the record; throws Failure with the report library's reason. The report
-// library's messages go to stderr.
-void makeProtocol(const TDev& dev, const quarn::report::ReportRequest& request);
+// Makes the workbook of a run from its snapshot; throws Failure with the report library's reason.
+// The report library's messages go to stderr.
+void makeProtocol(const quarn::data::RunSnapshot& run, const quarn::report::ReportRequest& request);
 
 // A report that cannot be written is refused before anything is run: the folder of `reportPath`
 // must be writable, and a given template readable.

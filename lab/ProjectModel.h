@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "IniDocument.h"
+#include "MethodList.h"
 
 namespace quarn::data {
 
@@ -110,6 +111,9 @@ struct Project {
   RelaySettings relay;
   ReportTemplate reportTemplate;
   bool duplicateToAll = false;  // cbDoSetToAll, kept only
+  // The measurement-method list. It lives in "mp.ini" beside the program, not in the project file;
+  // the hosts read it with the project and a save writes it back.
+  MethodList methods{};
 
   // The file as it was read: sections and keys this model does not know survive a save.
   IniDocument file;

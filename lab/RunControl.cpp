@@ -51,7 +51,7 @@ RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInp
 }
 
 RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options, bool relayMode,
-                             std::optional<int> pointSet) {
+                             std::optional<int> pointSet, bool handInput) {
   RunReady r;
   r.check = applyProjectToDev(project, dev, options);
   const StartPermission permission = startPermission(dev, r.check.valid, relayMode);
@@ -71,7 +71,7 @@ RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptio
     r.reason = "Нет списка точек " + std::to_string(set + 1);
     return r;
   }
-  r.start = prepareRun(dev, project.pointSets[static_cast<std::size_t>(set)], relayMode, false);
+  r.start = prepareRun(dev, project.pointSets[static_cast<std::size_t>(set)], relayMode, handInput);
   if (!r.start.ok) {
     r.reason = r.start.message;
     return r;

@@ -43,8 +43,9 @@ struct RunReady {
   ParamsCheck check;
   RunStart start;
 };
+// With `handInput` the run records its points by hand ("Добавить в протокол") and no task is to start.
 RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options, bool relayMode,
-                             std::optional<int> pointSet = std::nullopt);
+                             std::optional<int> pointSet = std::nullopt, bool handInput = false);
 
 enum class RunEnd { Running, VerificationFinished, RelayCheckFinished };
 struct RunEndInfo {

@@ -64,7 +64,7 @@ class ConnectedWindow {
     window_->resize(1100, 778);
     window_->show();
     window_->TimerLoadTimer();
-    graph_ = window_->screens().graph;
+    graph_ = window_->screen<GraphScreen>();
     // Sampling is driven by tick(), in virtual time.
     graph_->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
     window_->ports().COM11Click(window_->ports().portMenu()->findChild<QAction*>("COM7"));

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "ProjectToDev.h"
 #include "Suitability.h"
@@ -139,6 +140,25 @@ RunRecord buildRunRecord(const TDev& dev, const HostContext& host) {
     }
   }
   return r;
+}
+
+RunRecord buildRunRecord(const data::RunSnapshot& run, HostContext host) {
+  host.pointSet = run.pointSet();
+  host.protocolFields = run.protocolFields();
+  for (std::size_t c = 0; c < host.deviceMethods.size(); ++c) host.deviceMethods[c] = run.channelMethods()[c];
+  host.method = run.methodStatement();
+  return buildRunRecord(run.record(), host);
+}
+
+data::RunSnapshot snapshotOfStoredRun(const RunRecord& run) {
+  auto dev = std::make_unique<TDev>();
+  std::memset(dev.get(), 0, sizeof(TDev));
+  runRecordToDev(run, *dev);
+  std::array<std::string, data::kChannelCount> methods;
+  for (const DeviceResult& d : run.devices)
+    if (d.channel >= 1 && d.channel <= data::kChannelCount)
+      methods[static_cast<std::size_t>(d.channel - 1)] = d.method;
+  return data::RunSnapshot(*dev, run.protocol.fields, methods, run.pointSet);
 }
 
 void runRecordToDev(const RunRecord& r, TDev& dev) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "HistoryRecord.h"
+#include "RunSnapshot.h"
 #include "TDev.h"
 
 namespace quarn::history {
@@ -35,11 +36,19 @@ struct HostContext {
 // device with its valid result records and verdict, and for a relay check the eight contacts.
 RunRecord buildRunRecord(const TDev& dev, const HostContext& host);
 
+// The entry of a run from its own snapshot: when, where and its tag from `host`, the point set, the
+// protocol texts and the devices' method documents from the run.
+RunRecord buildRunRecord(const data::RunSnapshot& run, HostContext host);
+
 // The stored run back into a record, the part the protocol is made from: protocol header and
 // conditions, readiness, decimals and display unit, the devices (enabled) and the others disabled,
 // result records at their places, point targets, relay settings and contacts, mode and kind.
 // Fields the run does not hold are left as they are.
 void runRecordToDev(const RunRecord& run, TDev& dev);
+
+// A stored run as a run snapshot (its record from runRecordToDev, its protocol texts and method
+// documents as stored), so its protocol is made again the way a run's is (report::makeRunReport).
+data::RunSnapshot snapshotOfStoredRun(const RunRecord& run);
 
 // The adjustment a finished HART job of the library made to the devices it worked on: current trim
 // (task 15), sensor trim (16), zero (11), restored manufacturer trim (19), written range (13); none for

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "RunSnapshot.h"
 #include "Suitability.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
@@ -280,6 +281,14 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   const int result = RunReport();
   FreeReport();
   return result;
+}
+
+int makeRunReport(const data::RunSnapshot& run, ReportRequest request) {
+  request.placeholders = run.protocolFields();
+  request.methods.clear();
+  for (int c = 0; c < kChannels; ++c)
+    request.channelMethods[static_cast<std::size_t>(c)] = run.channelMethods()[static_cast<std::size_t>(c)];
+  return MakeReport(run.record(), request);
 }
 
 }  // namespace quarn::report

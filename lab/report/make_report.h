@@ -10,6 +10,10 @@
 
 #include "TDev.h"
 
+namespace quarn::data {
+class RunSnapshot;
+}
+
 namespace quarn::report {
 
 struct ReportRequest {
@@ -32,6 +36,12 @@ struct ReportRequest {
 // 0 success; -1 no channel enabled (nothing done); otherwise the result of RunReport (-1 library
 // missing, -2 function missing or no workbook made, with LastReportError saying why).
 int MakeReport(const TDev& dev, const ReportRequest& request);
+
+// The protocol of a run from the run's own snapshot: its record, its protocol page's texts and its
+// devices' method documents. `request` says which template and where the workbook goes; its texts
+// and methods are replaced by the run's. The one way both hosts make a protocol of a run, just
+// finished or taken from the history.
+int makeRunReport(const data::RunSnapshot& run, ReportRequest request);
 
 // The pieces of the report, for the hosts and the tests. The verdict is the data layer's
 // (Suitability.h).

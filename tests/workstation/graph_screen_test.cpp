@@ -509,7 +509,7 @@ TEST_F(GraphOnSimulator, SamplesTheReferenceAndTheChannels) {
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
   connectTo("COM7");
-  GraphScreen* graph = w.screens().graph;
+  GraphScreen* graph = w.screen<GraphScreen>();
   ASSERT_NE(graph, nullptr);
   graph->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
   ASSERT_TRUE(runUntil([this] { return dev().kestoDataValid != 0; }));
@@ -548,7 +548,7 @@ TEST_F(GraphOnSimulator, WithoutAKestoModuleOnlyTheReferenceIsSampled) {
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
   connectTo("COM7");
-  GraphScreen* graph = w.screens().graph;
+  GraphScreen* graph = w.screen<GraphScreen>();
   graph->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
   w.SelectMode(kModeGraph);
   ASSERT_TRUE(runUntil([graph] { return !graph->channelsVisible(); }));

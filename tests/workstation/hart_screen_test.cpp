@@ -913,12 +913,12 @@ class HartWorkstation : public Workstation {
     window->TimerLoadTimer();
     connectTo("COM7");
     window->SelectMode(kModeHart);
-    HartScreen& screen = *window->screens().hart;
+    HartScreen& screen = *window->screen<HartScreen>();
     QObject::connect(&screen, &HartScreen::messageShown, [this](const QString& text) { messages << text; });
     EXPECT_TRUE(runUntil([&] { return control("pnHartSearch")->isEnabled(); }));
     return screen;
   }
-  HartScreen& screen() { return *window->screens().hart; }
+  HartScreen& screen() { return *window->screen<HartScreen>(); }
   LabelPanel* control(const char* name) { return window->findChild<LabelPanel*>(QString::fromLatin1(name)); }
   LabelPanel* control(const QWidget* panel, const char* name) { return in<LabelPanel>(panel, name); }
   QLineEdit* edit(const char* name) { return in<QLineEdit>(screen().devicePanel(), name); }

@@ -258,7 +258,7 @@ TEST_F(HistoryOnSimulator, AHartCurrentTrimIsKeptAsAnAdjustmentOnlyWhenItSucceed
     ASSERT_NE(dev().hart[0].found, 0u);
     std::strcpy(dev().devCh[0].sn, "H-1");
     if (silent) bench->transmitter(0).config().faults.silent = true;
-    LabelPanel* tune = control(w.screens().hart->currentPanel(), "pnTune");
+    LabelPanel* tune = control(w.screen<HartScreen>()->currentPanel(), "pnTune");
     ASSERT_TRUE(tune->isEnabled());
     pressMouse(tune, true);
     runFor(500);

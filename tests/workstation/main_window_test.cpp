@@ -682,20 +682,24 @@ TEST_F(Workstation, ModeButtonsSwitchScreensOnMouseDown) {
 
 TEST_F(Workstation, EveryScreenHasItsClassAndTheModeButtonsObeyTheContext) {
   MainWindow& w = makeWindow(1);
-  const ScreenSet& s = w.screens();
   const std::pair<const Screen*, const char*> named[] = {
-      {s.regulation, "Frame_Mode_1_Reg1"},   {s.hart, "Frame_Mode_2_HART1"},
-      {s.parameters, "Frame_Mode_3_Param1"}, {s.verification, "Frame_Mode_4_Pov1"},
-      {s.graph, "Frame_Mode_6_Graph1"},      {s.quarnSettings, "Frame_Mode_7_Setings_Quarn1"},
+      {w.screen<RegulationScreen>(), "Frame_Mode_1_Reg1"},
+      {w.screen<HartScreen>(), "Frame_Mode_2_HART1"},
+      {w.screen<ParametersScreen>(), "Frame_Mode_3_Param1"},
+      {w.screen<VerificationScreen>(), "Frame_Mode_4_Pov1"},
+      {w.screen<GraphScreen>(), "Frame_Mode_6_Graph1"},
+      {w.screen<QuarnSettingsScreen>(), "Frame_Mode_7_Setings_Quarn1"},
   };
-  for (const auto& [screen, name] : named) {
-    ASSERT_NE(screen, nullptr) << name;
-    EXPECT_EQ(screen->objectName(), QString::fromLatin1(name));
+  const std::vector<Screen*> order = w.screensInRefreshOrder();
+  ASSERT_EQ(order.size(), 6u);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    ASSERT_NE(named[i].first, nullptr) << named[i].second;
+    EXPECT_EQ(order[i], named[i].first) << named[i].second;
+    EXPECT_EQ(order[i]->objectName(), QString::fromLatin1(named[i].second));
   }
-  EXPECT_EQ(s.brenkSettings, nullptr);
-  EXPECT_EQ(s.inRefreshOrder().size(), 6u);
+  EXPECT_EQ(w.screen<BrenkSettingsScreen>(), nullptr);
   // The project file's section of the parameters screen's controls comes from the window's tree.
-  auto* control = new QLabel(s.parameters);
+  auto* control = new QLabel(w.screen<ParametersScreen>());
   EXPECT_EQ(Screen::projectSection(control), QString::fromLatin1(quarn::data::kParamsSection));
 
   // While a screen keeps the mode buttons disabled (a verification run), they switch nothing.
@@ -710,8 +714,8 @@ TEST_F(Workstation, EveryScreenHasItsClassAndTheModeButtonsObeyTheContext) {
   pressMouse(button("pn_Mode_6_Graph"));
   EXPECT_EQ(w.currentMode(), kModeGraph);
   EXPECT_EQ(modes, std::vector<int>{kModeGraph});
-  EXPECT_FALSE(s.graph->isHidden());
-  EXPECT_TRUE(s.regulation->isHidden());
+  EXPECT_FALSE(w.screen<GraphScreen>()->isHidden());
+  EXPECT_TRUE(w.screen<RegulationScreen>()->isHidden());
 }
 
 TEST_F(Workstation, ProjectMenuOpensAndSavesThroughTheProjectModel) {

@@ -85,7 +85,6 @@ struct ParamsBench {
     Screen::markOwner(&formMain);
     bench.context.setProgramDir(dir.path());
     screen = new ParametersScreen(bench.context, &formMain);
-    bench.context.screens().parameters = screen;
   }
   ~ParamsBench() { Prompts::reset(); }
 

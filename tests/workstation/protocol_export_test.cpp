@@ -31,12 +31,14 @@
 #include "Prompts.h"
 #include "ProtocolExporter.h"
 #include "RunBuilder.h"
+#include "RunSnapshot.h"
 #include "Suitability.h"
 #include "VerificationScreen.h"
 #include "ZDialog.h"
 #include "limit_cases.h"
 #include "make_report.h"
 #include "openpyxl_reader.h"
+#include "protocol_fields.h"
 #include "protocol_pdf.h"
 #include "report_exchange.h"
 #include "screen_fixture.h"
@@ -101,9 +103,9 @@ int validRecords(const TDev& dev) {
   return n;
 }
 
-// The parameters screen on a main window, a record with a finished run of three points on channel
-// 1, the program's folder and the user's data folder in temporary directories, and the operator's
-// answers to the message window recorded.
+// The parameters screen on a main window, a finished run of three points on channel 1 (its snapshot
+// taken from the record and the project), the program's folder and the user's data folder in
+// temporary directories, and the operator's answers to the message window recorded.
 struct ExportBench {
   ExportBench() {
     Prompts::reset();
@@ -116,7 +118,6 @@ struct ExportBench {
     formMain.setObjectName(QStringLiteral("FormMain"));
     bench.context.setProgramDir(programDir.path());
     screen = new ParametersScreen(bench.context, &formMain);
-    bench.context.screens().parameters = screen;
     screen->pbTemplateOpenClick();
 
     data::ChannelParams p;
@@ -134,6 +135,7 @@ struct ExportBench {
     text("amp_CD_DATE", "10.12.2026");
     text("amp_CD_ORG", "ФБУ \"Тест\"");
     text("amp_CD_VERIF", "Иванов И.И.");
+    text("amp_CD_CHEF", "Петров П.П.");
     auto* methods = screen->findChild<QTableWidget*>(QStringLiteral("sg_MP"));
     methods->setItem(0, 0, new QTableWidgetItem(QStringLiteral(" Преобразователь давления ПД ")));
     methods->setItem(0, 1, new QTableWidgetItem(QStringLiteral("МИ 1997-89")));
@@ -152,6 +154,7 @@ struct ExportBench {
     }
     dev().pointIdx = 3;
     dev().pointCount = 3;
+    takeRun();
 
     exporter.setUserDataDir(dataDir.path());
     exporter.setOpener([this](const QString& path) {
@@ -165,10 +168,18 @@ struct ExportBench {
   }
 
   TDev& dev() { return bench.dev(); }
+  // The run's own snapshot of the record and the project as they are now.
+  void takeRun() {
+    const data::Project& project = bench.context.project().model();
+    bench.context.setRun(
+        std::make_unique<data::RunSnapshot>(dev(), project, quarn::report::protocolPlaceholders(project)));
+  }
+  // The operator types a text on the protocol page.
   void text(const char* control, const char* value) {
     auto* edit = screen->findChild<QLineEdit*>(QString::fromLatin1(control));
     ASSERT_NE(edit, nullptr) << control;
     edit->setText(QString::fromUtf8(value));
+    Q_EMIT edit->textEdited(edit->text());
   }
   QString message() { return bench.context.messageWindow().text(); }
   QString reports() const { return programDir.filePath(QStringLiteral("reports")); }
@@ -201,8 +212,12 @@ bool holds(const std::vector<std::string>& cells, const std::string& part) {
 TEST(ProtocolExport, TheWorkbookHoldsTheRunAndTheProtocolPageTexts) {
   if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
   ExportBench b;
-  // The protocol page is edited after the last apply: the export applies it itself.
-  b.text("amp_CD_CHEF", "Петров П.П.");
+  // The protocol page edited after the run, and the device's serial number too: the protocol is the
+  // run's, with the texts and the device it had.
+  b.text("amp_CD_CHEF", "Сидоров С.С.");
+  b.text("amp_CD_ORG", "Другая организация");
+  data::copyTextField(b.dev().devCh[0].sn, sizeof b.dev().devCh[0].sn, "999");
+  b.screen->DevToParams();
   ASSERT_FALSE(QFileInfo::exists(b.reports()));
   const Emitted exported(b.exporter, &ProtocolExporter::exported);
 
@@ -227,6 +242,8 @@ TEST(ProtocolExport, TheWorkbookHoldsTheRunAndTheProtocolPageTexts) {
   for (const char* expected : {"ПРОТОКОЛ ПОВЕРКИ № П-7", "ФБУ \"Тест\"", "Иванов И.И.", "Петров П.П.",
                                "10.12.2026", "ПД-100", "положительные"})
     EXPECT_TRUE(holds(cells, expected)) << expected;
+  for (const char* later : {"Сидоров", "Другая организация", "999"})
+    EXPECT_FALSE(holds(cells, later)) << later;
   // The method document of the list row that names the device.
   EXPECT_TRUE(holds(cells, "МИ 1997-89"));
 
@@ -307,8 +324,11 @@ TEST(ProtocolExport, FailuresAreToldInTheMessageWindowAndTheResultsStay) {
        [](ExportBench& b) {
          b.dev().devCh[0].enabled = 0;
          b.screen->DevToParams();
+         b.takeRun();
        },
        "Сообщение", "Канал не выбран", false},
+      {"no run made yet", [](ExportBench& b) { b.bench.context.setRun(nullptr); }, "Сообщение",
+       "Поверка не проводилась", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -554,7 +574,6 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   QTemporaryDir programDir;
   bench.context.setProgramDir(programDir.path());
   auto* screen = new ParametersScreen(bench.context, &formMain);
-  bench.context.screens().parameters = screen;
   ASSERT_TRUE(bench.context.project().load(QString::fromStdString(projectFile)));
   quarn::history::runRecordToDev(stored->record, bench.dev());
   // The calibrator's settings read, as after connecting: the screen names the calibrator among the
@@ -567,6 +586,10 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
   screen->pbTemplateOpenClick();
   Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultCancel; };
+  // The run as the workstation keeps it: the record with the project's protocol texts.
+  const data::Project& shown = bench.context.project().model();
+  bench.context.setRun(
+      std::make_unique<data::RunSnapshot>(bench.dev(), shown, quarn::report::protocolPlaceholders(shown)));
   ProtocolExporter exporter(bench.context);
   exporter.setUserDataDir(programDir.path());
   exporter.exportProtocol();

@@ -484,7 +484,7 @@ TEST_F(Workstation, RegulationScreenFollowsTheQuarnsModules) {
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
   connectTo("COM7");
-  RegulationScreen* screen = w.screens().regulation;
+  RegulationScreen* screen = w.screen<RegulationScreen>();
   EXPECT_FALSE(screen->isHidden());
   EXPECT_TRUE(screen->brenkPanel()->isHidden());
   // Near zero the low-range module measures.
@@ -505,7 +505,7 @@ TEST_F(Workstation, TheBrenkRegulatesToASetpointTypedOnTheScreen) {
   MainWindow& w = makeWindow(0);
   w.TimerLoadTimer();
   w.ports().COM11Click(portItem("COM7"));
-  RegulationScreen* screen = w.screens().regulation;
+  RegulationScreen* screen = w.screen<RegulationScreen>();
   BrenkRegulationPanel* panel = screen->brenkPanel();
   ASSERT_TRUE(runUntil([&] { return w.dev()->linked == 1 && panel->entry()->isEnabled(); }));
   QLineEdit* entry = panel->entry();

@@ -707,7 +707,6 @@ TEST(BrenkSettingsScreen, ValuesOfASettingsReadOncePerRead) {
   SettingsBench<BrenkSettingsScreen> b(0);
   RegulationScreen regulation(b.bench.context);
   regulation.afterBinding(b.bench.dev());
-  b.bench.context.screens().regulation = &regulation;
   b.setModel(1, 2500, 250);
   TDev& dev = b.bench.dev();
   dev.settings.pressType = 0;
@@ -784,7 +783,6 @@ TEST(BrenkSettingsScreen, ValuesOfASettingsReadOncePerRead) {
   dev.calInfo.valid = 1;
   b.read();
   EXPECT_FALSE(b.combo("cbS_DiapNo")->isEnabled());
-  b.bench.context.screens().regulation = nullptr;
 }
 
 // ---- Against the simulator ------------------------------------------------------------------
@@ -809,7 +807,7 @@ TEST_F(SimSettings, QuarnWritesWhatTheCalibratorThenReports) {
   w.TimerLoadTimer();
   connectTo("COM7");
   w.SelectMode(kModeSettings);
-  QuarnSettingsScreen* screen = w.screens().quarnSettings;
+  QuarnSettingsScreen* screen = w.screen<QuarnSettingsScreen>();
   ASSERT_NE(screen, nullptr);
   ASSERT_TRUE(runUntil([&] { return settled(screen); }));
   // The simulator's calibrator as it starts.
@@ -877,14 +875,14 @@ TEST_F(SimSettings, BrenkWritesWhatTheCalibratorThenReports) {
   w.TimerLoadTimer();
   w.ports().COM11Click(portItem("COM7"));
   w.SelectMode(kModeSettings);
-  BrenkSettingsScreen* screen = w.screens().brenkSettings;
+  BrenkSettingsScreen* screen = w.screen<BrenkSettingsScreen>();
   ASSERT_NE(screen, nullptr);
   ASSERT_TRUE(runUntil([&] { return w.dev()->linked == 1 && settled(screen); }));
   EXPECT_EQ(find<QLineEdit>(screen, "eb_I_cDorv")->text(), QStringLiteral("025"));
   EXPECT_EQ(find<QLineEdit>(screen, "eb_I_diap")->text(), QStringLiteral("-95 . . .2500 кПа"));
   EXPECT_EQ(find<QLineEdit>(screen, "eb_I_version")->text(), QStringLiteral("215"));
   EXPECT_EQ(find<QComboBox>(screen, "cbS_DiapNo")->currentText(), QStringLiteral("Выкл."));
-  EXPECT_EQ(w.screens().regulation->brenkPanel()->entry()->text(), QStringLiteral("100.000"));
+  EXPECT_EQ(w.screen<RegulationScreen>()->brenkPanel()->entry()->text(), QStringLiteral("100.000"));
 
   choose(find<QComboBox>(screen, "cbS_TypePress"), QStringLiteral("Избыточное-разрежение"));
   choose(find<QComboBox>(screen, "cbS_Unuts"), QStringLiteral("бар"));
@@ -911,7 +909,7 @@ TEST_F(SimSettings, BrenkWritesWhatTheCalibratorThenReports) {
     EXPECT_EQ(dev().settings.autoRange, 0);
     EXPECT_FLOAT_EQ(dev().settings.readyBand2, 0.075f);
     // The stored setpoint, now in bar.
-    EXPECT_EQ(w.screens().regulation->brenkPanel()->entry()->text(), QStringLiteral("1.00000"));
+    EXPECT_EQ(w.screen<RegulationScreen>()->brenkPanel()->entry()->text(), QStringLiteral("1.00000"));
     if (pass == 0) {
       pressMouse(screen->readButton(), true);
       ASSERT_TRUE(runUntil([&] { return settled(screen); }));
@@ -926,7 +924,7 @@ TEST_F(SimSettings, ACorridorTheCalibratorRefusesIsReportedAndNothingChanges) {
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
   connectTo("COM7");
-  QuarnSettingsScreen* screen = w.screens().quarnSettings;
+  QuarnSettingsScreen* screen = w.screen<QuarnSettingsScreen>();
   ASSERT_TRUE(runUntil([&] { return settled(screen); }));
   choose(find<QComboBox>(screen, "cbS_Unuts"), QStringLiteral("бар"));
   replaceText(find<QLineEdit>(screen, "ebS_rdyPrc_1"), QStringLiteral("150"));  // above 100 %
@@ -958,7 +956,7 @@ TEST_F(SimSettings, ZeroAdjustmentOnTheVentedCalibrator) {
   MainWindow& w = makeWindow();
   w.TimerLoadTimer();
   connectTo("COM7");
-  QuarnSettingsScreen* screen = w.screens().quarnSettings;
+  QuarnSettingsScreen* screen = w.screen<QuarnSettingsScreen>();
   EXPECT_FALSE(screen->zeroButton()->isEnabled());
   EXPECT_FALSE(screen->zeroHint()->isHidden());
 

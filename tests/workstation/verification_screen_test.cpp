@@ -61,8 +61,6 @@ struct VerifyBench {
     bench.context.setProgramDir(dir.path());
     params = new ParametersScreen(bench.context, &formMain);
     screen = new VerificationScreen(bench.context, &formMain);
-    bench.context.screens().parameters = params;
-    bench.context.screens().verification = screen;
     bench.context.setCurrentMode(kModeVerification);
     QObject::connect(screen, &VerificationScreen::messageShown, [this](const QString& t) { messages << t; });
     QObject::connect(&bench.context, &WorkstationContext::runFinished,
@@ -71,6 +69,9 @@ struct VerifyBench {
     dev().linked = 1;
     dev().linkState = 2;
     dev().kestoDataValid = 1;
+    // The working limits a settings read of the linked calibrator brings.
+    dev().calInfo.pLimitMin = -100;
+    dev().calInfo.pLimitMax = 2500;
     notify();
   }
   ~VerifyBench() { Prompts::reset(); }
@@ -296,10 +297,10 @@ TEST(VerificationScreen, ARunLocksTheScreenAndItsEndIsToldOnce) {
     SCOPED_TRACE(c.what);
     data::Project p = project(2, {10, 90});
     p.relay.enabled = {true, true};
+    p.header.kind = c.isCalib ? data::ProtocolKind::Calibration : data::ProtocolKind::Primary;
     VerifyBench b(p);
     b.screen->setRelayMode(c.relay);
     EXPECT_EQ(b.shown("Panel_Pov_Relay"), c.relay);
-    b.dev().povHeader.isCalib = c.isCalib;
     // A first run leaves "в Excel" usable; during the next one it would stop the library under it.
     b.screen->stopRun();
     b.bench.tasks.clear();
@@ -601,7 +602,7 @@ class VerificationWorkstation : public armtest::Workstation {
     EXPECT_EQ(data::saveProject(file.toStdString(), copy).why(), "");
     EXPECT_TRUE(window->projectController().load(file));
     window->SelectMode(kModeVerification);
-    VerificationScreen& s = *window->screens().verification;
+    VerificationScreen& s = *window->screen<VerificationScreen>();
     QObject::connect(&s, &VerificationScreen::messageShown, [this](const QString& t) { messages << t; });
     return s;
   }

@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "FormPersistence.h"
 #include "LabelPanel.h"
-#include "Screen.h"
 #include "TDev.h"
 #include "UiHelpers.h"
 #include "WorkstationContext.h"
@@ -48,7 +48,15 @@ double displayToKPa(const TDev& dev) {
 BrenkRegulationPanel::BrenkRegulationPanel(WorkstationContext& context, QWidget* parent)
     : QFrame(parent), context_(context) {
   setObjectName(QStringLiteral("Frame_regul_brenk1"));
-  Screen::markOwner(this);
+  FormPersistence::markOwner(this);
+  // A settings read of the Brenk brings the calibrator's stored setpoint into the entry, unless the
+  // operator is typing there.
+  connect(&context, &WorkstationContext::calibratorSettingsShown, this, [this] {
+    const TDev* dev = context_.dev();
+    if (!dev || !context_.uiBrenk() || editing_) return;
+    edit_->setText(formatValue(static_cast<double>(dev->settings.pTargetStored) * dev->settings.unitFactor,
+                               dev->settings.decimals));
+  });
   setFrameShape(QFrame::StyledPanel);
   // Enter moves the focus here, out of the entry.
   setFocusPolicy(Qt::StrongFocus);

@@ -6,11 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "BrenkRegulationPanel.h"
 #include "CalibratorCatalogue.h"
 #include "LabelPanel.h"
 #include "RecordTexts.h"
-#include "RegulationScreen.h"
 #include "TDev.h"
 #include "UiHelpers.h"
 
@@ -72,15 +70,6 @@ void BrenkSettingsScreen::refresh(TDev& dev) {
 
 void BrenkSettingsScreen::showValues(TDev& dev) {
   if (dev.calInfo.valid == 0 || dev.linked == 0) return;
-  const float factor = dev.settings.unitFactor;
-  const float stored = dev.settings.pTargetStored;
-  const int32_t decimals = dev.settings.decimals;
-  if (RegulationScreen* regulation = context().screens().regulation) {
-    BrenkRegulationPanel* panel = regulation->brenkPanel();
-    // A setpoint the operator is typing is left alone.
-    if (panel && !panel->editing())
-      panel->entry()->setText(formatValue(static_cast<double>(stored) * factor, decimals));
-  }
   showCommonValues(dev);
   // Only "switched off" (1) has a settled meaning; every other value is the automatic choice the
   // regulation screen applies, so a written "ВКЛ" (0) reads back as "ВКЛ".
@@ -96,6 +85,8 @@ void BrenkSettingsScreen::showValues(TDev& dev) {
 
   writeButton()->setEnabled(false);
   setValuesShown(true);
+  // The regulation panel shows the stored setpoint of this read.
+  Q_EMIT context().calibratorSettingsShown();
   dev.calInfo.valid = 0;
   rebuildDorvLine(dev);
 }

@@ -5,7 +5,7 @@
 
 #include "ChannelRules.h"
 #include "EditableListView.h"
-#include "Screen.h"
+#include "FormPersistence.h"
 
 namespace arm {
 
@@ -21,10 +21,10 @@ QStringList texts(const char* const* list, int count) {
 
 DeviceGrid::DeviceGrid(QWidget* parent) : QFrame(parent) {
   setObjectName(QStringLiteral("Frame_ParamDevGrid1"));
-  Screen::markOwner(this);
+  FormPersistence::markOwner(this);
   view_ = new EditableListView(QStringLiteral("lv_DevGrid"), data::kDeviceGridRows, this);
   // The view owns its in-place editors, which the project file keeps in a section of their own.
-  Screen::markOwner(view_);
+  FormPersistence::markOwner(view_);
   view_->setColumns({QStringLiteral("№ канала"), QStringLiteral("1"), QStringLiteral("2"),
                      QStringLiteral("3"), QStringLiteral("4")});
   QStringList captions;

@@ -15,7 +15,6 @@
 #include <QTabWidget>
 
 #include "IniValues.h"
-#include "Screen.h"
 
 namespace arm {
 
@@ -74,7 +73,7 @@ int FormPersistence::component(data::IniDocument& ini, bool save, QObject* compo
   for (QObject* child : owned) FormPersistence::component(ini, save, child);
   const QString name = component->objectName();
   if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_")))
-    control(ini, save, component, Screen::projectSection(component));
+    control(ini, save, component, projectSection(component));
   return 0;
 }
 
@@ -185,6 +184,19 @@ void FormPersistence::control(data::IniDocument& ini, bool save, QObject* o, con
       if (item->isChecked()) Q_EMIT item->triggered(true);
     }
   }
+}
+
+namespace {
+constexpr const char* kOwnerProperty = "projectOwner";
+}  // namespace
+
+void FormPersistence::markOwner(QWidget* widget) { widget->setProperty(kOwnerProperty, true); }
+
+QString FormPersistence::projectSection(const QObject* control) {
+  QString section = QStringLiteral("_");
+  for (const QObject* o = control ? control->parent() : nullptr; o; o = o->parent())
+    if (o->property(kOwnerProperty).toBool()) section.prepend(QStringLiteral("_") + o->objectName());
+  return section;
 }
 
 }  // namespace arm

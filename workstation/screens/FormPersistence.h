@@ -1,6 +1,6 @@
 // Storing the values of a tree of controls in an INI document and loading them back: the generic half
 // of the project file. Every control of a known class is stored under its object name as the key, in
-// the section named by its owners (Screen::projectSection: "_FormMain_Frame_Mode_3_Param1_"), after
+// the section named by its owners (projectSection: "_FormMain_Frame_Mode_3_Param1_"), after
 // everything it owns; loading a control also runs the handler the operator's action would run, so the
 // screen reacts as if the value had been chosen by hand.
 //
@@ -32,6 +32,7 @@
 #include "IniDocument.h"
 
 class QObject;
+class QWidget;
 
 namespace arm {
 
@@ -47,6 +48,14 @@ class FormPersistence {
   static void control(quarn::data::IniDocument& ini, bool save, QObject* control, const QString& section);
 
   static bool excluded(const QString& name);
+
+  // Marks a widget as an owner of the controls inside it, for the section names: the main window,
+  // every screen, an embedded frame such as Frame_regul_brenk1.
+  static void markOwner(QWidget* widget);
+  // The section of a control: the names of its owners from the outermost, each followed by "_",
+  // after a leading "_" (a control of the parameters screen: "_FormMain_Frame_Mode_3_Param1_").
+  // Widgets that only lay out others do not count.
+  static QString projectSection(const QObject* control);
 };
 
 }  // namespace arm

@@ -197,6 +197,7 @@ GraphScreen::GraphScreen(WorkstationContext& context, QWidget* parent)
 
   connect(&context, &WorkstationContext::settingsWritten, this, &GraphScreen::clearSeries);
   connect(&context, &WorkstationContext::signalTypeChanged, this, &GraphScreen::setSignalType);
+  connect(&context, &WorkstationContext::kestoReported, this, &GraphScreen::setChannelsVisible);
 }
 
 GraphScreen::~GraphScreen() = default;

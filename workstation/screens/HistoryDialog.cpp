@@ -480,20 +480,13 @@ QString HistoryDialog::rebuildProtocol(QString outputPath) {
 
   // The record is filled from the stored run as the run left it; the report assembly then makes
   // the workbook as at the end of the run, with the standard template.
-  auto dev = std::make_unique<TDev>();
-  std::memset(dev.get(), 0, sizeof(TDev));
-  history::runRecordToDev(record, *dev);
   quarn::report::ReportRequest request;
   quarn::data::ReportTemplate standard;
   quarn::data::resolveReportTemplate(standard, programDir_.toStdString());
   request.templateFolder = standard.folder;
   request.templateName = standard.name;
   request.outputPath = outputPath.toStdString();
-  request.placeholders = record.protocol.fields;
-  for (const history::DeviceResult& d : record.devices)
-    if (d.channel >= 1 && d.channel <= 4)
-      request.channelMethods[static_cast<size_t>(d.channel - 1)] = d.method;
-  const int result = quarn::report::MakeReport(*dev, request);
+  const int result = quarn::report::makeRunReport(history::snapshotOfStoredRun(record), request);
   if (result != 0) {
     const std::string& why = quarn::report::LastReportError();
     setStatus(QStringLiteral("Протокол не сформирован: %1")

@@ -136,6 +136,8 @@ ParametersScreen::ParametersScreen(WorkstationContext& context, QWidget* parent)
   showPage(0);
   showProjectName();
   afterBinding(record());
+  // The project starts as the screen shows it (today's date, the standard points).
+  ParamsToDev();
 }
 
 ParametersScreen::~ParametersScreen() = default;
@@ -177,7 +179,10 @@ void ParametersScreen::buildSensorsPage(QWidget* page) {
   v->addWidget(grid_);
   duplicate_ = new QCheckBox(QStringLiteral("Дублировать изненения для всех каналов"), page);
   duplicate_->setObjectName(QStringLiteral("cbDoSetToAll"));
-  connect(duplicate_, &QCheckBox::clicked, this, [this] { markModified(); });
+  connect(duplicate_, &QCheckBox::clicked, this, [this] {
+    markModified();
+    ParamsToDev();
+  });
   v->addWidget(duplicate_);
   labErr_ = new QLabel(page);
   labErr_->setObjectName(QStringLiteral("labErr"));
@@ -198,7 +203,10 @@ void ParametersScreen::buildPointsPage(QWidget* page) {
   // The readiness coefficient first: the report lists its placeholder before the others.
   vrCoeff_ = edit(QStringLiteral("amp_CD_VRCOEFF"), page, true);
   points_ = new PointList(page);
-  points_->changed = [this](int) { markModified(); };
+  points_->changed = [this](int) {
+    markModified();
+    ParamsToDev();
+  };
   points_->setFixedWidth(56 + 56 + 110 + 130 + 24);
   h->addWidget(points_);
   h->addSpacing(16);
@@ -327,7 +335,9 @@ void ParametersScreen::buildProtocolPage(QWidget* page) {
   address_->setObjectName(QStringLiteral("amp_CD_ADDRESS"));
   address_->setMaximumHeight(48);
   connect(address_, &QPlainTextEdit::textChanged, this, [this] {
-    if (address_->hasFocus()) markModified();
+    if (!address_->hasFocus()) return;
+    markModified();
+    ParamsToDev();
   });
   o->addWidget(caption(QStringLiteral("Наименование"), org), 0, 0);
   o->addWidget(organisation_, 0, 1);
@@ -460,7 +470,10 @@ void ParametersScreen::buildMethodsPage(QWidget* page) {
   methods_->setVerticalHeaderLabels(numbers);
   // The list is written with the next project save: a change must make the closing question ask.
   showMethods(data::MethodList{});
-  connect(methods_, &QTableWidget::itemChanged, this, [this] { markModified(); });
+  connect(methods_, &QTableWidget::itemChanged, this, [this] {
+    markModified();
+    ParamsToDev();
+  });
   v->addWidget(methods_);
 }
 
@@ -525,21 +538,25 @@ void ParametersScreen::readWidgetsInto(data::Project& p) const {
 }
 
 void ParametersScreen::ParamsToDev() {
-  TDev& dev = record();
-  data::Project screen;
-  readWidgetsInto(screen);
-  data::ApplyOptions options;
-  options.calibratorLine = calibratorLine_->text().toStdString();
-  data::headerToDev(screen, dev, options);
+  // A project being shown runs the controls' handlers; the loaded project is applied once it is on
+  // the screen.
+  if (loading_) return;
+  data::Project& project = context().project().model();
+  readWidgetsInto(project);
   for (int ch = 0; ch < data::kChannelCount; ++ch) GridToDev(ch);
-  CheckParams();
-  // After the check, so the readiness bands take the range just found.
-  SetReadiness();
+  project.pointSets = points_->sets();
+  project.selectedSet = points_->selectedSet();
+  project.methods = methods();
+  // The project into the record as quarn-cli applies it: header, readiness, channels, relays, the
+  // check, and the readiness bands for the range just checked.
+  showCheck(context().project().applyToRecord(record()));
 }
 
 void ParametersScreen::GridToDev(int channel) {
   if (channel < 0 || channel >= data::kChannelCount) return;
-  data::deviceGridToChannel(grid_->column(channel), record().devCh[channel]);
+  TDevChannel& ch = record().devCh[channel];
+  data::deviceGridToChannel(grid_->column(channel), ch);
+  context().project().model().channels[static_cast<std::size_t>(channel)] = data::channelFromDev(ch);
 }
 
 void ParametersScreen::DevToGrid(int channel) {
@@ -579,11 +596,15 @@ void ParametersScreen::DevToParams() {
 }
 
 bool ParametersScreen::CheckParams() {
-  TDev& dev = record();
-  labErr_->clear();
-  const data::ParamsCheck check = data::checkParams(dev);
+  ParamsToDev();
+  return paramsValid();
+}
+
+bool ParametersScreen::paramsValid() const { return context().project().paramsValid(); }
+
+void ParametersScreen::showCheck(const data::ParamsCheck& check) {
+  const TDev& dev = record();
   labErr_->setText(fromUtf8(check.message));
-  paramsValid_ = check.valid;
   // The readiness band and the coefficient are painted red while the run could not use them.
   auto paint = [](QLineEdit* e, bool bad) {
     QPalette p = e->palette();
@@ -593,7 +614,6 @@ bool ParametersScreen::CheckParams() {
   };
   paint(band_, data::readinessValueTooSmall(dev.povHeader.dRdy));
   paint(vrCoeff_, data::readinessValueTooSmall(dev.povHeader.vrCoeff));
-  return paramsValid_;
 }
 
 void ParametersScreen::SetReadiness() { data::setReadiness(record()); }
@@ -684,7 +704,7 @@ void ParametersScreen::libraryEvent(TDev& dev) {
     for (int ch = 0; ch < data::kChannelCount; ++ch) showHartChannel(ch, true);
   if (settingsRead || searchDone || hartWritten) {
     DevToParams();
-    calibratorLine_->setText(fromUtf8(data::calibratorLine(dev)));
+    showCalibratorLine(data::calibratorLine(dev));
   }
   if (settingsRead) {
     ParamsToDev();
@@ -694,7 +714,14 @@ void ParametersScreen::libraryEvent(TDev& dev) {
     gridChanged(-1, true);
     SetReadiness();
   }
-  if (dev.event == kEventHartInfoRead) showHartChannel(dev.hartCh, false);
+  // What the screen took from the transmitters goes into the project as well: a run starts from it.
+  if (hartWritten && !searchDone) ParamsToDev();
+  if (dev.event == kEventHartInfoRead) {
+    showHartChannel(dev.hartCh, false);
+    if (dev.hartCh >= 0 && dev.hartCh < data::kChannelCount)
+      context().project().model().channels[static_cast<std::size_t>(dev.hartCh)] =
+          data::channelFromDev(dev.devCh[dev.hartCh]);
+  }
 }
 
 void ParametersScreen::afterBinding(TDev& dev) {
@@ -739,6 +766,7 @@ void ParametersScreen::pbTemplateOpenClick() {
   templateName_ = info.fileName();
   DevToParams();
   markModified();
+  ParamsToDev();
 }
 
 // ---- Project ------------------------------------------------------------------------------------
@@ -781,21 +809,28 @@ void ParametersScreen::showProjectName() {
 
 void ParametersScreen::markModified() { context().setProjectModified(true); }
 
+void ParametersScreen::showCalibratorLine(const std::string& line) {
+  calibratorLine_->setText(fromUtf8(line));
+  context().project().setCalibratorLine(line);
+}
+
 void ParametersScreen::projectLoaded(data::Project& project) {
-  // The screen's own controls, each with the handler its choice runs.
+  // The screen's own controls, each with the handler its choice runs; the handlers leave the project
+  // alone until it is all on the screen.
+  loading_ = true;
   FormPersistence::component(project.file, false, this);
+  // The project's template, or the standard one when the project's is not there.
+  data::ReportTemplate t = project.reportTemplate;
+  data::resolveReportTemplate(t, context().programDir().toStdString());
+  templateFolder_ = fromUtf8(t.folder);
+  templateName_ = fromUtf8(t.name);
   // The channels, and the relay settings just loaded, into the record before the screen shows the
   // record again (the relay boxes would otherwise get the previous project's values back).
   TDev& dev = record();
   for (int ch = 0; ch < data::kChannelCount; ++ch)
     data::channelToDev(project.channels[static_cast<std::size_t>(ch)], dev.devCh[ch]);
-  {
-    data::Project screen;
-    readWidgetsInto(screen);
-    data::ApplyOptions options;
-    options.calibratorLine = calibratorLine_->text().toStdString();
-    data::headerToDev(screen, dev, options);
-  }
+  readWidgetsInto(project);
+  data::headerToDev(project, dev, context().project().applyOptions());
   points_->setSets(project.pointSets);
 
   data::MethodList list = methods();
@@ -806,31 +841,22 @@ void ParametersScreen::projectLoaded(data::Project& project) {
         QStringLiteral("Ошибка"));
   showMethods(list);
 
-  data::ReportTemplate t = project.reportTemplate;
-  data::resolveReportTemplate(t, context().programDir().toStdString());
-  templateFolder_ = fromUtf8(t.folder);
-  templateName_ = fromUtf8(t.name);
-
   DevToParams();
-  // Applies the screen, and shows the points in the loaded devices' range.
+  loading_ = false;
+  // Applies the screen (the project takes what the screen shows), and shows the points in the
+  // loaded devices' range.
   gridChanged(-1, false);
   points_->redraw();
   showProjectName();
-  readWidgetsInto(project);
 }
 
 void ParametersScreen::commitEdits(data::Project& project) {
   // An edit still open in a list counts.
   grid_->view()->commitEditor();
   points_->view()->commitEditor();
+  // The project follows every edit; the screen's own controls go into the file's sections.
   ParamsToDev();
   FormPersistence::component(project.file, true, this);
-  readWidgetsInto(project);
-  const TDev& dev = record();
-  for (int ch = 0; ch < data::kChannelCount; ++ch)
-    project.channels[static_cast<std::size_t>(ch)] = data::channelFromDev(dev.devCh[ch]);
-  project.pointSets = points_->sets();
-  project.selectedSet = points_->selectedSet();
 
   const data::Outcome saved = data::saveMethods(methodsPath().toStdString(), methods());
   if (!saved)

@@ -1,12 +1,10 @@
 // The verification parameters screen (Frame_Mode_3_Param1, mode "Параметры поверки"): the devices
 // under test on the four channels, the protocol header, the verification points with the readiness
-// settings, the relay check and the list of measurement methods, on five pages. It copies all of it
-// into the shared record (ParamsToDev), shows the record (DevToParams), checks it (CheckParams), sets
-// the readiness statistics (SetReadiness), and shows and fills the project on load and save.
-//
-// The verification screen reaches it as context().screens().parameters: ParamsToDev before a run or
-// an export, paramsValid(), selectedPointSet(), the template, the report's placeholder texts and the
-// measurement methods.
+// settings, the relay check and the list of measurement methods, on five pages. It is the editor of
+// the live project (context().project()): every edit goes into the project, which is then applied
+// to the shared record and checked (ParamsToDev); it shows the record (DevToParams) after a HART
+// search or a settings read, and shows and fills the project on load and save. Nothing else reaches
+// this screen: a run starts from the project.
 #pragma once
 
 #include <QString>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "MethodList.h"
+#include "ParamsCheck.h"
 #include "Screen.h"
 
 class QCheckBox;
@@ -49,12 +48,12 @@ class ParametersScreen : public Screen {
   ~ParametersScreen() override;
 
   // ---- Operations -------------------------------------------------------------------------------
-  // The screen into the record: protocol header, readiness, the four channels from the grid, relays;
-  // then CheckParams and SetReadiness for the range just checked.
+  // The screen into the project, then the project into the record: protocol header, readiness, the
+  // four channels from the grid, relays; then the check and the readiness for the range just checked.
   void ParamsToDev();
   // The record on the screen: the grid, the relay settings, the template.
   void DevToParams();
-  // Checks the record's parameters, shows the reason in labErr; the result is paramsValid().
+  // Applies the screen and shows what is wrong in labErr; the result is paramsValid().
   bool CheckParams();
   // Readiness statistics of the reference and the enabled channels from the record.
   void SetReadiness();
@@ -62,7 +61,8 @@ class ParametersScreen : public Screen {
   void DevToGrid(int channel);
   void GridToDev(int channel);
 
-  bool paramsValid() const { return paramsValid_; }
+  // The project's last check (a run may start).
+  bool paramsValid() const;
   // The point set chosen with rb_1 .. rb_5 (what a run copies into the record).
   int selectedPointSetIndex() const;
   const quarn::data::PointSet& selectedPointSet() const;
@@ -112,6 +112,8 @@ class ParametersScreen : public Screen {
   // DevToGrid with the defaults a freshly read HART transmitter brings (model code, 0.2 %).
   void showHartChannel(int channel, bool switchOn);
   void readWidgetsInto(quarn::data::Project& project) const;
+  void showCheck(const quarn::data::ParamsCheck& check);
+  void showCalibratorLine(const std::string& line);
   void showMethods(const quarn::data::MethodList& list);
   QString methodsPath() const;
   void showProjectName();
@@ -164,7 +166,7 @@ class ParametersScreen : public Screen {
 
   QTableWidget* methods_ = nullptr;  // sg_MP
 
-  bool paramsValid_ = false;
+  bool loading_ = false;
   QString templateFolder_;
   QString templateName_;
   HygrometerReader hygrometer_;

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "EditableListView.h"
-#include "Screen.h"
+#include "FormPersistence.h"
 
 namespace arm {
 
@@ -15,7 +15,7 @@ namespace data = quarn::data;
 
 PointList::PointList(QWidget* parent) : QFrame(parent), sets_(data::Project().pointSets) {
   setObjectName(QStringLiteral("Frame_Points1"));
-  Screen::markOwner(this);
+  FormPersistence::markOwner(this);
 
   auto* group = new QGroupBox(QStringLiteral(" Список "), this);
   auto* groupLayout = new QHBoxLayout(group);

@@ -6,12 +6,22 @@
 
 #include "ProjectFile.h"
 #include "Prompts.h"
-#include "WorkstationContext.h"
-#include "ZDialog.h"
 
 namespace arm {
 
-ProjectController::ProjectController(WorkstationContext& context) : QObject(&context), context_(context) {}
+ProjectController::ProjectController(QObject* parent) : QObject(parent) {}
+
+void ProjectController::tell(const QString& text, const QString& caption) const {
+  if (messenger_)
+    messenger_(text, caption);
+  else
+    Prompts::showError(caption, text);
+}
+
+const quarn::data::ParamsCheck& ProjectController::applyToRecord(TDev& dev) {
+  check_ = quarn::data::applyProjectToDev(project_, dev, options_);
+  return check_;
+}
 
 void ProjectController::setModified(bool modified) {
   if (modified_ == modified) return;
@@ -40,10 +50,9 @@ bool ProjectController::load(const QString& path) {
     const quarn::data::Result<quarn::data::FileEncoding> r =
         quarn::data::loadProject(name.toStdString(), read);
     if (!r) {
-      context_.messageWindow().showMessage(QStringLiteral("Проект ") + name +
-                                               QStringLiteral(" не загружен:\n") +
-                                               QString::fromStdString(r.why()),
-                                           false, QStringLiteral("Ошибка"));
+      tell(QStringLiteral("Проект ") + name + QStringLiteral(" не загружен:\n") +
+               QString::fromStdString(r.why()),
+           QStringLiteral("Ошибка"));
       return false;
     }
     project_ = std::move(read);
@@ -76,8 +85,8 @@ void ProjectController::N_OpenProject_Click() {
   if (Prompts::fileName) {
     name = Prompts::fileName(QStringLiteral("Открыть проект"), false);
   } else {
-    name = QFileDialog::getOpenFileName(context_.window(), QStringLiteral("Открыть проект"),
-                                        context_.programDir(), QStringLiteral("Файлы проектов (*.aip)"));
+    name = QFileDialog::getOpenFileName(window_.data(), QStringLiteral("Открыть проект"), programDir_,
+                                        QStringLiteral("Файлы проектов (*.aip)"));
   }
   if (name.isEmpty()) return;
   if (!name.endsWith(QLatin1String(".aip"), Qt::CaseInsensitive) && !QFileInfo::exists(name)) name += ".aip";
@@ -91,7 +100,7 @@ void ProjectController::N_SaveProject_As_Click() {
   if (Prompts::fileName) {
     name = Prompts::fileName(QStringLiteral("Сохранить проект как"), true);
   } else {
-    QFileDialog dialog(context_.window(), QStringLiteral("Сохранить проект как"),
+    QFileDialog dialog(window_.data(), QStringLiteral("Сохранить проект как"),
                        QFileInfo(fileName_).absolutePath(), QStringLiteral("Файлы проектов (*.aip)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("aip"));
@@ -108,7 +117,7 @@ bool ProjectController::confirmClose() {
   const QString text = QStringLiteral("Проект ") + fileName_ + QStringLiteral(" изменён. Сохранить?");
   const QMessageBox::StandardButton answer =
       Prompts::saveQuestion ? Prompts::saveQuestion(text)
-                            : QMessageBox::question(context_.window(), QStringLiteral("Внимание"), text,
+                            : QMessageBox::question(window_.data(), QStringLiteral("Внимание"), text,
                                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   if (answer != QMessageBox::Yes && answer != QMessageBox::No) return false;
   // A project that could not be saved is not given up silently: the window stays open.

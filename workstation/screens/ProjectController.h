@@ -1,21 +1,34 @@
-// The verification project and its file: the one owner of the project model, used by the main
-// window's "Файл" menu and by the screens. Loading tells the screens to show the project (loaded());
-// saving first lets them write their pending edits into it (aboutToSave()).
+// The live verification project and its file: the one owner of the project model. The parameters
+// screen edits the model as the operator types and applies it to the record; a run starts from it;
+// the main window's "Файл" menu loads and saves it. Loading tells the screens to show the project
+// (loaded()); saving first lets them write their pending edits into it (aboutToSave()).
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <functional>
 
+#include "ParamsCheck.h"
 #include "ProjectModel.h"
+#include "ProjectToDev.h"
+
+class QWidget;
+struct TDev;
 
 namespace arm {
-
-class WorkstationContext;
 
 class ProjectController : public QObject {
   Q_OBJECT
  public:
-  explicit ProjectController(WorkstationContext& context);
+  // Where the controller tells the operator about a file it could not read (text, caption).
+  using Messenger = std::function<void(const QString& text, const QString& caption)>;
+
+  explicit ProjectController(QObject* parent = nullptr);
+  void setMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
+  // The parent of the file dialogs; the folder "Открыть проект" starts in.
+  void setWindow(QWidget* window) { window_ = window; }
+  void setProgramDir(const QString& dir) { programDir_ = dir; }
 
   quarn::data::Project& model() { return project_; }
   const quarn::data::Project& model() const { return project_; }
@@ -39,6 +52,17 @@ class ProjectController : public QObject {
   // which becomes the current name. A failure is shown to the operator and keeps the modified flag.
   bool save(const QString& path);
 
+  // ---- The project in the record ----------------------------------------------------------------
+  // The calibrator line of the protocol page ("Quarn №…", after a settings read), the first entry of
+  // the reference list; it is not kept in the file.
+  void setCalibratorLine(const std::string& line) { options_.calibratorLine = line; }
+  const quarn::data::ApplyOptions& applyOptions() const { return options_; }
+  // The project into the record and checked, as quarn-cli applies it before a run. The check is
+  // kept: a run may start while paramsValid().
+  const quarn::data::ParamsCheck& applyToRecord(TDev& dev);
+  bool paramsValid() const { return check_.valid; }
+  const quarn::data::ParamsCheck& lastCheck() const { return check_; }
+
   // The menu items "Открыть проект", "Сохранить проект", "Сохранить проект как".
   void N_OpenProject_Click();
   void N_SaveProject_Click();
@@ -58,8 +82,14 @@ class ProjectController : public QObject {
   void fileNameChanged(const QString& name);
 
  private:
-  WorkstationContext& context_;
+  void tell(const QString& text, const QString& caption) const;
+
+  Messenger messenger_;
+  QPointer<QWidget> window_;
+  QString programDir_;
   quarn::data::Project project_;
+  quarn::data::ApplyOptions options_;
+  quarn::data::ParamsCheck check_;
   QString fileName_;
   bool modified_ = false;
 };

@@ -13,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "ParametersScreen.h"
+#include "ProjectController.h"
+#include "RunSnapshot.h"
 #include "TDev.h"
 #include "WorkstationContext.h"
 #include "ZDialog.h"
@@ -28,12 +29,6 @@ namespace {
 const QString kCaption = QStringLiteral("Сообщение");
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
-
-bool anyChannelEnabled(const TDev& dev) {
-  for (const TDevChannel& ch : dev.devCh)
-    if (ch.enabled) return true;
-  return false;
-}
 
 // A folder the program may write into (a symbolic link to one counts).
 bool writableFolder(const QString& folder) {
@@ -121,14 +116,18 @@ void ProtocolExporter::fail(const QString& caption, const QString& message) {
 }
 
 void ProtocolExporter::exportProtocol() {
-  TDev* dev = context_.dev();
-  if (!dev) {
+  if (!context_.dev()) {
     fail(kCaption, QStringLiteral("Библиотека не подключена: протокол не сформирован."));
     return;
   }
-  ParametersScreen* parameters = context_.screens().parameters;
-  if (parameters) parameters->ParamsToDev();
-  if (!anyChannelEnabled(*dev)) {
+  // The protocol is the run's: its devices, points, results and protocol texts as the run took them,
+  // whatever the parameters say now.
+  const quarn::data::RunSnapshot* run = context_.run();
+  if (!run) {
+    fail(kCaption, QStringLiteral("Поверка не проводилась: протокол не сформирован."));
+    return;
+  }
+  if (!run->anyChannelEnabled()) {
     fail(kCaption, QStringLiteral("Канал не выбран: протокол не сформирован."));
     return;
   }
@@ -142,21 +141,19 @@ void ProtocolExporter::exportProtocol() {
     return;
   }
 
+  // The template is the form the run is written into: the project's choice now, so a template that
+  // has gone can be replaced before the export is tried again.
+  const quarn::data::ReportTemplate& form = context_.project().model().reportTemplate;
   quarn::report::ReportRequest request;
-  if (parameters) {
-    request.templateFolder = parameters->templateFolder().toStdString();
-    request.templateName = parameters->templateName().toStdString();
-    request.placeholders = parameters->reportPlaceholders();
-    for (const quarn::data::MethodRow& row : parameters->methods())
-      if (!row.device.empty()) request.methods.emplace_back(row.device, row.document);
-  }
+  request.templateFolder = form.folder;
+  request.templateName = form.name;
   request.reportsFolder = folder.toStdString();
 
   int result = 0;
   GatheredMessages messages;
   {
     const TimerPause pause(context_);
-    result = quarn::report::MakeReport(*dev, request);
+    result = quarn::report::makeRunReport(*run, request);
   }
   if (result != 0) {
     if (messages.texts.isEmpty())

@@ -1,8 +1,8 @@
-// "в Excel" of the verification screen: the parameters screen applies its values to the record, the
-// library's timer is stopped, the protocol workbook is made from the record and the main window's
-// placeholder controls ("amp_..."), and the timer runs again. The finished workbook is offered to
-// open with the system's default application; a report error goes to the message window. When
-// LibreOffice is installed, a PDF of the protocol can be written beside the workbook.
+// "в Excel" of the verification screen: the protocol workbook of the last run, made from the run's own
+// snapshot (its devices, points, results and protocol texts as the run took them) in the project's
+// template, while the library's timer is stopped. The finished workbook is offered to open with the
+// system's default application; a report error goes to the message window. When LibreOffice is
+// installed, a PDF of the protocol can be written beside the workbook.
 #pragma once
 
 #include <QObject>
@@ -49,7 +49,7 @@ class ProtocolExporter : public QObject {
 
  public Q_SLOTS:
   // The whole "в Excel" sequence. Never throws; a failure is told in the message window and the
-  // results stay in the record.
+  // run's results stay as they are.
   void exportProtocol();
 
  Q_SIGNALS:

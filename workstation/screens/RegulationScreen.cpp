@@ -122,6 +122,13 @@ RegulationScreen::RegulationScreen(WorkstationContext& context, QWidget* parent)
   layout->addWidget(brenk_);
   layout->addStretch(1);
   layoutGauges();
+  // Back to the calibrator's own modules: the display and the gauges show them again.
+  connect(&context, &WorkstationContext::externalReferenceSwitchedOff, this, [this] {
+    if (TDev* dev = this->context().dev()) {
+      refresh(*dev);
+      setupGauges(*dev);
+    }
+  });
 }
 
 void RegulationScreen::setDisplayColour(const QColor& colour) {

@@ -7,12 +7,13 @@
 #include <cstring>
 
 #include "HistoryStore.h"
-#include "MethodList.h"
-#include "ParametersScreen.h"
+#include "ProjectController.h"
 #include "RunBuilder.h"
+#include "RunSnapshot.h"
 #include "TDev.h"
 #include "WorkstationContext.h"
 #include "ZDialog.h"
+#include "protocol_fields.h"
 #include "quarn/cp1251.h"
 
 namespace arm {
@@ -34,6 +35,8 @@ bool runTask(uint32_t task) { return task == TASK_CHECK || task == TASK_CHECK_HA
 RunRecorder::RunRecorder(WorkstationContext& context, QString historyPath, QObject* parent)
     : QObject(parent), context_(context), path_(historyPath.isEmpty() ? defaultHistoryPath() : historyPath) {}
 
+RunRecorder::~RunRecorder() = default;
+
 QString RunRecorder::defaultHistoryPath() {
   const std::string path = history::defaultHistoryPath();
   if (!path.empty()) return QString::fromStdString(path);
@@ -46,6 +49,13 @@ void RunRecorder::notify(const TDev& dev) {
   if (inRun && !runTask(lastTask_)) {
     armed_ = true;
     startedAtMs_ = history::nowUtcMs();
+    // The run's own copy of what it uses: the one the verification screen took at "ПУСК", or, for a
+    // run started otherwise, one taken now from the record and the project.
+    const quarn::data::RunSnapshot* started = context_.runActive() ? context_.run() : nullptr;
+    run_ = started ? std::make_unique<quarn::data::RunSnapshot>(*started)
+                   : std::make_unique<quarn::data::RunSnapshot>(
+                         dev, context_.project().model(),
+                         quarn::report::protocolPlaceholders(context_.project().model()));
   }
   // Another task (the operator stopped the run, or it ended): an end code now is no run's end.
   if (!inRun) armed_ = false;
@@ -101,22 +111,10 @@ history::RunRecord RunRecorder::takeRun(const TDev& dev) const {
   host.finishedAtMs = history::nowUtcMs();
   host.startedAtMs = startedAtMs_;
   host.utcOffsetMin = history::utcOffsetMinutes(host.startedAtMs);
-  if (const ParametersScreen* params = context_.screens().parameters) {
-    host.pointSet = params->selectedPointSetIndex() + 1;
-    host.protocolFields = params->reportPlaceholders();
-    const quarn::data::MethodList methods = params->methods();
-    for (int c = 0; c < 4; ++c) {
-      const TDevChannel& ch = dev.devCh[c];
-      if (!ch.enabled) continue;
-      const std::string name =
-          quarn::text::cp1251ToUtf8(std::string(ch.name, strnlen(ch.name, sizeof ch.name)));
-      const std::string document = quarn::data::methodDocument(methods, name);
-      host.deviceMethods[static_cast<size_t>(c)] = document;
-      if (!document.empty() && host.method.find(document) == std::string::npos)
-        host.method += (host.method.empty() ? "" : "; ") + document;
-    }
-  }
-  return history::buildRunRecord(dev, host);
+  // The results as the run left them in the record; devices, texts and points as the run took them.
+  quarn::data::RunSnapshot run = *run_;
+  run.follow(dev);
+  return history::buildRunRecord(run, host);
 }
 
 void RunRecorder::storePending() {

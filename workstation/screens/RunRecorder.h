@@ -17,11 +17,16 @@
 #include <QString>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <variant>
 
 #include "HistoryRecord.h"
 
 struct TDev;
+
+namespace quarn::data {
+class RunSnapshot;
+}
 
 namespace arm {
 
@@ -32,6 +37,7 @@ class RunRecorder : public QObject {
  public:
   // `historyPath` empty: defaultHistoryPath().
   RunRecorder(WorkstationContext& context, QString historyPath = {}, QObject* parent = nullptr);
+  ~RunRecorder() override;
 
   // The history file: given, else the user's data folder ("…/quarn/history.db", shared with
   // quarn-cli).
@@ -65,8 +71,9 @@ class RunRecorder : public QObject {
 
   WorkstationContext& context_;
   QString path_;
-  int64_t startedAtMs_ = 0;  // when the record's task became the run's
-  bool armed_ = false;       // a run is under way and has not been taken yet
+  int64_t startedAtMs_ = 0;                        // when the record's task became the run's
+  bool armed_ = false;                             // a run is under way and has not been taken yet
+  std::unique_ptr<quarn::data::RunSnapshot> run_;  // the armed run's own snapshot
   uint32_t lastTask_ = 0;
   uint32_t lastRetCode_ = 0;
   std::deque<std::variant<quarn::history::RunRecord, quarn::history::Adjustment>> pending_;

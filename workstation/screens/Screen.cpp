@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "FormPersistence.h"
 #include "ProjectController.h"
 #include "TDev.h"
 
@@ -21,19 +22,6 @@ Screen::Screen(WorkstationContext& context, const QString& objectName, QWidget* 
   connect(&project, &ProjectController::loaded, this, [this, &project] { projectLoaded(project.model()); });
   connect(&project, &ProjectController::aboutToSave, this,
           [this, &project] { commitEdits(project.model()); });
-}
-
-namespace {
-constexpr const char* kOwnerProperty = "projectOwner";
-}  // namespace
-
-void Screen::markOwner(QWidget* widget) { widget->setProperty(kOwnerProperty, true); }
-
-QString Screen::projectSection(const QObject* control) {
-  QString section = QStringLiteral("_");
-  for (const QObject* o = control ? control->parent() : nullptr; o; o = o->parent())
-    if (o->property(kOwnerProperty).toBool()) section.prepend(QStringLiteral("_") + o->objectName());
-  return section;
 }
 
 void Screen::notify(TDev& dev) {

@@ -6,12 +6,13 @@
 //   onShown/onHidden  the mode buttons showed or hid it,
 //   afterBinding   once, after the library is bound and the model flags are known,
 //   projectLoaded / commitEdits  the project was loaded / is about to be saved.
-// Screens reach each other through the context (signals, or context().screens()), never through
-// the main window.
+// Screens never reach each other nor the main window: they share the context's project and run and
+// tell each other what happened through the context's signals.
 #pragma once
 
 #include <QFrame>
 
+#include "FormPersistence.h"
 #include "ProjectModel.h"
 #include "WorkstationContext.h"
 
@@ -31,11 +32,11 @@ class Screen : public QFrame {
 
   // Marks a widget as an owner of the controls inside it, for the project file's section names: the
   // main window, every screen, an embedded frame such as Frame_regul_brenk1.
-  static void markOwner(QWidget* widget);
+  static void markOwner(QWidget* widget) { FormPersistence::markOwner(widget); }
   // The project-file section of a control: the names of its owners from the outermost, each
   // followed by "_", after a leading "_" (a control of the parameters screen:
   // "_FormMain_Frame_Mode_3_Param1_"). Widgets that only lay out others do not count.
-  static QString projectSection(const QObject* control);
+  static QString projectSection(const QObject* control) { return FormPersistence::projectSection(control); }
 
   // One notification, as the main window passes it on: refresh(), then libraryEvent() when the
   // record carries an event or a result code.

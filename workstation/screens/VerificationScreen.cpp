@@ -17,14 +17,16 @@
 
 #include "HartWidgets.h"
 #include "LabelPanel.h"
-#include "ParametersScreen.h"
+#include "ProjectController.h"
 #include "ProtocolExporter.h"
 #include "RecordTexts.h"
 #include "RunControl.h"
+#include "RunSnapshot.h"
 #include "Suitability.h"
 #include "TDev.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
+#include "protocol_fields.h"
 
 namespace arm {
 
@@ -430,19 +432,25 @@ void VerificationScreen::updateDeleteButtons() {
 
 bool VerificationScreen::startRun() {
   TDev* dev = record();
-  ParametersScreen* params = context().screens().parameters;
-  if (!dev || running_ || !params) return false;
+  if (!dev || running_) return false;
   refreshStartPermission(*dev);
   if (!start_->isEnabled()) return false;
 
+  // The run starts from the project as quarn-cli starts it, and takes its own copy of what it uses:
+  // whatever changes in the parameters later, its results, protocol and history entry stay its own.
   const bool hand = handInput_->isChecked();
-  const data::RunStart r = data::prepareRun(*dev, params->selectedPointSet(), relayMode_, hand);
-  if (!r.ok) {
-    showMessage(qs(r.message));
+  ProjectController& project = context().project();
+  const data::RunReady ready = data::prepareVerification(project.model(), *dev, project.applyOptions(),
+                                                         relayMode_, std::nullopt, hand);
+  if (!ready.ok) {
+    showMessage(qs(ready.reason));
     return false;
   }
+  const data::RunStart& r = ready.start;
+  context().setRun(std::make_unique<data::RunSnapshot>(*dev, project.model(),
+                                                       quarn::report::protocolPlaceholders(project.model())));
   // The parameters are locked while the run uses them; the hand-input choice too.
-  Q_EMIT context().runStateChanged(true);
+  context().setRunActive(true);
   handInput_->setEnabled(false);
   handInput_->setVisible(hand);
   handValue_->setVisible(hand);
@@ -472,8 +480,19 @@ bool VerificationScreen::startRun() {
 }
 
 void VerificationScreen::stopRun() {
+  followRun();
   context().startTask(TASK_MEASURE);
   becomeIdle();
+}
+
+void VerificationScreen::followRun() {
+  TDev* dev = record();
+  if (running_ && dev && context().run()) context().run()->follow(*dev);
+}
+
+const TDev& VerificationScreen::shownRecord(const TDev& live) const {
+  // Before the first run the list shows what the record holds.
+  return context().run() ? context().run()->record() : live;
 }
 
 void VerificationScreen::becomeIdle() {
@@ -495,7 +514,7 @@ void VerificationScreen::becomeIdle() {
   handValue_->setVisible(handInput_->isChecked());
   bar_->hide();
   progress_->setValue(0);
-  if (wasRunning) Q_EMIT context().runStateChanged(false);
+  if (wasRunning) context().setRunActive(false);
 }
 
 void VerificationScreen::setRelayMode(bool relay) {
@@ -524,6 +543,7 @@ bool VerificationScreen::addToReport() {
     showMessage(QStringLiteral("В протокол записано %1 точек: больше записей нет.").arg(kMaxRecords));
     return false;
   }
+  followRun();
   setButtonEnabled(toExcel_, true);
   syncResults(*dev);
   if (context().currentMode() == kModeVerification)
@@ -539,6 +559,7 @@ void VerificationScreen::deleteSelected() {
   const QTableWidgetItem* number = results_->item(row, 0);
   const int k = number ? number->data(Qt::UserRole).toInt() : -1;
   if (k >= 0 && k < POV_POINTS_MAX) std::memset(&dev->results[k], 0, sizeof(TPovResult));
+  if (data::RunSnapshot* run = context().run()) run->deleteResult(k);
   results_->removeRow(row);
   updateDeleteButtons();
 }
@@ -546,6 +567,7 @@ void VerificationScreen::deleteSelected() {
 void VerificationScreen::deleteAll() {
   results_->setRowCount(0);
   if (TDev* dev = record()) std::memset(dev->results, 0, sizeof dev->results);
+  if (data::RunSnapshot* run = context().run()) run->deleteAllResults();
   updateDeleteButtons();
 }
 
@@ -558,6 +580,8 @@ void VerificationScreen::afterBinding(TDev& dev) {
 }
 
 void VerificationScreen::refresh(TDev& dev) {
+  // The run's results as the library records them; everything else of the run stays as it started.
+  followRun();
   refreshBar(dev);
   refreshInputHint(dev);
   refreshStartPermission(dev);
@@ -626,8 +650,7 @@ void VerificationScreen::refreshInputHint(const TDev& dev) {
 }
 
 void VerificationScreen::refreshStartPermission(const TDev& dev) {
-  const ParametersScreen* params = context().screens().parameters;
-  const data::StartPermission p = data::startPermission(dev, params && params->paramsValid(), relayMode_);
+  const data::StartPermission p = data::startPermission(dev, context().project().paramsValid(), relayMode_);
   QString hint = qs(p.hint);
   if (!p.allowed && hint.isEmpty()) hint = QStringLiteral("* Не выбрано ни одно реле");
   if (hint_->text() != hint) hint_->setText(hint);
@@ -650,7 +673,8 @@ void VerificationScreen::refreshRelayResults(const TDev& dev) {
   }
 }
 
-void VerificationScreen::syncResults(const TDev& dev) {
+void VerificationScreen::syncResults(const TDev& live) {
+  const TDev& dev = shownRecord(live);
   const int valid = data::validResultCount(dev);
   if (valid == 0 || valid == results_->rowCount()) return;
   results_->setRowCount(valid);

@@ -103,8 +103,12 @@ class VerificationScreen : public Screen {
   void paintModeButtons();
   void setButtonEnabled(LabelPanel* button, bool enabled);
   void updateDeleteButtons();
-  // The results list from the valid records, when their number differs from the rows.
-  void syncResults(const TDev& dev);
+  // The results list from the valid records of the run (of the record before the first run), when
+  // their number differs from the rows.
+  void syncResults(const TDev& live);
+  const TDev& shownRecord(const TDev& live) const;
+  // While running: the run's snapshot takes the results from the record.
+  void followRun();
   void writeRow(int row, int record, const TDev& dev);
   void refreshInputHint(const TDev& dev);
   void refreshStartPermission(const TDev& dev);

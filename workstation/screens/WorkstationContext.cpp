@@ -2,56 +2,20 @@
 
 #include <cstring>
 
-#include "BrenkSettingsScreen.h"
 #include "DialogUDiap.h"
-#include "GraphScreen.h"
-#include "HartScreen.h"
-#include "ParametersScreen.h"
 #include "ProjectController.h"
-#include "QuarnSettingsScreen.h"
-#include "RegulationScreen.h"
+#include "RunSnapshot.h"
 #include "TDev.h"
-#include "VerificationScreen.h"
 #include "ZDialog.h"
 
 namespace arm {
 
-Screen* ScreenSet::settings() const {
-  if (quarnSettings) return quarnSettings;
-  return brenkSettings;
-}
-
-std::vector<Screen*> ScreenSet::inRefreshOrder() const {
-  std::vector<Screen*> all;
-  for (Screen* s :
-       {static_cast<Screen*>(regulation), static_cast<Screen*>(hart), static_cast<Screen*>(parameters),
-        static_cast<Screen*>(verification), static_cast<Screen*>(graph), settings()})
-    if (s) all.push_back(s);
-  return all;
-}
-
-Screen* ScreenSet::forMode(int mode) const {
-  switch (mode) {
-    case kModeRegulation:
-      return regulation;
-    case kModeHart:
-      return hart;
-    case kModeParameters:
-      return parameters;
-    case kModeVerification:
-      return verification;
-    case kModeGraph:
-      return graph;
-    case kModeSettings:
-      return settings();
-    default:
-      return nullptr;
-  }
-}
-
 WorkstationContext::WorkstationContext(QObject* parent)
-    : QObject(parent), snapshot_(std::make_unique<TDev>()), project_(new ProjectController(*this)) {
+    : QObject(parent), snapshot_(std::make_unique<TDev>()), project_(new ProjectController(this)) {
   std::memset(snapshot_.get(), 0, sizeof(TDev));
+  project_->setMessenger([this](const QString& text, const QString& caption) {
+    messageWindow().showMessage(text, false, caption);
+  });
 }
 
 WorkstationContext::~WorkstationContext() = default;
@@ -111,6 +75,28 @@ void WorkstationContext::setModeButtonsEnabled(bool enabled) {
   if (modeButtonsEnabled_ == enabled) return;
   modeButtonsEnabled_ = enabled;
   Q_EMIT modeButtonsEnabledChanged(enabled);
+}
+
+void WorkstationContext::setWindow(QWidget* window) {
+  window_ = window;
+  project_->setWindow(window);
+}
+
+void WorkstationContext::setProgramDir(const QString& dir) {
+  programDir_ = dir;
+  project_->setProgramDir(dir);
+}
+
+void WorkstationContext::setRunActive(bool active) {
+  if (runActive_ == active) return;
+  runActive_ = active;
+  Q_EMIT runStateChanged(active);
+}
+
+void WorkstationContext::setRun(std::unique_ptr<quarn::data::RunSnapshot> run) { run_ = std::move(run); }
+
+QString WorkstationContext::runLockReason() {
+  return QStringLiteral("Идёт поверка: недоступно до её окончания или до нажатия «СТОП»");
 }
 
 void WorkstationContext::setCurrentMode(int mode) {

@@ -1,8 +1,10 @@
 // What every screen of the workstation may use instead of reaching into the main window: the shared
 // record and the previous notification's copy of it, starting a library task, the model flags, the
-// calibrator's catalogue tables, the message and voltage-range dialogs, the project, the mode
-// buttons and the current mode, and the other screens. The main window fills it when it binds the
-// library; a test fills it with a record of its own and a task recorder.
+// calibrator's catalogue tables, the message and voltage-range dialogs, the live project, the run
+// under way (or the last one) with its own snapshot, the mode buttons and the current mode. Screens
+// never reach each other: what one tells the others goes through the signals below, what they share
+// is the project and the run. The main window fills the context when it binds the library; a test
+// fills it with a record of its own and a task recorder.
 #pragma once
 
 #include <QObject>
@@ -11,12 +13,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
 
 #include "CalibratorCatalogue.h"
 
 struct TDev;
 class QWidget;
+
+namespace quarn::data {
+class RunSnapshot;
+}
 
 namespace arm {
 
@@ -29,14 +34,6 @@ using quarn::data::TSensorLimits;
 class ZDialog;
 class DialogUDiap;
 class ProjectController;
-class Screen;
-class RegulationScreen;
-class HartScreen;
-class ParametersScreen;
-class VerificationScreen;
-class GraphScreen;
-class QuarnSettingsScreen;
-class BrenkSettingsScreen;
 
 // Mode indexes of the main window: a mode button's tag - 1. Index 4 has neither button nor screen.
 enum Mode : int {
@@ -47,26 +44,6 @@ enum Mode : int {
   kModeGraph = 5,
   kModeSettings = 6,
   kModeCount = 7
-};
-
-// The screens, for a screen that must call another one directly (include that screen's header).
-// Null until created; only the settings screen of the model in use is created.
-struct ScreenSet {
-  RegulationScreen* regulation = nullptr;
-  HartScreen* hart = nullptr;
-  ParametersScreen* parameters = nullptr;
-  VerificationScreen* verification = nullptr;
-  GraphScreen* graph = nullptr;
-  QuarnSettingsScreen* quarnSettings = nullptr;
-  BrenkSettingsScreen* brenkSettings = nullptr;
-
-  // The settings screen of the model in use (null before it is created).
-  Screen* settings() const;
-  // The created screens in the order they refresh at a notification: regulation, HART, parameters,
-  // verification, graph, settings.
-  std::vector<Screen*> inRefreshOrder() const;
-  // The screen a mode index shows; null for index 4 and for a screen not created.
-  Screen* forMode(int mode) const;
 };
 
 class WorkstationContext : public QObject {
@@ -107,6 +84,7 @@ class WorkstationContext : public QObject {
   QString programDir() const { return programDir_; }
 
   // ---- Project ----------------------------------------------------------------------------------
+  // The live project: the parameters screen edits it, a run starts from it.
   ProjectController& project() { return *project_; }
   const ProjectController& project() const { return *project_; }
   bool projectModified() const;
@@ -120,8 +98,20 @@ class WorkstationContext : public QObject {
   bool modeButtonsEnabled() const { return modeButtonsEnabled_; }
   void setModeButtonsEnabled(bool enabled);
 
-  // ---- Screens ----------------------------------------------------------------------------------
-  const ScreenSet& screens() const { return screens_; }
+  // ---- The run ----------------------------------------------------------------------------------
+  // A verification or relay check is under way (from "ПУСК" to its end or "СТОП"): whatever would
+  // disturb it (another task, a project opened under it, the port menus, the parameters it uses)
+  // stays disabled meanwhile.
+  bool runActive() const { return runActive_; }
+  void setRunActive(bool active);
+  // The run under way or the last one, with its own snapshot of what it uses (null before the first
+  // run). The results list, the protocol and the history take it, never the parameters as they are
+  // later.
+  const quarn::data::RunSnapshot* run() const { return run_.get(); }
+  quarn::data::RunSnapshot* run() { return run_.get(); }
+  void setRun(std::unique_ptr<quarn::data::RunSnapshot> run);
+  // Why a control is disabled while a run is active (its tool tip or status text).
+  static QString runLockReason();
 
   // ---- Filled by the host (the main window, or a test) ------------------------------------------
   void bindRecord(TDev* dev) { dev_ = dev; }
@@ -138,10 +128,9 @@ class WorkstationContext : public QObject {
   void dropModelRecord() { modelRec_.reset(); }
   void dropModelTables();
   void setDialogs(ZDialog* message, DialogUDiap* voltage);
-  void setWindow(QWidget* window) { window_ = window; }
-  void setProgramDir(const QString& dir) { programDir_ = dir; }
+  void setWindow(QWidget* window);
+  void setProgramDir(const QString& dir);
   void setCurrentMode(int mode);
-  ScreenSet& screens() { return screens_; }
 
  Q_SIGNALS:
   // The shown mode changed (after the screens were shown and hidden).
@@ -157,11 +146,18 @@ class WorkstationContext : public QObject {
   // manual reference entry.
   void referenceChoiceChanged();
   // A settings screen has shown a settings read and set the setpoint limits (calInfo.pLimitMin,
-  // pLimitMax) from it: the parameters screen refreshes, as its range check uses those limits.
+  // pLimitMax) from it: the parameters screen refreshes, as its range check uses those limits; the
+  // Brenk's regulation panel shows the calibrator's stored setpoint.
   void calibratorSettingsShown();
-  // A verification or relay check started or stopped (verification screen): the parameters screen
-  // locks or frees its pages.
+  // A verification or relay check started or stopped (setRunActive): the parameters screen locks or
+  // frees its pages, the HART screen its jobs, the main window its project and port menus.
   void runStateChanged(bool running);
+  // A measurement said whether the calibrator's Kesto module answers (the main window, at every
+  // measurement): without it the graph plots the reference alone.
+  void kestoReported(bool present);
+  // The external transducer was switched off (port menu): the regulation screen sets its gauges for
+  // the calibrator's own modules again.
+  void externalReferenceSwitchedOff();
   // A verification (relayCheck false) or relay check ran to its end; the record holds its results.
   void runFinished(bool relayCheck);
 
@@ -183,7 +179,8 @@ class WorkstationContext : public QObject {
   ProjectController* project_;
   int currentMode_ = -1;
   bool modeButtonsEnabled_ = true;
-  ScreenSet screens_;
+  bool runActive_ = false;
+  std::unique_ptr<quarn::data::RunSnapshot> run_;
 };
 
 }  // namespace arm

@@ -283,35 +283,42 @@ void MainWindow::buildMenus() {
   connect(ports_, &PortMenus::calibratorPortChosen, this, [this](uint32_t) {
     if (lib_.dev) showLinkState(*lib_.dev);
   });
-  connect(ports_, &PortMenus::dorvSwitchedOff, this, [this] {
-    // Back to the calibrator's own modules: the regulation screen shows them again.
-    if (!lib_.dev || !screens().regulation) return;
-    screens().regulation->refresh(*lib_.dev);
-    screens().regulation->setupGauges(*lib_.dev);
-  });
+  connect(ports_, &PortMenus::dorvSwitchedOff, &context_, &WorkstationContext::externalReferenceSwitchedOff);
 }
 
 void MainWindow::createScreens() {
   auto* stack = static_cast<QGridLayout*>(screensArea_->layout());
-  ScreenSet& s = context_.screens();
-  s.regulation = new RegulationScreen(context_, screensArea_);
-  s.hart = new HartScreen(context_, screensArea_);
-  s.parameters = new ParametersScreen(context_, screensArea_);
-  s.verification = new VerificationScreen(context_, screensArea_);
-  s.graph = new GraphScreen(context_, screensArea_);
-  // Only the settings screen of the calibrator in use exists.
-  if (context_.uiBrenk())
-    s.brenkSettings = new BrenkSettingsScreen(context_, screensArea_);
-  else
-    s.quarnSettings = new QuarnSettingsScreen(context_, screensArea_);
-  for (Screen* screen : s.inRefreshOrder()) {
+  auto add = [&](int mode, Screen* screen) {
+    screens_.push_back({mode, screen});
     stack->addWidget(screen, 0, 0);
     screen->hide();
-  }
+  };
+  // The screens, in the order they refresh at a notification, each with the mode that shows it. A
+  // new screen is one line here; only the settings screen of the calibrator in use exists.
+  add(kModeRegulation, new RegulationScreen(context_, screensArea_));
+  add(kModeHart, new HartScreen(context_, screensArea_));
+  add(kModeParameters, new ParametersScreen(context_, screensArea_));
+  add(kModeVerification, new VerificationScreen(context_, screensArea_));
+  add(kModeGraph, new GraphScreen(context_, screensArea_));
+  add(kModeSettings, uiBrenk() ? static_cast<Screen*>(new BrenkSettingsScreen(context_, screensArea_))
+                               : new QuarnSettingsScreen(context_, screensArea_));
+
   recorder_ = new RunRecorder(context_, options_.historyPath, this);
   connect(recorder_, &RunRecorder::runStored, this, [this] {
     if (historyDialog_) historyDialog_->reload();
   });
+}
+
+std::vector<Screen*> MainWindow::screensInRefreshOrder() const {
+  std::vector<Screen*> all;
+  for (const ScreenSlot& slot : screens_) all.push_back(slot.screen);
+  return all;
+}
+
+Screen* MainWindow::screenForMode(int mode) const {
+  for (const ScreenSlot& slot : screens_)
+    if (slot.mode == mode) return slot.screen;
+  return nullptr;
 }
 
 HistoryDialog* MainWindow::openHistory() {
@@ -356,7 +363,7 @@ int MainWindow::create() {
   ports_->FillPortMenu(ports_->portMenu(), true);
   timerLoad_->start();
   inputOn_->setVisible(uiQuarn());
-  for (Screen* screen : screens().inRefreshOrder()) screen->afterBinding(*lib_.dev);
+  for (const ScreenSlot& slot : screens_) slot.screen->afterBinding(*lib_.dev);
   baseCaption_ = baseCaption(uiBrenk(), QStringLiteral(ARM_QUARN_VERSION));
   setWindowTitle(baseCaption_);
   UpdateFromDev();
@@ -468,7 +475,7 @@ void MainWindow::pn_Mode_1_RegMouseDown(PanelButton* button) {
 }
 
 void MainWindow::SelectMode(int index) {
-  Screen* shown = screens().forMode(index);
+  Screen* shown = screenForMode(index);
   if (!shown) return;
   for (int i = 0; i < kModeCount; ++i) {
     if (PanelButton* b = modeButtons_[i]) {
@@ -478,8 +485,8 @@ void MainWindow::SelectMode(int index) {
         b->setColours(kDark, Qt::white);
     }
   }
-  for (Screen* screen : screens().inRefreshOrder())
-    if (screen != shown) screen->hideFrame();
+  for (const ScreenSlot& slot : screens_)
+    if (slot.screen != shown) slot.screen->hideFrame();
   shown->showFrame();
   context_.setCurrentMode(index);
 }
@@ -584,7 +591,7 @@ void MainWindow::UpdateFromDev() {
 
   if (event == 3) reloadModelTables();
 
-  for (Screen* screen : screens().inRefreshOrder()) screen->notify(dev);
+  for (const ScreenSlot& slot : screens_) slot.screen->notify(dev);
   if (recorder_) recorder_->notify(dev);
 
   const bool external = dev.settings.refSource == kExternalReference;
@@ -629,7 +636,7 @@ void MainWindow::UpdateFromDev() {
     const bool kesto = dev.kestoOk != 0;
     for (int i : {kModeHart, kModeParameters, kModeVerification})
       if (modeButtons_[i]) modeButtons_[i]->setVisible(kesto);
-    if (screens().graph) screens().graph->setChannelsVisible(kesto);
+    Q_EMIT context_.kestoReported(kesto);
   }
 
   if (uiQuarn() && external) {

@@ -29,6 +29,7 @@ class QFileSystemWatcher;
 namespace arm {
 
 class PanelButton;
+class Screen;
 class PortMenus;
 class ProjectController;
 class ZDialog;
@@ -76,7 +77,15 @@ class MainWindow : public QMainWindow {
   void setStartPort(uint32_t portNo) { startPort_ = portNo; }
 
   WorkstationContext& context() { return context_; }
-  const ScreenSet& screens() const { return context_.screens(); }
+  // A screen of the window by its class; null when it was not created (only the settings screen of
+  // the calibrator in use exists). For the program's options and the tests: screens themselves
+  // never reach each other.
+  template <class S>
+  S* screen() const {
+    return findChild<S*>();
+  }
+  // The screens in the order they refresh at a notification.
+  std::vector<Screen*> screensInRefreshOrder() const;
   PortMenus& ports() { return *ports_; }
   ProjectController& projectController() { return context_.project(); }
   // Stores every finished run in the run history (null before create()).
@@ -112,6 +121,7 @@ class MainWindow : public QMainWindow {
   void buildUi();
   void buildMenus();
   void createScreens();
+  Screen* screenForMode(int mode) const;
   PanelButton* addModeButton(const QString& name, const QString& caption, int tag);
   PanelButton* makeValveButton(const QString& name, const QString& caption, const QString& hint,
                                const QColor& colour);
@@ -157,6 +167,12 @@ class MainWindow : public QMainWindow {
   DialogUDiap* uDiap_ = nullptr;
   RunRecorder* recorder_ = nullptr;
   QPointer<HistoryDialog> historyDialog_;
+  // The screens in refresh order, each with the mode index that shows it.
+  struct ScreenSlot {
+    int mode;
+    Screen* screen;
+  };
+  std::vector<ScreenSlot> screens_;
 };
 
 }  // namespace arm

@@ -85,12 +85,14 @@ int run(int argc, char** argv) {
     return 1;
   }
   if (cmd.modeIndex >= 0) window.SelectMode(cmd.modeIndex);
-  if (arm::HartScreen* hart = window.screens().hart) {
+  if (auto* hart = window.screen<arm::HartScreen>()) {
     if (cmd.hartSensorPanel) hart->Type_Click(hart->sensorSelector());
     if (cmd.hartSearch) hart->searchWhenPossible();
   }
-  if (cmd.verifyStart && window.screens().verification) window.screens().verification->startWhenPossible();
-  if (cmd.pageIndex >= 0 && window.screens().parameters) window.screens().parameters->showPage(cmd.pageIndex);
+  if (auto* verification = window.screen<arm::VerificationScreen>(); verification && cmd.verifyStart)
+    verification->startWhenPossible();
+  if (auto* parameters = window.screen<arm::ParametersScreen>(); parameters && cmd.pageIndex >= 0)
+    parameters->showPage(cmd.pageIndex);
   window.show();
   arm::HistoryDialog* historyDialog = cmd.historyTab >= 0 ? window.openHistory() : nullptr;
   if (historyDialog) historyDialog->tabs()->setCurrentIndex(cmd.historyTab);
