@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "calibrator/calibrator.h"
+#include "calibrator/cycle_readings.h"
 #include "calibrator/link_deps.h"
 #include "calibrator/verification.h"
 
@@ -46,6 +47,7 @@ extern "C" {
 QUARN_API void measChDataToDev(void) {
   if (Dev.kestoDataValid == 0) return;
   for (int k = 0; k < 4; ++k) convertChannel(Dev.ch[k], Dev.devCh[k], Dev.kestoCurrent[k]);
+  quarn::cal::cycleReadings.currents = true;
 }
 
 QUARN_API int32_t IsBadKesto_Ac(const TMeasKesto* image) {
@@ -61,6 +63,7 @@ QUARN_API void Kesto_DataToDev(void) {
     if (skip == 0) ++used;
   Dev.kestoChCount = used;
   std::memcpy(Dev.kestoCurrent, measKesto.current, sizeof Dev.kestoCurrent);
+  quarn::cal::cycleReadings.kesto = true;
   // The first good reading after an invalid one only arms the conversion.
   if (Dev.kestoDataValid == 1) measChDataToDev();
   relayDataToDev();

@@ -5,6 +5,7 @@
 
 #include "calibrator/answer_fields.h"
 #include "calibrator/calibrator.h"
+#include "calibrator/cycle_readings.h"
 #include "calibrator/uail_link.h"
 
 using namespace quarn::cal;
@@ -172,7 +173,7 @@ QUARN_API int32_t ProcBrenkextDorv_RxP(void) {
     Dev.pRef = v;
     Dev.pRefUnits = v * Dev.settings.unitFactor;
     formatValue(Dev.pRefText, Dev.pRefUnits, Dev.settings.decimals);
-    StatValue_AddValue(&Dev.refStat, v);
+    if (StatValue_AddValue(&Dev.refStat, v) == 0) cycleReadings.reference = true;
     backToCalibrator();
     Dev.event = 2;
     Update();

@@ -5,6 +5,7 @@
 
 #include "calibrator/answer_fields.h"
 #include "calibrator/calibrator.h"
+#include "calibrator/cycle_readings.h"
 #include "calibrator/model_flags.h"
 #include "calibrator/uail_link.h"
 #include "calibrator/valve_state.h"
@@ -21,7 +22,7 @@ constexpr int32_t kRefSourceDorv = REF_SOURCE_EXTERNAL;
 void setReference(float kPa) {
   Dev.pRef = kPa;
   Dev.pRefUnits = kPa * Dev.settings.unitFactor;
-  StatValue_AddValue(&Dev.refStat, kPa);
+  if (StatValue_AddValue(&Dev.refStat, kPa) == 0) cycleReadings.reference = true;
 }
 
 void copyTextField(std::string_view text, int k, char (&dst)[20]) {
@@ -102,12 +103,19 @@ void measuredBrenk() {
 
 extern "C" {
 
+QUARN_API uint32_t quarn_cycle_readings(void) {
+  return (cycleReadings.reference ? QUARN_CYCLE_REFERENCE : 0u) |
+         (cycleReadings.kesto ? QUARN_CYCLE_KESTO : 0u) |
+         (cycleReadings.currents ? QUARN_CYCLE_CHANNELS : 0u);
+}
+
 QUARN_API int32_t MeasControl_1(void) {
   if (Dev.measTimeStart != 0)
     StatValue_AddValue(&Dev.cycleStat,
                        static_cast<float>(static_cast<uint32_t>(Dev.tick - Dev.measTimeStart)));
   useCalibratorPort(kAddrCalibrator);
   Dev.measTimeStart = Dev.tick;
+  cycleReadings = {};
 
   if (quarnModel()) {
     if (Dev.settings.refSource == kRefSourceDorv) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "calibrator/calibrator.h"
+#include "calibrator/cycle_readings.h"
 #include "calibrator/link_deps.h"
 #include "calibrator/model_flags.h"
 #include "calibrator/verification.h"
@@ -69,6 +70,24 @@ bool channelEnabled(int c) { return Dev.devCh[c].enabled != 0; }
 // at the devices, unless the external transducer is the reference.
 bool inputClosedOnQuarn() {
   return quarnModel() && Dev.inputOn == 0 && Dev.settings.refSource != kRefSourceDorv;
+}
+
+// The cycle that has just ended read everything a result is made of: a reference pressure, and the
+// currents of the enabled channels converted against that reference. A cycle with an error answer
+// leaves NaN in pRef while the statistics still show the earlier cycles as settled, and a failed Kesto
+// reading leaves the channels' last values in place; a result taken then would be a missing or mixed
+// record. The point waits for the next cycle that read everything, and is judged again then.
+bool cycleReadEverything() {
+  if (!quarn::cal::cycleReadings.reference || !std::isfinite(Dev.pRef)) return false;
+  bool anyChannel = false;
+  for (int c = 0; c < 4; ++c) {
+    if (!channelEnabled(c)) continue;
+    anyChannel = true;
+    const TMeasCh& m = Dev.ch[c];
+    if (!std::isfinite(m.current) || !std::isfinite(m.pFromIKPa) || !std::isfinite(m.reducedError))
+      return false;
+  }
+  return !anyChannel || quarn::cal::cycleReadings.currents;
 }
 
 // Another measuring cycle with Check_1 as its continuation; a measuring failure ends the run
@@ -168,7 +187,8 @@ QUARN_API int32_t Check_start(void) {
 }
 
 QUARN_API int32_t Check_1(void) {
-  if (referenceSettled() && channelsSettled(channelEnabled, true) && !inputClosedOnQuarn()) {
+  if (referenceSettled() && channelsSettled(channelEnabled, true) && !inputClosedOnQuarn() &&
+      cycleReadEverything()) {
     AddCurentToResult(Dev.pointIdx);
     ++Dev.pointIdx;
     if (Dev.pointIdx >= pointsToRun()) {

@@ -95,6 +95,18 @@ QUARN_API const char* quarn_port_path(uint32_t port_no);
 /* Number of a device path, 0 when unmapped. */
 QUARN_API uint32_t quarn_port_number(const char* path);
 
+/* ---- The measuring cycle ------------------------------------------------------------------ */
+
+/* What the measuring cycle under way, or the last one once it has ended, has read. The record keeps
+ * older values where a cycle reads none (an error answer leaves pRef NaN but the statistics as they
+ * were; a failed Kesto reading leaves the currents and the channels' values of an earlier cycle), so
+ * a host that shows one cycle's readings asks which of them that cycle read. Cleared when a cycle
+ * starts. */
+#define QUARN_CYCLE_REFERENCE 1u /* a reference pressure: pRef, refStat */
+#define QUARN_CYCLE_KESTO 2u     /* the Kesto module's currents: kestoCurrent */
+#define QUARN_CYCLE_CHANNELS 4u  /* the channels' values converted from them: ch[k] */
+QUARN_API uint32_t quarn_cycle_readings(void);
+
 /* ---- Log ----------------------------------------------------------------------------------- */
 
 /* Debug lines of the library go to this sink (null: dropped, or stderr when QUARN_LOG=1). */

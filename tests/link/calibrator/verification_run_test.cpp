@@ -177,6 +177,83 @@ TEST_F(VerifyTest, BrenkRegulatesToEveryPointByItself) {
   EXPECT_EQ(field(Dev.controlMode), 0u);
 }
 
+// A result is one measuring cycle's readings: a reference pressure, and the channels' currents
+// converted against that same reference (so the recorded error is the recorded pressures' error).
+void expectOneCycleRecord(const TPovResult& r, float target, int channels) {
+  const float pRef = r.pRef;
+  EXPECT_EQ(field(r.valid), 1u);
+  ASSERT_TRUE(std::isfinite(pRef));
+  EXPECT_NEAR(pRef, target, 0.3);
+  for (int c = 0; c < channels; ++c) {
+    SCOPED_TRACE(c);
+    const TPovChResult& x = r.ch[c];
+    ASSERT_TRUE(std::isfinite(x.current) && std::isfinite(x.pFromIKPa) && std::isfinite(x.reducedError));
+    EXPECT_FLOAT_EQ(x.reducedError, (x.pFromIKPa - pRef) / 600 * 100) << "error against another reference";
+    EXPECT_NEAR(x.reducedError, 0.0, 0.03);
+  }
+}
+
+void addFault(quarnsim::Engine& bench, const char* text) {
+  quarnsim::Fault f;
+  ASSERT_EQ(quarnsim::parseFault(text, f), "");
+  bench.addFault(f);
+}
+
+// The calibrator answers some measuring requests with an error: pRef is NaN for that cycle while the
+// statistics, fed only by good answers, still show the point settled, and the channels' currents
+// keep arriving. Such a cycle never becomes a result; the point waits for the next whole cycle.
+TEST_F(VerifyTest, ErrorAnswersToMeasuringRequestsNeverBecomeAResult) {
+  // A few benches with their own random draws, so that readiness falls on an error answer often.
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    port.reset();
+    bench.reset();
+    quarnsim::Scenario s;
+    s.seed = seed;
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    ASSERT_NO_FATAL_FAILURE(addFault(*bench, "calibrator error 5 cmd=1 prob=0.3"));
+    const std::vector<float> points{0, 25, 50, 75, 100};
+    operatorTarget = NAN;
+    ASSERT_NO_FATAL_FAILURE(start(project(4), points));
+    ASSERT_TRUE(run(finished, kRunLimitMs)) << diag();
+    int missing = 0;
+    for (const auto& n : notices()) missing += n.event == 2 && std::isnan(n.pRef);
+    EXPECT_GT(missing, 10) << "the calibrator's error answers came during the run";
+    for (size_t k = 0; k < points.size(); ++k) {
+      SCOPED_TRACE(k);
+      expectOneCycleRecord(Dev.results[k], points[k] * 6, 4);
+    }
+  }
+}
+
+// The point is settled but held back by the Quarn's closed input valve. The valve opens in a cycle
+// whose current reading fails: the channels still hold the last cycle's values, computed against the
+// last cycle's reference. The result waits for a cycle that has read the currents again.
+TEST_F(VerifyTest, AFailedCurrentReadingNeverBecomesAResult) {
+  ASSERT_NO_FATAL_FAILURE(connect(quarnsim::Scenario()));
+  bench->setPressureKPa(300);
+  operatorFollows = false;
+  ASSERT_NO_FATAL_FAILURE(start(project(4), {50}));
+  const auto settled = [] {
+    for (const TMeasCh& m : Dev.ch)
+      if (!m.pStat.stable) return false;
+    return Dev.refStat.inCorridor && !Dev.refStat.corridorChanged;
+  };
+  ASSERT_TRUE(run(settled, 60000)) << diag();
+  ASSERT_FALSE(run(finished, 3000)) << "held back by the closed input valve";
+
+  // Three attempts per reading: the first two readings after this fail, whichever cycle first shows
+  // the open valve.
+  ASSERT_NO_FATAL_FAILURE(addFault(*bench, "kesto error 5 cmd=42 count=6"));
+  const size_t from = notices().size();
+  bench->operatorSetsPressure(300);
+  ASSERT_TRUE(run(finished, 60000)) << diag();
+  bool failedReading = false;
+  for (size_t i = from; i < notices().size(); ++i) failedReading |= notices()[i].kestoDataValid == 0;
+  EXPECT_TRUE(failedReading) << "the current readings failed";
+  expectOneCycleRecord(Dev.results[0], 300, 4);
+}
+
 TEST_F(VerifyTest, AnotherTaskAbandonsTheRun) {
   ASSERT_NO_FATAL_FAILURE(connect(quarnsim::Scenario()));
   ASSERT_NO_FATAL_FAILURE(start(project(1), {0, 100}));
