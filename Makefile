@@ -27,6 +27,15 @@ STRICT_FLAGS := -DQUARN_REQUIRE_ALL=OFF -DQUARN_WERROR=OFF
 SKIP_CHECK   :=
 endif
 
+# A GoogleTest program that runs whole (under Wine; on Linux ctest gives each case a process of its
+# own) runs its cases in a random order, so a case that passes only after another one fails. The seed
+# is printed; GTEST_RANDOM_SEED=N runs that order again.
+export GTEST_SHUFFLE ?= 1
+export GTEST_RANDOM_SEED ?= $(shell shuf -i 1-99999 -n 1)
+ifneq ($(filter test asan windows,$(MAKECMDGOALS)),)
+$(info tests in random order: GTEST_RANDOM_SEED=$(GTEST_RANDOM_SEED))
+endif
+
 # Sanitizer settings of the test runs: leaks are reported, and the first report stops the program.
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 

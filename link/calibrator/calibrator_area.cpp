@@ -1,8 +1,10 @@
 // The calibrator's procedures as the core sees them: one row per procedure (its continuation slot,
 // first step, the pair its slot holds from start-up, the SetTask numbers that start it and the pair
-// they write), the Begin_ entry points, and the hook that sets the relay check's defaults at start-up.
+// they write), the Begin_ entry points, and the start hook: the procedures' own state back to its
+// initial values and the relay check's defaults.
 #include "areas.h"
 #include "calibrator/calibrator.h"
+#include "calibrator/procedure_state.h"
 #include "calibrator/verification.h"
 #include "core/registry.h"
 
@@ -31,6 +33,11 @@ constexpr Procedure kProcedures[] = {
 };
 // clang-format on
 
+void startCalibratorArea() {
+  quarn::cal::resetProcedureState();
+  InitRelay();
+}
+
 }  // namespace
 
 namespace quarn::link {
@@ -38,7 +45,7 @@ namespace quarn::link {
 constinit const core::Area kCalibratorArea{
     .name = "calibrator",
     .procedures = kProcedures,
-    .start = InitRelay,
+    .start = startCalibratorArea,
 };
 
 }  // namespace quarn::link

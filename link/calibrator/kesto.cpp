@@ -4,6 +4,7 @@
 
 #include "calibrator/answer_fields.h"
 #include "calibrator/calibrator.h"
+#include "calibrator/procedure_state.h"
 #include "calibrator/uail_link.h"
 #include "core/step_chain.h"
 
@@ -25,6 +26,14 @@ constexpr int32_t kDataAttempts = 3;
 // Attempts left in this reading to get four currents that are not all zero. Counted on their own:
 // the seek before each attempt is answered, and every complete answer renews the repeat budget.
 int32_t g_dataAttempts = kDataAttempts;
+
+}  // namespace
+
+namespace quarn::cal {
+void resetKestoReading() { g_dataAttempts = kDataAttempts; }
+}  // namespace quarn::cal
+
+namespace {
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -1,5 +1,7 @@
 #include "calibrator/uail_link.h"
 
+#include "calibrator/procedure_state.h"
+
 namespace quarn::cal {
 
 Answer takeAnswer() {
@@ -35,6 +37,8 @@ namespace {
 // request puts this address back first.
 uint8_t g_addr = kAddrCalibrator;
 }  // namespace
+
+void resetModuleAddress() { g_addr = kAddrCalibrator; }
 
 void address(uint8_t addr) {
   g_addr = addr;

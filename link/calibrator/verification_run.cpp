@@ -7,6 +7,7 @@
 #include "calibrator/cycle_readings.h"
 #include "calibrator/link_deps.h"
 #include "calibrator/model_flags.h"
+#include "calibrator/procedure_state.h"
 #include "calibrator/verification.h"
 #include "core/TDevValues.h"
 #include "core/verdict_limit.h"
@@ -32,6 +33,16 @@ struct PointHold {
   bool added = false;
 };
 PointHold g_pointHold[4];
+
+}  // namespace
+
+namespace quarn::cal {
+void resetVerificationRun() {
+  for (PointHold& h : g_pointHold) h = PointHold{};
+}
+}  // namespace quarn::cal
+
+namespace {
 
 // The number of points the run walks through: never more than the result table holds.
 int32_t pointsToRun() { return Dev.pointCount < POV_POINTS_MAX ? Dev.pointCount : POV_POINTS_MAX; }

@@ -14,6 +14,7 @@
 namespace {
 
 using quarn::test::CalibratorTest;
+using quarn::test::field;
 using quarn::test::Notice;
 using quarn::test::ScriptedBench;
 using quarn::test::SimVport;
@@ -205,3 +206,35 @@ TEST_P(SlowInstrumentSimulated, LateAnswerMovesNoValve) {
 INSTANTIATE_TEST_SUITE_P(Faults, SlowInstrumentSimulated,
                          ::testing::Values("calibrator late 300 cmd=1 nth=1",  // the first measuring answer
                                            "kesto late 300 cmd=44 nth=1"));    // into the first cycle
+
+// Each connection starts its valve flags at zero and holds its valve commands back until the device
+// has reported its valves on that connection: what the device reported on an earlier one says nothing
+// about it now. Here the host's mode changed between two connections (a valve request that never
+// went out), so the second connection's first control pass would send its zeros, and its first
+// measuring cycle brings no state word: the open input valve would close.
+class SlowInstrumentSecondConnection : public SlowInstrument,
+                                       public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SlowInstrumentSecondConnection, HoldsTheValvesUntilTheDeviceReportsThemAgain) {
+  quarnsim::Engine bench{quarnsim::Scenario()};
+  bench.operatorSetsPressure(100);  // the operator has opened the input valve
+  SimVport port(7, bench.calibratorPort());
+  startConnect(1, 7);
+  ASSERT_TRUE(linkedAndMeasuring());
+  ASSERT_TRUE(runCycles(3));
+  ASSERT_EQ(field(Dev.inputOn), 1u) << "the first connection has the device's valves";
+
+  Dev.controlMode = Dev.controlMode == 0 ? 1 : 0;
+  quarnsim::Fault fault;
+  ASSERT_EQ(quarnsim::parseFault(GetParam(), fault), "");
+  bench.addFault(fault);
+  startConnect(1, 7);
+  ASSERT_TRUE(linkedAndMeasuring());
+  ASSERT_TRUE(runCycles(5));
+  EXPECT_TRUE(bench.inputValveOpen());
+  EXPECT_EQ(field(Dev.inputOn), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SlowInstrumentSecondConnection,
+                         ::testing::Values("kesto late 300 cmd=44 nth=1",       // late into the first cycle
+                                           "calibrator error 5 cmd=1 nth=1"));  // no state word in it

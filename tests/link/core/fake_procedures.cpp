@@ -4,6 +4,7 @@
 
 #include "areas.h"
 #include "calibrator/calibrator.h"
+#include "calibrator/procedure_state.h"
 #include "calibrator/verification.h"
 #include "core/quarn_core.h"
 #include "core/registry.h"
@@ -38,6 +39,11 @@ FAKE_STEP(Kesto_ReadErrorOpenFile)
 FAKE_STEP(SetSensorType)
 FAKE_STEP(WaitExtDorv_info)
 FAKE_STEP(Set_0_KD)
+
+// The calibrator area's start hook resets the procedures' own state, which this program does not have.
+namespace quarn::cal {
+void resetProcedureState() {}
+}  // namespace quarn::cal
 
 extern "C" void InitRelay(void) {
   ++fakes::relayInits;

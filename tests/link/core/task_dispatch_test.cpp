@@ -212,15 +212,17 @@ TEST_F(TaskDispatchTest, MeasSchedulesTheMeasuringCycleForTheNextTimerCall) {
   EXPECT_EQ(fakes::count("MeasControl_1"), 1);
 }
 
-// A host that starts the next task from inside the notification of the ended one.
+// A host that starts the next task from inside the notification of the ended one, once; reset by the
+// test that uses it, so a repeated run starts it again.
+bool g_searchStarted = false;
 void startSearchFromCallback() {
-  static bool started = false;
-  if (started) return;
-  started = true;
+  if (g_searchStarted) return;
+  g_searchStarted = true;
   SetTask(TASK_HART_SEARCH, nullptr);
 }
 
 TEST_F(TaskDispatchTest, ATaskStartedFromMeassNotificationIsNotOverwritten) {
+  g_searchStarted = false;
   Dev.onUpdate = startSearchFromCallback;
   Meas();
   EXPECT_EQ(OnTimer, &Hart_Search);
