@@ -240,6 +240,42 @@ TEST(ProjectDefaults, RadioButtonsAndComboBoxes) {
   EXPECT_EQ(projectFromIni(IniDocument::parse(params + "cb_cDigits=-1\r\n")).header.resultDecimals, 0);
 }
 
+// A stored index is kept up to the last entry of its list; one past it (or below the first) is an
+// entry the control does not have and reads as the format's default, the first entry.
+TEST(ProjectDefaults, IndexesAtAndJustPastTheEndsOfTheirLists) {
+  struct Case {
+    const char* section;
+    const char* key;
+    int value;
+    int (*read)(const Project&);
+    int expected;
+  };
+  const auto decimals = [](const Project& p) { return p.header.resultDecimals; };
+  const auto brenkClass = [](const Project& p) { return p.header.brenkClass; };
+  const auto function = [](const Project& p) { return p.channels[0].fnCode; };
+  const auto signal = [](const Project& p) { return p.channels[0].elTypeSignal; };
+  const Case cases[] = {
+      {kParamsSection, "cb_cDigits", 6, decimals, 6},  // "0" .. "6"
+      {kParamsSection, "cb_cDigits", 7, decimals, 0},
+      {kParamsSection, "cb_cDigits", -1, decimals, 0},
+      {kParamsSection, "cb_Class_Brenk", 2, brenkClass, 2},  // three classes
+      {kParamsSection, "cb_Class_Brenk", 3, brenkClass, 0},
+      {kParamsSection, "cb_Class_Brenk", -1, brenkClass, 0},
+      {"Device_ch_0", "fnCode", 1, function, 1},  // linear, square root
+      {"Device_ch_0", "fnCode", 2, function, 0},
+      {"Device_ch_0", "elTypeSignal", kSignalTypeCount - 1, signal, kSignalTypeCount - 1},
+      {"Device_ch_0", "elTypeSignal", kSignalTypeCount, signal, kSignal4to20},
+      {"Device_ch_0", "elTypeSignal", -1, signal, kSignal4to20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(c.value));
+    IniDocument ini;
+    writeBool(ini, "Device_ch_0", "enabled", true);
+    writeInteger(ini, c.section, c.key, c.value);
+    EXPECT_EQ(c.read(projectFromIni(ini)), c.expected);
+  }
+}
+
 TEST_F(ProjectFileTest, AFileWrittenReadsBackIdentically) {
   Project p = richProject();
   ASSERT_TRUE(done(saveProject(path("p.aip"), p)));

@@ -235,6 +235,13 @@ TEST_P(HartBusyDevice, IsAskedAgainAfterAWarning) {
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent[1].data, sent[0].data);
   EXPECT_GE(sent[1].atMs - sent[0].atMs, 150u);
+  // The pause runs from the busy answer the library has taken, not from the request: the request and
+  // its answer alone take about as long as the pause, so a repeat sent at once would still be 150 ms
+  // after the request.
+  const auto busyTaken = bench->answersTaken(c.command, 32);
+  ASSERT_EQ(busyTaken.size(), c.busyAnswers < 0 ? sent.size() : static_cast<std::size_t>(c.busyAnswers));
+  for (std::size_t i = 1; i < sent.size() && i <= busyTaken.size(); ++i)
+    EXPECT_GE(sent[i].atMs - busyTaken[i - 1], 190u) << "repeat " << i;
   if (!c.done) {
     EXPECT_TRUE(sawError(2, "Ошибка прибора: Устройство занято."))
         << "the refusal once the budget is used up";

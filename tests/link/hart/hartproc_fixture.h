@@ -82,7 +82,9 @@ class TappedBench {
     };
     ops.read = [](void* c, uint8_t* buf, uint32_t max, uint32_t nowMs) {
       auto* t = static_cast<TappedBench*>(c);
-      return t->inner_.read(t->inner_.ctx, buf, max, nowMs);
+      const int n = t->inner_.read(t->inner_.ctx, buf, max, nowMs);
+      for (int i = 0; i < n; ++i) t->taken_.push_back({nowMs, buf[i]});
+      return n;
     };
     ops.purge = [](void* c) {
       auto* t = static_cast<TappedBench*>(c);
@@ -118,6 +120,33 @@ class TappedBench {
     if (all.empty()) return std::nullopt;
     return all.back();
   }
+  // When the library took the last byte of each answer to `command` that carried `responseCode`, in
+  // the order taken (a HART answer: two preambles or more, delimiter 0x06 or 0x86, address, command,
+  // byte count, the response code as the first data byte, checksum).
+  std::vector<uint32_t> answersTaken(int command, uint8_t responseCode) const {
+    std::vector<uint32_t> out;
+    int preambles = 0;
+    for (std::size_t i = 0; i < taken_.size(); ++i) {
+      const uint8_t b = taken_[i].byte;
+      if (b == 0xFF) {
+        ++preambles;
+        continue;
+      }
+      const bool start = preambles >= 2 && (b == 0x06 || b == 0x86);
+      preambles = 0;
+      if (!start) continue;
+      const std::size_t at = i + 1 + (b == 0x86 ? 5 : 1);  // the command byte
+      if (at + 2 >= taken_.size()) break;
+      const std::size_t count = taken_[at + 1].byte;
+      const std::size_t checksum = at + 2 + count;
+      if (checksum >= taken_.size()) break;
+      if (taken_[at].byte == command && count >= 1 && taken_[at + 2].byte == responseCode)
+        out.push_back(taken_[checksum].atMs);
+      i = checksum;
+    }
+    return out;
+  }
+
   int polls(int channel) const {
     int n = 0;
     for (const HartRequest& r : hart) n += r.shortFrame && r.channel == channel;
@@ -152,8 +181,14 @@ class TappedBench {
     hart.push_back(r);
   }
 
+  struct TakenByte {
+    uint32_t atMs;
+    uint8_t byte;
+  };
+
   quarn_vport_ops inner_{};
   bool registered_ = false;
+  std::vector<TakenByte> taken_;  // every byte the library read, with the time it read it
 };
 
 inline std::vector<uint8_t> floatBytes(float f) {
