@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "TDevValues.h"
+#include "quarn/cp1251.h"
 #include "session.h"
 
 namespace cli {
@@ -11,6 +12,14 @@ namespace {
 
 void refuseExtra(const std::vector<std::string>& args, size_t i) {
   if (i < args.size()) throw Failure{kFailure, "unknown argument: " + args[i]};
+}
+
+// An answer-code text of the calibrator (Windows-1251, words parted by TABs) for a line of stderr.
+std::string answerText(const char* cp1251) {
+  std::string t = cp1251 ? quarn::text::cp1251ToUtf8(cp1251) : std::string();
+  for (char& c : t)
+    if (c == '\t') c = ' ';
+  return t.empty() ? "(no text)" : t;
 }
 
 uint32_t onOff(const std::string& v, const std::string& what) {
@@ -50,19 +59,58 @@ int cmdMeasure(Session& s, const std::vector<std::string>& args) {
     }
   }
   s.open();
+  const auto cycleReadings = s.host.library().symbol<uint32_t (*)()>("quarn_cycle_readings");
+  const auto answerError = s.host.library().symbol<int32_t (*)(const char**)>("quarn_uail_answer_error");
+  if (!cycleReadings)
+    throw Failure{kFailure, "the library cannot say what a cycle read (quarn_cycle_readings)"};
+
+  // One object per measuring cycle, written when the cycle has ended (measuring answer, control, Kesto
+  // reading): the record as the cycle's last notification left it, with what the cycle read itself.
   long printed = 0;
-  s.extraListeners.push_back([&](const TDev& d) {
-    if (d.event == EVENT_MEASUREMENT && printed < cycles) {
-      emit(measurementJson(d));
+  long cycle = 0;        // cycles whose measuring answer has come
+  bool open = false;     // a cycle has begun and is not written yet
+  uint32_t started = 0;  // its start (measTimeStart): the next cycle's start ends it
+  Json pending;
+  const auto write = [&] {
+    if (open && printed < cycles) {
+      emit(pending);
       ++printed;
     }
+    open = false;
+  };
+  s.extraListeners.push_back([&](const TDev& d) {
+    if (d.event == EVENT_MEASUREMENT) {
+      write();
+      open = true;
+      started = d.measTimeStart;
+      ++cycle;
+      const char* why = nullptr;
+      const int32_t code = answerError ? answerError(&why) : 0;
+      // 51 is a damaged frame, which the cycle repeats; here an answer came, with an error block.
+      if (code != 0 && code != 51)
+        std::fprintf(
+            stderr, "quarn-cli: cycle %ld: the calibrator answered the measuring request with error %d: %s\n",
+            cycle, static_cast<int>(code), answerText(why).c_str());
+    }
+    if (!open) return;
+    // A link lost in the cycle ends it with what it had read; the record now holds the loss's blanks.
+    if (d.linked == 0) {
+      write();
+      return;
+    }
+    pending = measurementJson(d, cycleReadings());
   });
   s.connect();
   // Each cycle takes well under a second: the timeout is the longest wait for the next one, so a
   // line that dies is noticed after one timeout however many cycles were asked for.
   while (printed < cycles) {
     const long before = printed;
-    const bool next = s.host.runUntil([&] { return printed > before; }, s.timeoutMs());
+    const bool next = s.host.runUntil(
+        [&] {
+          if (open && s.host.dev().measTimeStart != started) write();
+          return printed > before;
+        },
+        s.timeoutMs());
     if (next) continue;
     if (Host::stopRequested()) throw Failure{kFailure, "interrupted"};
     char secs[32];

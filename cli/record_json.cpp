@@ -3,10 +3,16 @@
 
 namespace cli {
 
-Json measurementJson(const TDev& d) {
+Json measurementJson(const TDev& d, uint32_t readings) {
+  // The record keeps older values where a cycle read none: those are null here, never an old or a
+  // zero value. An error is only this cycle's when both its pressures are.
+  const bool reference = (readings & QUARN_CYCLE_REFERENCE) != 0;
+  const bool kesto = (readings & QUARN_CYCLE_KESTO) != 0;
+  const bool channels = (readings & QUARN_CYCLE_CHANNELS) != 0;
+  const auto read = [](bool fresh, float v) { return fresh ? number(v) : Json(nullptr); };
   Json j;
-  j["pRef"] = number(d.pRef);
-  j["pRefUnits"] = number(d.pRefUnits);
+  j["pRef"] = read(reference, d.pRef);
+  j["pRefUnits"] = read(reference, d.pRefUnits);
   j["pRefText"] = text(d.pRefText);
   j["baroText"] = text(d.baroText);
   j["speedText"] = text(d.speedText);
@@ -15,14 +21,14 @@ Json measurementJson(const TDev& d) {
   j["ventOn"] = val(d.ventOn);
   j["kestoDataValid"] = val(d.kestoDataValid);
   Json currents = Json::array();
-  for (float c : d.kestoCurrent) currents.push_back(number(c));
+  for (float c : d.kestoCurrent) currents.push_back(read(kesto, c));
   j["kestoCurrent"] = currents;
   Json ch = Json::array();
   for (const TMeasCh& m : d.ch) {
-    ch.push_back({{"current", number(m.current)},
-                  {"pFromI", number(m.pFromI)},
-                  {"pFromIKPa", number(m.pFromIKPa)},
-                  {"reducedError", number(m.reducedError)}});
+    ch.push_back({{"current", read(channels, m.current)},
+                  {"pFromI", read(channels, m.pFromI)},
+                  {"pFromIKPa", read(channels, m.pFromIKPa)},
+                  {"reducedError", read(channels && reference, m.reducedError)}});
   }
   j["ch"] = ch;
   return j;

@@ -86,7 +86,8 @@ int cmdControl(Session& s, const std::vector<std::string>& args);
 int cmdSettings(Session& s, const std::vector<std::string>& args);
 
 // JSON views of the record shared by several commands.
-Json measurementJson(const TDev& d);
+// `readings`: what the cycle read (quarn_cycle_readings()); every other value of the record is null.
+Json measurementJson(const TDev& d, uint32_t readings);
 Json settingsJson(const TDev& d);
 Json calInfoJson(const TDev& d);
 

@@ -107,6 +107,12 @@ QUARN_API uint32_t quarn_port_number(const char* path);
 #define QUARN_CYCLE_CHANNELS 4u  /* the channels' values converted from them: ch[k] */
 QUARN_API uint32_t quarn_cycle_readings(void);
 
+/* The error block of the last answer the calibrator's receiver took: the number after "$" (0 when the
+ * answer had none, 51 after a damaged frame), and in `text`, when given, its text from the answer-code
+ * table (Windows-1251, "" for 0). In the notification of a new measurement (event 2) it is the
+ * measuring answer's. */
+QUARN_API int32_t quarn_uail_answer_error(const char** text);
+
 /* ---- Log ----------------------------------------------------------------------------------- */
 
 /* Debug lines of the library go to this sink (null: dropped, or stderr when QUARN_LOG=1). */

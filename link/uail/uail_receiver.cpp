@@ -121,6 +121,12 @@ extern "C" {
 QUARN_API char uail_RxStr[UAIL_RX_BUF_SIZE];
 QUARN_API TUail uail;
 
+QUARN_API int32_t quarn_uail_answer_error(const char** text) {
+  // The text is set only when an error block arrives, so after an answer without one it is stale.
+  if (text) *text = uail.rxErr != 0 && uail.rxErrText ? uail.rxErrText : "";
+  return uail.rxErr;
+}
+
 QUARN_API int32_t UAIL_getTypeChar(uint8_t c) { return kClass[c]; }
 
 QUARN_API int32_t UAIL_RxChar(uint8_t c, TUail* rx) {

@@ -52,6 +52,58 @@ TEST(CliEndToEnd, MeasurePrintsOneObjectPerCycle) {
   expectCleanSimulator(r);
 }
 
+// A value the cycle did not read itself is null, never an older or a zero value (the record keeps
+// those), and an error answer of the calibrator is told on stderr with its code and text.
+TEST(CliEndToEnd, MeasurePrintsOnlyWhatEachCycleRead) {
+  {
+    SCOPED_TRACE("every measuring request answered with error 5");
+    const CliRun r = runCli(
+        "--sim --sim-arg --fault --sim-arg 'calibrator error 5 cmd=1' --timeout 20 "
+        "measure --cycles 4");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.objects.size(), 4u) << r.out;
+    for (size_t i = 0; i < r.objects.size(); ++i) {
+      const auto& j = r.objects[i];
+      EXPECT_TRUE(j["pRef"].is_null()) << j;
+      EXPECT_TRUE(j["kestoCurrent"][0].is_number()) << "the currents were read: " << j;
+      // The first reading after connecting only arms the channels' conversion.
+      EXPECT_EQ(j["ch"][0]["current"].is_number(), i > 0) << j;
+      EXPECT_TRUE(j["ch"][0]["reducedError"].is_null()) << "no reference, no error: " << j;
+    }
+    for (const char* cycle : {"cycle 1: ", "cycle 4: "})
+      EXPECT_NE(r.err.find(std::string(cycle) + "the calibrator answered the measuring request with error 5: "
+                                                "Ошибка доступа."),
+                std::string::npos)
+          << r.err;
+    expectCleanSimulator(r);
+  }
+  {
+    SCOPED_TRACE("the Kesto module's data reads go silent for good");
+    // About eight cycles' requests to the module, then its data file answers no more.
+    const CliRun r = runCli(
+        "--sim --sim-arg --fault --sim-arg 'kesto silent cmd=42 after=40' --timeout 20 "
+        "measure --cycles 14");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.objects.size(), 14u) << r.out;
+    size_t first = 0;  // the first cycle without currents
+    while (first < r.objects.size() && r.objects[first]["kestoCurrent"][0].is_number()) ++first;
+    ASSERT_GE(first, 2u) << r.out;
+    ASSERT_LT(first, r.objects.size() - 2) << r.out;
+    EXPECT_TRUE(r.objects[first - 1]["ch"][0]["current"].is_number()) << r.objects[first - 1];
+    for (size_t i = first; i < r.objects.size(); ++i) {
+      SCOPED_TRACE(i);
+      const auto& j = r.objects[i];
+      EXPECT_TRUE(j["pRef"].is_number()) << j;
+      for (int c = 0; c < 4; ++c) {
+        EXPECT_TRUE(j["kestoCurrent"][c].is_null()) << j;
+        for (const char* key : {"current", "pFromI", "pFromIKPa", "reducedError"})
+          EXPECT_TRUE(j["ch"][c][key].is_null()) << key << ": " << j;
+      }
+    }
+    expectCleanSimulator(r);
+  }
+}
+
 // The calibrator stops answering after a few cycles of a long measurement: the wait for the next
 // cycle is one timeout, not the timeout times the cycles asked for.
 TEST(CliEndToEnd, MeasureNoticesALostLinkWithinOneTimeout) {

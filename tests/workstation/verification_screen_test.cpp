@@ -498,6 +498,24 @@ TEST(VerificationScreen, ChannelTableShowsHoldTimesAndWhichChannelsAreReady) {
   EXPECT_EQ(b.text("labTimeRem1"), QString());
 }
 
+// While the Kesto module's data are not valid the record keeps its last currents; the channel table
+// shows none instead of those, and shows the values again once a reading has succeeded.
+TEST(VerificationScreen, ChannelReadingsGoBlankWhileTheKestoDataAreInvalid) {
+  VerifyBench b(project(2));
+  b.dev().ch[0].current = 12;
+  b.dev().ch[0].pFromIKPa = 300;
+  b.dev().ch[0].reducedError = 0.1f;
+  b.notify();
+  EXPECT_EQ(b.text("pn_Imeas_1"), QStringLiteral("12.0000"));
+  b.dev().kestoDataValid = 0;
+  b.notify();
+  for (const char* cell : {"pn_Imeas_1", "pn_P_1", "pn_Err_1"}) EXPECT_EQ(b.text(cell), QString()) << cell;
+  b.dev().kestoDataValid = 1;
+  b.notify();
+  EXPECT_EQ(b.text("pn_Imeas_1"), QStringLiteral("12.0000"));
+  EXPECT_FALSE(b.text("pn_Err_1").isEmpty());
+}
+
 TEST(VerificationScreen, InputHintFollowsTheValveAndIsNotShownWithHandInput) {
   struct Case {
     const char* what;

@@ -612,7 +612,14 @@ void VerificationScreen::refresh(TDev& dev) {
   }
   refreshTimeLeft(dev);
   refreshReference(dev);
-  if (dev.kestoDataValid) refreshChannels(dev);
+  if (dev.kestoDataValid) {
+    refreshChannels(dev);
+  } else {
+    // A reading of the module failed: the record still holds the last values it gave, which are not
+    // this moment's and are not shown as if they were.
+    for (ChannelRow& r : channels_)
+      for (QLabel* cell : {r.current, r.pressure, r.error}) cell->clear();
+  }
 }
 
 void VerificationScreen::refreshBar(const TDev& dev) {

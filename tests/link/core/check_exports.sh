@@ -9,7 +9,8 @@ status=0
 for name in SetTask TimerProc ToNext0 ToNext ToNextOnError SetTimerProc KillTimerProc Init_ReturnFns \
   Init_ReturnFnsMeasControl Meas Update InitDll ExitDll InitDev _SetDevErrorCode ClearDevErrorCode \
   SetDevRetCode Clear_dscAll Dev OnTimer cTimerDelay TimerID cRepeat fRet dsc_ hDebugList \
-  quarn_timer_fd quarn_timer_dispatch quarn_set_clock quarn_set_log quarn_cycle_readings Begin_Connect Begin_Set_0_KD; do
+  quarn_timer_fd quarn_timer_dispatch quarn_set_clock quarn_set_log quarn_cycle_readings quarn_uail_answer_error \
+  Begin_Connect Begin_Set_0_KD; do
   if ! printf '%s\n' "$symbols" | grep -qx "$name"; then
     echo "missing export: $name"
     status=1
