@@ -104,8 +104,11 @@ int main(int argc, char** argv) {
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;
+    // A signal ends the command as its own end does: the library's unload takes the calibrator out
+    // of remote operation, and the simulator is ended after it.
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     cli::Session session(opts);

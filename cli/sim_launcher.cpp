@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,6 +43,7 @@ bool SimLauncher::start(const std::vector<std::string>& args, size_t expectedPor
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) {
     error = std::string("fork: ") + std::strerror(errno);
@@ -50,6 +52,12 @@ bool SimLauncher::start(const std::vector<std::string>& args, size_t expectedPor
     return false;
   }
   if (pid_ == 0) {
+    // A process group of its own: a terminal's Ctrl-C or hang-up reaches this program only, which
+    // takes the simulated calibrator out of remote operation before it ends the simulator. And it
+    // ends with this program however that ends.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     dup2(pipefd[1], STDOUT_FILENO);
     execv(program.c_str(), argv.data());
     _exit(127);

@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
   sa.sa_handler = onSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   quarnsim::Engine bench(options.scenario);

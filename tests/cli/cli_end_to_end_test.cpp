@@ -7,6 +7,8 @@
 #include <string>
 
 #include "cli_process.h"
+#include "process_table.h"
+#include "sim_traffic.h"
 
 namespace {
 
@@ -101,6 +103,30 @@ TEST(CliEndToEnd, MeasurePrintsOnlyWhatEachCycleRead) {
       }
     }
     expectCleanSimulator(r);
+  }
+}
+
+// SIGTERM, SIGHUP and SIGINT end a command as its own end does: the library's unload takes the
+// calibrator out of remote operation (the simulator's traffic log shows the request and its answer)
+// and the simulator it started ends cleanly.
+TEST(CliEndToEnd, ASignalEndsTheCommandAsItsOwnEndDoes) {
+  for (const char* signal : {"TERM", "HUP", "INT"}) {
+    SCOPED_TRACE(signal);
+    const std::string traffic = clitest::tempPath("quarn_cli_traffic");
+    const std::string link = clitest::tempPath("quarn_cli_link");
+    unlink(link.c_str());  // the simulator makes it
+    const CliRun r = runCli("--sim --sim-arg --log --sim-arg '" + traffic + "' --sim-arg --link --sim-arg '" +
+                                link + "' --timeout 20 measure --cycles 100000",
+                            std::string("timeout --foreground --preserve-status -s ") + signal + " 7 ");
+    EXPECT_TRUE(proctest::noProcessWithArgument(link, 3000)) << "the simulator still runs";
+    proctest::killProcessesWithArgument(link);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+    EXPECT_GE(r.objects.size(), 2u) << "it was measuring";
+    expectCleanSimulator(r);
+    EXPECT_EQ(simtraffic::remoteOffAfterMeasuring(simtraffic::read(traffic)), "");
+    EXPECT_NE(access(link.c_str(), F_OK), 0) << "the simulator removes its link when it ends cleanly";
+    unlink(traffic.c_str());
   }
 }
 

@@ -1,5 +1,9 @@
 #include "SimLauncher.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 
@@ -15,6 +19,15 @@ bool SimLauncher::start(const QString& program, const QStringList& arguments, in
   process_.setProgram(program);
   process_.setArguments(arguments);
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // A process group of its own: a terminal's Ctrl-C or hang-up reaches the workstation only, which
+  // takes the simulated calibrator out of remote operation before it ends the simulator. And the
+  // simulator ends with the workstation however that ends.
+  const pid_t parent = getpid();
+  process_.setChildProcessModifier([parent] {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+  });
   process_.start();
   if (!process_.waitForStarted(timeoutMs)) {
     error = QStringLiteral("Симулятор не запускается: ") + process_.errorString();

@@ -13,6 +13,7 @@
 #include "MainWindow.h"
 #include "ParametersScreen.h"
 #include "Prompts.h"
+#include "SignalClose.h"
 #include "SimLauncher.h"
 #include "Startup.h"
 #include "VerificationScreen.h"
@@ -68,6 +69,15 @@ int run(int argc, char** argv) {
   const arm::CommandLine cmd = arm::parseCommandLine(app.arguments());
   if (!cmd.error.isEmpty()) return refuse(cmd);
   if (cmd.unattended()) arm::Prompts::installUnattended();
+  // A signal closes the program as its window's close does. Every event loop is left first (a modal
+  // dialog's too, which then ends as if cancelled), so the close below runs with nothing above it.
+  arm::SignalClose signals;
+  signals.install([](int signal) {
+    std::fprintf(stderr, "ARM_Quarn: %s: closing\n", arm::SignalClose::name(signal));
+    // Nobody is there to answer: the project question is answered "no" on stderr.
+    arm::Prompts::installUnattended();
+    QCoreApplication::exit(0);
+  });
 
   arm::MainWindow::Options options;
   options.model = cmd.brenk ? 0 : 1;
@@ -113,6 +123,9 @@ int run(int argc, char** argv) {
     });
   }
   const int rc = app.exec();
+  // Closed already unless a signal ended the loop: frees the library and writes the settings while
+  // the simulator still runs, so the calibrator's unload exchange reaches it.
+  window.close();
   sim.stop();
   if (cmd.unattended() && (pictureFailed || arm::Prompts::unattendedErrors > 0)) return 1;
   return rc;
