@@ -1,5 +1,6 @@
-// quarn-cli against the simulator. The probe and the lost link run against quarn-sim on a real
-// pseudo-terminal in real time (the link as an operator's calibrator has it, and a timeout in seconds);
+// quarn-cli against the simulator. The probe, the lost link and the signals run against quarn-sim on
+// a real pseudo-terminal in real time (the link as an operator's calibrator has it, a timeout in
+// seconds, a simulator process that must end);
 // the other runs use the simulator inside quarn-cli in virtual time (--sim-virtual), which goes
 // through the same exchanges without waiting.
 #include <gtest/gtest.h>
@@ -60,7 +61,7 @@ TEST(CliEndToEnd, MeasurePrintsOnlyWhatEachCycleRead) {
   {
     SCOPED_TRACE("every measuring request answered with error 5");
     const CliRun r = runCli(
-        "--sim --sim-arg --fault --sim-arg 'calibrator error 5 cmd=1' --timeout 20 "
+        "--sim-virtual --sim-arg --fault --sim-arg 'calibrator error 5 cmd=1' --timeout 20 "
         "measure --cycles 4");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.objects.size(), 4u) << r.out;
@@ -83,7 +84,7 @@ TEST(CliEndToEnd, MeasurePrintsOnlyWhatEachCycleRead) {
     SCOPED_TRACE("the Kesto module's data reads go silent for good");
     // About eight cycles' requests to the module, then its data file answers no more.
     const CliRun r = runCli(
-        "--sim --sim-arg --fault --sim-arg 'kesto silent cmd=42 after=40' --timeout 20 "
+        "--sim-virtual --sim-arg --fault --sim-arg 'kesto silent cmd=42 after=40' --timeout 20 "
         "measure --cycles 14");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.objects.size(), 14u) << r.out;
