@@ -1,6 +1,10 @@
 // `quarn-cli history …`: what the run history holds, read without a calibrator. list prints one
 // JSON line per run, the others one object; every command takes --history FILE (default: the
-// user's data folder). The history is opened for reading only: nothing here changes it.
+// user's data folder). The history is opened for reading only: nothing here changes it. Every read
+// checks the chain first (incrementally) and refuses a history changed outside the program; check
+// does the full check, against printed protocols too; backup copies the history consistently.
+#include <zip.h>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "HistoryStore.h"
+#include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "make_report.h"
 #include "protocol.h"
@@ -26,9 +31,8 @@ namespace history = quarn::history;
 namespace report = quarn::report;
 
 std::unique_ptr<history::HistoryStore> openForReading(const HistoryArgs& h) {
-  history::OpenOptions options;
-  options.readOnly = true;
-  return valueOrFail(history::HistoryStore::open(historyFile(h, false), options));
+  const std::string file = historyFile(h, false);
+  return valueOrFail(history::HistoryStore::open(file, historyOptions(file, true)));
 }
 
 int64_t runNumber(const std::string& text) {
@@ -89,7 +93,20 @@ int historyList(const std::vector<std::string>& args) {
       throw Failure{kFailure, "unknown argument: " + a};
   }
   auto store = openForReading(h);
-  for (const history::RunSummary& run : valueOrFail(store->list(filter))) emit(runSummaryJson(run));
+  // Streamed: each run's line is written as it is read, in blocks, so memory does not grow with the
+  // history.
+  std::string out;
+  const auto flush = [&out] {
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+  };
+  valueOrFail(store->list(filter, [&](const history::RunSummary& run) {
+    appendRunSummaryLine(run, out);
+    if (out.size() > (1 << 16)) flush();
+    return true;
+  }));
+  flush();
+  std::fflush(stdout);
   return kOk;
 }
 
@@ -154,25 +171,103 @@ int historyReport(const std::vector<std::string>& args) {
   report::ReportRequest request;
   setReportTemplate(request, templatePath, quarn::data::ReportTemplate{});
   request.outputPath = reportPath;
+  // The same entry as the protocol made at the end of the run (a corrected run's: its correction).
+  request.historyEntry = history::protocolFooter(stored.contentId, stored.hash);
   makeProtocol(history::snapshotOfStoredRun(record), request);
   emit(Json{{"run", stored.runId}, {"report", report::LastReportOutput()}});
   return kOk;
 }
 
+// The entries a protocol workbook's footers name: the text of its sheets and shared strings is
+// searched for the footer line.
+std::vector<history::Anchor> protocolAnchors(const std::string& path) {
+  int err = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_RDONLY, &err);
+  if (!z) throw Failure{kFailure, "the protocol " + path + " cannot be read as a workbook (.xlsx)"};
+  std::string text;
+  const zip_int64_t n = zip_get_num_entries(z, 0);
+  for (zip_int64_t i = 0; i < n; ++i) {
+    const char* name = zip_get_name(z, static_cast<zip_uint64_t>(i), 0);
+    const std::string entry = name ? name : "";
+    if (entry != "xl/sharedStrings.xml" && entry.rfind("xl/worksheets/", 0) != 0) continue;
+    zip_stat_t st;
+    // A part above 64 MB is no protocol this program wrote.
+    if (zip_stat_index(z, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.size > (64u << 20)) continue;
+    zip_file_t* f = zip_fopen_index(z, static_cast<zip_uint64_t>(i), 0);
+    if (!f) continue;
+    std::string part(static_cast<size_t>(st.size), '\0');
+    const zip_int64_t got = zip_fread(f, part.data(), st.size);
+    zip_fclose(f);
+    if (got == static_cast<zip_int64_t>(st.size)) text += part + "\n";
+  }
+  zip_close(z);
+  std::vector<history::Anchor> anchors = history::footerAnchors(text, "протокол «" + path + "»");
+  if (anchors.empty())
+    throw Failure{kFailure, "the protocol " + path + " names no entry of a run history (no footer line)"};
+  return anchors;
+}
+
+Json anchorsJson(const std::vector<history::AnchorFinding>& findings) {
+  Json out = Json::array();
+  static const char* const kStatus[] = {"matches", "older_copy", "behind", "differs", "ahead"};
+  for (const history::AnchorFinding& f : findings)
+    out.push_back(Json{{"source", f.source},
+                       {"entry", f.seq},
+                       {"status", kStatus[static_cast<int>(f.status)]},
+                       {"message", f.message.empty() ? Json(nullptr) : Json(f.message)}});
+  return out;
+}
+
 int historyCheck(const std::vector<std::string>& args) {
   HistoryArgs h;
-  for (size_t i = 1; i < args.size(); ++i)
-    if (!takeHistoryArg(args, i, h, false)) throw Failure{kFailure, "unknown argument: " + args[i]};
+  std::vector<history::Anchor> protocols;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (takeHistoryArg(args, i, h, false)) continue;
+    if (args[i] == "--protocol") {
+      const std::vector<history::Anchor> named = protocolAnchors(takeValue(args, i));
+      protocols.insert(protocols.end(), named.begin(), named.end());
+      continue;
+    }
+    throw Failure{kFailure, "unknown argument: " + args[i]};
+  }
   auto store = openForReading(h);
-  const history::ChainCheck check = valueOrFail(store->check());
+  const history::ChainCheck check = valueOrFail(store->check(protocols));
   emit(Json{{"file", store->path()},
             {"ok", check.ok},
             {"entries", check.entries},
-            {"firstBad", check.ok ? Json(nullptr) : Json(check.firstBad)},
-            {"problem", check.ok ? Json(nullptr) : Json(check.problem)}});
+            {"head", check.head},
+            {"headHash", check.headHash.empty() ? Json(nullptr) : Json(check.headHash)},
+            {"firstBad", check.ok || check.firstBad == 0 ? Json(nullptr) : Json(check.firstBad)},
+            {"problem", check.ok ? Json(nullptr) : Json(check.problem)},
+            {"anchors", anchorsJson(check.anchors)},
+            {"note", check.note.empty() ? Json(nullptr) : Json(check.note)}});
+  if (!check.note.empty())
+    std::fprintf(stderr, "quarn-cli: %s: %s\n", store->path().c_str(), check.note.c_str());
   if (check.ok) return kOk;
-  std::fprintf(stderr, "quarn-cli: the history %s is not intact: entry %lld: %s\n", store->path().c_str(),
-               static_cast<long long>(check.firstBad), check.problem.c_str());
+  if (check.firstBad > 0)
+    std::fprintf(stderr, "quarn-cli: the history %s is not intact: entry %lld: %s\n", store->path().c_str(),
+                 static_cast<long long>(check.firstBad), check.problem.c_str());
+  else
+    std::fprintf(stderr, "quarn-cli: the history %s is not intact: %s\n", store->path().c_str(),
+                 check.problem.c_str());
+  return kFailure;
+}
+
+// A consistent copy of the history at this moment, checked once written.
+int historyBackup(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  const std::string out = theArgument(args, h, "the file to copy the history into");
+  auto store = openForReading(h);
+  const history::BackupResult copy = valueOrFail(store->backup(out));
+  emit(Json{{"file", store->path()},
+            {"backup", copy.path},
+            {"entries", copy.entries},
+            {"headHash", copy.headHash.empty() ? Json(nullptr) : Json(copy.headHash)},
+            {"ok", copy.check.ok},
+            {"problem", copy.check.ok ? Json(nullptr) : Json(copy.check.problem)}});
+  if (copy.check.ok) return kOk;
+  std::fprintf(stderr, "quarn-cli: the copy %s was written, but the history it copies is not intact: %s\n",
+               copy.path.c_str(), copy.check.problem.c_str());
   return kFailure;
 }
 
@@ -180,12 +275,11 @@ int historyCheck(const std::vector<std::string>& args) {
 
 int cmdHistory(Session&, const std::vector<std::string>& args) {
   using Command = int (*)(const std::vector<std::string>&);
-  const std::pair<const char*, Command> commands[] = {{"list", historyList},
-                                                      {"show", historyShow},
-                                                      {"pair", historyPair},
-                                                      {"report", historyReport},
-                                                      {"check", historyCheck}};
-  if (args.empty()) throw Failure{kFailure, "history needs a command: list, show, pair, report, check"};
+  const std::pair<const char*, Command> commands[] = {{"list", historyList},   {"show", historyShow},
+                                                      {"pair", historyPair},   {"report", historyReport},
+                                                      {"check", historyCheck}, {"backup", historyBackup}};
+  if (args.empty())
+    throw Failure{kFailure, "history needs a command: list, show, pair, report, check, backup"};
   for (const auto& [name, run] : commands)
     if (args[0] == name) return run(args);
   throw Failure{kFailure, "unknown history command: " + args[0]};

@@ -386,8 +386,10 @@ void checkReportRequest(const RunArgs& r) {
 
 // The protocol of the run just finished, from its snapshot. The library's timer rests while the
 // workbook is made, as in the workstation.
-void writeReport(Session& s, const data::RunSnapshot& run, const data::Project& project, const RunArgs& r) {
+void writeReport(Session& s, const data::RunSnapshot& run, const data::Project& project, const RunArgs& r,
+                 const std::string& historyEntry) {
   report::ReportRequest request;
+  request.historyEntry = historyEntry;
   setReportTemplate(request, r.templatePath, project.reportTemplate);
   request.outputPath = r.reportPath;
   s.host.setTask(TASK_TIMER_STOP);
@@ -454,7 +456,7 @@ int cmdVerify(Session& s, const std::vector<std::string>& args) {
   if (!historyError.empty()) failures.push_back("the run was not stored in the history: " + historyError);
   if (!r.reportPath.empty()) {
     try {
-      writeReport(s, *run, project, r);
+      writeReport(s, *run, project, r, runHistory.protocolFooter());
       if (r.pdf) writePdf();
     } catch (const Failure& f) {
       failures.push_back(f.reason);

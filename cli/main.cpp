@@ -31,7 +31,8 @@ const char kUsage[] =
     "  verify and relay store the finished run in the run history: [--history FILE]\n"
     "       (default: the user's data folder) [--tag auto|as-found|as-left]\n"
     "  history list [--serial S] [--since DATE] [--device NAME] [--all]   one JSON line per run\n"
-    "  history show RUN | pair SERIAL | report RUN --report OUT.xlsx [--template T.xlsx] | check\n"
+    "  history show RUN | pair SERIAL | report RUN --report OUT.xlsx [--template T.xlsx]\n"
+    "  history check [--protocol FILE.xlsx]... | backup OUT.db\n"
     "       what the run history holds; each takes --history FILE (docs/history.md)\n";
 
 void onSignal(int) { cli::Host::requestStop(); }

@@ -1,9 +1,12 @@
 #include "run_history.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 
+#include "HistoryAnchors.h"
+#include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "session.h"
 
@@ -48,6 +51,16 @@ std::string historyFile(const HistoryArgs& h, bool makeFolder) {
   return file;
 }
 
+history::OpenOptions historyOptions(const std::string& file, bool readOnly) {
+  history::OpenOptions options;
+  options.readOnly = readOnly;
+  options.anchorFolder = history::defaultAnchorFolder();
+  const std::string standard = history::defaultHistoryPath();
+  options.keepHead = !readOnly && !standard.empty() &&
+                     quarn::history::anchorPathOf(file) == quarn::history::anchorPathOf(standard);
+  return options;
+}
+
 void RunHistory::prepare() {
   try {
     file_ = historyFile(args_, true);
@@ -56,7 +69,7 @@ void RunHistory::prepare() {
                  f.reason.c_str());
     return;
   }
-  auto opened = history::HistoryStore::open(file_);
+  auto opened = history::HistoryStore::open(file_, historyOptions(file_, false));
   if (!opened) {
     std::fprintf(
         stderr,
@@ -75,10 +88,11 @@ void RunHistory::prepare() {
 
 Json RunHistory::store(history::RunRecord run, std::string& error) {
   error.clear();
+  footer_ = history::protocolFooterUnstored();
   if (!store_) {
     try {
       file_ = historyFile(args_, true);
-      auto opened = history::HistoryStore::open(file_);
+      auto opened = history::HistoryStore::open(file_, historyOptions(file_, false));
       if (opened)
         store_ = std::move(opened.value());
       else
@@ -101,6 +115,7 @@ Json RunHistory::store(history::RunRecord run, std::string& error) {
     if (id) {
       const auto shown = store_->show(id.value());
       const std::string hash = shown ? shown->hash : std::string();
+      if (!hash.empty()) footer_ = history::protocolFooter(id.value(), hash);
       std::fprintf(stderr, "run %lld stored in the history %s (%s)\n", static_cast<long long>(id.value()),
                    file_.c_str(), history::tagName(run.tag));
       return Json{{"file", file_}, {"run", id.value()}, {"tag", history::tagName(run.tag)}, {"hash", hash}};
@@ -220,6 +235,145 @@ Json runSummaryJson(const history::RunSummary& run) {
               {"workstation", run.workstation},
               {"calibratorSerial", run.calibratorSerial},
               {"devices", devices}};
+}
+
+namespace {
+
+// A JSON string as nlohmann's dump writes it (UTF-8 kept; quote, backslash and control characters
+// escaped; a byte that is not valid UTF-8 replaced by U+FFFD).
+void appendJsonString(std::string_view s, std::string& out) {
+  out += '"';
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default:
+          if (c < 0x20) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+          } else {
+            out += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    // The length of a well-formed sequence starting here, or 0.
+    std::size_t n = 0;
+    uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF)
+      n = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+      n = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+      n = 4, cp = c & 0x07;
+    bool ok = n > 0 && i + n <= s.size();
+    for (std::size_t k = 1; ok && k < n; ++k) {
+      const auto d = static_cast<unsigned char>(s[i + k]);
+      ok = (d & 0xC0) == 0x80;
+      cp = cp << 6 | (d & 0x3F);
+    }
+    ok = ok && !(n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) &&
+         !(n == 4 && (cp < 0x10000 || cp > 0x10FFFF));
+    if (ok) {
+      out.append(s.data() + i, n);
+      i += n;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  out += '"';
+}
+
+void appendKey(const char* key, std::string& out) {
+  out += '"';
+  out += key;
+  out += "\":";
+}
+
+}  // namespace
+
+void appendRunSummaryLine(const history::RunSummary& run, std::string& out) {
+  char number[24];
+  auto integer = [&](int64_t v) { out.append(number, std::to_chars(number, number + sizeof number, v).ptr); };
+  out += '{';
+  appendKey("run", out);
+  integer(run.runId);
+  out += ',';
+  appendKey("content", out);
+  integer(run.contentId);
+  out += ',';
+  appendKey("cancelled", out);
+  out += run.cancelled ? "true" : "false";
+  out += ',';
+  appendKey("kind", out);
+  appendJsonString(history::kindName(run.kind), out);
+  out += ',';
+  appendKey("tag", out);
+  appendJsonString(history::tagName(run.tag), out);
+  out += ',';
+  appendKey("startedAt", out);
+  appendJsonString(localTimeText(run.startedAtMs, run.utcOffsetMin), out);
+  out += ',';
+  appendKey("finishedAt", out);
+  appendJsonString(localTimeText(run.finishedAtMs, run.utcOffsetMin), out);
+  out += ',';
+  appendKey("startedAtMs", out);
+  integer(run.startedAtMs);
+  out += ',';
+  appendKey("workstation", out);
+  appendJsonString(run.workstation, out);
+  out += ',';
+  appendKey("calibratorSerial", out);
+  appendJsonString(run.calibratorSerial, out);
+  out += ',';
+  appendKey("devices", out);
+  out += '[';
+  for (std::size_t i = 0; i < run.devices.size(); ++i) {
+    const history::DeviceSummary& d = run.devices[i];
+    if (i) out += ',';
+    out += '{';
+    appendKey("channel", out);
+    integer(d.channel);
+    out += ',';
+    appendKey("name", out);
+    appendJsonString(d.name, out);
+    out += ',';
+    appendKey("model", out);
+    appendJsonString(d.model, out);
+    out += ',';
+    appendKey("serial", out);
+    appendJsonString(d.serial, out);
+    out += ',';
+    appendKey("verdict", out);
+    appendJsonString(history::verdictName(d.verdict), out);
+    out += '}';
+  }
+  out += "]}\n";
 }
 
 Json runRecordJson(const history::RunRecord& r) {

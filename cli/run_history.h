@@ -29,6 +29,11 @@ bool takeHistoryArg(const std::vector<std::string>& args, size_t& i, HistoryArgs
 // is made when `makeFolder` (a run is to be stored). Throws Failure when neither is known.
 std::string historyFile(const HistoryArgs& h, bool makeFolder);
 
+// How the cli opens a history: every read and write compares the anchors kept in the user's settings
+// folder; a write into the default history (the one the workstation writes too) remembers its head
+// there.
+quarn::history::OpenOptions historyOptions(const std::string& file, bool readOnly);
+
 // The history a run is stored in. The store is opened before the run, so a file that cannot be
 // written is told at once; the run goes on either way, and its results are printed whether or not
 // it could be stored.
@@ -40,16 +45,22 @@ class RunHistory {
   // Stores a finished run, tagged as asked. Returns the results' "history" member: the file, the
   // run id, its tag and hash; or the file and the error, which `error` receives too.
   Json store(quarn::history::RunRecord run, std::string& error);
+  // The line the run's protocol carries about its entry (after store(); says so when not stored).
+  std::string protocolFooter() const { return footer_; }
 
  private:
   HistoryArgs args_;
   std::string file_;
   std::unique_ptr<quarn::history::HistoryStore> store_;
+  std::string footer_;
 };
 
 // JSON views of the history.
 std::string localTimeText(int64_t msUtc, int utcOffsetMin);  // "2026-12-09T10:15:03+03:00"
 Json runSummaryJson(const quarn::history::RunSummary& run);
+// The same object written straight into `out` as one line (what `history list` prints for each run,
+// byte for byte what runSummaryJson would print, without building it).
+void appendRunSummaryLine(const quarn::history::RunSummary& run, std::string& out);
 Json runRecordJson(const quarn::history::RunRecord& run);
 Json storedRunJson(const quarn::history::StoredRun& run);
 Json pairJson(const quarn::history::RunPair& pair);

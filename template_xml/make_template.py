@@ -114,6 +114,10 @@ class Sheet:
             self.row += 2
 
     def finish(self):
+        # The foot of every sheet names the run's entry in the run history (number and hash), so a
+        # printed protocol can be compared with the history later.
+        self.gap()
+        self.line("&HIST_ENTRY", SMALL, LEFT)
         self.ws.print_area = "A1:H%d" % (self.row - 1)
 
 

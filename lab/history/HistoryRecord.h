@@ -173,6 +173,7 @@ enum class ErrorCode {
   Io,             // any other read or write failure
   NotFound,       // no such run or nothing for that serial
   InvalidRecord,  // a record the store refuses (says which field)
+  ChainBroken,    // the history was changed outside the program (or differs from its anchors)
 };
 
 struct Error {
@@ -251,11 +252,54 @@ struct TagOffer {
   std::string reason;                // UTF-8 for the operator; empty for as-found
 };
 
+// Who made a correction or a cancellation: the workstation and its operator.
+struct Actor {
+  std::string workstation;
+  std::string operatorName;
+};
+
+// A record of the chain kept outside the history file, which the file must agree with: the head the
+// workstation remembers writing (in its settings folder), the entry a printed protocol names, the head
+// a lab server acknowledged. An anchor names an entry by its number and its hash (or the hash's first
+// 12 or more hexadecimal digits, as a protocol prints it).
+struct Anchor {
+  std::string source;  // UTF-8, what keeps it, for the messages ("рабочая станция", "протокол «…»")
+  int64_t seq = 0;
+  std::string hash;
+  // The history's last entry must be this one: the anchor of the only program that writes the file,
+  // updated at every write. `pendingSeq`/`pendingHash` name a write made just before the program
+  // stopped, which may or may not have reached the file; either head is the file's.
+  bool head = false;
+  int64_t pendingSeq = 0;
+  std::string pendingHash;
+  // The history's first entry; a file whose first entry differs is another history.
+  std::string firstHash;
+  // Kept for another file of the same history (the copy is not the file the workstation writes): a
+  // copy that ends before the anchor is older than the workstation's history, which is said but is no
+  // fault of the copy.
+  bool ofOriginal = false;
+};
+
+// How the file compares with one anchor.
+struct AnchorFinding {
+  enum class Status { Matches, OlderCopy, Behind, Differs, Ahead };
+  Status status = Status::Matches;
+  std::string source;
+  int64_t seq = 0;
+  std::string message;  // UTF-8; empty when it matches
+};
+
 struct ChainCheck {
   bool ok = false;
   int64_t entries = 0;   // entries walked
   int64_t firstBad = 0;  // first entry found wrong; 0 when none
   std::string problem;   // UTF-8, what is wrong with it
+  std::vector<AnchorFinding> anchors;
+  std::string note;  // UTF-8: what is not a fault but worth saying (an older copy)
+  int64_t verifiedFrom =
+      1;             // a read's check: the first entry walked in full (older ones were checked earlier)
+  int64_t head = 0;  // the file's last entry and its hash
+  std::string headHash;
 };
 
 }  // namespace quarn::history

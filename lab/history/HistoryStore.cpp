@@ -1,15 +1,22 @@
 #include "HistoryStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
+#include "HistoryAnchors.h"
 #include "canonical.h"
+#include "history_rows.h"
 #include "history_schema_sql.h"
+#include "history_transaction.h"
 #include "sqlite_statement.h"
 
 namespace quarn::history {
@@ -30,7 +37,24 @@ std::string inQuotes(const std::string& path) { return "«" + path + "»"; }
 
 Error error(ErrorCode code, std::string message) { return Error{code, std::move(message)}; }
 
+// The schema as SQLite keeps it: the marked tables without a rowid of their own.
+std::string sqliteSchema() {
+  std::string sql = kSchemaSql;
+  const std::string marker = "/*WITHOUT_ROWID*/";
+  for (std::size_t at; (at = sql.find(marker)) != std::string::npos;)
+    sql.replace(at, marker.size(), "WITHOUT ROWID");
+  return sql;
+}
+
 }  // namespace
+
+std::string defaultAnchorFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/') return std::string(xdg) + "/quarn";
+  const char* home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.config/quarn";
+  return {};
+}
 
 int64_t localDay(int64_t msUtc, int utcOffsetMin) {
   const int64_t local = msUtc + int64_t{utcOffsetMin} * 60000;
@@ -45,12 +69,13 @@ struct HistoryStore::EntryRow {
   int64_t recordedAtMs = 0;
   std::string workstation;
   std::string note;
+  std::string operatorName;
   int hashFormat = kHashFormat;
   std::string prevHash;
   std::string hash;
 
   EntryHeader header() const {
-    return EntryHeader{seq, kind, refersTo, recordedAtMs, workstation, note, hashFormat};
+    return EntryHeader{seq, kind, refersTo, recordedAtMs, workstation, note, operatorName, hashFormat};
   }
 };
 
@@ -58,7 +83,9 @@ HistoryStore::HistoryStore(sqlite3* db, std::string path, OpenOptions options)
     : db_(db), path_(std::move(path)), options_(std::move(options)) {}
 
 HistoryStore::~HistoryStore() {
-  statements_.clear();  // statements go before the connection they belong to
+  // Statements go before the connection they belong to (a connection with one left is not closed).
+  statements_.clear();
+  builtStatements_.clear();
   sqlite3_close(db_);
 }
 
@@ -137,14 +164,42 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::open(const std::string& path
                                               " негде создать.");
   }
 
-  const int flags = options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  // A history this program remembers writing is never made anew: a missing or empty file there lost
+  // the history, and a new one would hide that.
+  const std::string anchorPath = anchorPathOf(path);
+  const bool exists = fs::exists(st);
+  const bool zeroBytes = exists && fs::file_size(path, ec) == 0 && !ec;
+  bool keepEmpty = false;
+  if (!options.anchorFolder.empty() && (!exists || zeroBytes)) {
+    const std::optional<RememberedHead> head = AnchorBook(options.anchorFolder).headOf(anchorPath);
+    if (head && (head->seq > 0 || head->pendingSeq > 0)) {
+      if (!exists)
+        return error(ErrorCode::ChainBroken,
+                     "Файл истории поверок " + inQuotes(path) +
+                         " отсутствует, а эта программа записала в него " + std::to_string(head->seq) +
+                         " записей (отметка в " + inQuotes(AnchorBook(options.anchorFolder).anchorsFile()) +
+                         "). Восстановите файл из резервной копии; новая история на его месте не создана.");
+      keepEmpty = true;
+    }
+  }
+
+  const bool readOnly = options.readOnly || keepEmpty;
+  // A store is used from one thread: its connection goes without SQLite's own mutex, which every
+  // column read would otherwise take.
+  const int flags =
+      (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
   sqlite3* db = nullptr;
   const int rc =
       sqlite3_open_v2(path.c_str(), &db, flags, options.vfs.empty() ? nullptr : options.vfs.c_str());
   std::unique_ptr<HistoryStore> store(new HistoryStore(db, path, std::move(options)));
+  store->canonicalPath_ = anchorPath;
+  store->zeroBytes_ = zeroBytes;
   if (rc != SQLITE_OK) return store->sqliteError(rc, "открыть");
   const Result<bool> ready = store->initialise();
   if (!ready) return ready.error();
+  // An empty file at an anchored place opens for reading only, so its check can say what was lost.
+  if (keepEmpty) store->readOnly_ = store->options_.readOnly;
+  store->keepEmpty_ = keepEmpty;
   return store;
 }
 
@@ -184,7 +239,7 @@ Result<bool> HistoryStore::initialise() {
     if (rc != SQLITE_OK) return sqliteError(rc, "создать базу");
     rc = readTables(tables);
     if (rc == SQLITE_OK && objects == 0) {
-      rc = exec(kSchemaSql);
+      rc = exec(sqliteSchema().c_str());
       if (rc == SQLITE_OK) rc = exec(kSchemaSqliteSql);
       if (rc == SQLITE_OK) {
         Statement s;
@@ -222,6 +277,7 @@ Result<bool> HistoryStore::initialise() {
       return error(ErrorCode::Damaged, "База истории " + inQuotes(path_) +
                                            " повреждена: не указана версия её схемы. Программа в файл ничего "
                                            "не записала; восстановите его из резервной копии.");
+    schemaVersion_ = static_cast<int>(version);
     if (version > kSchemaVersion)
       return error(ErrorCode::NewerSchema, "База истории " + inQuotes(path_) +
                                                " записана более новой версией программы (схема " +
@@ -276,6 +332,11 @@ std::string validate(const RunRecord& run) {
 Result<int64_t> HistoryStore::append(EntryRow& e, const RunRecord* run, const Adjustment* adjustment,
                                      const std::function<Error(EntryRow&)>& resolve) {
   const std::string what = e.kind == "adjustment" ? "сохранить настройку прибора" : "сохранить запуск";
+  if (keepEmpty_)
+    return error(ErrorCode::ChainBroken,
+                 "Файл истории поверок " + inQuotes(path_) +
+                     " пуст, а эта программа уже записала в него записи: не удалось " + what +
+                     ". Восстановите файл из резервной копии.");
   if (readOnly_)
     return error(ErrorCode::ReadOnly,
                  "База истории " + inQuotes(path_) + " открыта только для чтения: не удалось " + what + ".");
@@ -289,20 +350,31 @@ Result<int64_t> HistoryStore::append(EntryRow& e, const RunRecord* run, const Ad
     exec("ROLLBACK");
     return err;
   }
+  const int versionBefore = schemaVersion_;
   auto fail = [&](Error err) {
     exec("ROLLBACK");
+    schemaVersion_ = versionBefore;
     return err;
   };
+  // A history whose guards were taken away was open to edits: nothing more is added to it.
+  if (const std::string missing = guardProblem(); !missing.empty())
+    return fail(error(ErrorCode::ChainBroken, "История поверок " + inQuotes(path_) +
+                                                  " изменена вне программы: " + missing + ". Не удалось " +
+                                                  what + "."));
+  if (schemaVersion_ < kSchemaVersion && !upgradeSchema())
+    return fail(sqliteError(sqlite3_errcode(db_), what));
   if (resolve) {
     Error err = resolve(e);
     if (err.code != ErrorCode::None) return fail(std::move(err));
   }
   // The last entry, read inside the write lock, so two programs never chain onto the same entry.
+  int64_t lastSeq = 0;
   {
     Use s(stmt("SELECT seq, hash FROM entry ORDER BY seq DESC LIMIT 1"));
     rc = s->step();
     if (rc == SQLITE_ROW) {
-      e.seq = s->integer(0) + 1;
+      lastSeq = s->integer(0);
+      e.seq = lastSeq + 1;
       e.prevHash = s->text(1);
     } else if (rc == SQLITE_DONE) {
       e.seq = 1;
@@ -311,11 +383,20 @@ Result<int64_t> HistoryStore::append(EntryRow& e, const RunRecord* run, const Ad
       return fail(sqliteError(rc, what));
     }
   }
-  e.hash = entryHash(e.prevHash, canonicalEntry(e.header(), run, adjustment));
+  if (Error err = headWriteCheck(lastSeq, e.prevHash); err.code != ErrorCode::None)
+    return fail(std::move(err));
+  e.hashFormat = kHashFormat;
+  {
+    const RunView view = run ? RunView::of(*run) : RunView{};
+    char hex[64];
+    Sha256 sha;
+    hashEntry(sha, e.prevHash, e.header(), run ? &view : nullptr, adjustment, hex);
+    e.hash.assign(hex, 64);
+  }
   {
     Use s(stmt(
         "INSERT INTO entry (seq, kind, refers_to, recorded_at, workstation, note, hash_format, prev_hash, "
-        "hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "hash, operator_name) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     s->bind(1, e.seq);
     s->bind(2, e.kind);
     if (e.refersTo)
@@ -328,6 +409,7 @@ Result<int64_t> HistoryStore::append(EntryRow& e, const RunRecord* run, const Ad
     s->bindInt(7, e.hashFormat);
     s->bind(8, e.prevHash);
     s->bind(9, e.hash);
+    s->bind(10, e.operatorName);
     rc = s->step();
   }
   if (rc == SQLITE_DONE && run) rc = insertRun(e.seq, *run);
@@ -341,8 +423,38 @@ Result<int64_t> HistoryStore::append(EntryRow& e, const RunRecord* run, const Ad
     rc = s->step();
   }
   if (rc != SQLITE_DONE) return fail(sqliteError(rc, what));
+
+  // The head is remembered outside the file before the commit (as a write that may end the history)
+  // and confirmed after it: a program stopped in between finds either head acceptable.
+  AnchorBook book(options_.anchorFolder);
+  bool anchored = false;
+  std::string firstHash = e.hash;
+  if (book.enabled()) {
+    std::string unreadable;
+    anchored = options_.keepHead || book.headOf(canonicalPath_, &unreadable).has_value();
+    if (!unreadable.empty())
+      return fail(error(ErrorCode::Io, "Не удалось " + what + ": " + unreadable + "."));
+    if (anchored && e.seq > 1) {
+      Use s(stmt("SELECT hash FROM entry WHERE seq = 1"));
+      if (s->step() == SQLITE_ROW) firstHash = s->text(0);
+    }
+    if (anchored) {
+      const std::string noted =
+          book.notePending(canonicalPath_, lastSeq, e.prevHash, e.seq, e.hash, firstHash);
+      if (!noted.empty())
+        return fail(error(ErrorCode::Io, "Не удалось " + what +
+                                             ": отметка последней записи истории не сохранена (" + noted +
+                                             "); запись не добавлена."));
+    }
+  }
   rc = exec("COMMIT");
-  if (rc != SQLITE_OK) return fail(sqliteError(rc, what));
+  if (rc != SQLITE_OK) {
+    Error err = fail(sqliteError(rc, what));
+    if (anchored) book.dropPending(canonicalPath_);
+    return err;
+  }
+  // Not confirmed (a settings folder that went read-only meanwhile), the pending head still holds.
+  if (anchored) book.confirm(canonicalPath_, e.seq, e.hash, firstHash);
   return e.seq;
 }
 
@@ -497,16 +609,29 @@ Result<int64_t> HistoryStore::addRun(const RunRecord& run) {
   return append(e, &r, nullptr, {});
 }
 
+namespace {
+
+// A correction or a cancellation names who made it.
+std::string actorProblem(const Actor& by) {
+  if (by.workstation.empty()) return "не указано рабочее место, с которого оно сделано";
+  if (by.operatorName.empty()) return "не указан оператор, который его сделал";
+  return {};
+}
+
+}  // namespace
+
 Result<int64_t> HistoryStore::addCorrection(int64_t runId, const RunRecord& corrected,
-                                            const std::string& reason) {
-  const std::string bad = validate(corrected);
+                                            const std::string& reason, const Actor& by) {
+  std::string bad = validate(corrected);
+  if (bad.empty()) bad = actorProblem(by);
   if (!bad.empty()) return error(ErrorCode::InvalidRecord, "Исправление не записано в историю: " + bad + ".");
   RunRecord r = corrected;
   normalizeRecord(r);
   EntryRow e;
   e.kind = "correction";
   e.recordedAtMs = now();
-  e.workstation = r.workstation;
+  e.workstation = by.workstation;
+  e.operatorName = by.operatorName;
   e.note = reason;
   return append(e, &r, nullptr, [this, runId](EntryRow& row) -> Error {
     const Result<StoredRun> target = load(runId);
@@ -519,10 +644,14 @@ Result<int64_t> HistoryStore::addCorrection(int64_t runId, const RunRecord& corr
   });
 }
 
-Result<int64_t> HistoryStore::addCancellation(int64_t runId, const std::string& reason) {
+Result<int64_t> HistoryStore::addCancellation(int64_t runId, const std::string& reason, const Actor& by) {
+  if (const std::string bad = actorProblem(by); !bad.empty())
+    return error(ErrorCode::InvalidRecord, "Отмена запуска не записана в историю: " + bad + ".");
   EntryRow e;
   e.kind = "cancellation";
   e.recordedAtMs = now();
+  e.workstation = by.workstation;
+  e.operatorName = by.operatorName;
   e.note = reason;
   return append(e, nullptr, nullptr, [this, runId](EntryRow& row) -> Error {
     const Result<StoredRun> target = load(runId);
@@ -530,7 +659,6 @@ Result<int64_t> HistoryStore::addCancellation(int64_t runId, const std::string& 
     if (target->cancelled)
       return error(ErrorCode::InvalidRecord, "Запуск " + std::to_string(target->runId) + " уже отменён.");
     row.refersTo = target->runId;
-    row.workstation = target->record.workstation;
     return {};
   });
 }
@@ -549,127 +677,58 @@ Result<int64_t> HistoryStore::addAdjustment(const Adjustment& adjustment) {
 // ---- reading ----
 
 int HistoryStore::readRun(int64_t seq, RunRecord& r, bool& foreign) {
+  using namespace detail;
   r = RunRecord{};
   int rc;
+  static const std::string kRunSql = std::string("SELECT ") + kRunColumns + " FROM run WHERE entry_seq = ?";
+  static const std::string kFieldSql =
+      std::string("SELECT ") + kFieldColumns + " FROM run_field WHERE entry_seq = ? ORDER BY idx";
+  static const std::string kChannelSql =
+      std::string("SELECT ") + kChannelColumns + " FROM run_channel WHERE entry_seq = ? ORDER BY channel";
+  static const std::string kPointSql =
+      std::string("SELECT ") + kPointColumns + " FROM run_point WHERE entry_seq = ? ORDER BY channel, idx";
+  static const std::string kRelaySql =
+      std::string("SELECT ") + kRelayColumns + " FROM run_relay WHERE entry_seq = ? ORDER BY channel, relay";
   {
-    Use s(stmt(
-        "SELECT started_at, finished_at, utc_offset_min, workstation, kind, tag, calibrator_model, "
-        "calibrator_serial, calibrator_version, reference_kind, reference_serial, reference_module, "
-        "reference_upper_kpa, temperature, humidity, pressure, method, point_set, point_count, hand_input, "
-        "hold_s, band_prc, hard_mode, protocol_no, protocol_date, periodic, decimals, display_unit, "
-        "unit_factor, reference_list FROM run WHERE entry_seq = ?"));
+    Use s(stmt(kRunSql.c_str()));
     s->bind(1, seq);
     rc = s->step();
     if (rc == SQLITE_DONE) return kNoRow;
     if (rc != SQLITE_ROW) return rc;
-    int i = 0;
-    r.startedAtMs = s->integer(i++);
-    r.finishedAtMs = s->integer(i++);
-    r.utcOffsetMin = s->intValue(i++);
-    r.workstation = s->text(i++);
-    const std::optional<RunKind> kind = kindFromName(s->text(i++));
-    const std::optional<RunTag> tag = tagFromName(s->text(i++));
-    if (!kind || !tag) foreign = true;
-    r.kind = kind.value_or(RunKind::Verification);
-    r.tag = tag.value_or(RunTag::AsFound);
-    r.calibrator.model = s->text(i++);
-    r.calibrator.serial = s->text(i++);
-    r.calibrator.version = s->text(i++);
-    const std::string ref = s->text(i++);
-    if (ref != referenceName(ReferenceKind::Calibrator) && ref != referenceName(ReferenceKind::Dorv))
-      foreign = true;
-    r.reference.kind =
-        ref == referenceName(ReferenceKind::Dorv) ? ReferenceKind::Dorv : ReferenceKind::Calibrator;
-    r.reference.serial = s->text(i++);
-    r.reference.module = s->intValue(i++);
-    r.reference.upperKpa = s->real(i++);
-    r.conditions.temperature = s->text(i++);
-    r.conditions.humidity = s->text(i++);
-    r.conditions.pressure = s->text(i++);
-    r.method = s->text(i++);
-    r.pointSet = s->intValue(i++);
-    r.pointCount = s->intValue(i++);
-    r.handInput = s->integer(i++) != 0;
-    r.readiness.holdS = s->intValue(i++);
-    r.readiness.bandPrc = s->real(i++);
-    r.readiness.hardMode = s->integer(i++) != 0;
-    r.protocol.number = s->text(i++);
-    r.protocol.date = s->text(i++);
-    r.protocol.periodic = s->integer(i++) != 0;
-    r.protocol.decimals = s->intValue(i++);
-    r.protocol.displayUnit = s->intValue(i++);
-    r.protocol.unitFactor = s->real(i++);
-    r.protocol.referenceList = s->text(i++);
+    readRunRow(*s, r, foreign);
     foreign = s->takeForeign() || foreign;
   }
   {
-    Use s(stmt("SELECT idx, name, value FROM run_field WHERE entry_seq = ? ORDER BY idx"));
+    Use s(stmt(kFieldSql.c_str()));
     s->bind(1, seq);
     int64_t expected = 0;
     while ((rc = s->step()) == SQLITE_ROW) {
       // The fields are numbered 0, 1, 2, ...; a gap means a row was taken out.
-      if (s->integer(0) != expected++) foreign = true;
-      r.protocol.fields.emplace_back(s->text(1), s->text(2));
+      if (s->integer(1) != expected++) foreign = true;
+      r.protocol.fields.emplace_back(s->text(2), s->text(3));
     }
     if (rc != SQLITE_DONE) return rc;
     foreign = s->takeForeign() || foreign;
   }
   {
-    Use s(stmt(
-        "SELECT channel, name, model, serial, inventory_no, owner, range_min, range_max, units, min_kpa, "
-        "max_kpa, to_kpa_mul, signal_min, signal_max, signal_units, signal_type, transfer_fn, err_ok, "
-        "vr_coeff, method, verdict FROM run_channel WHERE entry_seq = ? ORDER BY channel"));
+    Use s(stmt(kChannelSql.c_str()));
     s->bind(1, seq);
     while ((rc = s->step()) == SQLITE_ROW) {
       DeviceResult d;
-      int i = 0;
-      d.channel = s->intValue(i++);
-      d.name = s->text(i++);
-      d.model = s->text(i++);
-      d.serial = s->text(i++);
-      d.inventoryNo = s->text(i++);
-      d.owner = s->text(i++);
-      d.rangeMin = s->real(i++);
-      d.rangeMax = s->real(i++);
-      d.units = s->text(i++);
-      d.minKpa = s->real(i++);
-      d.maxKpa = s->real(i++);
-      d.toKpaMul = s->real(i++);
-      d.signalMin = s->real(i++);
-      d.signalMax = s->real(i++);
-      d.signalUnits = s->text(i++);
-      d.signalType = s->intValue(i++);
-      d.transferFunction = s->intValue(i++);
-      d.errOk = s->real(i++);
-      d.vrCoeff = s->real(i++);
-      d.method = s->text(i++);
-      const std::optional<Verdict> verdict = verdictFromName(s->text(i++));
-      if (!verdict) foreign = true;
-      d.verdict = verdict.value_or(Verdict::None);
+      readChannelRow(*s, d, foreign);
       r.devices.push_back(std::move(d));
     }
     if (rc != SQLITE_DONE) return rc;
     foreign = s->takeForeign() || foreign;
   }
   {
-    Use s(
-        stmt("SELECT channel, idx, target_prc, p_ref, current, i_expected, p_from_i, p_from_i_kpa, "
-             "reduced_error, uncertainty FROM run_point WHERE entry_seq = ? ORDER BY channel, idx"));
+    Use s(stmt(kPointSql.c_str()));
     s->bind(1, seq);
     std::size_t device = 0;
     while ((rc = s->step()) == SQLITE_ROW) {
-      const int channel = s->intValue(0);
+      int channel = 0;
+      const PointResult p = readPointRow(*s, channel);
       while (device < r.devices.size() && r.devices[device].channel < channel) ++device;
-      PointResult p;
-      p.index = s->intValue(1);
-      p.targetPrc = s->real(2);
-      p.pRef = s->real(3);
-      p.current = s->real(4);
-      p.iExpected = s->real(5);
-      p.pFromI = s->real(6);
-      p.pFromIKPa = s->real(7);
-      p.reducedError = s->real(8);
-      p.uncertainty = s->real(9);
       // A point of a channel that has no device row belongs to nothing the run recorded.
       if (device == r.devices.size() || r.devices[device].channel != channel)
         foreign = true;
@@ -680,22 +739,9 @@ int HistoryStore::readRun(int64_t seq, RunRecord& r, bool& foreign) {
     foreign = s->takeForeign() || foreign;
   }
   {
-    Use s(
-        stmt("SELECT channel, relay, selected, setpoint_kpa, hysteresis_kpa, state, p_on_kpa, p_off_kpa "
-             "FROM run_relay WHERE entry_seq = ? ORDER BY channel, relay"));
+    Use s(stmt(kRelaySql.c_str()));
     s->bind(1, seq);
-    while ((rc = s->step()) == SQLITE_ROW) {
-      RelayResult x;
-      x.channel = s->intValue(0);
-      x.relay = s->intValue(1);
-      x.selected = s->integer(2) != 0;
-      x.setpointKpa = s->real(3);
-      x.hysteresisKpa = s->real(4);
-      x.state = static_cast<uint32_t>(s->integer(5));
-      x.pOnKpa = s->real(6);
-      x.pOffKpa = s->real(7);
-      r.relays.push_back(x);
-    }
+    while ((rc = s->step()) == SQLITE_ROW) r.relays.push_back(readRelayRow(*s));
     if (rc != SQLITE_DONE) return rc;
     foreign = s->takeForeign() || foreign;
   }
@@ -703,101 +749,131 @@ int HistoryStore::readRun(int64_t seq, RunRecord& r, bool& foreign) {
 }
 
 int HistoryStore::readAdjustment(int64_t seq, Adjustment& a, bool& found, bool& foreign) {
-  Use s(stmt(
-      "SELECT at, utc_offset_min, workstation, channel, serial, device_name, action, note FROM adjustment "
-      "WHERE entry_seq = ?"));
+  static const std::string kSql =
+      std::string("SELECT ") + detail::kAdjustmentColumns + " FROM adjustment WHERE entry_seq = ?";
+  Use s(stmt(kSql.c_str()));
   s->bind(1, seq);
   const int rc = s->step();
   found = rc == SQLITE_ROW;
   if (rc == SQLITE_DONE) return SQLITE_OK;
   if (rc != SQLITE_ROW) return rc;
-  a.atMs = s->integer(0);
-  a.utcOffsetMin = s->intValue(1);
-  a.workstation = s->text(2);
-  a.channel = s->intValue(3);
-  a.serial = s->text(4);
-  a.deviceName = s->text(5);
-  const std::optional<AdjustmentKind> action = adjustmentFromName(s->text(6));
-  a.kind = action.value_or(AdjustmentKind::CurrentTrim);
-  a.note = s->text(7);
-  foreign = s->takeForeign() || !action || foreign;
+  detail::readAdjustmentRow(*s, a, foreign);
+  foreign = s->takeForeign() || foreign;
   return SQLITE_OK;
+}
+
+Result<int64_t> HistoryStore::stream(const ListFilter& f, bool withDevices, const RunSink& sink) {
+  if (empty_) return int64_t{0};
+  // The current content of a run is its latest correction: the walk goes over the content rows newest
+  // first (the start-time index, so nothing is sorted but the runs of one start time) and keeps the
+  // row that is its run's latest. With a serial, the rows come from the serial's index. The devices
+  // come in the same statement, one row each (none for a run without one), so a run is read in one
+  // step of the index and memory does not grow with the history.
+  static constexpr const char* kRunId = "CASE WHEN e.kind = 'run' THEN e.seq ELSE e.refers_to END";
+  static const std::string kHead =
+      std::string("SELECT ") + kRunId +
+      " AS run_id, r.entry_seq, EXISTS (SELECT 1 FROM entry c WHERE c.refers_to = " + kRunId +
+      " AND c.kind = 'cancellation') AS cancelled, r.started_at, r.finished_at, r.utc_offset_min, "
+      "r.workstation, "
+      "r.kind, r.tag, r.calibrator_serial";
+  static constexpr const char* kDevices = ", ch.channel, ch.name, ch.model, ch.serial, ch.verdict ";
+  static constexpr const char* kNoDevices = ", NULL, NULL, NULL, NULL, NULL ";
+  static constexpr const char* kFromDevices =
+      "FROM run r JOIN entry e ON e.seq = r.entry_seq LEFT JOIN run_channel ch ON ch.entry_seq = "
+      "r.entry_seq ";
+  static constexpr const char* kFromRuns = "FROM run r JOIN entry e ON e.seq = r.entry_seq ";
+  static const std::string kWhere =
+      std::string("WHERE r.entry_seq = COALESCE((SELECT MAX(c.seq) FROM entry c WHERE c.refers_to = ") +
+      kRunId + " AND c.kind = 'correction'), " + kRunId +
+      ") AND (?1 OR NOT cancelled) AND (?2 IS NULL OR r.started_at >= ?2) "
+      "AND (?4 = '' OR EXISTS (SELECT 1 FROM run_channel n WHERE n.entry_seq = r.entry_seq "
+      "AND instr(n.name, ?4) > 0)) ";
+  static constexpr const char* kOfSerial =
+      "AND r.entry_seq IN (SELECT entry_seq FROM run_channel WHERE serial = ?3) ";
+  static constexpr const char* kOrderDevices = "ORDER BY r.started_at DESC, run_id DESC, ch.channel";
+  static constexpr const char* kOrderRuns = "ORDER BY r.started_at DESC, run_id DESC";
+  static const std::string kSql[2][2] = {
+      {kHead + kNoDevices + kFromRuns + kWhere + kOrderRuns,
+       kHead + kDevices + kFromDevices + kWhere + kOrderDevices},
+      {kHead + kNoDevices + kFromRuns + kWhere + kOfSerial + kOrderRuns,
+       kHead + kDevices + kFromDevices + kWhere + kOfSerial + kOrderDevices}};
+  int rc;
+  int64_t passed = 0;
+  Use s(stmt(kSql[f.serial.empty() ? 0 : 1][withDevices ? 1 : 0].c_str()));
+  s->bindInt(1, f.includeCancelled);
+  if (f.since)
+    s->bind(2, *f.since);
+  else
+    s->bindNull(2);
+  s->bind(3, f.serial);
+  s->bind(4, f.deviceName);
+  // One summary, filled again for each run: its texts and device list keep their storage.
+  RunSummary x;
+  std::size_t devices = 0;
+  bool have = false;
+  auto pass = [&]() {
+    x.devices.resize(devices);
+    ++passed;
+    return sink(x) && (f.limit <= 0 || passed < f.limit);
+  };
+  bool more = true;
+  while (more && (rc = s->step()) == SQLITE_ROW) {
+    const int64_t runId = s->integer(0);
+    if (!have || x.runId != runId) {
+      if (have && !pass()) {
+        more = false;
+        break;
+      }
+      have = true;
+      devices = 0;
+      x.runId = runId;
+      x.contentId = s->integer(1);
+      x.cancelled = s->integer(2) != 0;
+      x.startedAtMs = s->integer(3);
+      x.finishedAtMs = s->integer(4);
+      x.utcOffsetMin = s->intValue(5);
+      s->textInto(6, x.workstation);
+      x.kind = kindFromName(std::string(s->textView(7))).value_or(RunKind::Verification);
+      x.tag = tagFromName(std::string(s->textView(8))).value_or(RunTag::AsFound);
+      s->textInto(9, x.calibratorSerial);
+    }
+    if (s->isNull(10)) continue;
+    if (devices == x.devices.size()) x.devices.emplace_back();
+    DeviceSummary& d = x.devices[devices++];
+    d.channel = s->intValue(10);
+    s->textInto(11, d.name);
+    s->textInto(12, d.model);
+    s->textInto(13, d.serial);
+    d.verdict = verdictFromName(std::string(s->textView(14))).value_or(Verdict::None);
+  }
+  if (more) {
+    if (rc != SQLITE_DONE) return sqliteError(rc, "прочитать историю");
+    if (have) pass();
+  }
+  return passed;
 }
 
 Result<std::vector<RunSummary>> HistoryStore::query(const ListFilter& f, bool withDevices) {
   std::vector<RunSummary> out;
-  if (empty_) return out;
-  // The current content of a run is its latest correction: the walk goes over the content rows
-  // newest first (the start-time index, so a limit ends it early) and keeps the row that is its run's
-  // latest. With a serial, the rows come from the serial's index. The devices come in the same query,
-  // one row each after their run's row (channel 0 stands for the run alone).
-  static constexpr const char* kContent =
-      "WITH fix AS (SELECT refers_to AS run_id, MAX(CASE WHEN kind = 'correction' THEN seq END) AS latest, "
-      "MAX(kind = 'cancellation') AS cancelled FROM entry WHERE refers_to IS NOT NULL GROUP BY refers_to), "
-      "sel AS (SELECT CASE WHEN e.kind = 'run' THEN e.seq ELSE e.refers_to END AS run_id, "
-      "r.entry_seq AS content_id, COALESCE(f.cancelled, 0) AS cancelled, r.started_at, r.finished_at, "
-      "r.utc_offset_min, r.workstation, r.kind, r.tag, r.calibrator_serial "
-      "FROM run r JOIN entry e ON e.seq = r.entry_seq "
-      "LEFT JOIN fix f ON f.run_id = CASE WHEN e.kind = 'run' THEN e.seq ELSE e.refers_to END "
-      "WHERE r.entry_seq = COALESCE(f.latest, e.seq) AND (?1 OR NOT COALESCE(f.cancelled, 0)) "
-      "AND (?2 IS NULL OR r.started_at >= ?2) "
-      "AND (?4 = '' OR EXISTS (SELECT 1 FROM run_channel ch WHERE ch.entry_seq = r.entry_seq "
-      "AND instr(ch.name, ?4) > 0)) ";
-  static constexpr const char* kEveryRun = "";
-  static constexpr const char* kRunsOfSerial =
-      "AND r.entry_seq IN (SELECT entry_seq FROM run_channel WHERE serial = ?3) ";
-  static constexpr const char* kSelected = "ORDER BY r.started_at DESC, run_id DESC LIMIT ?5) ";
-  static constexpr const char* kRunsOnly = "SELECT sel.*, 0, '', '', '', '' FROM sel";
-  static constexpr const char* kWithDevices =
-      "SELECT sel.*, ch.channel, ch.name, ch.model, ch.serial, ch.verdict FROM sel "
-      "LEFT JOIN run_channel ch ON ch.entry_seq = sel.content_id "
-      "ORDER BY sel.started_at DESC, sel.run_id DESC, ch.channel";
-  static const std::string kSql[2][2] = {{std::string(kContent) + kEveryRun + kSelected + kRunsOnly,
-                                          std::string(kContent) + kEveryRun + kSelected + kWithDevices},
-                                         {std::string(kContent) + kRunsOfSerial + kSelected + kRunsOnly,
-                                          std::string(kContent) + kRunsOfSerial + kSelected + kWithDevices}};
-  int rc;
-  {
-    Use s(stmt(kSql[f.serial.empty() ? 0 : 1][withDevices ? 1 : 0].c_str()));
-    s->bindInt(1, f.includeCancelled);
-    if (f.since)
-      s->bind(2, *f.since);
-    else
-      s->bindNull(2);
-    s->bind(3, f.serial);
-    s->bind(4, f.deviceName);
-    s->bindInt(5, f.limit > 0 ? f.limit : -1);
-    while ((rc = s->step()) == SQLITE_ROW) {
-      const int64_t runId = s->integer(0);
-      if (out.empty() || out.back().runId != runId) {
-        RunSummary x;
-        x.runId = runId;
-        x.contentId = s->integer(1);
-        x.cancelled = s->integer(2) != 0;
-        x.startedAtMs = s->integer(3);
-        x.finishedAtMs = s->integer(4);
-        x.utcOffsetMin = s->intValue(5);
-        x.workstation = s->text(6);
-        x.kind = kindFromName(s->text(7)).value_or(RunKind::Verification);
-        x.tag = tagFromName(s->text(8)).value_or(RunTag::AsFound);
-        x.calibratorSerial = s->text(9);
-        out.push_back(std::move(x));
-      }
-      if (s->isNull(10) || s->integer(10) == 0) continue;
-      DeviceSummary d;
-      d.channel = s->intValue(10);
-      d.name = s->text(11);
-      d.model = s->text(12);
-      d.serial = s->text(13);
-      d.verdict = verdictFromName(s->text(14)).value_or(Verdict::None);
-      out.back().devices.push_back(std::move(d));
-    }
-  }
-  if (rc != SQLITE_DONE) return sqliteError(rc, "прочитать историю");
+  const Result<int64_t> n = stream(f, withDevices, [&out](const RunSummary& r) {
+    out.push_back(r);
+    return true;
+  });
+  if (!n) return n.error();
   return out;
 }
 
-Result<std::vector<RunSummary>> HistoryStore::list(const ListFilter& filter) { return query(filter, true); }
+Result<std::vector<RunSummary>> HistoryStore::list(const ListFilter& filter) {
+  ReadTransaction read(*this);
+  if (const Result<ChainCheck> checked = checkForRead(); !checked) return checked.error();
+  return query(filter, true);
+}
+
+Result<int64_t> HistoryStore::list(const ListFilter& filter, const RunSink& sink) {
+  ReadTransaction read(*this);
+  if (const Result<ChainCheck> checked = checkForRead(); !checked) return checked.error();
+  return stream(filter, true, sink);
+}
 
 Result<StoredRun> HistoryStore::load(int64_t id) {
   const auto notFound = [&] {
@@ -854,7 +930,32 @@ Result<StoredRun> HistoryStore::load(int64_t id) {
   return out;
 }
 
-Result<StoredRun> HistoryStore::show(int64_t runId) { return load(runId); }
+Result<std::vector<int64_t>> HistoryStore::entriesOf(int64_t runId) {
+  std::vector<int64_t> out;
+  Use s(stmt(
+      "SELECT seq FROM entry WHERE seq = ?1 UNION SELECT seq FROM entry WHERE refers_to = ?1 ORDER BY 1"));
+  s->bind(1, runId);
+  int rc;
+  while ((rc = s->step()) == SQLITE_ROW) out.push_back(s->integer(0));
+  if (rc != SQLITE_DONE) return sqliteError(rc, "прочитать историю");
+  return out;
+}
+
+Result<StoredRun> HistoryStore::showChecked(int64_t runId) {
+  ReadTransaction read(*this);
+  Result<StoredRun> run = load(runId);
+  if (!run) {
+    // A run that is not there may be one an editor took out: the check names what is wrong first.
+    if (const Result<ChainCheck> checked = checkForRead(); !checked) return checked.error();
+    return run;
+  }
+  const Result<std::vector<int64_t>> shown = entriesOf(run->runId);
+  if (!shown) return shown.error();
+  if (const Result<ChainCheck> checked = checkForRead(*shown); !checked) return checked.error();
+  return run;
+}
+
+Result<StoredRun> HistoryStore::show(int64_t runId) { return showChecked(runId); }
 
 Result<std::vector<Adjustment>> HistoryStore::adjustmentsOf(const std::string& serial) {
   std::vector<Adjustment> out;
@@ -925,13 +1026,16 @@ std::vector<PointChange> matchPoints(const DeviceResult* found, const DeviceResu
 }  // namespace
 
 Result<RunPair> HistoryStore::pair(const std::string& serial) {
+  ReadTransaction read(*this);
   ListFilter f;
   f.serial = serial;
   const Result<std::vector<RunSummary>> runs = query(f, false);
   if (!runs) return runs.error();
-  if (serial.empty() || runs->empty())
+  if (serial.empty() || runs->empty()) {
+    if (const Result<ChainCheck> checked = checkForRead(); !checked) return checked.error();
     return error(ErrorCode::NotFound,
                  "В истории " + inQuotes(path_) + " нет запусков прибора № " + serial + ".");
+  }
   // Newest first: the latest as-left run, then the latest as-found run before it.
   std::size_t left = runs->size(), found = runs->size();
   for (std::size_t i = 0; i < runs->size(); ++i)
@@ -944,6 +1048,16 @@ Result<RunPair> HistoryStore::pair(const std::string& serial) {
       found = i;
       break;
     }
+  // Every run the choice looked at is checked, not only the two shown: an edited tag of a newer run
+  // would otherwise change the choice unseen.
+  std::vector<int64_t> shown;
+  const std::size_t looked = found < runs->size() ? found + 1 : runs->size();
+  for (std::size_t i = 0; i < looked; ++i) {
+    const Result<std::vector<int64_t>> entries = entriesOf((*runs)[i].runId);
+    if (!entries) return entries.error();
+    shown.insert(shown.end(), entries->begin(), entries->end());
+  }
+  if (const Result<ChainCheck> checked = checkForRead(shown); !checked) return checked.error();
   RunPair out;
   out.serial = serial;
   if (found < runs->size()) {
@@ -1004,154 +1118,83 @@ Result<TagOffer> HistoryStore::offerTag(const RunRecord& newRun) {
   return offer;
 }
 
-// ---- the chain ----
+// ---- backup ----
 
-Result<ChainCheck> HistoryStore::check() {
-  ChainCheck out;
-  if (empty_) {
-    out.ok = true;
-    return out;
-  }
-  int rc;
-  {
-    // Damaged pages first: the chain of a damaged file cannot be read reliably.
-    Statement s;
-    rc = s.prepare(db_, "PRAGMA quick_check(1)");
-    if (rc == SQLITE_OK) rc = s.step();
-    if (rc != SQLITE_ROW) return sqliteError(rc, "проверить историю");
-    const std::string verdict = s.text(0);
-    if (verdict != "ok")
-      return error(ErrorCode::Damaged, "База истории " + inQuotes(path_) + " повреждена (SQLite: " + verdict +
-                                           "). Восстановите файл из резервной копии.");
-  }
-  auto bad = [&](int64_t seq, std::string problem) {
-    if (out.firstBad == 0 || seq < out.firstBad) {
-      out.firstBad = seq;
-      out.problem = std::move(problem);
-    }
+Result<BackupResult> HistoryStore::backup(const std::string& outPath) {
+  namespace fs = std::filesystem;
+  if (outPath.empty()) return error(ErrorCode::CannotOpen, "Не задан файл резервной копии истории поверок.");
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(outPath, ec)))
+    return error(ErrorCode::CannotOpen,
+                 "Файл " + inQuotes(outPath) +
+                     " уже существует: резервная копия истории поверок не записана поверх "
+                     "него.");
+  const fs::path parent = fs::path(outPath).parent_path();
+  if (!parent.empty() && !fs::is_directory(parent, ec))
+    return error(ErrorCode::CannotOpen, "Папка " + inQuotes(parent.string()) +
+                                            " не существует: резервная копия истории не записана.");
+  if (empty_)
+    return error(ErrorCode::NotFound,
+                 "В файле " + inQuotes(path_) + " нет истории поверок: копировать нечего.");
+
+  // The copy is made aside and renamed into place once complete and on the disk, so a copy that was
+  // interrupted never has the name of one.
+  std::string aside = outPath + ".part-XXXXXX";
+  const int fd = ::mkstemp(aside.data());
+  if (fd < 0)
+    return error(ErrorCode::CannotOpen,
+                 "Не удалось создать файл рядом с " + inQuotes(outPath) + ": " + std::strerror(errno) + ".");
+  ::close(fd);
+  auto failed = [&](Error e) {
+    fs::remove(aside, ec);
+    return e;
   };
-
-  std::vector<EntryRow> entries;
-  {
-    Use s(
-        stmt("SELECT seq, kind, refers_to, recorded_at, workstation, note, hash_format, prev_hash, hash "
-             "FROM entry ORDER BY seq"));
-    while ((rc = s->step()) == SQLITE_ROW) {
-      EntryRow e;
-      e.seq = s->integer(0);
-      e.kind = s->text(1);
-      if (!s->isNull(2)) e.refersTo = s->integer(2);
-      e.recordedAtMs = s->integer(3);
-      e.workstation = s->text(4);
-      e.note = s->text(5);
-      e.hashFormat = s->intValue(6);
-      e.prevHash = s->text(7);
-      e.hash = s->text(8);
-      if (s->takeForeign() && out.firstBad == 0) bad(e.seq, "значения записи изменены вне программы");
-      entries.push_back(std::move(e));
+  sqlite3* out = nullptr;
+  int rc = sqlite3_open_v2(aside.c_str(), &out, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(out, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    // All pages in one step: SQLite reads them in one read transaction, a snapshot of one moment
+    // (writers go on meanwhile, the write-ahead log keeps their pages apart).
+    sqlite3_backup* b = sqlite3_backup_init(out, "main", db_, "main");
+    if (!b) {
+      rc = sqlite3_errcode(out);
+    } else {
+      rc = sqlite3_backup_step(b, -1);
+      const int finish = sqlite3_backup_finish(b);
+      rc = rc == SQLITE_DONE ? finish : rc;
     }
   }
-  if (rc != SQLITE_DONE) return sqliteError(rc, "проверить историю");
-
-  std::string prevHash = kGenesisHash;
-  int64_t expected = 1;
-  for (const EntryRow& e : entries) {
-    if (out.firstBad != 0 && out.firstBad <= e.seq) break;
-    ++out.entries;
-    if (e.seq != expected) {
-      bad(expected, e.seq > expected ? "запись " + std::to_string(expected) + " отсутствует (удалена)"
-                                     : "номер записи " + std::to_string(e.seq) + " повторяется");
-      break;
-    }
-    if (e.prevHash != prevHash) {
-      bad(e.seq, "ссылка на предыдущую запись не совпадает: записи переставлены, удалены или вставлены");
-      break;
-    }
-    if (e.hashFormat != kHashFormat) {
-      bad(e.seq, "неизвестный формат хэша " + std::to_string(e.hashFormat));
-      break;
-    }
-    RunRecord run;
-    Adjustment adjustment;
-    bool foreign = false, hasRun = false, hasAdjustment = false;
-    if (e.kind == "run" || e.kind == "correction") {
-      rc = readRun(e.seq, run, foreign);
-      if (rc == kNoRow) {
-        bad(e.seq, "содержимое записи удалено");
-        break;
-      }
-      if (rc != SQLITE_OK) return sqliteError(rc, "проверить историю");
-      hasRun = true;
-    } else if (e.kind == "adjustment") {
-      rc = readAdjustment(e.seq, adjustment, hasAdjustment, foreign);
-      if (rc != SQLITE_OK) return sqliteError(rc, "проверить историю");
-      if (!hasAdjustment) {
-        bad(e.seq, "содержимое записи удалено");
-        break;
-      }
-    } else if (e.kind != "cancellation") {
-      bad(e.seq, "неизвестный вид записи «" + e.kind + "»");
-      break;
-    }
-    if ((e.kind == "correction" || e.kind == "cancellation") && !e.refersTo) {
-      bad(e.seq, "запись не указывает, к какому запуску относится");
-      break;
-    }
-    if (foreign) {
-      bad(e.seq, "значения записи изменены вне программы");
-      break;
-    }
-    const std::string hash = entryHash(e.prevHash, canonicalEntry(e.header(), hasRun ? &run : nullptr,
-                                                                  hasAdjustment ? &adjustment : nullptr));
-    if (hash != e.hash) {
-      bad(e.seq, "содержимое записи изменено (хэш не совпадает)");
-      break;
-    }
-    prevHash = e.hash;
-    ++expected;
+  // The copy keeps its own journal, so it opens anywhere (a read-only medium too) without the
+  // write-ahead log's side files; the history that takes it back switches it to WAL again.
+  if (rc == SQLITE_OK) rc = sqlite3_exec(out, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+  const std::string why = rc == SQLITE_OK ? std::string() : out ? sqlite3_errmsg(out) : sqlite3_errstr(rc);
+  sqlite3_close(out);
+  if (rc != SQLITE_OK)
+    return failed(
+        error(rc == SQLITE_FULL ? ErrorCode::DiskFull : ErrorCode::Io,
+              "Резервная копия истории " + inQuotes(path_) + " не записана (SQLite: " + why + ")."));
+  fs::rename(aside, outPath, ec);
+  if (ec)
+    return failed(error(ErrorCode::Io, "Резервная копия истории не записана: " + inQuotes(outPath) + ": " +
+                                           ec.message() + "."));
+  if (const int dir = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
 
-  // The last entry the program wrote: entries missing at the end leave no gap in the chain.
-  if (out.firstBad == 0) {
-    std::string headSeq, headHash;
-    {
-      Use s(stmt("SELECT name, value FROM history_meta WHERE name IN ('head_seq', 'head_hash')"));
-      while ((rc = s->step()) == SQLITE_ROW) (s->text(0) == "head_seq" ? headSeq : headHash) = s->text(1);
-      if (rc != SQLITE_DONE) return sqliteError(rc, "проверить историю");
-    }
-    const int64_t last = expected - 1;
-    const int64_t head = std::atoll(headSeq.c_str());
-    if (headSeq.empty() || headHash.empty())
-      bad(last + 1, "нет отметки последней записи");
-    else if (head > last)
-      bad(last + 1,
-          "последние записи удалены: программа записала " + headSeq + ", в базе " + std::to_string(last));
-    else if (head < last)
-      bad(head + 1, "запись добавлена не этой программой");
-    else if (headHash != prevHash)
-      bad(last, "последняя запись заменена");
-  }
-
-  // Rows that belong to no entry of their kind.
-  {
-    Use s(
-        stmt("SELECT MIN(s) FROM ("
-             "SELECT entry_seq AS s FROM run WHERE entry_seq NOT IN "
-             "(SELECT seq FROM entry WHERE kind IN ('run', 'correction')) "
-             "UNION ALL SELECT entry_seq FROM run_field WHERE entry_seq NOT IN (SELECT entry_seq FROM run) "
-             "UNION ALL SELECT entry_seq FROM run_channel WHERE entry_seq NOT IN (SELECT entry_seq FROM run) "
-             "UNION ALL SELECT entry_seq FROM run_point WHERE entry_seq NOT IN (SELECT entry_seq FROM run) "
-             "UNION ALL SELECT entry_seq FROM run_relay WHERE entry_seq NOT IN (SELECT entry_seq FROM run) "
-             "UNION ALL SELECT entry_seq FROM adjustment WHERE entry_seq NOT IN "
-             "(SELECT seq FROM entry WHERE kind = 'adjustment'))"));
-    rc = s->step();
-    if (rc != SQLITE_ROW) return sqliteError(rc, "проверить историю");
-    if (!s->isNull(0))
-      bad(s->integer(0),
-          "в базе есть строки записи " + std::to_string(s->integer(0)) + ", которой нет в цепочке");
-  }
-  out.ok = out.firstBad == 0;
-  return out;
+  BackupResult result;
+  result.path = outPath;
+  OpenOptions readOnly;
+  readOnly.readOnly = true;
+  readOnly.anchorFolder = options_.anchorFolder;
+  auto copy = open(outPath, readOnly);
+  if (!copy) return copy.error();
+  const Result<ChainCheck> checked = copy.value()->check();
+  if (!checked) return checked.error();
+  result.check = *checked;
+  result.entries = checked->head;
+  result.headHash = checked->headHash;
+  return result;
 }
 
 }  // namespace quarn::history

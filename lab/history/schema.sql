@@ -1,6 +1,8 @@
--- Run history of the verification workstation, schema version 1.
+-- Run history of the verification workstation, schema version 2.
 -- Plain SQL: the tables take the same shape in a server database. Times are milliseconds since
 -- 1970-01-01 UTC; pressures kPa unless a column names the device unit; a missing number is NULL.
+-- The comment /*WITHOUT_ROWID*/ after a table's columns is how SQLite stores it (the rows kept in the
+-- order of their key, with no second copy of the key); other databases ignore it.
 
 CREATE TABLE history_meta (
   name  TEXT PRIMARY KEY,
@@ -9,7 +11,8 @@ CREATE TABLE history_meta (
 
 -- Every write is one entry. Entries are never changed or deleted: a correction or a cancellation is
 -- a new entry that refers to the run it concerns. Each entry carries the SHA-256 of its content and
--- of the previous entry's hash.
+-- of the previous entry's hash, and the workstation and operator that made it (operator_name came
+-- with schema 2, last, as a history of schema 1 gets it).
 CREATE TABLE entry (
   seq         INTEGER PRIMARY KEY,
   kind        TEXT    NOT NULL CHECK (kind IN ('run', 'correction', 'cancellation', 'adjustment')),
@@ -19,7 +22,8 @@ CREATE TABLE entry (
   note        TEXT    NOT NULL,
   hash_format INTEGER NOT NULL,
   prev_hash   TEXT    NOT NULL,
-  hash        TEXT    NOT NULL UNIQUE
+  hash        TEXT    NOT NULL UNIQUE,
+  operator_name TEXT  NOT NULL DEFAULT ''
 );
 CREATE INDEX entry_refers_to ON entry (refers_to);
 
@@ -66,7 +70,7 @@ CREATE TABLE run_field (
   name      TEXT    NOT NULL,
   value     TEXT    NOT NULL,
   PRIMARY KEY (entry_seq, idx)
-);
+) /*WITHOUT_ROWID*/;
 
 -- The devices under test, one row per enabled channel.
 CREATE TABLE run_channel (
@@ -93,7 +97,7 @@ CREATE TABLE run_channel (
   method        TEXT    NOT NULL,
   verdict       TEXT    NOT NULL CHECK (verdict IN ('none', 'suitable', 'unsuitable')),
   PRIMARY KEY (entry_seq, channel)
-);
+) /*WITHOUT_ROWID*/;
 CREATE INDEX run_channel_serial ON run_channel (serial);
 
 -- Every recorded point of every device; idx is the record's place in the run's result table.
@@ -110,7 +114,7 @@ CREATE TABLE run_point (
   reduced_error REAL,
   uncertainty   REAL,
   PRIMARY KEY (entry_seq, channel, idx)
-);
+) /*WITHOUT_ROWID*/;
 
 -- The contacts of a relay check: two per channel.
 CREATE TABLE run_relay (
@@ -124,7 +128,7 @@ CREATE TABLE run_relay (
   p_on_kpa       REAL,
   p_off_kpa      REAL,
   PRIMARY KEY (entry_seq, channel, relay)
-);
+) /*WITHOUT_ROWID*/;
 
 -- The content of an 'adjustment' entry: a device changed between runs.
 CREATE TABLE adjustment (
@@ -141,7 +145,7 @@ CREATE TABLE adjustment (
 );
 CREATE INDEX adjustment_serial ON adjustment (serial);
 
-INSERT INTO history_meta (name, value) VALUES ('schema_version', '1');
+INSERT INTO history_meta (name, value) VALUES ('schema_version', '2');
 INSERT INTO history_meta (name, value) VALUES ('head_seq', '0');
 INSERT INTO history_meta (name, value)
   VALUES ('head_hash', '0000000000000000000000000000000000000000000000000000000000000000');

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef QUARN_HISTORY_LIBCRYPTO
+#include <openssl/evp.h>
+#endif
+
 namespace quarn::history {
 
 namespace {
@@ -20,7 +24,7 @@ constexpr uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); 
 
 }  // namespace
 
-void Sha256::block(const uint8_t* p) {
+void PortableSha256::block(const uint8_t* p) {
   uint32_t w[64];
   for (int i = 0; i < 16; ++i)
     w[i] =
@@ -54,7 +58,7 @@ void Sha256::block(const uint8_t* p) {
   h_[7] += h;
 }
 
-void Sha256::update(const void* data, std::size_t size) {
+void PortableSha256::update(const void* data, std::size_t size) {
   auto p = static_cast<const uint8_t*>(data);
   totalBytes_ += size;
   if (buffered_ > 0) {
@@ -72,7 +76,7 @@ void Sha256::update(const void* data, std::size_t size) {
   buffered_ = size;
 }
 
-Sha256::Digest Sha256::finish() {
+PortableSha256::Digest PortableSha256::finish() {
   const uint64_t bits = totalBytes_ * 8;
   // Padding: one 1 bit, zeros up to 56 bytes into a block, then the message length in bits.
   const uint8_t one = 0x80;
@@ -88,20 +92,63 @@ Sha256::Digest Sha256::finish() {
   return out;
 }
 
+void PortableSha256::reset() { *this = PortableSha256{}; }
+
+#ifdef QUARN_HISTORY_LIBCRYPTO
+
+// One context per object, initialised again for each digest: EVP_MD_CTX_new allocates, a reset does not.
+namespace {
+
+// The algorithm is looked up once per process, not at every digest.
+const EVP_MD* sha256Algorithm() {
+  static EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return md;
+}
+
+}  // namespace
+
+Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { reset(); }
+Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+void Sha256::reset() { EVP_DigestInit_ex2(static_cast<EVP_MD_CTX*>(ctx_), sha256Algorithm(), nullptr); }
+void Sha256::update(const void* data, std::size_t size) {
+  EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data, size);
+}
+Sha256::Digest Sha256::finish() {
+  Digest out{};
+  unsigned int size = 0;
+  EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), out.data(), &size);
+  return out;
+}
+const char* Sha256::implementation() { return "libcrypto"; }
+
+#else
+
+Sha256::Sha256() = default;
+Sha256::~Sha256() = default;
+void Sha256::reset() { portable_.reset(); }
+void Sha256::update(const void* data, std::size_t size) { portable_.update(data, size); }
+Sha256::Digest Sha256::finish() { return portable_.finish(); }
+const char* Sha256::implementation() { return "portable"; }
+
+#endif
+
 std::string Sha256::hexOf(std::string_view text) {
   Sha256 s;
   s.update(text);
   return toHex(s.finish());
 }
 
-std::string toHex(const Sha256::Digest& digest) {
+void toHex(const Sha256Digest& digest, char* out) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(64);
   for (uint8_t b : digest) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
+    *out++ = kDigits[b >> 4];
+    *out++ = kDigits[b & 15];
   }
+}
+
+std::string toHex(const Sha256Digest& digest) {
+  std::string out(64, '0');
+  toHex(digest, out.data());
   return out;
 }
 

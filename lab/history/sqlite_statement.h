@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quarn::history::detail {
 
@@ -48,9 +49,12 @@ class Statement {
     sqlite3_clear_bindings(stmt_);
   }
 
+  // Each read takes the column's value once and asks it the rest (the value functions are cheaper
+  // than SQLite's column functions, which the check's loop calls millions of times).
   int64_t integer(int col) {
-    if (sqlite3_column_type(stmt_, col) != SQLITE_INTEGER) foreign_ = true;
-    return sqlite3_column_int64(stmt_, col);
+    sqlite3_value* v = sqlite3_column_value(stmt_, col);
+    if (sqlite3_value_type(v) != SQLITE_INTEGER) foreign_ = true;
+    return sqlite3_value_int64(v);
   }
   int intValue(int col) {
     const int64_t v = integer(col);
@@ -59,18 +63,31 @@ class Statement {
   }
   bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
   float real(int col) {
-    const int type = sqlite3_column_type(stmt_, col);
+    sqlite3_value* value = sqlite3_column_value(stmt_, col);
+    const int type = sqlite3_value_type(value);
     if (type == SQLITE_NULL) return NAN;
     if (type != SQLITE_FLOAT && type != SQLITE_INTEGER) foreign_ = true;
-    const double v = sqlite3_column_double(stmt_, col);
+    const double v = sqlite3_value_double(value);
     const auto f = static_cast<float>(v);
     if (static_cast<double>(f) != v && !(std::isinf(v) && std::isinf(f))) foreign_ = true;
     return f;
   }
   std::string text(int col) {
-    if (sqlite3_column_type(stmt_, col) != SQLITE_TEXT) foreign_ = true;
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+    std::string out;
+    textInto(col, out);
+    return out;
+  }
+  // The text into `out`, whose storage is reused (the check's loop allocates nothing per row).
+  void textInto(int col, std::string& out) {
+    const std::string_view t = textView(col);
+    out.assign(t.data(), t.size());
+  }
+  // The text as it is in SQLite's row buffer: valid until the next step.
+  std::string_view textView(int col) {
+    sqlite3_value* v = sqlite3_column_value(stmt_, col);
+    if (sqlite3_value_type(v) != SQLITE_TEXT) foreign_ = true;
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+    return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_value_bytes(v))) : std::string_view();
   }
 
   // Whether a value read since the last call was not of the form the history writes.

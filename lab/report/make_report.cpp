@@ -154,6 +154,7 @@ void addHeaderPairs(const TDev& dev, const ReportRequest& request) {
   addPair("&CD_HUM_FULL", CP1251("относительная влажность: ") + field(h.hum) + "%");
   addPair("&CD_PRES_FULL", CP1251(" атмосферное давление: ") + field(h.pres) + CP1251(" мм рт.ст."));
   addPair("&CD_ET_AUX_LST", field(h.etalonList));
+  addPair("&HIST_ENTRY", request.historyEntry.empty() ? " " : text::utf8ToCp1251(request.historyEntry));
 
   for (const auto& [control, value] : request.placeholders) {
     std::string name = control;

@@ -31,6 +31,9 @@ struct ReportRequest {
   // A channel's method document as it is (a run made again from the history), instead of the one
   // found in `methods`. UTF-8.
   std::array<std::optional<std::string>, 4> channelMethods;
+  // The line that names the run's entry in the run history (history::protocolFooter), filling
+  // "&HIST_ENTRY" at the foot of every sheet; empty leaves that line blank. UTF-8.
+  std::string historyEntry;
 };
 
 // 0 success; -1 no channel enabled (nothing done); otherwise the result of RunReport (-1 library

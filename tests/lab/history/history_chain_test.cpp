@@ -40,7 +40,7 @@ TEST(Sha256, StandardTestVectors) {
 
 TEST(HashRule, TheHashCoversThePreviousHashAndEveryStoredValue) {
   RunRecord run = sampleRun("R", kMorning, 1, 2);
-  EntryHeader h{7, "run", std::nullopt, kMorning, "стенд", "", kHashFormat};
+  EntryHeader h{7, "run", std::nullopt, kMorning, "стенд", "", "", kHashFormat};
   const std::string canonical = canonicalEntry(h, &run, nullptr);
   const std::string hash = entryHash(kGenesisHash, canonical);
   EXPECT_EQ(hash, Sha256::hexOf(std::string(kGenesisHash) + "\n" + canonical));
@@ -74,9 +74,9 @@ class HashChainTest : public HistoryTest {
     ASSERT_TRUE(store->addAdjustment(trim).ok());
     RunRecord fixed = sampleRun("L", kMorning + kHour, 2, 5);
     fixed.conditions.pressure = "750";
-    ASSERT_TRUE(store->addCorrection(2, fixed, "давление").ok());
+    ASSERT_TRUE(store->addCorrection(2, fixed, "давление", kSupervisor).ok());
     add(*store, sampleRun("M", kMorning + 3 * kHour, 2, 5));
-    ASSERT_TRUE(store->addCancellation(5, "ошибка").ok());
+    ASSERT_TRUE(store->addCancellation(5, "ошибка", kSupervisor).ok());
     add(*store, sampleRun("N", kMorning + 4 * kHour, 2, 5));
     const Result<ChainCheck> clean = store->check();
     ASSERT_TRUE(clean.ok()) << clean.error().message;
@@ -161,6 +161,7 @@ TEST_F(HashChainTest, AnEntryWhoseHashWasMadeToMatchBreaksTheLinkOfTheNext) {
                       std::nullopt,
                       sqlite3_column_int64(s, 0),
                       reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
+                      "",
                       "",
                       kHashFormat};
   const std::string prev = reinterpret_cast<const char*>(sqlite3_column_text(s, 2));

@@ -140,7 +140,7 @@ TEST_F(HistoryFilesTest, FilesThatAreNoHistoryAreRefusedAndLeftAsTheyWere) {
   makeHistory(path("noversion.db"), 1);
   makeHistory(path("notable.db"), 1);
   {
-    RawDb(path("newer.db")).exec("UPDATE history_meta SET value = '2' WHERE name = 'schema_version'");
+    RawDb(path("newer.db")).exec("UPDATE history_meta SET value = '3' WHERE name = 'schema_version'");
     RawDb(path("noversion.db")).exec("DELETE FROM history_meta WHERE name = 'schema_version'");
     RawDb(path("notable.db")).exec("DROP TABLE run_relay");
   }
@@ -156,7 +156,7 @@ TEST_F(HistoryFilesTest, FilesThatAreNoHistoryAreRefusedAndLeftAsTheyWere) {
       {path("text.db"), ErrorCode::NotADatabase, "не является базой истории поверок"},
       {path("other.db"), ErrorCode::NotAHistory, "другой программы"},
       {path("views.db"), ErrorCode::NotAHistory, "другой программы"},
-      {path("newer.db"), ErrorCode::NewerSchema, "схема 2"},
+      {path("newer.db"), ErrorCode::NewerSchema, "схема 3"},
       {path("noversion.db"), ErrorCode::Damaged, "не указана версия"},
       {path("notable.db"), ErrorCode::Damaged, "нет таблицы run_relay"},
       {path("folder.db"), ErrorCode::CannotOpen, "папка"},
@@ -238,8 +238,8 @@ TEST_F(HistoryFilesTest, AReadOnlyHistoryIsReadButNotWritten) {
   ASSERT_TRUE(store);
   EXPECT_TRUE(store->readOnly());
   EXPECT_EQ(store->list()->size(), 2u);
-  for (const Error& e :
-       {store->addRun(sampleRun("Y", kMorning)).error(), store->addCancellation(1, "x").error()}) {
+  for (const Error& e : {store->addRun(sampleRun("Y", kMorning)).error(),
+                         store->addCancellation(1, "x", kSupervisor).error()}) {
     EXPECT_EQ(e.code, ErrorCode::ReadOnly);
     EXPECT_NE(e.message.find("только для чтения"), std::string::npos) << e.message;
   }

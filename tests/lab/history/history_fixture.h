@@ -28,6 +28,9 @@ inline ListFilter filter(std::string serial, std::optional<int64_t> since = {}, 
   return f;
 }
 
+// Who makes the corrections and cancellations of the tests.
+inline const Actor kSupervisor{"стенд-2", "Петров П. П."};
+
 inline OpenOptions readOnlyOptions() {
   OpenOptions o;
   o.readOnly = true;

@@ -104,12 +104,12 @@ TEST_F(HistoryStoreTest, ACorrectionIsANewEntryAndTheRunShowsItsLatestContent) {
   RunRecord fixed = sampleRun("C", kMorning);
   fixed.conditions.temperature = "22.0";
   fixed.devices[0].serial = "C-1a";
-  const Result<int64_t> c1 = store->addCorrection(first, fixed, "температура записана неверно");
+  const Result<int64_t> c1 = store->addCorrection(first, fixed, "температура записана неверно", kSupervisor);
   ASSERT_TRUE(c1.ok()) << c1.error().message;
   EXPECT_EQ(*c1, 3);
   // Correcting through the correction's own number corrects the same run.
   fixed.tag = RunTag::AsLeft;
-  const Result<int64_t> c2 = store->addCorrection(*c1, fixed, "тег");
+  const Result<int64_t> c2 = store->addCorrection(*c1, fixed, "тег", kSupervisor);
   ASSERT_TRUE(c2.ok()) << c2.error().message;
 
   const Result<StoredRun> shown = store->show(first);
@@ -138,7 +138,7 @@ TEST_F(HistoryStoreTest, ACorrectionIsANewEntryAndTheRunShowsItsLatestContent) {
   EXPECT_EQ(raw.number("SELECT COUNT(*) FROM run_channel WHERE entry_seq = 1 AND serial = 'C-1'"), 1);
   EXPECT_EQ(raw.number("SELECT COUNT(*) FROM entry"), 4);
 
-  const Result<int64_t> missing = store->addCorrection(99, fixed, "нет такого");
+  const Result<int64_t> missing = store->addCorrection(99, fixed, "нет такого", kSupervisor);
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, ErrorCode::NotFound);
   (void)other;
@@ -148,7 +148,7 @@ TEST_F(HistoryStoreTest, ACancelledRunStaysButIsLeftOutOfTheListAndCannotBeCorre
   auto store = openStore("h.db");
   const int64_t a = add(*store, sampleRun("E", kMorning));
   const int64_t b = add(*store, sampleRun("E", kMorning + kHour));
-  const Result<int64_t> cancel = store->addCancellation(b, "запущен по ошибке");
+  const Result<int64_t> cancel = store->addCancellation(b, "запущен по ошибке", kSupervisor);
   ASSERT_TRUE(cancel.ok()) << cancel.error().message;
 
   const Result<std::vector<RunSummary>> shown = store->list(filter("E-1"));
@@ -164,12 +164,13 @@ TEST_F(HistoryStoreTest, ACancelledRunStaysButIsLeftOutOfTheListAndCannotBeCorre
   EXPECT_EQ(run->cancelReason, "запущен по ошибке");
 
   for (const Result<int64_t>& refused :
-       {store->addCancellation(b, "ещё раз"), store->addCorrection(b, sampleRun("E", kMorning), "поздно")}) {
+       {store->addCancellation(b, "ещё раз", kSupervisor),
+        store->addCorrection(b, sampleRun("E", kMorning), "поздно", kSupervisor)}) {
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().code, ErrorCode::InvalidRecord);
     EXPECT_NE(refused.error().message.find("отменён"), std::string::npos) << refused.error().message;
   }
-  EXPECT_EQ(store->addCancellation(*cancel, "не запуск").error().code, ErrorCode::NotFound);
+  EXPECT_EQ(store->addCancellation(*cancel, "не запуск", kSupervisor).error().code, ErrorCode::NotFound);
 }
 
 TEST_F(HistoryStoreTest, TheDatabaseItselfRefusesChangingOrDeletingAnEntry) {
@@ -247,7 +248,7 @@ TEST_F(HistoryStoreTest, PairTakesTheLatestAsLeftAndTheAsFoundBeforeIt) {
   cancelledLeft.tag = RunTag::AsLeft;
   RunRecord newer = sampleRun("P", kMorning + 3 * kHour);
   for (const RunRecord& r : {oldFound, oldLeft, found, left, cancelledLeft, newer}) add(*store, r);
-  ASSERT_TRUE(store->addCancellation(5, "ошибка").ok());
+  ASSERT_TRUE(store->addCancellation(5, "ошибка", kSupervisor).ok());
 
   const Result<RunPair> pair = store->pair("P-1");
   ASSERT_TRUE(pair.ok()) << pair.error().message;
@@ -358,7 +359,7 @@ TEST_F(HistoryStoreTest, ASecondRunTheSameDayAfterACalibrationOrTrimIsOfferedAsL
       {"the as-found run was cancelled",
        [&](HistoryStore& s) {
          s.addRun(run(kMorning));
-         s.addCancellation(1, "ошибка");
+         s.addCancellation(1, "ошибка", kSupervisor);
          s.addAdjustment(trim("T-1", kMorning + kHour / 2));
        },
        kMorning + kHour, RunTag::AsFound, 0},
