@@ -531,7 +531,10 @@ Result<ChainCheck> HistoryStore::walk(int64_t from, const std::string& prevHash,
     std::vector<std::string> lines;
     if (rc == SQLITE_OK)
       while ((rc = s.step()) == SQLITE_ROW) lines.push_back(s.text(0));
-    if (rc != SQLITE_DONE) return sqliteError(rc, "проверить историю");
+    // A badly damaged file ends the findings with SQLite's own error; what was found until then
+    // names the place.
+    if (rc != SQLITE_DONE && (lines.empty() || (rc & 0xff) != SQLITE_CORRUPT))
+      return sqliteError(rc, "проверить историю");
     if (lines.empty() || lines.front() != "ok") {
       std::string first = lines.empty() ? std::string() : lines.front();
       for (const std::string& l : lines)
@@ -609,8 +612,9 @@ Result<ChainCheck> HistoryStore::walk(int64_t from, const std::string& prevHash,
         if (rc != SQLITE_DONE) return sqliteError(rc, "проверить историю");
       }
       const int64_t walkedTo = walker.lastSeq();
-      const int64_t head = std::atoll(headSeq.c_str());
-      if (headSeq.empty() || headHash.empty())
+      char* end = nullptr;
+      const int64_t head = std::strtoll(headSeq.c_str(), &end, 10);
+      if (headSeq.empty() || headHash.empty() || *end != 0 || head < 0)
         fault(walkedTo + 1, "нет отметки последней записи");
       else if (head > walkedTo)
         fault(walkedTo + 1, "последние записи удалены: программа записала " + headSeq + ", в базе " +

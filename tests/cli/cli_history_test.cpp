@@ -67,6 +67,8 @@ class CliHistory : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = makeFolder();
     history_ = dir_ + "/history.db";
+    // What the cli keeps about the histories it reads goes into the test's folder, not the user's.
+    setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
     const std::string project = clitest::shortProject(dir_, {0, 50});
     const std::string common = " --run-timeout 120 --history '" + history_ + "'";
     runs_.push_back(runCli(clitest::demoFastBench() + "verify '" + project + "'" + common + " --report '" +
@@ -289,7 +291,7 @@ TEST_F(CliHistory, BadInputIsRefusedClearly) {
   }
   const CliRun none = runCli("history");
   EXPECT_EQ(none.status, 1);
-  EXPECT_NE(none.err.find("history needs a command: list, show, pair, report, check"), std::string::npos)
+  EXPECT_NE(none.err.find("history needs a command: list, show, pair, report, check, backup"), std::string::npos)
       << none.err;
   // Nothing above wrote into the history.
   EXPECT_EQ(history("check").objects.at(0)["entries"], 3);
@@ -305,6 +307,7 @@ class CliHistoryUnwritable : public ::testing::Test {
     // Another user (the read-only case run as root) must reach the folder and make SQLite's files.
     chmod(dir.c_str(), 0777);
     file = dir + "/history.db";
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
     auto store = quarn::history::HistoryStore::open(file);
     ASSERT_TRUE(store) << store.error().message;
     project = clitest::shortProject(dir, {0});

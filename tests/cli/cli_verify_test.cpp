@@ -63,12 +63,21 @@ class CliVerify : public ::testing::Test {
     oldDataHome = old ? old : "";
     hadDataHome = old != nullptr;
     setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    // The head of that history is remembered in the user's settings folder: the test's folder too.
+    const char* config = getenv("XDG_CONFIG_HOME");
+    oldConfigHome = config ? config : "";
+    hadConfigHome = config != nullptr;
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
   }
   void TearDown() override {
     if (hadDataHome)
       setenv("XDG_DATA_HOME", oldDataHome.c_str(), 1);
     else
       unsetenv("XDG_DATA_HOME");
+    if (hadConfigHome)
+      setenv("XDG_CONFIG_HOME", oldConfigHome.c_str(), 1);
+    else
+      unsetenv("XDG_CONFIG_HOME");
     std::system(("rm -rf '" + dir + "'").c_str());
   }
 
@@ -87,6 +96,8 @@ class CliVerify : public ::testing::Test {
   std::string dir;
   std::string oldDataHome;
   bool hadDataHome = false;
+  std::string oldConfigHome;
+  bool hadConfigHome = false;
 };
 
 using clitest::demoFastBench;
@@ -120,6 +131,9 @@ TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   // Without --history the run goes into the user's data folder.
   EXPECT_EQ(j["history"]["file"], dir + "/quarn/history.db") << j["history"];
   EXPECT_EQ(j["history"]["run"], 1) << j["history"];
+  // Its head is remembered in the settings folder, apart from the file: run 1 with its hash.
+  const std::string heads = clitest::readWhole(dir + "/config/quarn/history-heads");
+  EXPECT_EQ(heads.rfind("1\t" + j["history"]["hash"].get<std::string>(), 0), 0u) << heads;
 
   // Not a terminal: plain lines, none rewritten in place.
   EXPECT_NE(r.err.find("point 2 of 2"), std::string::npos) << r.err;

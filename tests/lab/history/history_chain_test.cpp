@@ -44,7 +44,14 @@ TEST(HashRule, TheHashCoversThePreviousHashAndEveryStoredValue) {
   const std::string canonical = canonicalEntry(h, &run, nullptr);
   const std::string hash = entryHash(kGenesisHash, canonical);
   EXPECT_EQ(hash, Sha256::hexOf(std::string(kGenesisHash) + "\n" + canonical));
-  EXPECT_NE(canonical.find("channel[1].point[1].p_ref r"), std::string::npos);
+  // A point is one line of its eight values (format 2); in format 1, one line per value.
+  EXPECT_NE(canonical.find("\nchannel[1].point[1] r"), std::string::npos);
+  EntryHeader h1 = h;
+  h1.hashFormat = kHashFormat1;
+  const std::string format1 = canonicalEntry(h1, &run, nullptr);
+  EXPECT_NE(format1.find("\nchannel[1].point[1].p_ref r"), std::string::npos);
+  EXPECT_EQ(format1.find("entry.operator"), std::string::npos);
+  EXPECT_NE(canonical.find("\nentry.operator t0:\n"), std::string::npos);
   EXPECT_NE(canonical.find("run.temperature t4:21.5\n"), std::string::npos);
 
   EXPECT_NE(entryHash(std::string(64, '1'), canonical), hash);

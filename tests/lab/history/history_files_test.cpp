@@ -382,5 +382,84 @@ TEST_F(HistoryFilesTest, AWriterKilledInTheMiddleOfARunLosesOnlyThatRun) {
   }
 }
 
+// `history backup` killed at any point while another program writes runs: the history keeps every
+// run, and a copy exists under its name only when it is whole (it is made aside and renamed).
+TEST_F(HistoryFilesTest, ABackupKilledInTheMiddleLeavesTheHistoryWholeAndNoHalfCopy) {
+  const std::string file = path("h.db");
+  makeHistory(file, 30, 199);
+  // How long one copy takes here, to spread the kills over it.
+  std::chrono::microseconds copyTime{0};
+  {
+    auto store = openStore("h.db", readOnlyOptions());
+    const auto begun = std::chrono::steady_clock::now();
+    const Result<BackupResult> probe = store->backup(path("probe.db"));
+    ASSERT_TRUE(probe.ok()) << probe.error().message;
+    copyTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begun);
+  }
+  constexpr int kRounds = 6;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Child writer, copier;
+    writer.pid = fork();
+    ASSERT_GE(writer.pid, 0);
+    if (writer.pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      close(fds[0]);
+      close(fds[1]);
+      Result<std::unique_ptr<HistoryStore>> r = HistoryStore::open(file);
+      if (!r.ok()) _exit(2);
+      for (int i = 0;; ++i)
+        if (!r.value()->addRun(sampleRun("K" + std::to_string(round), kMorning + i * 1000, 4, 20)).ok())
+          _exit(3);
+    }
+    copier.pid = fork();
+    ASSERT_GE(copier.pid, 0);
+    if (copier.pid == 0) {
+      // Tells the test when a copy begins ('b').
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      close(fds[0]);
+      OpenOptions ro;
+      ro.readOnly = true;
+      Result<std::unique_ptr<HistoryStore>> r = HistoryStore::open(file, ro);
+      if (!r.ok()) _exit(2);
+      for (int i = 0;; ++i) {
+        if (::write(fds[1], "b", 1) != 1) _exit(3);
+        if (!r.value()
+                 ->backup(path(("copy" + std::to_string(round) + "_" + std::to_string(i) + ".db").c_str()))
+                 .ok())
+          _exit(4);
+      }
+    }
+    close(fds[1]);
+    char ch = 0;
+    // The second copy is under way: the kill lands a share of a copy's time into it.
+    for (int begun = 0; begun < 2 && ::read(fds[0], &ch, 1) == 1;) begun += ch == 'b';
+    usleep(static_cast<useconds_t>(copyTime.count() * round / kRounds));
+    kill(copier.pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(copier.pid, &status, 0), copier.pid);
+    copier.pid = -1;
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the copier ended by itself: " << status;
+    close(fds[0]);
+    kill(writer.pid, SIGKILL);
+    ASSERT_EQ(waitpid(writer.pid, &status, 0), writer.pid);
+    writer.pid = -1;
+
+    EXPECT_GE(checkedRuns(file), 30);
+    // Every copy under its own name is whole: it opens, its chain holds, it has the first 30 runs.
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("copy" + std::to_string(round) + "_", 0) != 0 ||
+          name.find(".part-") != std::string::npos)
+        continue;
+      SCOPED_TRACE(name);
+      EXPECT_GE(checkedRuns(e.path().string()), 30);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarn::history::test
