@@ -113,9 +113,8 @@ Json RunHistory::store(history::RunRecord run, std::string& error) {
     }
     const auto id = store_->addRun(run);
     if (id) {
-      const auto shown = store_->show(id.value());
-      const std::string hash = shown ? shown->hash : std::string();
-      if (!hash.empty()) footer_ = history::protocolFooter(id.value(), hash);
+      const std::string hash = store_->lastWrittenHash();
+      footer_ = history::protocolFooter(id.value(), hash);
       std::fprintf(stderr, "run %lld stored in the history %s (%s)\n", static_cast<long long>(id.value()),
                    file_.c_str(), history::tagName(run.tag));
       return Json{{"file", file_}, {"run", id.value()}, {"tag", history::tagName(run.tag)}, {"hash", hash}};

@@ -171,6 +171,35 @@ void BM_Pair(benchmark::State& state) {
 }
 BENCHMARK(BM_Pair)->Unit(benchmark::kMicrosecond);
 
+// The check a read makes before it shows a run, once an earlier read found the chain intact: the run's
+// entries recomputed and linked to that position. The newest run (what a host shows after a run) and
+// the oldest (the links of the whole chain walked); show() is that check and the run's reading.
+void BM_ReadCheckNewestRun(benchmark::State& state) {
+  HistoryStore* store = largeHistory(state);
+  if (!store || !store->checkForRead().ok()) return;
+  const int64_t last = static_cast<int64_t>(manyRuns());
+  for (auto _ : state)
+    if (!store->checkForRead({last}).ok()) state.SkipWithError("read check failed");
+}
+BENCHMARK(BM_ReadCheckNewestRun)->Unit(benchmark::kMicrosecond);
+
+void BM_ReadCheckOldestRun(benchmark::State& state) {
+  HistoryStore* store = largeHistory(state);
+  if (!store || !store->checkForRead().ok()) return;
+  for (auto _ : state)
+    if (!store->checkForRead({1}).ok()) state.SkipWithError("read check failed");
+}
+BENCHMARK(BM_ReadCheckOldestRun)->Unit(benchmark::kMicrosecond);
+
+void BM_ShowNewestRun(benchmark::State& state) {
+  HistoryStore* store = largeHistory(state);
+  if (!store) return;
+  const int64_t last = static_cast<int64_t>(manyRuns());
+  for (auto _ : state)
+    if (!store->show(last).ok()) state.SkipWithError("show failed");
+}
+BENCHMARK(BM_ShowNewestRun)->Unit(benchmark::kMicrosecond);
+
 void BM_CheckChain(benchmark::State& state) {
   HistoryStore* store = largeHistory(state);
   if (!store) return;

@@ -176,7 +176,7 @@ int ChainWalker::readRun(int64_t seq, bool& foreign) {
 
   deviceCount_ = 0;
   for (; channel_.at(seq); channel_.next()) {
-    if (deviceCount_ == devices_.size()) devices_.emplace_back().points.reserve(200);
+    if (deviceCount_ == devices_.size()) devices_.emplace_back();
     DeviceResult& d = devices_[deviceCount_++];
     detail::readChannelRow(*channel_.s, d, foreign);
     d.points.clear();
@@ -370,17 +370,18 @@ std::string HistoryStore::guardProblem() {
   }
   std::string missing, changed, added;
   auto append = [](std::string& list, const std::string& name) { list += (list.empty() ? "" : ", ") + name; };
-  for (const auto& [name, sql] : expectedGuards()) {
-    const auto it = std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == name; });
+  auto named = [](const std::vector<std::pair<std::string, std::string>>& list, const std::string& name) {
+    return std::find_if(list.begin(), list.end(), [&name](const auto& g) { return g.first == name; });
+  };
+  for (const auto& guard : expectedGuards()) {
+    const auto it = named(found, guard.first);
     if (it == found.end())
-      append(missing, name);
-    else if (it->second != sql)
-      append(changed, name);
+      append(missing, guard.first);
+    else if (it->second != guard.second)
+      append(changed, guard.first);
   }
-  for (const auto& [name, sql] : found)
-    if (std::none_of(expectedGuards().begin(), expectedGuards().end(),
-                     [&](const auto& g) { return g.first == name; }))
-      append(added, name);
+  for (const auto& trigger : found)
+    if (named(expectedGuards(), trigger.first) == expectedGuards().end()) append(added, trigger.first);
   std::string out;
   if (!missing.empty()) out = "защита записей от изменения снята (удалены триггеры " + missing + ")";
   if (!changed.empty()) out += (out.empty() ? "" : "; ") + std::string("изменены триггеры защиты ") + changed;

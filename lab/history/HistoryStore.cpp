@@ -143,6 +143,25 @@ Error HistoryStore::sqliteError(int rc, const std::string& what) const {
 
 Result<std::unique_ptr<HistoryStore>> HistoryStore::open(const std::string& path, OpenOptions options) {
   namespace fs = std::filesystem;
+  if (options.image) {
+    // SQLite reads the caller's bytes where they are (read-only: it never writes into them).
+    const std::string_view bytes = *options.image;
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK)
+      rc = sqlite3_deserialize(db, "main", reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())),
+                               static_cast<sqlite3_int64>(bytes.size()),
+                               static_cast<sqlite3_int64>(bytes.size()), SQLITE_DESERIALIZE_READONLY);
+    options.readOnly = true;
+    options.anchorFolder.clear();
+    std::unique_ptr<HistoryStore> store(new HistoryStore(db, path, std::move(options)));
+    store->canonicalPath_ = path;
+    store->zeroBytes_ = bytes.empty();
+    if (rc != SQLITE_OK) return store->sqliteError(rc, "открыть");
+    const Result<bool> ready = store->initialise();
+    if (!ready) return ready.error();
+    return store;
+  }
   if (path.empty()) return error(ErrorCode::CannotOpen, "Не задан файл истории поверок.");
   std::error_code ec;
   const fs::file_status st = fs::status(path, ec);
@@ -455,6 +474,7 @@ Result<int64_t> HistoryStore::append(EntryRow& e, const RunRecord* run, const Ad
   }
   // Not confirmed (a settings folder that went read-only meanwhile), the pending head still holds.
   if (anchored) book.confirm(canonicalPath_, e.seq, e.hash, firstHash);
+  lastWrittenHash_ = e.hash;
   return e.seq;
 }
 

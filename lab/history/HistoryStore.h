@@ -17,7 +17,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "HistoryRecord.h"
@@ -55,6 +57,10 @@ struct OpenOptions {
   bool keepHead = false;
   // Further anchors every check and read compares (a lab server's acknowledged head).
   std::vector<Anchor> anchors;
+  // A database image to open in memory instead of a file (read-only; `path` only names it in the
+  // messages): a history handed over as bytes, without the file system. The bytes are used where
+  // they are and must outlive the store.
+  std::optional<std::string_view> image;
 };
 
 inline constexpr const char* kAnchorsFileName = "history-heads";
@@ -101,6 +107,8 @@ class HistoryStore {
   Result<int64_t> addCancellation(int64_t runId, const std::string& reason, const Actor& by);
   // Records a trim or another change of a device between runs.
   Result<int64_t> addAdjustment(const Adjustment& adjustment);
+  // The hash of the entry this store wrote last (empty before one): what a protocol of that run names.
+  const std::string& lastWrittenHash() const { return lastWrittenHash_; }
 
   // Runs matching the filter, newest first, with their current content, after the read's check.
   Result<std::vector<RunSummary>> list(const ListFilter& filter = {});
@@ -188,6 +196,7 @@ class HistoryStore {
   int schemaVersion_ = kSchemaVersion;
   std::string canonicalPath_;  // how the anchor files name this history
   ChainCheck lastReadCheck_;
+  std::string lastWrittenHash_;
   // The last position found intact in this connection (besides the one kept in anchorFolder).
   int64_t verifiedSeq_ = 0;
   std::string verifiedHash_;

@@ -45,6 +45,8 @@ class Statement {
   // A statement that did not prepare fails with the reason it did not (a damaged schema, a lock).
   int step() { return stmt_ ? sqlite3_step(stmt_) : prepareRc_ != SQLITE_OK ? prepareRc_ : SQLITE_MISUSE; }
   void reset() {
+    // A statement that never prepared has nothing to reset (SQLite's clear_bindings does not take null).
+    if (!stmt_) return;
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
   }

@@ -386,7 +386,7 @@ TEST_F(CliHistoryUnwritable, AFileThatIsNoHistoryOfThisProgramIsLeftAsItWas) {
   std::ofstream(notes) << "meeting notes, not a database\n";
   {
     RawDb db(file);
-    ASSERT_EQ(db.exec("UPDATE history_meta SET value = '2' WHERE name = 'schema_version'"), "");
+    ASSERT_EQ(db.exec("UPDATE history_meta SET value = '3' WHERE name = 'schema_version'"), "");
   }
   struct Case {
     std::string file;

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,16 +16,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTableWidget>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "HartCurrentPanel.h"
+#include "HistoryAnchors.h"
 #include "HistoryDialog.h"
 #include "HistoryStore.h"
 #include "LabelPanel.h"
 #include "ProjectToDev.h"
+#include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "RunControl.h"
 #include "RunRecorder.h"
@@ -64,6 +68,47 @@ QByteArray fileBytes(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The user's settings folder (where the head of each history written is remembered) in a folder of
+// the test's own while it lives, so a test never writes into the settings of the one who runs it.
+class SettingsFolder {
+ public:
+  SettingsFolder() : had_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")), old_(qgetenv("XDG_CONFIG_HOME")) {
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+  }
+  ~SettingsFolder() {
+    if (had_)
+      qputenv("XDG_CONFIG_HOME", old_);
+    else
+      qunsetenv("XDG_CONFIG_HOME");
+  }
+  QString headsFile() const { return dir_.filePath(QStringLiteral("quarn/history-heads")); }
+
+ private:
+  QTemporaryDir dir_;
+  bool had_;
+  QByteArray old_;
+};
+
+// The text of a workbook's sheets and shared strings (its parts unpacked).
+std::string workbookText(const QString& path) {
+  int err = 0;
+  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &err);
+  if (!z) return {};
+  std::string text;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(z, static_cast<zip_uint64_t>(i), 0, &st) != 0) continue;
+    const std::string name = st.name;
+    if (name != "xl/sharedStrings.xml" && name.rfind("xl/worksheets/", 0) != 0) continue;
+    zip_file_t* f = zip_fopen_index(z, static_cast<zip_uint64_t>(i), 0);
+    std::string part(static_cast<size_t>(st.size), '\0');
+    if (f && zip_fread(f, part.data(), st.size) == static_cast<zip_int64_t>(st.size)) text += part;
+    if (f) zip_fclose(f);
+  }
+  zip_close(z);
+  return text;
+}
+
 // ---- Against the simulator, through the main window ---------------------------------------------
 
 class HistoryOnSimulator : public Workstation {
@@ -84,6 +129,7 @@ class HistoryOnSimulator : public Workstation {
   }
 
   QString historyPath() const { return dir.filePath(QStringLiteral("history.db")); }
+  SettingsFolder settings;
 
   // Two 0..600 kPa transmitters with serials A-101 and B-202.
   static data::Project project(data::ProtocolKind kind) {
@@ -337,6 +383,7 @@ class RecorderTest : public ::testing::Test {
   }
 
   QTemporaryDir dir;
+  SettingsFolder settings;
   ScreenBench bench;
 };
 
@@ -493,11 +540,57 @@ void makeNewerSchema(const QString& file) {
   { openStore(file, false); }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(file.toUtf8().constData(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, "UPDATE history_meta SET value = '2' WHERE name = 'schema_version'", nullptr,
+  EXPECT_EQ(sqlite3_exec(db, "UPDATE history_meta SET value = '3' WHERE name = 'schema_version'", nullptr,
                          nullptr, nullptr),
             SQLITE_OK)
       << sqlite3_errmsg(db);
   sqlite3_close(db);
+}
+
+TEST_F(RecorderTest, EachStoredRunIsRememberedOutsideTheFileAndItsProtocolNamesIt) {
+  RunRecorder recorder(bench.context, path());
+  // Before a run is stored, a protocol says it was not.
+  EXPECT_EQ(recorder.protocolFooter(bench.dev()), history::protocolFooterUnstored());
+  finish(recorder);
+  ASSERT_EQ(recorder.lastRunId(), 1) << recorder.lastError().toStdString();
+  std::string hash;
+  {
+    auto store = openStore(path());
+    const auto shown = store->show(1);
+    ASSERT_TRUE(shown.ok()) << shown.error().message;
+    hash = shown->hash;
+  }
+  EXPECT_EQ(recorder.protocolFooter(bench.dev()), history::protocolFooter(1, hash));
+  // The head is remembered in the settings folder, apart from the file.
+  const history::AnchorBook book(QFileInfo(settings.headsFile()).absolutePath().toStdString());
+  const auto head = book.headOf(history::anchorPathOf(path().toStdString()));
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->seq, 1);
+  EXPECT_EQ(head->hash, hash);
+  // Results changed after the run are not the stored run's: their protocol says so.
+  bench.dev().results[1].ch[0].reducedError = 0.3f;
+  EXPECT_EQ(recorder.protocolFooter(bench.dev()), history::protocolFooterUnstored());
+  bench.dev().results[1].ch[0].reducedError = 0.1f;
+
+  // Another history put in the file's place: the next run is refused and the file left as it is.
+  {
+    auto other = openStore(path("other.db"), false);
+    ASSERT_TRUE(other);
+    for (int k = 0; k < 2; ++k) ASSERT_TRUE(other->addRun(history::buildRunRecord(bench.dev(), {})).ok());
+  }
+  for (const char* tail : {"", "-wal", "-shm"}) QFile::remove(path() + QLatin1String(tail));
+  ASSERT_TRUE(QFile::copy(path("other.db"), path()));
+  const QByteArray replaced = fileBytes(path());
+  QString failure;
+  QObject::connect(&recorder, &RunRecorder::storeFailed, [&](const QString& m) { failure = m; });
+  finish(recorder);
+  EXPECT_EQ(recorder.lastRunId(), 1);
+  EXPECT_TRUE(failure.startsWith(QStringLiteral("Запуск не сохранён в истории поверок.")))
+      << failure.toStdString();
+  EXPECT_TRUE(failure.contains(QStringLiteral("не та, что записывала эта программа")))
+      << failure.toStdString();
+  EXPECT_TRUE(failure.contains(QStringLiteral("заменён другой историей"))) << failure.toStdString();
+  EXPECT_EQ(fileBytes(path()), replaced);
 }
 
 TEST_F(RecorderTest, AHistoryThatCannotBeWrittenIsToldAndTheResultsStay) {
@@ -659,6 +752,7 @@ class HistoryDialogTest : public ::testing::Test {
   }
 
   QTemporaryDir dir;
+  SettingsFolder settings;
 };
 
 TEST_F(HistoryDialogTest, FiltersListTheMatchingRunsNewestFirst) {
@@ -761,6 +855,11 @@ TEST_F(HistoryDialogTest, RebuildsTheProtocolOfAStoredRun) {
   ASSERT_EQ(written, dir.filePath(QStringLiteral("again.xlsx"))) << dialog.statusText().toStdString();
   EXPECT_TRUE(fileBytes(written).startsWith("PK"));
   EXPECT_TRUE(dialog.statusText().contains(written));
+  // Its sheets name the run's entry and the first digits of its hash, as the first protocol did.
+  const std::vector<history::Anchor> named = history::footerAnchors(workbookText(written), "протокол");
+  ASSERT_EQ(named.size(), 1u);
+  EXPECT_EQ(named[0].seq, 3);
+  EXPECT_EQ(named[0].hash, openStore(path())->show(3)->hash.substr(0, 12));
 
   // Cancelled: nothing written. A template that is not there: the reason, nothing written.
   Prompts::fileName = [](const QString&, bool) { return QString(); };
@@ -770,6 +869,44 @@ TEST_F(HistoryDialogTest, RebuildsTheProtocolOfAStoredRun) {
   EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("none.xlsx"))));
   EXPECT_TRUE(dialog.statusText().startsWith(QStringLiteral("Протокол не сформирован")))
       << dialog.statusText().toStdString();
+}
+
+TEST_F(HistoryDialogTest, ShowsTheChecksResultAndFindsARunEditedBehindItsBack) {
+  HistoryDialog dialog(path(), dir.path());
+  EXPECT_TRUE(dialog.checkLabel()->text().startsWith(QStringLiteral("Цепочка записей цела: 4 записей")))
+      << dialog.checkLabel()->text().toStdString();
+  dialog.checkButton()->click();
+  EXPECT_EQ(dialog.checkLabel()->text(),
+            QStringLiteral("Полная проверка: файл и цепочка из 4 записей целы."));
+
+  // Run 2's errors made smaller by someone who took the guards away and put them back.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path()).constData(), &db), SQLITE_OK);
+    std::string guards;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'trigger'", -1, &st, nullptr);
+    std::string drop;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      drop += std::string("DROP TRIGGER ") + reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) + ";";
+      guards += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))) + ";";
+    }
+    sqlite3_finalize(st);
+    const std::string edit = drop + "UPDATE run_point SET reduced_error = 0.05 WHERE entry_seq = 2;" + guards;
+    ASSERT_EQ(sqlite3_exec(db, edit.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  ASSERT_TRUE(dialog.selectRun(4));
+  EXPECT_EQ(dialog.pointTable()->rowCount(), 3);
+  ASSERT_TRUE(dialog.selectRun(2));
+  EXPECT_EQ(dialog.pointTable()->rowCount(), 0);
+  EXPECT_TRUE(dialog.checkLabel()->text().contains(QStringLiteral("запись 2")))
+      << dialog.checkLabel()->text().toStdString();
+  EXPECT_TRUE(dialog.checkLabel()->styleSheet().contains(QStringLiteral("#b00000")));
+  EXPECT_FALSE(dialog.runFullCheck());
+  EXPECT_TRUE(dialog.checkLabel()->text().startsWith(
+      QStringLiteral("Полная проверка: история изменена вне программы — запись 2")))
+      << dialog.checkLabel()->text().toStdString();
 }
 
 TEST_F(HistoryDialogTest, AHistoryThatCannotBeReadIsToldInTheDialog) {

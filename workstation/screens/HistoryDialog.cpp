@@ -24,6 +24,7 @@
 #include "HistoryStore.h"
 #include "ProjectFile.h"
 #include "Prompts.h"
+#include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "TDev.h"
 #include "make_report.h"
@@ -236,9 +237,23 @@ HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* p
   bottom->addWidget(protocol_);
   bottom->addWidget(close);
 
+  // What the check of the history found: the read's own check, or the full check when asked for.
+  check_ = new QLabel(this);
+  check_->setObjectName(QStringLiteral("lbCheck"));
+  check_->setWordWrap(true);
+  check_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  fullCheck_ = new QPushButton(QStringLiteral("Полная проверка"), this);
+  fullCheck_->setObjectName(QStringLiteral("pbCheck"));
+  fullCheck_->setToolTip(QStringLiteral("Проверить файл истории и всю цепочку записей"));
+  connect(fullCheck_, &QPushButton::clicked, this, [this] { runFullCheck(); });
+  auto* checkRow = new QHBoxLayout;
+  checkRow->addWidget(check_, 1);
+  checkRow->addWidget(fullCheck_);
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(filters);
   layout->addWidget(split, 1);
+  layout->addLayout(checkRow);
   layout->addLayout(bottom);
   reload();
 }
@@ -252,6 +267,51 @@ void HistoryDialog::setStatus(const QString& message, bool problem) {
   status_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
 }
 
+void HistoryDialog::setCheck(const QString& message, bool problem) {
+  check_->setText(message);
+  check_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
+}
+
+// The check the last read made (it passed, or the read was refused and its message is shown).
+void HistoryDialog::showReadCheck() {
+  if (!store_) return;
+  const history::ChainCheck& c = store_->lastReadCheck();
+  if (!c.ok) return;
+  QString text = c.head == 0
+                     ? QStringLiteral("Цепочка записей проверена: записей нет.")
+                     : QStringLiteral("Цепочка записей цела: %1 записей, изменений вне программы не найдено")
+                           .arg(c.head);
+  if (c.head > 0 && c.verifiedFrom > 1)
+    text += QStringLiteral(" (записи до %1 проверены прежде, новые — сейчас).").arg(c.verifiedFrom - 1);
+  else if (c.head > 0)
+    text += QLatin1Char('.');
+  setCheck(text, false);
+}
+
+bool HistoryDialog::runFullCheck() {
+  if (!openStore()) {
+    setCheck(statusText(), true);
+    return false;
+  }
+  const auto result = store_->check();
+  if (!result) {
+    setCheck(QStringLiteral("Полная проверка: ") + text(result.error().message), true);
+    return false;
+  }
+  const history::ChainCheck& c = result.value();
+  if (!c.ok) {
+    setCheck(QStringLiteral("Полная проверка: история изменена вне программы — ") +
+                 (c.firstBad > 0 ? QStringLiteral("запись %1: ").arg(c.firstBad) : QString()) +
+                 text(c.problem),
+             true);
+    return false;
+  }
+  QString message = QStringLiteral("Полная проверка: файл и цепочка из %1 записей целы.").arg(c.head);
+  if (!c.note.empty()) message += QLatin1Char(' ') + text(c.note);
+  setCheck(message, false);
+  return true;
+}
+
 bool HistoryDialog::openStore() {
   if (store_) return true;
   if (!QFileInfo::exists(path_)) {
@@ -260,6 +320,7 @@ bool HistoryDialog::openStore() {
   }
   history::OpenOptions options;
   options.readOnly = true;
+  options.anchorFolder = history::defaultAnchorFolder();
   auto opened = history::HistoryStore::open(path_.toStdString(), options);
   if (!opened) {
     setStatus(text(opened.error().message), true);
@@ -284,9 +345,11 @@ void HistoryDialog::reload() {
   const auto runs = store_->list(filter);
   if (!runs) {
     setStatus(text(runs.error().message), true);
+    if (runs.error().code == history::ErrorCode::ChainBroken) setCheck(text(runs.error().message), true);
     showRun();
     return;
   }
+  showReadCheck();
   runs_->setRowCount(static_cast<int>(runs->size()));
   int row = 0;
   for (const history::RunSummary& r : *runs) {
@@ -349,10 +412,13 @@ void HistoryDialog::showRun() {
   protocol_->setEnabled(false);
   if (id != 0 && store_) {
     auto run = store_->show(id);
-    if (run)
+    if (run) {
       shown_ = std::make_unique<history::StoredRun>(std::move(run.value()));
-    else
+      showReadCheck();
+    } else {
       setStatus(text(run.error().message), true);
+      if (run.error().code == history::ErrorCode::ChainBroken) setCheck(text(run.error().message), true);
+    }
   }
   if (!shown_) {
     showPair();
@@ -432,6 +498,7 @@ void HistoryDialog::showPair() {
   const auto found = store_->pair(serial.toStdString());
   if (!found) {
     asFound_->setText(text(found.error().message));
+    if (found.error().code == history::ErrorCode::ChainBroken) setCheck(text(found.error().message), true);
     return;
   }
   const history::RunPair& p = found.value();
@@ -486,6 +553,8 @@ QString HistoryDialog::rebuildProtocol(QString outputPath) {
   request.templateFolder = standard.folder;
   request.templateName = standard.name;
   request.outputPath = outputPath.toStdString();
+  // The same entry as the protocol made at the end of the run (a corrected run's: its correction).
+  request.historyEntry = history::protocolFooter(shown_->contentId, shown_->hash);
   const int result = quarn::report::makeRunReport(history::snapshotOfStoredRun(record), request);
   if (result != 0) {
     const std::string& why = quarn::report::LastReportError();

@@ -3,6 +3,8 @@
 // check's contacts); the as-found / as-left pair of one of its devices side by side with the change of
 // the reduced error per point; and the chosen run's protocol made again from the stored results
 // through the report assembly. The history is opened for reading only: nothing here changes it.
+// Every read checks the chain first (incrementally) and the dialog shows that check's result; the full
+// check ("Полная проверка") is a button away.
 #pragma once
 
 #include <QDialog>
@@ -50,6 +52,12 @@ class HistoryDialog : public QDialog {
   // What the dialog last had to say (a history that cannot be read, a protocol written or not).
   QString statusText() const;
 
+  // The full check of the history (SQLite's integrity check, the guards, the whole chain, the
+  // anchors); its result goes into checkLabel(). True when the history holds.
+  bool runFullCheck();
+  QLabel* checkLabel() const { return check_; }
+  QPushButton* checkButton() const { return fullCheck_; }
+
   // The controls, for the tests and the screenshot.
   QLineEdit* serialFilter() const { return serial_; }
   QLineEdit* deviceFilter() const { return device_; }
@@ -69,6 +77,8 @@ class HistoryDialog : public QDialog {
   void showRun();
   void showPair();
   void setStatus(const QString& text, bool problem);
+  void setCheck(const QString& text, bool problem);
+  void showReadCheck();
 
   QString path_;
   QString programDir_;
@@ -90,6 +100,8 @@ class HistoryDialog : public QDialog {
   QTableWidget* pair_ = nullptr;
   QPushButton* protocol_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* check_ = nullptr;
+  QPushButton* fullCheck_ = nullptr;
 };
 
 }  // namespace arm

@@ -148,6 +148,7 @@ void ProtocolExporter::exportProtocol() {
   request.templateFolder = form.folder;
   request.templateName = form.name;
   request.reportsFolder = folder.toStdString();
+  request.historyEntry = context_.historyFooter(run->record());
 
   int result = 0;
   GatheredMessages messages;

@@ -4,10 +4,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstddef>
 #include <cstring>
 
 #include "HistoryStore.h"
 #include "ProjectController.h"
+#include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "RunSnapshot.h"
 #include "TDev.h"
@@ -29,6 +31,28 @@ const QString kCaption = QStringLiteral("История поверок");
 const QString kRunNotStored = QStringLiteral("Запуск не сохранён в истории поверок.");
 
 bool runTask(uint32_t task) { return task == TASK_CHECK || task == TASK_CHECK_HART; }
+
+// What a protocol is made from in the record: the devices, the result records and their count
+// (FNV-1a over their bytes; the record is packed, so its parts are taken by offset).
+uint64_t resultsFingerprint(const TDev& dev) {
+  uint64_t h = 1469598103934665603ull;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&dev);
+  auto add = [&](std::size_t from, std::size_t size) {
+    for (std::size_t i = from; i < from + size; ++i) h = (h ^ bytes[i]) * 1099511628211ull;
+  };
+  add(offsetof(TDev, devCh), sizeof(TDev::devCh));
+  add(offsetof(TDev, results), sizeof(TDev::results));
+  add(offsetof(TDev, pointIdx), sizeof(TDev::pointIdx));
+  return h;
+}
+
+// The history as the workstation opens it for writing: its head remembered in the settings folder.
+history::OpenOptions writerOptions() {
+  history::OpenOptions o;
+  o.anchorFolder = history::defaultAnchorFolder();
+  o.keepHead = true;
+  return o;
+}
 
 }  // namespace
 
@@ -75,7 +99,13 @@ void RunRecorder::notify(const TDev& dev) {
   queue(takeRun(dev));
 }
 
-void RunRecorder::queue(std::variant<history::RunRecord, history::Adjustment> entry) {
+std::string RunRecorder::protocolFooter(const TDev& dev) const {
+  if (lastRunId_ == 0 || lastHash_.empty() || resultsFingerprint(dev) != lastResults_)
+    return history::protocolFooterUnstored();
+  return history::protocolFooter(lastRunId_, lastHash_);
+}
+
+void RunRecorder::queue(std::variant<TakenRun, history::Adjustment> entry) {
   pending_.push_back(std::move(entry));
   if (!storeQueued_) {
     storeQueued_ = true;
@@ -105,7 +135,7 @@ void RunRecorder::takeAdjustments(const TDev& dev) {
   }
 }
 
-history::RunRecord RunRecorder::takeRun(const TDev& dev) const {
+RunRecorder::TakenRun RunRecorder::takeRun(const TDev& dev) const {
   history::HostContext host;
   host.workstation = history::defaultWorkstationName();
   host.finishedAtMs = history::nowUtcMs();
@@ -114,7 +144,7 @@ history::RunRecord RunRecorder::takeRun(const TDev& dev) const {
   // The results as the run left them in the record; devices, texts and points as the run took them.
   quarn::data::RunSnapshot run = *run_;
   run.follow(dev);
-  return history::buildRunRecord(run, host);
+  return TakenRun{history::buildRunRecord(run, host), resultsFingerprint(run.record())};
 }
 
 void RunRecorder::storePending() {
@@ -122,17 +152,18 @@ void RunRecorder::storePending() {
   while (!pending_.empty()) {
     auto entry = std::move(pending_.front());
     pending_.pop_front();
-    if (auto* run = std::get_if<history::RunRecord>(&entry))
+    if (auto* run = std::get_if<TakenRun>(&entry))
       store(std::move(*run));
     else
       store(std::get<history::Adjustment>(entry));
   }
 }
 
-void RunRecorder::store(history::RunRecord run) {
+void RunRecorder::store(TakenRun taken) {
+  history::RunRecord& run = taken.run;
   // The user's data folder is ours to make; a folder given on the command line must exist.
   if (path_ == defaultHistoryPath()) QDir().mkpath(QFileInfo(path_).absolutePath());
-  auto opened = history::HistoryStore::open(path_.toStdString());
+  auto opened = history::HistoryStore::open(path_.toStdString(), writerOptions());
   if (!opened) return fail(kRunNotStored, QString::fromStdString(opened.error().message));
   history::HistoryStore& store = *opened.value();
   // A history that cannot take the run asks nothing: the write below tells why.
@@ -149,13 +180,15 @@ void RunRecorder::store(history::RunRecord run) {
   const auto id = store.addRun(run);
   if (!id) return fail(kRunNotStored, QString::fromStdString(id.error().message));
   lastRunId_ = id.value();
+  lastHash_ = store.lastWrittenHash();
+  lastResults_ = taken.results;
   lastError_.clear();
   Q_EMIT runStored(static_cast<qint64>(lastRunId_));
 }
 
 void RunRecorder::store(const history::Adjustment& adjustment) {
   if (path_ == defaultHistoryPath()) QDir().mkpath(QFileInfo(path_).absolutePath());
-  auto opened = history::HistoryStore::open(path_.toStdString());
+  auto opened = history::HistoryStore::open(path_.toStdString(), writerOptions());
   const auto id =
       opened ? opened.value()->addAdjustment(adjustment) : history::Result<int64_t>(opened.error());
   if (!id)

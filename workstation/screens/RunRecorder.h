@@ -11,6 +11,9 @@
 // A HART current trim (task 15) or sensor trim (16) that ends without an error is kept too, as an
 // adjustment of each device it worked on (by the serial of its channel in the device grid): a run of
 // such a device later that day is offered as the as-left run of its as-found run.
+// Every write remembers the history's new head in the user's settings folder (shared with quarn-cli,
+// which writes the same default history), so a history changed or replaced behind the program's back
+// is refused instead of written on.
 #pragma once
 
 #include <QObject>
@@ -56,16 +59,27 @@ class RunRecorder : public QObject {
   int64_t lastRunId() const { return lastRunId_; }
   QString lastError() const { return lastError_; }
 
+  // The line a protocol of a run's record carries about its entry in the history (UTF-8): the run
+  // stored last while the record (the run's snapshot) still holds that run's devices and results,
+  // else that it was not stored.
+  std::string protocolFooter(const TDev& dev) const;
+
  Q_SIGNALS:
   void runStored(qint64 runId);
   // A run or an adjustment was not stored; `message` is what the message window shows.
   void storeFailed(const QString& message);
 
  private:
-  quarn::history::RunRecord takeRun(const TDev& dev) const;
+  // A run taken at its end, with a fingerprint of its snapshot's record then (what its protocol is
+  // made from).
+  struct TakenRun {
+    quarn::history::RunRecord run;
+    uint64_t results = 0;
+  };
+  TakenRun takeRun(const TDev& dev) const;
   void takeAdjustments(const TDev& dev);
-  void queue(std::variant<quarn::history::RunRecord, quarn::history::Adjustment> entry);
-  void store(quarn::history::RunRecord run);
+  void queue(std::variant<TakenRun, quarn::history::Adjustment> entry);
+  void store(TakenRun taken);
   void store(const quarn::history::Adjustment& adjustment);
   void fail(const QString& what, const QString& reason);
 
@@ -76,9 +90,11 @@ class RunRecorder : public QObject {
   std::unique_ptr<quarn::data::RunSnapshot> run_;  // the armed run's own snapshot
   uint32_t lastTask_ = 0;
   uint32_t lastRetCode_ = 0;
-  std::deque<std::variant<quarn::history::RunRecord, quarn::history::Adjustment>> pending_;
+  std::deque<std::variant<TakenRun, quarn::history::Adjustment>> pending_;
   bool storeQueued_ = false;
   int64_t lastRunId_ = 0;
+  std::string lastHash_;      // of the last run's entry
+  uint64_t lastResults_ = 0;  // fingerprint of the record's results the last run was taken from
   QString lastError_;
 };
 

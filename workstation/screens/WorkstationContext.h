@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "CalibratorCatalogue.h"
 
@@ -113,6 +114,12 @@ class WorkstationContext : public QObject {
   // Why a control is disabled while a run is active (its tool tip or status text).
   static QString runLockReason();
 
+  // ---- Run history ------------------------------------------------------------------------------
+  // The line a protocol of the record's results carries about their entry in the run history
+  // (RunRecorder::protocolFooter, UTF-8); empty while the host has set none.
+  std::string historyFooter(const TDev& dev) const { return historyFooter_ ? historyFooter_(dev) : std::string(); }
+  void setHistoryFooter(std::function<std::string(const TDev&)> footer) { historyFooter_ = std::move(footer); }
+
   // ---- Filled by the host (the main window, or a test) ------------------------------------------
   void bindRecord(TDev* dev) { dev_ = dev; }
   // Copies the record into the snapshot; the host does it at the end of every notification.
@@ -181,6 +188,7 @@ class WorkstationContext : public QObject {
   bool modeButtonsEnabled_ = true;
   bool runActive_ = false;
   std::unique_ptr<quarn::data::RunSnapshot> run_;
+  std::function<std::string(const TDev&)> historyFooter_;
 };
 
 }  // namespace arm

@@ -304,6 +304,7 @@ void MainWindow::createScreens() {
                                : new QuarnSettingsScreen(context_, screensArea_));
 
   recorder_ = new RunRecorder(context_, options_.historyPath, this);
+  context_.setHistoryFooter([this](const TDev& dev) { return recorder_->protocolFooter(dev); });
   connect(recorder_, &RunRecorder::runStored, this, [this] {
     if (historyDialog_) historyDialog_->reload();
   });
