@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -601,6 +602,18 @@ Result<ChainCheck> HistoryStore::walk(int64_t from, const std::string& prevHash,
   }
 
   if (!empty_) {
+    // Another program may have taken the file to a newer schema since it was opened (its first write
+    // into a history of schema 1): the entries are read by the schema they have now.
+    {
+      Use s(stmt("SELECT value FROM history_meta WHERE name = 'schema_version'"));
+      if (s->step() == SQLITE_ROW) {
+        const std::string text = s->text(0);
+        char* end = nullptr;
+        const long version = std::strtol(text.c_str(), &end, 10);
+        if (!text.empty() && *end == 0 && version >= 1 && version <= kSchemaVersion)
+          schemaVersion_ = static_cast<int>(version);
+      }
+    }
     ChainWalker walker(*this, out);
     rc = walker.run(from, prevHash, -1);
     if (rc != SQLITE_OK) return sqliteError(rc, "проверить историю");

@@ -7,6 +7,7 @@
 
 #include "RunSnapshot.h"
 #include "Suitability.h"
+#include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
 
@@ -154,7 +155,8 @@ void addHeaderPairs(const TDev& dev, const ReportRequest& request) {
   addPair("&CD_HUM_FULL", CP1251("относительная влажность: ") + field(h.hum) + "%");
   addPair("&CD_PRES_FULL", CP1251(" атмосферное давление: ") + field(h.pres) + CP1251(" мм рт.ст."));
   addPair("&CD_ET_AUX_LST", field(h.etalonList));
-  addPair("&HIST_ENTRY", request.historyEntry.empty() ? " " : text::utf8ToCp1251(request.historyEntry));
+  addPair(kHistoryEntryPlaceholder,
+          request.historyEntry.empty() ? " " : text::utf8ToCp1251(request.historyEntry));
 
   for (const auto& [control, value] : request.placeholders) {
     std::string name = control;

@@ -30,6 +30,7 @@
 #include "ProjectToDev.h"
 #include "Prompts.h"
 #include "ProtocolExporter.h"
+#include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "RunSnapshot.h"
 #include "Suitability.h"
@@ -590,6 +591,10 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   const data::Project& shown = bench.context.project().model();
   bench.context.setRun(
       std::make_unique<data::RunSnapshot>(bench.dev(), shown, quarn::report::protocolPlaceholders(shown)));
+  // The workstation's protocol names the run's entry in the history, as its recorder would have
+  // stored the run.
+  bench.context.setHistoryFooter(
+      [&stored](const TDev&) { return quarn::history::protocolFooter(stored->runId, stored->hash); });
   ProtocolExporter exporter(bench.context);
   exporter.setUserDataDir(programDir.path());
   exporter.exportProtocol();

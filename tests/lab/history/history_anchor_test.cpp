@@ -429,12 +429,18 @@ TEST_F(AnchoredHistoryTest, AHistoryOfSchemaOneIsReadAndTakesSchemaTwoWithItsNex
   EXPECT_EQ(get(file), before);  // reading changed nothing
 
   {
+    // A reader that opened the file before another program took it to schema 2 goes on reading it.
+    auto reader = openStore("old.db", readOnlyOptions());
+    ASSERT_TRUE(reader && reader->list().ok());
     auto writer = openStore("old.db");
     ASSERT_TRUE(writer);
     ASSERT_TRUE(writer->addCancellation(2, "проверка реле повторена", kSupervisor).ok());
     const Result<ChainCheck> check = writer->check();
     ASSERT_TRUE(check.ok());
     EXPECT_TRUE(check->ok) << check->problem;
+    const Result<StoredRun> cancelled = reader->show(2);
+    ASSERT_TRUE(cancelled.ok()) << cancelled.error().message;
+    EXPECT_TRUE(cancelled->cancelled);
   }
   RawDb raw(file);
   EXPECT_EQ(raw.number("SELECT value FROM history_meta WHERE name = 'schema_version'"), 2);
