@@ -1,9 +1,11 @@
-// Any received bytes into the whole-frame parser and the answer decoder.
+// Any received bytes into the whole-frame parser and the answer decoder, and into the check of how
+// far they are towards a whole frame.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "hart/hart_internal.h"
 #include "hart/hart_master.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,5 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r == 0 && dev->responseText != nullptr) std::abort();
   if (r > 0 && (dev->responseText == nullptr || std::strlen(dev->responseText) >= 512)) std::abort();
   if (r != 0 && r != -1 && r != -2 && !(r > 0 && r < 256)) std::abort();
+  // The fast search waits while a frame is not whole: a frame that decodes must read as whole.
+  const auto progress = quarn::hart::answerProgress(bytes.data(), static_cast<uint32_t>(size));
+  if (r >= 0 && progress.stage != quarn::hart::AnswerProgress::Whole) std::abort();
   return 0;
 }

@@ -19,6 +19,13 @@ constexpr int32_t kMostPreambles = 20;
 
 // Length of the frame last written from rawHART; a repeat sends the same bytes again.
 int32_t g_lastLength = 0;
+// When the last request whose write was started will have left the port, and how many were started.
+uint32_t g_lastRequestEndMs = 0;
+uint32_t g_requestsSent = 0;
+
+// One character on the calibrator's port in the HART line mode: start bit, 8 data bits, odd parity
+// and the two stop bits the port always sends, at 1200 baud.
+constexpr uint32_t kLineCharMs = 10;
 
 // Steps 3 to 5 of every transmission: the length may be negative (nothing built), and then nothing
 // is written.
@@ -33,7 +40,12 @@ int32_t transmit(int32_t length) {
     return 0;
   }
   g_lastLength = length;
-  return static_cast<int32_t>(WritePortAsyncBin(rawHART, length, pRS->hCom));
+  const uint32_t started = WritePortAsyncBin(rawHART, length, pRS->hCom);
+  if (started) {
+    g_lastRequestEndMs = quarn_now_ms() + static_cast<uint32_t>(length) * kLineCharMs;
+    ++g_requestsSent;
+  }
+  return static_cast<int32_t>(started);
 }
 
 // A record that was never identified holds the zero long address, which every device on the loop
@@ -72,6 +84,9 @@ uint8_t* putFloat(uint8_t* p, float f) {
 namespace quarn::hart {
 
 int32_t repeatLastRequest() { return transmit(g_lastLength); }
+
+uint32_t requestsSent() { return g_requestsSent; }
+uint32_t lastRequestEndMs() { return g_lastRequestEndMs; }
 
 }  // namespace quarn::hart
 

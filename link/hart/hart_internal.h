@@ -11,6 +11,17 @@ namespace quarn::hart {
 // Zeroes the receive fields of a record, rxDelimiter through responseText.
 void clearReceiveFields(THartDev* dev);
 
+// How far received bytes are towards one answer frame as Hart_DeForm reads them (its first 255
+// bytes): no 0xFF yet; preamble bytes but no delimiter; the delimiter but not yet the byte count;
+// the byte count with `missing` bytes still to come; or every byte Hart_DeForm reads (also for a
+// frame it refuses on its byte count, whatever follows). While the frame is not whole, Hart_DeForm
+// cannot decode it.
+struct AnswerProgress {
+  enum Stage { NoFrame, Preamble, Header, Body, Whole } stage;
+  uint32_t missing;  // Preamble, Header: the fewest bytes that can still make a frame; Body: exactly
+};
+AnswerProgress answerProgress(const uint8_t* bytes, uint32_t count);
+
 // Factor that brings a value in a HART pressure unit to kPa: HART_to_kPa_factor's, and for the
 // pressure units that table takes as kPa (mbar, psia, inches and feet of water, ...) their real
 // factor. 1.0 for kPa and for codes that are not pressure units.
@@ -24,6 +35,11 @@ int32_t concludeAnswer(int32_t parsed);
 
 // Writes the last request frame again, byte for byte (nothing when the last one was refused).
 int32_t repeatLastRequest();
+
+// Requests whose write was started so far, and the tick at which the last one's last byte will have
+// left the port (the write started at once, at the line's speed).
+uint32_t requestsSent();
+uint32_t lastRequestEndMs();
 
 // Rows of the device-type catalogue, in ascending type order.
 size_t deviceTypeCount();

@@ -24,20 +24,35 @@ uint32_t selectChannel(int32_t ch) {
 
 bool kestoAnswerOk() { return IsRxUailOk() == 1; }
 
-bool kestoAnswerOkWithRepeats(TStepFn self, uint32_t windowMs, TStepFn onFail) {
+namespace {
+
+// The answer check with repeats, for an answer that `answerOk` takes and a repeat whose answer
+// `awaitAgain` schedules `self` for.
+bool answerOkWithRepeats(bool (*answerOk)(), void (*awaitAgain)(TStepFn, uint32_t), TStepFn self,
+                         uint32_t windowMs, TStepFn onFail) {
   const int32_t budget = cRepeat;
-  if (IsRxUailOk() == 1) return true;
+  if (answerOk()) return true;
   // The receiver renews the budget for any complete answer, also one with an error code.
   if (cRepeat > budget) cRepeat = budget;
   const int32_t before = cRepeat--;
   if (before >= 1) {
     Uail_RepeatTx();
-    after(self, windowMs);
+    awaitAgain(self, windowMs);
     return false;
   }
   ToNext0(onFail);
   _SetDevErrorCode(ERR_KESTO_CHANNEL);
   return false;
+}
+
+}  // namespace
+
+bool kestoAnswerOkWithRepeats(TStepFn self, uint32_t windowMs, TStepFn onFail) {
+  return answerOkWithRepeats(kestoAnswerOk, after, self, windowMs, onFail);
+}
+
+bool searchSelectAnswerOkWithRepeats(TStepFn self, uint32_t windowMs, TStepFn onFail) {
+  return answerOkWithRepeats(selectAnswerOk, awaitSelectAnswer, self, windowMs, onFail);
 }
 
 namespace {
@@ -55,14 +70,17 @@ const char* const kBusyWarning = CP1251("Предупреждение: Устр�
 
 int32_t repeatAfterBusy() {
   quarn::hart::repeatLastRequest();
-  after(g_busyStep, g_busyWindowMs);
+  awaitAnswer(g_busyStep, g_busyWindowMs);
   return 0;
 }
 
 }  // namespace
 
 Reply hartReply(TStepFn self, uint32_t windowMs) {
-  const int32_t parsed = quarn::hart::receiveAnswer();
+  return hartReplyParsed(quarn::hart::receiveAnswer(), self, windowMs);
+}
+
+Reply hartReplyParsed(int32_t parsed, TStepFn self, uint32_t windowMs) {
   if (parsed == kResponseBusy && self && cRepeat >= 1) {
     --cRepeat;
     Dev.errCode = ERR_HART_RESPONSE;

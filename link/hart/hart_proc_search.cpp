@@ -1,4 +1,5 @@
 // HART device search over the four channels and the read of one device's information.
+#include "hart/hart_internal.h"
 #include "hart/hart_proc_common.h"
 
 using namespace quarn::hartproc;
@@ -11,18 +12,23 @@ constexpr uint32_t kPollWaitMs = 1000;
 constexpr uint32_t kReadWaitMs = 800;
 constexpr uint32_t kLastPollingAddress = 63;
 
+// Set while a poll has been sent a second time after an answer that could not be decoded.
+bool g_pollRepeated = false;
+
 // Sends a read command of the chain.
 void sendRead(uint32_t command, TStepFn next) {
   TxCmd(command);
   ++Dev.hartProgress;
   Update();
-  after(next, kReadWaitMs);
+  awaitAnswer(next, kReadWaitMs);
 }
+
+bool stillWaiting(Reply reply) { return reply == Reply::Busy || reply == Reply::Pending; }
 
 // A step of the read chain: takes the answer to the previous read (whatever it holds), then sends the
 // next one. A busy device is asked the previous read again first.
 int32_t readStep(TStepFn self, uint32_t command, TStepFn next) {
-  if (hartReply(self, kReadWaitMs) == Reply::Busy) return 0;
+  if (stillWaiting(takeAnswer(self, kReadWaitMs))) return 0;
   sendRead(command, next);
   return 0;
 }
@@ -36,6 +42,7 @@ extern "C" {
 QUARN_API int32_t Hart_Search(void) {
   Dev.hartCh = -1;
   Dev.hartFirstCh = -1;
+  startSearchWindows();
   InitDevHart();
   Update();
   fRet[RET_KESTO_READ_ERR] = {Hart_Search_SelectHARTchRq, fRet[RET_HART_SEARCH].err};
@@ -47,9 +54,10 @@ QUARN_API int32_t Hart_Search_SelectHARTchRq(void) {
   for (int32_t ch = 0; ch < kChannels; ++ch) Dev.hartChk[ch].active = usable(ch) ? 1u : 0u;
   if (Kesto_SelectNextHARTch() >= 0) {
     Dev.hartPollAdr = 0;
-    after(Hart_Search_SelectHARTchAc, kSelectWaitMs);
+    awaitSelectAnswer(Hart_Search_SelectHARTchAc, kSelectWaitMs);
     return 0;
   }
+  endSearchWindows();
   Hart_Dev_Data_Upd();
   // The silent polls of a channel without a device leave "no HART device" pending; once a device was
   // found that does not describe the search. With nothing found it stays.
@@ -61,7 +69,8 @@ QUARN_API int32_t Hart_Search_SelectHARTchRq(void) {
 }
 
 QUARN_API int32_t Hart_Search_SelectHARTchAc(void) {
-  if (kestoAnswerOkWithRepeats(Hart_Search_SelectHARTchAc, kSelectWaitMs, fRet[RET_HART_SEARCH].err))
+  if (!selectAnswerReady(Hart_Search_SelectHARTchAc)) return 0;
+  if (searchSelectAnswerOkWithRepeats(Hart_Search_SelectHARTchAc, kSelectWaitMs, fRet[RET_HART_SEARCH].err))
     after(Hart_Search_ID_Rq, kSelectedToPollMs);
   return 0;
 }
@@ -70,13 +79,22 @@ QUARN_API int32_t Hart_Search_ID_Rq(void) {
   Update();
   RS_SetMode(2);
   TxCmd_0(Dev.hartPollAdr);
-  after(Hart_Search_ID_Ac, kPollWaitMs);
+  g_pollRepeated = false;
+  awaitAnswer(Hart_Search_ID_Ac, kPollWaitMs);
   return 0;
 }
 
 QUARN_API int32_t Hart_Search_ID_Ac(void) {
-  const Reply reply = hartReply(Hart_Search_ID_Ac, kPollWaitMs);
-  if (reply == Reply::Busy) return 0;
+  const Reply reply = takeAnswer(Hart_Search_ID_Ac, kPollWaitMs);
+  if (stillWaiting(reply)) return 0;
+  // A fast search ends a poll early; an answer it got in pieces (a damaged frame, noise) is asked
+  // for once more before the address counts as empty.
+  if (reply == Reply::Other && answerBroken() && !g_pollRepeated) {
+    g_pollRepeated = true;
+    quarn::hart::repeatLastRequest();
+    awaitAnswer(Hart_Search_ID_Ac, kPollWaitMs);
+    return 0;
+  }
   if (reply == Reply::Good) {
     SetDevRetCode(3);
     Dev.hartProgress = 1;
@@ -119,7 +137,7 @@ QUARN_API int32_t Hart_ReadDeviceInfo_5(void) {
 }
 
 QUARN_API int32_t Hart_ReadDeviceInfo_6(void) {
-  if (hartReply(Hart_ReadDeviceInfo_6, kReadWaitMs) == Reply::Busy) return 0;
+  if (stillWaiting(takeAnswer(Hart_ReadDeviceInfo_6, kReadWaitMs))) return 0;
   Dev.dsc[1] = quarn_text_empty;
   const int32_t ch = Dev.hartCh;
   if (validChannel(ch)) Dev.hart[ch].found = 1;

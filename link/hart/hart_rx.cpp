@@ -64,6 +64,28 @@ void clearReceiveFields(THartDev* dev) {
             sizeof(dev->responseText));
 }
 
+AnswerProgress answerProgress(const uint8_t* bytes, uint32_t count) {
+  // The same walk as Hart_DeForm: over anything up to the first 0xFF, then over the preamble.
+  const uint32_t n = count % 256;
+  uint32_t i = 0;
+  while (i < n && bytes[i] != 0xFF) ++i;
+  if (i == n) return {AnswerProgress::NoFrame, 0};
+  while (i < n && bytes[i] == 0xFF) ++i;
+  // The shortest frame: delimiter, one address byte, command, byte count, two status bytes, checksum.
+  if (i == n) return {AnswerProgress::Preamble, 7};
+  const uint32_t have = n - i;
+  const uint32_t addressLength = (bytes[i] & 0x80) ? 5 : 1;
+  // Delimiter, address, command and byte count; then the two status bytes and the checksum at least.
+  const uint32_t header = 1 + addressLength + 2;
+  if (have < header) return {AnswerProgress::Header, header - have + 3};
+  const uint8_t byteCount = bytes[i + header - 1];
+  // A byte count below two or data beyond rxData is refused however many bytes follow.
+  if (byteCount < 2 || static_cast<uint32_t>(byteCount - 2) > kRxDataSize) return {AnswerProgress::Whole, 0};
+  const uint32_t whole = header + byteCount + 1;
+  if (have < whole) return {AnswerProgress::Body, whole - have};
+  return {AnswerProgress::Whole, 0};
+}
+
 }  // namespace quarn::hart
 
 extern "C" {

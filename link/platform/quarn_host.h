@@ -113,6 +113,20 @@ QUARN_API uint32_t quarn_cycle_readings(void);
  * measuring answer's. */
 QUARN_API int32_t quarn_uail_answer_error(const char** text);
 
+/* ---- HART device search --------------------------------------------------------------------- */
+
+/* The search's answer windows. Off (the default): every poll waits 1 s and every read 800 ms,
+ * whatever arrives. On: an answer (also the Kesto module's to a channel select) is taken as soon as
+ * it is complete, and a poll without answer ends when the device's time to begin one (28 HART
+ * characters after the request's last byte) plus `turnaround_ms` has passed; a poll whose answer
+ * arrived damaged is sent once more. The turnaround is what the calibrator's line adds between the
+ * device and the port (at most 1000 ms; the default is what the simulator adds on a
+ * pseudo-terminal, with a margin). A search takes the setting when it starts. */
+#define QUARN_HART_TURNAROUND_DEFAULT_MS 5
+QUARN_API void quarn_hart_set_fast_search(int on, uint32_t turnaround_ms);
+/* 1 when the fast search is on; the turnaround goes where `turnaround_ms` points (may be null). */
+QUARN_API int quarn_hart_fast_search(uint32_t* turnaround_ms);
+
 /* ---- Log ----------------------------------------------------------------------------------- */
 
 /* Debug lines of the library go to this sink (null: dropped, or stderr when QUARN_LOG=1). */

@@ -114,6 +114,19 @@ int32_t dataByte(TUail* rx, uint8_t c, uint8_t k) {
 
 namespace quarn::uail {
 bool lastAnswerComplete() { return g_lastComplete; }
+
+int32_t receive(const uint8_t* bytes, int32_t n) {
+  UAIL_Init(&::uail);
+  g_lastComplete = false;
+  for (int32_t i = 0; i < n; ++i) {
+    if (!UAIL_RxChar(bytes[i], &::uail)) continue;
+    if (::uail.rxErr != 0) Update();
+    cRepeat = 3;
+    g_lastComplete = true;
+    return 1;
+  }
+  return 0;
+}
 }  // namespace quarn::uail
 
 extern "C" {
@@ -215,19 +228,7 @@ QUARN_API void UAIL_Init(TUail* rx) {
   UAIL_Reset(rx);
 }
 
-QUARN_API int32_t RxUail(void) {
-  const int32_t n = ReadPortAsync0();
-  UAIL_Init(&uail);
-  g_lastComplete = false;
-  for (int32_t i = 0; i < n; ++i) {
-    if (!UAIL_RxChar(pRS->rxBuf[i], &uail)) continue;
-    if (uail.rxErr != 0) Update();
-    cRepeat = 3;
-    g_lastComplete = true;
-    return 1;
-  }
-  return 0;
-}
+QUARN_API int32_t RxUail(void) { return quarn::uail::receive(pRS->rxBuf, ReadPortAsync0()); }
 
 QUARN_API int32_t IsRxUailOk(void) { return RxUail() == 1 && uail.rxErr == 0 ? 1 : 0; }
 

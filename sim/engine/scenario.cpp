@@ -239,6 +239,7 @@ const SetterTable<TransmitterConfig>& channelSetters() {
       {"silent", flag<C>([](C& c) -> bool& { return c.faults.silent; })},
       {"hart_bad_checksum", flag<C>([](C& c) -> bool& { return c.faults.badChecksum; })},
       {"hart_truncated", flag<C>([](C& c) -> bool& { return c.faults.truncated; })},
+      {"hart_damaged_first", integer<C>([](C& c) -> int& { return c.faults.damagedFirst; }, 0, INT_MAX)},
       {"hart_error",  // "command:code" or "command:code:count"
        [](C& c, const std::string& key, const std::string& v) -> std::string {
          const auto parts = split(v, ':');

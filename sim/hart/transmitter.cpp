@@ -222,7 +222,7 @@ std::vector<uint8_t> Transmitter::handleFrame(const std::vector<uint8_t>& frame)
   std::vector<uint8_t> answer = hart::buildAnswer(request, preambles, reply.code, status, reply.data);
   if (request.command == 42 && reply.code == response::kOk) s.deviceReset();
 
-  if (f.badChecksum) answer.back() ^= 0xFF;
+  if (f.badChecksum || s.requests <= f.damagedFirst) answer.back() ^= 0xFF;
   if (f.truncated) answer.resize(preambles + (answer.size() - preambles) / 2);
   return answer;
 }

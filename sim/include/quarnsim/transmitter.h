@@ -21,6 +21,7 @@ enum class OutputType : uint8_t { mA0_5 = 0, mA4_20 = 1, mA5_0 = 2, mA20_4 = 3, 
 struct HartFaults {
   bool silent = false;         // never answers
   bool badChecksum = false;    // answers with a corrupted checksum
+  int damagedFirst = 0;        // the answers to its first N requests carry a corrupted checksum
   bool truncated = false;      // answers with the last bytes of the frame missing
   int errorCommand = -1;       // this command (0..255) is answered with `errorCode` instead of its data
   uint8_t errorCode = 6;       // response code for `errorCommand` (32: busy)

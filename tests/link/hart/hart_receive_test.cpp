@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hart/hart_internal.h"
 #include "hart/hart_master.h"
 #include "hart_test_util.h"
 #include "quarn/cp1251.h"
@@ -662,3 +663,66 @@ TEST(HartOnRxChar, BadChecksumStartsTheHuntAgain) {
 }
 
 }  // namespace
+
+// How far received bytes are towards a frame: the fast search waits while a frame is not whole and
+// takes it as soon as it is. Every prefix of a good answer is walked: until the last byte the frame
+// is not whole and Hart_DeForm cannot decode it; once the byte count is in, `missing` says exactly
+// how many bytes are still to come.
+TEST(HartAnswerProgress, EveryPrefixOfAnAnswerUntilItsLastByte) {
+  using quarn::hart::AnswerProgress;
+  for (const bool longAddress : {true, false}) {
+    SCOPED_TRACE(longAddress ? "long frame" : "short frame");
+    Answer a;
+    a.command = longAddress ? 13 : 0;
+    a.longAddress = longAddress;
+    a.address[0] = longAddress ? 0xA6 : 0x80;
+    a.preambles = 3;
+    a.data = longAddress ? std::vector<uint8_t>(21, 0x41) : command0Rev5();
+    auto buf = bytes({0x13, 0x7E});  // noise before the frame
+    const auto f = frame(a);
+    buf.insert(buf.end(), f.begin(), f.end());
+    const uint32_t delimiterAt = 2 + 3;
+    const uint32_t countAt = delimiterAt + (longAddress ? 5 : 1) + 2;
+    for (uint32_t n = 0; n <= buf.size(); ++n) {
+      SCOPED_TRACE("bytes " + std::to_string(n));
+      const AnswerProgress p = quarn::hart::answerProgress(buf.data(), n);
+      const AnswerProgress::Stage expected = n < 3              ? AnswerProgress::NoFrame
+                                             : n <= delimiterAt ? AnswerProgress::Preamble
+                                             : n <= countAt     ? AnswerProgress::Header
+                                             : n < buf.size()   ? AnswerProgress::Body
+                                                                : AnswerProgress::Whole;
+      EXPECT_EQ(p.stage, expected);
+      if (expected == AnswerProgress::Body) {
+        EXPECT_EQ(p.missing, buf.size() - n);
+      }
+      if (expected == AnswerProgress::Preamble || expected == AnswerProgress::Header) {
+        EXPECT_LE(p.missing, buf.size() - n) << "never more than what the frame still needs";
+      }
+      THartDev dev = validRecord();
+      const int32_t r = Hart_DeForm(buf.data(), n, &dev);
+      if (expected == AnswerProgress::Whole)
+        EXPECT_EQ(r, 0);
+      else
+        EXPECT_LT(r, 0);
+    }
+  }
+}
+
+TEST(HartAnswerProgress, AFrameRefusedOnItsByteCountIsWholeAtOnce) {
+  using quarn::hart::AnswerProgress;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      // Delimiter, short address, command 0, byte count 1: it can never carry its status bytes.
+      {"byte count 1", bytes({0xFF, 0xFF, 0x06, 0x80, 0x00, 0x01})},
+      // 83 = status bytes and 81 data bytes, more than a record holds.
+      {"81 data bytes", bytes({0xFF, 0xFF, 0x06, 0x80, 0x00, 83})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const AnswerProgress p =
+        quarn::hart::answerProgress(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
+    EXPECT_EQ(p.stage, AnswerProgress::Whole);
+  }
+}
