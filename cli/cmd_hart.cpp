@@ -2,7 +2,6 @@
 // leaving fixed-current mode starts with a device search (a new run of the program knows no devices
 // yet); each prints one JSON object with the channel records the job changed. Progress goes to stderr.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -207,13 +206,13 @@ class HartJob {
     log_.task = task;
     const double ms = timeoutS * 1000.0;
     const uint64_t before = s_.endCount;
-    const auto start = std::chrono::steady_clock::now();
+    // On the session's clock: real time, or the virtual time of --sim-virtual.
+    const uint32_t start = s_.host.nowMs();
     s_.host.setTask(task, arg);
     s_.lastTaskSeen = task;
     const bool ended =
         s_.host.runUntil([&] { return s_.endCount > before; }, static_cast<uint32_t>(std::min(ms, 4.0e9)));
-    if (task == TASK_HART_SEARCH)
-      searchSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (task == TASK_HART_SEARCH) searchSeconds_ = static_cast<uint32_t>(s_.host.nowMs() - start) / 1000.0;
     progress_.finish();
     if (!ended && Host::stopRequested()) throw Failure{kFailure, "interrupted"};
     return ended;

@@ -5,6 +5,13 @@
 
 namespace quarn::data {
 
+namespace {
+
+constexpr const char* kHartSection = "HART";
+constexpr long long kMaxTurnaroundMs = 1000;
+
+}  // namespace
+
 WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& programDir,
                                     const std::map<std::string, std::vector<std::string>>& menuItems) {
   WorkstationSettings s;
@@ -16,6 +23,12 @@ WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& p
   s.projectFileName = readTextUtf8(ini, "Path", "ProjectFileName", programDir + "/" + kDefaultProjectName);
   for (const auto& [section, items] : menuItems)
     for (const std::string& item : items) s.portMenus[section][item] = readBool(ini, section, item, false);
+  s.fastHartSearch = readBool(ini, kHartSection, "FastSearch", false);
+  if (ini.hasKey(kHartSection, "FastSearchTurnaroundMs")) {
+    // A value outside what the library takes is held to it rather than dropped.
+    const long long ms = readInteger(ini, kHartSection, "FastSearchTurnaroundMs", 0);
+    s.hartTurnaroundMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > kMaxTurnaroundMs ? kMaxTurnaroundMs : ms);
+  }
   s.file = ini;
   return s;
 }
@@ -30,6 +43,8 @@ void settingsToIni(const WorkstationSettings& s, IniDocument& ini) {
   writeTextUtf8(ini, "Path", "ProjectFileName", s.projectFileName);
   for (const auto& [section, items] : s.portMenus)
     for (const auto& [item, checked] : items) writeBool(ini, section, item, checked);
+  writeBool(ini, kHartSection, "FastSearch", s.fastHartSearch);
+  if (s.hartTurnaroundMs) writeInteger(ini, kHartSection, "FastSearchTurnaroundMs", *s.hartTurnaroundMs);
 }
 
 Outcome loadSettings(const std::string& path, const std::string& programDir,

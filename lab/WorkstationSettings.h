@@ -1,7 +1,9 @@
-// The workstation settings file "arm_quarn.ini": window placement, the last project and the checked
-// items of the port menus (one section per menu, named by the owner chain, one boolean per item).
+// The workstation settings file "arm_quarn.ini": window placement, the last project, the checked
+// items of the port menus (one section per menu, named by the owner chain, one boolean per item) and
+// the HART search's setting.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,6 +26,10 @@ struct WorkstationSettings {
   std::string projectFileName;            // UTF-8 full path
   // Menu section (e.g. "_FormMain_COMselect_") -> item name -> checked.
   std::map<std::string, std::map<std::string, bool>> portMenus;
+  // The HART screen's "Быстрый поиск HART", and the line turnaround the fast search waits beyond the
+  // devices' time-out (ms, 0..1000; nothing: the library's own), section [HART].
+  bool fastHartSearch = false;
+  std::optional<uint32_t> hartTurnaroundMs;
   IniDocument file;  // the file as read; other content survives a save
 };
 

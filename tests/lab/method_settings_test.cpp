@@ -97,4 +97,35 @@ TEST_F(SideFilesTest, SettingsFileKeepsWindowProjectAndPortMenus) {
   EXPECT_TRUE(back.file.hasKey("_FormMain_COMselect_", "COM3"));
 }
 
+// The HART search's setting: off and the library's own turnaround when the file says nothing; kept
+// across a save; a turnaround the library would not take is held to its range, text that is not a
+// number reads as 0.
+TEST_F(SideFilesTest, SettingsFileKeepsTheFastHartSearch) {
+  struct Case {
+    const char* file;
+    bool fast;
+    std::optional<uint32_t> turnaroundMs;
+  } cases[] = {
+      {"", false, std::nullopt},
+      {"[HART]\nFastSearch=1\n", true, std::nullopt},
+      {"[HART]\nFastSearch=0\nFastSearchTurnaroundMs=40\n", false, 40u},
+      {"[HART]\nFastSearch=1\nFastSearchTurnaroundMs=5000\n", true, 1000u},
+      {"[HART]\nFastSearchTurnaroundMs=-3\n", false, 0u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const WorkstationSettings s = settingsFromIni(IniDocument::parse(c.file), "/opt/quarn", {});
+    EXPECT_EQ(s.fastHartSearch, c.fast);
+    EXPECT_EQ(s.hartTurnaroundMs, c.turnaroundMs);
+  }
+  WorkstationSettings s =
+      settingsFromIni(IniDocument::parse("[HART]\nFastSearchTurnaroundMs=25\n"), "/x", {});
+  s.fastHartSearch = true;
+  ASSERT_EQ(saveSettings(path("arm_quarn.ini"), s).why(), "");
+  WorkstationSettings back;
+  ASSERT_EQ(loadSettings(path("arm_quarn.ini"), "/x", {}, back).why(), "");
+  EXPECT_TRUE(back.fastHartSearch);
+  EXPECT_EQ(back.hartTurnaroundMs, 25u);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // The main window bound to the real libquarn.so with the simulated bench (bench_fixture.h): binding,
 // start-up and settings, the live texts, the valves, the port menus, modes, projects and closing.
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QDir>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -126,6 +127,47 @@ TEST_F(Workstation, SettingsWithGarbageFallBackToTheDefaults) {
   const QByteArray written = f.readAll();
   EXPECT_TRUE(written.contains("Width=1100")) << written.constData();
   EXPECT_TRUE(written.contains("menuAll_item=1")) << written.constData();
+}
+
+// "Быстрый поиск HART" on the HART screen: read from the settings file at start and handed to the
+// library with the file's turnaround (or the library's own), changed by the check box, written back
+// when the window closes.
+TEST_F(Workstation, FastHartSearchComesFromTheSettingsFileReachesTheLibraryAndIsWrittenBack) {
+  struct Case {
+    const char* file;
+    bool fast;
+    uint32_t turnaroundMs;
+  } cases[] = {
+      {"", false, QUARN_HART_TURNAROUND_DEFAULT_MS},
+      {"[HART]\r\nFastSearch=1\r\nFastSearchTurnaroundMs=40\r\n", true, 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    writeSettings(c.file);
+    MainWindow& w = makeWindow();
+    w.TimerLoadTimer();
+    auto* box = w.findChild<QCheckBox*>(QStringLiteral("cb_FastHartSearch"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Быстрый поиск HART"));
+    EXPECT_EQ(box->isChecked(), c.fast);
+    const auto fastSearch = w.library().symbol<int (*)(uint32_t*)>("quarn_hart_fast_search");
+    ASSERT_NE(fastSearch, nullptr);
+    uint32_t turnaround = 0;
+    EXPECT_EQ(fastSearch(&turnaround), c.fast ? 1 : 0);
+    EXPECT_EQ(turnaround, c.turnaroundMs);
+
+    box->click();  // the operator turns it over
+    EXPECT_EQ(fastSearch(&turnaround), c.fast ? 0 : 1);
+    EXPECT_EQ(turnaround, c.turnaroundMs);
+    Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
+    EXPECT_TRUE(w.close());
+    window.reset();
+    QFile f(dir.filePath("arm_quarn.ini"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray written = f.readAll();
+    EXPECT_TRUE(written.contains(c.fast ? "FastSearch=0" : "FastSearch=1")) << written.constData();
+    EXPECT_EQ(written.contains("FastSearchTurnaroundMs=40"), c.turnaroundMs == 40) << written.constData();
+  }
 }
 
 // ---- Live display ---------------------------------------------------------------------------

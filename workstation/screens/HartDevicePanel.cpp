@@ -1,10 +1,12 @@
 #include "HartDevicePanel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -137,6 +139,16 @@ HartDevicePanel::HartDevicePanel(WorkstationContext& context, QWidget* parent)
   searchPlace->addWidget(stopSearch_, 0, 0);
   left->addSpacing(6);
   left->addLayout(searchPlace);
+  // The next search takes answers as soon as they are complete; one that runs keeps its windows.
+  fastSearch_ = new QCheckBox(QStringLiteral("Быстрый поиск HART"), this);
+  fastSearch_->setObjectName(QStringLiteral("cb_FastHartSearch"));
+  fastSearch_->setChecked(context_.fastHartSearch());
+  connect(fastSearch_, &QCheckBox::toggled, this, [this](bool on) { context_.setFastHartSearch(on); });
+  connect(&context_, &WorkstationContext::fastHartSearchChanged, fastSearch_, [this](bool on) {
+    const QSignalBlocker quiet(fastSearch_);
+    fastSearch_->setChecked(on);
+  });
+  left->addWidget(fastSearch_);
 
   attentionAdr_ = makePlacedLabel(
       QStringLiteral("lab_AttantionAdr"),

@@ -10,6 +10,7 @@
 
 #include "TDev.h"
 
+class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -53,6 +54,8 @@ class HartDevicePanel : public QFrame {
   int selCh() const { return selCh_; }
   // "Начать поиск ".
   LabelPanel* searchButton() const { return search_; }
+  // "Быстрый поиск HART".
+  QCheckBox* fastSearchBox() const { return fastSearch_; }
 
  Q_SIGNALS:
   // A text for the message window.
@@ -89,6 +92,7 @@ class HartDevicePanel : public QFrame {
   QLabel* rec_;
   LabelPanel* search_;
   LabelPanel* stopSearch_;
+  QCheckBox* fastSearch_;
   QLineEdit* devName_;
   QComboBox* adr_;
   QLineEdit* sensDiap_;

@@ -99,6 +99,12 @@ QString WorkstationContext::runLockReason() {
   return QStringLiteral("Идёт поверка: недоступно до её окончания или до нажатия «СТОП»");
 }
 
+void WorkstationContext::setFastHartSearch(bool on) {
+  if (fastHartSearch_ == on) return;
+  fastHartSearch_ = on;
+  Q_EMIT fastHartSearchChanged(on);
+}
+
 void WorkstationContext::setCurrentMode(int mode) {
   currentMode_ = mode;
   Q_EMIT modeChanged(mode);

@@ -120,6 +120,12 @@ class WorkstationContext : public QObject {
   std::string historyFooter(const TDev& dev) const { return historyFooter_ ? historyFooter_(dev) : std::string(); }
   void setHistoryFooter(std::function<std::string(const TDev&)> footer) { historyFooter_ = std::move(footer); }
 
+  // ---- HART -------------------------------------------------------------------------------------
+  // "Быстрый поиск HART": the device search takes answers as soon as they are complete. The HART
+  // screen's check box sets it; the main window keeps it in the settings file and tells the library.
+  bool fastHartSearch() const { return fastHartSearch_; }
+  void setFastHartSearch(bool on);
+
   // ---- Filled by the host (the main window, or a test) ------------------------------------------
   void bindRecord(TDev* dev) { dev_ = dev; }
   // Copies the record into the snapshot; the host does it at the end of every notification.
@@ -167,6 +173,8 @@ class WorkstationContext : public QObject {
   void externalReferenceSwitchedOff();
   // A verification (relayCheck false) or relay check ran to its end; the record holds its results.
   void runFinished(bool relayCheck);
+  // The fast HART search was switched on or off.
+  void fastHartSearchChanged(bool on);
 
  private:
   TDev* dev_ = nullptr;
@@ -174,6 +182,7 @@ class WorkstationContext : public QObject {
   std::function<int32_t(uint32_t, void*)> startTask_;
   bool uiQuarn_ = false;
   bool uiBrenk_ = false;
+  bool fastHartSearch_ = false;
   std::unique_ptr<TModelRec> modelRec_;
   std::unique_ptr<TErrorRec> errorRec_;
   QPointer<ZDialog> messageWindow_;

@@ -357,6 +357,7 @@ int MainWindow::create() {
     return -5;
   }
   context_.bindRecord(lib_.dev);
+  connect(&context_, &WorkstationContext::fastHartSearchChanged, this, [this] { applyFastHartSearch(); });
   context_.setTaskStarter(
       [this](uint32_t task, void* argument) { return lib_.SetTask ? lib_.SetTask(task, argument) : -1; });
   context_.setModel(lib_.dev->model);
@@ -399,6 +400,18 @@ void MainWindow::onLibraryUpdate() {
   if (w->updateNs_.size() < 1000000) w->updateNs_.push_back(clock.nsecsElapsed());
 }
 
+void MainWindow::applyFastHartSearch() {
+  const auto set = lib_.symbol<void (*)(int, uint32_t)>("quarn_hart_set_fast_search");
+  if (!set) return;
+  uint32_t turnaroundMs = QUARN_HART_TURNAROUND_DEFAULT_MS;
+  if (settings_.hartTurnaroundMs) {
+    turnaroundMs = *settings_.hartTurnaroundMs;
+  } else if (const auto get = lib_.symbol<int (*)(uint32_t*)>("quarn_hart_fast_search")) {
+    get(&turnaroundMs);
+  }
+  set(context_.fastHartSearch() ? 1 : 0, turnaroundMs);
+}
+
 // ---- Start-up timer and closing -----------------------------------------------------------------
 
 void MainWindow::TimerLoadTimer() {
@@ -419,6 +432,8 @@ void MainWindow::TimerLoadTimer() {
                          p.top > -kMaxPlausibleSize && p.top < kMaxPlausibleSize;
     if (sizeOk && placeOk) setGeometry(p.left, p.top, p.width, p.height);
   }
+  context_.setFastHartSearch(settings_.fastHartSearch);
+  applyFastHartSearch();
   QString project = options_.projectPath.isEmpty() ? QString::fromStdString(settings_.projectFileName)
                                                    : QFileInfo(options_.projectPath).absoluteFilePath();
   if (project.isEmpty() || !QFileInfo(project).isFile())
@@ -462,6 +477,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   const QRect g = geometry();
   settings_.window = quarn::data::WindowPlacement{g.x(), g.y(), g.width(), g.height()};
   settings_.projectFileName = projectFileName().toStdString();
+  settings_.fastHartSearch = context_.fastHartSearch();
   ports_->store(settings_, uiBrenk());
   QDir().mkpath(QFileInfo(settingsPath_).absolutePath());
   const quarn::data::Outcome saved = quarn::data::saveSettings(settingsPath_.toStdString(), settings_);

@@ -127,6 +127,9 @@ class MainWindow : public QMainWindow {
                                const QColor& colour);
   void applyValveColours(bool external);
   void startTimerWatch();
+  // Tells the library the HART search's setting: the context's "Быстрый поиск HART" with the
+  // settings file's turnaround (or the library's own).
+  void applyFastHartSearch();
   void reloadModelTables();
   void showLinkState(const TDev& dev);
   QString defaultSettingsPath() const;
