@@ -76,6 +76,7 @@ def job():
     add("&CD_HUM_FULL", "относительная влажность: %")
     add("&CD_PRES_FULL", " атмосферное давление:  мм рт.ст.")
     add("&CD_ET_AUX_LST", "")
+    add("&HIST_ENTRY", " ")  # the run-history footer: a blank when the run is not stored
     for control, value in PLACEHOLDERS:
         add("&" + control[len("amp_"):], value.replace("\r", ""))
     for ch in channels:
