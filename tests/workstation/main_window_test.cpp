@@ -3,12 +3,14 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <cmath>
 #include <cstring>
 
 #include "CommandLine.h"
+#include "DeviceGrid.h"
 #include "ProjectFile.h"
 #include "SimLauncher.h"
 #include "Startup.h"
@@ -18,6 +20,7 @@
 namespace {
 
 using namespace armtest;
+namespace data = quarn::data;
 
 // ---- Binding --------------------------------------------------------------------------------
 
@@ -677,6 +680,7 @@ TEST_F(Workstation, BrenkTransducerMenuSwitchesTheReferenceSource) {
 namespace {
 
 using namespace armtest;
+namespace data = quarn::data;
 
 // ---- Modes and projects ---------------------------------------------------------------------
 
@@ -794,6 +798,70 @@ TEST_F(Workstation, ProjectMenuOpensAndSavesThroughTheProjectModel) {
   answer.clear();  // Cancel in the dialog changes nothing
   w.projectController().N_OpenProject_Click();
   EXPECT_EQ(w.projectFileName(), dir.filePath("copy.aip"));
+  EXPECT_TRUE(errors.isEmpty());
+}
+
+// A run under way locks both port menus of the Brenk (the calibrator's and the transducer's), each
+// saying why; nothing chosen from them reaches the record, and the end of the run frees them.
+TEST_F(Workstation, ARunLocksBothPortMenusOfTheBrenk) {
+  plugSimulator(quarnsim::Scenario{}, 9);
+  MainWindow& w = makeWindow(0);
+  w.ports().FillPortMenu(w.ports().dorvPortMenu(), false);
+  QAction* calibrator = w.ports().portMenu()->menuAction();
+  auto* transducerMenu = w.findChild<QMenu*>(QStringLiteral("menuExtDorv"));
+  ASSERT_NE(transducerMenu, nullptr);
+  QAction* transducer = transducerMenu->menuAction();
+  w.dev()->linked = 1;
+  w.context().setRunActive(true);
+  for (QAction* entry : {calibrator, transducer}) {
+    SCOPED_TRACE(entry->text().toStdString());
+    EXPECT_FALSE(entry->isEnabled());
+    EXPECT_EQ(entry->toolTip(), WorkstationContext::runLockReason());
+  }
+  EXPECT_FALSE(w.findChild<QLabel*>(QStringLiteral("lbRunLock"))->isHidden());
+  const int32_t portBefore = w.dev()->portNo;
+  w.ports().COM11Click(w.ports().dorvPortMenu()->findChild<QAction*>("COM9"));
+  w.ports().menuExtDorv_isOnClick();
+  EXPECT_EQ(w.dev()->settings.refSource, 0) << "the reference stays the run's";
+  EXPECT_EQ(w.dev()->portNo, portBefore);
+  EXPECT_FALSE(w.ports().dorvPortMenu()->findChild<QAction*>("COM9")->isChecked());
+
+  w.context().setRunActive(false);
+  for (QAction* entry : {calibrator, transducer}) EXPECT_TRUE(entry->isEnabled());
+  EXPECT_TRUE(w.findChild<QLabel*>(QStringLiteral("lbRunLock"))->isHidden());
+  w.ports().menuExtDorv_isOnClick();
+  EXPECT_EQ(w.dev()->settings.refSource, 3) << "free again after the run";
+  w.dev()->linked = 0;
+}
+
+// The project named on the command line is opened at start, and with no run under way "Открыть
+// проект" and "Сохранить проект как" work.
+TEST_F(Workstation, AProjectFromTheCommandLineOpensAndTheMenuWorksWithoutARun) {
+  const QString path = dir.filePath("from_command_line.aip");
+  data::Project p;
+  p.channels[0].enabled = true;
+  p.channels[0].sn = "CL-1";
+  ASSERT_EQ(data::saveProject(path.toStdString(), p).why(), "");
+  MainWindow::Options o = windowOptions(dir.path());
+  o.projectPath = path;
+  window = std::make_unique<MainWindow>(o);
+  ASSERT_EQ(window->create(), 0);
+  window->TimerLoadTimer();
+  EXPECT_EQ(window->projectFileName(), path);
+  EXPECT_EQ(window->projectController().model().channels[0].sn, "CL-1");
+  EXPECT_EQ(window->screen<ParametersScreen>()->deviceGrid()->cell(data::kRowSn, 0), QStringLiteral("CL-1"));
+
+  auto* open = window->findChild<QAction*>("N_OpenProject");
+  auto* saveAs = window->findChild<QAction*>("N_SaveProject_As");
+  ASSERT_TRUE(open->isEnabled());
+  ASSERT_TRUE(saveAs->isEnabled());
+  Prompts::fileName = [&](const QString&, bool) { return dir.filePath("copy.aip"); };
+  saveAs->trigger();
+  EXPECT_EQ(window->projectFileName(), dir.filePath("copy.aip"));
+  EXPECT_TRUE(QFileInfo::exists(dir.filePath("copy.aip")));
+  Prompts::fileName = [&](const QString&, bool) { return path; };
+  open->trigger();
+  EXPECT_EQ(window->projectFileName(), path);
   EXPECT_TRUE(errors.isEmpty());
 }
 

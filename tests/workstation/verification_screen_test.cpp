@@ -12,9 +12,11 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "CommandLine.h"
+#include "HartScreen.h"
 #include "LabelPanel.h"
 #include "ParametersScreen.h"
 #include "ProjectController.h"
@@ -684,6 +686,90 @@ TEST_F(VerificationWorkstation, AThreePointRunEndsWithItsMessageAndThreeRows) {
     return dev().task == TASK_MEASURE && dev().retCode != 14;
   }));
   EXPECT_TRUE(window->findChild<QWidget*>("pn_ToExcell")->isEnabled());
+}
+
+// While a run is under way nothing may disturb it: the project menu items that open or move the
+// project, the port menu, the mode buttons, the HART jobs and the parameter pages are disabled, each
+// saying why, and look disabled; at the end of the run each is usable again.
+TEST_F(VerificationWorkstation, ARunLocksWhatWouldDisturbItAndItsEndFreesIt) {
+  VerificationScreen& screen = open(quarnsim::Scenario(), project(2));
+  // A HART search first, so the device panel's jobs are usable before the run.
+  window->SelectMode(kModeHart);
+  auto* search = window->findChild<LabelPanel*>(QStringLiteral("pnHartSearch"));
+  ASSERT_TRUE(runUntil([&] { return search->isEnabled(); }));
+  pressMouse(search, true);
+  ASSERT_TRUE(runUntil([&] { return dev().task == TASK_MEASURE && !search->isHidden(); }, 60000));
+  runFor(1000);
+  window->SelectMode(kModeVerification);
+
+  auto action = [this](const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); };
+  auto widget = [this](const char* name) { return window->findChild<QWidget*>(QString::fromLatin1(name)); };
+  struct Control {
+    const char* what;
+    std::function<bool()> enabled;
+    std::function<QString()> tip;
+  };
+  std::vector<Control> controls;
+  for (const char* name : {"N_OpenProject", "N_SaveProject_As"})
+    controls.push_back(
+        {name, [=] { return action(name)->isEnabled(); }, [=] { return action(name)->toolTip(); }});
+  QAction* ports = window->ports().portMenu()->menuAction();
+  controls.push_back({"COM-порт", [=] { return ports->isEnabled(); }, [=] { return ports->toolTip(); }});
+  for (const char* name :
+       {"pn_Mode_1_Reg", "pn_Mode_2_HART", "pn_Mode_3_PovParam", "pn_Mode_6_Graph", "pn_Mode_7_Settings",
+        "pnHartSearch", "pnHartWrite", "pnHartReset", "pnSet_0", "pnRepair", "Panel_1_Sens", "Panel_2_Dep",
+        "Panel_3_Pionts", "Panel_4_Relay", "Panel_MP"})
+    controls.push_back(
+        {name, [=] { return widget(name)->isEnabled(); }, [=] { return widget(name)->toolTip(); }});
+
+  for (const Control& c : controls) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(c.enabled()) << "usable before the run";
+    EXPECT_NE(c.tip(), WorkstationContext::runLockReason());
+  }
+
+  ASSERT_TRUE(screen.startRun());
+  runFor(500);
+  ASSERT_EQ(dev().task, TASK_CHECK);
+  for (const Control& c : controls) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.enabled());
+    EXPECT_EQ(c.tip(), WorkstationContext::runLockReason());
+  }
+  EXPECT_FALSE(window->findChild<QLabel*>(QStringLiteral("lbRunLock"))->isHidden());
+  // Disabled buttons look disabled: their caption is grey.
+  auto* mode = window->findChild<PanelButton*>(QStringLiteral("pn_Mode_2_HART"));
+  EXPECT_NE(mode->palette().color(QPalette::Disabled, QPalette::WindowText), mode->textColour());
+  // Nothing reaches the library from the locked controls: a port chosen, a project opened, a HART
+  // search asked for.
+  int asked = 0;
+  Prompts::fileName = [&](const QString&, bool) {
+    ++asked;
+    return dir.filePath(QStringLiteral("other.aip"));
+  };
+  portItem("COM7")->trigger();
+  window->ports().COM11Click(portItem("menuAll_item"));
+  action("N_OpenProject")->trigger();
+  action("N_SaveProject_As")->trigger();
+  window->screen<HartScreen>()->searchWhenPossible();
+  runFor(500);
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(dev().task, TASK_CHECK) << "the run goes on";
+  EXPECT_TRUE(portItem("COM7")->isChecked());
+
+  ASSERT_TRUE(run([&] { return !messages.isEmpty(); }, 10 * 60 * 1000)) << diag();
+  EXPECT_EQ(messages, QStringList{QStringLiteral("Поверка завершена")});
+  ASSERT_TRUE(runUntil([&] {
+    QCoreApplication::processEvents();
+    return dev().task == TASK_MEASURE && dev().retCode != 14;
+  }));
+  runFor(500);
+  for (const Control& c : controls) {
+    SCOPED_TRACE(c.what);
+    EXPECT_TRUE(c.enabled());
+    EXPECT_NE(c.tip(), WorkstationContext::runLockReason());
+  }
+  EXPECT_TRUE(window->findChild<QLabel*>(QStringLiteral("lbRunLock"))->isHidden());
 }
 
 TEST_F(VerificationWorkstation, ARelayCheckShowsTheSwitchingPressures) {

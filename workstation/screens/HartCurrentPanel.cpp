@@ -140,8 +140,9 @@ void HartCurrentPanel::ShowGrid(const TDev& dev) {
   }
   const uint32_t task = dev.task;
   const bool idle = task == TASK_MEASURE;
-  enableTree(check_, idle && anySelected);
-  enableTree(tune_, idle && anySelected);
+  const QString run = context_.runActive() ? WorkstationContext::runLockReason() : QString();
+  hart::enableJob(check_, idle && anySelected, run);
+  hart::enableJob(tune_, idle && anySelected, run);
   if (task == TASK_HART_CHECK_I || task == TASK_HART_TUNE_I) {
     infoCh_->setText(hart::libraryText(dev.dsc[0]));
     const QString doing = hart::libraryText(dev.dsc[1]);
@@ -218,6 +219,10 @@ void HartCurrentPanel::pnCheckStopClick() {
   stop_->hide();
   clearInfo();
   context_.startTask(TASK_HART_EXIT_I_OUT);
+}
+
+void HartCurrentPanel::lockJobs(const QString& reason) {
+  for (LabelPanel* b : {check_, tune_}) hart::enableJob(b, false, reason);
 }
 
 }  // namespace arm

@@ -22,6 +22,9 @@ class HartCurrentPanel : public QFrame {
 
   // At every notification (called by the screen).
   void RefreshFromDev(TDev& dev);
+  // A verification started: the buttons that start HART jobs are disabled at once, with `reason` as
+  // their tool tip (the refreshes keep them so until the run ends).
+  void lockJobs(const QString& reason);
   void ShowGrid(const TDev& dev);
   // Refuses a check or trim with a message: no channel switched on, or a selected device whose
   // current output is off (polling address not 0).

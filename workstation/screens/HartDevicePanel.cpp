@@ -456,8 +456,9 @@ void HartDevicePanel::RefreshFromDev(TDev& dev) {
   // A task started while the connection is being set up would abandon the settings read.
   const bool canSearch = dev.kestoDataValid != 0 && hartInput && !context_.connecting();
   const bool canAct = task == TASK_MEASURE && selCh_ >= 0 && hartInput;
-  enableTree(search_, canSearch);
-  for (LabelPanel* b : {set0_, reset_, write_, repair_}) enableTree(b, canAct);
+  const QString run = context_.runActive() ? WorkstationContext::runLockReason() : QString();
+  hart::enableJob(search_, canSearch, run);
+  for (LabelPanel* b : {set0_, reset_, write_, repair_}) hart::enableJob(b, canAct, run);
 
   if (task == TASK_HART_SEARCH) {
     ShowSearchProgress(dev);
@@ -504,6 +505,10 @@ void HartDevicePanel::RefreshFromDev(TDev& dev) {
           formatValue(value, 4) + QStringLiteral(" ") + hart::libraryText(pv.unitsText));
     }
   }
+}
+
+void HartDevicePanel::lockJobs(const QString& reason) {
+  for (LabelPanel* b : {search_, set0_, reset_, write_, repair_}) hart::enableJob(b, false, reason);
 }
 
 }  // namespace arm

@@ -34,6 +34,9 @@ class HartDevicePanel : public QFrame {
 
   // At every notification (called by the screen).
   void RefreshFromDev(TDev& dev);
+  // A verification started: the buttons that start HART jobs are disabled at once, with `reason` as
+  // their tool tip (the refreshes keep them so until the run ends).
+  void lockJobs(const QString& reason);
 
   void ShowDevice(const THartDev& device);
   void ClearDevice();

@@ -95,6 +95,15 @@ HartScreen::HartScreen(WorkstationContext& context, QWidget* parent)
   connect(current_, &HartCurrentPanel::message, this, forward);
   connect(sensor_, &HartSensorPanel::message, this, forward);
   connect(current_, &HartCurrentPanel::tuneLabelClicked, this, [this] { Frame_Mode_2_2_HART1Label2Click(); });
+  // A HART job started during a verification would abandon it: the jobs are locked at its start; the
+  // refreshes keep them locked until it ends.
+  connect(&context, &WorkstationContext::runStateChanged, this, [this](bool running) {
+    if (!running) return;
+    const QString reason = WorkstationContext::runLockReason();
+    device_->lockJobs(reason);
+    current_->lockJobs(reason);
+    sensor_->lockJobs(reason);
+  });
 }
 
 void HartScreen::Type_Click(QLabel* selector) {

@@ -189,7 +189,8 @@ void HartSensorPanel::ShowGrid(const TDev& dev) {
                                             : QStringLiteral("нет"));
     anySelected = anySelected || (found && active);
   }
-  enableTree(tune_, task == TASK_MEASURE && anySelected);
+  hart::enableJob(tune_, task == TASK_MEASURE && anySelected,
+                  context_.runActive() ? WorkstationContext::runLockReason() : QString());
 }
 
 void HartSensorPanel::RefreshFromDev(TDev& dev) {
@@ -264,6 +265,10 @@ void HartSensorPanel::pnCheckStopClick() {
   stop_->hide();
   infoDo_->clear();
   context_.startTask(TASK_MEASURE);
+}
+
+void HartSensorPanel::lockJobs(const QString& reason) {
+  for (LabelPanel* b : {tune_}) hart::enableJob(b, false, reason);
 }
 
 }  // namespace arm

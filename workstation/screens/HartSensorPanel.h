@@ -24,6 +24,9 @@ class HartSensorPanel : public QFrame {
 
   // At every notification (called by the screen).
   void RefreshFromDev(TDev& dev);
+  // A verification started: the buttons that start HART jobs are disabled at once, with `reason` as
+  // their tool tip (the refreshes keep them so until the run ends).
+  void lockJobs(const QString& reason);
   void ShowGrid(const TDev& dev);
 
   // Handlers.

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "LabelPanel.h"
+#include "UiHelpers.h"
 #include "quarn/cp1251.h"
 
 namespace arm::hart {
@@ -36,6 +37,11 @@ void paintButton(LabelPanel* button, const QColor& background, const QColor& tex
     p.setColor(QPalette::Disabled, QPalette::WindowText, greyed);
     w->setPalette(p);
   }
+}
+
+void enableJob(LabelPanel* button, bool usable, const QString& runReason) {
+  enableTree(button, usable && runReason.isEmpty());
+  if (button->toolTip() != runReason) button->setToolTip(runReason);
 }
 
 QLabel* makeCell(const QString& name, const QString& text, const QColor& background, QWidget* parent) {

@@ -30,6 +30,9 @@ LabelPanel* makeButton(const QString& panelName, const QString& labelName, const
                        QWidget* parent);
 // Background and caption colour of such a button; disabled it shows a greyed caption.
 void paintButton(LabelPanel* button, const QColor& background, const QColor& text);
+// A button that starts a HART job: enabled when `usable`, but never while a verification runs (a
+// job would abandon it); then `runReason` (empty when no run is active) is its tool tip.
+void enableJob(LabelPanel* button, bool usable, const QString& runReason);
 
 // A sunken cell of a deviation grid (value cells are white, header cells light blue).
 QLabel* makeCell(const QString& name, const QString& text, const QColor& background, QWidget* parent);

@@ -495,7 +495,12 @@ void ParametersScreen::showPage(int page) {
 int ParametersScreen::currentPage() const { return pageStack_->currentIndex(); }
 
 void ParametersScreen::setPagesEnabled(bool enabled) {
-  for (QWidget* page : pages_) enableTree(page, enabled);
+  // The pages feed the run: while it is under way they say so instead of taking edits.
+  const QString reason = enabled ? QString() : WorkstationContext::runLockReason();
+  for (QWidget* page : pages_) {
+    enableTree(page, enabled);
+    page->setToolTip(reason);
+  }
 }
 
 // ---- Record -------------------------------------------------------------------------------------

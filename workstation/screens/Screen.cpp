@@ -17,6 +17,8 @@ Screen::Screen(WorkstationContext& context, const QString& objectName, QWidget* 
   QPalette p = palette();
   p.setColor(QPalette::Window, background());
   p.setColor(QPalette::WindowText, Qt::black);
+  // Captions of disabled controls (a page locked during a run) are grey, so they are seen to be.
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
   setPalette(p);
   ProjectController& project = context.project();
   connect(&project, &ProjectController::loaded, this, [this, &project] { projectLoaded(project.model()); });

@@ -473,6 +473,11 @@ bool VerificationScreen::startRun() {
   addToReport_->setVisible(hand);
   setButtonEnabled(modeCheck_, false);
   setButtonEnabled(modeRelay_, false);
+  for (QWidget* w : {static_cast<QWidget*>(modeCheck_), static_cast<QWidget*>(modeRelay_),
+                     static_cast<QWidget*>(handInput_)})
+    w->setToolTip(WorkstationContext::runLockReason());
+  // "в Excel" stops the library's timer, under a run of the library's.
+  if (r.startTask) toExcel_->setToolTip(WorkstationContext::runLockReason());
   start_->hide();
   stop_->show();
   refresh(*dev);
@@ -507,6 +512,9 @@ void VerificationScreen::becomeIdle() {
   addToReport_->hide();
   setButtonEnabled(modeCheck_, true);
   setButtonEnabled(modeRelay_, true);
+  for (QWidget* w : {static_cast<QWidget*>(modeCheck_), static_cast<QWidget*>(modeRelay_),
+                     static_cast<QWidget*>(handInput_), static_cast<QWidget*>(toExcel_)})
+    w->setToolTip(QString());
   start_->show();
   stop_->hide();
   handInput_->setEnabled(true);

@@ -220,8 +220,18 @@ void MainWindow::buildUi() {
   sf.setBold(true);
   labelState_->setFont(sf);
   labelPressure_->setFont(sf);
+  // While a run is under way: what is locked and why.
+  labelRunLock_ = new QLabel(status);
+  labelRunLock_->setObjectName(QStringLiteral("lbRunLock"));
+  labelRunLock_->setFont(sf);
+  QPalette lockColour = labelRunLock_->palette();
+  lockColour.setColor(QPalette::WindowText, QColor(170, 0, 0));
+  labelRunLock_->setPalette(lockColour);
+  labelRunLock_->hide();
+  labelRunLock_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusRow->addWidget(labelState_);
-  statusRow->addWidget(labelPressure_, 1);
+  statusRow->addWidget(labelPressure_);
+  statusRow->addWidget(labelRunLock_, 1);
   outer->addWidget(status);
   setCentralWidget(central);
 
@@ -237,6 +247,7 @@ void MainWindow::buildUi() {
     for (PanelButton* b : modeButtons_)
       if (b) b->setEnabled(enabled);
   });
+  connect(&context_, &WorkstationContext::runStateChanged, this, &MainWindow::applyRunLock);
 }
 
 void MainWindow::buildMenus() {
@@ -246,8 +257,11 @@ void MainWindow::buildMenus() {
   bar->setAutoFillBackground(true);
   QPalette p = bar->palette();
   for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button}) p.setColor(role, kLight);
-  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
     p.setColor(role, Qt::black);
+    // A disabled entry (the port menu during a run) is grey, as it is on any menu bar.
+    p.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+  }
   bar->setPalette(p);
 
   QMenu* file = bar->addMenu(QStringLiteral(" Файл  "));
@@ -259,12 +273,19 @@ void MainWindow::buildMenus() {
     connect(a, &QAction::triggered, this, handler);
     return a;
   };
-  addItem(QStringLiteral("N_OpenProject"), QStringLiteral("Открыть проект"),
-          [project] { project->N_OpenProject_Click(); });
+  // The disabled items say why (a verification under way) in their tool tips.
+  file->setToolTipsVisible(true);
+  // A project opened during a run would rewrite the channels the library measures with; saved under
+  // another name it would leave the run's project behind: neither while a run is under way.
+  openProject_ = addItem(QStringLiteral("N_OpenProject"), QStringLiteral("Открыть проект"), [this, project] {
+    if (!context_.runActive()) project->N_OpenProject_Click();
+  });
   addItem(QStringLiteral("N_SaveProject"), QStringLiteral("Сохранить проект"),
           [project] { project->N_SaveProject_Click(); });
-  addItem(QStringLiteral("N_SaveProject_As"), QStringLiteral("Сохранить проект как"),
-          [project] { project->N_SaveProject_As_Click(); });
+  saveProjectAs_ =
+      addItem(QStringLiteral("N_SaveProject_As"), QStringLiteral("Сохранить проект как"), [this, project] {
+        if (!context_.runActive()) project->N_SaveProject_As_Click();
+      });
   file->addSeparator();
   // "Драйвер FTDI" and "Шаблоны протоколов" open the program's subfolders in the file browser.
   addItem(QStringLiteral("N_FTDI"), QStringLiteral("Драйвер FTDI"), [this] {
@@ -483,6 +504,25 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   const quarn::data::Outcome saved = quarn::data::saveSettings(settingsPath_.toStdString(), settings_);
   if (!saved) qWarning("arm_quarn.ini not written: %s", saved.why().c_str());
   event->accept();
+}
+
+// ---- A run under way ------------------------------------------------------------------------------
+
+void MainWindow::applyRunLock(bool running) {
+  const QString reason = running ? WorkstationContext::runLockReason() : QString();
+  for (QAction* item : {openProject_, saveProjectAs_}) {
+    item->setEnabled(!running);
+    item->setToolTip(reason);
+    item->setStatusTip(reason);
+  }
+  ports_->setRunLock(reason);
+  for (PanelButton* b : modeButtons_)
+    if (b) b->setToolTip(reason);
+  labelRunLock_->setText(running
+                             ? QStringLiteral("Идёт поверка: открытие проекта, COM-порт, HART и параметры "
+                                              "недоступны")
+                             : QString());
+  labelRunLock_->setVisible(running);
 }
 
 // ---- Modes --------------------------------------------------------------------------------------

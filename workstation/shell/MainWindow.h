@@ -21,6 +21,7 @@
 #include "WorkstationSettings.h"
 #include "quarn/library_binding.h"
 
+class QAction;
 class QLabel;
 class QSocketNotifier;
 class QTimer;
@@ -126,6 +127,8 @@ class MainWindow : public QMainWindow {
   PanelButton* makeValveButton(const QString& name, const QString& caption, const QString& hint,
                                const QColor& colour);
   void applyValveColours(bool external);
+  // A run started or ended: the project and port menus, the mode buttons and the status line.
+  void applyRunLock(bool running);
   void startTimerWatch();
   // Tells the library the HART search's setting: the context's "Быстрый поиск HART" with the
   // settings file's turnaround (or the library's own).
@@ -166,6 +169,9 @@ class MainWindow : public QMainWindow {
   PanelButton* ventOff_ = nullptr;
   QLabel* labelState_ = nullptr;
   QLabel* labelPressure_ = nullptr;
+  QLabel* labelRunLock_ = nullptr;  // what a run under way locks
+  QAction* openProject_ = nullptr;
+  QAction* saveProjectAs_ = nullptr;
   ZDialog* zDialog_ = nullptr;
   DialogUDiap* uDiap_ = nullptr;
   RunRecorder* recorder_ = nullptr;

@@ -83,6 +83,16 @@ PortMenus::PortMenus(QMenuBar* bar, quarn::host::Library& lib, std::function<boo
 
 void PortMenus::showDorvMenu(bool visible) { extDorv_->menuAction()->setVisible(visible); }
 
+void PortMenus::setRunLock(const QString& reason) {
+  runLock_ = reason;
+  for (QMenu* menu : {comSelect_, extDorv_}) {
+    QAction* entry = menu->menuAction();
+    entry->setEnabled(reason.isEmpty());
+    entry->setToolTip(reason);
+    entry->setStatusTip(reason);
+  }
+}
+
 QActionGroup* PortMenus::groupOf(QMenu* menu) const { return menu == comSelect_ ? comGroup_ : dorvGroup_; }
 
 QList<QAction*> PortMenus::portItems(QMenu* menu) const {
@@ -132,7 +142,8 @@ void PortMenus::FillPortMenu(QMenu* menu, bool withAll) {
 }
 
 void PortMenus::COM11Click(QAction* item) {
-  if (!item) return;
+  // A run locks the menus; nothing reaches here from them, and no other caller may move the choice.
+  if (!item || runLocked()) return;
   // One item of a menu is checked: the group unchecks the one before.
   if (!item->isChecked()) item->setChecked(true);
   QMenu* menu = qobject_cast<QMenu*>(item->parent());
@@ -173,7 +184,7 @@ void PortMenus::menuExtDorvClick() {
 }
 
 void PortMenus::menuExtDorv_isOnClick() {
-  if (!lib_.dev) return;
+  if (!lib_.dev || runLocked()) return;
   TDev& dev = *lib_.dev;
   const bool on = !dorvIsOn_->isChecked();
   dorvIsOn_->setChecked(on);

@@ -38,6 +38,11 @@ class PortMenus : public QObject {
   QList<QAction*> portItems(QMenu* menu) const;
   QAction* checkedItem(QMenu* menu) const;
   void showDorvMenu(bool visible);
+  // While a verification runs, a port chosen would start the connection (task 3) under it and the
+  // transducer switched would change its reference: both menus are disabled, with `reason` as their
+  // tool tip and status text. An empty reason frees them.
+  void setRunLock(const QString& reason);
+  bool runLocked() const { return !runLock_.isEmpty(); }
 
   // Rebuilds a port menu from the port map; the item of the same name keeps its check mark.
   void FillPortMenu(QMenu* menu, bool withAll);
@@ -83,6 +88,7 @@ class PortMenus : public QObject {
   QAction* dorvIsOn_ = nullptr;
   QActionGroup* comGroup_ = nullptr;
   QActionGroup* dorvGroup_ = nullptr;
+  QString runLock_;
 };
 
 }  // namespace arm

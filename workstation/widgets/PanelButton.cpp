@@ -23,7 +23,9 @@ void PanelButton::setColours(const QColor& background, const QColor& text) {
   QPalette p = palette();
   p.setColor(QPalette::Window, background);
   p.setColor(QPalette::WindowText, text);
-  p.setColor(QPalette::Disabled, QPalette::WindowText, text);
+  // Disabled, the caption is grey, lighter on a dark panel than on a light one, so it is seen to be.
+  p.setColor(QPalette::Disabled, QPalette::WindowText,
+             background.lightness() > 128 ? QColor(150, 150, 150) : QColor(150, 160, 185));
   setPalette(p);
 }
 

@@ -12,7 +12,7 @@ class PanelButton : public QLabel {
   PanelButton(const QString& objectName, const QString& caption, int tag = 0, QWidget* parent = nullptr);
 
   int tag() const { return tag_; }
-  // Background and text colour of the panel.
+  // Background and text colour of the panel; disabled, its text is grey.
   void setColours(const QColor& background, const QColor& text);
   QColor background() const { return background_; }
   QColor textColour() const { return text_; }
