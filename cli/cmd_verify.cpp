@@ -293,9 +293,7 @@ std::unique_ptr<data::RunSnapshot> runProcedure(Session& s, const data::Project&
                                 " needs the calibrator's Kesto module, which did not answer"};
   data::ApplyOptions apply;
   apply.calibratorLine = data::calibratorLine(d);
-  const data::RunReady ready = data::prepareVerification(project, d, apply, relayMode);
-  if (!ready.ok) throw Failure{kFailure, ready.reason};
-  const data::RunStart& start = ready.start;
+  const data::RunStart start = valueOrFail(data::prepareVerification(project, d, apply, relayMode));
 
   ReferenceLimitKeeper referenceLimit(r.refUpper);
   referenceLimit.load(d);

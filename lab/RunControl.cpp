@@ -34,50 +34,33 @@ int copyPointsToDev(const PointSet& set, TDev& dev) {
   return n;
 }
 
-RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput) {
-  RunStart r;
-  if (copyPointsToDev(set, dev) == 0) {
-    r.message = "Нет точек поверки!";
-    return r;
-  }
+Result<RunStart> prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput) {
+  if (copyPointsToDev(set, dev) == 0) return Outcome::failed("Нет точек поверки!");
   std::memset(dev.results, 0, sizeof dev.results);
   dev.pointIdx = 0;
   dev.povMode = relayMode ? 1 : 0;
   dev.handInput = handInput ? 1 : 0;
+  RunStart r;
   r.progressMax = relayMode ? 3 * ((dev.relayOn[0] ? 1 : 0) + (dev.relayOn[1] ? 1 : 0)) : dev.pointCount;
   r.startTask = !handInput;
-  r.ok = true;
   return r;
 }
 
-RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options, bool relayMode,
-                             std::optional<int> pointSet, bool handInput) {
-  RunReady r;
-  r.check = applyProjectToDev(project, dev, options);
-  const StartPermission permission = startPermission(dev, r.check.valid, relayMode);
+Result<RunStart> prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options,
+                                     bool relayMode, std::optional<int> pointSet, bool handInput) {
+  const ParamsCheck check = applyProjectToDev(project, dev, options);
+  const StartPermission permission = startPermission(dev, check.valid, relayMode);
   if (!permission.allowed) {
     bool anyChannel = false;
     for (const TDevChannel& ch : dev.devCh) anyChannel = anyChannel || ch.enabled;
-    if (!anyChannel)
-      r.reason = "Канал не выбран";
-    else if (!r.check.valid)
-      r.reason = r.check.message.empty() ? "Проверьте параметры поверки!" : r.check.message;
-    else
-      r.reason = "Не выбрано ни одно реле";
-    return r;
+    if (!anyChannel) return Outcome::failed("Канал не выбран");
+    if (!check.valid)
+      return Outcome::failed(check.message.empty() ? "Проверьте параметры поверки!" : check.message);
+    return Outcome::failed("Не выбрано ни одно реле");
   }
   const int set = pointSet.value_or(project.selectedSet);
-  if (set < 0 || set >= kPointSetCount) {
-    r.reason = "Нет списка точек " + std::to_string(set + 1);
-    return r;
-  }
-  r.start = prepareRun(dev, project.pointSets[static_cast<std::size_t>(set)], relayMode, handInput);
-  if (!r.start.ok) {
-    r.reason = r.start.message;
-    return r;
-  }
-  r.ok = true;
-  return r;
+  if (set < 0 || set >= kPointSetCount) return Outcome::failed("Нет списка точек " + std::to_string(set + 1));
+  return prepareRun(dev, project.pointSets[static_cast<std::size_t>(set)], relayMode, handInput);
 }
 
 RunEndInfo checkRunEnd(const TDev& dev) {
@@ -111,8 +94,10 @@ void setHandReference(TDev& dev, double value) {
   dev.pRef = static_cast<float>(value * dev.settings.unitFactorInv);
 }
 
-bool addHandResult(TDev& dev) {
-  if (dev.pointIdx < 0 || dev.pointIdx >= POV_POINTS_MAX) return false;
+Outcome addHandResult(TDev& dev) {
+  if (dev.pointIdx < 0 || dev.pointIdx >= POV_POINTS_MAX)
+    return Outcome::failed("В протокол записано " + std::to_string(POV_POINTS_MAX) +
+                           " точек: больше записей нет.");
   TPovResult& r = dev.results[dev.pointIdx];
   ++dev.pointIdx;
   ++dev.pointCount;
@@ -125,7 +110,7 @@ bool addHandResult(TDev& dev) {
     r.ch[c].pFromIKPa = m.pFromIKPa;
     r.ch[c].pFromI = m.pFromIKPa * dev.settings.unitFactor;
   }
-  return true;
+  return {};
 }
 
 int validResultCount(const TDev& dev) {

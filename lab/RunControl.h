@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "Outcome.h"
 #include "ProjectModel.h"
 #include "ProjectToDev.h"
 #include "TDev.h"
@@ -23,29 +24,24 @@ StartPermission startPermission(const TDev& dev, bool paramsValid, bool relayMod
 // Returns the number copied.
 int copyPointsToDev(const PointSet& set, TDev& dev);
 
+// What a prepared run needs from its host.
 struct RunStart {
-  bool ok = false;
-  std::string message;     // UTF-8; "Нет точек поверки!" when the set has no switched-on point
   bool startTask = false;  // start task 21 (not in hand-input mode)
   int progressMax = 0;     // 3 per selected relay in relay mode, else the point count
 };
-// Prepares a run: points, results cleared, pointIdx 0, povMode and handInput set. Without a point
-// nothing is changed except the point table.
-RunStart prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput);
+// Prepares a run: points, results cleared, pointIdx 0, povMode and handInput set. Refused with
+// "Нет точек поверки!" when the set has no switched-on point; then nothing is changed except the
+// point table.
+Result<RunStart> prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput);
 
 // Everything the start button does before the task, for a host without the screens: the project goes
 // into the record (applyProjectToDev), the start permission is checked, the run is prepared from a
-// point set (the project's selected one when none is given). `reason` says why it may not start, in
+// point set (the project's selected one when none is given). A refusal says why it may not start, in
 // the screens' words ("Диапазоны датчиков не совпадают!", "Канал не выбран", "Нет точек поверки!", ...).
-struct RunReady {
-  bool ok = false;
-  std::string reason;  // UTF-8; empty when ok
-  ParamsCheck check;
-  RunStart start;
-};
 // With `handInput` the run records its points by hand ("Добавить в протокол") and no task is to start.
-RunReady prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options, bool relayMode,
-                             std::optional<int> pointSet = std::nullopt, bool handInput = false);
+Result<RunStart> prepareVerification(const Project& project, TDev& dev, const ApplyOptions& options,
+                                     bool relayMode, std::optional<int> pointSet = std::nullopt,
+                                     bool handInput = false);
 
 enum class RunEnd { Running, VerificationFinished, RelayCheckFinished };
 struct RunEndInfo {
@@ -62,9 +58,9 @@ std::string holdTimeText(int secondsLeft);
 
 // Hand input: the reference pressure typed in the display unit becomes pRefUnits and pRef (kPa).
 void setHandReference(TDev& dev, double valueInDisplayUnit);
-// "Добавить в протокол": records the current values as the next result. Returns false, changing
-// nothing, when all result records are used.
-bool addHandResult(TDev& dev);
+// "Добавить в протокол": records the current values as the next result. Refused, changing nothing,
+// when all result records are used ("В протокол записано 200 точек: больше записей нет.").
+Outcome addHandResult(TDev& dev);
 
 // Number of valid result records.
 int validResultCount(const TDev& dev);

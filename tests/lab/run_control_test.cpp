@@ -25,10 +25,10 @@ TEST(PrepareRun, CopiesTheSwitchedOnPointsAndClearsTheResults) {
   dev->pointIdx = 9;
   dev->relayOn[0] = 1;
   dev->relayOn[1] = 1;
-  const RunStart r = prepareRun(*dev, pointsAt({{0, 0}, {3, 50}, {199, 100}}), false, false);
-  ASSERT_TRUE(r.ok);
-  EXPECT_TRUE(r.startTask);
-  EXPECT_EQ(r.progressMax, 3);
+  const Result<RunStart> r = prepareRun(*dev, pointsAt({{0, 0}, {3, 50}, {199, 100}}), false, false);
+  ASSERT_TRUE(r.ok()) << r.why();
+  EXPECT_TRUE(r->startTask);
+  EXPECT_EQ(r->progressMax, 3);
   EXPECT_EQ(dev->pointCount, 3);
   EXPECT_EQ(dev->points[1].prc, 50.0f);
   EXPECT_EQ(dev->points[2].prc, 100.0f);
@@ -37,22 +37,23 @@ TEST(PrepareRun, CopiesTheSwitchedOnPointsAndClearsTheResults) {
   EXPECT_EQ(dev->pointIdx, 0);
   EXPECT_EQ(dev->povMode, 0u);
 
-  const RunStart relay = prepareRun(*dev, pointsAt({{0, 10}}), true, false);
-  EXPECT_EQ(relay.progressMax, 6);  // three steps per selected relay
+  const Result<RunStart> relay = prepareRun(*dev, pointsAt({{0, 10}}), true, false);
+  ASSERT_TRUE(relay.ok());
+  EXPECT_EQ(relay->progressMax, 6);  // three steps per selected relay
   EXPECT_EQ(dev->povMode, 1u);
 
-  const RunStart hand = prepareRun(*dev, pointsAt({{0, 10}}), false, true);
-  EXPECT_FALSE(hand.startTask);
+  const Result<RunStart> hand = prepareRun(*dev, pointsAt({{0, 10}}), false, true);
+  ASSERT_TRUE(hand.ok());
+  EXPECT_FALSE(hand->startTask);
   EXPECT_EQ(dev->handInput, 1u);
 }
 
 TEST(PrepareRun, WithoutAPointNothingStarts) {
   auto dev = std::make_unique<TDev>();
   dev->results[0].valid = 1;
-  const RunStart r = prepareRun(*dev, PointSet{}, false, false);
-  EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.startTask);
-  EXPECT_EQ(r.message, "Нет точек поверки!");
+  const Result<RunStart> r = prepareRun(*dev, PointSet{}, false, false);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.why(), "Нет точек поверки!");
   EXPECT_EQ(dev->results[0].valid, 1u);  // the previous results stay
 }
 
@@ -107,13 +108,13 @@ TEST(PrepareVerification, StartsOrSaysWhyNot) {
   };
   for (const Case& c : cases) {
     auto dev = std::make_unique<TDev>();
-    const RunReady r = prepareVerification(c.project, *dev, {}, c.relayMode, c.set);
-    EXPECT_EQ(r.ok, std::string(c.reason).empty()) << c.what;
-    EXPECT_EQ(r.reason, c.reason) << c.what;
-    if (r.ok) {
+    const Result<RunStart> r = prepareVerification(c.project, *dev, {}, c.relayMode, c.set);
+    EXPECT_EQ(r.ok(), std::string(c.reason).empty()) << c.what;
+    EXPECT_EQ(r.why(), c.reason) << c.what;
+    if (r.ok()) {
       EXPECT_EQ(dev->pointCount, 9) << c.what;  // the standard points of set 1
       EXPECT_EQ(dev->povSpan, 600.0f);
-      EXPECT_TRUE(r.start.startTask);
+      EXPECT_TRUE(r->startTask);
     }
   }
 }
@@ -157,7 +158,7 @@ TEST(HandInput, RecordsTheCurrentValuesUntilTheTableIsFull) {
   dev->ch[2].current = 8.01f;
   dev->ch[2].pFromIKPa = 250.6f;
   dev->ch[2].reducedError = 0.06f;
-  ASSERT_TRUE(addHandResult(*dev));
+  ASSERT_TRUE(addHandResult(*dev).ok());
   const TPovResult& r = dev->results[0];
   EXPECT_EQ(r.valid, 1u);
   EXPECT_FLOAT_EQ(r.pRef, 250.0f);
@@ -168,9 +169,10 @@ TEST(HandInput, RecordsTheCurrentValuesUntilTheTableIsFull) {
   EXPECT_EQ(dev->pointCount, 1);
 
   dev->pointIdx = POV_POINTS_MAX - 1;
-  EXPECT_TRUE(addHandResult(*dev));
+  EXPECT_TRUE(addHandResult(*dev).ok());
   const auto before = dev->pointCount;
-  EXPECT_FALSE(addHandResult(*dev));  // a 201st record would lie outside the table
+  // A 201st record would lie outside the table.
+  EXPECT_EQ(addHandResult(*dev).why(), "В протокол записано 200 точек: больше записей нет.");
   EXPECT_EQ(dev->pointIdx, POV_POINTS_MAX);
   EXPECT_EQ(dev->pointCount, before);
   EXPECT_EQ(validResultCount(*dev), 2);

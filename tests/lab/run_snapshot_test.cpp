@@ -34,8 +34,8 @@ struct PreparedRun {
     project.channels[2].name = "КДД";  // switched off: no method document for it
     project.methods[0] = {" Метран-150 ", "МИ 1997-89"};
     project.methods[1] = {"КДД", "МП 2"};
-    const RunReady ready = prepareVerification(project, *dev, ApplyOptions{}, false);
-    EXPECT_TRUE(ready.ok) << ready.reason;
+    const Result<RunStart> ready = prepareVerification(project, *dev, ApplyOptions{}, false);
+    EXPECT_TRUE(ready.ok()) << ready.why();
   }
   std::unique_ptr<TDev> dev = std::make_unique<TDev>();
   Project project;

@@ -160,8 +160,8 @@ class HistoryOnSimulator : public Workstation {
     EXPECT_TRUE(check.valid) << check.message;
     data::PointSet set{};
     for (size_t i = 0; i < points.size(); ++i) set[i] = {true, points[i], 0};
-    const data::RunStart start = data::prepareRun(dev(), set, false, false);
-    EXPECT_TRUE(start.ok) << start.message;
+    const data::Result<data::RunStart> start = data::prepareRun(dev(), set, false, false);
+    EXPECT_TRUE(start.ok()) << start.why();
     dev().refUpper = dev().calInfo.pLimitMax;
     RunRecorder* recorder = window->runRecorder();
     const int64_t before = recorder->lastRunId();

@@ -1055,8 +1055,9 @@ TEST(ProjectFile, TwoHundredPointsInEverySetRoundTrip) {
   EXPECT_EQ(b.points().GetText(199, data::kPointOn), QStringLiteral("v"));
   EXPECT_EQ(b.points().GetText(199, data::kPointPercent), QStringLiteral("99.5"));
   EXPECT_EQ(b.points().GetText(199, data::kPointValue), QStringLiteral("597"));
-  const data::RunStart start = data::prepareRun(b.dev(), b.screen->selectedPointSet(), false, false);
-  EXPECT_TRUE(start.ok);
+  const data::Result<data::RunStart> start =
+      data::prepareRun(b.dev(), b.screen->selectedPointSet(), false, false);
+  EXPECT_TRUE(start.ok()) << start.why();
   EXPECT_EQ(b.dev().pointCount, 200);
   EXPECT_EQ(b.dev().points[199].prc, 99.5f);
   ASSERT_TRUE(b.project().save(b.path("again.aip")));

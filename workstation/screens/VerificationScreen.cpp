@@ -440,13 +440,13 @@ bool VerificationScreen::startRun() {
   // whatever changes in the parameters later, its results, protocol and history entry stay its own.
   const bool hand = handInput_->isChecked();
   ProjectController& project = context().project();
-  const data::RunReady ready = data::prepareVerification(project.model(), *dev, project.applyOptions(),
-                                                         relayMode_, std::nullopt, hand);
-  if (!ready.ok) {
-    showMessage(qs(ready.reason));
+  const data::Result<data::RunStart> ready = data::prepareVerification(
+      project.model(), *dev, project.applyOptions(), relayMode_, std::nullopt, hand);
+  if (!ready) {
+    showMessage(qs(ready.why()));
     return false;
   }
-  const data::RunStart& r = ready.start;
+  const data::RunStart& r = *ready;
   context().setRun(std::make_unique<data::RunSnapshot>(*dev, project.model(),
                                                        quarn::report::protocolPlaceholders(project.model())));
   // The parameters are locked while the run uses them; the hand-input choice too.
@@ -547,8 +547,8 @@ bool VerificationScreen::addToReport() {
   if (!dev || !running_) return false;
   // The value typed last counts, also when no notification has come since.
   if (handInput_->isChecked()) data::setHandReference(*dev, textToValue(handValue_->text()));
-  if (!data::addHandResult(*dev)) {
-    showMessage(QStringLiteral("В протокол записано %1 точек: больше записей нет.").arg(kMaxRecords));
+  if (const data::Outcome added = data::addHandResult(*dev); !added) {
+    showMessage(qs(added.why()));
     return false;
   }
   followRun();

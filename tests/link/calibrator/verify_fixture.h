@@ -65,8 +65,8 @@ class VerifyTest : public CalibratorTest {
     ASSERT_TRUE(check.valid) << check.message;
     data::PointSet set{};
     for (size_t i = 0; i < points.size(); ++i) set[i] = {true, points[i], 0};
-    const data::RunStart r = data::prepareRun(Dev, set, relayMode, false);
-    ASSERT_TRUE(r.ok) << r.message;
+    const data::Result<data::RunStart> r = data::prepareRun(Dev, set, relayMode, false);
+    ASSERT_TRUE(r.ok()) << r.why();
     notices().clear();
     SetTask(TASK_CHECK, nullptr);
   }
