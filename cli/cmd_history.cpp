@@ -5,6 +5,7 @@
 // does the full check, against printed protocols too; backup copies the history consistently.
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "HistoryStore.h"
 #include "ProtocolFooter.h"
 #include "RunBuilder.h"
+#include "history_server_cli.h"
 #include "make_report.h"
 #include "protocol.h"
 #include "report_exchange.h"
@@ -78,10 +80,14 @@ int64_t localMoment(const std::string& text) {
 int historyList(const std::vector<std::string>& args) {
   HistoryArgs h;
   history::ListFilter filter;
+  std::vector<std::string> server;  // --server URI and the options that go with it
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (takeHistoryArg(args, i, h, false)) continue;
-    if (a == "--serial")
+    if (a == "--server" || a == "--workstation" || a == "--settings") {
+      server.push_back(a);
+      server.push_back(takeValue(args, i));
+    } else if (a == "--serial")
       filter.serial = takeValue(args, i);
     else if (a == "--device")
       filter.deviceName = takeValue(args, i);
@@ -91,6 +97,13 @@ int historyList(const std::vector<std::string>& args) {
       filter.includeCancelled = true;
     else
       throw Failure{kFailure, "unknown argument: " + a};
+  }
+  if (!server.empty()) {
+    if (std::find(server.begin(), server.end(), "--server") == server.end())
+      throw Failure{kFailure,
+                    "--workstation and --settings list the lab server's runs: give --server URI too"};
+    if (!h.path.empty()) throw Failure{kFailure, "list --server reads the lab server, not a history file"};
+    return historyListServer(server, filter);
   }
   auto store = openForReading(h);
   // Streamed: each run's line is written as it is read, in blocks, so memory does not grow with the
@@ -219,6 +232,8 @@ Json anchorsJson(const std::vector<history::AnchorFinding>& findings) {
 }
 
 int historyCheck(const std::vector<std::string>& args) {
+  for (const std::string& a : args)
+    if (a == "--server") return historyCheckServer(args);
   HistoryArgs h;
   std::vector<history::Anchor> protocols;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -275,11 +290,11 @@ int historyBackup(const std::vector<std::string>& args) {
 
 int cmdHistory(Session&, const std::vector<std::string>& args) {
   using Command = int (*)(const std::vector<std::string>&);
-  const std::pair<const char*, Command> commands[] = {{"list", historyList},   {"show", historyShow},
-                                                      {"pair", historyPair},   {"report", historyReport},
-                                                      {"check", historyCheck}, {"backup", historyBackup}};
+  const std::pair<const char*, Command> commands[] = {
+      {"list", historyList},   {"show", historyShow},     {"pair", historyPair}, {"report", historyReport},
+      {"check", historyCheck}, {"backup", historyBackup}, {"sync", historySync}};
   if (args.empty())
-    throw Failure{kFailure, "history needs a command: list, show, pair, report, check, backup"};
+    throw Failure{kFailure, "history needs a command: list, show, pair, report, check, backup, sync"};
   for (const auto& [name, run] : commands)
     if (args[0] == name) return run(args);
   throw Failure{kFailure, "unknown history command: " + args[0]};

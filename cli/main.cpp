@@ -33,6 +33,8 @@ const char kUsage[] =
     "  history list [--serial S] [--since DATE] [--device NAME] [--all]   one JSON line per run\n"
     "  history show RUN | pair SERIAL | report RUN --report OUT.xlsx [--template T.xlsx]\n"
     "  history check [--protocol FILE.xlsx]... | backup OUT.db\n"
+    "  history sync [--server URI] [--workstation ID]   push the entries a lab server lacks\n"
+    "  history check --server URI | list --server URI [filters]   the lab server's history\n"
     "       what the run history holds; each takes --history FILE (docs/history.md)\n";
 
 void onSignal(int) { cli::Host::requestStop(); }

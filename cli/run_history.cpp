@@ -1,5 +1,9 @@
 #include "run_history.h"
 
+#ifdef QUARN_HISTORY_SERVER
+#include "HistoryServer.h"
+#endif
+
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -55,6 +59,10 @@ history::OpenOptions historyOptions(const std::string& file, bool readOnly) {
   history::OpenOptions options;
   options.readOnly = readOnly;
   options.anchorFolder = history::defaultAnchorFolder();
+#ifdef QUARN_HISTORY_SERVER
+  // The heads a lab server acknowledged: the history must still hold them.
+  options.anchors = history::serverAnchorsOf(options.anchorFolder, file);
+#endif
   const std::string standard = history::defaultHistoryPath();
   options.keepHead = !readOnly && !standard.empty() &&
                      quarn::history::anchorPathOf(file) == quarn::history::anchorPathOf(standard);

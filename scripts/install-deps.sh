@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config ccache
+  postgresql libpq-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libzip-dev libdeflate-dev libpugixml-dev nlohmann-json3-dev libsqlite3-dev libssl-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev

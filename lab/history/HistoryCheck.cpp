@@ -112,6 +112,9 @@ class ChainWalker {
   // Walks the entries after `from`, the previous hash being `prevHash`; at most `limit` entries (<0:
   // all, and then rows left over belong to no entry). Returns SQLITE_OK or the read error.
   int run(int64_t from, const std::string& prevHash, int64_t limit);
+  // Each entry found intact goes to `sink` with its canonical content.
+  void passTo(const EntrySink* sink) { sink_ = sink; }
+  int64_t passed() const { return passed_; }
   int64_t lastSeq() const { return lastSeq_; }
   const std::string& lastHash() const { return lastHash_; }
 
@@ -145,6 +148,8 @@ class ChainWalker {
   Cursor entry_, run_, field_, channel_, point_, relay_, adjustment_;
   int64_t lastSeq_ = 0;
   std::string lastHash_;
+  const EntrySink* sink_ = nullptr;
+  int64_t passed_ = 0;
 
   // The reused buffers.
   EntryHeader header_;
@@ -337,6 +342,25 @@ int ChainWalker::run(int64_t from, const std::string& prevHash, int64_t limit) {
     if (hashRead_.size() != 64 || std::memcmp(hashRead_.data(), hex, 64) != 0) {
       fault(seq, "содержимое записи изменено (хэш не совпадает)");
       return SQLITE_OK;
+    }
+    if (sink_) {
+      const std::string canonical =
+          canonicalOf(header_, hasRun ? &view : nullptr, hasAdjustment ? &adjustmentRow_ : nullptr);
+      ChainEntry passed;
+      passed.header = &header_;
+      passed.prevHash = prev;
+      passed.hash = std::string_view(hex, 64);
+      passed.canonical = canonical;
+      if (hasRun) {
+        passed.run = &run_scalars_;
+        passed.devices = devices_.data();
+        passed.deviceCount = deviceCount_;
+      }
+      ++passed_;
+      if (!(*sink_)(passed)) {
+        stopped = true;
+        break;
+      }
     }
     prev.assign(hex, 64);
     lastSeq_ = seq;
@@ -720,6 +744,33 @@ Result<ChainCheck> HistoryStore::check(const std::vector<Anchor>& more) {
     AnchorBook(options_.anchorFolder).noteChecked(canonicalPath_, r->head, r->headHash);
   }
   return r;
+}
+
+Result<int64_t> HistoryStore::entriesAfter(int64_t from, const EntrySink& sink) {
+  ReadTransaction read(*this);
+  Result<ChainCheck> checked = checkForRead();
+  if (!checked) return checked.error();
+  if (from < 0 || from > checked->head)
+    return error(ErrorCode::NotFound, "В истории поверок " + inQuotes(path_) + " нет записи " +
+                                          std::to_string(from) + " (последняя " +
+                                          std::to_string(checked->head) + ")");
+  if (from == checked->head) return int64_t{0};
+  std::string prev = kGenesisHash;
+  if (from > 0) {
+    Use s(stmt("SELECT hash FROM entry WHERE seq = ?"));
+    s->bind(1, from);
+    const int rc = s->step();
+    if (rc != SQLITE_ROW) return sqliteError(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, "прочитать историю");
+    prev = s->text(0);
+  }
+  ChainCheck out;
+  out.ok = true;
+  ChainWalker walker(*this, out);
+  walker.passTo(&sink);
+  const int rc = walker.run(from, prev, -1);
+  if (rc != SQLITE_OK) return sqliteError(rc, "прочитать историю");
+  if (!out.ok) return brokenChain(out);
+  return walker.passed();
 }
 
 Result<ChainCheck> HistoryStore::checkForRead(const std::vector<int64_t>& shown) {

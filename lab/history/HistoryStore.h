@@ -82,6 +82,23 @@ struct BackupResult {
 // calls. Returning false ends the listing.
 using RunSink = std::function<bool(const RunSummary&)>;
 
+struct EntryHeader;
+
+// One entry as the chain holds it, handed to a copy of the history elsewhere (a lab server): its
+// header, its link and hash, the exact bytes the hash covers, and for a run or correction the run's
+// scalar fields (`run`, its lists left empty) and devices (each without its points).
+struct ChainEntry {
+  const EntryHeader* header = nullptr;
+  std::string_view prevHash;
+  std::string_view hash;
+  std::string_view canonical;
+  const RunRecord* run = nullptr;
+  const DeviceResult* devices = nullptr;
+  std::size_t deviceCount = 0;
+};
+// Called once per entry, in order; returning false ends the walk.
+using EntrySink = std::function<bool(const ChainEntry&)>;
+
 class HistoryStore {
  public:
   // Opens the history at `path`, creating the file and its schema when it does not exist or is empty
@@ -125,6 +142,12 @@ class HistoryStore {
   // same day (in the workstation's local time) and since then a calibration run or an adjustment of
   // that device; as-found otherwise.
   Result<TagOffer> offerTag(const RunRecord& newRun);
+
+  // The entries after `from` (0: from the first), in order, each passed on only after its hash was
+  // recomputed from what the file holds; in one read transaction that first makes the read's check
+  // (the guards, the anchors, the entries not checked before). Returns the number of entries passed.
+  // ChainBroken when the history does not hold, NotFound when it has no entry `from`.
+  Result<int64_t> entriesAfter(int64_t from, const EntrySink& sink);
 
   // The full check, in one read transaction: SQLite's integrity check (a damaged page or an index
   // that no longer matches its table is an error, Damaged, naming the page or the index), SQLite's

@@ -301,6 +301,12 @@ std::string canonicalEntry(const EntryHeader& h, const RunRecord* run, const Adj
   return std::move(sink.out);
 }
 
+std::string canonicalOf(const EntryHeader& h, const RunView* run, const Adjustment* adjustment) {
+  TextSink sink;
+  addEntry(sink, h, run, adjustment);
+  return std::move(sink.out);
+}
+
 std::string entryHash(const std::string& prevHash, const std::string& canonical) {
   Sha256 s;
   s.update(prevHash);

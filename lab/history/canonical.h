@@ -51,6 +51,9 @@ struct RunView {
 // adjustment entries, neither for a cancellation.
 std::string canonicalEntry(const EntryHeader& header, const RunRecord* run, const Adjustment* adjustment);
 
+// The same text from a run's view (what the chain walk reads back).
+std::string canonicalOf(const EntryHeader& header, const RunView* run, const Adjustment* adjustment);
+
 // SHA-256 (lower-case hex) of the previous entry's hash, a line feed and the canonical content.
 std::string entryHash(const std::string& prevHash, const std::string& canonical);
 

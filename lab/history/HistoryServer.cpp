@@ -1,0 +1,1062 @@
+// The run history's push to, check of and listing from a lab's PostgreSQL server (libpq, no Qt).
+#include "HistoryServer.h"
+
+#include <fcntl.h>
+#include <libpq-fe.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string_view>
+
+#include "HistoryAnchors.h"
+#include "HistoryStore.h"
+#include "RunBuilder.h"
+#include "TextFile.h"
+#include "canonical.h"
+#include "history_server_sql.h"
+#include "sha256.h"
+
+namespace quarn::history {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string inQuotes(const std::string& s) { return "«" + s + "»"; }
+
+Error error(ErrorCode code, std::string message) { return Error{code, std::move(message)}; }
+
+// libpq's message without its trailing line feeds, on one line.
+std::string oneLine(const char* text) {
+  std::string s = text ? text : "";
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  for (char& c : s)
+    if (c == '\n') c = ' ';
+  return s;
+}
+
+// ---- the connection ----
+
+struct ConnCloser {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct ResultCloser {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Conn = std::unique_ptr<PGconn, ConnCloser>;
+using Res = std::unique_ptr<PGresult, ResultCloser>;
+
+// A query's outcome: the rows, or the server's (or the connection's) reason.
+struct Query {
+  Res res;
+  bool ok = false;
+  std::string sqlState;
+  std::string message;
+};
+
+class Server {
+ public:
+  Server(PGconn* conn, std::string name) : conn_(conn), name_(std::move(name)) {}
+  const std::string& name() const { return name_; }
+  PGconn* get() const { return conn_.get(); }
+  bool lost() const { return PQstatus(conn_.get()) == CONNECTION_BAD; }
+
+  Query run(const char* sql, std::initializer_list<const char*> params = {},
+            std::initializer_list<int> lengths = {}, std::initializer_list<int> formats = {}) {
+    std::vector<const char*> values(params);
+    std::vector<int> len(lengths), fmt(formats);
+    if (!len.empty() && len.size() != values.size()) len.clear();
+    if (!fmt.empty() && fmt.size() != values.size()) fmt.clear();
+    Query q;
+    q.res.reset(PQexecParams(conn_.get(), sql, static_cast<int>(values.size()), nullptr,
+                             values.empty() ? nullptr : values.data(), len.empty() ? nullptr : len.data(),
+                             fmt.empty() ? nullptr : fmt.data(), 0));
+    take(q);
+    return q;
+  }
+  Query prepared(const char* name, const std::vector<const char*>& values, const std::vector<int>& lengths,
+                 const std::vector<int>& formats) {
+    Query q;
+    q.res.reset(PQexecPrepared(conn_.get(), name, static_cast<int>(values.size()), values.data(),
+                               lengths.data(), formats.data(), 0));
+    take(q);
+    return q;
+  }
+  bool exec(const char* sql) { return run(sql).ok; }
+
+ private:
+  void take(Query& q) {
+    const ExecStatusType st = q.res ? PQresultStatus(q.res.get()) : PGRES_FATAL_ERROR;
+    q.ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+    if (q.ok) return;
+    if (q.res) {
+      if (const char* s = PQresultErrorField(q.res.get(), PG_DIAG_SQLSTATE)) q.sqlState = s;
+      if (const char* m = PQresultErrorField(q.res.get(), PG_DIAG_MESSAGE_PRIMARY)) q.message = m;
+    }
+    if (q.message.empty()) q.message = oneLine(PQerrorMessage(conn_.get()));
+  }
+
+  Conn conn_;
+  std::string name_;
+};
+
+bool isUri(const std::string& s) {
+  return s.rfind("postgresql://", 0) == 0 || s.rfind("postgres://", 0) == 0;
+}
+
+// What names the server in messages and in the acknowledged heads: host, port and database.
+std::string serverName(PGconn* c) {
+  const char* host = PQhost(c);
+  const char* port = PQport(c);
+  const char* db = PQdb(c);
+  return std::string(host && *host ? host : "localhost") + ":" + (port && *port ? port : "5432") + "/" +
+         (db ? db : "");
+}
+
+Result<std::unique_ptr<Server>> connect(const std::string& uri, const ServerOptions& options) {
+  const std::string shown = redactedServer(uri);
+  if (uri.empty())
+    return error(ErrorCode::CannotOpen, "Сервер истории поверок не задан (--server, переменная " +
+                                            std::string(kServerEnvironment) + " или файл настроек)");
+  const std::string timeout = std::to_string(options.connectTimeoutS);
+  std::vector<const char*> keys{"dbname", "fallback_application_name"};
+  std::vector<const char*> values{uri.c_str(), options.applicationName.c_str()};
+  if (uri.find("connect_timeout") == std::string::npos) {
+    keys.push_back("connect_timeout");
+    values.push_back(timeout.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  // A string libpq cannot parse is refused before anything is tried.
+  char* parseError = nullptr;
+  if (PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &parseError)) {
+    PQconninfoFree(parsed);
+  } else {
+    const std::string why = oneLine(parseError);
+    PQfreemem(parseError);
+    return error(ErrorCode::CannotOpen, "Адрес сервера истории поверок " + inQuotes(shown) +
+                                            " не разобран: " + (why.empty() ? "нехватка памяти" : why));
+  }
+  PGconn* c = PQconnectdbParams(keys.data(), values.data(), 1);
+  if (!c) return error(ErrorCode::Io, "Не удалось подключиться к серверу истории поверок: нехватка памяти");
+  if (PQstatus(c) != CONNECTION_OK) {
+    const std::string why = oneLine(PQerrorMessage(c));
+    PQfinish(c);
+    return error(ErrorCode::Io,
+                 "Не удалось подключиться к серверу истории поверок " + inQuotes(shown) + ": " + why);
+  }
+  auto server = std::make_unique<Server>(c, serverName(c));
+  // Messages in a language the program does not translate would reach the operator: keep them short
+  // and plain; the server's own texts are English.
+  server->exec("SET client_min_messages = warning");
+  return server;
+}
+
+// The server's schema version, or why it cannot be used.
+Result<int> schemaOf(Server& s) {
+  Query q = s.run("SELECT value FROM history_server_meta WHERE name = 'schema_version'");
+  if (!q.ok) {
+    if (q.sqlState == "42P01")
+      return error(ErrorCode::NotAHistory,
+                   "В базе сервера " + inQuotes(s.name()) +
+                       " нет истории поверок: администратор создаёт её "
+                       "файлами sql/history_server_roles.sql и sql/history_server.sql");
+    return error(ErrorCode::Io,
+                 "Не удалось прочитать версию схемы сервера " + inQuotes(s.name()) + ": " + q.message);
+  }
+  if (PQntuples(q.res.get()) != 1)
+    return error(ErrorCode::Damaged,
+                 "На сервере " + inQuotes(s.name()) + " нет версии схемы истории поверок");
+  const std::string text = PQgetvalue(q.res.get(), 0, 0);
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != 0 || v < 1)
+    return error(ErrorCode::Damaged, "Версия схемы сервера " + inQuotes(s.name()) + " не читается: " + text);
+  if (v > kServerSchemaVersion)
+    return error(ErrorCode::NewerSchema, "База сервера " + inQuotes(s.name()) + " новее программы (схема " +
+                                             text + ", программа знает схему " +
+                                             std::to_string(kServerSchemaVersion) + "): обновите программу");
+  return static_cast<int>(v);
+}
+
+// ---- the acknowledged heads kept locally ----
+
+struct AckLine {
+  std::string history, server, workstation;
+  int64_t seq = 0;
+  std::string hash;
+};
+
+std::string escaped(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool isHash(const std::string& s) {
+  return s.size() == 64 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+std::vector<AckLine> readAcks(const std::string& folder) {
+  std::vector<AckLine> out;
+  if (folder.empty()) return out;
+  std::ifstream in(folder + "/" + kServerHeadsFileName, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> p;
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t tab = line.find('\t', from);
+      p.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
+      if (tab == std::string::npos) break;
+      from = tab + 1;
+    }
+    if (p.size() != 5 || !isHash(p[4])) continue;
+    char* end = nullptr;
+    const long long seq = std::strtoll(p[3].c_str(), &end, 10);
+    if (p[3].empty() || *end != 0 || seq < 1) continue;
+    out.push_back({unescaped(p[0]), unescaped(p[1]), unescaped(p[2]), seq, p[4]});
+  }
+  return out;
+}
+
+std::optional<AckLine> ackOf(const std::string& folder, const std::string& history, const std::string& server,
+                             const std::string& workstation) {
+  for (const AckLine& a : readAcks(folder))
+    if (a.history == history && a.server == server && a.workstation == workstation) return a;
+  return std::nullopt;
+}
+
+// Notes the server's head for the history, under the anchor folder's lock; a head only moves forward.
+std::string noteAck(const std::string& folder, const AckLine& ack) {
+  if (folder.empty()) return {};
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  const std::string lockName = folder + "/history-anchors.lock";
+  const int lock = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0) return "не удалось открыть " + lockName + ": " + std::strerror(errno);
+  while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  std::vector<AckLine> acks = readAcks(folder);
+  bool found = false;
+  for (AckLine& a : acks)
+    if (a.history == ack.history && a.server == ack.server && a.workstation == ack.workstation) {
+      found = true;
+      if (ack.seq >= a.seq) a = ack;
+    }
+  if (!found) acks.push_back(ack);
+  std::string text;
+  for (const AckLine& a : acks)
+    text += escaped(a.history) + "\t" + escaped(a.server) + "\t" + escaped(a.workstation) + "\t" +
+            std::to_string(a.seq) + "\t" + a.hash + "\n";
+  const std::string err = data::writeFileAtomically(folder + "/" + kServerHeadsFileName, text).why();
+  ::close(lock);
+  return err;
+}
+
+// ---- reading canonical content back ----
+
+// The fields of a canonical text a server row repeats in its columns.
+struct CanonicalFacts {
+  bool ok = true;
+  int64_t format = 0, seq = 0, recordedAt = 0;
+  std::string kind, workstation, note, operatorName;
+  std::optional<int64_t> refersTo;
+  bool isRun = false;
+  int64_t startedAt = 0, utcOffset = 0;
+  std::string runKind, runTag;
+  std::string channels, names, serials, verdicts;  // encoded as the server query encodes its arrays
+};
+
+std::string lengthPrefixed(std::string_view s) { return std::to_string(s.size()) + ":" + std::string(s); }
+
+// Reads "name type payload\n" lines; a text is "t<length>:<bytes>\n" and may hold line feeds.
+CanonicalFacts factsOf(std::string_view text) {
+  CanonicalFacts f;
+  std::size_t at = 0;
+  bool sawOperator = false;
+  while (at < text.size()) {
+    const std::size_t space = text.find(' ', at);
+    if (space == std::string_view::npos) {
+      f.ok = false;
+      break;
+    }
+    const std::string_view name = text.substr(at, space - at);
+    at = space + 1;
+    if (at >= text.size()) {
+      f.ok = false;
+      break;
+    }
+    const char type = text[at];
+    std::string_view payload;
+    if (type == 't') {
+      const std::size_t colon = text.find(':', at);
+      if (colon == std::string_view::npos) {
+        f.ok = false;
+        break;
+      }
+      const std::string len(text.substr(at + 1, colon - at - 1));
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(len.c_str(), &end, 10);
+      if (len.empty() || *end != 0 || n >= text.size() - (colon + 1) || text[colon + 1 + n] != '\n') {
+        f.ok = false;
+        break;
+      }
+      payload = text.substr(colon + 1, n);
+      at = colon + 1 + n + 1;
+    } else {
+      const std::size_t nl = text.find('\n', at);
+      if (nl == std::string_view::npos) {
+        f.ok = false;
+        break;
+      }
+      payload = text.substr(at + 1, nl - at - 1);
+      at = nl + 1;
+    }
+    auto integer = [&](int64_t& out) {
+      const std::string p(payload);
+      char* end = nullptr;
+      out = std::strtoll(p.c_str(), &end, 10);
+      if (type != 'i' || p.empty() || *end != 0) f.ok = false;
+    };
+    if (name == "quarn-history-entry")
+      integer(f.format);
+    else if (name == "entry.seq")
+      integer(f.seq);
+    else if (name == "entry.kind")
+      f.kind = payload;
+    else if (name == "entry.refers_to") {
+      if (type == 'n')
+        f.refersTo.reset();
+      else {
+        int64_t v = 0;
+        integer(v);
+        f.refersTo = v;
+      }
+    } else if (name == "entry.recorded_at")
+      integer(f.recordedAt);
+    else if (name == "entry.workstation")
+      f.workstation = payload;
+    else if (name == "entry.note")
+      f.note = payload;
+    else if (name == "entry.operator") {
+      f.operatorName = payload;
+      sawOperator = true;
+    } else if (name == "run.started_at") {
+      f.isRun = true;
+      integer(f.startedAt);
+    } else if (name == "run.utc_offset_min")
+      integer(f.utcOffset);
+    else if (name == "run.kind")
+      f.runKind = payload;
+    else if (name == "run.tag")
+      f.runTag = payload;
+    else if (name.rfind("channel[", 0) == 0) {
+      const std::size_t close = name.find("].");
+      if (close == std::string_view::npos || name.find("point[") != std::string_view::npos) continue;
+      const std::string_view field = name.substr(close + 2);
+      if (field == "name") {
+        const std::string_view channel = name.substr(8, close - 8);
+        f.channels += lengthPrefixed(channel);
+        f.names += lengthPrefixed(payload);
+      } else if (field == "serial") {
+        f.serials += lengthPrefixed(payload);
+      } else if (field == "verdict") {
+        f.verdicts += lengthPrefixed(payload);
+      }
+    }
+  }
+  if (f.format >= 2 && !sawOperator) f.ok = false;
+  return f;
+}
+
+// The server query's encoding of a text or integer array: each element as "<bytes>:<text>", NULL
+// for a NULL array.
+std::string encodedArray(const char* column) {
+  return std::string(
+             "(SELECT coalesce(string_agg(octet_length(x::text)::text || ':' || x::text, '' ORDER BY o), '') "
+             "FROM unnest(") +
+         column + ") WITH ORDINALITY AS t(x, o))";
+}
+
+std::string entryColumns() {
+  return "seq, kind, refers_to, recorded_at, workstation, note, operator_name, hash_format, prev_hash, hash, "
+         "canonical, run_started_at, run_utc_offset, run_kind, run_tag, device_channels IS NULL, " +
+         encodedArray("device_channels") + ", " + encodedArray("device_names") + ", " +
+         encodedArray("device_serials") + ", " + encodedArray("device_verdicts");
+}
+
+std::string textArray(const std::vector<std::string>& items) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i) out += ',';
+    out += '"';
+    for (char c : items[i]) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    out += '"';
+  }
+  return out + "}";
+}
+
+// Decodes "<n>:<text><n>:<text>…" into its elements.
+std::vector<std::string> decodedArray(std::string_view s) {
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  while (at < s.size()) {
+    const std::size_t colon = s.find(':', at);
+    if (colon == std::string_view::npos) break;
+    const std::size_t n = std::strtoull(std::string(s.substr(at, colon - at)).c_str(), nullptr, 10);
+    if (colon + 1 + n > s.size()) break;
+    out.emplace_back(s.substr(colon + 1, n));
+    at = colon + 1 + n;
+  }
+  return out;
+}
+
+std::string hexHashOf(std::string_view prevHash, std::string_view canonical) {
+  Sha256 sha;
+  sha.update(prevHash);
+  sha.update("\n");
+  sha.update(canonical);
+  return toHex(sha.finish());
+}
+
+// What is wrong with one server row of a workstation's chain, given the previous hash; empty when it
+// holds.
+std::string rowProblem(PGresult* r, int row, int64_t expectedSeq, const std::string& prev) {
+  auto text = [r, row](int col) {
+    return std::string_view(PQgetvalue(r, row, col), PQgetlength(r, row, col));
+  };
+  auto null = [r, row](int col) { return PQgetisnull(r, row, col) != 0; };
+  const int64_t seq = std::strtoll(PQgetvalue(r, row, 0), nullptr, 10);
+  if (seq != expectedSeq)
+    return seq > expectedSeq ? "запись " + std::to_string(expectedSeq) + " на сервере отсутствует (удалена)"
+                             : "номер записи " + std::to_string(seq) + " повторяется";
+  if (text(8) != prev)
+    return "ссылка на предыдущую запись не совпадает: записи на сервере переставлены, удалены или вставлены";
+  size_t length = 0;
+  unsigned char* bytes =
+      PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(r, row, 10)), &length);
+  if (!bytes) return "содержимое записи не читается";
+  const std::string canonical(reinterpret_cast<const char*>(bytes), length);
+  PQfreemem(bytes);
+  if (hexHashOf(prev, canonical) != text(9))
+    return "содержимое записи на сервере изменено (хэш не совпадает)";
+  const CanonicalFacts f = factsOf(canonical);
+  const std::string kind(text(1));
+  const bool runLike = kind == "run" || kind == "correction";
+  bool same = f.ok && f.seq == seq && f.kind == kind && text(4) == f.workstation && text(5) == f.note &&
+              text(6) == f.operatorName && std::to_string(f.format) == std::string(text(7)) &&
+              std::to_string(f.recordedAt) == std::string(text(3)) &&
+              (null(2) ? !f.refersTo : (f.refersTo && std::to_string(*f.refersTo) == std::string(text(2))));
+  if (same && runLike) {
+    same = f.isRun && !null(11) && std::to_string(f.startedAt) == std::string(text(11)) && !null(12) &&
+           std::to_string(f.utcOffset) == std::string(text(12)) && text(13) == f.runKind &&
+           text(14) == f.runTag && std::string(text(15)) == "f" && text(16) == f.channels &&
+           text(17) == f.names && text(18) == f.serials && text(19) == f.verdicts;
+  } else if (same) {
+    same = !f.isRun && null(11) && null(12) && null(13) && null(14) && std::string(text(15)) == "t";
+  }
+  if (!same) return "значения записи на сервере изменены (не совпадают с её содержимым)";
+  return {};
+}
+
+// Walks one workstation's entries on the server in order (a cursor, a few hundred rows at a time)
+// and hands each row to `row` (result, index); returns the reason of a failed read.
+template <class Row>
+std::string walkServer(Server& s, const std::string& workstation, Row&& row) {
+  const std::string declare = "DECLARE history_walk NO SCROLL CURSOR FOR SELECT " + entryColumns() +
+                              " FROM entry WHERE workstation_id = $1 ORDER BY seq";
+  Query q = s.run(declare.c_str(), {workstation.c_str()});
+  if (!q.ok) return q.message;
+  for (;;) {
+    Query f = s.run("FETCH 500 FROM history_walk");
+    if (!f.ok) return f.message;
+    const int n = PQntuples(f.res.get());
+    if (n == 0) break;
+    for (int i = 0; i < n; ++i)
+      if (!row(f.res.get(), i)) {
+        s.exec("CLOSE history_walk");
+        return {};
+      }
+  }
+  s.exec("CLOSE history_walk");
+  return {};
+}
+
+// The local history's hashes of entries 1..upTo (fewer when it ends before).
+Result<std::vector<std::string>> localHashes(HistoryStore& local, int64_t upTo) {
+  std::vector<std::string> out;
+  if (upTo <= 0) return out;
+  Result<int64_t> r = local.entriesAfter(0, [&](const ChainEntry& e) {
+    out.emplace_back(e.hash);
+    return static_cast<int64_t>(out.size()) < upTo;
+  });
+  if (!r) return r.error();
+  return out;
+}
+
+// The local history's entry `seq`'s hash, or empty when it has none.
+Result<std::string> localHashAt(HistoryStore& local, int64_t seq, int64_t localHead) {
+  if (seq < 1 || seq > localHead) return std::string();
+  std::string hash;
+  Result<int64_t> r = local.entriesAfter(seq - 1, [&](const ChainEntry& e) {
+    hash = std::string(e.hash);
+    return false;
+  });
+  if (!r) return r.error();
+  return hash;
+}
+
+// The first entry (1-based) where the local hashes and the server's differ, given the server's list.
+int64_t firstDifference(const std::vector<std::string>& local, const std::vector<std::string>& server) {
+  for (std::size_t i = 0; i < server.size(); ++i)
+    if (i >= local.size() || local[i] != server[i]) return static_cast<int64_t>(i) + 1;
+  return 0;
+}
+
+Result<std::vector<std::string>> serverHashes(Server& s, const std::string& workstation) {
+  Query q = s.run("SELECT hash FROM entry WHERE workstation_id = $1 ORDER BY seq", {workstation.c_str()});
+  if (!q.ok)
+    return error(ErrorCode::Io,
+                 "Не удалось прочитать записи сервера " + inQuotes(s.name()) + ": " + q.message);
+  std::vector<std::string> out;
+  for (int i = 0; i < PQntuples(q.res.get()); ++i) out.emplace_back(PQgetvalue(q.res.get(), i, 0));
+  return out;
+}
+
+// Names what the local history lacks of the server's chain (empty when it holds all of it).
+Result<std::pair<int64_t, std::string>> compareWithServer(HistoryStore& local, Server& s,
+                                                          const std::string& workstation, int64_t localHead) {
+  Result<std::vector<std::string>> server = serverHashes(s, workstation);
+  if (!server) return server.error();
+  Result<std::vector<std::string>> mine = localHashes(local, static_cast<int64_t>(server->size()));
+  if (!mine) return mine.error();
+  const int64_t k = firstDifference(*mine, *server);
+  if (k == 0) return std::pair<int64_t, std::string>{0, {}};
+  const std::string where = " (станция " + inQuotes(workstation) + ", сервер " + inQuotes(s.name()) + ")";
+  if (k > localHead)
+    return std::pair<int64_t, std::string>{
+        k, "в истории поверок " + inQuotes(local.path()) + " нет записи " + std::to_string(k) +
+               ", которая есть на сервере" + where +
+               ": последние записи удалены или файл заменён более старой копией"};
+  return std::pair<int64_t, std::string>{k, "запись " + std::to_string(k) + " истории поверок " +
+                                                inQuotes(local.path()) + " отличается от записи на сервере" +
+                                                where +
+                                                ": запись удалена, файл заменён или цепочка переписана"};
+}
+
+}  // namespace
+
+std::string redactedServer(const std::string& uri) {
+  if (isUri(uri)) {
+    const std::size_t scheme = uri.find("://") + 3;
+    const std::size_t slash = uri.find_first_of("/?", scheme);
+    const std::size_t at = uri.rfind('@', slash == std::string::npos ? std::string::npos : slash);
+    std::string out = uri;
+    if (at != std::string::npos && at >= scheme) {
+      const std::size_t colon = uri.find(':', scheme);
+      if (colon != std::string::npos && colon < at) out = uri.substr(0, colon) + uri.substr(at);
+    }
+    // A password given as a parameter (…?password=…) goes too.
+    const std::size_t q = out.find('?');
+    if (q != std::string::npos) {
+      std::string query = out.substr(q + 1), kept;
+      std::size_t from = 0;
+      while (from <= query.size()) {
+        const std::size_t amp = query.find('&', from);
+        const std::string part =
+            query.substr(from, amp == std::string::npos ? std::string::npos : amp - from);
+        if (part.rfind("password=", 0) != 0 && !part.empty()) kept += (kept.empty() ? "" : "&") + part;
+        if (amp == std::string::npos) break;
+        from = amp + 1;
+      }
+      out = out.substr(0, q) + (kept.empty() ? "" : "?" + kept);
+    }
+    return out;
+  }
+  // key=value pairs: drop password=… (a quoted value may hold spaces).
+  std::string out;
+  std::size_t at = 0;
+  while (at < uri.size()) {
+    while (at < uri.size() && uri[at] == ' ') ++at;
+    if (at >= uri.size()) break;
+    std::size_t end = at;
+    bool quoted = false;
+    while (end < uri.size() && (quoted || uri[end] != ' ')) {
+      if (uri[end] == '\\' && end + 1 < uri.size()) {
+        end += 2;
+        continue;
+      }
+      if (uri[end] == '\'') quoted = !quoted;
+      ++end;
+    }
+    std::string part = uri.substr(at, end - at);
+    std::string key = part.substr(0, part.find('='));
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    if (key != "password") out += (out.empty() ? "" : " ") + part;
+    at = end;
+  }
+  return out;
+}
+
+std::string defaultWorkstationId() { return defaultWorkstationName(); }
+
+std::vector<Anchor> serverAnchorsOf(const std::string& anchorFolder, const std::string& historyPath) {
+  std::vector<Anchor> out;
+  const std::string path = anchorPathOf(historyPath);
+  for (const AckLine& a : readAcks(anchorFolder)) {
+    if (a.history != path) continue;
+    Anchor anchor;
+    anchor.source = "сервер " + a.server + " (станция " + a.workstation + ")";
+    anchor.seq = a.seq;
+    anchor.hash = a.hash;
+    out.push_back(anchor);
+  }
+  return out;
+}
+
+Result<bool> installServerSchema(const std::string& uri) {
+  ServerOptions options;
+  Result<std::unique_ptr<Server>> s = connect(uri, options);
+  if (!s) return s.error();
+  Server& server = **s;
+  const std::string sql = std::string("BEGIN;\n") + kServerRolesSql + "\n" + kServerSchemaSql + "\nCOMMIT;";
+  Res r(PQexec(server.get(), sql.c_str()));
+  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+    std::string why = oneLine(PQerrorMessage(server.get()));
+    server.exec("ROLLBACK");
+    return error(ErrorCode::Io,
+                 "Схема истории поверок не создана на сервере " + inQuotes(server.name()) + ": " + why);
+  }
+  return true;
+}
+
+Result<SyncResult> syncToServer(HistoryStore& local, const ServerOptions& options) {
+  if (options.workstationId.empty())
+    return error(ErrorCode::InvalidRecord, "Не задано имя рабочей станции на сервере истории поверок");
+  // The local history first: a history that does not hold is never pushed.
+  Result<ChainCheck> localCheck = local.checkForRead();
+  if (!localCheck) return localCheck.error();
+  const int64_t localHead = localCheck->head;
+
+  Result<std::unique_ptr<Server>> connected = connect(options.uri, options);
+  if (!connected) return connected.error();
+  Server& s = **connected;
+  if (Result<int> v = schemaOf(s); !v) return v.error();
+
+  SyncResult out;
+  out.server = s.name();
+  out.workstationId = options.workstationId;
+  out.localHead = localHead;
+  const std::string where =
+      " (станция " + inQuotes(options.workstationId) + ", сервер " + inQuotes(s.name()) + ")";
+  const std::string historyPath = anchorPathOf(local.path());
+  const auto lostLink = [&](const std::string& what) {
+    return error(ErrorCode::Io, "Связь с сервером истории поверок " + inQuotes(s.name()) + " прервана (" +
+                                    what + "): на сервере записей " + std::to_string(out.serverHead) +
+                                    " из " + std::to_string(localHead) +
+                                    "; следующая синхронизация продолжит. Локальная история не изменена.");
+  };
+  const auto failed = [&](const Query& q, const std::string& what) {
+    if (s.lost()) return lostLink(q.message);
+    return error(ErrorCode::Io, "Сервер истории поверок " + inQuotes(s.name()) + " отказал (" + what +
+                                    "): " + q.message + ". Локальная история не изменена.");
+  };
+
+  // The server's view of this workstation.
+  Query row = s.run("SELECT first_hash, head_seq, head_hash FROM workstation WHERE id = $1",
+                    {options.workstationId.c_str()});
+  if (!row.ok) return failed(row, "чтение станции");
+  std::optional<AckLine> ack = ackOf(options.anchorFolder, historyPath, s.name(), options.workstationId);
+  if (PQntuples(row.res.get()) == 0) {
+    if (ack)
+      return error(ErrorCode::ChainBroken, "Сервер истории поверок потерял записи" + where +
+                                               ": он подтвердил запись " + std::to_string(ack->seq) +
+                                               ", а теперь не знает станцию. Синхронизация отменена.");
+    if (localHead == 0) return out;
+    Result<std::string> first = localHashAt(local, 1, localHead);
+    if (!first) return first.error();
+    Query reg = s.run("INSERT INTO workstation (id, first_hash) VALUES ($1, $2) ON CONFLICT (id) DO NOTHING",
+                      {options.workstationId.c_str(), first->c_str()});
+    if (!reg.ok) return failed(reg, "регистрация станции");
+    row = s.run("SELECT first_hash, head_seq, head_hash FROM workstation WHERE id = $1",
+                {options.workstationId.c_str()});
+    if (!row.ok || PQntuples(row.res.get()) != 1) return failed(row, "чтение станции");
+  }
+  const std::string serverFirst = PQgetvalue(row.res.get(), 0, 0);
+  out.serverHeadBefore = std::strtoll(PQgetvalue(row.res.get(), 0, 1), nullptr, 10);
+  out.serverHead = out.serverHeadBefore;
+  out.serverHeadHash = PQgetvalue(row.res.get(), 0, 2);
+
+  // A server behind what it acknowledged has lost entries.
+  if (ack && out.serverHead < ack->seq)
+    return error(ErrorCode::ChainBroken, "Сервер истории поверок потерял записи" + where +
+                                             ": он подтвердил запись " + std::to_string(ack->seq) +
+                                             ", а теперь у него последняя " + std::to_string(out.serverHead) +
+                                             ". Синхронизация отменена.");
+  // The local history must hold every entry the server has.
+  if (localHead == 0 && out.serverHead > 0)
+    return error(ErrorCode::ChainBroken, "В истории поверок " + inQuotes(local.path()) +
+                                             " нет записи 1, которая есть на сервере" + where +
+                                             ": файл пуст или заменён. Синхронизация отменена.");
+  if (localHead > 0) {
+    Result<std::string> first = localHashAt(local, 1, localHead);
+    if (!first) return first.error();
+    if (*first != serverFirst)
+      return error(ErrorCode::ChainBroken,
+                   "На сервере под именем станции " + inQuotes(options.workstationId) +
+                       " хранится другая история (запись 1 не совпадает с записью 1 файла " +
+                       inQuotes(local.path()) + "), сервер " + inQuotes(s.name()) +
+                       ". Синхронизация отменена.");
+  }
+  if (out.serverHead > 0) {
+    Result<std::string> mine = localHashAt(local, out.serverHead, localHead);
+    if (!mine) return mine.error();
+    if (*mine != out.serverHeadHash) {
+      Result<std::pair<int64_t, std::string>> diff =
+          compareWithServer(local, s, options.workstationId, localHead);
+      if (!diff) return diff.error();
+      std::string what = diff->second;
+      if (what.empty())
+        what = "последняя запись сервера " + std::to_string(out.serverHead) + " не совпадает с локальной";
+      return error(ErrorCode::ChainBroken, "Синхронизация отменена: " + what + ".");
+    }
+  }
+  if (ack && ack->seq <= out.serverHead) {
+    // What the server acknowledged earlier is still in the local history (the read's anchors say it
+    // too when the store was opened with them).
+    Result<std::string> mine = localHashAt(local, ack->seq, localHead);
+    if (!mine) return mine.error();
+    if (*mine != ack->hash)
+      return error(ErrorCode::ChainBroken, "Синхронизация отменена: запись " + std::to_string(ack->seq) +
+                                               " истории поверок " + inQuotes(local.path()) +
+                                               " отличается от записи, которую сервер подтвердил" + where +
+                                               ".");
+  }
+  if (out.serverHead > 0 && (!ack || ack->seq < out.serverHead)) {
+    if (std::string e = noteAck(options.anchorFolder, {historyPath, s.name(), options.workstationId,
+                                                       out.serverHead, out.serverHeadHash});
+        !e.empty())
+      return error(ErrorCode::Io, "Отметка сервера истории поверок не сохранена: " + e);
+  }
+  if (out.serverHead >= localHead) return out;
+
+  // The push: entries after the server's head, a batch per transaction. The transaction locks the
+  // workstation's row and checks the head is still where this push found it (another push of the
+  // same history finds it moved and stops).
+  const std::string insert =
+      "INSERT INTO entry (workstation_id, seq, kind, refers_to, recorded_at, workstation, note, "
+      "operator_name, "
+      "hash_format, prev_hash, hash, canonical, run_started_at, run_utc_offset, run_kind, run_tag, "
+      "device_channels, device_names, device_serials, device_verdicts) VALUES ($1, $2, $3, $4, $5, $6, $7, "
+      "$8, $9, "
+      "$10, $11, $12, $13, $14, $15, $16, $17::integer[], $18::text[], $19::text[], $20::text[])";
+  {
+    Res p(PQprepare(s.get(), "quarn_insert_entry", insert.c_str(), 0, nullptr));
+    if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
+      Query q;
+      q.message = oneLine(PQerrorMessage(s.get()));
+      return failed(q, "подготовка записи");
+    }
+  }
+  struct Pending {
+    std::vector<std::string> text;  // the 20 parameters
+    std::vector<bool> null;
+  };
+  std::vector<Pending> batch;
+  std::optional<Error> stop;
+  const auto flush = [&]() -> bool {
+    if (batch.empty()) return true;
+    Query q = s.run("BEGIN");
+    if (!q.ok) {
+      stop = failed(q, "начало транзакции");
+      return false;
+    }
+    Query lockRow = s.run("SELECT head_seq, head_hash FROM workstation WHERE id = $1 FOR UPDATE",
+                          {options.workstationId.c_str()});
+    if (!lockRow.ok || PQntuples(lockRow.res.get()) != 1) {
+      stop = failed(lockRow, "блокировка станции");
+      s.exec("ROLLBACK");
+      return false;
+    }
+    const int64_t head = std::strtoll(PQgetvalue(lockRow.res.get(), 0, 0), nullptr, 10);
+    if (head != out.serverHead || out.serverHeadHash != PQgetvalue(lockRow.res.get(), 0, 1)) {
+      s.exec("ROLLBACK");
+      stop = error(ErrorCode::Locked, "Историю станции " + inQuotes(options.workstationId) +
+                                          " одновременно передаёт другая программа (сервер " +
+                                          inQuotes(s.name()) + "): синхронизация остановлена, повторите её");
+      return false;
+    }
+    std::vector<const char*> values(20);
+    std::vector<int> lengths(20), formats(20, 0);
+    formats[11] = 1;  // the canonical bytes go as they are
+    for (const Pending& p : batch) {
+      for (int i = 0; i < 20; ++i) {
+        values[i] = p.null[i] ? nullptr : p.text[i].c_str();
+        lengths[i] = static_cast<int>(p.text[i].size());
+      }
+      Query ins = s.prepared("quarn_insert_entry", values, lengths, formats);
+      if (!ins.ok) {
+        stop = failed(ins, "запись " + p.text[1]);
+        s.exec("ROLLBACK");
+        return false;
+      }
+    }
+    Query commit = s.run("COMMIT");
+    if (!commit.ok) {
+      stop = failed(commit, "завершение транзакции");
+      return false;
+    }
+    out.pushed += static_cast<int64_t>(batch.size());
+    out.serverHead = std::strtoll(batch.back().text[1].c_str(), nullptr, 10);
+    out.serverHeadHash = batch.back().text[10];
+    batch.clear();
+    if (std::string e = noteAck(options.anchorFolder, {historyPath, s.name(), options.workstationId,
+                                                       out.serverHead, out.serverHeadHash});
+        !e.empty()) {
+      stop = error(ErrorCode::Io, "Отметка сервера истории поверок не сохранена: " + e);
+      return false;
+    }
+    if (options.progress) options.progress(out.serverHead, localHead);
+    return true;
+  };
+  const std::size_t batchSize = static_cast<std::size_t>(options.batch > 0 ? options.batch : 1);
+  Result<int64_t> walked = local.entriesAfter(out.serverHead, [&](const ChainEntry& e) {
+    Pending p;
+    p.text.resize(20);
+    p.null.assign(20, false);
+    const EntryHeader& h = *e.header;
+    p.text[0] = options.workstationId;
+    p.text[1] = std::to_string(h.seq);
+    p.text[2] = h.kind;
+    if (h.refersTo)
+      p.text[3] = std::to_string(*h.refersTo);
+    else
+      p.null[3] = true;
+    p.text[4] = std::to_string(h.recordedAtMs);
+    p.text[5] = h.workstation;
+    p.text[6] = h.note;
+    p.text[7] = h.operatorName;
+    p.text[8] = std::to_string(h.hashFormat);
+    p.text[9] = std::string(e.prevHash);
+    p.text[10] = std::string(e.hash);
+    p.text[11] = std::string(e.canonical);
+    if (e.run) {
+      p.text[12] = std::to_string(e.run->startedAtMs);
+      p.text[13] = std::to_string(e.run->utcOffsetMin);
+      p.text[14] = kindName(e.run->kind);
+      p.text[15] = tagName(e.run->tag);
+      std::vector<std::string> channels, names, serials, verdicts;
+      for (std::size_t i = 0; i < e.deviceCount; ++i) {
+        const DeviceResult& d = e.devices[i];
+        channels.push_back(std::to_string(d.channel));
+        names.push_back(d.name);
+        serials.push_back(d.serial);
+        verdicts.push_back(verdictName(d.verdict));
+      }
+      p.text[16] = "{" + [&] {
+        std::string joined;
+        for (const std::string& c : channels) joined += (joined.empty() ? "" : ",") + c;
+        return joined;
+      }() + "}";
+      p.text[17] = textArray(names);
+      p.text[18] = textArray(serials);
+      p.text[19] = textArray(verdicts);
+    } else {
+      for (int i = 12; i < 20; ++i) p.null[i] = true;
+    }
+    batch.push_back(std::move(p));
+    if (batch.size() >= batchSize) return flush();
+    return true;
+  });
+  if (stop) return *stop;
+  if (!walked) return walked.error();
+  if (!flush()) return *stop;
+  return out;
+}
+
+Result<ServerCheck> checkServer(HistoryStore* local, const ServerOptions& options,
+                                const std::string& onlyWorkstation) {
+  int64_t localHead = 0;
+  if (local) {
+    Result<ChainCheck> c = local->checkForRead();
+    if (!c) return c.error();
+    localHead = c->head;
+  }
+  Result<std::unique_ptr<Server>> connected = connect(options.uri, options);
+  if (!connected) return connected.error();
+  Server& s = **connected;
+  if (Result<int> v = schemaOf(s); !v) return v.error();
+  ServerCheck out;
+  out.server = s.name();
+  // One snapshot of the server for the whole check.
+  if (!s.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
+    return error(ErrorCode::Io, "Сервер истории поверок " + inQuotes(s.name()) +
+                                    " отказал: " + oneLine(PQerrorMessage(s.get())));
+  Query ws = s.run(
+      "SELECT id, first_hash, head_seq, head_hash FROM workstation WHERE ($1 = '' OR id = $1) ORDER BY id",
+      {onlyWorkstation.c_str()});
+  if (!ws.ok)
+    return error(ErrorCode::Io,
+                 "Не удалось прочитать станции сервера " + inQuotes(s.name()) + ": " + ws.message);
+  for (int w = 0; w < PQntuples(ws.res.get()); ++w) {
+    ServerChainCheck c;
+    c.workstationId = PQgetvalue(ws.res.get(), w, 0);
+    const std::string firstHash = PQgetvalue(ws.res.get(), w, 1);
+    c.head = std::strtoll(PQgetvalue(ws.res.get(), w, 2), nullptr, 10);
+    c.headHash = PQgetvalue(ws.res.get(), w, 3);
+    std::string prev = kGenesisHash;
+    int64_t expected = 1;
+    const auto fault = [&c](int64_t seq, std::string problem) {
+      c.ok = false;
+      c.firstBad = seq;
+      c.problem = std::move(problem);
+    };
+    const std::string readError = walkServer(s, c.workstationId, [&](PGresult* r, int i) {
+      ++c.entries;
+      if (std::string p = rowProblem(r, i, expected, prev); !p.empty()) {
+        const int64_t seq = std::strtoll(PQgetvalue(r, i, 0), nullptr, 10);
+        fault(std::min(seq, expected), std::move(p));
+        return false;
+      }
+      prev = PQgetvalue(r, i, 9);
+      if (expected == 1 && prev != firstHash) {
+        fault(1, "запись 1 на сервере не та, с которой станция зарегистрирована");
+        return false;
+      }
+      ++expected;
+      return true;
+    });
+    if (!readError.empty())
+      return error(ErrorCode::Io,
+                   "Не удалось прочитать записи сервера " + inQuotes(s.name()) + ": " + readError);
+    if (c.ok) {
+      const int64_t last = expected - 1;
+      if (last < c.head)
+        fault(last + 1, "последние записи на сервере удалены: отметка сервера " + std::to_string(c.head) +
+                            ", записей " + std::to_string(last));
+      else if (last > c.head)
+        fault(c.head + 1,
+              "запись " + std::to_string(c.head + 1) + " на сервере после его отметки последней записи");
+      else if (last > 0 && prev != c.headHash)
+        fault(last, "отметка последней записи на сервере не совпадает с записью");
+    }
+    if (!c.ok) out.ok = false;
+    out.workstations.push_back(std::move(c));
+  }
+  if (local) {
+    out.localCompared = true;
+    out.workstationId = options.workstationId;
+    out.localHead = localHead;
+    const std::string historyPath = anchorPathOf(local->path());
+    const std::optional<AckLine> ack =
+        ackOf(options.anchorFolder, historyPath, s.name(), options.workstationId);
+    out.acknowledged = ack ? ack->seq : 0;
+    int64_t serverHead = 0;
+    for (const ServerChainCheck& c : out.workstations)
+      if (c.workstationId == options.workstationId) serverHead = c.head;
+    const std::string where =
+        " (станция " + inQuotes(options.workstationId) + ", сервер " + inQuotes(s.name()) + ")";
+    if (ack && serverHead < ack->seq) {
+      out.localFirstBad = serverHead + 1;
+      out.localProblem = "сервер потерял записи" + where + ": он подтвердил запись " +
+                         std::to_string(ack->seq) + ", а теперь у него последняя " +
+                         std::to_string(serverHead);
+    } else {
+      Result<std::pair<int64_t, std::string>> diff =
+          compareWithServer(*local, s, options.workstationId, localHead);
+      if (!diff) return diff.error();
+      out.localFirstBad = diff->first;
+      out.localProblem = diff->second;
+    }
+    if (!out.localProblem.empty()) out.ok = false;
+  }
+  s.exec("COMMIT");
+  return out;
+}
+
+Result<std::vector<ServerRun>> listServer(const ServerOptions& options, const ServerListFilter& filter) {
+  Result<std::unique_ptr<Server>> connected = connect(options.uri, options);
+  if (!connected) return connected.error();
+  Server& s = **connected;
+  if (Result<int> v = schemaOf(s); !v) return v.error();
+  const std::string sql =
+      "SELECT r.workstation_id, r.seq, e.seq, "
+      "EXISTS (SELECT 1 FROM entry x WHERE x.workstation_id = r.workstation_id AND x.kind = 'cancellation' "
+      "AND x.refers_to = r.seq), e.run_started_at, e.run_utc_offset, e.run_kind, e.run_tag, e.workstation, " +
+      encodedArray("e.device_channels") + ", " + encodedArray("e.device_names") + ", " +
+      encodedArray("e.device_serials") + ", " + encodedArray("e.device_verdicts") +
+      " FROM entry r CROSS JOIN LATERAL (SELECT k.* FROM entry k WHERE k.workstation_id = r.workstation_id "
+      "AND "
+      "(k.seq = r.seq OR (k.kind = 'correction' AND k.refers_to = r.seq)) ORDER BY k.seq DESC LIMIT 1) e "
+      "WHERE r.kind = 'run' AND ($1 = '' OR r.workstation_id = $1) "
+      "AND ($2 = '' OR e.device_serials @> ARRAY[$2]::text[]) "
+      "AND ($3 = '' OR EXISTS (SELECT 1 FROM unnest(e.device_names) n WHERE strpos(n, $3) > 0)) "
+      "AND ($4::bigint IS NULL OR e.run_started_at >= $4::bigint) "
+      "AND ($5::boolean OR NOT EXISTS (SELECT 1 FROM entry x WHERE x.workstation_id = r.workstation_id AND "
+      "x.kind = 'cancellation' AND x.refers_to = r.seq)) "
+      "ORDER BY e.run_started_at DESC, r.workstation_id, r.seq DESC " +
+      (filter.limit > 0 ? "LIMIT " + std::to_string(filter.limit) : std::string());
+  const std::string since = filter.since ? std::to_string(*filter.since) : std::string();
+  Query q =
+      s.run(sql.c_str(), {filter.workstationId.c_str(), filter.serial.c_str(), filter.deviceName.c_str(),
+                          filter.since ? since.c_str() : nullptr, filter.includeCancelled ? "t" : "f"});
+  if (!q.ok)
+    return error(ErrorCode::Io,
+                 "Не удалось прочитать запуски сервера " + inQuotes(s.name()) + ": " + q.message);
+  std::vector<ServerRun> out;
+  PGresult* r = q.res.get();
+  for (int i = 0; i < PQntuples(r); ++i) {
+    ServerRun run;
+    run.workstationId = PQgetvalue(r, i, 0);
+    run.runId = std::strtoll(PQgetvalue(r, i, 1), nullptr, 10);
+    run.seq = std::strtoll(PQgetvalue(r, i, 2), nullptr, 10);
+    run.cancelled = std::string(PQgetvalue(r, i, 3)) == "t";
+    run.startedAtMs = std::strtoll(PQgetvalue(r, i, 4), nullptr, 10);
+    run.utcOffsetMin = std::atoi(PQgetvalue(r, i, 5));
+    run.kind = PQgetvalue(r, i, 6);
+    run.tag = PQgetvalue(r, i, 7);
+    run.workstation = PQgetvalue(r, i, 8);
+    const auto channels = decodedArray(PQgetvalue(r, i, 9));
+    const auto names = decodedArray(PQgetvalue(r, i, 10));
+    const auto serials = decodedArray(PQgetvalue(r, i, 11));
+    const auto verdicts = decodedArray(PQgetvalue(r, i, 12));
+    for (std::size_t d = 0; d < channels.size(); ++d)
+      run.devices.push_back({std::atoi(channels[d].c_str()), d < names.size() ? names[d] : std::string(),
+                             d < serials.size() ? serials[d] : std::string(),
+                             d < verdicts.size() ? verdicts[d] : std::string()});
+    out.push_back(std::move(run));
+  }
+  return out;
+}
+
+}  // namespace quarn::history
