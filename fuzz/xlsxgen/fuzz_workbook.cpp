@@ -7,10 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cell_ref.h"
+#include "output_file.h"
 #include "report_filler.h"
 #include "xlsx_error.h"
 #include "zip_package.h"
@@ -25,7 +28,7 @@ const ReportJob& job() {
     r.hiddenSheets = {"&HIDE"};
     r.pairs = {{"&SH", "Renamed sheet"}, {"&A_LONG", "long value"}, {"&A", "1.25"}, {"&HIDE", "x"}};
     r.columnCount = 3;
-    r.tables = {{"&T1", {"1.5", std::nullopt, "text"}}, {"&T2", {"", "2", "3"}}};
+    r.tables = {{"&T1", {"1.5", std::nullopt, "text"}, {}}, {"&T2", {"", "2", "3"}, {}}};
     return r;
   }();
   return j;
@@ -107,16 +110,50 @@ std::string package(const std::string& name, const std::string& override) {
   return out;
 }
 
+// The report's package reads back: every entry but the removed ones, in the same order, the untouched
+// ones with the same stored bytes, the rewritten ones inflating to what was deflated. A failure here
+// is a fault of the writer, whatever the template was.
+void checkWritten(const ZipPackage& p, const FillResult& filled) {
+  try {
+    const std::string written = packageBytes(p, filled.changedParts, filled.removedParts);
+    ZipLimits roomy;
+    roomy.maxTotalBytes = 64 << 20;
+    ZipPackage back = ZipPackage::openBytes(written, roomy);
+    std::size_t kept = 0;
+    for (const ZipEntry& e : p.entries()) {
+      if (filled.removedParts.count(e.name)) {
+        if (back.contains(e.name)) std::abort();
+        continue;
+      }
+      if (kept >= back.entries().size() || back.entries()[kept].name != e.name) std::abort();
+      const ZipEntry& b = back.entries()[kept++];
+      if (filled.changedParts.count(e.name)) {
+        if (back.read(e.name).size() != filled.changedParts.at(e.name).size) std::abort();
+      } else if (b.crc != e.crc || b.size != e.size ||
+                 back.bytes().substr(b.dataOffset, b.compressedSize) !=
+                     p.bytes().substr(e.dataOffset, e.compressedSize)) {
+        std::abort();
+      }
+    }
+  } catch (const XlsxError&) {
+    std::abort();
+  }
+}
+
 void fill(const std::string& bytes) {
   ZipLimits limits;
   limits.maxPartBytes = 1 << 20;
   limits.maxTotalBytes = 4 << 20;
   limits.maxEntries = 64;
+  std::optional<ZipPackage> p;
+  FillResult filled;
   try {
-    ZipPackage p = ZipPackage::openBytes(bytes, limits);
-    fillPackage(p, job());
+    p.emplace(ZipPackage::openBytes(bytes, limits));
+    filled = fillPackage(*p, job());
   } catch (const XlsxError&) {
+    return;
   }
+  checkWritten(*p, filled);
 }
 
 }  // namespace

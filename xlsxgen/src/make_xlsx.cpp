@@ -49,7 +49,7 @@ int32_t makeReport(TXlsxExchange* block) {
   ZipPackage package = ZipPackage::openFile(source);
   const FillResult filled = fillPackage(package, job);
   for (const auto& line : filled.diagnostics) std::fprintf(stderr, "xlsxgen: %s\n", line.c_str());
-  lastOutput = writeReport(source, filled.changedParts, filled.removedParts, *name);
+  lastOutput = writeReport(package, filled.changedParts, filled.removedParts, *name);
   return XLSX_OK;
 }
 

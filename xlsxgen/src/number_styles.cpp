@@ -40,6 +40,15 @@ int NumberStyles::numberFormatId(int decimals) {
 }
 
 int NumberStyles::forDecimals(int base, int decimals) {
+  if (base == lastBase_ && decimals == lastDecimals_) return lastFormat_;
+  const int format = formatFor(base, decimals);
+  lastBase_ = base;
+  lastDecimals_ = decimals;
+  lastFormat_ = format;
+  return format;
+}
+
+int NumberStyles::formatFor(int base, int decimals) {
   if (!styles_ || decimals <= 0 || decimals > 15 || base < 0) return base;
   if (auto it = made_.find({base, decimals}); it != made_.end()) return it->second;
   pugi::xml_node cellXfs = xml::child(styles_->doc.document_element(), "cellXfs");

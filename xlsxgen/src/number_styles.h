@@ -18,10 +18,13 @@ class NumberStyles {
   int forDecimals(int base, int decimals);
 
  private:
+  int formatFor(int base, int decimals);
   int numberFormatId(int decimals);
 
   XmlPart* styles_;
   std::map<std::pair<int, int>, int> made_;
+  // The last answer: the numbers of one table column mostly share their format and decimals.
+  int lastBase_ = -1, lastDecimals_ = -1, lastFormat_ = -1;
 };
 
 }  // namespace xlsxgen

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "xlsx_error.h"
@@ -22,7 +21,6 @@ namespace xlsxgen {
 namespace {
 
 const std::string kCannotCreate = "Невозможно создать файл!";
-constexpr std::uint64_t kMaxTemplateBytes = 512ull << 20;
 
 std::string lower(std::string s) {
   for (char& c : s)
@@ -37,8 +35,11 @@ struct TempFile {
   }
 };
 
-// Creates an empty file of a fresh name in `folder` (permissions from the umask, like any new file).
-std::string createTempFile(const std::string& folder, const std::string& base) {
+// Creates a file of a fresh name in `folder` (permissions from the umask, like any new file) and
+// writes `bytes` to it through the descriptor that created it. Reopening it with O_TRUNC instead
+// would make ext4 start writing the file back on close (its replace-by-truncate safeguard): a
+// block device request in every report for nothing. On failure the file, if made, is removed.
+std::string writeTempFile(const std::string& folder, const std::string& base, const std::string& bytes) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = (folder.empty()  ? ""
@@ -47,134 +48,174 @@ std::string createTempFile(const std::string& folder, const std::string& base) {
                              ".~" + base + "." + std::to_string(::getpid()) + "." +
                              std::to_string(counter++) + ".tmp";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return path;
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      break;
     }
-    if (errno != EEXIST) break;
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) ok = false;
+    if (!ok) {
+      ::unlink(path.c_str());
+      break;
+    }
+    return path;
   }
   throw XlsxError(kCannotCreate);
 }
 
-void copyFile(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  if (!in || !out) throw XlsxError(kCannotCreate);
-  std::vector<char> buffer(1 << 16);
-  std::uint64_t total = 0;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const std::streamsize got = in.gcount();
-    if (got <= 0) break;
-    total += static_cast<std::uint64_t>(got);
-    if (total > kMaxTemplateBytes) throw XlsxError("Файл шаблона слишком велик");
-    out.write(buffer.data(), got);
-  }
-  out.flush();
-  if (in.bad() || !out) throw XlsxError(kCannotCreate);
+// Little-endian fields of the archive written.
+void put16(std::string& out, std::uint32_t v) {
+  out += static_cast<char>(v & 0xFF);
+  out += static_cast<char>((v >> 8) & 0xFF);
+}
+void put32(std::string& out, std::uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
 }
 
-// A rewritten part as libzip reads it: compressed bytes it copies as they are.
-struct PartSource {
-  const DeflatedPart* part = nullptr;
-  time_t mtime = 0;
-  zip_uint64_t offset = 0;  // read position
-  zip_error_t error;
+// What the central directory says of one entry written.
+struct Written {
+  const ZipEntry* entry;  // the template's entry (its attributes, name, extra fields)
+  std::string_view name;
+  std::uint16_t needed, flags, method, time, date;
+  std::uint32_t crc;
+  std::uint64_t compressedSize, size, offset;
 };
 
-// A libzip source that gives the compressed bytes of a part and says so in its stat (method, sizes
-// and CRC), so that libzip writes them without compressing again.
-zip_int64_t deflatedPartSource(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-  auto* source = static_cast<PartSource*>(userdata);
-  const DeflatedPart* part = source->part;
-  switch (command) {
-    case ZIP_SOURCE_OPEN:
-      source->offset = 0;
-      return 0;
-    case ZIP_SOURCE_READ: {
-      const zip_uint64_t n = std::min<zip_uint64_t>(length, part->compressed.size() - source->offset);
-      std::memcpy(data, part->compressed.data() + source->offset, static_cast<std::size_t>(n));
-      source->offset += n;
-      return static_cast<zip_int64_t>(n);
-    }
-    case ZIP_SOURCE_CLOSE:
-      return 0;
-    case ZIP_SOURCE_STAT: {
-      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
-      if (!st) return -1;
-      zip_stat_init(st);
-      st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_MTIME;
-      st->size = part->size;
-      st->comp_size = part->compressed.size();
-      st->comp_method = ZIP_CM_DEFLATE;
-      st->crc = part->crc;
-      st->mtime = source->mtime;
-      return sizeof(zip_stat_t);
-    }
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&source->error, data, length);
-    case ZIP_SOURCE_FREE:
-      return 0;  // the part is owned by applyChanges
-    case ZIP_SOURCE_SUPPORTS:
-      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                            ZIP_SOURCE_SUPPORTS, -1);
-    default:
-      zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
-  }
-}
-
-void applyChanges(const std::string& path, const std::map<std::string, DeflatedPart>& changed,
-                  const std::set<std::string>& removed) {
-  std::vector<std::unique_ptr<PartSource>> sources;  // alive until the archive is written
+// The time of a rewritten part, as a zip entry carries it (local time, two-second steps).
+std::pair<std::uint16_t, std::uint16_t> dosTimeNow() {
   const time_t now = ::time(nullptr);
-  for (const auto& [name, part] : changed) {
-    auto source = std::make_unique<PartSource>();
-    source->part = &part;
-    source->mtime = now;
-    zip_error_init(&source->error);
-    sources.push_back(std::move(source));
-  }
-  const auto finish = [&] {
-    for (auto& source : sources) zip_error_fini(&source->error);
-  };
-
-  int code = 0;
-  zip_t* archive = zip_open(path.c_str(), 0, &code);
-  if (!archive) throw XlsxError(kCannotCreate);
-  bool ok = true;
-  std::size_t i = 0;
-  for (const auto& [name, part] : changed) {
-    zip_source_t* source = zip_source_function(archive, deflatedPartSource, sources[i++].get());
-    if (!source) {
-      ok = false;
-      break;
-    }
-    const zip_int64_t index = zip_name_locate(archive, name.c_str(), ZIP_FL_ENC_RAW);
-    zip_int64_t target = index;
-    if (index >= 0) {
-      if (zip_file_replace(archive, static_cast<zip_uint64_t>(index), source, 0) != 0) target = -1;
-    } else {
-      target = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
-    }
-    if (target < 0) {
-      zip_source_free(source);
-      ok = false;
-      break;
-    }
-  }
-  for (const auto& name : removed) {
-    const zip_int64_t index = zip_name_locate(archive, name.c_str(), ZIP_FL_ENC_RAW);
-    if (ok && index >= 0 && zip_delete(archive, static_cast<zip_uint64_t>(index)) != 0) ok = false;
-  }
-  if (!ok || zip_close(archive) != 0) {
-    zip_discard(archive);
-    finish();
-    throw XlsxError(kCannotCreate);
-  }
-  finish();
+  struct tm t;
+  if (!::localtime_r(&now, &t) || t.tm_year < 80) return {0, (1 << 5) | 1};  // 1980-01-01
+  const auto time = static_cast<std::uint16_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
+  const auto date = static_cast<std::uint16_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+  return {time, date};
 }
+
+// Flag 3 (sizes in a descriptor after the data) is dropped from a copied entry: every header written
+// carries them. A rewritten part keeps only flag 11 (UTF-8 names).
+constexpr std::uint16_t kDescriptorFlag = 0x0008;
+constexpr std::uint16_t kUtf8Flag = 0x0800;
+constexpr std::uint32_t kZip32Limit = 0xFFFFFFFEu;
+
+}  // namespace
+
+std::string packageBytes(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changed,
+                         const std::set<std::string>& removed) {
+  std::size_t total = source.bytes().size() + 1024;
+  for (const auto& [name, part] : changed) total += part.compressed.size() + 2 * name.size() + 128;
+  std::string out;
+  out.reserve(total);
+  // Plain variables, not a structured binding: lambdas below use them.
+  const std::pair<std::uint16_t, std::uint16_t> now = dosTimeNow();
+  const std::uint16_t nowTime = now.first, nowDate = now.second;
+  std::vector<Written> written;
+  written.reserve(source.entries().size() + changed.size());
+  const auto writeEntry = [&](const ZipEntry* entry, std::string_view name, std::string_view data, Written w,
+                              std::uint16_t needed) {
+    if (out.size() > kZip32Limit || w.size > kZip32Limit || data.size() > kZip32Limit)
+      throw XlsxError(kCannotCreate);
+    w.entry = entry;
+    w.name = name;
+    w.needed = needed;
+    w.offset = out.size();
+    w.compressedSize = data.size();
+    const std::string_view extra = entry ? std::string_view(entry->localExtra) : std::string_view();
+    put32(out, 0x04034b50);
+    put16(out, needed);
+    put16(out, w.flags);
+    put16(out, w.method);
+    put16(out, w.time);
+    put16(out, w.date);
+    put32(out, w.crc);
+    put32(out, static_cast<std::uint32_t>(w.compressedSize));
+    put32(out, static_cast<std::uint32_t>(w.size));
+    put16(out, static_cast<std::uint32_t>(name.size()));
+    put16(out, static_cast<std::uint32_t>(extra.size()));
+    out += name;
+    out += extra;
+    out += data;
+    written.push_back(w);
+  };
+  const auto writeChanged = [&](const ZipEntry* entry, const std::string& name, const DeflatedPart& part) {
+    Written w{};
+    w.flags = entry ? entry->flags & kUtf8Flag : kUtf8Flag;
+    w.method = 8;
+    w.time = nowTime;
+    w.date = nowDate;
+    w.crc = part.crc;
+    w.size = part.size;
+    writeEntry(entry, name, part.compressed, w, 20);
+  };
+  for (const ZipEntry& e : source.entries()) {
+    if (removed.count(e.name)) continue;
+    if (const auto it = changed.find(e.name); it != changed.end()) {
+      writeChanged(&e, e.name, it->second);
+      continue;
+    }
+    Written w{};
+    w.flags = static_cast<std::uint16_t>(e.flags & ~kDescriptorFlag);
+    w.method = e.method;
+    w.time = e.time;
+    w.date = e.date;
+    w.crc = e.crc;
+    w.size = e.size;
+    writeEntry(&e, e.name, source.bytes().substr(e.dataOffset, e.compressedSize), w, e.needed);
+  }
+  // A part the template did not have goes after the others.
+  for (const auto& [name, part] : changed)
+    if (!source.contains(name)) writeChanged(nullptr, name, part);
+
+  const std::uint64_t directory = out.size();
+  for (const Written& w : written) {
+    const ZipEntry* e = w.entry;
+    const std::string_view extra = e ? std::string_view(e->centralExtra) : std::string_view();
+    const std::string_view comment = e ? std::string_view(e->comment) : std::string_view();
+    put32(out, 0x02014b50);
+    put16(out, e ? e->madeBy : 20);
+    put16(out, w.needed);
+    put16(out, w.flags);
+    put16(out, w.method);
+    put16(out, w.time);
+    put16(out, w.date);
+    put32(out, w.crc);
+    put32(out, static_cast<std::uint32_t>(w.compressedSize));
+    put32(out, static_cast<std::uint32_t>(w.size));
+    put16(out, static_cast<std::uint32_t>(w.name.size()));
+    put16(out, static_cast<std::uint32_t>(extra.size()));
+    put16(out, static_cast<std::uint32_t>(comment.size()));
+    put16(out, 0);
+    put16(out, e ? e->internalAttributes : 0);
+    put32(out, e ? e->externalAttributes : 0);
+    put32(out, static_cast<std::uint32_t>(w.offset));
+    out += w.name;
+    out += extra;
+    out += comment;
+  }
+  const std::uint64_t directorySize = out.size() - directory;
+  if (written.size() > 0xFFFE || out.size() > kZip32Limit) throw XlsxError(kCannotCreate);
+  put32(out, 0x06054b50);
+  put16(out, 0);
+  put16(out, 0);
+  put16(out, static_cast<std::uint32_t>(written.size()));
+  put16(out, static_cast<std::uint32_t>(written.size()));
+  put32(out, static_cast<std::uint32_t>(directorySize));
+  put32(out, static_cast<std::uint32_t>(directory));
+  put16(out, static_cast<std::uint32_t>(source.comment().size()));
+  out += source.comment();
+  return out;
+}
+
+namespace {
 
 // Gives the temporary file its final name unless that name is taken (never replaces a file).
 bool placeWithoutReplacing(const std::string& temp, const std::string& target) {
@@ -244,15 +285,13 @@ bool isReadableFile(const std::string& path) {
          ::access(path.c_str(), R_OK) == 0;
 }
 
-std::string writeReport(const std::string& sourcePackage,
-                        const std::map<std::string, DeflatedPart>& changedParts,
+std::string writeReport(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changedParts,
                         const std::set<std::string>& removedParts, const OutputName& name) {
   const std::string folder = name.folder;
   if (!isDirectory(folder)) throw XlsxError(kCannotCreate);
+  const std::string bytes = packageBytes(source, changedParts, removedParts);
   TempFile temp;
-  temp.path = createTempFile(folder, name.base);
-  copyFile(sourcePackage, temp.path);
-  applyChanges(temp.path, changedParts, removedParts);
+  temp.path = writeTempFile(folder, name.base, bytes);
   for (int i = 0; i <= name.lastCandidate(); ++i) {
     const std::string target = name.candidate(i);
     if (pathExists(target)) continue;

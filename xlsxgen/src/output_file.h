@@ -9,6 +9,7 @@
 #include <string>
 
 #include "part_deflate.h"
+#include "zip_package.h"
 
 namespace xlsxgen {
 
@@ -37,11 +38,19 @@ bool isReadableFile(const std::string& path);
 // True when anything (a file, a folder, a dangling link) has this name.
 bool pathExists(const std::string& path);
 
-// Copies the package at `sourcePackage` with the changed parts replaced (stored as they were
-// compressed) and the removed ones left out, untouched entries copied raw, and puts it under the
-// first free candidate name. Returns the path written. Throws XlsxError.
-std::string writeReport(const std::string& sourcePackage,
-                        const std::map<std::string, DeflatedPart>& changedParts,
+// The bytes of the report's package: the template's entries in their order, the untouched ones with
+// their stored data copied byte for byte (sizes in their headers, no data descriptors), the changed
+// ones with their new compressed data and the current time, the removed ones left out, parts the
+// template did not have at the end, then the central directory and the template's archive comment.
+// Throws XlsxError when the package would need zip64.
+std::string packageBytes(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changedParts,
+                         const std::set<std::string>& removedParts);
+
+// Writes the package `source` with the changed parts replaced (stored as they were compressed) and
+// the removed ones left out, untouched entries copied raw, through a temporary file in the output
+// folder, and puts it under the first free candidate name. Returns the path written. Throws
+// XlsxError.
+std::string writeReport(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changedParts,
                         const std::set<std::string>& removedParts, const OutputName& name);
 
 }  // namespace xlsxgen

@@ -8,20 +8,36 @@
 
 namespace xlsxgen {
 
-PartDeflater::PartDeflater() : compressor_(libdeflate_alloc_compressor(kRewrittenPartLevel)) {
+namespace {
+
+struct Compressor {
+  libdeflate_compressor* c = nullptr;
+  ~Compressor() { libdeflate_free_compressor(c); }
+};
+
+}  // namespace
+
+// One compressor per thread, kept from one report to the next: making one clears its tables.
+PartDeflater::PartDeflater() {
+  thread_local Compressor one;
+  if (!one.c) one.c = libdeflate_alloc_compressor(kRewrittenPartLevel);
+  compressor_ = one.c;
   if (!compressor_) throw std::bad_alloc();
 }
 
-PartDeflater::~PartDeflater() { libdeflate_free_compressor(compressor_); }
+PartDeflater::~PartDeflater() = default;
 
 DeflatedPart PartDeflater::compress(const std::string& bytes) {
   const std::size_t bound = libdeflate_deflate_compress_bound(compressor_, bytes.size());
-  if (buffer_.size() < bound) buffer_.resize(bound);
+  if (capacity_ < bound) {
+    buffer_.reset(new char[bound]);
+    capacity_ = bound;
+  }
   const std::size_t size =
-      libdeflate_deflate_compress(compressor_, bytes.data(), bytes.size(), buffer_.data(), buffer_.size());
+      libdeflate_deflate_compress(compressor_, bytes.data(), bytes.size(), buffer_.get(), capacity_);
   if (size == 0) throw XlsxError("Невозможно создать файл!");
   DeflatedPart part;
-  part.compressed.assign(buffer_.data(), size);
+  part.compressed.assign(buffer_.get(), size);
   part.size = bytes.size();
   part.crc = libdeflate_crc32(0, bytes.data(), bytes.size());
   return part;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "number_styles.h"
 #include "sheet_grid.h"
@@ -48,6 +50,8 @@ struct ColumnValues {
 
 using TableColumns = std::map<int, ColumnValues>;  // by column
 
+class RoomWriter;
+
 // The copies of a multiplied row, written as XML text right after the marker row when the sheet is
 // serialised, in one pass over the marker row's cells per copy, with the tables' values in place.
 // What does not change from copy to copy is worked out once, when the row is multiplied; the cells
@@ -74,6 +78,7 @@ class RowCopies {
     std::string numberOpen, numberClose, textOpen, textOpenPreserve, textClose;
   };
   void writeCopy(std::string& out, int i) const;
+  void writeCopy(RoomWriter& out, int i) const;
 
   std::shared_ptr<const TableColumns> columns_;
   std::vector<Piece> pieces_;
@@ -82,6 +87,8 @@ class RowCopies {
   int copies_;
   std::string sheetName_;
   std::size_t size_ = 0;
+  // The pieces' bytes in one copy, without the row numbers and values (with the longest format).
+  std::size_t fixedBytes_ = 0;
 };
 
 // Formula text of the `offset`-th copy of a row: references to the sheet's own rows move with the
@@ -101,19 +108,6 @@ void appendAttribute(std::string& out, std::string_view name, std::string_view v
   out += "=\"";
   xml::appendEscapedAttribute(out, value);
   out += '"';
-}
-
-void appendInt(std::string& out, int value) {
-  char digits[16];
-  char* const end = digits + sizeof digits;
-  char* p = end;
-  unsigned u = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-  do {
-    *--p = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u);
-  if (value < 0) *--p = '-';
-  out.append(p, static_cast<std::size_t>(end - p));
 }
 
 // A copy of a cell with a formula: its own reference, the formula moved to the copy's row (a member
@@ -212,6 +206,13 @@ RowCopies::RowCopies(pugi::xml_node original, int row, int copies,
     if (std::string_view(a.name()) != "r") appendAttribute(rowTail_, a.name(), a.value());
   rowTail_ += '>';
   rowClose_ = "</" + std::string(original.name()) + ">";
+  fixedBytes_ = rowHead_.size() + rowTail_.size() + rowClose_.size();
+  for (const Piece& piece : pieces_) {
+    fixedBytes_ += piece.head.size() + piece.tail.size() + piece.attributes.size() + 3;
+    fixedBytes_ += std::max({piece.numberOpen.size() + piece.numberClose.size(),
+                             piece.textOpenPreserve.size() + piece.textClose.size()});
+    if (piece.values) fixedBytes_ += sizeof " s=\"-2147483648\"";
+  }
 
   // The copies differ only in their numbers and values: the first one tells about how long all are.
   if (copies_ > 0) {
@@ -224,62 +225,189 @@ RowCopies::RowCopies(pugi::xml_node original, int row, int copies,
   }
 }
 
+// Writes through a pointer into room made at the end of a string beforehand, so that a copied cell
+// costs a few copies of known pieces rather than a string append (with its checks) per piece.
+class RoomWriter {
+ public:
+  explicit RoomWriter(std::string& out) : out_(out), used_(out.size()) {}
+  // Room for `n` more bytes. The string grows by steps of at least kStep bytes: within the
+  // capacity the caller reserved it is not reallocated, beyond it the string doubles its capacity
+  // as any append would (growing by half of its length each time could outrun the reserve).
+  void room(std::size_t n) {
+    if (out_.size() - used_ < n) out_.resize(used_ + std::max(n, kStep));
+  }
+  void put(std::string_view s) {
+    std::memcpy(out_.data() + used_, s.data(), s.size());
+    used_ += s.size();
+  }
+  void put(char c) { out_[used_++] = c; }
+  // Character data: the text with its entities (room for six bytes a byte).
+  void putEscapedText(std::string_view text) {
+    char* p = out_.data() + used_;
+    for (const char c : text) {
+      switch (c) {
+        case '&':
+          std::memcpy(p, "&amp;", 5), p += 5;
+          break;
+        case '<':
+          std::memcpy(p, "&lt;", 4), p += 4;
+          break;
+        case '>':
+          std::memcpy(p, "&gt;", 4), p += 4;
+          break;
+        default: {
+          // A control character other than TAB and LF as a character reference, as the
+          // serialiser writes it (xml::appendEscapedText).
+          const auto u = static_cast<unsigned char>(c);
+          if (u >= 0x20 || c == '\t' || c == '\n') {
+            *p++ = c;
+            break;
+          }
+          *p++ = '&', *p++ = '#';
+          if (u >= 10) *p++ = static_cast<char>('0' + u / 10);
+          *p++ = static_cast<char>('0' + u % 10), *p++ = ';';
+        }
+      }
+    }
+    used_ = static_cast<std::size_t>(p - out_.data());
+  }
+  // Hands the string over for appending of its own; resume takes it back with room for `n` bytes.
+  std::string& flush() {
+    out_.resize(used_);
+    return out_;
+  }
+  void resume(std::size_t n) {
+    used_ = out_.size();
+    room(n);
+  }
+  void finish() { out_.resize(used_); }
+
+ private:
+  static constexpr std::size_t kStep = 16 << 10;
+  std::string& out_;
+  std::size_t used_;
+};
+
+// Room a text value takes at most once escaped ("&quot;" is the longest entity, six bytes).
+constexpr std::size_t kEscapedGrowth = 6;
+
 void RowCopies::write(std::string& out) const {
   out.reserve(out.size() + size_);
-  for (int i = 1; i <= copies_; ++i) writeCopy(out, i);
+  RoomWriter writer(out);
+  for (int i = 1; i <= copies_; ++i) writeCopy(writer, i);
+  writer.finish();
 }
 
 void RowCopies::writeCopy(std::string& out, int i) const {
+  RoomWriter writer(out);
+  writeCopy(writer, i);
+  writer.finish();
+}
+
+void RowCopies::writeCopy(RoomWriter& out, int i) const {
   const int r = row_ + i;
   const auto at = static_cast<std::size_t>(i);
   char digits[16];
   const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, r);
   const std::string_view rowNumber(digits, static_cast<std::size_t>(end - digits));
-  out += rowHead_;
-  out += rowNumber;
-  out += rowTail_;
+  // The room this copy takes at most: the fixed pieces, the row number in each, and the values.
+  std::size_t need = fixedBytes_ + rowNumber.size() * (pieces_.size() + 1);
+  for (const Piece& piece : pieces_)
+    if (piece.values && piece.values->text[at]) need += piece.values->text[at]->size() * kEscapedGrowth;
+  out.room(need);
+  out.put(rowHead_);
+  out.put(rowNumber);
+  out.put(rowTail_);
   int styleValue = -1;
-  std::string style;
+  char style[24];
+  std::size_t styleLength = 0;
   for (const Piece& piece : pieces_) {
     if (piece.formulaCell) {
-      writeCopiedFormulaCell(out, piece.formulaCell, r, i, sheetName_);
+      writeCopiedFormulaCell(out.flush(), piece.formulaCell, r, i, sheetName_);
+      out.resume(need);
       continue;
     }
-    out += piece.head;
+    out.put(piece.head);
     if (!piece.cell) continue;
-    out += rowNumber;
+    out.put(rowNumber);
     if (!piece.values) {
-      out += piece.tail;
+      out.put(piece.tail);
       continue;
     }
     // A table column: the table's value, or nothing, in place of the table's name.
     const ColumnValues& values = *piece.values;
-    out += '"';
+    out.put('"');
     if (values.styleSet[at]) {
       if (values.style[at] != styleValue) {  // most cells of a row share one format
         styleValue = values.style[at];
-        style = " s=\"";
-        appendInt(style, styleValue);
-        style += '"';
+        std::memcpy(style, " s=\"", 4);
+        const auto [styleEnd, styleEc] = std::to_chars(style + 4, style + sizeof style - 1, styleValue);
+        *styleEnd = '"';
+        styleLength = static_cast<std::size_t>(styleEnd + 1 - style);
       }
-      out += style;
+      out.put(std::string_view(style, styleLength));
     }
-    out += piece.attributes;
+    out.put(piece.attributes);
     const std::string* value = values.text[at];
     if (!value) {
-      out += "/>";
+      out.put("/>");
     } else if (values.number[at]) {
-      out += piece.numberOpen;
-      out += (*value)[0] == '+' ? std::string_view(*value).substr(1) : std::string_view(*value);
-      out += piece.numberClose;
+      out.put(piece.numberOpen);
+      out.put((*value)[0] == '+' ? std::string_view(*value).substr(1) : std::string_view(*value));
+      out.put(piece.numberClose);
     } else {
-      out += needsSpacePreserve(*value) ? piece.textOpenPreserve : piece.textOpen;
-      xml::appendEscapedText(out, *value);
-      out += piece.textClose;
+      out.put(needsSpacePreserve(*value) ? piece.textOpenPreserve : piece.textOpen);
+      out.putEscapedText(*value);
+      out.put(piece.textClose);
     }
   }
-  out += rowClose_;
+  out.put(rowClose_);
 }
+
+// The keys of the replace pairs, found in a text by lookups at the places where one can begin rather
+// than by a search of the text for every key.
+class KeyIndex {
+ public:
+  explicit KeyIndex(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    for (std::size_t j = 0; j < pairs.size(); ++j) {
+      const std::string& key = pairs[j].first;
+      if (key.empty()) continue;
+      auto& indexes = byKey_[key];
+      indexes.push_back(j);  // ascending: a key listed twice applies twice
+      lengths_[static_cast<unsigned char>(key[0])].push_back(key.size());
+    }
+    for (auto& lengths : lengths_) {
+      std::sort(lengths.begin(), lengths.end());
+      lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    }
+  }
+
+  // True when a key could begin somewhere in the text (one of its bytes begins a key).
+  bool mayHoldKey(std::string_view text) const {
+    for (char c : text)
+      if (!lengths_[static_cast<unsigned char>(c)].empty()) return true;
+    return false;
+  }
+
+  // The smallest pair index from `from` on whose key occurs in the text; npos when none does.
+  std::size_t firstPresent(std::string_view text, std::size_t from) const {
+    std::size_t best = std::string::npos;
+    for (std::size_t p = 0; p < text.size(); ++p) {
+      for (const std::size_t length : lengths_[static_cast<unsigned char>(text[p])]) {
+        if (length > text.size() - p) break;
+        const auto it = byKey_.find(text.substr(p, length));
+        if (it == byKey_.end()) continue;
+        const auto later = std::lower_bound(it->second.begin(), it->second.end(), from);
+        if (later != it->second.end() && *later < best) best = *later;
+      }
+    }
+    return best;
+  }
+
+ private:
+  std::unordered_map<std::string_view, std::vector<std::size_t>> byKey_;  // views of the job's keys
+  std::vector<std::size_t> lengths_[256];  // the keys' lengths by their first byte, ascending
+};
 
 class SheetFiller {
  public:
@@ -291,22 +419,18 @@ class SheetFiller {
         grid_(root_),
         styles_(styles) {}
 
-  void replacePlaceholders(const std::vector<std::pair<std::string, std::string>>& pairs) {
-    // Every key that could occur in a text has one of these bytes (its first one).
-    bool firstBytes[256] = {};
-    for (const auto& [key, value] : pairs) firstBytes[static_cast<unsigned char>(key[0])] = true;
-    const auto mayHoldKey = [&](const std::string& text) {
-      for (char c : text)
-        if (firstBytes[static_cast<unsigned char>(c)]) return true;
-      return false;
-    };
+  void replacePlaceholders(const std::vector<std::pair<std::string, std::string>>& pairs,
+                           const KeyIndex& keys) {
     for (const auto& [r, row] : grid_.rows())
       for (pugi::xml_node cell : row.children()) {
         if (xml::localName(cell) != "c" || !isTextConstant(cell)) continue;
         const std::string before = cellText(cell, workbook_.sharedStrings());
-        if (!mayHoldKey(before)) continue;
+        if (!keys.mayHoldKey(before)) continue;
+        // The pairs apply in list order, each to the text the earlier ones left: a pair whose key
+        // does not occur in that text changes nothing and is passed over.
         std::string text = before;
-        for (const auto& [key, value] : pairs) replaceAll(text, key, value);
+        for (std::size_t j = keys.firstPresent(text, 0); j < pairs.size(); j = keys.firstPresent(text, j + 1))
+          replaceAll(text, pairs[j].first, pairs[j].second);
         if (text != before) {
           // Rich text runs are flattened into one plain text: a placeholder may have been split
           // across runs, and the runs' formatting no longer lines up with the new text.
@@ -365,10 +489,10 @@ class SheetFiller {
           if (!value || value->empty()) continue;
           const auto at = static_cast<std::size_t>(i);
           values.text[at] = &*value;
-          const auto decimals = numberDecimals(*value);
-          values.number[at] = decimals.has_value();
-          if (decimals) {
-            const int style = styles_.forDecimals(values.style[at], *decimals);
+          const int decimals = cellDecimals(table, at);
+          values.number[at] = decimals >= 0;
+          if (decimals >= 0) {
+            const int style = styles_.forDecimals(values.style[at], decimals);
             if (style != values.style[at]) {
               values.style[at] = style;
               values.styleSet[at] = true;
@@ -520,6 +644,7 @@ class SheetFiller {
 
 void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics) {
   NumberStyles styles(workbook.styles());
+  const KeyIndex keys(job.pairs);
   auto& sheets = workbook.sheets();
   for (std::size_t b = sheets.size(); b-- > 0;) {
     if (!sheets[b].isWorksheet) continue;
@@ -533,7 +658,7 @@ void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::str
       if (!workbook.rename(b, value)) diagnostics.push_back("Error rename sheet  " + sheets[b].name);
     }
     SheetFiller filler(workbook, b, styles);
-    filler.replacePlaceholders(job.pairs);
+    filler.replacePlaceholders(job.pairs, keys);
     filler.fillTables(job);
   }
 }

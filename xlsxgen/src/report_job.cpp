@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quarn/cp1251.h"
+#include "sheet_grid.h"
 #include "xlsx_error.h"
 
 namespace xlsxgen {
@@ -58,16 +59,28 @@ ReportJob readExchangeBlock(const TXlsxExchange& block) {
   for (int32_t t = 0; t < block.tableCount; ++t) {
     const TXlsxTable& table = block.tables[t];
     if (!table.name) continue;
-    ReportTable out{textFromBlock(table.name), {}};
+    ReportTable out{textFromBlock(table.name), {}, {}};
+    out.cells.reserve(static_cast<std::size_t>(block.columnCount));
+    out.decimals.reserve(static_cast<std::size_t>(block.columnCount));
     for (int32_t i = 0; i < block.columnCount; ++i) {
       if (table.cells[i])
         out.cells.emplace_back(textFromBlock(table.cells[i]));
       else
         out.cells.emplace_back(std::nullopt);
+      const auto& cell = out.cells.back();
+      const auto decimals = cell && !cell->empty() ? numberDecimals(*cell) : std::nullopt;
+      out.decimals.push_back(decimals ? *decimals : -1);
     }
     job.tables.push_back(std::move(out));
   }
   return job;
+}
+
+int cellDecimals(const ReportTable& table, std::size_t i) {
+  if (i < table.decimals.size()) return table.decimals[i];
+  const auto& cell = table.cells.at(i);
+  const auto decimals = cell && !cell->empty() ? numberDecimals(*cell) : std::nullopt;
+  return decimals ? *decimals : -1;
 }
 
 }  // namespace xlsxgen

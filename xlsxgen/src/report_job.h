@@ -13,7 +13,13 @@ namespace xlsxgen {
 struct ReportTable {
   std::string name;
   std::vector<std::optional<std::string>> cells;  // the first n cells; nullopt where none was given
+  // For each cell, the digits after the point of a number text, -1 for any other text (every sheet
+  // that shows the table asks; readExchangeBlock works it out once). Empty: not worked out.
+  std::vector<int> decimals;
 };
+
+// The digits after the point of cell i of a table when it holds a number text, else -1.
+int cellDecimals(const ReportTable& table, std::size_t i);
 
 struct ReportJob {
   std::optional<std::string> templatePath;  // UTF-8

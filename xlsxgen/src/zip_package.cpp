@@ -1,9 +1,10 @@
 #include "zip_package.h"
 
-#include <zip.h>
+#include <libdeflate.h>
 
-#include <algorithm>
-#include <set>
+#include <cstring>
+#include <fstream>
+#include <new>
 
 #include "xlsx_error.h"
 
@@ -11,44 +12,95 @@ namespace xlsxgen {
 
 namespace {
 
-// What a libzip error code means, in the language of the messages it becomes part of (libzip's own
-// texts are English).
-std::string zipErrorText(int code) {
-  switch (code) {
-    case ZIP_ER_NOZIP:
-      return "файл не является zip-архивом";
-    case ZIP_ER_INCONS:
-      return "архив повреждён (оглавление не сходится с содержимым)";
-    case ZIP_ER_MULTIDISK:
-      return "многотомные архивы не поддерживаются";
-    case ZIP_ER_OPEN:
-    case ZIP_ER_NOENT:
-      return "файл не открывается";
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_TELL:
-      return "ошибка чтения файла";
-    case ZIP_ER_EOF:
-      return "файл обрывается раньше конца архива";
-    case ZIP_ER_CRC:
-      return "контрольная сумма данных не совпадает";
-    case ZIP_ER_ZLIB:
-    case ZIP_ER_COMPRESSED_DATA:
-      return "сжатые данные повреждены";
-    case ZIP_ER_COMPNOTSUPP:
-      return "метод сжатия не поддерживается";
-    case ZIP_ER_ENCRNOTSUPP:
-    case ZIP_ER_NOPASSWD:
-    case ZIP_ER_WRONGPASSWD:
-      return "архив зашифрован";
-    case ZIP_ER_MEMORY:
-      return "недостаточно памяти";
-    default:
-      return "ошибка архива (код " + std::to_string(code) + ")";
+const std::string kNotAWorkbook = "Шаблон не является книгой Excel (.xlsx): ";
+const std::string kNotAZip = "файл не является zip-архивом";
+const std::string kInconsistent = "архив повреждён (оглавление не сходится с содержимым)";
+const std::string kCutShort = "файл обрывается раньше конца архива";
+
+[[noreturn]] void refuse(const std::string& why) { throw XlsxError(kNotAWorkbook + why); }
+
+constexpr std::uint32_t kLocalHeader = 0x04034b50;
+constexpr std::uint32_t kCentralHeader = 0x02014b50;
+constexpr std::uint32_t kEndOfDirectory = 0x06054b50;
+constexpr std::uint32_t kZip64End = 0x06064b50;
+constexpr std::uint32_t kZip64Locator = 0x07064b50;
+constexpr std::uint16_t kZip64Extra = 0x0001;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kLocalSize = 30;
+constexpr std::size_t kCentralSize = 46;
+constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+
+// Little-endian fields of a byte range whose bounds the caller has checked.
+std::uint16_t u16(std::string_view b, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                    (static_cast<unsigned char>(b[at + 1]) << 8));
+}
+std::uint32_t u32(std::string_view b, std::size_t at) {
+  return static_cast<std::uint32_t>(u16(b, at)) | (static_cast<std::uint32_t>(u16(b, at + 2)) << 16);
+}
+std::uint64_t u64(std::string_view b, std::size_t at) {
+  return static_cast<std::uint64_t>(u32(b, at)) | (static_cast<std::uint64_t>(u32(b, at + 4)) << 32);
+}
+
+bool fits(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
+
+// An extra field area without its zip64 field; the zip64 values, when present, are read into the
+// 64-bit fields that hold 0xFFFFFFFF (0xFFFF for the disk) in the header.
+std::string withoutZip64(std::string_view extra) {
+  std::string kept;
+  std::size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const std::uint16_t id = u16(extra, at);
+    const std::size_t length = u16(extra, at + 2);
+    const std::size_t end = std::min(extra.size(), at + 4 + length);
+    if (id != kZip64Extra) kept.append(extra.substr(at, end - at));
+    at = end;
+  }
+  return kept;
+}
+
+void readZip64(std::string_view extra, std::uint64_t& size, std::uint64_t& compressed, std::uint64_t& offset,
+               std::uint32_t& disk) {
+  std::size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const std::uint16_t id = u16(extra, at);
+    const std::size_t length = u16(extra, at + 2);
+    if (at + 4 + length > extra.size()) refuse(kInconsistent);
+    if (id == kZip64Extra) {
+      std::size_t p = at + 4;
+      const std::size_t end = p + length;
+      for (std::uint64_t* field : {&size, &compressed, &offset}) {
+        if (*field != 0xFFFFFFFFu) continue;
+        if (p + 8 > end) refuse(kInconsistent);
+        *field = u64(extra, p);
+        p += 8;
+      }
+      if (disk == 0xFFFFu) {
+        if (p + 4 > end) refuse(kInconsistent);
+        disk = u32(extra, p);
+      }
+      return;
+    }
+    at += 4 + length;
   }
 }
 
-const std::string kNotAWorkbook = "Шаблон не является книгой Excel (.xlsx): ";
+struct Decompressor {
+  libdeflate_decompressor* d = nullptr;
+  ~Decompressor() { libdeflate_free_decompressor(d); }
+};
+
+// One decompressor per thread, kept from one report to the next.
+libdeflate_decompressor* decompressor() {
+  thread_local Decompressor one;
+  if (!one.d) one.d = libdeflate_alloc_decompressor();
+  if (!one.d) throw std::bad_alloc();
+  return one.d;
+}
 
 }  // namespace
 
@@ -68,30 +120,26 @@ bool isSafePartName(std::string_view name) {
 }
 
 ZipPackage ZipPackage::openFile(const std::string& path, ZipLimits limits) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) refuse("файл не открывается");
+  const std::streamoff length = in.tellg();
+  if (length < 0) refuse("ошибка чтения файла");
+  if (static_cast<std::uint64_t>(length) > limits.maxArchiveBytes)
+    throw XlsxError("Файл шаблона слишком велик");
   ZipPackage package;
   package.limits_ = limits;
-  int code = 0;
-  package.archive_ = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-  if (!package.archive_) throw XlsxError(kNotAWorkbook + zipErrorText(code));
+  package.bytes_ = std::make_unique<std::string>(static_cast<std::size_t>(length), '\0');
+  in.seekg(0);
+  if (!in.read(package.bytes_->data(), length)) refuse("ошибка чтения файла");
   package.index();
   return package;
 }
 
 ZipPackage ZipPackage::openBytes(std::string_view bytes, ZipLimits limits) {
+  if (bytes.size() > limits.maxArchiveBytes) throw XlsxError("Файл шаблона слишком велик");
   ZipPackage package;
   package.limits_ = limits;
-  package.buffer_ = std::make_unique<std::string>(bytes);
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source =
-      zip_source_buffer_create(package.buffer_->data(), package.buffer_->size(), 0, &error);
-  if (source) {
-    package.archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (!package.archive_) zip_source_free(source);
-  }
-  const int code = zip_error_code_zip(&error);
-  zip_error_fini(&error);
-  if (!package.archive_) throw XlsxError(kNotAWorkbook + zipErrorText(code));
+  package.bytes_ = std::make_unique<std::string>(bytes);
   package.index();
   return package;
 }
@@ -99,65 +147,131 @@ ZipPackage ZipPackage::openBytes(std::string_view bytes, ZipLimits limits) {
 ZipPackage::ZipPackage(ZipPackage&& other) noexcept { *this = std::move(other); }
 
 ZipPackage& ZipPackage::operator=(ZipPackage&& other) noexcept {
-  std::swap(archive_, other.archive_);
-  std::swap(buffer_, other.buffer_);
+  std::swap(bytes_, other.bytes_);
+  std::swap(entries_, other.entries_);
   std::swap(names_, other.names_);
+  std::swap(byName_, other.byName_);
+  std::swap(comment_, other.comment_);
   std::swap(limits_, other.limits_);
   std::swap(totalRead_, other.totalRead_);
   return *this;
 }
 
-ZipPackage::~ZipPackage() {
-  if (archive_) zip_discard(archive_);
-}
+ZipPackage::~ZipPackage() = default;
 
 void ZipPackage::index() {
-  const zip_int64_t count = zip_get_num_entries(archive_, 0);
-  if (count < 0 || static_cast<std::uint64_t>(count) > limits_.maxEntries)
-    throw XlsxError(kNotAWorkbook + "слишком много элементов архива");
-  std::set<std::string> seen;
-  for (zip_int64_t i = 0; i < count; ++i) {
-    const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-    if (!name) throw XlsxError(kNotAWorkbook + "элемент архива без имени");
-    std::string text(name);
-    if (!isSafePartName(text)) throw XlsxError(kNotAWorkbook + "недопустимое имя элемента \"" + text + "\"");
-    if (!seen.insert(text).second) throw XlsxError(kNotAWorkbook + "повторяющийся элемент \"" + text + "\"");
-    names_.push_back(std::move(text));
-  }
-}
+  const std::string_view b = *bytes_;
+  const std::uint64_t size = b.size();
+  if (size < kEndSize) refuse(kNotAZip);
 
-bool ZipPackage::contains(const std::string& name) const {
-  return std::find(names_.begin(), names_.end(), name) != names_.end();
-}
-
-std::string ZipPackage::read(const std::string& name) {
-  zip_stat_t st;
-  zip_stat_init(&st);
-  if (!contains(name) || zip_stat(archive_, name.c_str(), ZIP_FL_ENC_RAW, &st) != 0)
-    throw XlsxError(kNotAWorkbook + "нет части \"" + name + "\"");
-  if (!(st.valid & ZIP_STAT_SIZE) || st.size > limits_.maxPartBytes ||
-      totalRead_ + st.size > limits_.maxTotalBytes)
-    throw XlsxError(kNotAWorkbook + "часть \"" + name + "\" слишком велика");
-  zip_file_t* file = zip_fopen_index(archive_, st.index, 0);
-  if (!file) throw XlsxError(kNotAWorkbook + "часть \"" + name + "\" не читается");
-  std::string data(static_cast<std::size_t>(st.size), '\0');
-  std::uint64_t got = 0;
-  bool ok = true;
-  while (got < st.size) {
-    const zip_int64_t n = zip_fread(file, data.data() + got, st.size - got);
-    if (n <= 0) {
-      ok = false;
+  // The end of the central directory: the last record signature whose comment fits the file.
+  std::size_t end = std::string_view::npos;
+  const std::size_t lowest = size - kEndSize > 0xFFFF ? size - kEndSize - 0xFFFF : 0;
+  for (std::size_t at = size - kEndSize + 1; at-- > lowest;) {
+    if (u32(b, at) == kEndOfDirectory && at + kEndSize + u16(b, at + 20) <= size) {
+      end = at;
       break;
     }
-    got += static_cast<std::uint64_t>(n);
   }
-  // One more byte must not come: an entry that inflates beyond its declared size is damaged.
-  char extra;
-  if (ok && zip_fread(file, &extra, 1) != 0) ok = false;
-  zip_fclose(file);
-  if (!ok || got != st.size) throw XlsxError(kNotAWorkbook + "часть \"" + name + "\" повреждена");
-  totalRead_ += st.size;
-  return data;
+  if (end == std::string_view::npos) refuse(kNotAZip);
+  std::uint32_t disk = u16(b, end + 4), directoryDisk = u16(b, end + 6);
+  std::uint64_t entriesHere = u16(b, end + 8), count = u16(b, end + 10);
+  std::uint64_t directorySize = u32(b, end + 12), directoryOffset = u32(b, end + 16);
+  comment_.assign(b.substr(end + kEndSize, u16(b, end + 20)));
+  std::uint64_t directoryLimit = end;
+  if (count == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu) {
+    if (end < 20 || u32(b, end - 20) != kZip64Locator) refuse(kInconsistent);
+    const std::uint64_t record = u64(b, end - 20 + 8);
+    if (!fits(record, 56, end - 20) || u32(b, record) != kZip64End) refuse(kInconsistent);
+    disk = u32(b, record + 16);
+    directoryDisk = u32(b, record + 20);
+    entriesHere = u64(b, record + 24);
+    count = u64(b, record + 32);
+    directorySize = u64(b, record + 40);
+    directoryOffset = u64(b, record + 48);
+    directoryLimit = record;
+  }
+  if (disk != 0 || directoryDisk != 0 || entriesHere != count) refuse("многотомные архивы не поддерживаются");
+  if (count > limits_.maxEntries) refuse("слишком много элементов архива");
+  if (!fits(directoryOffset, directorySize, directoryLimit) || directorySize < count * kCentralSize)
+    refuse(kInconsistent);
+
+  entries_.reserve(static_cast<std::size_t>(count));
+  std::size_t at = static_cast<std::size_t>(directoryOffset);
+  const std::size_t directoryEnd = at + static_cast<std::size_t>(directorySize);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (at + kCentralSize > directoryEnd || u32(b, at) != kCentralHeader) refuse(kInconsistent);
+    ZipEntry e;
+    e.madeBy = u16(b, at + 4);
+    e.needed = u16(b, at + 6);
+    e.flags = u16(b, at + 8);
+    e.method = u16(b, at + 10);
+    e.time = u16(b, at + 12);
+    e.date = u16(b, at + 14);
+    e.crc = u32(b, at + 16);
+    e.compressedSize = u32(b, at + 20);
+    e.size = u32(b, at + 24);
+    const std::size_t nameLength = u16(b, at + 28), extraLength = u16(b, at + 30),
+                      commentLength = u16(b, at + 32);
+    std::uint32_t startDisk = u16(b, at + 34);
+    e.internalAttributes = u16(b, at + 36);
+    e.externalAttributes = u32(b, at + 38);
+    std::uint64_t local = u32(b, at + 42);
+    const std::size_t fieldsEnd = at + kCentralSize + nameLength + extraLength + commentLength;
+    if (fieldsEnd > directoryEnd) refuse(kInconsistent);
+    e.name.assign(b.substr(at + kCentralSize, nameLength));
+    const std::string_view extra = b.substr(at + kCentralSize + nameLength, extraLength);
+    readZip64(extra, e.size, e.compressedSize, local, startDisk);
+    e.centralExtra = withoutZip64(extra);
+    e.comment.assign(b.substr(at + kCentralSize + nameLength + extraLength, commentLength));
+    at = fieldsEnd;
+    if (startDisk != 0) refuse("многотомные архивы не поддерживаются");
+
+    // The local header must be there and name the same entry.
+    if (!fits(local, kLocalSize, size) || u32(b, static_cast<std::size_t>(local)) != kLocalHeader)
+      refuse(kInconsistent);
+    const std::size_t l = static_cast<std::size_t>(local);
+    const std::size_t localName = u16(b, l + 26), localExtra = u16(b, l + 28);
+    if (!fits(l + kLocalSize, localName + localExtra, size)) refuse(kCutShort);
+    if (b.substr(l + kLocalSize, localName) != e.name) refuse(kInconsistent);
+    e.localExtra = withoutZip64(b.substr(l + kLocalSize + localName, localExtra));
+    e.dataOffset = l + kLocalSize + localName + localExtra;
+    if (!fits(e.dataOffset, e.compressedSize, size)) refuse(kCutShort);
+
+    if (e.name.empty()) refuse("элемент архива без имени");
+    if (!isSafePartName(e.name)) refuse("недопустимое имя элемента \"" + e.name + "\"");
+    if (!byName_.emplace(e.name, entries_.size()).second) refuse("повторяющийся элемент \"" + e.name + "\"");
+    names_.push_back(e.name);
+    entries_.push_back(std::move(e));
+  }
+}
+
+bool ZipPackage::contains(const std::string& name) const { return byName_.count(name) != 0; }
+
+std::string ZipPackage::read(const std::string& name) {
+  const auto found = byName_.find(name);
+  if (found == byName_.end()) refuse("нет части \"" + name + "\"");
+  const ZipEntry& e = entries_[found->second];
+  if (e.size > limits_.maxPartBytes || totalRead_ + e.size > limits_.maxTotalBytes)
+    refuse("часть \"" + name + "\" слишком велика");
+  if (e.flags & kFlagEncrypted) refuse("часть \"" + name + "\" зашифрована");
+  if (e.method != kStored && e.method != kDeflated)
+    refuse("часть \"" + name + "\" сжата неизвестным методом");
+  const char* data = bytes_->data() + e.dataOffset;
+  std::string out(static_cast<std::size_t>(e.size), '\0');
+  bool ok;
+  if (e.method == kStored) {
+    ok = e.compressedSize == e.size;
+    if (ok && e.size) std::memcpy(out.data(), data, out.size());
+  } else {
+    // The part must inflate to exactly its declared size, not a byte more or less.
+    ok = libdeflate_deflate_decompress(decompressor(), data, static_cast<std::size_t>(e.compressedSize),
+                                       out.data(), out.size(), nullptr) == LIBDEFLATE_SUCCESS;
+  }
+  if (!ok || libdeflate_crc32(0, out.data(), out.size()) != e.crc)
+    refuse("часть \"" + name + "\" повреждена");
+  totalRead_ += e.size;
+  return out;
 }
 
 }  // namespace xlsxgen

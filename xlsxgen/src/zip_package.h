@@ -1,14 +1,16 @@
 // Read access to the parts of a workbook package (a zip archive), with the limits that keep a hostile
-// archive harmless: bounded part sizes and entry counts, no names that climb out of the package.
+// archive harmless: bounded part sizes and entry counts, no names that climb out of the package. The
+// archive is read into memory once; its central directory is checked against the local headers, and
+// parts are inflated with libdeflate. The entries keep what the report's package needs to copy them
+// as they are (output_file.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
-
-struct zip;
 
 namespace xlsxgen {
 
@@ -16,6 +18,19 @@ struct ZipLimits {
   std::uint64_t maxPartBytes = 64ull << 20;    // one inflated part
   std::uint64_t maxTotalBytes = 256ull << 20;  // every part read during one run
   std::uint64_t maxEntries = 10000;
+  std::uint64_t maxArchiveBytes = 512ull << 20;  // the archive file
+};
+
+// One entry as the central directory describes it.
+struct ZipEntry {
+  std::string name;  // as stored (UTF-8 when flag 11 says so)
+  std::uint16_t madeBy = 0, needed = 0, flags = 0, method = 0, time = 0, date = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t compressedSize = 0, size = 0;
+  std::uint64_t dataOffset = 0;  // the first byte of the stored data in the archive
+  std::uint16_t internalAttributes = 0;
+  std::uint32_t externalAttributes = 0;
+  std::string localExtra, centralExtra, comment;  // extra fields without their zip64 field
 };
 
 class ZipPackage {
@@ -33,13 +48,20 @@ class ZipPackage {
   std::string read(const std::string& name);
   const std::vector<std::string>& names() const { return names_; }
 
+  // The entries in archive order, the archive's bytes and its comment: what a copy of it takes.
+  const std::vector<ZipEntry>& entries() const { return entries_; }
+  std::string_view bytes() const { return *bytes_; }
+  const std::string& comment() const { return comment_; }
+
  private:
   ZipPackage() = default;
   void index();
 
-  struct zip* archive_ = nullptr;
-  std::unique_ptr<std::string> buffer_;  // backing bytes of openBytes
+  std::unique_ptr<std::string> bytes_;
+  std::vector<ZipEntry> entries_;
   std::vector<std::string> names_;
+  std::unordered_map<std::string, std::size_t> byName_;
+  std::string comment_;
   ZipLimits limits_;
   std::uint64_t totalRead_ = 0;
 };
