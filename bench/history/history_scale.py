@@ -16,6 +16,7 @@ Each figure is the least of three repetitions (the machine is shared). `list` is
 first read has checked the chain (what the next reads then check is the entries written since); the
 first read's cost is printed on its own.
 """
+import filecmp
 import os
 import shutil
 import subprocess
@@ -25,16 +26,27 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+# GNU time, when installed, reports the peak memory of the measured program alone. Without it the
+# figure is wait4's, which also counts this script's own memory at the moment it forked (Linux keeps
+# a process's peak over the exec).
+GNU_TIME = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
+
+
 def run(cmd, env=None, stdin=None, stdout=subprocess.DEVNULL):
     """CPU seconds (user + system) and peak RSS (MB) of one process."""
-    proc = subprocess.Popen(cmd, env=env, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
-    err = proc.stderr.read().decode(errors="replace")
-    proc.stderr.close()
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode not in (0,):
-        raise SystemExit(f"{' '.join(cmd)} ended with {proc.returncode}: {err}")
-    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+    with tempfile.NamedTemporaryFile(prefix="history_scale_rss_") as rss:
+        full = [GNU_TIME, "-f", "%M", "-o", rss.name] + cmd if GNU_TIME else cmd
+        proc = subprocess.Popen(full, env=env, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(proc.pid, 0)
+        err = proc.stderr.read().decode(errors="replace")
+        proc.stderr.close()
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        if proc.returncode not in (0,):
+            raise SystemExit(f"{' '.join(cmd)} ended with {proc.returncode}: {err}")
+        peak = usage.ru_maxrss / 1024.0
+        if GNU_TIME:
+            peak = int(open(rss.name).read().split()[-1]) / 1024.0
+    return usage.ru_utime + usage.ru_stime, peak
 
 
 def best(fn, times=3):
@@ -81,7 +93,11 @@ def main():
             out_ours = os.path.join(cache, "list_ours.txt")
             out_peer = os.path.join(cache, "list_peer.txt")
             with open(out_ours, "wb") as f:
-                ours = best(lambda: run([cli, "history", "list", "--history", path], env, stdout=f))
+                def our_list():
+                    f.seek(0)
+                    f.truncate()
+                    return run([cli, "history", "list", "--history", path], env, stdout=f)
+                ours = best(our_list)
             with open(os.path.join(HERE, "peer_list.sql"), "rb") as sql, open(out_peer, "wb") as f:
                 def peer_list():
                     sql.seek(0)
@@ -89,8 +105,7 @@ def main():
                     f.truncate()
                     return run(["sqlite3", path], stdin=sql, stdout=f)
                 peer = best(peer_list)
-            with open(out_ours, "rb") as a, open(out_peer, "rb") as b:
-                same = a.read() == b.read()
+            same = filecmp.cmp(out_ours, out_peer, shallow=False)
             rows.append((f"history list, {n} runs{'' if same else ' (OUTPUT DIFFERS)'}", ours[0], peer[0], 1.5))
             rows.append((f"  first list of the file (whole chain checked), {n} runs", first[0], None, None))
             memory[("list", n)] = ours[1]
@@ -106,7 +121,8 @@ def main():
         print()
         for what in ("check", "list"):
             print(f"peak memory of {what}: {memory[(what, small)]:.1f} MB at {small} runs, "
-                  f"{memory[(what, large)]:.1f} MB at {large} runs")
+                  f"{memory[(what, large)]:.1f} MB at {large} runs"
+                  f"{'' if GNU_TIME else ' (with this script at its fork: no /usr/bin/time)'}")
     finally:
         shutil.rmtree(config, ignore_errors=True)
     return 0
