@@ -10,6 +10,7 @@
 #include "LabelPanel.h"
 #include "RecordTexts.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 
 namespace arm {
@@ -55,7 +56,7 @@ QString BrenkSettingsScreen::modelText(int32_t modelNo) {
 
 void BrenkSettingsScreen::refresh(TDev& dev) {
   const uint32_t event = dev.event;
-  if (event == 3) {
+  if (event == EVENT_SETTINGS_READ) {
     settingsArrived();
     showValues(dev);
     // Without a second module there is no range to choose between.
@@ -63,9 +64,9 @@ void BrenkSettingsScreen::refresh(TDev& dev) {
     if (model && model->sensCount > 0) autoRange_->setEnabled(model->sensCount == 2);
   }
   // The values of a calibrator that is gone are not shown as if they were in force.
-  if (event == 1 && dev.linkState == 0) emptyControls();
+  if (event == EVENT_LINK_CHANGED && dev.linkState == LINK_STATE_NONE) emptyControls();
   updateButtons(dev);
-  if (event == 5 || dev.settings.refSource == kDorvReference) rebuildDorvLine(dev);
+  if (event == EVENT_TRANSDUCER_IDENTIFIED || dev.settings.refSource == kDorvReference) rebuildDorvLine(dev);
 }
 
 void BrenkSettingsScreen::showValues(TDev& dev) {
@@ -109,6 +110,6 @@ bool BrenkSettingsScreen::copyIntoSettings(TDev& dev, QString& problem) {
   return true;
 }
 
-bool BrenkSettingsScreen::ventOpen(const TDev& dev) const { return dev.controlMode == 2; }
+bool BrenkSettingsScreen::ventOpen(const TDev& dev) const { return dev.controlMode == CONTROL_MODE_VENT; }
 
 }  // namespace arm

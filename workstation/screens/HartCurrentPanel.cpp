@@ -7,14 +7,11 @@
 
 #include "HartWidgets.h"
 #include "LabelPanel.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "WorkstationContext.h"
 
 namespace arm {
-
-namespace {
-constexpr uint32_t kRetFinished = 1;
-}  // namespace
 
 HartCurrentPanel::HartCurrentPanel(WorkstationContext& context, QWidget* parent)
     : QFrame(parent), context_(context) {
@@ -169,7 +166,7 @@ void HartCurrentPanel::RefreshFromDev(TDev& dev) {
     stop_->hide();
     clearInfo();
   }
-  if (dev.retCode == kRetFinished) {
+  if (dev.retCode == RETCODE_FINISHED) {
     if (task == TASK_HART_CHECK_I) Q_EMIT message(QStringLiteral("Проверка завершена"));
     if (task == TASK_HART_TUNE_I) Q_EMIT message(QStringLiteral("Подстройка завершена"));
   }

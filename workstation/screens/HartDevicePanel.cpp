@@ -13,6 +13,7 @@
 #include "HartWidgets.h"
 #include "LabelPanel.h"
 #include "RecordTexts.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "WorkstationContext.h"
 
@@ -20,13 +21,6 @@ namespace arm {
 
 namespace {
 
-constexpr uint32_t kRetDeviceRead = 3;  // a device answered the poll and is being read
-constexpr uint32_t kRetWritten = 4;     // configuration written and read again
-constexpr uint32_t kRetRestored = 5;    // device read again (after the restore)
-constexpr uint32_t kRetZeroFailed = 7;
-constexpr uint32_t kRetRestoreFailed = 9;
-constexpr uint32_t kEventSearchFinished = 6;
-constexpr uint32_t kEventZeroFinished = 8;
 constexpr uint32_t kHartInputType = 8;  // the Kesto inputs measure 4-20 mA loops with HART
 constexpr int kReadRequests = 6;        // commands of the read chain
 constexpr int kWriteRequests = 12;      // writes and the read chain after them
@@ -371,13 +365,13 @@ void HartDevicePanel::ShowSearchProgress(const TDev& dev) {
     state_[ch]->setText(QStringLiteral("поиск %1 ...").arg(dev.hartPollAdr));
     state_[ch]->show();
   }
-  if (dev.retCode == kRetDeviceRead && validChannel(ch)) {
+  if (dev.retCode == RETCODE_HART_DEVICE_FOUND && validChannel(ch)) {
     stateOn_[ch]->hide();
     state_[ch]->setText(QStringLiteral("чтение") +
                         progressDots(kReadRequests, static_cast<int>(dev.hartProgress)));
     state_[ch]->show();
   }
-  if (dev.retCode == kRetWritten) warningScan(dev);
+  if (dev.retCode == RETCODE_HART_WRITTEN) warningScan(dev);
 }
 
 void HartDevicePanel::warningScan(const TDev& dev) {
@@ -462,7 +456,8 @@ void HartDevicePanel::RefreshFromDev(TDev& dev) {
 
   if (task == TASK_HART_SEARCH) {
     ShowSearchProgress(dev);
-    if (event == kEventSearchFinished && validChannel(dev.hartFirstCh)) ShowDevice(dev.hart[dev.hartFirstCh]);
+    if (event == EVENT_HART_SEARCH_DONE && validChannel(dev.hartFirstCh))
+      ShowDevice(dev.hart[dev.hartFirstCh]);
   } else if (!stopSearch_->isHidden()) {
     // The search ended without its end report (a channel select failed, the link was lost): the
     // start button, the devices found so far and the warnings come back as at a search's end.
@@ -472,7 +467,7 @@ void HartDevicePanel::RefreshFromDev(TDev& dev) {
     rec_->setText(QStringLiteral("запись ") +
                   progressDots(kWriteRequests, static_cast<int>(dev.hartProgress)));
     rec_->show();
-    if (retCode == kRetWritten) {
+    if (retCode == RETCODE_HART_WRITTEN) {
       ShowSearchProgress(dev);
       if (validChannel(selCh_)) ShowDevice(dev.hart[selCh_]);
     }
@@ -480,22 +475,22 @@ void HartDevicePanel::RefreshFromDev(TDev& dev) {
     rec_->setText(QStringLiteral("восстановление ") +
                   progressDots(kWriteRequests, static_cast<int>(dev.hartProgress)));
     rec_->show();
-    if (retCode == kRetRestored && validChannel(selCh_)) ShowDevice(dev.hart[selCh_]);
+    if (retCode == RETCODE_HART_INFO_READ && validChannel(selCh_)) ShowDevice(dev.hart[selCh_]);
   } else {
     rec_->hide();
   }
 
-  if (retCode == kRetZeroFailed) Q_EMIT message(QStringLiteral("ОШИБКА подстройки нуля !"));
-  if (retCode == kRetRestoreFailed) Q_EMIT message(QStringLiteral("ОШИБКА восстановления !"));
+  if (retCode == RETCODE_HART_ZERO_FAILED) Q_EMIT message(QStringLiteral("ОШИБКА подстройки нуля !"));
+  if (retCode == RETCODE_HART_RESTORE_NO_DEVICE) Q_EMIT message(QStringLiteral("ОШИБКА восстановления !"));
 
-  if (event == kEventSearchFinished) {
+  if (event == EVENT_HART_SEARCH_DONE) {
     bool channelOn = false;
     for (uint8_t skip : dev.chSkip) channelOn = channelOn || skip == 0;
     if (!channelOn) Q_EMIT message(QStringLiteral("Нет подключенных устройств!"));
     warningScan(dev);
     if (validChannel(dev.hartFirstCh)) Sel_Ch_Click(dev.hartFirstCh + 1);
   }
-  if (event == kEventZeroFinished) {
+  if (event == EVENT_HART_ZERO_DONE) {
     const int32_t ch = validChannel(taskCh_) ? taskCh_ : selCh_;
     if (validChannel(ch)) {
       const THartVar& pv = dev.hart[ch].dynVar[0];

@@ -12,6 +12,7 @@
 
 #include "HartWidgets.h"
 #include "LabelPanel.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "WorkstationContext.h"
 
@@ -19,9 +20,6 @@ namespace arm {
 
 namespace {
 
-constexpr uint32_t kEventSearchFinished = 6;
-constexpr uint32_t kEventTrimFinished = 7;
-constexpr int32_t kExternalReference = 3;
 // How far each trim pressure may lie outside a device's range: 12 % of its span.
 constexpr double kTrimMarginPercent = 12;
 
@@ -162,7 +160,7 @@ HartSensorPanel::HartSensorPanel(WorkstationContext& context, QWidget* parent)
 }
 
 void HartSensorPanel::ShowGrid(const TDev& dev) {
-  errorInput_->setVisible(!(dev.inputOn != 0 || dev.settings.refSource == kExternalReference));
+  errorInput_->setVisible(!(dev.inputOn != 0 || dev.settings.refSource == REF_SOURCE_EXTERNAL));
   const uint32_t task = dev.task;
   if (task == TASK_HART_TUNE_TRIM) {
     const int column = static_cast<int>(dev.hartStage) - 1;  // stage 1 at P min, 2 at P max
@@ -195,13 +193,13 @@ void HartSensorPanel::ShowGrid(const TDev& dev) {
 
 void HartSensorPanel::RefreshFromDev(TDev& dev) {
   ShowGrid(dev);
-  if (dev.event == kEventSearchFinished && validChannel(dev.hartFirstCh)) {
+  if (dev.event == EVENT_HART_SEARCH_DONE && validChannel(dev.hartFirstCh)) {
     const float minKpa = dev.devCh[dev.hartFirstCh].MinKpa;
     const float maxKpa = dev.devCh[dev.hartFirstCh].MaxKpa;
     min_->setText(formatValue(minKpa, 3));
     max_->setText(formatValue(maxKpa, 3));
   }
-  if (dev.event == kEventTrimFinished) Q_EMIT message(QStringLiteral("Подстройка завершена"));
+  if (dev.event == EVENT_SENSOR_TRIM_DONE) Q_EMIT message(QStringLiteral("Подстройка завершена"));
 }
 
 void HartSensorPanel::pn_OnOff_Click(int tag) {

@@ -38,6 +38,7 @@
 #include "Prompts.h"
 #include "RecordTexts.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
 #include "protocol_fields.h"
@@ -49,10 +50,10 @@ namespace data = quarn::data;
 namespace {
 
 // Library notifications this screen reacts to.
-constexpr uint32_t kEventSettingsRead = 3;
-constexpr uint32_t kEventHartSearchDone = 6;
-constexpr uint32_t kEventHartInfoRead = 9;
-constexpr uint32_t kResultHartWritten = 4;
+constexpr uint32_t kEventSettingsRead = EVENT_SETTINGS_READ;
+constexpr uint32_t kEventHartSearchDone = EVENT_HART_SEARCH_DONE;
+constexpr uint32_t kEventHartInfoRead = EVENT_HART_INFO_READ;
+constexpr uint32_t kResultHartWritten = RETCODE_HART_WRITTEN;
 
 const QColor kDark(73, 86, 119);
 const QColor kErrorRed(200, 0, 0);

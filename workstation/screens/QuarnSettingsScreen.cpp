@@ -12,6 +12,7 @@
 #include "LabelPanel.h"
 #include "RecordTexts.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 
 namespace arm {
@@ -19,7 +20,7 @@ namespace arm {
 namespace {
 
 constexpr int32_t kAutomatic = 0;
-constexpr int32_t kModule2 = 2;
+constexpr int32_t kModule2 = REF_SOURCE_MODULE_2;
 
 const char* const kClassNames[4] = {"A0", "A", "B", "C"};
 
@@ -88,8 +89,8 @@ void QuarnSettingsScreen::showDorvChoices(bool dorv) {
 
 void QuarnSettingsScreen::refresh(TDev& dev) {
   const uint32_t event = dev.event;
-  if (event == 5 || dev.settings.refSource == kDorvReference) rebuildDorvLine(dev);
-  if (event == 3) {
+  if (event == EVENT_TRANSDUCER_IDENTIFIED || dev.settings.refSource == kDorvReference) rebuildDorvLine(dev);
+  if (event == EVENT_SETTINGS_READ) {
     settingsArrived();
     // A catalogue without the calibrator's model gives a record without modules: nothing to show.
     const TModelRec* model = context().modelRecord();
@@ -100,7 +101,7 @@ void QuarnSettingsScreen::refresh(TDev& dev) {
     setSetpointLimits(dev, model && model->sensCount > 0 ? model : nullptr);
     Q_EMIT context().calibratorSettingsShown();
   }
-  if (event == 1 && dev.linkState == 0) emptyControls(keptWhenEmptied());
+  if (event == EVENT_LINK_CHANGED && dev.linkState == LINK_STATE_NONE) emptyControls(keptWhenEmptied());
   updateButtons(dev);
 }
 

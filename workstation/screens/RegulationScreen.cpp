@@ -11,14 +11,15 @@
 #include "BrenkRegulationPanel.h"
 #include "RecordTexts.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 
 namespace arm {
 
 namespace {
 
-constexpr int kExternalReference = 3;
-constexpr int kSecondModuleOnly = 2;
+constexpr int kExternalReference = REF_SOURCE_EXTERNAL;
+constexpr int kSecondModuleOnly = REF_SOURCE_MODULE_2;
 const QString kNoValue = QStringLiteral(" - - - - - - ");
 
 // Gauge geometry inside the gauge panel.
@@ -147,9 +148,9 @@ void RegulationScreen::refresh(TDev& dev) {
   gaugePanel_->setVisible(dev.linked != 0);
   if (!brenk_->isHidden()) brenk_->refresh(dev);
   const uint32_t event = dev.event;
-  if (event == 3 || event == 5) setupGauges(dev);
+  if (event == EVENT_SETTINGS_READ || event == EVENT_TRANSDUCER_IDENTIFIED) setupGauges(dev);
   const QString unit = unitName(dev.settings.units);
-  if (event == 2) {
+  if (event == EVENT_MEASUREMENT) {
     updateGauges(dev);
     const float pRefUnits = dev.pRefUnits;
     const bool absent =
@@ -184,7 +185,7 @@ void RegulationScreen::refresh(TDev& dev) {
         setDisplayColour(outsideColour());
     }
   }
-  if (event == 3) {
+  if (event == EVENT_SETTINGS_READ) {
     speedBox_->setTitle(QStringLiteral("Скорость, ") + unit + QStringLiteral("/сек"));
     baroBox_->setTitle(QStringLiteral("Барометр, ") + unit);
   }

@@ -13,6 +13,7 @@
 #include "RunBuilder.h"
 #include "RunSnapshot.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "WorkstationContext.h"
 #include "ZDialog.h"
 #include "protocol_fields.h"
@@ -24,9 +25,6 @@ namespace history = quarn::history;
 
 namespace {
 
-constexpr uint32_t kRetVerificationFinished = 14;
-constexpr uint32_t kRetRelayCheckFinished = 15;
-constexpr uint32_t kRetHartJobFinished = 1;  // a trim's end (as task 15 or 16)
 const QString kCaption = QStringLiteral("История поверок");
 const QString kRunNotStored = QStringLiteral("Запуск не сохранён в истории поверок.");
 
@@ -84,10 +82,11 @@ void RunRecorder::notify(const TDev& dev) {
   // Another task (the operator stopped the run, or it ended): an end code now is no run's end.
   if (!inRun) armed_ = false;
   const bool trimEnded = (dev.task == TASK_HART_TUNE_I || dev.task == TASK_HART_TUNE_TRIM) &&
-                         dev.retCode == kRetHartJobFinished &&
-                         (dev.task != lastTask_ || lastRetCode_ != kRetHartJobFinished);
-  const bool finished = (dev.retCode == kRetVerificationFinished || dev.retCode == kRetRelayCheckFinished) &&
-                        dev.retCode != lastRetCode_;
+                         dev.retCode == RETCODE_FINISHED &&
+                         (dev.task != lastTask_ || lastRetCode_ != RETCODE_FINISHED);
+  const bool finished =
+      (dev.retCode == RETCODE_VERIFICATION_DONE || dev.retCode == RETCODE_RELAY_CHECK_DONE) &&
+      dev.retCode != lastRetCode_;
   lastTask_ = dev.task;
   lastRetCode_ = dev.retCode;
   if (trimEnded && dev.errCode == 0) takeAdjustments(dev);

@@ -6,6 +6,7 @@
 #include "FormPersistence.h"
 #include "ProjectController.h"
 #include "TDev.h"
+#include "TDevValues.h"
 
 namespace arm {
 
@@ -28,7 +29,7 @@ Screen::Screen(WorkstationContext& context, const QString& objectName, QWidget* 
 
 void Screen::notify(TDev& dev) {
   refresh(dev);
-  if (dev.event != 0 || dev.retCode != 0) libraryEvent(dev);
+  if (dev.event != EVENT_NONE || dev.retCode != RETCODE_CLEARED) libraryEvent(dev);
 }
 
 void Screen::showFrame() {

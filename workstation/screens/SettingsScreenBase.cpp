@@ -14,6 +14,7 @@
 #include "LabelPanel.h"
 #include "RecordTexts.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
 
@@ -219,7 +220,7 @@ void SettingsScreenBase::setSetpointLimits(TDev& dev, const TModelRec* model) {
     upper = dev.dorv.rangeHigh;
   } else {
     if (!model) return;
-    upper = moduleLimit(*model, refSource == 2 ? 1 : 0, 0, dev.settings.pressType);
+    upper = moduleLimit(*model, refSource == REF_SOURCE_MODULE_2 ? 1 : 0, 0, dev.settings.pressType);
   }
   // A limit of 0 is a module without that range in the catalogue (or a transducer not yet read):
   // limits of 0..0 would pin every setpoint to zero.
@@ -319,7 +320,7 @@ void SettingsScreenBase::cbS_Change() {
 
 void SettingsScreenBase::Panel_ReadClick() {
   TDev* dev = context().dev();
-  if (!dev || dev->linkState != 2 || connecting(*dev)) return;
+  if (!dev || dev->linkState != LINK_STATE_LINKED || connecting(*dev)) return;
   context().startTask(TASK_SETTINGS_READ);
   pending_ = Pending::Read;
   readLocked_ = true;
@@ -330,7 +331,7 @@ void SettingsScreenBase::Panel_ReadClick() {
 
 void SettingsScreenBase::Panel_SetClick() {
   TDev* dev = context().dev();
-  if (!dev || dev->linkState != 2 || connecting(*dev)) return;
+  if (!dev || dev->linkState != LINK_STATE_LINKED || connecting(*dev)) return;
   QString problem;
   settingsBeforeWrite_ = dev->settings;
   if (!copyIntoSettings(*dev, problem)) {

@@ -6,6 +6,7 @@
 
 #include "Screen.h"
 #include "TDev.h"
+#include "TDevValues.h"
 
 class QComboBox;
 class QGridLayout;
@@ -23,7 +24,7 @@ class SettingsScreenBase : public Screen {
  public:
   // The calibrator gets this long to adjust its zero before the operator is told it is done.
   static constexpr int kZeroAdjustMs = 13000;
-  static constexpr int32_t kDorvReference = 3;
+  static constexpr int32_t kDorvReference = REF_SOURCE_EXTERNAL;
 
   // ---- Handlers -----------------------------------------------------------------------------------
   // "Считать": only with a link; the controls empty until the settings-read notification.

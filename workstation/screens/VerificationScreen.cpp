@@ -24,6 +24,7 @@
 #include "RunSnapshot.h"
 #include "Suitability.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "ZDialog.h"
 #include "protocol_fields.h"
@@ -34,7 +35,6 @@ namespace {
 
 namespace data = quarn::data;
 
-constexpr int kExternalReference = 3;
 constexpr int kVoltageSignal = 4;
 const QString kNoRelayValue = QStringLiteral("- - - -");
 const QString kNoSwitching = QStringLiteral("- - -");
@@ -613,7 +613,7 @@ void VerificationScreen::refresh(TDev& dev) {
     const double target = static_cast<double>(dev.pTarget) * dev.settings.unitFactor;
     setpoint_->setText(formatValue(target, dev.settings.decimals));
   }
-  if (dev.event == 3) {
+  if (dev.event == EVENT_SETTINGS_READ) {
     const QString unit = unitName(dev.settings.units);
     refCaption_->setText(QStringLiteral("Эталон, ") + unit);
     setpointCaption_->setText(QStringLiteral("Уставка, ") + unit);
@@ -638,7 +638,7 @@ void VerificationScreen::refreshBar(const TDev& dev) {
 
 void VerificationScreen::refreshInputHint(const TDev& dev) {
   int s = 0;
-  if (running_ && dev.linked) s = dev.inputOn || dev.settings.refSource == kExternalReference ? 2 : 1;
+  if (running_ && dev.linked) s = dev.inputOn || dev.settings.refSource == REF_SOURCE_EXTERNAL ? 2 : 1;
   if (context().uiBrenk()) {
     info_->hide();
     setpointCaption_->show();
@@ -646,7 +646,7 @@ void VerificationScreen::refreshInputHint(const TDev& dev) {
     return;
   }
   const bool hand = handInput_->isChecked();
-  if (s == 0 || (dev.settings.refSource == kExternalReference && hand)) {
+  if (s == 0 || (dev.settings.refSource == REF_SOURCE_EXTERNAL && hand)) {
     info_->hide();
     setpointCaption_->hide();
     setpoint_->hide();
@@ -763,7 +763,7 @@ void VerificationScreen::refreshReference(TDev& dev) {
     data::setHandReference(dev, textToValue(handValue_->text()));
     return;
   }
-  if (dev.event != 2) return;
+  if (dev.event != EVENT_MEASUREMENT) return;
   refValue_->setText(formatValue(dev.pRefUnits, dev.settings.decimals));
   setTextColour(refValue_, dev.refStat.inCorridor ? QColor(0, 255, 0) : QColor(255, 255, 0));
 }

@@ -5,13 +5,12 @@
 
 #include "RecordTexts.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 
 namespace arm {
 
 namespace {
-
-constexpr int kExternalReference = 3;
 
 // The accuracy of the external transducer in percent, by its class and whether the pressure is in
 // the lower part of its range.
@@ -49,7 +48,7 @@ QString buildCaption(const TDev& dev, const QString& base, bool uiQuarn, bool ui
   const QString blanks = QStringLiteral("    ");
   QString c = base + blanks + QStringLiteral("Модель:  ");
   const int32_t refSource = dev.settings.refSource;
-  if (uiQuarn && refSource == kExternalReference) {
+  if (uiQuarn && refSource == REF_SOURCE_EXTERNAL) {
     c += recordText(dev.calInfo.modelName) + blanks + formatPlain(dev.dorv.rangeLow) +
          QStringLiteral(" ... ") + formatPlain(dev.dorv.rangeHigh);
   } else if (uiQuarn) {
@@ -69,7 +68,7 @@ QString buildCaption(const TDev& dev, const QString& base, bool uiQuarn, bool ui
 QString statusAccuracyText(const TDev& dev, const ModelTables& tables) {
   const float pRef = dev.pRef;
   const double absRef = std::fabs(static_cast<double>(pRef));
-  if (dev.settings.refSource == kExternalReference) {
+  if (dev.settings.refSource == REF_SOURCE_EXTERNAL) {
     if (dev.dorv.present == 0) return {};
     const double high = dev.dorv.rangeHigh;
     const int32_t accuracyClass = dev.dorv.accuracyClass;
@@ -108,7 +107,7 @@ QString statusAccuracyText(const TDev& dev, const ModelTables& tables) {
 }
 
 QString statusPressureText(const TDev& dev, const ModelTables& tables) {
-  if (dev.settings.refSource == kExternalReference && dev.dorv.present == 0) return {};
+  if (dev.settings.refSource == REF_SOURCE_EXTERNAL && dev.dorv.present == 0) return {};
   return QStringLiteral("P= ") + formatValue(dev.pRefUnits, dev.settings.decimals) + QStringLiteral(" ") +
          unitName(dev.settings.units) + QStringLiteral(",  ") + statusAccuracyText(dev, tables);
 }

@@ -38,6 +38,7 @@
 #include "ReferenceLimit.h"
 #include "RegulationScreen.h"
 #include "RunRecorder.h"
+#include "TDevValues.h"
 #include "VerificationScreen.h"
 #include "ZDialog.h"
 
@@ -52,7 +53,6 @@ namespace {
 const QColor kDark(73, 86, 119);
 const QColor kLight(189, 207, 233);
 const QColor kGreyText(192, 192, 192);
-constexpr int kExternalReference = 3;
 constexpr int kMinWidth = 1100;
 constexpr int kMinHeight = 713;
 constexpr int kMaxPlausibleSize = 20000;
@@ -559,9 +559,9 @@ void MainWindow::pn_VENT_MouseDown(PanelButton* button) {
     zDialog_->showAndWait(QStringLiteral("Выполнить сброс давления?"), true,
                           QStringLiteral("Сброс давления"));
     if (zDialog_->modalResult() != ZDialog::kResultOk) return;
-    if (uiBrenk()) dev.controlMode = 2;
+    if (uiBrenk()) dev.controlMode = CONTROL_MODE_VENT;
   }
-  if (button == ventOff_ && uiBrenk()) dev.controlMode = 0;
+  if (button == ventOff_ && uiBrenk()) dev.controlMode = CONTROL_MODE_MEASURE;
   if (uiBrenk()) return;
   if (button == inputOff_) {
     dev.inputOn = 0;
@@ -574,7 +574,7 @@ void MainWindow::pn_VENT_MouseDown(PanelButton* button) {
     dev.ventOn = 1;
     dev.inputOn = 0;
   }
-  dev.controlMode = dev.controlMode == 0 ? 1 : 0;
+  dev.controlMode = dev.controlMode == CONTROL_MODE_MEASURE ? CONTROL_MODE_REGULATE : CONTROL_MODE_MEASURE;
   context_.startTask(TASK_CONTROL);
 }
 
@@ -632,9 +632,9 @@ void MainWindow::BuildCaption() {
 }
 
 void MainWindow::showLinkState(const TDev& dev) {
-  if (dev.linkState == 2) {
+  if (dev.linkState == LINK_STATE_LINKED) {
     labelState_->setText(QStringLiteral("есть связь"));
-  } else if (dev.linkState == 0) {
+  } else if (dev.linkState == LINK_STATE_NONE) {
     // "Все доступные" tries every port until a calibrator answers; say so instead of "no link".
     const bool searching = dev.task == TASK_CONNECT && dev.portNo == 0;
     labelState_->setText(searching ? QStringLiteral("Поиск калибратора...") : QStringLiteral("Нет связи"));
@@ -646,16 +646,16 @@ void MainWindow::UpdateFromDev() {
   TDev& dev = *lib_.dev;
   const uint32_t event = dev.event;
 
-  if (event == 3) reloadModelTables();
+  if (event == EVENT_SETTINGS_READ) reloadModelTables();
 
   for (const ScreenSlot& slot : screens_) slot.screen->notify(dev);
   if (recorder_) recorder_->notify(dev);
 
-  const bool external = dev.settings.refSource == kExternalReference;
-  if (event == 3 || external) BuildCaption();
+  const bool external = dev.settings.refSource == REF_SOURCE_EXTERNAL;
+  if (event == EVENT_SETTINGS_READ || external) BuildCaption();
 
   showLinkState(dev);
-  if (dev.linkState == 0) {
+  if (dev.linkState == LINK_STATE_NONE) {
     for (PanelButton* b : {inputOn_, inputOff_, ventOn_, ventOff_}) b->hide();
     labelPressure_->setText(QStringLiteral("P= "));
     context_.dropModelRecord();
@@ -663,7 +663,7 @@ void MainWindow::UpdateFromDev() {
   }
 
   TDev& snapshot = context_.mutableSnapshot();
-  if (event == 1) {
+  if (event == EVENT_LINK_CHANGED) {
     if (dev.linked == 1) {
       snapshot.inputOn = 0xFFFFFFFFu;
       snapshot.ventOn = 0xFFFFFFFFu;
@@ -679,10 +679,10 @@ void MainWindow::UpdateFromDev() {
     }
     if (dev.ventOn != snapshot.ventOn) ventOn_->setVisible(dev.ventOn == 0);
   }
-  if (uiBrenk()) ventOn_->setVisible(dev.controlMode != 2 && linked);
+  if (uiBrenk()) ventOn_->setVisible(dev.controlMode != CONTROL_MODE_VENT && linked);
   ventOff_->setVisible(ventOn_->isHidden() && linked);
 
-  if (event == 2) {
+  if (event == EVENT_MEASUREMENT) {
     // The library records a point after this notification, with the limit of the module now in use.
     keepReferenceLimit(dev);
     ModelTables tables;

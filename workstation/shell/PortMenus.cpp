@@ -10,13 +10,12 @@
 
 #include "IniDocument.h"
 #include "PortList.h"
+#include "TDevValues.h"
 #include "WorkstationSettings.h"
 
 namespace arm {
 
 namespace {
-
-constexpr int kExternalReference = 3;
 
 // Draws the external transducer's menu bar entry in the alert colour while the external reference
 // is selected.
@@ -192,9 +191,9 @@ void PortMenus::menuExtDorv_isOnClick() {
   if (on) {
     if (const QAction* port = checkedItem(dorvPort_)) dev.dorv.serialNo = port->data().toUInt();
   }
-  dev.settings.refSource = on ? kExternalReference : 0;
+  dev.settings.refSource = on ? REF_SOURCE_EXTERNAL : REF_SOURCE_AUTO;
   auto* style = static_cast<MenuBarStyle*>(bar_->style());
-  style->alert = dev.settings.refSource == kExternalReference;
+  style->alert = dev.settings.refSource == REF_SOURCE_EXTERNAL;
   bar_->update();
   if (!on) {
     dev.dorv.present = 0;
