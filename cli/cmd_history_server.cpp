@@ -88,6 +88,14 @@ history::ServerOptions serverOptions(const ServerArgs& s) {
   return o;
 }
 
+// The local history as sync and check --server read it: the server's acknowledged heads are left to
+// them, as they compare the file with the server itself and name the first entry that differs.
+history::OpenOptions againstServer(const std::string& file) {
+  history::OpenOptions o = historyOptions(file, true);
+  o.anchors.clear();
+  return o;
+}
+
 }  // namespace
 
 int historySync(const std::vector<std::string>& args) {
@@ -99,7 +107,7 @@ int historySync(const std::vector<std::string>& args) {
   }
   history::ServerOptions options = serverOptions(s);
   const std::string file = historyFile(h, false);
-  auto store = valueOrFail(history::HistoryStore::open(file, historyOptions(file, true)));
+  auto store = valueOrFail(history::HistoryStore::open(file, againstServer(file)));
   const history::SyncResult r = valueOrFail(history::syncToServer(*store, options));
   emit(Json{{"file", store->path()},
             {"server", r.server},
@@ -128,7 +136,7 @@ int historyCheckServer(const std::vector<std::string>& args) {
   std::unique_ptr<history::HistoryStore> store;
   if (!all) {
     const std::string file = historyFile(h, false);
-    store = valueOrFail(history::HistoryStore::open(file, historyOptions(file, true)));
+    store = valueOrFail(history::HistoryStore::open(file, againstServer(file)));
   }
   const history::ServerCheck c = valueOrFail(history::checkServer(store.get(), options));
   Json workstations = Json::array();
@@ -216,6 +224,14 @@ namespace {
 [[noreturn]] void noServer() {
   throw Failure{kFailure, "this quarn-cli was built without libpq (libpq-dev): no history server"};
 }
+// The local history as sync and check --server read it: the server's acknowledged heads are left to
+// them, as they compare the file with the server itself and name the first entry that differs.
+history::OpenOptions againstServer(const std::string& file) {
+  history::OpenOptions o = historyOptions(file, true);
+  o.anchors.clear();
+  return o;
+}
+
 }  // namespace
 
 int historySync(const std::vector<std::string>&) { noServer(); }

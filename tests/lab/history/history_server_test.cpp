@@ -16,127 +16,42 @@
 
 #include "HistoryServer.h"
 #include "history_fixture.h"
+#include "history_server_fixture.h"
 
 namespace quarn::history::test {
 namespace {
-
-// The cluster the fixture started: its socket folder, or why there is none.
-struct Cluster {
-  std::string socket, port, superuser, skip, state;
-};
-
-Cluster cluster() {
-  Cluster c;
-  const char* state = std::getenv("QUARN_TEST_PG_STATE");
-  if (!state || !*state) {
-    c.skip = "no PostgreSQL test server (run through ctest, whose fixture starts one)";
-    return c;
-  }
-  c.state = state;
-  std::ifstream in(state);
-  if (!in) {
-    c.skip = "no PostgreSQL test server: the fixture left no state in " + c.state;
-    return c;
-  }
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (key == "socket") c.socket = value;
-    if (key == "port") c.port = value;
-    if (key == "superuser") c.superuser = value;
-    if (key == "skip") c.skip = "no PostgreSQL test server: " + value;
-  }
-  if (c.skip.empty() && c.socket.empty())
-    c.skip = "no PostgreSQL test server: the fixture's state is incomplete";
-  return c;
-}
-
-// A superuser's connection, as the lab's administrator (or an attacker with the server's rights).
-class Admin {
- public:
-  explicit Admin(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {}
-  ~Admin() { PQfinish(conn_); }
-  Admin(const Admin&) = delete;
-  Admin& operator=(const Admin&) = delete;
-  bool ok() const { return PQstatus(conn_) == CONNECTION_OK; }
-  std::string why() const { return PQerrorMessage(conn_); }
-  // Runs SQL; the server's message, empty on success.
-  std::string exec(const std::string& sql) {
-    PGresult* r = PQexec(conn_, sql.c_str());
-    const ExecStatusType st = PQresultStatus(r);
-    std::string out = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? "" : PQerrorMessage(conn_);
-    PQclear(r);
-    return out;
-  }
-  std::string value(const std::string& sql) {
-    PGresult* r = PQexec(conn_, sql.c_str());
-    std::string out = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "?";
-    PQclear(r);
-    return out;
-  }
-
- private:
-  PGconn* conn_;
-};
-
-constexpr const char* kWriterPassword = "s3cret-пароль";
 
 class HistoryServerTest : public HistoryTest {
  protected:
   void SetUp() override {
     HistoryTest::SetUp();
-    cluster_ = cluster();
+    server_.cluster = cluster();
+    cluster_ = server_.cluster;
     if (!cluster_.skip.empty()) GTEST_SKIP() << cluster_.skip;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    db_ = "t_" + std::string(info->name()).substr(0, 40) + "_" + std::to_string(::getpid());
-    std::transform(db_.begin(), db_.end(), db_.begin(), [](unsigned char c) { return std::tolower(c); });
+    server_.name = databaseForTest(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    db_ = server_.name;
     anchors_ = path("anchors");
     freshServer();
   }
   // An empty server database with the schema, and no head acknowledged by it kept locally.
   void freshServer() {
-    Admin admin(conninfo("postgres", cluster_.superuser));
-    ASSERT_TRUE(admin.ok()) << admin.why();
-    ASSERT_EQ(admin.exec("DROP DATABASE IF EXISTS " + db_ + " WITH (FORCE)"), "");
-    ASSERT_EQ(admin.exec("CREATE DATABASE " + db_), "");
-    const Result<bool> installed = installServerSchema(uri(cluster_.superuser, ""));
-    ASSERT_TRUE(installed.ok()) << installed.error().message;
-    // The login roles are the cluster's; made once, kept for the later tests.
-    admin.exec("CREATE ROLE quarn_ws LOGIN PASSWORD '" + std::string(kWriterPassword) +
-               "' IN ROLE quarn_history_writer");
-    admin.exec("CREATE ROLE quarn_quality LOGIN PASSWORD 'read' IN ROLE quarn_history_reader");
+    ASSERT_EQ(server_.create(), "");
     std::filesystem::remove(anchors_ + "/" + kServerHeadsFileName);
   }
   void TearDown() override {
     if (!db_.empty() && cluster_.skip.empty()) {
       startServer();  // a test that stopped it leaves it running for the next
-      Admin admin(conninfo("postgres", cluster_.superuser));
-      admin.exec("DROP DATABASE IF EXISTS " + db_ + " WITH (FORCE)");
+      server_.drop();
     }
     HistoryTest::TearDown();
   }
 
   std::string conninfo(const std::string& db, const std::string& user) const {
-    return "host=" + cluster_.socket + " port=" + cluster_.port + " dbname=" + db + " user=" + user +
-           " connect_timeout=5";
+    return server_.conninfo(db, user);
   }
   // The workstation's URI (the writer role with its password), or another user's.
   std::string uri(const std::string& user = "quarn_ws", const std::string& password = kWriterPassword) const {
-    std::string credentials = user;
-    if (!password.empty()) {
-      credentials += ":";
-      for (unsigned char c : password) {
-        if (std::isalnum(c) || c == '-') {
-          credentials += static_cast<char>(c);
-        } else {
-          char hex[4];
-          std::snprintf(hex, sizeof hex, "%%%02X", c);
-          credentials += hex;
-        }
-      }
-    }
-    return "postgresql://" + credentials + "@/" + db_ + "?host=" + cluster_.socket + "&port=" + cluster_.port;
+    return server_.uri(user, password);
   }
   std::unique_ptr<Admin> admin() {
     auto a = std::make_unique<Admin>(conninfo(db_, cluster_.superuser));
@@ -190,6 +105,7 @@ class HistoryServerTest : public HistoryTest {
     return r.ok() ? *r : ServerCheck{};
   }
 
+  ServerDatabase server_;
   Cluster cluster_;
   std::string db_;
   std::string anchors_;
