@@ -200,6 +200,8 @@ void FillDefaultTemplate4x199(benchmark::State& state) {
   std::size_t bytes = 0;
   // XLSXBENCH_KEEP=path keeps the last report written (to look at it or compare it).
   const char* keep = std::getenv("XLSXBENCH_KEEP");
+  // XLSXBENCH_LIBRARY=path measures another build of libxlsxgen.so (an earlier one, to compare).
+  if (const char* library = std::getenv("XLSXBENCH_LIBRARY")) quarn::report::setReportLibraryPath(library);
   for (auto _ : state) {
     const long faults0 = minorFaults();
     const double wall0 = seconds(CLOCK_MONOTONIC), cpu0 = seconds(CLOCK_PROCESS_CPUTIME_ID);
