@@ -30,6 +30,9 @@ const char kUsage[] =
     "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n"
     "  verify and relay store the finished run in the run history: [--history FILE]\n"
     "       (default: the user's data folder) [--tag auto|as-found|as-left]\n"
+    "  calibrate PROJECT.aip [--always] [--report OUT.xlsx [--template T.xlsx] [--pdf]] [--run-timeout S]\n"
+    "       as-found run, HART sensor and current trims of the devices that need them, as-left run;\n"
+    "       exit 0 when every device that needed it is adjusted and suitable, 3 when one is not\n"
     "  history list [--serial S] [--since DATE] [--device NAME] [--all]   one JSON line per run\n"
     "  history show RUN | pair SERIAL | report RUN --report OUT.xlsx [--template T.xlsx]\n"
     "  history check [--protocol FILE.xlsx]... | backup OUT.db\n"
@@ -45,6 +48,7 @@ namespace cli {
 // Verification run and relay check of a project (cmd_verify.cpp).
 int cmdVerify(Session& s, const std::vector<std::string>& args);
 int cmdRelay(Session& s, const std::vector<std::string>& args);
+int cmdCalibrate(Session& s, const std::vector<std::string>& args);
 // HART jobs on the transmitters (cmd_hart.cpp).
 int cmdHart(Session& s, const std::vector<std::string>& args);
 // What the run history holds (cmd_history.cpp).
@@ -98,9 +102,9 @@ int main(int argc, char** argv) {
 
     using Command = int (*)(cli::Session&, const std::vector<std::string>&);
     const std::map<std::string, Command> commands{
-        {"probe", cli::cmdProbe},       {"measure", cli::cmdMeasure}, {"control", cli::cmdControl},
-        {"settings", cli::cmdSettings}, {"verify", cli::cmdVerify},   {"relay", cli::cmdRelay},
-        {"hart", cli::cmdHart},         {"history", cli::cmdHistory},
+        {"probe", cli::cmdProbe},         {"measure", cli::cmdMeasure}, {"control", cli::cmdControl},
+        {"settings", cli::cmdSettings},   {"verify", cli::cmdVerify},   {"relay", cli::cmdRelay},
+        {"calibrate", cli::cmdCalibrate}, {"hart", cli::cmdHart},       {"history", cli::cmdHistory},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) throw cli::Failure{cli::kFailure, "unknown command " + command};

@@ -94,22 +94,35 @@ void RunHistory::prepare() {
         file_.c_str());
 }
 
+bool RunHistory::open(std::string& error) {
+  if (store_) return true;
+  try {
+    file_ = historyFile(args_, true);
+    auto opened = history::HistoryStore::open(file_, historyOptions(file_, false));
+    if (opened)
+      store_ = std::move(opened.value());
+    else
+      error = opened.error().message;
+  } catch (const Failure& f) {
+    error = f.reason;
+  }
+  return store_ != nullptr;
+}
+
+Json RunHistory::storeAdjustment(const history::Adjustment& adjustment, std::string& error) {
+  error.clear();
+  if (open(error)) {
+    const auto id = store_->addAdjustment(adjustment);
+    if (id) return Json{{"entry", id.value()}};
+    error = id.error().message;
+  }
+  return Json{{"error", error}};
+}
+
 Json RunHistory::store(history::RunRecord run, std::string& error) {
   error.clear();
   footer_ = history::protocolFooterUnstored();
-  if (!store_) {
-    try {
-      file_ = historyFile(args_, true);
-      auto opened = history::HistoryStore::open(file_, historyOptions(file_, false));
-      if (opened)
-        store_ = std::move(opened.value());
-      else
-        error = opened.error().message;
-    } catch (const Failure& f) {
-      error = f.reason;
-    }
-  }
-  if (store_) {
+  if (open(error)) {
     if (args_.tag == TagChoice::AsLeft) {
       run.tag = history::RunTag::AsLeft;
     } else if (args_.tag == TagChoice::AsFound) {
@@ -446,10 +459,17 @@ Json pairJson(const history::RunPair& pair) {
                           {"asFound", p.asFound ? pointJson(*p.asFound) : Json(nullptr)},
                           {"asLeft", p.asLeft ? pointJson(*p.asLeft) : Json(nullptr)},
                           {"errorChange", number(p.errorChange)}});
+  Json adjustments = Json::array();
+  for (const history::Adjustment& a : pair.adjustments)
+    adjustments.push_back(Json{{"at", localTimeText(a.atMs, a.utcOffsetMin)},
+                               {"channel", a.channel},
+                               {"action", history::adjustmentName(a.kind)},
+                               {"note", a.note}});
   return Json{{"serial", pair.serial},
               {"asFound", pairSideJson(pair.asFound, pair.serial)},
               {"asLeft", pairSideJson(pair.asLeft, pair.serial)},
-              {"points", points}};
+              {"points", points},
+              {"adjustments", adjustments}};
 }
 
 }  // namespace cli

@@ -45,10 +45,16 @@ class RunHistory {
   // Stores a finished run, tagged as asked. Returns the results' "history" member: the file, the
   // run id, its tag and hash; or the file and the error, which `error` receives too.
   Json store(quarn::history::RunRecord run, std::string& error);
+  // How the next run is tagged (a calibration stores its as-found and its as-left run).
+  void setTag(TagChoice tag) { args_.tag = tag; }
+  // Stores an adjustment of a device. Returns {"entry"} or {"error"}, which `error` receives too.
+  Json storeAdjustment(const quarn::history::Adjustment& adjustment, std::string& error);
   // The line the run's protocol carries about its entry (after store(); says so when not stored).
   std::string protocolFooter() const { return footer_; }
 
  private:
+  bool open(std::string& error);
+
   HistoryArgs args_;
   std::string file_;
   std::unique_ptr<quarn::history::HistoryStore> store_;

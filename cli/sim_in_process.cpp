@@ -1,12 +1,22 @@
 #include "sim_in_process.h"
 
+#include <cstdio>
+
 #include "quarnsim/scenario.h"
+#include "quarnsim/transmitter.h"
 
 namespace cli {
 
 std::unique_ptr<InProcessSim> InProcessSim::create(const std::vector<std::string>& args, std::string& error) {
   quarnsim::Scenario scenario;
-  std::vector<std::string> rest = args;
+  std::vector<std::string> rest;
+  std::string hartLog;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--hart-log" && i + 1 < args.size())
+      hartLog = args[++i];
+    else
+      rest.push_back(args[i]);
+  }
   error = quarnsim::applyBenchOptions(scenario, rest);
   if (!error.empty()) {
     error = "simulator: " + error;
@@ -16,13 +26,32 @@ std::unique_ptr<InProcessSim> InProcessSim::create(const std::vector<std::string
     error = "the simulator inside quarn-cli (--sim-virtual) takes no option " + rest.front();
     return nullptr;
   }
-  return std::unique_ptr<InProcessSim>(new InProcessSim(std::move(scenario)));
+  auto sim = std::unique_ptr<InProcessSim>(new InProcessSim(std::move(scenario)));
+  sim->hartLog_ = hartLog;
+  return sim;
 }
 
 InProcessSim::InProcessSim(quarnsim::Scenario scenario)
     : engine_(std::make_unique<quarnsim::Engine>(std::move(scenario))) {}
 
-InProcessSim::~InProcessSim() { unplug(); }
+InProcessSim::~InProcessSim() {
+  unplug();
+  writeHartLog();
+}
+
+// Every HART command each channel's transmitter heard, one line a channel ("ch 2: 0 13 40 45"), so a
+// run can be checked for what reached which device.
+void InProcessSim::writeHartLog() const {
+  if (hartLog_.empty()) return;
+  FILE* f = std::fopen(hartLog_.c_str(), "w");
+  if (!f) return;
+  for (int ch = 0; ch < 4; ++ch) {
+    std::fprintf(f, "ch %d:", ch + 1);
+    for (uint8_t cmd : engine_->transmitter(ch).commandsSeen()) std::fprintf(f, " %d", cmd);
+    std::fprintf(f, "\n");
+  }
+  std::fclose(f);
+}
 
 uint32_t InProcessSim::plug(Host& host) {
   auto* registerVirtual =

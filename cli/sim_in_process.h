@@ -17,6 +17,7 @@ namespace cli {
 class InProcessSim {
  public:
   // The bench from quarn-sim's bench options (--scenario, --model, --channels, --fault, --set ...);
+  // `--hart-log FILE` writes the HART commands each channel's transmitter heard when the bench goes.
   // `error` names an option it cannot take. The bench is registered with the host's library once
   // plug() succeeds.
   static std::unique_ptr<InProcessSim> create(const std::vector<std::string>& args, std::string& error);
@@ -34,6 +35,7 @@ class InProcessSim {
 
  private:
   explicit InProcessSim(quarnsim::Scenario scenario);
+  void writeHartLog() const;
 
   struct PortContext {
     quarnsim::LinePort* port = nullptr;
@@ -43,6 +45,7 @@ class InProcessSim {
   PortContext context_;
   Host* host_ = nullptr;
   uint32_t portNo_ = 0;
+  std::string hartLog_;
 };
 
 }  // namespace cli

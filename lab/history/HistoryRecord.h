@@ -242,6 +242,8 @@ struct RunPair {
   std::optional<StoredRun> asFound;
   std::optional<StoredRun> asLeft;
   std::vector<PointChange> points;
+  // The device's adjustments from the as-found run's start to the as-left run's start, oldest first.
+  std::vector<Adjustment> adjustments;
 };
 
 // The tag the operator is offered for a new run.

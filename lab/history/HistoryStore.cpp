@@ -1092,6 +1092,13 @@ Result<RunPair> HistoryStore::pair(const std::string& serial) {
   }
   out.points = matchPoints(out.asFound ? deviceWithSerial(out.asFound->record, serial) : nullptr,
                            out.asLeft ? deviceWithSerial(out.asLeft->record, serial) : nullptr);
+  if (out.asFound && out.asLeft) {
+    const Result<std::vector<Adjustment>> adjustments = adjustmentsOf(serial);
+    if (!adjustments) return adjustments.error();
+    for (const Adjustment& a : *adjustments)
+      if (a.atMs >= out.asFound->record.startedAtMs && a.atMs <= out.asLeft->record.startedAtMs)
+        out.adjustments.push_back(a);
+  }
   return out;
 }
 

@@ -234,6 +234,24 @@ const SetterTable<TransmitterConfig>& channelSetters() {
                               std::pair{"0-5", OutputType::mA0_5}, std::pair{"5-0", OutputType::mA5_0}})},
       {"error_percent", real<C>(&C::errorPercent)},
       {"drift_percent_per_hour", real<C>(&C::driftPercentPerHour)},
+      {"sensor_error",  // "ZERO_KPA, GAIN": the sensor's reading is GAIN x pressure + ZERO_KPA
+       [](C& c, const std::string& key, const std::string& v) -> std::string {
+         double zero, gain;
+         if (!toPair(v, zero, gain) || !(gain > 0.5 && gain < 1.5)) return bad(key, v);
+         c.sensorTrimOffsetKPa = zero;
+         c.sensorTrimGain = gain;
+         return "";
+       }},
+      {"output_error",  // "OFFSET_MA, GAIN": the output stage drives GAIN x command + OFFSET_MA
+       [](C& c, const std::string& key, const std::string& v) -> std::string {
+         double offset, gain;
+         if (!toPair(v, offset, gain) || !(gain > 0.5 && gain < 1.5) || std::fabs(offset) > 4)
+           return bad(key, v);
+         c.analogOffset = offset;
+         c.analogGain = gain;
+         return "";
+       }},
+      {"trim_ignored", flag<C>([](C& c) -> bool& { return c.faults.trimIgnored; })},
       {"refuse_45", flag<C>(&C::refuseCommand45)},
       {"write_protected", flag<C>(&C::writeProtected)},
       {"silent", flag<C>([](C& c) -> bool& { return c.faults.silent; })},

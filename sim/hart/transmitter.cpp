@@ -184,6 +184,8 @@ TransmitterConfig& Transmitter::config() { return state_->config; }
 
 int Transmitter::requestsSeen() const { return state_->requests; }
 
+const std::vector<uint8_t>& Transmitter::commandsSeen() const { return state_->commands; }
+
 std::vector<uint8_t> Transmitter::handleFrame(const std::vector<uint8_t>& frame) {
   State& s = *state_;
   const TransmitterConfig& c = s.config;
@@ -204,6 +206,7 @@ std::vector<uint8_t> Transmitter::handleFrame(const std::vector<uint8_t>& frame)
   }
 
   ++s.requests;
+  s.commands.push_back(request.command);
   const HartFaults& f = c.faults;
   if (f.silent) return {};
   if (f.stopAfterRequests >= 0 && s.requests > f.stopAfterRequests) return {};

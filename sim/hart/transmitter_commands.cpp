@@ -567,6 +567,28 @@ class Commands {
 
 }  // namespace
 
-Reply Transmitter::State::execute(const hart::Request& request) { return Commands(*this).run(request); }
+Reply Transmitter::State::execute(const hart::Request& request) {
+  if (!config.faults.trimIgnored) return Commands(*this).run(request);
+  // A device whose trims do not take: it answers every trim as done and keeps its calibration.
+  const TransmitterConfig before = config;
+  const bool zeroTrimDone = this->zeroTrimDone;
+  Reply reply = Commands(*this).run(request);
+  switch (request.command) {
+    case 43:
+    case 45:
+    case 46:
+    case 82:
+    case 123:
+      config.sensorTrimGain = before.sensorTrimGain;
+      config.sensorTrimOffsetKPa = before.sensorTrimOffsetKPa;
+      config.outputK = before.outputK;
+      config.outputB = before.outputB;
+      this->zeroTrimDone = zeroTrimDone;
+      break;
+    default:
+      break;
+  }
+  return reply;
+}
 
 }  // namespace quarnsim

@@ -71,6 +71,7 @@ struct Transmitter::State {
   bool configChanged = false;
   uint16_t configChangeCounter = 0;
   int requests = 0;
+  std::vector<uint8_t> commands;  // command number of every request addressed to this device
   int errorAnswers = 0;  // requests answered with the configured error code so far
 
   // Physics (transmitter.cpp).

@@ -550,6 +550,32 @@ TEST(SimHartTransmitter, SensorTrimAndZeroCorrectThePrimaryVariable) {
   EXPECT_EQ(ask(z, 43).responseCode, 10);
 }
 
+// A device whose trims do not take answers every trim as done and reads and drives exactly as before;
+// its other writes still take. Every request it hears is in its command log.
+TEST(SimHartTransmitter, TrimsThatDoNotTakeLeaveTheCalibration) {
+  TransmitterConfig config = baseConfig();
+  config.sensorTrimGain = 1.01;
+  config.analogOffset = 0.04;
+  config.faults.trimIgnored = true;
+  Transmitter t(config);
+  t.setPressure(0, 0);
+  askOk(t, 82, cat({{0, 1, 12}, floatBytes(0.0f)}));
+  t.setPressure(600, 1);
+  askOk(t, 82, cat({{0, 2, 12}, floatBytes(600.0f)}));
+  EXPECT_NEAR(floatAt(askOk(t, 1), 1), 606.0, 1e-3) << "the sensor trim did not take";
+  askOk(t, 40, floatBytes(4.0f));
+  askOk(t, 45, floatBytes(static_cast<float>(t.loopCurrent())));
+  EXPECT_NEAR(t.loopCurrent(), 4.04, 1e-6) << "the zero trim did not take";
+  askOk(t, 40, floatBytes(20.0f));
+  askOk(t, 46, floatBytes(static_cast<float>(t.loopCurrent())));
+  EXPECT_NEAR(t.loopCurrent(), 20.04, 1e-6) << "the gain trim did not take";
+  askOk(t, 123, cat({floatBytes(2.0f), floatBytes(1.0f)}));
+  EXPECT_EQ(floatAt(askOk(t, 122), 0), 1.0f);
+  askOk(t, 34, floatBytes(2.0f));
+  EXPECT_EQ(t.config().damping, 2.0) << "other writes take";
+  EXPECT_EQ(t.commandsSeen(), (std::vector<uint8_t>{82, 82, 1, 40, 45, 40, 46, 123, 122, 34}));
+}
+
 TEST(SimHartTransmitter, ResetAndRestoreBringBackFactoryState) {
   Transmitter t(baseConfig());
   askOk(t, 123, cat({floatBytes(1.5f), floatBytes(0.25f)}));

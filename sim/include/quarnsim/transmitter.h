@@ -27,6 +27,7 @@ struct HartFaults {
   uint8_t errorCode = 6;       // response code for `errorCommand` (32: busy)
   int errorCount = -1;         // only the first N requests of `errorCommand` get it; -1: all of them
   int stopAfterRequests = -1;  // answers this many requests, then falls silent; -1: never stops
+  bool trimIgnored = false;    // answers the trims (43, 45, 46, 82, 123) as done but keeps its calibration
 };
 
 struct TransmitterConfig {
@@ -120,6 +121,8 @@ class Transmitter {
 
   // Number of request frames addressed to this device so far.
   int requestsSeen() const;
+  // The command numbers of those frames, in the order they came.
+  const std::vector<uint8_t>& commandsSeen() const;
 
   struct State;  // defined inside the simulator's HART part
 
