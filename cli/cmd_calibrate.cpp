@@ -256,6 +256,42 @@ std::vector<history::Adjustment> adjustmentsOf(const data::CalibrationSequence& 
   return out;
 }
 
+// How long each stage took on the session's clock (virtual with --sim-virtual): the time from the
+// stage's start to the step that ended it. The sum against the whole shows what the sequence adds
+// between the library's tasks.
+class StageTimes {
+ public:
+  explicit StageTimes(uint32_t startMs) : lastMs_(startMs) {}
+  void mark(data::CalibrationStage ended, uint32_t nowMs) {
+    const char* name = stageName(ended);
+    if (name) seconds_[name] = seconds_.value(name, 0.0) + static_cast<uint32_t>(nowMs - lastMs_) / 1000.0;
+    lastMs_ = nowMs;
+  }
+  const Json& json() const { return seconds_; }
+
+ private:
+  static const char* stageName(data::CalibrationStage stage) {
+    switch (stage) {
+      case data::CalibrationStage::Search:
+        return "search";
+      case data::CalibrationStage::AsFound:
+        return "asFound";
+      case data::CalibrationStage::SensorTrim:
+        return "sensorTrim";
+      case data::CalibrationStage::CurrentTrim:
+        return "currentTrim";
+      case data::CalibrationStage::ExitFixed:
+        return "exitFixed";
+      case data::CalibrationStage::AsLeft:
+        return "asLeft";
+      default:
+        return nullptr;
+    }
+  }
+  uint32_t lastMs_;
+  Json seconds_ = Json::object();
+};
+
 }  // namespace
 
 // Exit status: 0 when every device that was to be adjusted is adjusted and suitable as left (and
@@ -293,6 +329,9 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
     options.trimCorridorPercent = static_cast<float>(band);
   data::CalibrationSequence seq(host, options);
 
+  // The time from the notification that ended a task to the start of the next one: what the sequence
+  // itself adds to the library's steps.
+  uint32_t dueAtMs = 0, betweenTasksMs = 0;
   ProgressLine progress;
   progress.setClock([&s] { return s.host.nowMs(); });
   struct ListenerGuard {
@@ -305,7 +344,9 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
   } guard{s, s.extraListeners.size()};
   s.extraListeners.push_back([&](const TDev& dev) {
     if (dev.event == EVENT_MEASUREMENT) referenceLimit.apply(s.host.dev());
+    const bool wasDue = seq.actionDue();
     seq.onNotify(dev);
+    if (!wasDue && seq.actionDue()) dueAtMs = s.host.nowMs();
     simOperator.follow(dev.pTarget);
     if (!seq.finished()) showProgress(progress, seq, dev, host.points);
   });
@@ -335,6 +376,8 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
     }
   };
 
+  const uint32_t sequenceStartMs = s.host.nowMs();
+  StageTimes stageTimes(sequenceStartMs);
   const uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
   seq.start();
   simOperator.follow(d.pTarget);
@@ -350,12 +393,16 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
     if (!due) break;  // the exit from fixed-current mode after a stop did not end either
     const int64_t beforeStep = history::nowUtcMs();
     const bool wasAsLeft = seq.stage() == data::CalibrationStage::AsLeft;
+    const data::CalibrationStage stageBefore = seq.stage();
     seq.advance();
+    betweenTasksMs += s.host.nowMs() - dueAtMs;
+    if (seq.stage() != stageBefore) stageTimes.mark(stageBefore, s.host.nowMs());
     if (!wasAsLeft && seq.stage() == data::CalibrationStage::AsLeft) trimsEndedMs = beforeStep;
     simOperator.follow(s.host.dev().pTarget);
     storeWhatIsDone();
   }
   progress.finish();
+  const double sequenceSeconds = static_cast<uint32_t>(s.host.nowMs() - sequenceStartMs) / 1000.0;
   // A stage that ended without its result may have ended because the link went: the library says so
   // once its repeats are used up.
   if (seq.stage() == data::CalibrationStage::Stopped && !seq.linkLost() && !interrupted && !timedOut)
@@ -431,6 +478,9 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
               {"stopReason", seq.stopReason().empty() ? Json(nullptr) : Json(seq.stopReason())},
               {"linkLost", linkLost},
               {"exitFixedSent", exitFixed},
+              {"seconds", sequenceSeconds},
+              {"stageSeconds", stageTimes.json()},
+              {"betweenTasksSeconds", betweenTasksMs / 1000.0},
               {"channels", channels},
               {"history", historyJson}};
   emit(result);
