@@ -121,6 +121,12 @@ class CliCalibrationHost : public data::CalibrationHost {
   ReferenceLimitKeeper& referenceLimit_;
 };
 
+std::string kpa(float v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.3f kPa", static_cast<double>(v));
+  return b;
+}
+
 std::string channelList(const std::vector<int>& channels) {
   std::string out;
   for (int c : channels) out += (out.empty() ? "" : ",") + std::to_string(c + 1);
@@ -141,17 +147,16 @@ void showProgress(ProgressLine& line, const data::CalibrationSequence& seq, cons
       const int k = std::min<int>(d.pointIdx + 1, total);
       line.show(std::string(seq.stage() == Stage::AsFound ? "as-found" : "as-left") + " point " +
                     std::to_string(k) + " of " + std::to_string(total),
-                "reference " + std::to_string(d.pRef) + " kPa",
-                std::clamp(static_cast<double>(d.pointIdx) / total, 0.0, 1.0));
+                "reference " + kpa(d.pRef), std::clamp(static_cast<double>(d.pointIdx) / total, 0.0, 1.0));
       return;
     }
     case Stage::SensorTrim: {
       std::vector<int> on;
       for (int c = 0; c < 4; ++c)
         if (d.trimOn[c]) on.push_back(c);
-      line.show("sensor trim channels " + channelList(on),
-                std::string(d.hartStage == 2 ? "Pmax " : "Pmin ") + std::to_string(d.pTarget) +
-                    " kPa  reference " + std::to_string(d.pRef) + " kPa");
+      line.show("sensor trim channels " + channelList(on), std::string(d.hartStage == 2 ? "Pmax " : "Pmin ") +
+                                                               kpa(d.pTarget) + " wanted  reference " +
+                                                               kpa(d.pRef));
       return;
     }
     case Stage::CurrentTrim:
@@ -378,7 +383,7 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
 
   const uint32_t sequenceStartMs = s.host.nowMs();
   StageTimes stageTimes(sequenceStartMs);
-  const uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
+  uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
   seq.start();
   simOperator.follow(d.pTarget);
   bool interrupted = false, timedOut = false;
@@ -387,6 +392,10 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
     if (!due && !interrupted && !timedOut) {
       interrupted = Host::stopRequested();
       timedOut = !interrupted;
+      // The stop may still have to take devices out of fixed-current mode: that much runs, for at
+      // most the calibrator's time-out, unless another signal comes.
+      if (interrupted) Host::clearStop();
+      limitMs = std::min(limitMs, std::max<uint32_t>(s.timeoutMs(), 30000));
       seq.stop(interrupted ? "прервано" : "этап не завершился за отведённое время");
       continue;
     }

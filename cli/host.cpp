@@ -83,6 +83,7 @@ void Host::onUpdate() {
 
 void Host::requestStop() { g_stop = true; }
 bool Host::stopRequested() { return g_stop; }
+void Host::clearStop() { g_stop = false; }
 
 bool Host::runUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
   if (virtual_) {

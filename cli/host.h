@@ -51,6 +51,9 @@ class Host {
   // Stops runUntil at the next chance (e.g. from a signal).
   static void requestStop();
   static bool stopRequested();
+  // Takes a stop request back, so that a command can still finish what must not be left half done
+  // (a calibration takes its devices out of fixed-current mode); another signal stops that too.
+  static void clearStop();
 
   // Port number for a device path: an already mapped number or a newly registered one.
   uint32_t portForPath(const std::string& path);
