@@ -58,9 +58,11 @@ CREATE TABLE entry (
   CONSTRAINT entry_hash_of_content
     CHECK (hash = encode(sha256(convert_to(prev_hash || E'\n', 'UTF8') || canonical), 'hex'))
 );
-CREATE INDEX entry_run_started_at ON entry (run_started_at) WHERE run_started_at IS NOT NULL;
+-- The lab's list: runs newest first (by the run's own start), a serial's runs and corrections, what
+-- refers to a run (its corrections and cancellation).
+CREATE INDEX entry_run_order ON entry (run_started_at DESC, workstation_id, seq DESC) WHERE kind = 'run';
 CREATE INDEX entry_device_serials ON entry USING gin (device_serials);
-CREATE INDEX entry_refers_to ON entry (workstation_id, refers_to) WHERE refers_to IS NOT NULL;
+CREATE INDEX entry_refers_to ON entry (workstation_id, refers_to, kind) WHERE refers_to IS NOT NULL;
 
 -- An entry must continue its workstation's chain: the next number, linked to the acknowledged head
 -- (the first entry being the one the workstation was registered with). The head then moves to it.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <string_view>
+#include <tuple>
 
 #include "HistoryAnchors.h"
 #include "HistoryStore.h"
@@ -67,6 +68,13 @@ class Server {
   PGconn* get() const { return conn_.get(); }
   bool lost() const { return PQstatus(conn_.get()) == CONNECTION_BAD; }
 
+  Query run(const char* sql, const std::vector<const char*>& params) {
+    Query q;
+    q.res.reset(PQexecParams(conn_.get(), sql, static_cast<int>(params.size()), nullptr,
+                             params.empty() ? nullptr : params.data(), nullptr, nullptr, 0));
+    take(q);
+    return q;
+  }
   Query run(const char* sql, std::initializer_list<const char*> params = {},
             std::initializer_list<int> lengths = {}, std::initializer_list<int> formats = {}) {
     std::vector<const char*> values(params);
@@ -89,6 +97,55 @@ class Server {
     return q;
   }
   bool exec(const char* sql) { return run(sql).ok; }
+  // Runs the prepared statement `name` once per row (`row(k)` gives its 20 values, lengths and formats)
+  // in one round trip; ok, or the first failure.
+  template <class Row>
+  Query pipelined(const char* name, std::size_t rows, Row&& row) {
+    PGconn* c = conn_.get();
+    Query q;
+    if (PQenterPipelineMode(c) != 1) {
+      q.message = oneLine(PQerrorMessage(c));
+      return q;
+    }
+    std::size_t sent = 0;
+    for (; sent < rows; ++sent) {
+      const auto [values, lengths, formats] = row(sent);
+      if (PQsendQueryPrepared(c, name, 20, values, lengths, formats, 0) != 1) break;
+    }
+    q.ok = sent == rows && PQpipelineSync(c) == 1;
+    if (!q.ok) q.message = oneLine(PQerrorMessage(c));
+    // Each query's results end with a null; the pipeline's end is its own result.
+    // Drained to the end whatever happened: the connection leaves pipeline mode only when nothing is
+    // pending (after a failure the later queries report themselves aborted).
+    for (std::size_t nulls = 0;;) {
+      if (PQstatus(c) == CONNECTION_BAD) {
+        if (q.ok || q.message.empty()) q.message = oneLine(PQerrorMessage(c));
+        q.ok = false;
+        break;
+      }
+      PGresult* r = PQgetResult(c);
+      if (!r) {
+        if (++nulls > sent + 1) break;  // nothing more is coming (the sync was not sent)
+        continue;
+      }
+      const ExecStatusType st = PQresultStatus(r);
+      if (st == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        break;
+      }
+      if (st == PGRES_FATAL_ERROR && q.ok) {
+        q.ok = false;
+        q.res.reset(r);
+        if (const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE)) q.sqlState = state;
+        const char* m = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+        q.message = m ? m : oneLine(PQerrorMessage(c));
+        continue;
+      }
+      PQclear(r);
+    }
+    PQexitPipelineMode(c);
+    return q;
+  }
 
  private:
   void take(Query& q) {
@@ -152,9 +209,9 @@ Result<std::unique_ptr<Server>> connect(const std::string& uri, const ServerOpti
                  "Не удалось подключиться к серверу истории поверок " + inQuotes(shown) + ": " + why);
   }
   auto server = std::make_unique<Server>(c, serverName(c));
-  // Messages in a language the program does not translate would reach the operator: keep them short
-  // and plain; the server's own texts are English.
-  server->exec("SET client_min_messages = warning");
+  // The server's notices (libpq prints them on stderr) are of no use to the operator.
+  PQsetNoticeProcessor(
+      c, [](void*, const char*) {}, nullptr);
   return server;
 }
 
@@ -796,6 +853,13 @@ Result<SyncResult> syncToServer(HistoryStore& local, const ServerOptions& option
   std::optional<Error> stop;
   const auto flush = [&]() -> bool {
     if (batch.empty()) return true;
+    if (options.cancelled && options.cancelled()) {
+      stop = error(ErrorCode::Io, "Передача истории поверок на сервер " + inQuotes(s.name()) +
+                                      " остановлена программой: на сервере записей " +
+                                      std::to_string(out.serverHead) + " из " + std::to_string(localHead) +
+                                      "; следующая синхронизация продолжит.");
+      return false;
+    }
     Query q = s.run("BEGIN");
     if (!q.ok) {
       stop = failed(q, "начало транзакции");
@@ -819,17 +883,20 @@ Result<SyncResult> syncToServer(HistoryStore& local, const ServerOptions& option
     std::vector<const char*> values(20);
     std::vector<int> lengths(20), formats(20, 0);
     formats[11] = 1;  // the canonical bytes go as they are
-    for (const Pending& p : batch) {
+    // The batch's inserts go in one round trip (libpq's pipeline mode): a push does not wait for the
+    // server once per entry.
+    Query ins = s.pipelined("quarn_insert_entry", batch.size(), [&](std::size_t k) {
+      const Pending& p = batch[k];
       for (int i = 0; i < 20; ++i) {
         values[i] = p.null[i] ? nullptr : p.text[i].c_str();
         lengths[i] = static_cast<int>(p.text[i].size());
       }
-      Query ins = s.prepared("quarn_insert_entry", values, lengths, formats);
-      if (!ins.ok) {
-        stop = failed(ins, "запись " + p.text[1]);
-        s.exec("ROLLBACK");
-        return false;
-      }
+      return std::make_tuple(values.data(), lengths.data(), formats.data());
+    });
+    if (!ins.ok) {
+      stop = failed(ins, "запись " + batch.front().text[1] + "…" + batch.back().text[1]);
+      s.exec("ROLLBACK");
+      return false;
     }
     Query commit = s.run("COMMIT");
     if (!commit.ok) {
@@ -1009,27 +1076,46 @@ Result<std::vector<ServerRun>> listServer(const ServerOptions& options, const Se
   if (!connected) return connected.error();
   Server& s = **connected;
   if (Result<int> v = schemaOf(s); !v) return v.error();
-  const std::string sql =
-      "SELECT r.workstation_id, r.seq, e.seq, "
-      "EXISTS (SELECT 1 FROM entry x WHERE x.workstation_id = r.workstation_id AND x.kind = 'cancellation' "
-      "AND x.refers_to = r.seq), e.run_started_at, e.run_utc_offset, e.run_kind, e.run_tag, e.workstation, " +
-      encodedArray("e.device_channels") + ", " + encodedArray("e.device_names") + ", " +
-      encodedArray("e.device_serials") + ", " + encodedArray("e.device_verdicts") +
-      " FROM entry r CROSS JOIN LATERAL (SELECT k.* FROM entry k WHERE k.workstation_id = r.workstation_id "
-      "AND "
-      "(k.seq = r.seq OR (k.kind = 'correction' AND k.refers_to = r.seq)) ORDER BY k.seq DESC LIMIT 1) e "
-      "WHERE r.kind = 'run' AND ($1 = '' OR r.workstation_id = $1) "
-      "AND ($2 = '' OR e.device_serials @> ARRAY[$2]::text[]) "
-      "AND ($3 = '' OR EXISTS (SELECT 1 FROM unnest(e.device_names) n WHERE strpos(n, $3) > 0)) "
-      "AND ($4::bigint IS NULL OR e.run_started_at >= $4::bigint) "
-      "AND ($5::boolean OR NOT EXISTS (SELECT 1 FROM entry x WHERE x.workstation_id = r.workstation_id AND "
-      "x.kind = 'cancellation' AND x.refers_to = r.seq)) "
-      "ORDER BY e.run_started_at DESC, r.workstation_id, r.seq DESC " +
-      (filter.limit > 0 ? "LIMIT " + std::to_string(filter.limit) : std::string());
+  // Only the filters asked for go into the query, so the planner sees what it can use: the runs in
+  // the order of the index entry_run_order (newest first, stopping at the limit), or, for a serial,
+  // the entries the serial index finds (a run or a correction naming it) and their runs.
+  std::vector<const char*> params;
+  const auto param = [&params](const char* value) {
+    params.push_back(value);
+    return "$" + std::to_string(params.size());
+  };
   const std::string since = filter.since ? std::to_string(*filter.since) : std::string();
-  Query q =
-      s.run(sql.c_str(), {filter.workstationId.c_str(), filter.serial.c_str(), filter.deviceName.c_str(),
-                          filter.since ? since.c_str() : nullptr, filter.includeCancelled ? "t" : "f"});
+  std::string from = "entry r";
+  if (!filter.serial.empty())
+    from =
+        "(SELECT r2.* FROM entry r2 WHERE r2.kind = 'run' AND (r2.workstation_id, r2.seq) IN (SELECT "
+        "workstation_id, CASE WHEN kind = 'run' THEN seq ELSE refers_to END FROM entry WHERE device_serials "
+        "@> "
+        "ARRAY[" +
+        param(filter.serial.c_str()) + "]::text[])) r";
+  std::string where = "r.kind = 'run'";
+  if (!filter.serial.empty()) where += " AND e.device_serials @> ARRAY[$1]::text[]";
+  if (!filter.workstationId.empty())
+    where += " AND r.workstation_id = " + param(filter.workstationId.c_str());
+  if (!filter.deviceName.empty())
+    where += " AND EXISTS (SELECT 1 FROM unnest(e.device_names) n WHERE strpos(n, " +
+             param(filter.deviceName.c_str()) + ") > 0)";
+  if (filter.since) where += " AND r.run_started_at >= " + param(since.c_str()) + "::bigint";
+  const std::string cancelled =
+      "EXISTS (SELECT 1 FROM entry x WHERE x.workstation_id = r.workstation_id AND x.refers_to = r.seq AND "
+      "x.kind = 'cancellation')";
+  if (!filter.includeCancelled) where += " AND NOT " + cancelled;
+  const std::string sql =
+      "SELECT r.workstation_id, r.seq, e.seq, " + cancelled +
+      ", e.run_started_at, e.run_utc_offset, e.run_kind, e.run_tag, e.workstation, " +
+      encodedArray("e.device_channels") + ", " + encodedArray("e.device_names") + ", " +
+      encodedArray("e.device_serials") + ", " + encodedArray("e.device_verdicts") + " FROM " + from +
+      " CROSS JOIN LATERAL (SELECT coalesce((SELECT max(k.seq) FROM entry k WHERE k.workstation_id = "
+      "r.workstation_id AND k.refers_to = r.seq AND k.kind = 'correction'), r.seq) AS seq) c "
+      "JOIN entry e ON e.workstation_id = r.workstation_id AND e.seq = c.seq WHERE " +
+      where + " ORDER BY r.run_started_at DESC, r.workstation_id, r.seq DESC" +
+      (filter.limit > 0 ? " LIMIT " + std::to_string(filter.limit) : std::string());
+  Query q = s.run(sql.c_str(), params);
   if (!q.ok)
     return error(ErrorCode::Io,
                  "Не удалось прочитать запуски сервера " + inQuotes(s.name()) + ": " + q.message);

@@ -41,6 +41,8 @@ struct ServerOptions {
   std::string applicationName = "quarn";
   // Called after each committed transaction: entries on the server now, entries to push in all.
   std::function<void(int64_t serverHead, int64_t localHead)> progress;
+  // Asked before each transaction: true stops the push there (what was committed stays).
+  std::function<bool()> cancelled;
 };
 
 struct SyncResult {

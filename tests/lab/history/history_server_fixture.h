@@ -121,6 +121,9 @@ struct ServerDatabase {
     admin.exec("CREATE ROLE quarn_ws LOGIN PASSWORD '" + std::string(kWriterPassword) +
                "' IN ROLE quarn_history_writer");
     admin.exec("CREATE ROLE quarn_quality LOGIN PASSWORD 'read' IN ROLE quarn_history_reader");
+    // A cluster kept from an earlier run may have other passwords.
+    admin.exec("ALTER ROLE quarn_ws PASSWORD '" + std::string(kWriterPassword) + "'");
+    admin.exec("ALTER ROLE quarn_quality PASSWORD 'read'");
     return {};
   }
   void drop() const {

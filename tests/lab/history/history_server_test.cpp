@@ -7,14 +7,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 
 #include "HistoryServer.h"
+#include "HistoryServerPusher.h"
 #include "history_fixture.h"
 #include "history_server_fixture.h"
 
@@ -503,6 +506,81 @@ TEST_F(HistoryServerTest, BadInputGivesAClearMessageAndLeavesTheLocalHistoryAlon
   EXPECT_EQ(after.serverHeadBefore, 2);
   EXPECT_EQ(after.serverHead, 9);
   EXPECT_TRUE(checked("b.db", "ws-b").ok);
+}
+
+// The workstation's push in the background: requests coalesce, each outcome reaches the callback,
+// a push under way stops when the pusher goes, and the next one goes on from there.
+TEST_F(HistoryServerTest, TheBackgroundPusherCoalescesRequestsAndStopsBetweenTransactions) {
+  store("w.db", 3, kMorning, "W");
+  std::mutex m;
+  std::vector<std::string> outcomes;
+  const auto done = [&](const Result<SyncResult>& r) {
+    std::lock_guard<std::mutex> lock(m);
+    outcomes.push_back(r.ok() ? "ok " + std::to_string(r->serverHead) : "error " + r.error().message);
+  };
+  {
+    ServerPusher pusher(path("w.db"), {}, options("ws-w"), done);
+    for (int i = 0; i < 5; ++i) pusher.request();
+    pusher.waitIdle();
+    EXPECT_LE(pusher.pushes(), 2);
+    store("w.db", 2, kMorning + 10 * kHour, "X");  // the host stores runs meanwhile
+    pusher.request();
+    pusher.waitIdle();
+  }
+  {
+    std::lock_guard<std::mutex> lock(m);
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes.back(), "ok 5");
+    for (const std::string& o : outcomes) EXPECT_EQ(o.rfind("ok", 0), 0u) << o;
+    outcomes.clear();
+  }
+
+  // The server down: the outcome says so, the file is as it was.
+  stopServer();
+  const std::string before = get(path("w.db"));
+  {
+    ServerPusher pusher(path("w.db"), {}, options("ws-w"), done);
+    pusher.request();
+    pusher.waitIdle();
+  }
+  startServer();
+  EXPECT_EQ(get(path("w.db")), before);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(has(outcomes[0], "Не удалось подключиться")) << outcomes[0];
+    outcomes.clear();
+  }
+
+  // The pusher destroyed during a push of many entries, a transaction each: it stops there.
+  {
+    auto s = openStore("w.db", [] {
+      OpenOptions o;
+      o.durable = false;
+      return o;
+    }());
+    for (int i = 0; i < 300; ++i)
+      add(*s, sampleRun("Y" + std::to_string(i), kMorning + (20 + i) * kHour, 1, 3));
+  }
+  std::atomic<int64_t> committed{0};
+  {
+    ServerOptions o = options("ws-w");
+    o.batch = 1;
+    o.progress = [&](int64_t head, int64_t) { committed = head; };
+    ServerPusher pusher(path("w.db"), {}, o, done);
+    pusher.request();
+    for (int wait = 0; committed < 10 && wait < 50000; ++wait) usleep(200);
+  }
+  auto su = admin();
+  const int64_t onServer = std::stoll(su->value("SELECT max(seq) FROM entry WHERE workstation_id = 'ws-w'"));
+  EXPECT_LT(onServer, 305);
+  EXPECT_GE(onServer, committed.load());
+  {
+    std::lock_guard<std::mutex> lock(m);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(has(outcomes[0], "остановлена программой")) << outcomes[0];
+  }
+  EXPECT_EQ(sync("w.db", "ws-w").serverHead, 305);
 }
 
 TEST(HistoryServerText, APasswordNeverReachesAMessage) {
