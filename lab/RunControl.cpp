@@ -35,7 +35,11 @@ int copyPointsToDev(const PointSet& set, TDev& dev) {
 }
 
 Result<RunStart> prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput) {
-  if (copyPointsToDev(set, dev) == 0) return Outcome::failed("Нет точек поверки!");
+  const int points = copyPointsToDev(set, dev);
+  if (points == 0) return Outcome::failed("Нет точек поверки!");
+  if (points > kProtocolRecordsMax)
+    return Outcome::failed("В списке " + std::to_string(points) + " точек, а в протокол помещается не более " +
+                           std::to_string(kProtocolRecordsMax) + ": уменьшите число точек.");
   std::memset(dev.results, 0, sizeof dev.results);
   dev.pointIdx = 0;
   dev.povMode = relayMode ? 1 : 0;
@@ -95,8 +99,8 @@ void setHandReference(TDev& dev, double value) {
 }
 
 Outcome addHandResult(TDev& dev) {
-  if (dev.pointIdx < 0 || dev.pointIdx >= POV_POINTS_MAX)
-    return Outcome::failed("В протокол записано " + std::to_string(POV_POINTS_MAX) +
+  if (dev.pointIdx < 0 || dev.pointIdx >= kProtocolRecordsMax)
+    return Outcome::failed("В протокол записано " + std::to_string(kProtocolRecordsMax) +
                            " точек: больше записей нет.");
   TPovResult& r = dev.results[dev.pointIdx];
   ++dev.pointIdx;

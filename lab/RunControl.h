@@ -13,6 +13,11 @@
 
 namespace quarn::data {
 
+// Result records the protocol's tables take (the report exchange block carries at most 199 cells a
+// table). A run is refused before it could record more: a record the verdict counts must be in the
+// protocol.
+inline constexpr int kProtocolRecordsMax = 199;
+
 struct StartPermission {
   bool allowed = false;
   std::string hint;  // UTF-8, shown beside the start button; empty when allowed
@@ -30,8 +35,8 @@ struct RunStart {
   int progressMax = 0;     // 3 per selected relay in relay mode, else the point count
 };
 // Prepares a run: points, results cleared, pointIdx 0, povMode and handInput set. Refused with
-// "Нет точек поверки!" when the set has no switched-on point; then nothing is changed except the
-// point table.
+// "Нет точек поверки!" when the set has no switched-on point, and with the limit when it has more
+// than the protocol takes (kProtocolRecordsMax); then nothing is changed except the point table.
 Result<RunStart> prepareRun(TDev& dev, const PointSet& set, bool relayMode, bool handInput);
 
 // Everything the start button does before the task, for a host without the screens: the project goes
@@ -59,7 +64,8 @@ std::string holdTimeText(int secondsLeft);
 // Hand input: the reference pressure typed in the display unit becomes pRefUnits and pRef (kPa).
 void setHandReference(TDev& dev, double valueInDisplayUnit);
 // "Добавить в протокол": records the current values as the next result. Refused, changing nothing,
-// when all result records are used ("В протокол записано 200 точек: больше записей нет.").
+// when the protocol's records are all used, kProtocolRecordsMax ("В протокол записано 199 точек:
+// больше записей нет.").
 Outcome addHandResult(TDev& dev);
 
 // Number of valid result records.

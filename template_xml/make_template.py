@@ -149,7 +149,9 @@ def conditions_block(s):
 def protocol(wb, n):
     d = "&D%d_" % n
     vr = "&VR_D%d_" % n
-    s = Sheet(wb, "&DEV_SH_%d" % n, [16, 13, 13, 13, 13, 13, 13, 13])
+    # The last column is wide enough for "Неопределённость," in one piece: a header wraps between
+    # words, and a word wider than its column is broken inside.
+    s = Sheet(wb, "&DEV_SH_%d" % n, [16, 13, 13, 13, 13, 13, 13, 19])
     header_block(s, n)
     s.line("ПРОТОКОЛ ПОВЕРКИ № " + d + "SH_NUM", TITLE, CENTER, 22)
     s.line("от &CD_DATE", PLAIN, CENTER)
@@ -246,7 +248,7 @@ def notice(wb, n):
 
 def calibration(wb, n):
     d = "&D%d_" % n
-    s = Sheet(wb, "&DEV_CCR_%d" % n, [16, 15, 15, 15, 15, 15, 15, 15])
+    s = Sheet(wb, "&DEV_CCR_%d" % n, [16, 15, 15, 15, 15, 15, 15, 19])
     header_block(s, n)
     s.line("СЕРТИФИКАТ О КАЛИБРОВКЕ № " + d + "SH_NUM", TITLE, CENTER, 22)
     s.line("от &CD_DATE", PLAIN, CENTER)

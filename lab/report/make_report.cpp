@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "RunControl.h"
 #include "RunSnapshot.h"
 #include "Suitability.h"
 #include "protocol_fields.h"
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kChannels = 4;
 constexpr int kResults = POV_POINTS_MAX;
+static_assert(data::kProtocolRecordsMax == XLSX_COLUMN_LIMIT - 1, "the protocol's records fill its tables");
 
 // A fixed text field of the record, up to its terminator or its size.
 template <std::size_t N>
@@ -100,10 +102,12 @@ std::string methodDocument(const std::vector<std::pair<std::string, std::string>
 
 std::string reportFileName(const TDev& dev) {
   std::string name = CP1251("Протокол ");
-  name += dev.povHeader.isCalib ? CP1251("калибовки ДД №№") : CP1251("поверки ДД №№");
+  name += dev.povHeader.isCalib ? CP1251("калибовки ДД №") : CP1251("поверки ДД №");
+  std::string numbers;
   for (int c = 0; c < kChannels; ++c)
-    if (dev.devCh[c].enabled) name += field(dev.devCh[c].sn) + " ";
-  return name + ".xls";
+    if (const std::string sn = trim(field(dev.devCh[c].sn)); dev.devCh[c].enabled && !sn.empty())
+      numbers += (numbers.empty() ? "" : " ") + sn;
+  return name + numbers + ".xls";
 }
 
 namespace {
@@ -206,12 +210,16 @@ void addDevicePairs(const TDev& dev, const ReportRequest& request) {
   }
 }
 
-// The result tables: one cell per valid result record. The block holds at most 199 cells per
-// table, so a 200th record is left out rather than losing every table.
-void addTables(const TDev& dev) {
+// The result records the tables hold, in order.
+std::vector<int> validRecords(const TDev& dev) {
   std::vector<int> records;
   for (int i = 0; i < kResults; ++i)
-    if (dev.results[i].valid && records.size() < XLSX_COLUMN_LIMIT - 1) records.push_back(i);
+    if (dev.results[i].valid) records.push_back(i);
+  return records;
+}
+
+// The result tables: one cell per valid result record (MakeReport has checked that they fit).
+void addTables(const TDev& dev, const std::vector<int>& records) {
   const int d = dev.cDigits;
   SetColumnCount(static_cast<int>(records.size()));
   const int units = dev.settings.units;
@@ -270,6 +278,21 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   for (int c = 0; c < kChannels; ++c) anyEnabled = anyEnabled || dev.devCh[c].enabled;
   if (!anyEnabled) return -1;
 
+  // A protocol without results would carry an empty table and a verdict of unsuitability it does
+  // not show; one with more records than its tables take would leave out records the verdict
+  // counted. Both are refused rather than written.
+  const std::vector<int> records = validRecords(dev);
+  if (records.empty()) {
+    RefuseReport("Нет результатов для протокола");
+    return -3;
+  }
+  if (records.size() > static_cast<std::size_t>(data::kProtocolRecordsMax)) {
+    RefuseReport("Записей результатов " + std::to_string(records.size()) +
+                 ", а в таблицы протокола помещается не более " + std::to_string(data::kProtocolRecordsMax) +
+                 ": протокол не сформирован.");
+    return -3;
+  }
+
   FreeReport();
   if (!setReportFiles(dev, request)) return -2;
   bool suitable[kChannels];
@@ -277,7 +300,7 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   hideSheets(dev, suitable);
   addHeaderPairs(dev, request);
   addDevicePairs(dev, request);
-  addTables(dev);
+  addTables(dev, records);
   addResultPairs(dev, suitable);
 
   Checksum();

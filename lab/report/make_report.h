@@ -36,8 +36,10 @@ struct ReportRequest {
   std::string historyEntry;
 };
 
-// 0 success; -1 no channel enabled (nothing done); otherwise the result of RunReport (-1 library
-// missing, -2 function missing or no workbook made, with LastReportError saying why).
+// 0 success; -1 no channel enabled (nothing done); -3 refused, with LastReportError saying why: no
+// result records ("Нет результатов для протокола"), or more than the tables take
+// (data::kProtocolRecordsMax); otherwise the result of RunReport (-1 library missing, -2 function
+// missing or no workbook made, with LastReportError saying why).
 int MakeReport(const TDev& dev, const ReportRequest& request);
 
 // The protocol of a run from the run's own snapshot: its record, its protocol page's texts and its
@@ -53,7 +55,8 @@ std::string signalText(const TDevChannel& ch);             // Windows-1251
 // The method document of the last grid row whose device name contains `deviceName` (UTF-8).
 std::string methodDocument(const std::vector<std::pair<std::string, std::string>>& methods,
                            const std::string& deviceName);
-// "Протокол поверки ДД №№<sn> <sn> .xls" (or "калибовки"), Windows-1251.
+// "Протокол поверки ДД №<sn> <sn>.xls" (or "калибовки"): the enabled channels' serial numbers
+// separated by blanks. Windows-1251.
 std::string reportFileName(const TDev& dev);
 
 }  // namespace quarn::report

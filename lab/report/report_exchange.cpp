@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -153,7 +154,9 @@ std::string fixedText(double value, int decimals) {
   // host runs in (a comma would turn the workbook's numbers into texts).
   char text[400];
   const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, d);
-  return r.ec == std::errc() ? std::string(text, r.ptr) : std::string();
+  if (r.ec != std::errc()) return {};
+  const bool zero = std::all_of(text, r.ptr, [](char c) { return c == '-' || c == '0' || c == '.'; });
+  return std::string(zero && text[0] == '-' ? text + 1 : text, r.ptr);
 }
 
 int AddFloatCell(const char* table, double value, int decimals) {
@@ -237,6 +240,12 @@ int FreeReport() {
 }
 
 const std::string& LastReportError() { return lastError; }
+
+void RefuseReport(const std::string& why) {
+  lastError = why;
+  lastOutput.clear();
+  show("Ошибка формирования протокола", why);
+}
 const std::string& LastReportOutput() { return lastOutput; }
 
 }  // namespace quarn::report

@@ -33,7 +33,8 @@ int AddCell(const char* table, const char* text);
 // The value with `decimals` digits after the point; a blank for a missing value (NaN, infinite or
 // beyond ±1e27, which the workstation shows as a blank too).
 int AddFloatCell(const char* table, double value, int decimals);
-// The value with `decimals` (0..15) digits after a point, whatever the locale ("%.*f" in "C").
+// The value with `decimals` (0..15) digits after a point, whatever the locale ("%.*f" in "C"). A value
+// that rounds to zero has no sign ("0.000", never "-0.000", which a workbook stores as -0).
 std::string fixedText(double value, int decimals);
 int Checksum();
 // Loads libxlsxgen.so (beside the program first, then the library search path), calls MakeXLSX
@@ -44,6 +45,9 @@ int FreeReport();
 
 // UTF-8 texts of the last RunReport: why it failed ("" after a success) and the file it wrote.
 const std::string& LastReportError();
+// A report refused before the library was called: `why` becomes LastReportError (no output) and is
+// shown with the report's caption.
+void RefuseReport(const std::string& why);
 const std::string& LastReportOutput();
 
 // The library file name RunReport loads.

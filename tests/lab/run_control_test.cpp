@@ -57,6 +57,22 @@ TEST(PrepareRun, WithoutAPointNothingStarts) {
   EXPECT_EQ(dev->results[0].valid, 1u);  // the previous results stay
 }
 
+// A set of more points than the protocol's tables take is refused before the run starts, with the
+// limit; 199 points run.
+TEST(PrepareRun, MorePointsThanTheProtocolTakesAreRefused) {
+  auto dev = std::make_unique<TDev>();
+  dev->results[0].valid = 1;
+  PointSet set{};
+  for (int k = 0; k < kProtocolRecordsMax; ++k) set[static_cast<std::size_t>(k)] = {true, 50, 0};
+  EXPECT_TRUE(prepareRun(*dev, set, false, false).ok());
+  set[kProtocolRecordsMax] = {true, 100, 0};
+  dev->results[0].valid = 1;
+  const Result<RunStart> r = prepareRun(*dev, set, false, false);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.why(), "В списке 200 точек, а в протокол помещается не более 199: уменьшите число точек.");
+  EXPECT_EQ(dev->results[0].valid, 1u);
+}
+
 TEST(StartPermission, NeedsValidParametersAChannelAndInRelayModeARelay) {
   struct Case {
     bool valid, channel, relayMode, relay, allowed;
@@ -168,12 +184,12 @@ TEST(HandInput, RecordsTheCurrentValuesUntilTheTableIsFull) {
   EXPECT_EQ(dev->pointIdx, 1);
   EXPECT_EQ(dev->pointCount, 1);
 
-  dev->pointIdx = POV_POINTS_MAX - 1;
+  // The protocol's tables take 199 records: a 200th would count in the verdict but not be printed.
+  dev->pointIdx = kProtocolRecordsMax - 1;
   EXPECT_TRUE(addHandResult(*dev).ok());
   const auto before = dev->pointCount;
-  // A 201st record would lie outside the table.
-  EXPECT_EQ(addHandResult(*dev).why(), "В протокол записано 200 точек: больше записей нет.");
-  EXPECT_EQ(dev->pointIdx, POV_POINTS_MAX);
+  EXPECT_EQ(addHandResult(*dev).why(), "В протокол записано 199 точек: больше записей нет.");
+  EXPECT_EQ(dev->pointIdx, kProtocolRecordsMax);
   EXPECT_EQ(dev->pointCount, before);
   EXPECT_EQ(validResultCount(*dev), 2);
 }

@@ -224,7 +224,7 @@ TEST(ProtocolExport, TheWorkbookHoldsTheRunAndTheProtocolPageTexts) {
 
   b.exporter.exportProtocol();
 
-  const QString workbook = b.reports() + QStringLiteral("/Протокол поверки ДД №№123 .xlsx");
+  const QString workbook = b.reports() + QStringLiteral("/Протокол поверки ДД №123.xlsx");
   ASSERT_EQ(exported.texts, QStringList{workbook}) << b.message().toStdString();
   EXPECT_EQ(b.exporter.lastWorkbook(), workbook);
   EXPECT_EQ(b.bench.taskNumbers(), (std::vector<uint32_t>{TASK_TIMER_STOP, TASK_TIMER_START}));
@@ -286,7 +286,7 @@ TEST(ProtocolExport, AnsweringYesOpensTheWorkbookElseItsFolder) {
   b.openerWorks = false;
   b.exporter.exportProtocol();
   // The second workbook gets a numbered name beside the first.
-  EXPECT_TRUE(b.exporter.lastWorkbook().endsWith(QStringLiteral("123 (1).xlsx")))
+  EXPECT_TRUE(b.exporter.lastWorkbook().endsWith(QStringLiteral("№123(1).xlsx")))
       << b.exporter.lastWorkbook().toStdString();
   EXPECT_EQ(b.opened, (QStringList{b.exporter.lastWorkbook(), b.reports()}));
 }
@@ -409,7 +409,7 @@ TEST(ProtocolPdf, TheOfficeProgramsOutcomesAsTheOperatorReadsThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     QTemporaryDir dir;
-    const QString workbook = dir.filePath(QStringLiteral("Протокол поверки ДД №№123 .xlsx"));
+    const QString workbook = dir.filePath(QStringLiteral("Протокол поверки ДД №123.xlsx"));
     writeFile(workbook, "workbook");
     const QString bin = dir.filePath(QStringLiteral("bin"));
     QDir().mkpath(bin);
@@ -423,7 +423,7 @@ TEST(ProtocolPdf, TheOfficeProgramsOutcomesAsTheOperatorReadsThem) {
     EXPECT_EQ(r.ok(), c.ok) << r.why();
     EXPECT_NE(r.why().find(c.message), std::string::npos) << r.why();
     if (c.ok) {
-      EXPECT_EQ(*r, dir.filePath(QStringLiteral("Протокол поверки ДД №№123 .pdf")).toStdString());
+      EXPECT_EQ(*r, dir.filePath(QStringLiteral("Протокол поверки ДД №123.pdf")).toStdString());
       EXPECT_EQ(readFile(QString::fromStdString(*r)), QByteArray("%PDF-1.4 stand-in"));
     }
     EXPECT_EQ(readFile(workbook), QByteArray("workbook"));
@@ -481,7 +481,7 @@ TEST(ProtocolExport, WithPdfTheStandInWritesItBesideTheWorkbook) {
   b.exporter.setWritePdf(true);
   b.exporter.exportProtocol();
   ASSERT_FALSE(b.exporter.lastWorkbook().isEmpty()) << b.message().toStdString();
-  EXPECT_EQ(b.exporter.lastPdf(), b.reports() + QStringLiteral("/Протокол поверки ДД №№123 .pdf"));
+  EXPECT_EQ(b.exporter.lastPdf(), b.reports() + QStringLiteral("/Протокол поверки ДД №123.pdf"));
   EXPECT_TRUE(QFileInfo::exists(b.exporter.lastPdf()));
   ASSERT_EQ(b.questions.size(), 1);
   EXPECT_TRUE(b.questions[0].contains(b.exporter.lastPdf())) << b.questions[0].toStdString();
@@ -519,6 +519,47 @@ TEST(ProtocolExport, ThePdfCheckBoxFollowsLibreOffice) {
   EXPECT_FALSE(b.exporter.writePdf());
 }
 
+// LibreOffice prints the sheets a workbook hides: the office program gets a copy without them, so
+// the PDF holds no unfilled template page. The workbook itself keeps its hidden sheets.
+TEST(ProtocolExport, ThePdfIsMadeOfTheSheetsTheWorkbookShows) {
+  if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+  ExportBench b;
+  const SearchPath path(standInOffice(b.dataDir.filePath(QStringLiteral("bin")),
+                                      "cp \"$1\" \"$(dirname \"$0\")/given.xlsx\"; printf '%%PDF-1.4' > "
+                                      "\"$out/$base.pdf\"") +
+                        QStringLiteral(":/usr/bin:/bin"));
+  b.exporter.setWritePdf(true);
+  b.exporter.exportProtocol();
+  ASSERT_FALSE(b.exporter.lastPdf().isEmpty()) << b.questions.value(0).toStdString();
+  EXPECT_EQ(b.exporter.lastPdf(), b.reports() + QStringLiteral("/Протокол поверки ДД №123.pdf"));
+
+  std::string error;
+  const auto workbook = xlsxtest::readWorkbook(b.exporter.lastWorkbook().toStdString(), &error);
+  ASSERT_TRUE(workbook) << error;
+  const auto given =
+      xlsxtest::readWorkbook(b.dataDir.filePath(QStringLiteral("bin/given.xlsx")).toStdString(), &error);
+  ASSERT_TRUE(given) << error;
+  std::vector<std::string> shown, printed;
+  for (const auto& s : (*workbook)["sheets"])
+    if (s["state"] == "visible") shown.push_back(s["name"]);
+  for (const auto& s : (*given)["sheets"]) {
+    printed.push_back(s["name"]);
+    EXPECT_EQ(s["state"], "visible") << s["name"];
+    for (const std::string& cell : texts(s)) EXPECT_EQ(cell.find('&'), std::string::npos) << cell;
+  }
+  EXPECT_EQ((*workbook)["sheets"].size(), 16u);
+  EXPECT_EQ(printed, shown);
+  EXPECT_EQ(printed, std::vector<std::string>(
+                         {"Протокол 123  (к.1)", "свидетельство 123 (к.1)", "сертификат 123 (к.1)"}));
+  // The copy was made apart and is gone; the reports folder holds the workbook and its PDF.
+  const QStringList args = QString::fromUtf8(readFile(b.dataDir.filePath(QStringLiteral("bin/args"))))
+                               .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_FALSE(args.isEmpty());
+  EXPECT_TRUE(args.last().startsWith(QStringLiteral("/tmp/"))) << args.last().toStdString();
+  EXPECT_FALSE(QFileInfo::exists(args.last()));
+  EXPECT_EQ(QDir(b.reports()).entryList(QDir::Files).size(), 2);
+}
+
 TEST(ProtocolExport, PdfWithLibreOfficeWhenInstalled) {
   if (!ProtocolExporter::pdfAvailable()) GTEST_SKIP() << "LibreOffice is not installed; no PDF was made";
   ExportBench b;
@@ -526,6 +567,32 @@ TEST(ProtocolExport, PdfWithLibreOfficeWhenInstalled) {
   b.exporter.exportProtocol();
   ASSERT_FALSE(b.exporter.lastPdf().isEmpty()) << b.questions.value(0).toStdString();
   EXPECT_TRUE(readFile(b.exporter.lastPdf()).startsWith("%PDF"));
+  // The PDF's text: no unfilled placeholder, and the uncertainty column's header in one piece.
+  if (std::system("command -v pdftotext >/dev/null 2>&1") != 0) return;
+  const QString textFile = b.dataDir.filePath(QStringLiteral("protocol.txt"));
+  const std::string cmd =
+      "pdftotext -layout '" + b.exporter.lastPdf().toStdString() + "' '" + textFile.toStdString() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const QString text = QString::fromUtf8(readFile(textFile));
+  EXPECT_FALSE(text.contains(QLatin1Char('&'))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Неопределённость"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("ПРОТОКОЛ ПОВЕРКИ")));
+}
+
+// A run whose records were all deleted has nothing to put in a protocol: "в Excel" says so and
+// writes nothing (the table would be empty and the verdict "not suitable" without a reason shown).
+TEST(ProtocolExport, ARunWithoutResultsIsRefused) {
+  ExportBench b;
+  for (TPovResult& r : b.dev().results) r.valid = 0;
+  b.takeRun();
+  const Emitted failed(b.exporter, &ProtocolExporter::failed);
+  b.exporter.exportProtocol();
+  ASSERT_EQ(failed.texts.size(), 1);
+  EXPECT_EQ(failed.texts[0], QStringLiteral("Нет результатов для протокола"));
+  EXPECT_EQ(b.message(), QStringLiteral("Нет результатов для протокола"));
+  EXPECT_TRUE(b.questions.isEmpty());
+  EXPECT_TRUE(b.exporter.lastWorkbook().isEmpty());
+  EXPECT_TRUE(QDir(b.reports()).entryList(QDir::Files).isEmpty());
 }
 
 // ---- Both hosts ---------------------------------------------------------------------------------

@@ -160,7 +160,7 @@ TEST_F(RunSnapshotOnSimulator, ExportAfterAHartSearchAndARangeChangeWritesTheRun
   pressMouse(window->findChild<QWidget*>(QStringLiteral("lb_ToExcell")), true);
   const QString workbook = screen->exporter()->lastWorkbook();
   ASSERT_FALSE(workbook.isEmpty()) << window->messageWindow()->text().toStdString();
-  EXPECT_TRUE(workbook.endsWith(QStringLiteral("Протокол поверки ДД №№A-1 A-2 .xlsx")))
+  EXPECT_TRUE(workbook.endsWith(QStringLiteral("Протокол поверки ДД №A-1 A-2.xlsx")))
       << workbook.toStdString();
   const json sheets = sheetsOf(workbook);
   EXPECT_EQ(stateOf(sheets, "Протокол A-1  (к.1)"), "visible");

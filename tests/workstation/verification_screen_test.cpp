@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -171,6 +172,40 @@ TEST(VerificationScreen, ResultsListShowsTheValidRecordsAndPaintsErrorsBeyondThe
   EXPECT_EQ(b.control("pn_Err_2")->palette().color(QPalette::WindowText), VerificationScreen::goodColour());
   EXPECT_EQ(b.text("pn_On_1"), QStringLiteral("Да"));
   EXPECT_EQ(b.text("pn_On_3"), QStringLiteral("нет"));
+}
+
+// A selected row keeps the red of an error beyond the limit visible (the style's selection painted
+// every text white on dark blue): the drawn cell of the selected row holds red pixels.
+TEST(VerificationScreen, ASelectedRowStillShowsTheErrorBeyondTheLimitRed) {
+  VerifyBench b(project(1));
+  b.dev().devCh[0].errOk = 0.25f;
+  b.dev().povHeader.vrCoeff = 1;
+  b.dev().cDigits = 3;
+  b.putRecord(0, 300, 0.1f);
+  b.putRecord(1, 300, 0.888f);
+  b.notify();
+  QTableWidget& list = b.list();
+  b.formMain.resize(1100, 700);
+  b.formMain.show();
+  b.screen->show();
+  QCoreApplication::processEvents();
+  const auto redPixels = [&](int row) {
+    const QImage image = list.viewport()->grab().toImage();
+    const QRect cell = list.visualItemRect(list.item(row, 4));
+    int red = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+      for (int x = cell.left(); x <= cell.right(); ++x) {
+        const QColor p = image.pixelColor(x, y);
+        if (p.red() > 150 && p.green() < 90 && p.blue() < 90) ++red;
+      }
+    return red;
+  };
+  list.selectRow(1);
+  ASSERT_EQ(list.currentRow(), 1);
+  EXPECT_GT(redPixels(1), 5) << "the over-limit error of the selected row";
+  list.selectRow(0);
+  EXPECT_GT(redPixels(1), 5) << "and when not selected";
+  EXPECT_EQ(redPixels(0), 0) << "an error within the limit is not red, selected or not";
 }
 
 TEST(VerificationScreen, AnErrorExactlyOnTheLimitPassesAndValuesBeyondRangeAreBlank) {
@@ -396,7 +431,7 @@ TEST(VerificationScreen, ARunAskedForBeforeItMayStartBeginsOnceItMay) {
 
 // ---- Hand input -----------------------------------------------------------------------------------
 
-TEST(VerificationScreen, HandInputRecordsTheTypedReferenceAndRefusesThe201stRecord) {
+TEST(VerificationScreen, HandInputRecordsTheTypedReferenceAndRefusesThe200thRecord) {
   VerifyBench b(project(2));
   b.dev().settings.unitFactor = 0.001f;  // MPa
   b.dev().settings.unitFactorInv = 1000;
@@ -447,15 +482,16 @@ TEST(VerificationScreen, HandInputRecordsTheTypedReferenceAndRefusesThe201stReco
 
   for (int k = 1; k < VerificationScreen::kMaxRecords; ++k) ASSERT_TRUE(b.screen->addToReport()) << k;
   EXPECT_TRUE(b.messages.isEmpty());
-  EXPECT_EQ(b.list().rowCount(), 200);
+  // As many records as the protocol's tables take: every record the verdict counts is printed.
+  EXPECT_EQ(b.list().rowCount(), 199);
   TPovResult before[POV_POINTS_MAX];
   std::memcpy(before, b.dev().results, sizeof before);
   EXPECT_FALSE(b.screen->addToReport());
   ASSERT_EQ(b.messages.size(), 1);
-  EXPECT_TRUE(b.messages[0].contains(QStringLiteral("200")));
-  EXPECT_EQ(b.dev().pointIdx, 200);
+  EXPECT_TRUE(b.messages[0].contains(QStringLiteral("199")));
+  EXPECT_EQ(b.dev().pointIdx, 199);
   EXPECT_EQ(std::memcmp(before, b.dev().results, sizeof before), 0);
-  EXPECT_EQ(b.list().rowCount(), 200);
+  EXPECT_EQ(b.list().rowCount(), 199);
 
   b.screen->stopRun();
   EXPECT_EQ(b.bench.taskNumbers(), std::vector<uint32_t>{TASK_MEASURE});

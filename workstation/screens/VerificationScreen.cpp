@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -358,6 +359,27 @@ QWidget* VerificationScreen::buildRelayPanel() {
   return panel;
 }
 
+namespace {
+// A selected row keeps each cell's own text colour (the red of an error beyond its limit) on a light
+// selection colour; the style's selection would paint every text in its highlighted colour.
+class KeepTextColourDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QVariant foreground = index.data(Qt::ForegroundRole);
+    if (!foreground.isValid()) return;
+    const QColor colour = foreground.value<QBrush>().color();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+      option->palette.setColor(group, QPalette::HighlightedText, colour);
+      option->palette.setColor(group, QPalette::Highlight, QColor(189, 207, 233));
+    }
+  }
+};
+}  // namespace
+
 QWidget* VerificationScreen::buildResults() {
   auto* box = new QWidget(this);
   auto* row = new QHBoxLayout(box);
@@ -381,6 +403,7 @@ QWidget* VerificationScreen::buildResults() {
   results_->setSelectionBehavior(QAbstractItemView::SelectRows);
   results_->setSelectionMode(QAbstractItemView::SingleSelection);
   results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  results_->setItemDelegate(new KeepTextColourDelegate(results_));
   connect(results_, &QTableWidget::itemSelectionChanged, this, [this] { updateDeleteButtons(); });
   row->addWidget(results_, 1);
 

@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <array>
 
+#include "RunControl.h"
 #include "Screen.h"
 
 class QCheckBox;
@@ -51,7 +52,7 @@ class VerificationScreen : public Screen {
   Q_OBJECT
  public:
   // At most this many records (the record's result table); "Добавить в протокол" refuses more.
-  static constexpr int kMaxRecords = 200;
+  static constexpr int kMaxRecords = quarn::data::kProtocolRecordsMax;
   // Colours of the channel table and the reference display.
   static QColor goodColour() { return QColor(0, 150, 0); }
   static QColor badColour() { return QColor(220, 0, 0); }

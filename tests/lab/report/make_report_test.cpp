@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "Suitability.h"
@@ -101,10 +102,10 @@ TEST(MakeReportPieces, IntervalSignalAndFileName) {
 
   auto dev = emptyDev();
   channel(*dev, 0, "123");
-  EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол поверки ДД №№123 .xls");
+  EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол поверки ДД №123.xls");
   channel(*dev, 2, "77");
   dev->povHeader.isCalib = 1;
-  EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол калибовки ДД №№123 77 .xls");
+  EXPECT_EQ(utf8(reportFileName(*dev)), "Протокол калибовки ДД №123 77.xls");
 }
 
 // The report judges a channel by the data layer's verdict.
@@ -249,6 +250,66 @@ TEST_F(MakeReportDefaultTemplate, NoChannelDoesNothing) {
   EXPECT_EQ(dir.list(), std::vector<std::string>{});
 }
 
+// A protocol that could not show what its verdict rests on is refused with the reason, and no file
+// is written: no result records (an empty table with a verdict of unsuitability), or more records
+// than the tables take (a record left out of the tables but counted by the verdict).
+TEST_F(MakeReportDefaultTemplate, ResultsTheProtocolCannotHoldAreRefused) {
+  struct Case {
+    const char* what;
+    int records;
+    int deleted;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no record", 0, 0, "Нет результатов для протокола"},
+      {"every record deleted", 3, 3, "Нет результатов для протокола"},
+      {"200 records", 200, 0, "Записей результатов 200, а в таблицы протокола помещается не более 199"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dev = emptyDev();
+    channel(*dev, 0, "123");
+    for (int i = 0; i < c.records; ++i) result(*dev, i, 100, 0.1f);
+    for (int i = 0; i < c.deleted; ++i) dev->results[i].valid = 0;
+    messages.clear();
+    EXPECT_EQ(MakeReport(*dev, request), -3);
+    EXPECT_EQ(LastReportError().rfind(c.message, 0), 0u) << LastReportError();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(c.message), std::string::npos) << messages[0];
+    EXPECT_TRUE(LastReportOutput().empty());
+    EXPECT_EQ(dir.list(), std::vector<std::string>{});
+  }
+}
+
+// A reduced error that rounds to zero is a plain 0 in the workbook, not -0.
+TEST_F(MakeReportDefaultTemplate, AZeroErrorHasNoSign) {
+  channel(*dev, 0, "123");
+  result(*dev, 0, 0, -0.0f);
+  result(*dev, 1, 300, -0.0004f);  // "-0.000" with three decimals
+  result(*dev, 2, 600, -0.25f);
+  ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
+  EXPECT_EQ(fixedText(-0.0, 3), "0.000");
+  EXPECT_EQ(fixedText(-0.0004, 3), "0.000");
+  EXPECT_EQ(fixedText(-0.0004, 4), "-0.0004");
+  const json d = report();
+  const json& p = xlsxtest::sheetNamed(d, "Протокол 123  (к.1)");
+  int tableRow = 0;
+  for (const auto& [ref, value] : p["cells"].items())
+    if (value == "0...600" && ref[0] == 'A' && !tableRow) tableRow = std::stoi(ref.substr(1));
+  ASSERT_GT(tableRow, 0);
+  for (int r = 0; r < 3; ++r) {
+    const json& error = p["cells"]["F" + std::to_string(tableRow + r)];
+    ASSERT_TRUE(error.is_number()) << r << ": " << error;
+    EXPECT_EQ(std::signbit(error.get<double>()), r == 2) << r << ": " << error;
+  }
+  // The stored values themselves (a reader may drop the sign of "-0").
+  const std::regex negativeZero("<v>-0(\\.0*)?</v>");
+  for (const std::string& name : xlsxtest::zipEntryNames(LastReportOutput())) {
+    if (name.rfind("xl/worksheets/", 0) != 0) continue;
+    EXPECT_FALSE(std::regex_search(xlsxtest::readZipEntry(LastReportOutput(), name), negativeZero)) << name;
+  }
+}
+
 TEST_F(MakeReportDefaultTemplate, OneSuitableChannelWithADeletedRecord) {
   channel(*dev, 0, "123");
   result(*dev, 0, 0, 0.1f);
@@ -258,7 +319,7 @@ TEST_F(MakeReportDefaultTemplate, OneSuitableChannelWithADeletedRecord) {
   dev->results[1].valid = 0;
   ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
   EXPECT_TRUE(messages.empty()) << messages[0];
-  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №№123 .xlsx"));
+  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №123.xlsx"));
 
   const json d = report();
   ASSERT_EQ(d["sheets"].size(), 16u);
@@ -341,7 +402,7 @@ TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
                                       "xl/_rels/workbook.xml.rels", "[Content_Types].xml"}));
 
   ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
-  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №№SN1 SN2 SN3 SN4 (1).xlsx"));
+  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол поверки ДД №SN1 SN2 SN3 SN4(1).xlsx"));
 }
 
 // Under a locale with a decimal comma (Qt takes it from a Russian session) the tables still hold
@@ -390,6 +451,7 @@ TEST_F(MakeReportDefaultTemplate, OpensInLibreOfficeWhenInstalled) {
 
 TEST_F(MakeReportDefaultTemplate, OutputPathOfTheCallersChoice) {
   channel(*dev, 0, "1");
+  result(*dev, 0, 100, 0.1f);
   request.outputPath = dir.file("протокол.xlsx");
   ASSERT_EQ(MakeReport(*dev, request), 0) << LastReportError();
   EXPECT_EQ(LastReportOutput(), dir.file("протокол.xlsx"));
@@ -403,6 +465,7 @@ TEST_F(MakeReportDefaultTemplate, OutputPathOfTheCallersChoice) {
 
 TEST_F(MakeReportDefaultTemplate, MissingTemplateIsShown) {
   channel(*dev, 0, "1");
+  result(*dev, 0, 100, 0.1f);
   request.templateName = "нет такого.xlsx";
   EXPECT_EQ(MakeReport(*dev, request), -2);
   ASSERT_EQ(messages.size(), 1u);

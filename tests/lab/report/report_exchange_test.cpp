@@ -106,8 +106,8 @@ TEST_F(ReportExchange, CellsFillTheFirstNSlotsInOrder) {
     int decimals;
     const char* text;
   } cases[] = {
-      {1.5, 2, "1.50"}, {-0.004, 2, "-0.00"}, {12.3456, 0, "12"}, {2.0, -3, "2"},
-      {NAN, 2, " "},    {INFINITY, 2, " "},   {1e28, 2, " "},     {123.456, 1, "123.5"},
+      {1.5, 2, "1.50"}, {-0.004, 2, "0.00"}, {12.3456, 0, "12"}, {2.0, -3, "2"},
+      {NAN, 2, " "},    {INFINITY, 2, " "},  {1e28, 2, " "},     {123.456, 1, "123.5"},
   };
   SetColumnCount(8);
   AddTable("&F");
