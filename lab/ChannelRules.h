@@ -23,6 +23,10 @@ extern const PressureUnit kPressureUnits[kUnitCount];
 // "мм вод. ст." / "мм рт. ст." that HART devices report find "мм вод.ст." / "мм рт.ст.".
 std::optional<int> unitIndex(std::string_view unitUtf8);
 
+// Asked before a range whose lower limit lies above its upper one is taken (the device grid, the HART
+// write): a downward range is verified as such, but is more often a slip.
+inline constexpr const char* kDescendingRangeQuestion = "Диапазон убывающий: продолжить?";
+
 enum SignalType { kSignal4to20 = 0, kSignal20to4 = 1, kSignal0to5 = 2, kSignal5to0 = 3, kSignalVoltage = 4 };
 inline constexpr int kSignalTypeCount = 5;
 extern const char* const kSignalTypeNames[kSignalTypeCount];  // UTF-8: "4..20 мА", ..., "напряжение"

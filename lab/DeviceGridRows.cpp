@@ -92,4 +92,19 @@ void deviceGridToChannel(const DeviceGridColumn& cells, TDevChannel& ch) {
   channelToDev(p, ch);
 }
 
+std::vector<std::string> deviceGridChanges(const DeviceGridColumn& before, const DeviceGridColumn& after) {
+  std::vector<std::string> changes;
+  const auto shown = [](std::string_view cell) {
+    const std::string_view t = trimmed(cell);
+    return t.empty() ? std::string("—") : std::string(t);
+  };
+  for (int row = 0; row < kDeviceGridRows; ++row) {
+    const auto r = static_cast<std::size_t>(row);
+    if (trimmed(before[r]) == trimmed(after[r])) continue;
+    changes.push_back(std::string(trimmed(kDeviceGridRowDefs[row].caption)) + ": " + shown(before[r]) +
+                      " → " + shown(after[r]));
+  }
+  return changes;
+}
+
 }  // namespace quarn::data

@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TDev.h"
 
@@ -59,5 +60,9 @@ int listPosition(std::string_view cell, const char* const* list, int count);
 // the factor to kPa from the unit text (a text not in the list keeps the record's factor), the
 // signal limits and unit from the signal type (a voltage keeps its limits), and the kPa range.
 void deviceGridToChannel(const DeviceGridColumn& cells, TDevChannel& ch);
+
+// What changed between two columns of one channel, row by row in the grid's order:
+// "Серийный №: 101 → 4711" (the row's caption without its leading blank; an empty cell as "—").
+std::vector<std::string> deviceGridChanges(const DeviceGridColumn& before, const DeviceGridColumn& after);
 
 }  // namespace quarn::data

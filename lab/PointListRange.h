@@ -61,14 +61,17 @@ PointRowTexts pointRowTexts(const PointDef& point, const PointListRange& range);
 
 // An edited cell of the point list into its point: the toggle switches the point, " %" sets the
 // percentage, "значение" the percentage of that value in the range, the hidden column the time.
-// Numbers are read as the device grid reads its number cells.
-void applyPointEdit(PointDef& point, int column, std::string_view text, const PointListRange& range);
+// Numbers are read as the device grid reads its number cells. A percentage outside 0..100 (typed, or
+// of a typed value) is refused: the point stays as it was and the reason is returned (UTF-8); ""
+// when the edit was taken.
+std::string applyPointEdit(PointDef& point, int column, std::string_view text, const PointListRange& range);
 
 // A number cell of the device grid: its first ',' counts as '.'; empty, or holding any character but
-// '-', digits and '.', it is 0; otherwise the leading number.
+// '-', '+', digits, '.' and the exponent's 'e' / 'E', it is 0; otherwise the leading number.
 float parseGridNumber(std::string_view text);
 // Numbers in the device grid: general format with 5 significant digits; the damping time with one
-// decimal.
+// decimal. A value those would round shows as many more digits as it takes to read back unchanged
+// (101971.6, not 1.0197e+05).
 std::string gridNumberText(float value);
 std::string dampingText(float seconds);
 

@@ -8,7 +8,7 @@ packages=(
   postgresql libpq-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libzip-dev libdeflate-dev libpugixml-dev nlohmann-json3-dev libsqlite3-dev libssl-dev
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev qt6-translations-l10n
   python3 python3-openpyxl xvfb xauth
   clang libclang-rt-14-dev g++-multilib
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64

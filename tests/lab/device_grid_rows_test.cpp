@@ -2,12 +2,14 @@
 // of the record (the parameters screen's copy from its grid to the shared record).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
 
 #include "ChannelRules.h"
 #include "DeviceGridRows.h"
+#include "PointListRange.h"
 #include "ProjectFile.h"
 #include "ProjectToDev.h"
 #include "quarn/cp1251.h"
@@ -43,8 +45,8 @@ TEST(DeviceGridRows, AColumnShowsTheRecord) {
   const TDevChannel ch = mpaChannel();
   const DeviceGridColumn c = deviceGridColumn(ch);
   const DeviceGridColumn expected = {
-      "Да",  "КДИ-7",           "120",  "4711",    "", "Лаборатория", "1.6", "0.1", "МПа",
-      "0.2", "Корнеизвлекающ.", "0.25", "20..4 мА"};
+      "Да",   "КДИ-7",           "120",  "4711",    "", "Лаборатория", "1.6", "0.1", "МПа",
+      "0.25", "Корнеизвлекающ.", "0.25", "20..4 мА"};
   EXPECT_EQ(c, expected);
 
   // Switched off: "нет" and nothing else, whatever the record still holds.
@@ -69,7 +71,7 @@ TEST(DeviceGridRows, AColumnGoesBackIntoTheRecordUnchanged) {
   TDevChannel ch = mpaChannel();
   const TDevChannel before = ch;
   deviceGridToChannel(deviceGridColumn(ch), ch);
-  // The grid shows Min/Max with 5 digits and the damping with one decimal, which these values survive.
+  // Nothing changes by being shown and read back.
   EXPECT_EQ(ch.Min, before.Min);
   EXPECT_EQ(ch.Max, before.Max);
   EXPECT_EQ(ch.MinKpa, 100.0f);
@@ -81,7 +83,7 @@ TEST(DeviceGridRows, AColumnGoesBackIntoTheRecordUnchanged) {
   EXPECT_EQ(ch.el_Max, 4.0f);
   EXPECT_EQ(field(ch.name), "КДИ-7");
   EXPECT_EQ(field(ch.owner), "Лаборатория");
-  EXPECT_FLOAT_EQ(ch.tDamp, 0.2f);  // shown as 0.2: what the operator sees is what is kept
+  EXPECT_EQ(ch.tDamp, 0.25f);  // shown as 0.25, not rounded to one decimal
 
   // A switched-off channel shows empty cells; copying them back must not empty its record, which
   // comes back when it is switched on again.
@@ -106,8 +108,10 @@ TEST(DeviceGridRows, EditedCellsChangeTheRecordAsTheGridRules) {
          EXPECT_FLOAT_EQ(c.Max, 1.6f);
          EXPECT_FLOAT_EQ(c.MaxKpa, 1600.0f);
        }},
-      {"a letter makes the number 0", kRowErrOk, "1.5e3",
+      {"a letter makes the number 0", kRowErrOk, "1.5x3",
        [](const TDevChannel& c) { EXPECT_EQ(c.errOk, 0.0f); }},
+      {"the exponent form", kRowMax, "1.5e3", [](const TDevChannel& c) { EXPECT_EQ(c.Max, 1500.0f); }},
+      {"a small exponent", kRowMin, "5e-05", [](const TDevChannel& c) { EXPECT_EQ(c.Min, 5e-05f); }},
       {"an empty number is 0", kRowMin, "", [](const TDevChannel& c) { EXPECT_EQ(c.Min, 0.0f); }},
       {"a unit from the list sets its factor", kRowUnit, "кгс/см2",
        [](const TDevChannel& c) {
@@ -159,6 +163,49 @@ TEST(DeviceGridRows, EditedCellsChangeTheRecordAsTheGridRules) {
     deviceGridToChannel(cells, ch);
     c.check(ch);
   }
+}
+
+// No value changes by being shown and read back: the grid is read again at every click and before
+// every save, so a shown text that rounds would change the record and the project on its own
+// (101971.6 mm вод. ст. shown "1.0197e+05" used to read back as 0).
+TEST(DeviceGridRows, EveryValueReadsBackAsItWasInEveryUnit) {
+  const float values[] = {1e-6f,    5e-05f,    0.000123456f, 0.0123f, 0.2f,       0.25f,     1.6f,
+                          9.80665f, 98.0665f,  101.9716f,    600,     1234.567f,  10197.16f, 101971.6f,
+                          1e5f,     123456.7f, 1019716.f,    1e7f,    12345678.f, 1e8f,      0};
+  for (const PressureUnit& unit : kPressureUnits) {
+    for (const float v : values) {
+      for (const float sign : {1.0f, -1.0f}) {
+        const float x = sign * v;
+        SCOPED_TRACE(std::string(unit.text) + " " + std::to_string(x));
+        ChannelParams p;
+        p.enabled = true;
+        p.Min = x;
+        p.Max = -x + 1;
+        p.errOk = std::fabs(x);
+        p.tDamp = std::fabs(x);
+        p.unit = unit.text;
+        normalizeChannel(p);
+        TDevChannel ch{};
+        channelToDev(p, ch);
+        const TDevChannel before = ch;
+        const DeviceGridColumn shown = deviceGridColumn(ch);
+        deviceGridToChannel(shown, ch);
+        EXPECT_EQ(ch.Min, before.Min) << shown[kRowMin];
+        EXPECT_EQ(ch.Max, before.Max) << shown[kRowMax];
+        EXPECT_EQ(ch.MinKpa, before.MinKpa);
+        EXPECT_EQ(ch.MaxKpa, before.MaxKpa);
+        EXPECT_EQ(ch.errOk, before.errOk) << shown[kRowErrOk];
+        EXPECT_EQ(ch.tDamp, before.tDamp) << shown[kRowDamping];
+        EXPECT_EQ(ch.toKpaMul, before.toKpaMul);
+      }
+    }
+  }
+  // Values the short forms hold keep them.
+  EXPECT_EQ(gridNumberText(600), "600");
+  EXPECT_EQ(gridNumberText(0.2f), "0.2");
+  EXPECT_EQ(gridNumberText(101971.6f), "101971.6");
+  EXPECT_EQ(gridNumberText(1e8f), "1e+08");
+  EXPECT_EQ(dampingText(2), "2.0");
 }
 
 TEST(DeviceGridRows, ListPositionsIgnoreSurroundingBlanks) {

@@ -281,19 +281,26 @@ TEST(PointListRange, RowsAndCellEdits) {
     bool exist;
     float percent;
     float time;
+    bool refused = false;
   } cases[] = {
       {kPointValue, "600", true, 50, 0},  // 600 in 100..1100 is 50 %
       {kPointValue, "1100", true, 100, 0},
-      {kPointPercent, "12,5", true, 12.5f, 0},  // the comma counts as the point
-      {kPointPercent, "1.5e3", true, 0, 0},     // a letter makes the cell 0
-      {kPointTime, "7", true, 50, 7},           // the hidden column keeps its own number
-      {kPointOn, " ", false, 50, 0},            // switched off keeps the percentage
+      {kPointValue, "100", true, 0, 0},
+      {kPointPercent, "12,5", true, 12.5f, 0},    // the comma counts as the point
+      {kPointPercent, "1.5x3", true, 0, 0},       // a letter makes the cell 0
+      {kPointPercent, "1.5e1", true, 15, 0},      // the exponent form the grid shows reads back
+      {kPointPercent, "150", true, 50, 0, true},  // outside 0..100: refused, the point stays
+      {kPointPercent, "-0.5", true, 50, 0, true},
+      {kPointValue, "1200", true, 50, 0, true},  // 110 % of 100..1100
+      {kPointTime, "7", true, 50, 7},            // the hidden column keeps its own number
+      {kPointOn, " ", false, 50, 0},             // switched off keeps the percentage
       {kPointOn, "v", true, 50, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     PointDef q{true, 50, 0};
-    applyPointEdit(q, c.column, c.text, r);
+    const std::string refusal = applyPointEdit(q, c.column, c.text, r);
+    EXPECT_EQ(!refusal.empty(), c.refused) << refusal;
     EXPECT_EQ(q.exist, c.exist);
     EXPECT_FLOAT_EQ(q.valuePrc, c.percent);
     EXPECT_FLOAT_EQ(q.timeSec, c.time);
@@ -302,22 +309,26 @@ TEST(PointListRange, RowsAndCellEdits) {
   PointListRange tiny;
   tiny.set(0, 1e-30f);
   PointDef q{true, 50, 0};
-  applyPointEdit(q, kPointValue, "1e38", tiny);  // not a number cell: 0
-  EXPECT_FLOAT_EQ(q.valuePrc, 0);
+  EXPECT_NE(applyPointEdit(q, kPointValue, "1e38", tiny), "");
+  EXPECT_FLOAT_EQ(q.valuePrc, 50);
   applyPointEdit(q, kPointValue, "99999999999999999999999999999999999999", tiny);
   EXPECT_TRUE(std::isfinite(q.valuePrc));
+  EXPECT_EQ(applyPointEdit(q, kPointPercent, "150", r),
+            "Точка 150 % вне диапазона датчика (0…100 %): не принята.");
 }
 
 TEST(DeviceGrid, NumberCells) {
   struct Case {
     const char* text;
     float value;
-  } cases[] = {{"1.6", 1.6f}, {"1,6", 1.6f}, {"-0.5", -0.5f}, {"", 0},      {"1,6,", 0},
-               {"12a", 0},    {"1e3", 0},    {" 5", 0},       {"600", 600}, {"--1", 0}};
+  } cases[] = {{"1.6", 1.6f}, {"1,6", 1.6f}, {"-0.5", -0.5f},        {"", 0},
+               {"1,6,", 0},   {"12a", 0},    {"1e3", 1000},          {" 5", 0},
+               {"600", 600},  {"--1", 0},    {"1.0197e+05", 101970}, {"5e-05", 5e-05f}};
   for (const Case& c : cases) EXPECT_FLOAT_EQ(parseGridNumber(c.text), c.value) << c.text;
   EXPECT_EQ(gridNumberText(1.6f), "1.6");
-  EXPECT_EQ(gridNumberText(98.06652f), "98.067");
-  EXPECT_EQ(dampingText(0.25f), "0.2");
+  // Shown so that they read back unchanged.
+  EXPECT_EQ(gridNumberText(98.06652f), "98.06652");
+  EXPECT_EQ(dampingText(0.25f), "0.25");
 }
 
 }  // namespace

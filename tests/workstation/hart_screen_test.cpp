@@ -23,6 +23,7 @@
 #include "HartSensorPanel.h"
 #include "HartWidgets.h"
 #include "LabelPanel.h"
+#include "Prompts.h"
 #include "ZDialog.h"
 #include "bench_fixture.h"
 #include "quarn/cp1251.h"
@@ -419,6 +420,37 @@ TEST(HartScreen, DeviceFieldsAndTheListsSelectOnlyTheCodesTheyHave) {
   dev.upperRange = std::numeric_limits<float>::quiet_NaN();
   h.device()->ShowDevice(dev);
   EXPECT_EQ(h.field("edDiapMax"), QStringLiteral(" "));
+}
+
+// P min above P max is asked for before the device takes it: "Нет" writes nothing and keeps the
+// fields, "Да" writes the downward range.
+TEST(HartScreen, ADownwardRangeIsAskedForBeforeTheWrite) {
+  for (const int answer : {ZDialog::kResultCancel, ZDialog::kResultOk}) {
+    SCOPED_TRACE(answer);
+    HartBench h;
+    QStringList asked;
+    Prompts::messageWindow = [&](const QString& text, bool question, const QString&) {
+      asked << text;
+      EXPECT_TRUE(question);
+      return answer;
+    };
+    h.found(0);
+    h.searchFinished(0);
+    h.edit(h.device(), "edDiapMin")->setText(QStringLiteral("1000"));
+    h.edit(h.device(), "edDiapMax")->setText(QStringLiteral("0"));
+    h.click(h.device(), "pnHartWrite");
+    EXPECT_EQ(asked, QStringList{QStringLiteral("Диапазон убывающий: продолжить?")});
+    if (answer == ZDialog::kResultOk) {
+      EXPECT_EQ(h.tasks(), std::vector<uint32_t>{TASK_HART_WRITE});
+      EXPECT_EQ(h.dev().hartWrLower, 1000.0f);
+      EXPECT_EQ(h.dev().hartWrUpper, 0.0f);
+    } else {
+      EXPECT_TRUE(h.tasks().empty());
+      EXPECT_EQ(h.field("edDiapMin"), QStringLiteral("1000"));
+      EXPECT_TRUE(h.button(h.device(), "pnHartWrite")->isEnabled());
+    }
+    Prompts::reset();
+  }
 }
 
 TEST(HartScreen, WritingKeepsTheUnitsAndTransferFunctionTheListsDoNotHave) {

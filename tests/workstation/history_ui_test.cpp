@@ -837,6 +837,38 @@ TEST_F(HistoryDialogTest, ShowsARunsPointsAndVerdictsAndThePairSideBySide) {
   EXPECT_EQ(cell(dialog.pairTable(), 0, 4), QStringLiteral("—"));
 }
 
+// The pair tab follows the "Зав. №" filter: a run of devices 101 and 102 listed for 102 shows 102's
+// pair, not the run's first device; cleared, the pair stays where it is.
+TEST_F(HistoryDialogTest, ThePairFollowsTheSerialFilter) {
+  {
+    auto store = openStore(path(), false);
+    ASSERT_TRUE(store);
+    history::RunRecord both =
+        storedRun("101", "Метран-150", localMs(2026, 3, 6, 9), history::RunTag::AsFound, {0.1f, 0.2f});
+    history::DeviceResult second =
+        storedRun("102", "Метран-150", localMs(2026, 3, 6, 9), history::RunTag::AsFound, {0.3f, 0.4f})
+            .devices[0];
+    second.channel = 2;
+    both.devices.push_back(second);
+    add(*store, both);
+  }
+  HistoryDialog dialog(path(), dir.path());
+  for (const char* serial : {"102", "101", "102"}) {
+    SCOPED_TRACE(serial);
+    dialog.serialFilter()->setText(QString::fromLatin1(serial));
+    ASSERT_EQ(dialog.listedRuns(), std::vector<int64_t>{5});
+    EXPECT_EQ(dialog.pairSerial()->currentData().toString(), QString::fromLatin1(serial));
+    EXPECT_TRUE(dialog.asFoundLabel()->text().startsWith(QStringLiteral("запуск 5 ")))
+        << dialog.asFoundLabel()->text().toStdString();
+    // The device's own first error as found: 0.1 % for 101, 0.3 % for 102.
+    EXPECT_EQ(cell(dialog.pairTable(), 0, 2),
+              std::string(serial) == "101" ? QStringLiteral("0.100") : QStringLiteral("0.300"));
+  }
+  dialog.serialFilter()->clear();
+  EXPECT_EQ(dialog.selectedRun(), 5);
+  EXPECT_EQ(dialog.pairSerial()->currentData().toString(), QStringLiteral("102"));
+}
+
 TEST_F(HistoryDialogTest, RebuildsTheProtocolOfAStoredRun) {
   // The standard template where the program keeps it.
   ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("template_xml")));

@@ -81,6 +81,10 @@ struct ParamsBench {
   explicit ParamsBench(uint32_t model = 1) : bench(model) {
     Prompts::reset();
     Prompts::error = [this](const QString&, const QString& text) { errors << text; };
+    Prompts::messageWindow = [this](const QString& text, bool, const QString&) {
+      questions << text;
+      return answer;
+    };
     formMain.setObjectName(QStringLiteral("FormMain"));
     Screen::markOwner(&formMain);
     bench.context.setProgramDir(dir.path());
@@ -144,6 +148,8 @@ struct ParamsBench {
   QWidget formMain;
   ParametersScreen* screen = nullptr;
   QStringList errors;
+  QStringList questions;            // asked in the message window
+  int answer = ZDialog::kResultOk;  // the operator's answer to them
 };
 
 data::ChannelParams range(float min, float max, const char* unit = "кПа", float errOk = 0.5f) {
@@ -457,6 +463,69 @@ TEST(ParametersScreen, ThePointListShowsItsPointsInTheDevicesRange) {
   EXPECT_TRUE(data::switchedOnPoints(b.screen->selectedPointSet()).empty());
 }
 
+// A downward range is asked for ("Нет" keeps the cell and the record as they were); a point outside
+// 0..100 % of the range is refused with the reason, typed as a percentage or as a value.
+TEST(ParametersScreen, ADownwardRangeIsAskedForAndAPointOutsideTheRangeRefused) {
+  struct Case {
+    const char* what;
+    int row;
+    const char* typed;
+    int answer;
+    bool asked;
+    float min, max;  // the record afterwards
+  } cases[] = {
+      {"Pн above Pв, no", data::kRowMin, "1450", ZDialog::kResultCancel, true, 1050, 1150},
+      {"Pн above Pв, yes", data::kRowMin, "1450", ZDialog::kResultOk, true, 1450, 1150},
+      {"Pв below Pн, no", data::kRowMax, "1000", ZDialog::kResultCancel, true, 1050, 1150},
+      {"Pв below Pн, yes", data::kRowMax, "1000", ZDialog::kResultOk, true, 1050, 1000},
+      {"upward: not asked", data::kRowMax, "1450", ZDialog::kResultCancel, false, 1050, 1450},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ParamsBench b;
+    b.channels({{0, range(1050, 1150)}});
+    b.bench.context.setProjectModified(false);
+    b.answer = c.answer;
+    b.enter(c.row, 0, QString::fromLatin1(c.typed));
+    EXPECT_EQ(b.questions,
+              c.asked ? QStringList{QStringLiteral("Диапазон убывающий: продолжить?")} : QStringList{});
+    EXPECT_EQ(b.dev().devCh[0].Min, c.min);
+    EXPECT_EQ(b.dev().devCh[0].Max, c.max);
+    EXPECT_EQ(b.grid().GetText(data::kRowMin, 0), QString::number(c.min));
+    EXPECT_EQ(b.grid().GetText(data::kRowMax, 0), QString::number(c.max));
+    EXPECT_EQ(b.bench.context.projectModified(), c.min != 1050 || c.max != 1150);
+  }
+
+  struct Point {
+    int column;
+    const char* typed;
+    bool refused;
+  } points[] = {{data::kPointPercent, "150", true},
+                {data::kPointPercent, "-5", true},
+                {data::kPointValue, "700", true},  // 116.7 % of 0..600
+                {data::kPointPercent, "100", false},
+                {data::kPointValue, "0", false}};
+  for (const Point& p : points) {
+    SCOPED_TRACE(p.typed);
+    ParamsBench b;
+    b.bench.context.setProjectModified(false);
+    const QString before = b.points().GetText(1, data::kPointPercent);  // 25 % of the standard set
+    b.points().clickCell(1, p.column);
+    b.points().lineEditor()->setText(QString::fromLatin1(p.typed));
+    b.points().commitEditor();
+    const QString shown = b.bench.context.messageWindow().text();
+    if (p.refused) {
+      EXPECT_TRUE(shown.contains(QStringLiteral("вне диапазона датчика"))) << shown.toStdString();
+      EXPECT_EQ(b.points().GetText(1, data::kPointPercent), before);
+      EXPECT_EQ(b.screen->selectedPointSet()[1].valuePrc, 25.0f);
+      EXPECT_FALSE(b.bench.context.projectModified());
+    } else {
+      EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
+      EXPECT_TRUE(b.bench.context.projectModified());
+    }
+  }
+}
+
 // ---- Library events -----------------------------------------------------------------------------
 
 TEST(ParametersScreen, AHartSearchFillsTheChannelsOfTheDevicesItFound) {
@@ -503,6 +572,54 @@ TEST(ParametersScreen, AHartSearchFillsTheChannelsOfTheDevicesItFound) {
   b.enter(data::kRowErrOk, 1, QStringLiteral("0.5"));
   b.bench.notify(*b.screen, 2);
   EXPECT_FLOAT_EQ(b.dev().devCh[1].errOk, 0.5f);
+}
+
+// A HART search takes the devices' data into their channels and lists in the message window what
+// that changed, channel by channel; during a run it changes nothing and says so.
+TEST(ParametersScreen, AHartSearchListsWhatItChangedAndLeavesARunsChannelsAlone) {
+  for (const bool running : {false, true}) {
+    SCOPED_TRACE(running ? "during a run" : "outside a run");
+    ParamsBench b;
+    data::ChannelParams typed = range(0, 1000);
+    typed.sn = "101";
+    b.channels({{1, typed}, {2, typed}});
+    THartDev& h = b.dev().hart[1];
+    h.found = 1;
+    std::strcpy(h.deviceTypeName, quarn::text::utf8ToCp1251("Датчик").c_str());
+    h.deviceId = 4711;
+    h.lowerRange = 0;
+    h.upperRange = 1000;
+    h.rangeUnits = 12;  // kPa
+    const std::array<QString, 2> shownBefore = {b.grid().GetText(data::kRowSn, 1),
+                                                b.grid().GetText(data::kRowErrOk, 1)};
+    if (running) b.bench.context.setRunActive(true);
+    b.bench.notify(*b.screen, 6);
+    const QString told = b.bench.context.messageWindow().text();
+    if (running) {
+      EXPECT_EQ(told, QStringLiteral("Поиск HART во время поверки: параметры датчиков не изменены."));
+      EXPECT_EQ(b.grid().GetText(data::kRowSn, 1), shownBefore[0]);
+      EXPECT_EQ(b.grid().GetText(data::kRowErrOk, 1), shownBefore[1]);
+      EXPECT_EQ(field(b.dev().devCh[1].sn), "101");
+      EXPECT_FLOAT_EQ(b.dev().devCh[1].errOk, 0.5f);
+    } else {
+      EXPECT_EQ(told, QStringLiteral("Поиск HART изменил параметры датчиков:\n"
+                                     "Канал 2: Серийный №: 101 → 4711; Допуск, %: 0.5 → 0.2"))
+          << told.toStdString();
+      EXPECT_EQ(b.grid().GetText(data::kRowSn, 1), QStringLiteral("4711"));
+    }
+    EXPECT_EQ(field(b.dev().devCh[2].sn), "101");  // no device found there
+  }
+  // The changes of one column, in the grid's row order.
+  data::DeviceGridColumn a{}, c{};
+  a[data::kRowSn] = "101";
+  c[data::kRowSn] = "4711";
+  a[data::kRowSignal] = "20..4 мА";
+  c[data::kRowSignal] = "4..20 мА";
+  c[data::kRowModel] = "140";
+  EXPECT_EQ(data::deviceGridChanges(a, c),
+            (std::vector<std::string>{"Модель: — → 140", "Серийный №: 101 → 4711",
+                                      "Тип вых. сигнала: 20..4 мА → 4..20 мА"}));
+  EXPECT_TRUE(data::deviceGridChanges(a, a).empty());
 }
 
 // A device information read redraws the channel it was read for (with the HART transmitter's model
@@ -560,32 +677,55 @@ TEST(ParametersScreen, TheCalibratorLineFollowsTheModel) {
   }
 }
 
-TEST(ParametersScreen, TheHygrometerButtonSaysWhenThereIsNoReader) {
+// Without a reader "Считать °С, %, p" is disabled and says why; a read that fails, or gives a value
+// that is not a number, changes none of the conditions (a "-" used to replace them and reach the
+// protocol); a good read fills all three.
+TEST(ParametersScreen, TheHygrometerButtonNeedsAReaderAndAFailedReadChangesNothing) {
   ParamsBench b;
-  b.screen->ReadIvtm();
-  for (const char* name : {"amp_CD_TEMP", "amp_CD_HUM", "amp_CD_PRES"})
-    EXPECT_EQ(b.control(name)->text(), "-");
-  EXPECT_TRUE(b.bench.context.messageWindow().isVisible());
+  QWidget* button = b.control<QWidget>("pnRead_IVTM");
+  EXPECT_FALSE(button->isEnabled());
+  EXPECT_TRUE(button->toolTip().contains(QStringLiteral("недоступно"))) << button->toolTip().toStdString();
+  b.typeInto("amp_CD_TEMP", QStringLiteral("22"));
+  b.typeInto("amp_CD_HUM", QStringLiteral("50"));
+  b.typeInto("amp_CD_PRES", QStringLiteral("750"));
+  b.screen->ReadIvtm();  // not reachable by the mouse; nothing changes either way
   EXPECT_EQ(b.bench.context.messageWindow().text(),
             QStringLiteral("Библиотека EksisExchange.dll не найдена"));
-  EXPECT_EQ(b.bench.context.messageWindow().windowTitle(), QStringLiteral("Error"));
-  b.bench.context.messageWindow().hide();
+  const auto conditions = [&] {
+    return QStringList{b.control("amp_CD_TEMP")->text(), b.control("amp_CD_HUM")->text(),
+                       b.control("amp_CD_PRES")->text()};
+  };
+  EXPECT_EQ(conditions(), (QStringList{"22", "50", "750"}));
 
   QString asked;
-  b.screen->setHygrometerReader([&](const QString& serial) -> std::optional<std::array<float, 3>> {
+  std::optional<std::array<float, 3>> answer;
+  b.screen->setHygrometerReader([&](const QString& serial) {
     asked = serial;
-    return std::array<float, 3>{21.7f, 45.2f, 748.9f};
+    return answer;
   });
+  EXPECT_TRUE(button->isEnabled());
+  // A run locks the page and the button with it; afterwards the reader's button comes back.
+  Q_EMIT b.bench.context.runStateChanged(true);
+  EXPECT_FALSE(button->isEnabled());
+  Q_EMIT b.bench.context.runStateChanged(false);
+  EXPECT_TRUE(button->isEnabled());
+
   b.control("ed_IVTM_SN")->setText(QStringLiteral("4213"));
+  const float nan = std::nanf("");
+  for (const auto& failed :
+       {std::optional<std::array<float, 3>>{}, std::optional<std::array<float, 3>>{{21, nan, 748}}}) {
+    answer = failed;
+    b.bench.context.messageWindow().hide();
+    b.screen->ReadIvtm();
+    EXPECT_EQ(asked, QStringLiteral("4213"));
+    EXPECT_EQ(conditions(), (QStringList{"22", "50", "750"}));
+    EXPECT_EQ(b.bench.context.messageWindow().text(),
+              QStringLiteral("Гигрометр ИВТМ-7M № 4213 не прочитан: условия не изменены."));
+  }
+  answer = std::array<float, 3>{21.7f, 45.2f, 748.9f};
   b.screen->ReadIvtm();
-  EXPECT_EQ(asked, QStringLiteral("4213"));
-  EXPECT_EQ(b.control("amp_CD_TEMP")->text(), QStringLiteral("21"));
-  EXPECT_EQ(b.control("amp_CD_HUM")->text(), QStringLiteral("45"));
-  EXPECT_EQ(b.control("amp_CD_PRES")->text(), QStringLiteral("748"));
+  EXPECT_EQ(conditions(), (QStringList{"21", "45", "748"}));
   EXPECT_EQ(field(b.dev().povHeader.temp), "21");
-  b.screen->setHygrometerReader([](const QString&) { return std::nullopt; });
-  b.screen->ReadIvtm();
-  EXPECT_EQ(b.control("amp_CD_TEMP")->text(), QStringLiteral("-"));
 }
 
 TEST(ParametersScreen, ARunningVerificationLocksThePages) {
@@ -1042,6 +1182,86 @@ TEST(ProjectFile, AbsurdNumbersGiveAUsableScreen) {
   EXPECT_TRUE(b.screen->paramsValid()) << b.labErr().toStdString();
 }
 
+// "Открыть проект" asks about unsaved changes as exit does: "Отмена" keeps the project and its
+// changes, "Нет" drops them, "Да" saves them first.
+TEST(ProjectFile, OpeningAnotherProjectAsksAboutUnsavedChanges) {
+  struct Case {
+    QMessageBox::StandardButton answer;
+    bool opened;
+    bool savedFirst;
+  } cases[] = {
+      {QMessageBox::Cancel, false, false}, {QMessageBox::No, true, false}, {QMessageBox::Yes, true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ParamsBench b;
+    data::Project other;
+    other.header.protocolNo = "other";
+    ASSERT_TRUE(data::saveProject(b.path("other.aip").toStdString(), other).ok());
+    ASSERT_TRUE(b.project().save(b.path("mine.aip")));
+    b.typeInto("amp_D1_SH_NUM", QStringLiteral("17/2026"));
+    ASSERT_TRUE(b.bench.context.projectModified());
+    QStringList asked;
+    Prompts::saveQuestion = [&](const QString& text) {
+      asked << text;
+      return c.answer;
+    };
+    Prompts::fileName = [&](const QString&, bool) { return b.path("other.aip"); };
+    b.project().N_OpenProject_Click();
+    EXPECT_EQ(asked, QStringList{QStringLiteral("Проект ") + b.path("mine.aip") +
+                                 QStringLiteral(" изменён. Сохранить?")});
+    EXPECT_EQ(b.control("amp_D1_SH_NUM")->text(),
+              c.opened ? QStringLiteral("other") : QStringLiteral("17/2026"));
+    EXPECT_EQ(b.bench.context.projectModified(), !c.opened);
+    data::Project mine;
+    ASSERT_TRUE(data::loadProject(b.path("mine.aip").toStdString(), mine).ok());
+    EXPECT_EQ(mine.header.protocolNo == "17/2026", c.savedFirst) << mine.header.protocolNo;
+  }
+  // Nothing changed: no question.
+  ParamsBench b;
+  ASSERT_TRUE(b.project().save(b.path("mine.aip")));
+  Prompts::saveQuestion = [](const QString&) {
+    ADD_FAILURE() << "asked";
+    return QMessageBox::Cancel;
+  };
+  Prompts::fileName = [&](const QString&, bool) { return b.path("mine.aip"); };
+  b.project().N_OpenProject_Click();
+}
+
+// Loading a project, clicking the grid and saving writes back the values the file held: the grid is
+// read at every click and before every save, and a shown text that rounded used to replace
+// 101971.6 (shown "1.0197e+05") and 5e-05 by 0.
+TEST(ProjectFile, ClickingAndSavingKeepEveryGridValue) {
+  data::Project p;
+  const char* const units[] = {"мм вод. ст.", "кПа", "МПа", "psi"};
+  const float values[][4] = {{5e-05f, 101971.6f, 0.0123456f, 0.25f},
+                             {-101971.6f, 1e8f, 1e-6f, 12.345678f},
+                             {-0.000123f, 1.000001f, 0.2f, 0},
+                             {-14.503774f, 145.03774f, 0.15f, 0.75f}};
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    data::ChannelParams& c = p.channels[ch];
+    c = range(values[ch][0], values[ch][1], units[ch], values[ch][2]);
+    c.tDamp = values[ch][3];
+  }
+  ParamsBench b;
+  const QString file = b.path("exact.aip");
+  ASSERT_TRUE(data::saveProject(file.toStdString(), p).ok());
+  ASSERT_TRUE(b.project().load(file));
+  for (int ch = 0; ch < 4; ++ch) b.grid().clickCell(data::kRowName, ch);
+  ASSERT_TRUE(b.project().save(b.path("saved.aip")));
+
+  data::Project saved;
+  ASSERT_TRUE(data::loadProject(b.path("saved.aip").toStdString(), saved).ok());
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    SCOPED_TRACE(ch);
+    EXPECT_EQ(saved.channels[ch].Min, p.channels[ch].Min);
+    EXPECT_EQ(saved.channels[ch].Max, p.channels[ch].Max);
+    EXPECT_EQ(saved.channels[ch].errOk, p.channels[ch].errOk);
+    EXPECT_EQ(saved.channels[ch].tDamp, p.channels[ch].tDamp);
+  }
+  EXPECT_EQ(b.grid().GetText(data::kRowMax, 0), QStringLiteral("101971.6"));
+  EXPECT_EQ(b.grid().GetText(data::kRowMin, 0), QStringLiteral("5e-05"));
+}
+
 TEST(ProjectFile, TwoHundredPointsInEverySetRoundTrip) {
   ParamsBench b;
   data::Project p;
@@ -1055,9 +1275,11 @@ TEST(ProjectFile, TwoHundredPointsInEverySetRoundTrip) {
   EXPECT_EQ(b.points().GetText(199, data::kPointOn), QStringLiteral("v"));
   EXPECT_EQ(b.points().GetText(199, data::kPointPercent), QStringLiteral("99.5"));
   EXPECT_EQ(b.points().GetText(199, data::kPointValue), QStringLiteral("597"));
+  // 200 points are more than the protocol's tables take: such a set is kept, but does not run.
   const data::Result<data::RunStart> start =
       data::prepareRun(b.dev(), b.screen->selectedPointSet(), false, false);
-  EXPECT_TRUE(start.ok()) << start.why();
+  EXPECT_FALSE(start.ok());
+  EXPECT_NE(start.why().find("не более 199"), std::string::npos) << start.why();
   EXPECT_EQ(b.dev().pointCount, 200);
   EXPECT_EQ(b.dev().points[199].prc, 99.5f);
   ASSERT_TRUE(b.project().save(b.path("again.aip")));

@@ -528,4 +528,22 @@ TEST_F(Workstation, TheBrenkRegulatesToASetpointTypedOnTheScreen) {
   EXPECT_EQ(entry->text(), QStringLiteral("50.000"));
 }
 
+// The calibrator's model missing from the catalogue (a record without modules): the gauge spans the
+// working range the calibrator reports, not 0...0.
+TEST(RegulationScreen, WithoutTheModelInTheCatalogueTheGaugeSpansTheReportedRange) {
+  RegulationBench r(1);
+  r.bench.context.setModelTables(std::make_unique<TModelRec>(), std::make_unique<TErrorRec>());
+  TDev& dev = r.bench.dev();
+  dev.calInfo.pLimitMin = -100;
+  dev.calInfo.pLimitMax = 2500;
+  r.bench.notify(r.screen, 3);
+  BarGauge* hi = r.screen.gaugeHigh();
+  EXPECT_EQ(hi->minimum(), -100);
+  EXPECT_EQ(hi->maximum(), 2500);
+  EXPECT_FALSE(hi->isHidden());
+  EXPECT_TRUE(r.screen.gaugeLow()->isHidden());
+  EXPECT_EQ(r.text("lab_gMin"), QStringLiteral("-100"));
+  EXPECT_EQ(r.text("lab_gHi"), QStringLiteral("2500"));
+}
+
 }  // namespace

@@ -321,6 +321,47 @@ TEST(QuarnSettingsScreen, AutomaticReferenceLeavesTheSubRangeToTheCalibrator) {
   EXPECT_EQ(q.bench.dev().settings.subRange, 0);
 }
 
+// The sub-range list is that of the module chosen now (and of the pressure type chosen now), so the
+// sub-range written is the one picked: with module 1 read and "Модуль №2" chosen, the list used to
+// stay module 1's.
+TEST(QuarnSettingsScreen, TheSubRangeListFollowsTheChosenModule) {
+  SettingsBench<QuarnSettingsScreen> q(1);
+  q.setModel(8, 2500, 250);  // gauge-vacuum with absolute: both pressure types listed
+  TDev& dev = q.bench.dev();
+  dev.settings.refSource = 1;
+  dev.settings.pressType = 1;
+  dev.settings.subRange = 2;
+  q.read();
+  QComboBox* sub = q.combo("cbS_SubRange");
+  EXPECT_EQ(sub->itemText(1), QStringLiteral("0...2500 кПа"));
+  EXPECT_EQ(sub->currentIndex(), 2);
+
+  struct Step {
+    const char* combo;
+    const char* item;
+    const char* first;  // the first sub-range listed afterwards
+    const char* second;
+  } steps[] = {
+      {"cbS_Sensor", "Модуль №2", "0...250 кПа", "0...125 кПа"},
+      {"cbS_TypePress", "Абсолютное", "0...350 кПа", "0...225 кПа"},
+      {"cbS_TypePress", "Избыточное-разрежение", "-100...250 кПа", "-100...125 кПа"},
+      {"cbS_Sensor", "Модуль №1", "-100...2500 кПа", "-100...1250 кПа"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.item);
+    choose(q.combo(s.combo), QString::fromUtf8(s.item));
+    EXPECT_EQ(sub->itemText(1), QString::fromUtf8(s.first));
+    EXPECT_EQ(sub->itemText(2), QString::fromUtf8(s.second));
+    EXPECT_EQ(sub->currentIndex(), 2) << "the picked sub-range stays picked";
+  }
+  choose(q.combo("cbS_Sensor"), QStringLiteral("Модуль №2"));
+  choose(sub, 3);
+  q.screen.Panel_SetClick();
+  EXPECT_EQ(dev.settings.refSource, 2);
+  EXPECT_EQ(dev.settings.subRange, 3);
+  EXPECT_EQ(dev.settings.pressType, 2);
+}
+
 TEST(QuarnSettingsScreen, TheDorvAsReference) {
   // One module: the Dorv is the third item and writes reference 3.
   SettingsBench<QuarnSettingsScreen> q(1);

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <cmath>
@@ -105,6 +106,23 @@ TEST(InputHelpers, KeyFilterOnAnEditBoxWithAndWithoutSignToggle) {
   EXPECT_EQ(signed_.text(), QStringLiteral("-12.53"));
   typeInto(signed_, QStringLiteral("-"));
   EXPECT_EQ(signed_.text(), QStringLiteral("12.53"));
+}
+
+// Qt's own Russian translations: the standard buttons of the exit question and of every other
+// standard dialog read in Russian among the program's texts.
+TEST(DisplayHelpers, StandardButtonsSpeakRussian) {
+  {
+    QObject owner;  // the translator goes with it
+    ASSERT_TRUE(installQtRussian(&owner)) << "qtbase_ru missing (Debian: qt6-translations-l10n)";
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Да"));
+    EXPECT_EQ(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')), QStringLiteral("Нет"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Отмена"));
+  }
+  QMessageBox english;
+  english.setStandardButtons(QMessageBox::Yes);
+  EXPECT_EQ(english.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Yes"));
 }
 
 TEST(DisplayHelpers, ProgressDotsCountTheRequestsStillToCome) {
@@ -233,11 +251,12 @@ TEST(StatusAccuracy, CalibratorModulesBySubRange) {
   dev->pRefUnits = 0.25f;
   EXPECT_EQ(statusPressureText(*dev, {&model, &errors}),
             QStringLiteral("P= 0.2500 МПа,  ±0.021% [0...2.5 МПа]"));
-  // No tables (link lost): no accuracy part. The status line never writes refUpper; without a model
-  // the uncertainty takes the calibrator's reported upper limit.
+  // No tables (link lost, or the model missing from the catalogue): no accuracy part, and no comma
+  // left hanging after the unit. The status line never writes refUpper; without a model the
+  // uncertainty takes the calibrator's reported upper limit.
   dev->refUpper = 42;
   dev->calInfo.pLimitMax = 2500;
-  EXPECT_EQ(statusPressureText(*dev, {}), QStringLiteral("P= 0.2500 МПа,  "));
+  EXPECT_EQ(statusPressureText(*dev, {}), QStringLiteral("P= 0.2500 МПа"));
   EXPECT_FLOAT_EQ(dev->refUpper, 42);
   EXPECT_FLOAT_EQ(quarn::data::referenceUpperLimit(*dev, nullptr, "").kPa, 2500);
   // A class code beyond the table shows nothing.

@@ -10,12 +10,14 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "ChannelRules.h"
 #include "HartWidgets.h"
 #include "LabelPanel.h"
 #include "RecordTexts.h"
 #include "TDevValues.h"
 #include "UiHelpers.h"
 #include "WorkstationContext.h"
+#include "ZDialog.h"
 
 namespace arm {
 
@@ -411,6 +413,13 @@ void HartDevicePanel::pnHartWriteClick() {
   TDev* dev = context_.dev();
   if (!dev) return;
   WriteParamsToDev(*dev);
+  if (dev->hartWrLower > dev->hartWrUpper) {
+    // A downward range is asked for before the device takes it; "Нет" keeps the panel as it is.
+    ZDialog& window = context_.messageWindow();
+    window.showAndWait(QString::fromUtf8(quarn::data::kDescendingRangeQuestion), true,
+                       QStringLiteral("HART"));
+    if (window.modalResult() != ZDialog::kResultOk) return;
+  }
   ClearDevice();
   enableTree(write_, false);
   enableTree(repair_, false);

@@ -157,7 +157,11 @@ HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* p
   filters->addSpacing(12);
   filters->addWidget(sinceOn_);
   filters->addWidget(since_);
-  connect(serial_, &QLineEdit::textChanged, this, [this] { reload(); });
+  connect(serial_, &QLineEdit::textChanged, this, [this] {
+    reload();
+    // The run shown may have stayed the same; its pair still follows the filter.
+    pairFollowsSerialFilter();
+  });
   connect(device_, &QLineEdit::textChanged, this, [this] { reload(); });
   connect(sinceOn_, &QCheckBox::toggled, this, [this](bool on) {
     since_->setEnabled(on);
@@ -404,7 +408,8 @@ void HistoryDialog::showRun() {
   shown_.reset();
   points_->setRowCount(0);
   verdicts_->clear();
-  const QString keptSerial = pairSerial_->currentText();
+  // The device whose pair was shown last (the list is emptied and filled again on every reload).
+  const QString keptSerial = pairShown_;
   {
     const QSignalBlocker quiet(pairSerial_);
     pairSerial_->clear();
@@ -486,7 +491,17 @@ void HistoryDialog::showRun() {
     const int kept = pairSerial_->findText(keptSerial);
     pairSerial_->setCurrentIndex(kept >= 0 ? kept : 0);
   }
-  showPair();
+  if (!pairFollowsSerialFilter()) showPair();
+}
+
+bool HistoryDialog::pairFollowsSerialFilter() {
+  // A run of several devices listed for the serial the operator filters by shows that device's pair,
+  // not the run's first device.
+  const QString wanted = serial_->text().trimmed();
+  const int index = wanted.isEmpty() ? -1 : pairSerial_->findData(wanted);
+  if (index < 0 || index == pairSerial_->currentIndex()) return false;
+  pairSerial_->setCurrentIndex(index);  // shows its pair
+  return true;
 }
 
 void HistoryDialog::showPair() {
@@ -495,6 +510,7 @@ void HistoryDialog::showPair() {
   asLeft_->clear();
   const QString serial = pairSerial_->currentData().toString();
   if (serial.isEmpty() || !store_) return;
+  pairShown_ = pairSerial_->currentText();
   const auto found = store_->pair(serial.toStdString());
   if (!found) {
     asFound_->setText(text(found.error().message));

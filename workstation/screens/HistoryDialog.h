@@ -76,6 +76,9 @@ class HistoryDialog : public QDialog {
   bool openStore();
   void showRun();
   void showPair();
+  // Selects the pair of the device the "Зав. №" filter names, when the shown run has it; true when
+  // that changed the selection (and so showed its pair).
+  bool pairFollowsSerialFilter();
   void setStatus(const QString& text, bool problem);
   void setCheck(const QString& text, bool problem);
   void showReadCheck();
@@ -95,6 +98,7 @@ class HistoryDialog : public QDialog {
   QLabel* verdicts_ = nullptr;
   QTableWidget* points_ = nullptr;
   QComboBox* pairSerial_ = nullptr;
+  QString pairShown_;  // the device of the pair shown last, as the list names it
   QLabel* asFound_ = nullptr;
   QLabel* asLeft_ = nullptr;
   QTableWidget* pair_ = nullptr;

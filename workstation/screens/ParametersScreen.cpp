@@ -18,6 +18,7 @@
 #include <QStackedLayout>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -208,6 +209,9 @@ void ParametersScreen::buildPointsPage(QWidget* page) {
     markModified();
     ParamsToDev();
   };
+  points_->refused = [this](const QString& reason) {
+    context().messageWindow().showMessage(reason, false, QStringLiteral("Точки поверки"));
+  };
   points_->setFixedWidth(56 + 56 + 110 + 130 + 24);
   h->addWidget(points_);
   h->addSpacing(16);
@@ -286,12 +290,13 @@ void ParametersScreen::buildProtocolPage(QWidget* page) {
   ivtmSerial_ = edit(QStringLiteral("ed_IVTM_SN"), conditions);
   c->addWidget(caption(QStringLiteral("ИВТМ-7M сер. номер"), conditions), 3, 0);
   c->addWidget(ivtmSerial_, 3, 1);
-  auto* readIvtm =
+  readIvtm_ =
       new PanelButton(QStringLiteral("pnRead_IVTM"), QStringLiteral("Считать °С, %, p"), 0, conditions);
-  readIvtm->setColours(kDark, Qt::white);
-  readIvtm->setMinimumHeight(26);
-  connect(readIvtm, &PanelButton::mouseDown, this, &ParametersScreen::ReadIvtm);
-  c->addWidget(readIvtm, 4, 0, 1, 2);
+  readIvtm_->setColours(kDark, Qt::white);
+  readIvtm_->setMinimumHeight(26);
+  connect(readIvtm_, &PanelButton::mouseDown, this, &ParametersScreen::ReadIvtm);
+  c->addWidget(readIvtm_, 4, 0, 1, 2);
+  showHygrometerReader();
   g->addWidget(conditions, 1, 0);
 
   auto* kind = new QGroupBox(QStringLiteral(" Тип "), page);
@@ -502,6 +507,25 @@ void ParametersScreen::setPagesEnabled(bool enabled) {
     enableTree(page, enabled);
     page->setToolTip(reason);
   }
+  showHygrometerReader();
+}
+
+void ParametersScreen::setHygrometerReader(HygrometerReader reader) {
+  hygrometer_ = std::move(reader);
+  showHygrometerReader();
+}
+
+void ParametersScreen::showHygrometerReader() {
+  // Without a reader the button cannot do anything: it is disabled and says why.
+  if (!hygrometer_) {
+    enableTree(readIvtm_, false);
+    readIvtm_->setToolTip(
+        QStringLiteral("Чтение гигрометра ИВТМ-7M недоступно: нет библиотеки EksisExchange "
+                       "на этом компьютере. Введите условия вручную."));
+    return;
+  }
+  readIvtm_->setToolTip(QStringLiteral("Считать температуру, влажность и давление с гигрометра ИВТМ-7M"));
+  if (readIvtm_->parentWidget()->isEnabled()) enableTree(readIvtm_, true);
 }
 
 // ---- Record -------------------------------------------------------------------------------------
@@ -649,8 +673,18 @@ void ParametersScreen::gridChanged(int channel, bool markModifiedToo) {
 
 void ParametersScreen::gridCellEdited(int row, const QString& text, int channel) {
   if (channel < 0 || channel >= data::kChannelCount) return;
-  markModified();
   TDev& dev = record();
+  if ((row == data::kRowMax || row == data::kRowMin) && dev.devCh[channel].enabled) {
+    // A downward range (Pн above Pв) is verified as such, but is more often a slip: it is asked for.
+    const float typed = data::parseGridNumber(text.toStdString());
+    const float min = row == data::kRowMin ? typed : dev.devCh[channel].Min;
+    const float max = row == data::kRowMax ? typed : dev.devCh[channel].Max;
+    if (min > max && !confirmDescendingRange()) {
+      DevToGrid(channel);
+      return;
+    }
+  }
+  markModified();
   if (row == data::kRowEnabled) {
     dev.devCh[channel].enabled = text.trimmed() == QString::fromUtf8(data::kChannelOnText) ? 1 : 0;
     DevToGrid(channel);
@@ -692,14 +726,53 @@ void ParametersScreen::gridCellEdited(int row, const QString& text, int channel)
   gridChanged(channel, true);
 }
 
+void ParametersScreen::reportHartChanges(
+    const TDev& dev, const std::array<data::DeviceGridColumn, data::kChannelCount>& before) {
+  // The search takes the devices' own data into their channels; what that changed in the grid is
+  // listed, channel by channel, so that nothing the operator entered is replaced unseen.
+  QStringList lines;
+  for (int ch = 0; ch < data::kChannelCount; ++ch) {
+    if (!dev.hart[ch].found) continue;
+    const std::vector<std::string> changes =
+        data::deviceGridChanges(before[static_cast<std::size_t>(ch)], grid_->column(ch));
+    if (changes.empty()) continue;
+    QStringList parts;
+    for (const std::string& c : changes) parts << QString::fromStdString(c);
+    lines << QStringLiteral("Канал %1: ").arg(ch + 1) + parts.join(QStringLiteral("; "));
+  }
+  if (lines.isEmpty()) return;
+  context().messageWindow().showMessage(
+      QStringLiteral("Поиск HART изменил параметры датчиков:\n") + lines.join(QLatin1Char('\n')), false,
+      QStringLiteral("HART"));
+}
+
+bool ParametersScreen::confirmDescendingRange() {
+  ZDialog& window = context().messageWindow();
+  window.showAndWait(QString::fromUtf8(data::kDescendingRangeQuestion), true,
+                     QStringLiteral("Параметры поверки"));
+  return window.modalResult() == ZDialog::kResultOk;
+}
+
 // ---- Library events -----------------------------------------------------------------------------
 
 void ParametersScreen::libraryEvent(TDev& dev) {
   const bool settingsRead = dev.event == kEventSettingsRead;
-  const bool searchDone = dev.event == kEventHartSearchDone;
+  bool searchDone = dev.event == kEventHartSearchDone;
   // The result code stays set over the notifications that follow: only its arrival counts.
-  const bool hartWritten =
-      dev.retCode == kResultHartWritten && context().snapshot().retCode != kResultHartWritten;
+  bool hartWritten = dev.retCode == kResultHartWritten && context().snapshot().retCode != kResultHartWritten;
+  bool infoRead = dev.event == kEventHartInfoRead;
+  if (context().runActive() && (searchDone || hartWritten || infoRead)) {
+    // The run measures the devices the grid held when it started: what a search or a read finds
+    // is not taken now, and the operator is told.
+    if (searchDone)
+      context().messageWindow().showMessage(
+          QStringLiteral("Поиск HART во время поверки: параметры датчиков не изменены."), false,
+          QStringLiteral("HART"));
+    searchDone = hartWritten = infoRead = false;
+  }
+  std::array<data::DeviceGridColumn, data::kChannelCount> before;
+  if (searchDone)
+    for (int ch = 0; ch < data::kChannelCount; ++ch) before[static_cast<std::size_t>(ch)] = grid_->column(ch);
   if (searchDone) {
     // The found transmitters go into their channels before the grid shows them; the grid is then
     // applied to the record again, and would otherwise undo them.
@@ -719,10 +792,11 @@ void ParametersScreen::libraryEvent(TDev& dev) {
   if (searchDone) {
     gridChanged(-1, true);
     SetReadiness();
+    reportHartChanges(dev, before);
   }
   // What the screen took from the transmitters goes into the project as well: a run starts from it.
   if (hartWritten && !searchDone) ParamsToDev();
-  if (dev.event == kEventHartInfoRead) {
+  if (infoRead) {
     showHartChannel(dev.hartCh, false);
     if (dev.hartCh >= 0 && dev.hartCh < data::kChannelCount)
       context().project().model().channels[static_cast<std::size_t>(dev.hartCh)] =
@@ -738,21 +812,24 @@ void ParametersScreen::afterBinding(TDev& dev) {
 // ---- Buttons ------------------------------------------------------------------------------------
 
 void ParametersScreen::ReadIvtm() {
-  for (QLineEdit* e : {temp_, hum_, pres_}) e->setText(QStringLiteral("-"));
+  // The conditions typed by the operator stay until a read has given all three values: a "-" would
+  // otherwise reach the protocol.
   if (!hygrometer_) {
     context().messageWindow().showMessage(QStringLiteral("Библиотека EksisExchange.dll не найдена"), false,
                                           QStringLiteral("Error"));
     return;
   }
   const auto values = hygrometer_(ivtmSerial_->text());
-  if (!values) return;  // the boxes keep "-"
-  const std::array<QLineEdit*, 3> boxes{temp_, hum_, pres_};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const float v = (*values)[i];
-    boxes[i]->setText(std::isfinite(v) && std::fabs(v) < 1e9f
-                          ? QString::number(static_cast<long long>(std::trunc(v)))
-                          : QStringLiteral("-"));
+  const auto usable = [](float v) { return std::isfinite(v) && std::fabs(v) < 1e9f; };
+  if (!values || !std::all_of(values->begin(), values->end(), usable)) {
+    context().messageWindow().showMessage(QStringLiteral("Гигрометр ИВТМ-7M № ") + ivtmSerial_->text() +
+                                              QStringLiteral(" не прочитан: условия не изменены."),
+                                          false, QStringLiteral("Error"));
+    return;
   }
+  const std::array<QLineEdit*, 3> boxes{temp_, hum_, pres_};
+  for (std::size_t i = 0; i < 3; ++i)
+    boxes[i]->setText(QString::number(static_cast<long long>(std::trunc((*values)[i]))));
   markModified();
   ParamsToDev();
 }

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "DeviceGridRows.h"
 #include "MethodList.h"
 #include "ParamsCheck.h"
 #include "Screen.h"
@@ -33,6 +34,7 @@ class QWidget;
 namespace arm {
 
 class DeviceGrid;
+class PanelButton;
 class PointList;
 class PanelButton;
 
@@ -86,7 +88,8 @@ class ParametersScreen : public Screen {
   // "Считать °С, %, p" and the template button.
   void ReadIvtm();
   void pbTemplateOpenClick();
-  void setHygrometerReader(HygrometerReader reader) { hygrometer_ = std::move(reader); }
+  // Without a reader "Считать °С, %, p" is disabled with its reason in the tool tip.
+  void setHygrometerReader(HygrometerReader reader);
 
   DeviceGrid* deviceGrid() const { return grid_; }
   PointList* pointList() const { return points_; }
@@ -109,6 +112,10 @@ class ParametersScreen : public Screen {
   // to the other screens; `markModified` for a change (not for a click or a load).
   void gridChanged(int channel, bool markModified);
   void gridCellEdited(int row, const QString& text, int channel);
+  // "Диапазон убывающий: продолжить?" in the message window; true after "Да".
+  bool confirmDescendingRange();
+  // After a HART search: what it changed in the grid, per channel, in the message window.
+  void reportHartChanges(const TDev& dev, const std::array<quarn::data::DeviceGridColumn, 4>& before);
   // DevToGrid with the defaults a freshly read HART transmitter brings (model code, 0.2 %).
   void showHartChannel(int channel, bool switchOn);
   void readWidgetsInto(quarn::data::Project& project) const;
@@ -170,6 +177,9 @@ class ParametersScreen : public Screen {
   QString templateFolder_;
   QString templateName_;
   HygrometerReader hygrometer_;
+  PanelButton* readIvtm_ = nullptr;
+  // "Считать °С, %, p" enabled exactly when there is a reader (and the page is).
+  void showHygrometerReader();
   // The record used while no library is bound, so the screen works the same without one.
   std::unique_ptr<TDev> ownRecord_;
 };

@@ -101,10 +101,14 @@ void PointList::redrawRow(int row) {
 void PointList::cellChanged(int row, const QString& text, int column) {
   if (row < 0 || row >= data::kPointsPerSet) return;
   data::PointDef& p = sets_[static_cast<std::size_t>(selected_)][static_cast<std::size_t>(row)];
-  data::applyPointEdit(p, column, text.toStdString(), range_);
+  const std::string refusal = data::applyPointEdit(p, column, text.toStdString(), range_);
   // A number edited in one column shows in the other (value <-> percent); switching a point on or off
-  // shows or empties its cells.
+  // shows or empties its cells; a refused edit shows the point as it was.
   redrawRow(row);
+  if (!refusal.empty()) {
+    if (refused) refused(QString::fromStdString(refusal));
+    return;
+  }
   if (changed) changed(selected_);
 }
 

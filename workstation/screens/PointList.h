@@ -29,6 +29,9 @@ class PointList : public QFrame {
 
   // Called after every change the operator makes (a point, or the choice of the set).
   std::function<void(int set)> changed;
+  // Called with the reason when an edit is refused (a point outside the device's range); the point
+  // keeps what it had.
+  std::function<void(const QString& reason)> refused;
 
   // The range the values are shown in: [min, max], both in the display unit; the list is redrawn.
   void setRange(float min, float max);

@@ -90,6 +90,9 @@ void ProjectController::N_OpenProject_Click() {
   }
   if (name.isEmpty()) return;
   if (!name.endsWith(QLatin1String(".aip"), Qt::CaseInsensitive) && !QFileInfo::exists(name)) name += ".aip";
+  // Opening another project drops the changes of this one: the same question as at exit ("Отмена"
+  // keeps this project open).
+  if (!confirmClose()) return;
   load(name);
 }
 

@@ -143,9 +143,14 @@ void QuarnSettingsScreen::rebuildChoiceLists(const TDev& dev, const TModelRec& m
     return;
   }
   subRangeLabel_->setText(QStringLiteral("Поддиапазон"));
+  fillSubRanges(dev, model, dev.settings.refSource == kModule2 ? 1 : 0, dev.settings.pressType);
+}
+
+void QuarnSettingsScreen::fillSubRanges(const TDev& dev, const TModelRec& model, int module,
+                                        int32_t pressType) {
+  const int chosen = subRange_->currentIndex();
+  subRange_->clear();
   subRange_->addItem(QStringLiteral("Автовыбор"));
-  const int32_t pressType = dev.settings.pressType;
-  const int module = dev.settings.refSource == kModule2 ? 1 : 0;
   const double factor = dev.settings.unitFactor;
   const QString unit = unitName(dev.settings.units);
   auto* items = qobject_cast<QStandardItemModel*>(subRange_->model());
@@ -157,6 +162,21 @@ void QuarnSettingsScreen::rebuildChoiceLists(const TDev& dev, const TModelRec& m
     // A sub-range the catalogue gives no limit for does not exist on this module.
     if (up <= 0 && items) items->item(subRange_->count() - 1)->setEnabled(false);
   }
+  subRange_->setCurrentIndex(chosen);
+}
+
+void QuarnSettingsScreen::followChosenModule() {
+  // The sub-ranges listed are those of the module and pressure type chosen now, not of the ones the
+  // calibrator reported at the last read: the index written is then the range the operator picked.
+  const TDev* dev = context().dev();
+  const TModelRec* model = context().modelRecord();
+  if (!dev || !model || model->sensCount <= 0 || sensor_->currentIndex() < 0) return;
+  const int reference = sensor_->currentData().toInt();
+  if (reference == kDorvReference) return;
+  int32_t pressType = dev->settings.pressType;
+  for (int32_t t = 0; t < 3; ++t)
+    if (type_->currentIndex() >= 0 && type_->currentText() == pressureTypeName(t)) pressType = t;
+  fillSubRanges(*dev, *model, reference == kModule2 ? 1 : 0, pressType);
 }
 
 QString QuarnSettingsScreen::moduleText(const TModelRec& model, int module, uint8_t accuracyClass) {
@@ -221,6 +241,7 @@ void QuarnSettingsScreen::applySubRangeRule() {
 }
 
 void QuarnSettingsScreen::afterChange() {
+  followChosenModule();
   applySubRangeRule();
   Q_EMIT context().referenceChoiceChanged();
 }

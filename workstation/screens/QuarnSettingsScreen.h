@@ -38,6 +38,11 @@ class QuarnSettingsScreen : public SettingsScreenBase {
  private:
   // "Автовыбор" as the reference leaves the sub-range to the calibrator: first item, disabled.
   void applySubRangeRule();
+  // The sub-range list ("Автовыбор" and one entry per sub-range of `module`, 0 or 1, for the pressure
+  // type); the selected index is kept.
+  void fillSubRanges(const TDev& dev, const TModelRec& model, int module, int32_t pressType);
+  // The sub-range list for the module and pressure type chosen on the screen.
+  void followChosenModule();
   void showDorvChoices(bool dorv);
 
   QLineEdit* model_;

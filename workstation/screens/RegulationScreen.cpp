@@ -197,16 +197,21 @@ void RegulationScreen::refresh(TDev& dev) {
 
 void RegulationScreen::setupGauges(const TDev& dev) {
   const TModelRec* model = context().modelRecord();
-  if (!model) return;
   const double unitFactor = dev.settings.unitFactor;
   const int32_t refSource = dev.settings.refSource;
+  // Without the calibrator's model in the catalogue (no record, or one without modules) the gauge
+  // spans the working range the calibrator reports, rather than 0...0.
+  const bool catalogued = model && model->sensCount > 0 && model->sens[0].G[0] > 0;
+  const bool reported = !catalogued && dev.calInfo.pLimitMax > dev.calInfo.pLimitMin;
+  if (!model && !reported) return;
 
-  if (refSource == kExternalReference) {
-    // One gauge over the external transducer's range.
+  if (refSource == kExternalReference || reported) {
+    // One gauge over the external transducer's range, or over the reported range.
     setShown({gLow_, labMinLow_, labLow_, markLow_}, false);
     setShown({gHi_, labMin_, labHi_, arrLow_, arrHi_, markHi_}, true);
-    const double lo = dev.dorv.rangeLow;
-    const double hi = dev.dorv.rangeHigh;
+    const bool dorv = refSource == kExternalReference;
+    const double lo = dorv ? dev.dorv.rangeLow : dev.calInfo.pLimitMin;
+    const double hi = dorv ? dev.dorv.rangeHigh : dev.calInfo.pLimitMax;
     const int scale = gaugeScale(lo, hi);
     gHi_->setScale(scale);
     gHi_->setRange(gaugeLimit(lo, scale), gaugeLimit(hi, scale));
@@ -215,6 +220,7 @@ void RegulationScreen::setupGauges(const TDev& dev) {
     layoutGauges();
     return;
   }
+  if (!catalogued) return;  // nothing to draw the modules from: the gauges stay as they were
 
   // A sub-range the catalogue does not have counts as the whole range (sub-range 1).
   const int32_t subRange = dev.settings.subRange;

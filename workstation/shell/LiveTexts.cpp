@@ -108,8 +108,11 @@ QString statusAccuracyText(const TDev& dev, const ModelTables& tables) {
 
 QString statusPressureText(const TDev& dev, const ModelTables& tables) {
   if (dev.settings.refSource == REF_SOURCE_EXTERNAL && dev.dorv.present == 0) return {};
-  return QStringLiteral("P= ") + formatValue(dev.pRefUnits, dev.settings.decimals) + QStringLiteral(" ") +
-         unitName(dev.settings.units) + QStringLiteral(",  ") + statusAccuracyText(dev, tables);
+  const QString pressure = QStringLiteral("P= ") + formatValue(dev.pRefUnits, dev.settings.decimals) +
+                           QStringLiteral(" ") + unitName(dev.settings.units);
+  // Without an accuracy (no catalogue entry for the model) the line ends with the unit.
+  const QString accuracy = statusAccuracyText(dev, tables);
+  return accuracy.isEmpty() ? pressure : pressure + QStringLiteral(",  ") + accuracy;
 }
 
 }  // namespace arm

@@ -16,6 +16,7 @@
 #include "SignalClose.h"
 #include "SimLauncher.h"
 #include "Startup.h"
+#include "UiHelpers.h"
 #include "VerificationScreen.h"
 
 namespace {
@@ -66,6 +67,10 @@ int run(int argc, char** argv) {
     return 0;
   }
   QApplication app(argc, argv);
+  if (!arm::installQtRussian(&app))
+    std::fprintf(stderr,
+                 "ARM_Quarn: Qt's Russian translations (qtbase_ru) are not installed: standard buttons "
+                 "stay English\n");
   const arm::CommandLine cmd = arm::parseCommandLine(app.arguments());
   if (!cmd.error.isEmpty()) return refuse(cmd);
   if (cmd.unattended()) arm::Prompts::installUnattended();

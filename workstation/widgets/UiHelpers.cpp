@@ -6,8 +6,10 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTranslator>
 #include <algorithm>
 #include <cmath>
 
@@ -112,6 +114,15 @@ bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event) {
   if (c == typed || !edit) return false;
   edit->insert(QString(c));
   return true;
+}
+
+bool installQtRussian(QObject* owner) {
+  auto* translator = new QTranslator(owner);
+  if (!translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
 }
 
 void enableTree(QWidget* widget, bool enabled) {

@@ -47,6 +47,12 @@ class NumericKeyFilter : public QObject {
 
 // Enables or disables a control and every control inside it.
 void enableTree(QWidget* widget, bool enabled);
+
+// Installs Qt's own Russian translations (qtbase_ru from the Qt installation's translations folder),
+// so that the standard buttons and dialogs speak Russian among the program's texts ("Да", "Нет",
+// "Отмена"). False when they are not installed (Debian: qt6-translations-l10n); the texts stay
+// English then.
+bool installQtRussian(QObject* owner);
 // Empties every edit box and unselects every combo box inside a component, then lets pending
 // window messages run.
 void clearScreen(QWidget* widget);
