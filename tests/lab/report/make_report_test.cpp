@@ -15,6 +15,7 @@
 #include "comma_locale.h"
 #include "openpyxl_reader.h"
 #include "protocol_fields.h"
+#include "protocol_pdf.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
 #include "workbook_fixture.h"
@@ -109,6 +110,42 @@ TEST(MakeReportPieces, IntervalSignalAndFileName) {
 }
 
 // The report judges a channel by the data layer's verdict.
+// The workbook part LibreOffice converts to PDF: the hidden sheets gone, the names local to them
+// dropped, the other sheet-local names and the active tab following their sheets.
+TEST(MakeReportPieces, TheWorkbookForThePdfListsOnlyTheVisibleSheets) {
+  const std::string workbook =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+      R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+      R"(<bookViews><workbookView activeTab="3" firstSheet="1"/></bookViews><sheets>)"
+      R"(<sheet name="A" sheetId="1" r:id="rId1"/>)"
+      R"(<sheet name="&amp;DEV_SH_2" sheetId="2" state="hidden" r:id="rId2"/>)"
+      R"(<sheet name="B" sheetId="3" r:id="rId3"/>)"
+      R"(<sheet name="C" sheetId="4" state="veryHidden" r:id="rId4"/>)"
+      R"(<sheet name="D" sheetId="5" r:id="rId5"/></sheets><definedNames>)"
+      R"(<definedName name="_xlnm.Print_Titles" localSheetId="0">A!$5:$5</definedName>)"
+      R"(<definedName name="_xlnm.Print_Titles" localSheetId="1">'&amp;DEV_SH_2'!$5:$5</definedName>)"
+      R"(<definedName name="_xlnm.Print_Area" localSheetId="4">D!$A$1:$H$40</definedName>)"
+      R"(<definedName name="Everywhere">A!$A$1</definedName></definedNames></workbook>)";
+  const std::optional<std::string> visible = workbookWithoutHiddenSheets(workbook);
+  ASSERT_TRUE(visible);
+  const std::string& v = *visible;
+  for (const char* gone : {"DEV_SH_2", "name=\"C\"", "localSheetId=\"1\"", "localSheetId=\"4\""})
+    EXPECT_EQ(v.find(gone), std::string::npos) << gone << "\n" << v;
+  for (const char* kept : {"localSheetId=\"0\">A!$5:$5", "localSheetId=\"2\">D!$A$1:$H$40", "Everywhere",
+                           "activeTab=\"0\" firstSheet=\"0\""})
+    EXPECT_NE(v.find(kept), std::string::npos) << kept << "\n" << v;
+  const auto at = [&v](const char* name) { return v.find(std::string("name=\"") + name + "\""); };
+  ASSERT_NE(at("D"), std::string::npos) << v;
+  EXPECT_LT(at("A"), at("B"));
+  EXPECT_LT(at("B"), at("D"));
+  // Nothing hidden, every sheet hidden, not XML: nothing to convert instead of the workbook.
+  EXPECT_FALSE(workbookWithoutHiddenSheets(R"(<workbook><sheets><sheet name="A"/></sheets></workbook>)"));
+  EXPECT_FALSE(workbookWithoutHiddenSheets(
+      R"(<workbook><sheets><sheet name="A" state="hidden"/></sheets></workbook>)"));
+  EXPECT_FALSE(workbookWithoutHiddenSheets("<workbook><sheets>"));
+}
+
 TEST(MakeReportPieces, Suitability) {
   auto dev = emptyDev();
   channel(*dev, 0, "1", 0.5f);
