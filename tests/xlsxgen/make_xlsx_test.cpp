@@ -7,12 +7,15 @@
 
 #include <cstddef>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 
+#include "fill_check.h"
 #include "openpyxl_reader.h"
 #include "quarn/cp1251.h"
 #include "workbook_fixture.h"
+#include "xlsx_error.h"
 #include "xlsx_exchange.h"
 
 using namespace xlsxtest;
@@ -119,8 +122,7 @@ TEST_F(MakeXlsx, FillsTheExampleSheetHidesRenamesAndReplaces) {
       .pair("&NAME", "Имя")
       .columns(3)
       .table("&T1", {"1.5", "2.50", "x"})
-      .table("&T2", {"a", std::nullopt, ""})
-      .table("&T3", {"not used", "", ""});
+      .table("&T2", {"a", std::nullopt, ""});
   ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
   EXPECT_EQ(std::string(MakeXLSX_LastOutput()), dir.file("out.xlsx"));
 
@@ -403,6 +405,142 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
     EXPECT_NE(lastError().find(c.message), std::string::npos) << lastError();
     EXPECT_EQ(latinWords(lastError()), "") << lastError();  // said in Russian throughout
     EXPECT_EQ(out.list(), std::vector<std::string>({"template.xlsx"}));
+  }
+}
+
+// Flips one bit in the middle of an entry's stored (compressed) bytes inside the zip file.
+void flipStoredByte(const std::string& path, const std::string& entry) {
+  const std::string stored = readZipEntry(path, entry, true);
+  ASSERT_GT(stored.size(), 16u) << entry;
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t at = bytes.find(stored);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + stored.size() / 2] ^= 0x10;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A template that is damaged where the fill does not look, or that has no place for some of what the
+// report assembly sent, gives no report: such a workbook would look filled and say less than the
+// results (or not open at all). What a template may leave out is not held against it.
+TEST_F(MakeXlsx, ADamagedOrUnfittingTemplateIsRefusedAndNothingWritten) {
+  std::string theme = "<a:theme xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">";
+  for (int i = 0; i < 200; ++i) theme += "<a:x n=\"" + std::to_string(i * 7919 % 1000) + "\"/>";
+  theme += "</a:theme>";
+  const auto workbook = [&](const std::string& tableRow, bool withStyles = true) {
+    FixtureWorkbook wb;
+    wb.sheets.push_back({"&SH", "<sheetData>" + row(1, cellInline("A1", "Протокол &NUM_FULL от &DATE")) +
+                                    row(2, tableRow) + "</sheetData>"});
+    wb.sheets.push_back({"&HIDE", "<sheetData>" + row(1, cellInline("A1", "&ONLY_HIDDEN")) + "</sheetData>"});
+    wb.extraParts = {{"xl/theme/theme1.xml", theme}};
+    Parts parts = workbookParts(wb);
+    if (!withStyles) std::erase_if(parts, [](const auto& p) { return p.first == "xl/styles.xml"; });
+    return parts;
+  };
+  const std::string goodRow = cellInline("A2", "&T1") + cellInline("B2", "&T2") + cellInline("C2", "&LST_F");
+  // What the assembly sends: a long key before the short one it holds, a repeated key, a sheet to
+  // hide that is also named, one more to hide that this template does not have, two tables.
+  const auto job = [&](const std::string& templ, const std::string& out) {
+    Block block;
+    block.files(templ, out)
+        .hide("&HIDE")
+        .hide("&NOT_IN_THIS_TEMPLATE")
+        .pair("&HIDE", "скрыт")
+        .pair("&SH", "Протокол")
+        .pair("&NUM_FULL", "№ 7 полностью")
+        .pair("&NUM", "7")
+        .pair("&DATE", "01.02.2024")
+        .pair("&DATE", "повтор")
+        .columns(2)
+        .table("&T1", {"1.5", "2.5"})
+        .table("&T2", {"3", "4"});
+    return block;
+  };
+  struct Case {
+    const char* what;
+    Parts parts;
+    std::function<void(const std::string&)> damage;  // on the written template file
+    std::function<void(Block&)> more;                // more for the block
+    std::vector<const char*> named;                  // in the refusal; empty: accepted
+  } cases[] = {
+      {"sound", workbook(goodRow), nullptr, nullptr, {}},
+      {"a flipped byte in a part copied as it is",
+       workbook(goodRow),
+       [](const std::string& p) { flipStoredByte(p, "xl/theme/theme1.xml"); },
+       nullptr,
+       {"xl/theme/theme1.xml", "повреждена"}},
+      {"no table-row marker",
+       workbook(cellInline("A2", "&T1") + cellInline("B2", "&T2")),
+       nullptr,
+       nullptr,
+       {"\"&T1\"", "\"&T2\"", "&LST_F"}},
+      {"a misspelt table name",
+       workbook(cellInline("A2", "&T1") + cellInline("B2", "&T_2") + cellInline("C2", "&LST_F")),
+       nullptr,
+       nullptr,
+       {"\"&T2\""}},
+      {"no styles part", workbook(goodRow, false), nullptr, nullptr, {"xl/styles.xml"}},
+      {"a placeholder the template lacks",
+       workbook(goodRow),
+       nullptr,
+       [](Block& b) { b.pair("&ORG", "ЦСМ"); },
+       {"\"&ORG\""}},
+      {"a placeholder only on a hidden sheet",
+       workbook(goodRow),
+       nullptr,
+       [](Block& b) { b.pair("&ONLY_HIDDEN", "x"); },
+       {"\"&ONLY_HIDDEN\""}},
+      {"a sheet to hide and name that is not there",
+       workbook(goodRow),
+       nullptr,
+       [](Block& b) { b.hide("&VER").pair("&VER", "извещение"); },
+       {"\"&VER\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder out;
+    const std::string templ = out.file("template.xlsx");
+    writeZip(templ, c.parts);
+    if (c.damage) c.damage(templ);
+    Block block = job(templ, out.file("out.xlsx"));
+    if (c.more) c.more(block);
+    const int rc = MakeXLSX(block.sealed());
+    if (c.named.empty()) {
+      EXPECT_EQ(rc, 0) << lastError();
+      continue;
+    }
+    EXPECT_EQ(rc, -2);
+    for (const char* name : c.named) EXPECT_NE(lastError().find(name), std::string::npos) << lastError();
+    EXPECT_EQ(latinWords(lastError()), "") << lastError();
+    EXPECT_STREQ(MakeXLSX_LastOutput(), "");
+    EXPECT_EQ(out.list(), std::vector<std::string>({"template.xlsx"}));
+  }
+}
+
+// The written report is opened again before it takes its name: an archive with a damaged part or a
+// reference to a part it lacks does not pass.
+TEST_F(MakeXlsx, AWrittenReportMustOpenAgain) {
+  FixtureWorkbook wb;
+  wb.sheets.push_back(
+      {"S", "<sheetData>" + row(1, cellInline("A1", std::string(3000, 'x'))) + "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  const auto fileBytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  EXPECT_NO_THROW(xlsxgen::checkWrittenReport(fileBytes(templ())));
+  Parts parts = workbookParts(wb);
+  std::erase_if(parts, [](const auto& p) { return p.first == "xl/sharedStrings.xml"; });
+  writeZip(dir.file("dangling.xlsx"), parts);
+  flipStoredByte(templ(), "xl/worksheets/sheet1.xml");
+  for (const std::string& path : {templ(), dir.file("dangling.xlsx")}) {
+    SCOPED_TRACE(path);
+    try {
+      xlsxgen::checkWrittenReport(fileBytes(path));
+      ADD_FAILURE() << "accepted";
+    } catch (const xlsxgen::XlsxError& e) {
+      EXPECT_NE(std::string(e.what()).find("не открывается"), std::string::npos) << e.what();
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "fill_check.h"
 #include "legacy_template.h"
 #include "output_file.h"
 #include "quarn/cp1251.h"
@@ -47,7 +48,13 @@ int32_t makeReport(TXlsxExchange* block) {
     source = converted->path();
   }
   ZipPackage package = ZipPackage::openFile(source);
+  checkReferencedParts(package);
   const FillResult filled = fillPackage(package, job);
+  // A report whose tables or placeholders found no place would look filled and say less than the
+  // results: it is not written.
+  if (const auto missing = unfilledNames(job, filled.usage); !missing.empty())
+    throw XlsxError(unfilledMessage(missing, job));
+  checkCopiedParts(package, filled);
   for (const auto& line : filled.diagnostics) std::fprintf(stderr, "xlsxgen: %s\n", line.c_str());
   lastOutput = writeReport(package, filled.changedParts, filled.removedParts, *name);
   return XLSX_OK;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "fill_check.h"
 #include "xlsx_error.h"
 
 namespace xlsxgen {
@@ -290,6 +291,12 @@ std::string writeReport(const ZipPackage& source, const std::map<std::string, De
   const std::string folder = name.folder;
   if (!isDirectory(folder)) throw XlsxError(kCannotCreate);
   const std::string bytes = packageBytes(source, changedParts, removedParts);
+  // Only a report that opens again is written. The parts copied unchanged were compared with their
+  // checksums in the template and go in as stored; the rewritten ones are inflated again here.
+  std::vector<std::string> rewritten;
+  rewritten.reserve(changedParts.size());
+  for (const auto& part : changedParts) rewritten.push_back(part.first);
+  checkWrittenReport(bytes, rewritten);
   TempFile temp;
   temp.path = writeTempFile(folder, name.base, bytes);
   for (int i = 0; i <= name.lastCandidate(); ++i) {

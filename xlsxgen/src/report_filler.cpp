@@ -27,12 +27,16 @@ std::string firstChars(const std::string& s, std::size_t n) {
   return s.substr(0, i);
 }
 
-void replaceAll(std::string& text, const std::string& key, const std::string& value) {
+// Replaces every occurrence; true when there was one.
+bool replaceAll(std::string& text, const std::string& key, const std::string& value) {
   std::size_t pos = 0;
+  bool found = false;
   while ((pos = text.find(key, pos)) != std::string::npos) {
     text.replace(pos, key.size(), value);
     pos += value.size();
+    found = true;
   }
+  return found;
 }
 
 // The longest text the copies of one table row may take; a template whose row would give more is
@@ -411,13 +415,14 @@ class KeyIndex {
 
 class SheetFiller {
  public:
-  SheetFiller(Workbook& workbook, std::size_t index, NumberStyles& styles)
+  SheetFiller(Workbook& workbook, std::size_t index, NumberStyles& styles, FillUsage* usage)
       : workbook_(workbook),
         index_(index),
         sheet_(workbook.sheets()[index]),
         root_(sheet_.xml->doc.document_element()),
         grid_(root_),
-        styles_(styles) {}
+        styles_(styles),
+        usage_(usage) {}
 
   void replacePlaceholders(const std::vector<std::pair<std::string, std::string>>& pairs,
                            const KeyIndex& keys) {
@@ -430,7 +435,7 @@ class SheetFiller {
         // does not occur in that text changes nothing and is passed over.
         std::string text = before;
         for (std::size_t j = keys.firstPresent(text, 0); j < pairs.size(); j = keys.firstPresent(text, j + 1))
-          replaceAll(text, pairs[j].first, pairs[j].second);
+          if (replaceAll(text, pairs[j].first, pairs[j].second) && usage_) usage_->pairs[j] = 1;
         if (text != before) {
           // Rich text runs are flattened into one plain text: a placeholder may have been split
           // across runs, and the runs' formatting no longer lines up with the new text.
@@ -480,9 +485,11 @@ class SheetFiller {
       values.style.assign(static_cast<std::size_t>(rows), s.as_int(0));
       values.styleSet.assign(static_cast<std::size_t>(rows), static_cast<bool>(s));
       bool matched = false;
-      for (const ReportTable& table : job.tables) {
+      for (std::size_t t = 0; t < job.tables.size(); ++t) {
+        const ReportTable& table = job.tables[t];
         if (table.name != name) continue;
         matched = true;
+        if (usage_) usage_->tables[t] = 1;
         // Tables of the same name write over each other in list order.
         for (int i = 0; i < n && i < static_cast<int>(table.cells.size()); ++i) {
           const auto& value = table.cells[static_cast<std::size_t>(i)];
@@ -638,26 +645,37 @@ class SheetFiller {
   pugi::xml_node root_;
   SheetGrid grid_;
   NumberStyles& styles_;
+  FillUsage* usage_;
 };
 
 }  // namespace
 
-void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics) {
+void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics,
+                  FillUsage* usage) {
+  if (usage) {
+    usage->pairs.assign(job.pairs.size(), 0);
+    usage->tables.assign(job.tables.size(), 0);
+    usage->hidden.assign(job.hiddenSheets.size(), 0);
+  }
   NumberStyles styles(workbook.styles());
   const KeyIndex keys(job.pairs);
   auto& sheets = workbook.sheets();
   for (std::size_t b = sheets.size(); b-- > 0;) {
     if (!sheets[b].isWorksheet) continue;
     const std::string name = sheets[b].name;
-    if (std::find(job.hiddenSheets.begin(), job.hiddenSheets.end(), name) != job.hiddenSheets.end()) {
+    const auto hidden = std::find(job.hiddenSheets.begin(), job.hiddenSheets.end(), name);
+    if (hidden != job.hiddenSheets.end()) {
+      if (usage) usage->hidden[static_cast<std::size_t>(hidden - job.hiddenSheets.begin())] = 1;
       if (!workbook.hide(b)) diagnostics.push_back("Error hide sheet  " + name);
       continue;
     }
-    for (const auto& [key, value] : job.pairs) {
+    for (std::size_t i = 0; i < job.pairs.size(); ++i) {
+      const auto& [key, value] = job.pairs[i];
       if (key != sheets[b].name) continue;
+      if (usage) usage->pairs[i] = 1;
       if (!workbook.rename(b, value)) diagnostics.push_back("Error rename sheet  " + sheets[b].name);
     }
-    SheetFiller filler(workbook, b, styles);
+    SheetFiller filler(workbook, b, styles, usage);
     filler.replacePlaceholders(job.pairs, keys);
     filler.fillTables(job);
   }
@@ -666,7 +684,7 @@ void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::str
 FillResult fillPackage(ZipPackage& package, const ReportJob& job) {
   Workbook workbook(package);
   FillResult result;
-  fillWorkbook(workbook, job, result.diagnostics);
+  fillWorkbook(workbook, job, result.diagnostics, &result.usage);
   PartDeflater deflater;
   workbook.changedParts([&](const std::string& name, const std::string& bytes) {
     result.changedParts[name] = deflater.compress(bytes);

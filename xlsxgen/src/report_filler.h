@@ -17,13 +17,23 @@ namespace xlsxgen {
 inline constexpr const char* kTableMarker = "&LST_F";
 inline constexpr std::size_t kTableNameChars = 63;
 
+// What of a job found its place in the workbook, by index into the job's lists: a pair that
+// replaced text in a cell or whose key named a sheet, a table whose name stood in a table row, a
+// hidden-sheet name that named a sheet.
+struct FillUsage {
+  std::vector<char> pairs, tables, hidden;
+};
+
 struct FillResult {
   std::map<std::string, DeflatedPart> changedParts;  // part name -> new bytes, compressed
   std::set<std::string> removedParts;
   std::vector<std::string> diagnostics;  // sub-steps that could not be done, e.g. a refused rename
+  FillUsage usage;
 };
 
-void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics);
+// Fills the workbook; `usage`, when given, is sized to the job and told what found its place.
+void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::string>& diagnostics,
+                  FillUsage* usage = nullptr);
 
 // Fills the opened package and returns what changed. Throws XlsxError on a malformed package.
 FillResult fillPackage(ZipPackage& package, const ReportJob& job);

@@ -154,6 +154,7 @@ ZipPackage& ZipPackage::operator=(ZipPackage&& other) noexcept {
   std::swap(comment_, other.comment_);
   std::swap(limits_, other.limits_);
   std::swap(totalRead_, other.totalRead_);
+  std::swap(verified_, other.verified_);
   return *this;
 }
 
@@ -271,7 +272,12 @@ std::string ZipPackage::read(const std::string& name) {
   if (!ok || libdeflate_crc32(0, out.data(), out.size()) != e.crc)
     refuse("часть \"" + name + "\" повреждена");
   totalRead_ += e.size;
+  verified_.insert(name);
   return out;
+}
+
+void ZipPackage::verify(const std::string& name) {
+  if (!verified_.count(name)) (void)read(name);
 }
 
 }  // namespace xlsxgen

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -47,6 +48,10 @@ class ZipPackage {
   // The inflated bytes of a part. Throws XlsxError when it is missing, too large or damaged.
   std::string read(const std::string& name);
   const std::vector<std::string>& names() const { return names_; }
+  // Inflates a part to its end without keeping it, so that its checksum (CRC-32) is compared with the
+  // one the archive lists; a part already read whole was compared then. Throws XlsxError when they
+  // differ or the part does not inflate.
+  void verify(const std::string& name);
 
   // The entries in archive order, the archive's bytes and its comment: what a copy of it takes.
   const std::vector<ZipEntry>& entries() const { return entries_; }
@@ -64,6 +69,7 @@ class ZipPackage {
   std::string comment_;
   ZipLimits limits_;
   std::uint64_t totalRead_ = 0;
+  std::set<std::string> verified_;  // parts read whole: their checksum matched
 };
 
 // True for a part name that stays inside the package: relative, no "..", no backslash or NUL.
