@@ -51,7 +51,8 @@ struct RunArgs {
   std::string templatePath;
   bool pdf = false;  // a PDF of the protocol beside it (LibreOffice)
   std::optional<float> refUpper;
-  double runTimeoutS = 0;  // 0: no limit (the run waits for the pressure as long as it takes)
+  double runTimeoutS = 0;     // 0: no limit (the run waits for the pressure as long as it takes)
+  bool acceptEdited = false;  // a project changed outside the program is used all the same
   HistoryArgs history;
 };
 
@@ -68,6 +69,8 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
       r.runTimeoutS = parseNumber(takeValue(args, i), a);
       if (r.runTimeoutS <= 0 || r.runTimeoutS > 86400 * 30)
         throw Failure{kFailure, "--run-timeout takes seconds above 0, at most 2592000"};
+    } else if (a == "--accept-edited") {
+      r.acceptEdited = true;
     } else if (verify && a == "--report") {
       r.reportPath = takeValue(args, i);
     } else if (verify && a == "--template") {
@@ -93,7 +96,12 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
 
 data::Project loadProjectOrFail(const RunArgs& r) {
   data::Project project;
-  valueOrFail(data::loadProject(r.project, project));
+  const data::Result<data::LoadedProject> load = data::loadProject(r.project, project, r.acceptEdited);
+  // Nobody is there to ask: a file changed since it was saved is used only when the command says so.
+  if (!load && load.error().fault() == data::Fault::Edited)
+    throw Failure{kFailure, load.why() + " (--accept-edited, если он изменён намеренно)"};
+  valueOrFail(load);
+  if (!load->note.empty()) std::fprintf(stderr, "quarn-cli: %s\n", load->note.c_str());
   if (r.set >= 0) project.selectedSet = r.set;
   project.methods = methodList();
   return project;

@@ -249,6 +249,15 @@ void IniDocument::remove(std::string_view section, std::string_view key) {
   s->indexed = false;
 }
 
+void IniDocument::removeSection(std::string_view section) {
+  const std::string_view name = trimmed(section);
+  const auto before = sections_.size();
+  std::erase_if(sections_, [&](const Section& s) { return FoldEq{}(s.name, name); });
+  if (sections_.size() == before) return;
+  firstSection_.clear();
+  for (std::size_t i = 0; i < sections_.size(); ++i) firstSection_.try_emplace(sections_[i].name, i);
+}
+
 std::vector<std::string> IniDocument::sectionNames() const {
   std::vector<std::string> names;
   names.reserve(sections_.size());
@@ -265,10 +274,15 @@ std::vector<std::string> IniDocument::keys(std::string_view section) const {
   return out;
 }
 
-std::string IniDocument::serialize() const {
+std::string IniDocument::serialize() const { return serializeWithout({}); }
+
+std::string IniDocument::serializeWithout(std::string_view without) const {
+  without = trimmed(without);
+  const auto skipped = [&](const Section& s) { return !without.empty() && FoldEq{}(s.name, without); };
   std::size_t total = 0;
   for (const Line& l : preamble_) total += l.raw.size() + 2;
   for (const Section& s : sections_) {
+    if (skipped(s)) continue;
     total += s.headerRaw.size() + 2;
     for (const Line& l : s.lines) total += l.raw.size() + 2;
   }
@@ -280,6 +294,7 @@ std::string IniDocument::serialize() const {
   };
   for (const Line& l : preamble_) put(l.raw);
   for (const Section& s : sections_) {
+    if (skipped(s)) continue;
     put(s.headerRaw);
     for (const Line& l : s.lines) put(l.raw);
   }

@@ -39,6 +39,8 @@ class IniDocument {
   // Removes every occurrence of a key from the first section of that name (used for tests and tools;
   // the workstation itself never removes keys).
   void remove(std::string_view section, std::string_view key);
+  // Removes every section of that name with all its lines.
+  void removeSection(std::string_view section);
 
   // Section names in file order (duplicates included) and the keys of the first section of a name.
   std::vector<std::string> sectionNames() const;
@@ -49,6 +51,8 @@ class IniDocument {
 
   // The document as file content: every line followed by CRLF.
   std::string serialize() const;
+  // The same without every section of the name `without` (its header and all its lines).
+  std::string serializeWithout(std::string_view without) const;
 
   // Whether the last line of the parsed content lacked a line end and was an incomplete entry (a
   // '[' line without ']', or text without '='): the sign of a file cut off while it was written.

@@ -18,6 +18,8 @@ enum class Fault {
   NotFound,    // the file is not there
   Unreadable,  // it cannot be read: no permission, a folder or device in its place, a read error
   Damaged,     // it was read, but what it holds cannot be used
+  Edited,      // changed outside the program since the program saved it: usable once the change is
+               // confirmed (the operator's answer, a command-line option)
   Refused,     // anything else the operation refuses to do
 };
 

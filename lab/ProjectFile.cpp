@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 #include "ChannelRules.h"
 #include "IniValues.h"
@@ -157,23 +159,107 @@ std::optional<std::pair<int, int>> pointSectionIndex(std::string_view name) {
   return std::make_pair(*set, *point);
 }
 
-bool lastSectionIncomplete(const IniDocument& ini) {
-  const auto names = ini.sectionNames();
-  if (names.empty()) return false;
-  const std::string& last = names.back();
+// The keys each kind of section gets on every save.
+constexpr const char* kChannelKeys[] = {"enabled",      "name",     "model",  "sn",     "invNo",  "owner",
+                                        "Min",          "Max",      "Unit",   "tDamp",  "fnCode", "errOk",
+                                        "elTypeSignal", "toKpaMul", "el_Min", "el_Max", "el_Unit"};
+constexpr const char* kPointKeys[] = {"exist", "valuePrc", "timeSec"};
+constexpr const char* kTemplateKeys[] = {"XmlTemplatePath", "XmlTemplateName"};
+
+template <std::size_t N>
+const char* firstMissingKey(const IniDocument& ini, std::string_view section, const char* const (&keys)[N]) {
+  for (const char* key : keys)
+    if (!ini.hasKey(section, key)) return key;
+  return nullptr;
+}
+
+std::string sectionText(std::string_view name) { return "[" + std::string(name) + "]"; }
+
+std::string missingKeyText(std::string_view section, const char* key) {
+  return "в разделе " + sectionText(section) + " нет ключа " + key;
+}
+
+// The last section, when it is one the program writes field by field and lacks one of its keys.
+std::optional<std::string> lastSectionIncomplete(const IniDocument& ini) {
+  if (ini.sectionCount() == 0) return std::nullopt;
+  const std::string_view last = ini.sectionName(ini.sectionCount() - 1);
   const std::string folded = foldName(last);
-  std::vector<const char*> required;
+  const char* missing = nullptr;
   if (folded.rfind("device_ch_", 0) == 0)
-    required = {"enabled",      "name",     "model",  "sn",     "invNo",  "owner",
-                "Min",          "Max",      "Unit",   "tDamp",  "fnCode", "errOk",
-                "elTypeSignal", "toKpaMul", "el_Min", "el_Max", "el_Unit"};
+    missing = firstMissingKey(ini, last, kChannelKeys);
   else if (folded.rfind("points_set_", 0) == 0)
-    required = {"exist", "valuePrc", "timeSec"};
+    missing = firstMissingKey(ini, last, kPointKeys);
   else if (folded == "xmltemplate")
-    required = {"XmlTemplatePath", "XmlTemplateName"};
-  for (const char* key : required)
-    if (!ini.hasKey(last, key)) return true;
-  return false;
+    missing = firstMissingKey(ini, last, kTemplateKeys);
+  if (!missing) return std::nullopt;
+  return "последний раздел " + sectionText(last) + " записан не полностью (нет ключа " + missing + ")";
+}
+
+// The keys a save writes into the parameters screen's section (the memos have as many keys as lines).
+constexpr const char* kParamsKeys[] = {
+    kProtocolNo,    kTemp,        kHum,          kPres,         kIvtmSerial,   kOrganisation,
+    kAccreditation, kVerifierPos, kVerifier,     kChiefPos,     kChief,        kKindKeys[0],
+    kKindKeys[1],   kKindKeys[2], kDecimals,     kBrenkClass,   kTemplateName, kDuplicate,
+    kHardMode,      kBand,        kHoldTime,     kVrCoeff,      kRelayOn[0],   kRelayOn[1],
+    kRelayP[0],     kRelayP[1],   kRelayHyst[0], kRelayHyst[1], kRelaySpeed};
+
+// A save writes the screen's section and the four channel sections with every key. A file that holds
+// either in full was written by a program (this one, an earlier version or the one it replaces), as
+// is a file with the checksum; hand-made files list only what they need.
+bool writtenByProgram(const IniDocument& ini) {
+  if (ini.hasSection(kChecksumSection)) return true;
+  if (ini.hasSection(kParamsSection) && !firstMissingKey(ini, kParamsSection, kParamsKeys)) return true;
+  for (int n = 0; n < kChannelCount; ++n)
+    if (firstMissingKey(ini, channelSection(n), kChannelKeys)) return false;
+  return true;
+}
+
+// The first section or key that every save writes and the file lacks: the channels, the 1000 points
+// in their order, the template. The point sections are found by a walk over the file's sections.
+std::optional<std::string> missingWrittenSection(const IniDocument& ini) {
+  for (int n = 0; n < kChannelCount; ++n) {
+    const std::string s = channelSection(n);
+    if (!ini.hasSection(s)) return "нет раздела " + sectionText(s);
+    if (const char* key = firstMissingKey(ini, s, kChannelKeys)) return missingKeyText(s, key);
+  }
+  std::array<std::array<bool, kPointsPerSet>, kPointSetCount> seen{};
+  for (std::size_t i = 0; i < ini.sectionCount(); ++i)
+    if (const auto at = pointSectionIndex(ini.sectionName(i)))
+      seen[static_cast<std::size_t>(at->first)][static_cast<std::size_t>(at->second - 1)] = true;
+  for (int set = 0; set < kPointSetCount; ++set)
+    for (int k = 1; k <= kPointsPerSet; ++k) {
+      const std::string s = pointSection(set, k);
+      if (!seen[static_cast<std::size_t>(set)][static_cast<std::size_t>(k - 1)])
+        return "нет раздела " + sectionText(s);
+      if (const char* key = firstMissingKey(ini, s, kPointKeys)) return missingKeyText(s, key);
+    }
+  if (!ini.hasSection(kTemplateSection)) return "нет раздела " + sectionText(kTemplateSection);
+  if (const char* key = firstMissingKey(ini, kTemplateSection, kTemplateKeys))
+    return missingKeyText(kTemplateSection, key);
+  return std::nullopt;
+}
+
+// CRC-32 (the polynomial of zip and PNG, reflected, start and end inverted).
+struct CrcTable {
+  uint32_t t[256];
+  constexpr CrcTable() : t() {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+  }
+};
+constexpr CrcTable kCrc;
+
+std::string checksumText(std::string_view content) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (unsigned char b : content) c = kCrc.t[(c ^ b) & 0xFF] ^ (c >> 8);
+  c ^= 0xFFFFFFFFu;
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out(8, '0');
+  for (int i = 7; i >= 0; --i, c >>= 4) out[static_cast<std::size_t>(i)] = kHex[c & 0xF];
+  return out;
 }
 
 bool isFile(const std::string& path) {
@@ -375,22 +461,61 @@ void projectToIni(const Project& p, IniDocument& ini) {
   writeTextUtf8(ini, kTemplateSection, "XmlTemplateName", p.reportTemplate.name);
 }
 
-Result<FileEncoding> loadProject(const std::string& path, Project& project) {
+std::optional<std::string> cutOffReason(std::string_view bytes, const IniDocument& ini) {
+  if (ini.endsInBrokenLine()) return std::string("последняя строка записана не полностью");
+  const bool endsWithLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
+  if (!bytes.empty() && !endsWithLineEnd)
+    if (auto why = lastSectionIncomplete(ini)) return why;
+  if (writtenByProgram(ini)) return missingWrittenSection(ini);
+  return std::nullopt;
+}
+
+ProjectChecksum projectChecksum(const IniDocument& ini) {
+  if (!ini.hasSection(kChecksumSection)) return ProjectChecksum::Absent;
+  const auto stored = ini.get(kChecksumSection, kChecksumKey);
+  if (!stored) return ProjectChecksum::Differs;
+  const std::string expected = checksumText(ini.serializeWithout(kChecksumSection));
+  std::string_view v = *stored;
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return foldName(v) == foldName(expected) ? ProjectChecksum::Matches : ProjectChecksum::Differs;
+}
+
+Result<LoadedProject> loadProjectText(std::string_view bytes, const std::string& name, Project& project,
+                                      bool acceptEdited) {
+  IniDocument ini = IniDocument::parse(bytes);
+  if (auto why = cutOffReason(bytes, ini))
+    return Outcome::failed("Файл проекта \"" + name + "\" обрезан: " + *why, Fault::Damaged);
+  LoadedProject loaded;
+  loaded.checksum = projectChecksum(ini);
+  if (loaded.checksum == ProjectChecksum::Differs && !acceptEdited)
+    return Outcome::failed("Файл проекта изменён вне программы: содержимое \"" + name +
+                               "\" не совпадает с контрольной суммой, записанной при его сохранении",
+                           Fault::Edited);
+  if (loaded.checksum == ProjectChecksum::Absent)
+    loaded.note = "Файл проекта \"" + name +
+                  "\" без контрольной суммы (записан другой программой, прежней версией или вручную): "
+                  "его изменения вне программы не обнаруживаются; сохранение запишет контрольную сумму";
+  else if (loaded.checksum == ProjectChecksum::Differs)
+    loaded.note = "Файл проекта \"" + name + "\" изменён вне программы и открыт по подтверждению";
+  project = projectFromIni(std::move(ini));
+  return loaded;
+}
+
+Result<LoadedProject> loadProject(const std::string& path, Project& project, bool acceptEdited) {
   const Result<TextContent> f = readTextFile(path);
   if (!f) return f.error();
-  const std::string& bytes = f->bytes;
-  IniDocument ini = IniDocument::parse(bytes);
-  const bool endsWithLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
-  if (ini.endsInBrokenLine() || (!bytes.empty() && !endsWithLineEnd && lastSectionIncomplete(ini)))
-    return Outcome::failed("Файл проекта \"" + path + "\" обрезан: последняя строка записана не полностью",
-                           Fault::Damaged);
-  project = projectFromIni(std::move(ini));
-  return f->encoding;
+  Result<LoadedProject> r = loadProjectText(f->bytes, path, project, acceptEdited);
+  if (r) r->encoding = f->encoding;
+  return r;
 }
 
 Outcome saveProject(const std::string& path, Project& project) {
   IniDocument ini = project.file;
+  // The checksum covers everything else and goes last, made anew from what is written now.
+  ini.removeSection(kChecksumSection);
   projectToIni(project, ini);
+  ini.set(kChecksumSection, kChecksumKey, checksumText(ini.serialize()));
   Outcome written = writeFileAtomically(path, ini.serialize());
   if (written) project.file = std::move(ini);
   return written;

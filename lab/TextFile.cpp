@@ -102,13 +102,20 @@ Result<TextContent> readTextFile(const std::string& path) {
     }
   }
   ::close(fd);
+  return textFromBytes(content, path);
+}
+
+Result<TextContent> textFromBytes(std::string_view content, const std::string& name) {
+  if (content.size() > kMaxTextFileSize)
+    return Outcome::failed("Файл \"" + name + "\" слишком велик для файла проекта или настроек",
+                           Fault::Damaged);
   const bool utf16 = content.size() >= 2 && content.compare(0, 2, "\xFF\xFE") == 0;
-  if (!utf16 && content.find('\0') != std::string::npos)
-    return Outcome::failed("Файл \"" + path + "\" повреждён: в тексте есть нулевые байты", Fault::Damaged);
+  if (!utf16 && content.find('\0') != std::string_view::npos)
+    return Outcome::failed("Файл \"" + name + "\" повреждён: в тексте есть нулевые байты", Fault::Damaged);
   TextContent r;
   r.bytes = toCp1251(content, r.encoding);
   if (utf16 && r.bytes.find('\0') != std::string::npos)
-    return Outcome::failed("Файл \"" + path + "\" повреждён: в тексте есть нулевые символы", Fault::Damaged);
+    return Outcome::failed("Файл \"" + name + "\" повреждён: в тексте есть нулевые символы", Fault::Damaged);
   return r;
 }
 

@@ -28,6 +28,8 @@ inline constexpr std::size_t kMaxTextFileSize = 16u * 1024u * 1024u;
 // Unreadable for one that cannot be opened or read (or is no regular file), Damaged for one above
 // kMaxTextFileSize or holding zero bytes inside its text (what a crash during a write often leaves).
 Result<TextContent> readTextFile(const std::string& path);
+// The same checks and conversion on content already read (`name` names it in the texts).
+Result<TextContent> textFromBytes(std::string_view content, const std::string& name);
 
 // Converts file content whose encoding was not Windows-1251 (see FileEncoding); characters the code
 // page lacks become '?'.

@@ -281,6 +281,42 @@ TEST_F(CliVerify, InvalidProjectsAreRefusedBeforeConnecting) {
   }
 }
 
+// A project cut off or changed since it was saved is refused before any connection; a change the
+// command accepts (--accept-edited) and a file without the checksum are used, with a note on stderr
+// (the missing port then ends the run with status 2).
+TEST_F(CliVerify, ProjectsCutOffOrChangedOutsideAreRefusedUnlessAccepted) {
+  std::ifstream in(QUARN_DEMO_PROJECT, std::ios::binary);
+  const std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+    return "'" + dir + "/" + name + "'";
+  };
+  std::string edited = demo;
+  edited.replace(edited.find("errOk=0.5"), 9, "errOk=5.5");
+  const std::string cut = write("cut.aip", demo.substr(0, demo.find("[Points_set_0_point_5]")));
+  const std::string changed = write("edited.aip", edited);
+  const std::string unmarked = write("unmarked.aip", demo.substr(0, demo.find("[ProjectChecksum]")));
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"verify " + cut, 1, "обрезан: нет раздела [Points_set_0_point_5]"},
+      {"verify " + cut + " --accept-edited", 1, "обрезан"},
+      {"verify " + changed, 1, "Файл проекта изменён вне программы"},
+      {"relay " + changed, 1, "--accept-edited"},
+      {"verify " + changed + " --accept-edited", 2, "изменён вне программы и открыт по подтверждению"},
+      {"relay " + unmarked, 2, "без контрольной суммы"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = run("--port /dev/quarn-no-such-port --timeout 1 " + c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
 // A calibrator catalogue that is missing, damaged or without the calibrator's model: the run goes on,
 // says so once on stderr and takes the calibrator's reported upper limit (the simulator's 2500 kPa)
 // for the uncertainty, never 0 and never less than the catalogue's module (at 0 kPa the low-range

@@ -32,7 +32,7 @@ inline std::string shortProject(const std::string& dir, std::initializer_list<fl
                                 const std::string& name = "short.aip") {
   namespace data = quarn::data;
   data::Project p;
-  const data::Result<data::FileEncoding> load = data::loadProject(QUARN_DEMO_PROJECT, p);
+  const data::Result<data::LoadedProject> load = data::loadProject(QUARN_DEMO_PROJECT, p);
   EXPECT_TRUE(load.ok()) << load.why();
   data::PointSet set{};
   size_t i = 0;

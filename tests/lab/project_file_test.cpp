@@ -280,7 +280,7 @@ TEST_F(ProjectFileTest, AFileWrittenReadsBackIdentically) {
   Project p = richProject();
   ASSERT_TRUE(done(saveProject(path("p.aip"), p)));
   Project back;
-  const Result<FileEncoding> r = loadProject(path("p.aip"), back);
+  const Result<LoadedProject> r = loadProject(path("p.aip"), back);
   ASSERT_TRUE(r.ok()) << r.why();
   EXPECT_EQ(canonical(back), canonical(p));
   EXPECT_EQ(back.channels[0].name, "Метран-150");
@@ -381,7 +381,7 @@ TEST_F(ProjectFileTest, ABrokenFileIsRefusedAndThePreviousProjectStays) {
   };
   for (const Case& c : cases) {
     Project current = full;
-    const Result<FileEncoding> r = loadProject(path(c.name), current);
+    const Result<LoadedProject> r = loadProject(path(c.name), current);
     EXPECT_FALSE(r.ok()) << c.name;
     EXPECT_EQ(r.error().fault(), c.fault) << c.name;
     EXPECT_NE(r.why().find(path(c.name)), std::string::npos) << r.why();
@@ -400,9 +400,9 @@ TEST_F(ProjectFileTest, AProjectSavedAsUtf8StillReads) {
       "[Device_ch_0]\r\nenabled=1\r\nname=Датчик\r\nUnit=МПа\r\nMax=1\r\n[XmlTemplate]\r\nXmlTemplateName="
       "Шаблон.xls\r\n");
   Project p;
-  const Result<FileEncoding> r = loadProject(path("u.aip"), p);
+  const Result<LoadedProject> r = loadProject(path("u.aip"), p);
   ASSERT_TRUE(r.ok()) << r.why();
-  EXPECT_EQ(*r, FileEncoding::Utf8);
+  EXPECT_EQ(r->encoding, FileEncoding::Utf8);
   EXPECT_EQ(p.channels[0].name, "Датчик");
   EXPECT_EQ(p.channels[0].maxKpa(), 1000.0f);
   EXPECT_EQ(p.reportTemplate.name, "Шаблон.xls");
@@ -434,9 +434,10 @@ TEST(DemoProject, IsAWorkstationFileForTheDemoBench) {
   const std::string file = std::string(QUARN_EXAMPLES_DIR) + "/demo.aip";
   Project p;
   p.channels[0].name = "sentinel";
-  const Result<FileEncoding> r = loadProject(file, p);
+  const Result<LoadedProject> r = loadProject(file, p);
   ASSERT_TRUE(r.ok()) << r.why();
-  EXPECT_EQ(*r, FileEncoding::Cp1251);
+  EXPECT_EQ(r->encoding, FileEncoding::Cp1251);
+  EXPECT_EQ(r->checksum, ProjectChecksum::Matches);  // saved by this program, unchanged since
   for (std::size_t c = 0; c < p.channels.size(); ++c) {
     const ChannelParams& ch = p.channels[c];
     EXPECT_TRUE(ch.enabled);
@@ -565,7 +566,7 @@ TEST_F(ProjectFileTest, AWorkstationFileReadsAndIsWrittenBackByteForByte) {
   const std::string original = workstationFile();
   put(path("ws.aip"), original);
   Project p;
-  const Result<FileEncoding> r = loadProject(path("ws.aip"), p);
+  const Result<LoadedProject> r = loadProject(path("ws.aip"), p);
   ASSERT_TRUE(r.ok()) << r.why();
   EXPECT_EQ(p.channels[0].name, "Метран-150");
   EXPECT_EQ(p.channels[1].maxKpa(), 1600.0f);
@@ -579,8 +580,157 @@ TEST_F(ProjectFileTest, AWorkstationFileReadsAndIsWrittenBackByteForByte) {
   EXPECT_EQ(p.readiness.holdTimeS, "10");
   EXPECT_EQ(p.reportTemplate.folder, "C:\\Program Files\\ARM_Quarn\\template_xml\\");
 
+  // Written back byte for byte, with this program's checksum section after everything else.
   ASSERT_TRUE(done(saveProject(path("again.aip"), p)));
-  EXPECT_EQ(get(path("again.aip")), original);
+  const std::string again = get(path("again.aip"));
+  ASSERT_GE(again.size(), original.size());
+  EXPECT_TRUE(again.compare(0, original.size(), original) == 0);
+  EXPECT_EQ(again.substr(original.size()).rfind("[ProjectChecksum]\r\ncrc32=", 0), 0u)
+      << again.substr(original.size());
+  EXPECT_EQ(r->checksum, ProjectChecksum::Absent);  // the original program's file has none
+  EXPECT_NE(r->note.find(path("ws.aip")), std::string::npos) << r->note;
+}
+
+// Where a file stops being a project this program can trust: a program's file (this program's, with
+// its checksum, or the original program's, without) cut at any line end after its first section is
+// refused; what a person writes by hand (any section or key left out) loads as it always did.
+TEST_F(ProjectFileTest, AFileCutOffAtALineEndIsRefusedAHandMadeOneIsNot) {
+  const std::string ours = [&] {
+    Project p = richProject();
+    p.pointSets[0] = {};
+    for (int k = 0; k < 5; ++k) p.pointSets[0][static_cast<std::size_t>(k)] = {true, 25.0f * k, 0};
+    p.selectedSet = 0;
+    EXPECT_TRUE(done(saveProject(path("ours.aip"), p)));
+    return get(path("ours.aip"));
+  }();
+  const std::string theirs = workstationFile();
+  // The text up to (not including) `marker`, or up to the end of the line that holds it.
+  const auto before = [](const std::string& f, const std::string& marker) {
+    return f.substr(0, f.find(marker));
+  };
+  const auto through = [](const std::string& f, const std::string& marker) {
+    return f.substr(0, f.find("\r\n", f.find(marker) + marker.size()) + 2);
+  };
+  const std::string point5 = "[Points_set_0_point_5]";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* missing;  // nullptr: accepted
+  } cases[] = {
+      {"after the fourth point (four points instead of five)", before(ours, point5), point5.c_str()},
+      {"after a point's header line", through(ours, point5), "exist"},
+      {"after a point's first key", through(ours, point5 + "\r\nexist=1"), "valuePrc"},
+      {"before the template section", before(ours, "[XmlTemplate]"), "[XmlTemplate]"},
+      {"after the template's first key", through(ours, "XmlTemplatePath="), "XmlTemplateName"},
+      {"inside a channel section", through(ours, "[Device_ch_2]\r\nenabled"), "[Device_ch_2]"},
+      {"right after the screen's section", before(ours, "[_FormMain_Frame_Mode_3_Param1_Frame_Points1_]"),
+       "[Device_ch_0]"},
+      {"the original program's file after a point", before(theirs, "[Points_set_1_point_3]"),
+       "[Points_set_1_point_3]"},
+      {"the original program's file inside a channel", through(theirs, "[Device_ch_1]\r\nenabled"),
+       "[Device_ch_1]"},
+      // Only the checksum was lost: everything the project holds is there.
+      {"only the checksum section lost", before(ours, "[ProjectChecksum]"), nullptr},
+      {"by hand: a last channel section without most keys", "[Device_ch_1]\r\nenabled=1\r\nMax=100\r\n",
+       nullptr},
+      {"by hand: a few points and a channel",
+       "[Device_ch_0]\r\nenabled=1\r\n[Points_set_0_point_3]\r\nexist=1\r\n"
+       "valuePrc=40\r\n",
+       nullptr},
+      // The boundary: every key of all four channels is what a program writes, not a person.
+      {"four full channel sections and nothing else",
+       before(theirs, "[Points_set_0_point_1]").substr(theirs.find("[Device_ch_0]")),
+       "[Points_set_0_point_1]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put(path("cut.aip"), c.bytes);
+    Project current = richProject();
+    const Result<LoadedProject> r = loadProject(path("cut.aip"), current);
+    if (!c.missing) {
+      EXPECT_TRUE(r.ok()) << r.why();
+      continue;
+    }
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.error().fault(), Fault::Damaged);
+    EXPECT_NE(r.why().find("обрезан"), std::string::npos) << r.why();
+    EXPECT_NE(r.why().find(path("cut.aip")), std::string::npos) << r.why();
+    EXPECT_NE(r.why().find(c.missing), std::string::npos) << r.why();
+    EXPECT_EQ(canonical(current), canonical(richProject()));
+  }
+}
+
+// A file this program saved carries a checksum of its content; one changed since opens only when
+// the change is accepted, and one without the checksum (another program's, an earlier version's, a
+// hand-made one) loads with a note.
+TEST_F(ProjectFileTest, AFileChangedOutsideTheProgramNeedsConfirmation) {
+  Project saved;
+  saved.channels[0].enabled = true;
+  saved.channels[0].errOk = 0.5f;
+  saved.header.protocolNo = "Протокол 7";
+  ASSERT_TRUE(done(saveProject(path("p.aip"), saved)));
+  const std::string bytes = get(path("p.aip"));
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string b = bytes;
+    const std::size_t at = b.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return b.replace(at, from.size(), to);
+  };
+  const auto toLf = [&] {
+    std::string b;
+    for (char c : bytes)
+      if (c != '\r') b += c;
+    return b;
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    ProjectChecksum checksum;
+    float errOk;  // channel 1's tolerance once loaded
+  } cases[] = {
+      {"as saved", bytes, ProjectChecksum::Matches, 0.5f},
+      {"a flipped digit in a tolerance", replaced("errOk=0.5", "errOk=5.5"), ProjectChecksum::Differs, 5.5f},
+      {"a changed text the program does not read", replaced("[Device_ch_0]", "; note\r\n[Device_ch_0]"),
+       ProjectChecksum::Differs, 0.5f},
+      {"a damaged checksum", replaced("crc32=", "crc32=0"), ProjectChecksum::Differs, 0.5f},
+      {"a checksum section without its key", replaced("crc32=", "crc="), ProjectChecksum::Differs, 0.5f},
+      {"line ends of another editor", toLf(), ProjectChecksum::Matches, 0.5f},
+      {"kept as UTF-8 by another editor", quarn::text::cp1251ToUtf8(bytes), ProjectChecksum::Matches, 0.5f},
+      {"the checksum section removed", bytes.substr(0, bytes.find("[ProjectChecksum]")),
+       ProjectChecksum::Absent, 0.5f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put(path("e.aip"), c.bytes);
+    Project current = richProject();
+    const Result<LoadedProject> r = loadProject(path("e.aip"), current);
+    if (c.checksum == ProjectChecksum::Differs) {
+      EXPECT_FALSE(r.ok());
+      EXPECT_EQ(r.error().fault(), Fault::Edited);
+      EXPECT_NE(r.why().find("Файл проекта изменён вне программы"), std::string::npos) << r.why();
+      EXPECT_NE(r.why().find(path("e.aip")), std::string::npos) << r.why();
+      EXPECT_EQ(canonical(current), canonical(richProject()));  // nothing taken without the answer
+      const Result<LoadedProject> accepted = loadProject(path("e.aip"), current, true);
+      ASSERT_TRUE(accepted.ok()) << accepted.why();
+      EXPECT_EQ(accepted->checksum, ProjectChecksum::Differs);
+      EXPECT_NE(accepted->note.find("изменён вне программы"), std::string::npos) << accepted->note;
+      // Saved again, it is this program's file once more.
+      ASSERT_TRUE(done(saveProject(path("e.aip"), current)));
+      Project again;
+      const Result<LoadedProject> resaved = loadProject(path("e.aip"), again);
+      ASSERT_TRUE(resaved.ok()) << resaved.why();
+      EXPECT_EQ(resaved->checksum, ProjectChecksum::Matches);
+    } else {
+      ASSERT_TRUE(r.ok()) << r.why();
+      EXPECT_EQ(r->checksum, c.checksum);
+      EXPECT_EQ(r->note.empty(), c.checksum == ProjectChecksum::Matches) << r->note;
+    }
+    EXPECT_EQ(current.channels[0].errOk, c.errOk);
+  }
+
+  // The checksum is the common CRC-32 of the content before its section, so any tool can make one.
+  EXPECT_EQ(projectChecksum(IniDocument::parse("[A]\r\nk=v\r\n\r\n[ProjectChecksum]\r\ncrc32=e0dedb7e\r\n")),
+            ProjectChecksum::Matches);
 }
 
 // A save that cannot be written says why and leaves the project's document as it was, so a later

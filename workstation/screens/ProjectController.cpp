@@ -47,7 +47,7 @@ bool ProjectController::load(const QString& path) {
   } else {
     // Read into a copy: a file that cannot be used leaves the current project as it is.
     quarn::data::Project read;
-    const quarn::data::Result<quarn::data::FileEncoding> r =
+    const quarn::data::Result<quarn::data::LoadedProject> r =
         quarn::data::loadProject(name.toStdString(), read);
     if (!r) {
       tell(QStringLiteral("Проект ") + name + QStringLiteral(" не загружен:\n") +
