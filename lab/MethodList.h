@@ -16,6 +16,7 @@ inline constexpr const char* kMethodSection = "MP_list";
 struct MethodRow {
   std::string device;    // UTF-8
   std::string document;  // UTF-8
+  bool operator==(const MethodRow&) const = default;
 };
 using MethodList = std::array<MethodRow, kMethodRows>;
 

@@ -260,11 +260,38 @@ def seeds():
     }
     with open(os.path.join(ROOT, "examples", "demo.aip"), "rb") as f:
         demo = f.read()
-    # The demo project up to its sixth point section: every header section, the four channels, five points.
+    # The demo project up to its sixth point section: every header section, the four channels, five
+    # points. As it is, a saved project cut off (refused); with a key of the screen's section and of a
+    # channel left out, a hand-made file that loads.
     head = demo[: demo.index(b"[Points_set_0_point_6]")]
+    hand_made = head.replace(b"ed_IVTM_SN=\r\n", b"").replace(b"tDamp=0\r\n", b"", 1)
     out["fuzz_data_project"] = {
-        "demo_head": head,
+        "demo_head_cut": head,
+        "hand_made": hand_made,
         "channel_only": demo[demo.index(b"[Device_ch_0]"): demo.index(b"[Device_ch_1]")],
+        "edited_checksum": hand_made[: hand_made.index(b"[Points_set_0_point_1]")]
+        + b"[ProjectChecksum]\r\ncrc32=0BADF00D\r\n",
+    }
+
+    # The workstation settings file and the measurement-method list.
+    settings = (
+        "[MainForm]\r\nLeft=120\r\nTop=80\r\nWidth=1100\r\nHeight=778\r\n\r\n"
+        "[Path]\r\nProjectFileName=/home/оператор/Проекты/демо.aip\r\n\r\n"
+        "[_FormMain_COMselect_]\r\nmenuAll_item=0\r\nCOM1=0\r\nCOM7=1\r\n\r\n"
+        "[_FormMain_menuExtDorv_port_]\r\nCOM3=1\r\n")
+    out["fuzz_data_settings"] = {
+        "workstation": settings.encode("cp1251"),
+        "utf8": settings.encode("utf-8"),
+        "first_start": b"",
+    }
+    methods = "[MP_list]\r\n" + "".join(
+        f"device_{i}={d}\r\ndoc_{i}={m}\r\n"
+        for i, (d, m) in enumerate([("Преобразователь давления", "МИ 1997-89"),
+                                    (" Датчик давления Метран-150 ", "МП 4212-012-2013"),
+                                    ("", "без прибора")]))
+    out["fuzz_data_methods"] = {
+        "rows": "Датчик давления\n".encode("cp1251") + methods.encode("cp1251"),
+        "no_match": b"X\n" + methods.encode("cp1251"),
     }
 
     # The calibrator catalogues: "<model text>\n<document>"; the shipped files and small variants.
@@ -283,6 +310,39 @@ def seeds():
         "</Model></Models>".encode("cp1251"),
         "utf16": b"X\n" + "<Models><Model><Model_name>X</Model_name><sens_2><A_1>50</A_1></sens_2>"
         "</Model></Models>".encode("utf-16"),
+    }
+
+    # The report assembly: flags (enabled channels, calibration, periodic), decimals, unit, unit
+    # factor, record count; each enabled channel's record; the header texts and the reference list;
+    # the result records; then "name=text" lines (placeholder, method row, in turn).
+    def channel(sn, unit="кПа", el_unit="мА", err=0.5, lo=0.0, hi=600.0, signal=0):
+        return struct.pack("<i40s40s40s40s120sffiffff20sf4sf4s20sif", 1, "Датчик давления".encode("cp1251"),
+                           b"DD-600", sn.encode(), b"INV-1", "Лаборатория".encode("cp1251"), err, 0.0, 0,
+                           lo, lo, hi, hi, unit.encode("cp1251"), 4.0, b"", 20.0, b"", el_unit.encode("cp1251"),
+                           signal, 1.0)
+
+    def result(pref, err):
+        return struct.pack("<If", 1, pref) + struct.pack("<6f", 12.0, 12.0, pref, pref, err, 0.05) * 4
+
+    def header(aux):
+        texts = b"20".ljust(8, b"\0") + b"50".ljust(8, b"\0") + b"750".ljust(8, b"\0")
+        texts += b"7/2024".ljust(20, b"\0") + b"01.02.2024".ljust(20, b"\0")
+        return texts + bytes([len(aux)]) + aux
+
+    def assembly(flags, channels, records, lines, digits=3, units=0):
+        return (bytes([flags, digits, units]) + struct.pack("<f", 1.0) + bytes([len(records)])
+                + b"".join(channels) + header("Барометр БАММ-1".encode("cp1251")) + b"".join(records)
+                + "\n".join(lines).encode())
+
+    points = [result(p, 0.01 * i) for i, p in enumerate((0.0, 150.0, 300.0, 450.0, 600.0))]
+    out["fuzz_report_assembly"] = {
+        "one_channel": assembly(0x01, [channel("1001")], points[:3],
+                                ["amp_CD_ORG=ЦСМ", "Датчик давления=МИ 1997-89"]),
+        "four_channels_periodic": assembly(0x2F, [channel(str(1001 + c)) for c in range(4)], points,
+                                           ["amp_CD_TEMP=20", "Датчик=МИ", "amp_CD_ADDRESS=г. Тверь,\nул. 1"]),
+        "calibration_voltage": assembly(0x12, [channel("77", el_unit="В", signal=4, hi=10.0)], points[:2],
+                                        ["CD_DATE=01.01.2025"], digits=250, units=200),
+        "no_channel": assembly(0x00, [], [], []),
     }
 
     # The workbook filler: [what % 4][bytes]. 0 a whole package, 1 a worksheet, 2 the workbook part,

@@ -273,7 +273,7 @@ void addResultPairs(const TDev& dev, const bool (&suitable)[kChannels]) {
 
 // The block is filled in the order the workbook's replacement needs (longer keys first within each
 // group), handed to the report library and emptied again.
-int MakeReport(const TDev& dev, const ReportRequest& request) {
+int AssembleReport(const TDev& dev, const ReportRequest& request) {
   bool anyEnabled = false;
   for (int c = 0; c < kChannels; ++c) anyEnabled = anyEnabled || dev.devCh[c].enabled;
   if (!anyEnabled) return -1;
@@ -302,8 +302,12 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   addDevicePairs(dev, request);
   addTables(dev, records);
   addResultPairs(dev, suitable);
-
   Checksum();
+  return 0;
+}
+
+int MakeReport(const TDev& dev, const ReportRequest& request) {
+  if (const int assembled = AssembleReport(dev, request); assembled != 0) return assembled;
   const int result = RunReport();
   FreeReport();
   return result;

@@ -41,6 +41,10 @@ struct ReportRequest {
 // (data::kProtocolRecordsMax); otherwise the result of RunReport (-1 library missing, -2 function
 // missing or no workbook made, with LastReportError saying why).
 int MakeReport(const TDev& dev, const ReportRequest& request);
+// The first part of MakeReport: the block filled and sealed, not handed to the report library.
+// 0; -1 no channel enabled; -2 a path that Windows-1251 cannot carry (told through the message
+// sink). With `outputPath` given nothing touches the file system.
+int AssembleReport(const TDev& dev, const ReportRequest& request);
 
 // The protocol of a run from the run's own snapshot: its record, its protocol page's texts and its
 // devices' method documents. `request` says which template and where the workbook goes; its texts
