@@ -175,4 +175,25 @@ TEST(Program, AScreenshotOfTheRegulationScreenOnTheSimulator) {
   EXPECT_GE(image.width(), 1100);
 }
 
+TEST(Program, AProjectThatCannotBeLoadedFailsAScreenshotRun) {
+  // A project cut off in its last line: unattended, the refusal reaches stderr and the status.
+  QTemporaryDir dir;
+  const QString project = dir.filePath("cut.aip");
+  {
+    QFile f(project);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Device_ch_0]\r\nenabled=1\r\nname=half a li");
+  }
+  const QString picture = dir.filePath("shot.png");
+  const ProgramRun r =
+      runProgram(kProgram,
+                 {"--simulate", "--project", project, "--settings", dir.filePath("arm_quarn.ini"),
+                  "--screenshot", picture, "--after-ms", "1500"},
+                 30000);
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("не загружен"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(project)) << r.err.toStdString();
+}
+
 }  // namespace

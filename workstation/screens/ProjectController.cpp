@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <cstdio>
 
 #include "ProjectFile.h"
 #include "Prompts.h"
@@ -12,10 +13,19 @@ namespace arm {
 ProjectController::ProjectController(QObject* parent) : QObject(parent) {}
 
 void ProjectController::tell(const QString& text, const QString& caption) const {
-  if (messenger_)
-    messenger_(text, caption);
-  else
+  // The window for the operator; stderr for whoever started the program (a script, a screenshot
+  // run, which then ends with a failure status).
+  if (messenger_) messenger_(text, caption);
+  if (!messenger_ || Prompts::unattended)
     Prompts::showError(caption, text);
+  else
+    std::fprintf(stderr, "ARM_Quarn: %s\n", qPrintable(text));
+}
+
+bool ProjectController::ask(const QString& text, const QString& caption) const {
+  if (asker_) return asker_(text, caption);
+  return QMessageBox::question(window_.data(), caption, text, QMessageBox::Yes | QMessageBox::No) ==
+         QMessageBox::Yes;
 }
 
 const quarn::data::ParamsCheck& ProjectController::applyToRecord(TDev& dev) {
@@ -47,21 +57,38 @@ bool ProjectController::load(const QString& path) {
   } else {
     // Read into a copy: a file that cannot be used leaves the current project as it is.
     quarn::data::Project read;
-    const quarn::data::Result<quarn::data::LoadedProject> r =
-        quarn::data::loadProject(name.toStdString(), read);
+    quarn::data::Result<quarn::data::LoadedProject> r = quarn::data::loadProject(name.toStdString(), read);
+    // A file changed since this program saved it is taken only when the operator says the change
+    // was meant: a flipped digit would otherwise change a tolerance without anybody noticing.
+    if (!r && r.error().fault() == quarn::data::Fault::Edited &&
+        ask(QString::fromStdString(r.why()) + QStringLiteral("\n\nОткрыть его, если он изменён намеренно?"),
+            QStringLiteral("Файл проекта изменён вне программы")))
+      r = quarn::data::loadProject(name.toStdString(), read, true);
     if (!r) {
       tell(QStringLiteral("Проект ") + name + QStringLiteral(" не загружен:\n") +
                QString::fromStdString(r.why()),
            QStringLiteral("Ошибка"));
       return false;
     }
+    // A file without the checksum (older, another program's, hand-made) loads as before.
+    if (r->checksum == quarn::data::ProjectChecksum::Absent && !r->note.empty())
+      std::fprintf(stderr, "ARM_Quarn: %s\n", r->note.c_str());
     project_ = std::move(read);
   }
+  named_ = true;
   setFileName(name);
   Q_EMIT loaded();
   // Showing the project runs the screens' change handlers, which mark it modified.
   setModified(false);
   return true;
+}
+
+void ProjectController::startUnnamed(const QString& defaultPath) {
+  project_ = quarn::data::projectFromIni(quarn::data::IniDocument{});
+  named_ = false;
+  setFileName(defaultPath);
+  Q_EMIT loaded();
+  setModified(false);
 }
 
 bool ProjectController::save(const QString& path) {
@@ -76,6 +103,7 @@ bool ProjectController::save(const QString& path) {
                                                      QString::fromStdString(saved.why()));
     return false;
   }
+  named_ = true;
   setModified(false);
   return true;
 }
@@ -96,9 +124,16 @@ void ProjectController::N_OpenProject_Click() {
   load(name);
 }
 
-void ProjectController::N_SaveProject_Click() { save(fileName_); }
+void ProjectController::N_SaveProject_Click() {
+  if (named_)
+    save(fileName_);
+  else
+    N_SaveProject_As_Click();
+}
 
-void ProjectController::N_SaveProject_As_Click() {
+void ProjectController::N_SaveProject_As_Click() { saveAs(); }
+
+bool ProjectController::saveAs() {
   QString name;
   if (Prompts::fileName) {
     name = Prompts::fileName(QStringLiteral("Сохранить проект как"), true);
@@ -110,9 +145,9 @@ void ProjectController::N_SaveProject_As_Click() {
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
       name = dialog.selectedFiles().front();
   }
-  if (name.isEmpty()) return;
+  if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".aip");
-  save(name);
+  return save(name);
 }
 
 bool ProjectController::confirmClose() {
@@ -124,7 +159,7 @@ bool ProjectController::confirmClose() {
                                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   if (answer != QMessageBox::Yes && answer != QMessageBox::No) return false;
   // A project that could not be saved is not given up silently: the window stays open.
-  if (answer == QMessageBox::Yes && !save(fileName_)) return false;
+  if (answer == QMessageBox::Yes && !(named_ ? save(fileName_) : saveAs())) return false;
   setModified(false);
   return true;
 }

@@ -23,9 +23,12 @@ class ProjectController : public QObject {
  public:
   // Where the controller tells the operator about a file it could not read (text, caption).
   using Messenger = std::function<void(const QString& text, const QString& caption)>;
+  // Where the controller asks the operator a yes/no question (text, caption); true for "Да".
+  using Asker = std::function<bool(const QString& text, const QString& caption)>;
 
   explicit ProjectController(QObject* parent = nullptr);
   void setMessenger(Messenger messenger) { messenger_ = std::move(messenger); }
+  void setAsker(Asker asker) { asker_ = std::move(asker); }
   // The parent of the file dialogs; the folder "Открыть проект" starts in.
   void setWindow(QWidget* window) { window_ = window; }
   void setProgramDir(const QString& dir) { programDir_ = dir; }
@@ -36,6 +39,9 @@ class ProjectController : public QObject {
   // Full name of the current project file.
   QString fileName() const { return fileName_; }
   void setFileName(const QString& name);
+  // False while the project has no file of its own (the one asked for at start could not be
+  // loaded): "Сохранить" then asks for a name instead of writing over that file.
+  bool named() const { return named_; }
 
   // ProjectModified: the operator changed something since the last load or save.
   bool modified() const { return modified_; }
@@ -46,8 +52,13 @@ class ProjectController : public QObject {
   // name and the project takes the defaults of an empty file. The screens show the result; the
   // modified flag is cleared. A file that cannot be read (damaged, cut off, not a file) is reported
   // in the message window and changes nothing: the previous project, its name and its modified
-  // flag stay. Returns false on such a failure.
+  // flag stay. Returns false on such a failure; the reason goes to stderr too (and counts as an
+  // error of an unattended run). A file changed outside the program since it was saved (its checksum
+  // differs) is loaded only when the operator answers that the change was meant.
   bool load(const QString& path);
+  // The project the program starts with when the file asked for could not be loaded: the defaults
+  // of an empty project under the name `defaultPath`, without a file of its own (named() false).
+  void startUnnamed(const QString& defaultPath);
   // Lets the screens write their edits into the project, then saves it atomically under `path`,
   // which becomes the current name. A failure is shown to the operator and keeps the modified flag.
   bool save(const QString& path);
@@ -83,8 +94,12 @@ class ProjectController : public QObject {
 
  private:
   void tell(const QString& text, const QString& caption) const;
+  bool ask(const QString& text, const QString& caption) const;
+  // "Сохранить проект как": asks for a name and saves; false when cancelled or not saved.
+  bool saveAs();
 
   Messenger messenger_;
+  Asker asker_;
   QPointer<QWidget> window_;
   QString programDir_;
   quarn::data::Project project_;
@@ -92,6 +107,7 @@ class ProjectController : public QObject {
   quarn::data::ParamsCheck check_;
   QString fileName_;
   bool modified_ = false;
+  bool named_ = true;
 };
 
 }  // namespace arm

@@ -16,6 +16,10 @@ WorkstationContext::WorkstationContext(QObject* parent)
   project_->setMessenger([this](const QString& text, const QString& caption) {
     messageWindow().showMessage(text, false, caption);
   });
+  project_->setAsker([this](const QString& text, const QString& caption) {
+    messageWindow().showAndWait(text, true, caption);
+    return messageWindow().modalResult() == 1;  // "Да"
+  });
 }
 
 WorkstationContext::~WorkstationContext() = default;

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <cstring>
 
 #include "BrenkSettingsScreen.h"
@@ -457,8 +458,19 @@ void MainWindow::TimerLoadTimer() {
   applyFastHartSearch();
   QString project = options_.projectPath.isEmpty() ? QString::fromStdString(settings_.projectFileName)
                                                    : QFileInfo(options_.projectPath).absoluteFilePath();
-  if (project.isEmpty() || !QFileInfo(project).isFile())
-    project = QDir(programDir_).filePath(QString::fromLatin1(quarn::data::kDefaultProjectName));
+  const QString defaultProject =
+      QDir(programDir_).filePath(QString::fromLatin1(quarn::data::kDefaultProjectName));
+  if (!project.isEmpty() && !QFileInfo(project).isFile() &&
+      QFileInfo(project).absoluteFilePath() != QFileInfo(defaultProject).absoluteFilePath()) {
+    // A project named on the command line or kept in the settings that is not there is said, not
+    // replaced by the default one in silence (the default one missing is a first start).
+    const QString text = QStringLiteral("Проект \"%1\" не найден, открыт проект по умолчанию \"%2\"")
+                             .arg(project, defaultProject);
+    std::fprintf(stderr, "ARM_Quarn: %s\n", qPrintable(text));
+    context_.messageWindow().showMessage(text, false, QStringLiteral("Проект"));
+    project.clear();
+  }
+  if (project.isEmpty()) project = defaultProject;
   context_.project().setFileName(project);
 
   if (startPort_ != 0) {
@@ -471,7 +483,9 @@ void MainWindow::TimerLoadTimer() {
   ports_->restore(restored, uiBrenk());
 
   if (lib_.dev) {
-    context_.project().load(project);
+    // A project that could not be loaded (told by load()) is not the current file: a save would
+    // write the defaults over it. The program goes on with the default project, without a file.
+    if (!context_.project().load(project)) context_.project().startUnnamed(defaultProject);
     ports_->normalise();
     context_.setProjectModified(false);
   }
@@ -497,7 +511,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
   const QRect g = geometry();
   settings_.window = quarn::data::WindowPlacement{g.x(), g.y(), g.width(), g.height()};
-  settings_.projectFileName = projectFileName().toStdString();
+  // A project without a file of its own leaves the settings naming the one that failed to load.
+  if (context_.project().named()) settings_.projectFileName = projectFileName().toStdString();
   settings_.fastHartSearch = context_.fastHartSearch();
   ports_->store(settings_, uiBrenk());
   QDir().mkpath(QFileInfo(settingsPath_).absolutePath());

@@ -21,6 +21,9 @@ struct Prompts {
 
   // Errors reported while unattended (see installUnattended).
   static inline int unattendedErrors = 0;
+  // Whether installUnattended is in force: a failure told in a window is also reported through
+  // `error`, so that it reaches stderr and the run's status.
+  static inline bool unattended = false;
 
   static void reset() {
     error = nullptr;
@@ -28,6 +31,7 @@ struct Prompts {
     messageWindow = nullptr;
     fileName = nullptr;
     unattendedErrors = 0;
+    unattended = false;
   }
 
   // For runs nobody watches (a screenshot, a timing run): errors and questions go to stderr instead
@@ -35,6 +39,7 @@ struct Prompts {
   // so that the run can end with a failure status.
   static void installUnattended() {
     unattendedErrors = 0;
+    unattended = true;
     error = [](const QString& caption, const QString& text) {
       ++unattendedErrors;
       std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
