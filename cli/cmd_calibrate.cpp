@@ -45,7 +45,8 @@ struct CalibrateArgs {
   std::string reportPath;
   std::string templatePath;
   bool pdf = false;
-  double runTimeoutS = 0;  // 0: each stage waits as long as it takes
+  double runTimeoutS = 0;     // 0: each stage waits as long as it takes
+  bool acceptEdited = false;  // a project changed outside the program is used all the same
   HistoryArgs history;
 };
 
@@ -61,6 +62,8 @@ CalibrateArgs parseCalibrateArgs(const std::vector<std::string>& args) {
       r.templatePath = takeValue(args, i);
     } else if (a == "--pdf") {
       r.pdf = true;
+    } else if (a == "--accept-edited") {
+      r.acceptEdited = true;
     } else if (a == "--run-timeout") {
       r.runTimeoutS = parseNumber(takeValue(args, i), a);
       if (r.runTimeoutS <= 0 || r.runTimeoutS > 86400 * 30)
@@ -305,8 +308,7 @@ class StageTimes {
 // answered; 1 for any other failure (the sequence stopped, the history or the protocol not written).
 int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
   const CalibrateArgs r = parseCalibrateArgs(args);
-  data::Project project;
-  valueOrFail(data::loadProject(r.project, project));
+  data::Project project = loadRunProject(r.project, r.acceptEdited);
   project.methods = methodList();
   if (project.header.date.empty())
     project.header.date = data::protocolDate(static_cast<long long>(time(nullptr)));

@@ -95,13 +95,7 @@ RunArgs parseRunArgs(const std::vector<std::string>& args, bool verify) {
 }
 
 data::Project loadProjectOrFail(const RunArgs& r) {
-  data::Project project;
-  const data::Result<data::LoadedProject> load = data::loadProject(r.project, project, r.acceptEdited);
-  // Nobody is there to ask: a file changed since it was saved is used only when the command says so.
-  if (!load && load.error().fault() == data::Fault::Edited)
-    throw Failure{kFailure, load.why() + " (--accept-edited, если он изменён намеренно)"};
-  valueOrFail(load);
-  if (!load->note.empty()) std::fprintf(stderr, "quarn-cli: %s\n", load->note.c_str());
+  data::Project project = loadRunProject(r.project, r.acceptEdited);
   if (r.set >= 0) project.selectedSet = r.set;
   project.methods = methodList();
   return project;

@@ -26,7 +26,7 @@ const char kUsage[] =
     "  verify PROJECT.aip [--set K] [--report OUT.xlsx [--pdf]] [--template T.xlsx] [--ref-upper KPA]\n"
     "                     [--run-timeout S]   verification run; prints one object with the results\n"
     "  relay PROJECT.aip [--set K] [--run-timeout S]   relay check; prints the eight relay records\n"
-    "  verify and relay refuse a project changed since it was saved unless given --accept-edited\n"
+    "  verify, relay and calibrate refuse a project changed since it was saved unless given --accept-edited\n"
     "  hart search|info|write|check-current|trim-current|trim-sensor|zero|reset|restore|exit-fixed [ARGS]\n"
     "       HART jobs (docs/hart_procedures.md); --ch N or LIST (1..4), --run-timeout S\n"
     "  verify and relay store the finished run in the run history: [--history FILE]\n"

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "ParamsCheck.h"
+#include "ProjectFile.h"
 #include "ProjectToDev.h"
 #include "RunControl.h"
 
@@ -10,6 +11,16 @@ namespace cli {
 
 namespace data = quarn::data;
 namespace history = quarn::history;
+
+data::Project loadRunProject(const std::string& path, bool acceptEdited) {
+  data::Project project;
+  const data::Result<data::LoadedProject> load = data::loadProject(path, project, acceptEdited);
+  if (!load && load.error().fault() == data::Fault::Edited)
+    throw Failure{kFailure, load.why() + " (--accept-edited, если он изменён намеренно)"};
+  valueOrFail(load);
+  if (!load->note.empty()) std::fprintf(stderr, "quarn-cli: %s\n", load->note.c_str());
+  return project;
+}
 
 void refuseInvalidParameters(const data::Project& project, bool relayMode) {
   auto scratch = std::make_unique<TDev>();

@@ -22,6 +22,11 @@
 
 namespace cli {
 
+// The project file of a run. A file cut off or damaged is refused; one changed outside the program
+// since it was saved is used only with `acceptEdited` (--accept-edited: nobody is there to ask); a
+// note (a file without the checksum, an accepted change) goes to stderr.
+quarn::data::Project loadRunProject(const std::string& path, bool acceptEdited);
+
 // The parameters the screen would refuse, told before any connection is made. The calibrator's
 // working limits are checked again once it is linked.
 void refuseInvalidParameters(const quarn::data::Project& project, bool relayMode);

@@ -306,6 +306,7 @@ TEST_F(CliVerify, ProjectsCutOffOrChangedOutsideAreRefusedUnlessAccepted) {
       {"verify " + cut + " --accept-edited", 1, "обрезан"},
       {"verify " + changed, 1, "Файл проекта изменён вне программы"},
       {"relay " + changed, 1, "--accept-edited"},
+      {"calibrate " + changed, 1, "--accept-edited"},
       {"verify " + changed + " --accept-edited", 2, "изменён вне программы и открыт по подтверждению"},
       {"relay " + unmarked, 2, "без контрольной суммы"},
   };
