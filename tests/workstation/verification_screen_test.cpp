@@ -139,9 +139,10 @@ TEST(VerificationScreen, ResultsListShowsTheValidRecordsAndPaintsErrorsBeyondThe
     bool redOnChannel1;
     bool redOnChannel2;
   };
+  const float missing = std::numeric_limits<float>::quiet_NaN();  // an error that was not measured
   const Case cases[] = {
       {0.3f, true, false}, {-0.3f, true, false}, {0.17f, false, false},
-      {0.36f, true, true}, {0.0f, false, false},
+      {0.36f, true, true}, {0.0f, false, false}, {missing, true, true},
   };
   // Record 2 stays empty: the list skips it and numbers its rows without the gap.
   int k = 0;
@@ -150,19 +151,21 @@ TEST(VerificationScreen, ResultsListShowsTheValidRecordsAndPaintsErrorsBeyondThe
     b.putRecord(k++, 300, c.error);
   }
   b.notify();
-  ASSERT_EQ(b.list().rowCount(), 5);
-  for (int row = 0; row < 5; ++row) {
+  ASSERT_EQ(b.list().rowCount(), 6);
+  for (int row = 0; row < 6; ++row) {
     SCOPED_TRACE(row);
     const Case& c = cases[row];
     EXPECT_EQ(b.cell(row, 0), QString::number(row));
     EXPECT_EQ(b.cell(row, 1), QStringLiteral("0.3000")) << "reference in MPa, four decimals";
     EXPECT_EQ(b.cell(row, 2), QStringLiteral("12.000"));
-    EXPECT_EQ(b.cell(row, 4), QString::number(c.error, 'f', 3));
+    if (!std::isnan(c.error)) {
+      EXPECT_EQ(b.cell(row, 4), QString::number(c.error, 'f', 3));
+    }
     EXPECT_EQ(b.cellColour(row, 4) == VerificationScreen::badColour(), c.redOnChannel1);
     EXPECT_EQ(b.cellColour(row, 7) == VerificationScreen::badColour(), c.redOnChannel2);
     for (int col = 8; col < 14; ++col) EXPECT_EQ(b.cell(row, col), QString()) << "channels 3 and 4 are off";
   }
-  EXPECT_EQ(b.list().currentRow(), 4) << "the newest row is selected";
+  EXPECT_EQ(b.list().currentRow(), 5) << "the newest row is selected";
 
   // The live panel of a channel at 0.3 % with 0.25 x 0.7 allowed is red too; within it green.
   b.dev().ch[0].reducedError = 0.3f;
@@ -170,6 +173,9 @@ TEST(VerificationScreen, ResultsListShowsTheValidRecordsAndPaintsErrorsBeyondThe
   b.notify();
   EXPECT_EQ(b.control("pn_Err_1")->palette().color(QPalette::WindowText), VerificationScreen::badColour());
   EXPECT_EQ(b.control("pn_Err_2")->palette().color(QPalette::WindowText), VerificationScreen::goodColour());
+  b.dev().ch[1].reducedError = missing;  // no error measured is not within the limit either
+  b.notify();
+  EXPECT_EQ(b.control("pn_Err_2")->palette().color(QPalette::WindowText), VerificationScreen::badColour());
   EXPECT_EQ(b.text("pn_On_1"), QStringLiteral("Да"));
   EXPECT_EQ(b.text("pn_On_3"), QStringLiteral("нет"));
 }
