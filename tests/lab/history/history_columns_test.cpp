@@ -76,6 +76,18 @@ TEST_F(HistoryColumnsTest, ChangingAnyStoredColumnBreaksTheCheck) {
     fs::copy_file(path("fixture.db"), file);
     {
       RawDb raw(file);
+      // The editor puts the guards back after the change, so only the change itself can give him
+      // away (a check that finds them missing fails whatever was changed).
+      std::vector<std::string> guards;
+      {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(raw.get(), "SELECT sql FROM sqlite_master WHERE type = 'trigger'", -1, &s,
+                           nullptr);
+        while (sqlite3_step(s) == SQLITE_ROW)
+          guards.push_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        sqlite3_finalize(s);
+      }
+      ASSERT_FALSE(guards.empty());
       raw.dropGuards();
       // An editor is not held back by the table's constraints either.
       ASSERT_EQ(raw.exec("PRAGMA ignore_check_constraints = ON"), "");
@@ -87,19 +99,30 @@ TEST_F(HistoryColumnsTest, ChangingAnyStoredColumnBreaksTheCheck) {
                                   ? "name = 'head_hash'"
                                   : "(" + c.key + ") = (SELECT " + c.key + " FROM " + c.table + " ORDER BY " +
                                         c.key + " LIMIT 1 OFFSET " + std::to_string(rows / 2) + ")";
-      // A new value of the kind the column holds: a number moved far (no key it could meet), a
-      // text lengthened, a missing number made present.
+      // A new value of the kind the column holds: a flag turned over (a key column is moved instead,
+      // where 0 and 1 may both be taken), another number moved far (no key it could meet), a text
+      // lengthened, a missing number made present.
+      bool inKey = false;
+      for (std::size_t at = 0; (at = c.key.find(c.name, at)) != std::string::npos; at += c.name.size())
+        inKey = inKey || ((at == 0 || c.key[at - 1] == ' ') &&
+                          (at + c.name.size() == c.key.size() || c.key[at + c.name.size()] == ','));
+      const std::string moved = c.name + " + 1000";
+      const std::string flip =
+          inKey ? moved : "CASE WHEN " + c.name + " IN (0, 1) THEN 1 - " + c.name + " ELSE " + moved + " END";
       const std::string edit = "UPDATE " + c.table + " SET " + c.name + " = CASE typeof(" + c.name +
-                               ") WHEN 'integer' THEN " + c.name + " + 1000 WHEN 'real' THEN " + c.name +
+                               ") WHEN 'integer' THEN " + flip + " WHEN 'real' THEN " + c.name +
                                " * 2 + 1.5 WHEN 'text' THEN " + c.name + " || '·' ELSE 7 END WHERE " + row;
       ASSERT_EQ(raw.exec(edit), "") << edit;
       ASSERT_EQ(sqlite3_changes(raw.get()), 1) << edit;
+      for (const std::string& g : guards) ASSERT_EQ(raw.exec(g), "") << g;
     }
     const Result<std::unique_ptr<HistoryStore>> opened = HistoryStore::open(file, readOnlyOptions());
     if (!opened.ok()) continue;  // refused at once (the schema's version): broken as well
     const Result<ChainCheck> check = opened.value()->check();
     if (!check.ok()) continue;  // refused by the integrity check
     EXPECT_FALSE(check->ok) << "the check did not notice";
+    EXPECT_EQ(check->problem.find("защита записей"), std::string::npos)
+        << "the guards were put back: " << check->problem;
   }
 }
 
