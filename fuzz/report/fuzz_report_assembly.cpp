@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "RunControl.h"
 #include "TDev.h"
 #include "make_report.h"
 #include "report_exchange.h"
@@ -102,7 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
 
+  int validRecords = 0;
+  for (int i = 0; i < POV_POINTS_MAX; ++i) validRecords += dev.results[i].valid != 0;
+  const bool refusable = validRecords == 0 || validRecords > quarn::data::kProtocolRecordsMax;
+
   const int rc = quarn::report::AssembleReport(dev, request);
+  // A protocol without results, or with more than its tables take, is refused (-3), and only then.
+  if ((rc == -3) != (refusable && rc != -1)) std::abort();
   if (rc == 0) {
     TXlsxExchange& block = quarn::report::ReportBlock();
     if (xlsx_exchange_checksum(&block) != block.checksum) std::abort();
@@ -113,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const xlsxgen::XlsxError&) {
       std::abort();  // the assembly never exceeds a limit of the block
     }
-  } else if (rc != -1 && rc != -2) {
+  } else if (rc != -1 && rc != -2 && rc != -3) {
     std::abort();
   }
   quarn::report::FreeReport();

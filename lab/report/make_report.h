@@ -43,7 +43,8 @@ struct ReportRequest {
 int MakeReport(const TDev& dev, const ReportRequest& request);
 // The first part of MakeReport: the block filled and sealed, not handed to the report library.
 // 0; -1 no channel enabled; -2 a path that Windows-1251 cannot carry (told through the message
-// sink). With `outputPath` given nothing touches the file system.
+// sink); -3 no result records or more than the protocol takes. With `outputPath` given nothing
+// touches the file system.
 int AssembleReport(const TDev& dev, const ReportRequest& request);
 
 // The protocol of a run from the run's own snapshot: its record, its protocol page's texts and its
