@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "BrenkSettingsScreen.h"
@@ -28,6 +29,7 @@
 #include "HartScreen.h"
 #include "HistoryDialog.h"
 #include "IniDocument.h"
+#include "IniValues.h"
 #include "LiveTexts.h"
 #include "PanelButton.h"
 #include "ParametersScreen.h"
@@ -39,6 +41,9 @@
 #include "ReferenceLimit.h"
 #include "RegulationScreen.h"
 #include "RunRecorder.h"
+#ifdef QUARN_HISTORY_SERVER
+#include "HistoryServerPusher.h"
+#endif
 #include "TDevValues.h"
 #include "VerificationScreen.h"
 #include "ZDialog.h"
@@ -94,6 +99,7 @@ MainWindow::MainWindow(Options options, QWidget* parent) : QMainWindow(parent), 
 }
 
 MainWindow::~MainWindow() {
+  serverPusher_.reset();  // a push under way stops between two transactions
   if (!closed_ && lib_.handle) {
     // Destroyed without closing (a failed start): stop the callbacks before the window goes away.
     delete timerNotifier_;
@@ -329,6 +335,7 @@ void MainWindow::createScreens() {
   context_.setHistoryFooter([this](const TDev& dev) { return recorder_->protocolFooter(dev); });
   connect(recorder_, &RunRecorder::runStored, this, [this] {
     if (historyDialog_) historyDialog_->reload();
+    if (serverPusher_) serverPusher_->request();
   });
 }
 
@@ -481,6 +488,7 @@ void MainWindow::TimerLoadTimer() {
   quarn::data::WorkstationSettings restored = settings_;
   if (startPort_ != 0) restored.portMenus.erase(quarn::data::ownerChainSection({"FormMain", "COMselect"}));
   ports_->restore(restored, uiBrenk());
+  startServerPush();
 
   if (lib_.dev) {
     // A project that could not be loaded (told by load()) is not the current file: a save would
@@ -489,6 +497,51 @@ void MainWindow::TimerLoadTimer() {
     ports_->normalise();
     context_.setProjectModified(false);
   }
+}
+
+// The lab server, when one is configured (QUARN_HISTORY_SERVER, else Uri in the section HistoryServer
+// of arm_quarn.ini, with the workstation's name there as Workstation, else the host name): the run
+// history is pushed to it in the background now and after each stored run. The history file stays the
+// one the runs are written to; the push only reads it.
+void MainWindow::startServerPush() {
+#ifdef QUARN_HISTORY_SERVER
+  namespace history = quarn::history;
+  if (serverPusher_ || !recorder_) return;
+  history::ServerOptions server;
+  if (const char* env = std::getenv(history::kServerEnvironment); env && *env) server.uri = env;
+  if (server.uri.empty()) server.uri = quarn::data::readTextUtf8(settings_.file, "HistoryServer", "Uri", "");
+  if (server.uri.empty()) return;
+  server.workstationId = quarn::data::readTextUtf8(settings_.file, "HistoryServer", "Workstation", "");
+  if (server.workstationId.empty()) server.workstationId = history::defaultWorkstationId();
+  server.anchorFolder = history::defaultAnchorFolder();
+  history::OpenOptions store;
+  store.anchorFolder = server.anchorFolder;
+  // The outcome arrives on the pusher's thread; the window takes it in its own.
+  serverPusher_ = std::make_unique<history::ServerPusher>(
+      recorder_->historyPath().toStdString(), store, server,
+      [this](const history::Result<history::SyncResult>& r) {
+        const QString problem = r ? QString() : QString::fromStdString(r.error().message);
+        QMetaObject::invokeMethod(
+            this, [this, problem] { serverPushDone(problem); }, Qt::QueuedConnection);
+      });
+  serverPusher_->request();
+#endif
+}
+
+// A push that failed is told in the message window once per new reason (a server that stays down
+// is not repeated after every run); the runs stay in the local history and go with a later push.
+void MainWindow::serverPushDone(const QString& problem) {
+  if (problem.isEmpty() || problem == serverPushProblem_) {
+    serverPushProblem_ = problem;
+    return;
+  }
+  serverPushProblem_ = problem;
+  if (zDialog_)
+    zDialog_->showMessage(
+        QStringLiteral("История поверок не передана на сервер лаборатории; запуски сохранены "
+                       "на этой станции и будут переданы позже.\n") +
+            problem,
+        false, QStringLiteral("История поверок"));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -502,6 +555,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
 
   context_.dropModelTables();
+  serverPusher_.reset();
   delete timerNotifier_;
   timerNotifier_ = nullptr;
   if (lib_.handle) quarn::host::unbind(lib_);

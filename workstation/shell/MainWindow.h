@@ -27,6 +27,10 @@ class QSocketNotifier;
 class QTimer;
 class QFileSystemWatcher;
 
+namespace quarn::history {
+class ServerPusher;
+}
+
 namespace arm {
 
 class PanelButton;
@@ -113,6 +117,10 @@ class MainWindow : public QMainWindow {
   const std::vector<qint64>& updateDurations() const { return updateNs_; }
   // The window closed: the library is unbound.
   bool closeRequested() const { return closed_; }
+  // The lab server's background push (none without a server configured), and its last problem
+  // (empty after a push that went through).
+  quarn::history::ServerPusher* serverPusher() const { return serverPusher_.get(); }
+  QString serverPushProblem() const { return serverPushProblem_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -120,6 +128,8 @@ class MainWindow : public QMainWindow {
  private:
   static void onLibraryUpdate();
   void buildUi();
+  void startServerPush();
+  void serverPushDone(const QString& problem);
   void buildMenus();
   void createScreens();
   Screen* screenForMode(int mode) const;
@@ -176,6 +186,8 @@ class MainWindow : public QMainWindow {
   DialogUDiap* uDiap_ = nullptr;
   RunRecorder* recorder_ = nullptr;
   QPointer<HistoryDialog> historyDialog_;
+  std::unique_ptr<quarn::history::ServerPusher> serverPusher_;
+  QString serverPushProblem_;
   // The screens in refresh order, each with the mode index that shows it.
   struct ScreenSlot {
     int mode;
