@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 #include "CommandLine.h"
 #include "HartScreen.h"
@@ -826,9 +827,23 @@ TEST_F(VerificationWorkstation, ARelayCheckShowsTheSwitchingPressures) {
   bench->operatorSetsPressure(50);
   pressMouse(window->findChild<QWidget*>("lb_mode_Relay"), true);
   ASSERT_TRUE(screen.relayMode());
+  // The relay check is locked against disturbance as a verification is: the project and port menus
+  // and the HART jobs wait for its end.
+  auto* open = window->findChild<QAction*>(QStringLiteral("N_OpenProject"));
+  QAction* ports = window->ports().portMenu()->menuAction();
+  auto* search = window->findChild<QWidget*>(QStringLiteral("pnHartSearch"));
   ASSERT_TRUE(screen.startRun());
+  runFor(500);
+  for (auto [what, enabled, tip] : {std::tuple{"Открыть проект", open->isEnabled(), open->toolTip()},
+                                    std::tuple{"COM-порт", ports->isEnabled(), ports->toolTip()},
+                                    std::tuple{"HART search", search->isEnabled(), search->toolTip()}}) {
+    EXPECT_FALSE(enabled) << what;
+    EXPECT_EQ(tip, WorkstationContext::runLockReason()) << what;
+  }
   ASSERT_TRUE(run([&] { return !messages.isEmpty(); }, 30 * 60 * 1000));
   EXPECT_EQ(messages, QStringList{QStringLiteral("Поверка завершена")});
+  EXPECT_TRUE(open->isEnabled());
+  EXPECT_TRUE(ports->isEnabled());
   auto label = [&](const char* name) { return window->findChild<QLabel*>(name)->text(); };
   EXPECT_NEAR(label("lr_Pmax_11").toDouble(), 100, 0.6);
   EXPECT_NEAR(label("lr_Pmin_11").toDouble(), 95, 0.6);
