@@ -11,7 +11,9 @@
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -30,6 +32,7 @@
 #include "bench_fixture.h"
 #include "quarn/cp1251.h"
 #include "quarnsim/scenario.h"
+#include "quarnsim/transmitter.h"
 #include "screen_fixture.h"
 
 namespace {
@@ -853,3 +856,48 @@ TEST_F(VerificationWorkstation, ARelayCheckShowsTheSwitchingPressures) {
 }
 
 }  // namespace
+
+// "Калибровка с подстройкой" on the calibration bench (here with the Quarn, the simulator's operator
+// bringing every pressure the sequence asks for): the two devices out of tolerance are trimmed and
+// suitable as left, the one in tolerance hears no trim, the plain one is named; no device is left in
+// fixed-current mode. CALIBRATION_SCREENSHOT=FILE keeps a picture of the finished sequence.
+TEST_F(VerificationWorkstation, CalibrationTrimsTheDevicesOutOfToleranceAndShowsBothVerdicts) {
+  quarnsim::Scenario scenario;
+  ASSERT_EQ(quarnsim::loadScenarioFile(scenario, QUARN_EXAMPLES_DIR "/calibration_bench.scenario"), "");
+  scenario.model = quarnsim::Model::Quarn;
+  data::Project p;
+  ASSERT_TRUE(data::loadProject(QUARN_EXAMPLES_DIR "/calibration.aip", p));
+  VerificationScreen& s = open(scenario, p);
+  s.setCalibrationMode(true);
+  EXPECT_FALSE(window->findChild<QWidget*>(QStringLiteral("Panel_Calib"))->isHidden());
+  ASSERT_TRUE(s.startRun());
+  EXPECT_FALSE(window->findChild<QWidget*>(QStringLiteral("pm_mode_Check"))->isEnabled());
+  ASSERT_TRUE(run([&] { return !messages.isEmpty(); }, 20 * 60 * 1000)) << diag();
+  EXPECT_EQ(messages.back(), QStringLiteral("Калибровка завершена: подстроенные приборы годны."));
+  EXPECT_FALSE(s.running());
+  EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("pm_mode_Check"))->isEnabled());
+
+  const QTableWidget& table = *window->findChild<QTableWidget*>(QStringLiteral("lvCalib"));
+  auto cell = [&](int row, int col) { return table.item(row, col)->text(); };
+  for (int row : {0, 1}) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(cell(row, 1), QStringLiteral("не годен"));
+    EXPECT_EQ(cell(row, 2), QStringLiteral("сенсор, ток"));
+    EXPECT_EQ(cell(row, 3), QStringLiteral("годен"));
+    EXPECT_EQ(cell(row, 4), QStringLiteral("подстроен"));
+  }
+  EXPECT_EQ(cell(2, 1), QStringLiteral("годен"));
+  EXPECT_EQ(cell(2, 2), QStringLiteral("нет"));
+  EXPECT_EQ(cell(2, 3), QStringLiteral("годен"));
+  EXPECT_EQ(cell(3, 4), QStringLiteral("подстройка невозможна: нет HART"));
+  EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("lbCalibStage"))->text(),
+            QStringLiteral("Калибровка завершена"));
+
+  for (uint8_t trim : {43, 45, 46, 82, 123}) {
+    const auto& heard = bench->transmitter(2).commandsSeen();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), trim), 0) << "command " << int(trim);
+  }
+  for (int c = 0; c < 4; ++c) EXPECT_FALSE(bench->transmitter(c).fixedCurrentMode()) << c;
+  if (const char* shot = std::getenv("CALIBRATION_SCREENSHOT"))
+    window->grab().save(QString::fromLocal8Bit(shot));
+}

@@ -143,7 +143,12 @@ RunRecorder::TakenRun RunRecorder::takeRun(const TDev& dev) const {
   // The results as the run left them in the record; devices, texts and points as the run took them.
   quarn::data::RunSnapshot run = *run_;
   run.follow(dev);
-  return TakenRun{history::buildRunRecord(run, host), resultsFingerprint(run.record())};
+  TakenRun taken{history::buildRunRecord(run, host), resultsFingerprint(run.record()), false};
+  if (context_.calibrationRunTag() >= 0) {
+    taken.run.tag = context_.calibrationRunTag() == 1 ? history::RunTag::AsLeft : history::RunTag::AsFound;
+    taken.tagDecided = true;
+  }
+  return taken;
 }
 
 void RunRecorder::storePending() {
@@ -166,8 +171,9 @@ void RunRecorder::store(TakenRun taken) {
   if (!opened) return fail(kRunNotStored, QString::fromStdString(opened.error().message));
   history::HistoryStore& store = *opened.value();
   // A history that cannot take the run asks nothing: the write below tells why.
-  const auto offer =
-      store.readOnly() ? history::Result<history::TagOffer>(history::TagOffer{}) : store.offerTag(run);
+  const auto offer = store.readOnly() || taken.tagDecided
+                         ? history::Result<history::TagOffer>(history::TagOffer{})
+                         : store.offerTag(run);
   if (offer && offer->tag == history::RunTag::AsLeft) {
     // A window of its own: the message window may still show the end of the run.
     ZDialog ask(context_.window());

@@ -75,6 +75,7 @@ class RunRecorder : public QObject {
   struct TakenRun {
     quarn::history::RunRecord run;
     uint64_t results = 0;
+    bool tagDecided = false;  // a calibration's run: its tag is set, the operator is not asked
   };
   TakenRun takeRun(const TDev& dev) const;
   void takeAdjustments(const TDev& dev);

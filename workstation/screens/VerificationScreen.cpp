@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CalibrationPanel.h"
 #include "HartWidgets.h"
 #include "LabelPanel.h"
 #include "ProjectController.h"
@@ -162,6 +163,13 @@ VerificationScreen::VerificationScreen(WorkstationContext& context, QWidget* par
   layout->addWidget(buildChannelTable());
   relayPanel_ = buildRelayPanel();
   layout->addWidget(relayPanel_);
+  calib_ = new CalibrationPanel(context, this);
+  calib_->hide();
+  layout->addWidget(calib_);
+  connect(calib_, &CalibrationPanel::finished, this, [this](const QString& text) {
+    becomeIdle();
+    showMessage(text);
+  });
   layout->addWidget(buildResults(), 1);
 
   connect(&context, &WorkstationContext::signalTypeChanged, this, [this](int type) {
@@ -190,11 +198,18 @@ QWidget* VerificationScreen::buildTop() {
                                 QStringLiteral("Поверка"), top);
   modeRelay_ = hart::makeButton(QStringLiteral("pm_mode_Relay"), QStringLiteral("lb_mode_Relay"),
                                 QStringLiteral("Поверка реле"), top);
-  connect(modeCheck_, &LabelPanel::clicked, this, [this] { setRelayMode(false); });
+  connect(modeCheck_, &LabelPanel::clicked, this, [this] {
+    setCalibrationMode(false);
+    setRelayMode(false);
+  });
   connect(modeRelay_, &LabelPanel::clicked, this, [this] { setRelayMode(true); });
+  modeCalib_ = hart::makeButton(QStringLiteral("pm_mode_Calib"), QStringLiteral("lb_mode_Calib"),
+                                QStringLiteral("Калибровка с подстройкой"), top);
+  connect(modeCalib_, &LabelPanel::clicked, this, [this] { setCalibrationMode(true); });
   auto* modes = new QHBoxLayout;
   modes->addWidget(modeCheck_);
   modes->addWidget(modeRelay_);
+  modes->addWidget(modeCalib_);
   controls->addLayout(modes);
 
   start_ = hart::makeButton(QStringLiteral("Panel_StartPov"), QStringLiteral("Label_StartPov"),
@@ -440,10 +455,13 @@ void VerificationScreen::setButtonEnabled(LabelPanel* button, bool enabled) {
 }
 
 void VerificationScreen::paintModeButtons() {
-  hart::paintButton(modeCheck_, relayMode_ ? modeBackground() : chosenModeBackground(),
-                    relayMode_ ? modeText() : QColor(Qt::white));
+  const bool check = !relayMode_ && !calibMode_;
+  hart::paintButton(modeCheck_, check ? chosenModeBackground() : modeBackground(),
+                    check ? QColor(Qt::white) : modeText());
   hart::paintButton(modeRelay_, relayMode_ ? chosenModeBackground() : modeBackground(),
                     relayMode_ ? QColor(Qt::white) : modeText());
+  hart::paintButton(modeCalib_, calibMode_ ? chosenModeBackground() : modeBackground(),
+                    calibMode_ ? QColor(Qt::white) : modeText());
 }
 
 void VerificationScreen::updateDeleteButtons() {
@@ -458,6 +476,24 @@ bool VerificationScreen::startRun() {
   if (!dev || running_) return false;
   refreshStartPermission(*dev);
   if (!start_->isEnabled()) return false;
+  if (calibMode_) {
+    // The sequence prepares each of its runs itself, as below; the screen locks as for a run.
+    results_->setRowCount(0);
+    updateDeleteButtons();
+    if (!calib_->start()) return false;
+    context().setRunActive(true);
+    running_ = true;
+    context().setModeButtonsEnabled(false);
+    for (LabelPanel* b : {modeCheck_, modeRelay_, modeCalib_}) {
+      setButtonEnabled(b, false);
+      b->setToolTip(WorkstationContext::runLockReason());
+    }
+    handInput_->setEnabled(false);
+    setButtonEnabled(toExcel_, false);
+    start_->hide();
+    stop_->show();
+    return true;
+  }
 
   // The run starts from the project as quarn-cli starts it, and takes its own copy of what it uses:
   // whatever changes in the parameters later, its results, protocol and history entry stay its own.
@@ -508,6 +544,12 @@ bool VerificationScreen::startRun() {
 }
 
 void VerificationScreen::stopRun() {
+  if (calibMode_ && calib_->running()) {
+    // The sequence ends once the devices are out of fixed-current mode (its finished signal).
+    calib_->stop();
+    if (!calib_->running()) becomeIdle();
+    return;
+  }
   followRun();
   context().startTask(TASK_MEASURE);
   becomeIdle();
@@ -535,6 +577,8 @@ void VerificationScreen::becomeIdle() {
   addToReport_->hide();
   setButtonEnabled(modeCheck_, true);
   setButtonEnabled(modeRelay_, true);
+  setButtonEnabled(modeCalib_, true);
+  modeCalib_->setToolTip(QString());
   for (QWidget* w : {static_cast<QWidget*>(modeCheck_), static_cast<QWidget*>(modeRelay_),
                      static_cast<QWidget*>(handInput_), static_cast<QWidget*>(toExcel_)})
     w->setToolTip(QString());
@@ -548,8 +592,20 @@ void VerificationScreen::becomeIdle() {
   if (wasRunning) context().setRunActive(false);
 }
 
+void VerificationScreen::setCalibrationMode(bool on) {
+  if (running_) return;
+  if (on) setRelayMode(false);
+  calibMode_ = on;
+  calib_->setVisible(on);
+  paintModeButtons();
+}
+
 void VerificationScreen::setRelayMode(bool relay) {
   if (running_) return;
+  if (relay) {
+    calibMode_ = false;
+    calib_->hide();
+  }
   relayMode_ = relay;
   if (TDev* dev = record()) {
     dev->povMode = relay ? 1 : 0;
@@ -613,6 +669,8 @@ void VerificationScreen::afterBinding(TDev& dev) {
 void VerificationScreen::refresh(TDev& dev) {
   // The run's results as the library records them; everything else of the run stays as it started.
   followRun();
+  // Also a lost link: the sequence says so and keeps what it left in fixed-current mode.
+  if (running_ && calibMode_) calib_->notify(dev);
   refreshBar(dev);
   refreshInputHint(dev);
   refreshStartPermission(dev);
@@ -627,9 +685,9 @@ void VerificationScreen::refresh(TDev& dev) {
   for (int c = 0; c < 4; ++c)
     channels_[static_cast<std::size_t>(c)].on->setText(dev.devCh[c].enabled ? QStringLiteral("Да")
                                                                             : QStringLiteral("нет"));
-  if (running_)
+  if (running_ && !calibMode_)
     checkRunEnd(dev);
-  else
+  else if (!running_)
     progress_->setValue(0);
   setpoint_->setEnabled(dev.linked != 0);
   if (running_) {

@@ -20,6 +20,7 @@ class QTableWidget;
 
 namespace arm {
 
+class CalibrationPanel;
 class LabelPanel;
 class ProtocolExporter;
 
@@ -72,6 +73,11 @@ class VerificationScreen : public Screen {
   void startWhenPossible() { startPending_ = true; }
   // pm_mode_Check / pm_mode_Relay; ignored while running.
   void setRelayMode(bool relay);
+  // pm_mode_Calib "Калибровка с подстройкой": "ПУСК" runs the calibration sequence (as-found run,
+  // HART trims of the devices that need them, as-left run); ignored while running.
+  void setCalibrationMode(bool on);
+  bool calibrationMode() const { return calibMode_; }
+  CalibrationPanel* calibration() const { return calib_; }
   // cbHandInput's handler: handInput and the entry follow the check box.
   void handInputChanged();
   // "Добавить в протокол": records the current values; false (and the operator is told) when all
@@ -126,12 +132,15 @@ class VerificationScreen : public Screen {
   bool running_ = false;
   bool startPending_ = false;
   bool relayMode_ = false;
+  bool calibMode_ = false;
   int progressMax_ = 0;
 
   LabelPanel* start_ = nullptr;  // Panel_StartPov
   LabelPanel* stop_ = nullptr;   // Panel_StopPov
   LabelPanel* modeCheck_ = nullptr;
   LabelPanel* modeRelay_ = nullptr;
+  LabelPanel* modeCalib_ = nullptr;  // pm_mode_Calib
+  CalibrationPanel* calib_ = nullptr;
   QCheckBox* handInput_ = nullptr;
   QLineEdit* handValue_ = nullptr;  // ed_EtlHand
   LabelPanel* addToReport_ = nullptr;

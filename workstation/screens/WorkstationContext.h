@@ -111,6 +111,10 @@ class WorkstationContext : public QObject {
   const quarn::data::RunSnapshot* run() const { return run_.get(); }
   quarn::data::RunSnapshot* run() { return run_.get(); }
   void setRun(std::unique_ptr<quarn::data::RunSnapshot> run);
+  // While a calibration runs, how the run history tags its verification runs without asking the
+  // operator: 0 as-found, 1 as-left; -1 (no calibration) lets the history offer the tag.
+  int calibrationRunTag() const { return calibrationRunTag_; }
+  void setCalibrationRunTag(int tag) { calibrationRunTag_ = tag; }
   // Why a control is disabled while a run is active (its tool tip or status text).
   static QString runLockReason();
 
@@ -196,6 +200,7 @@ class WorkstationContext : public QObject {
   int currentMode_ = -1;
   bool modeButtonsEnabled_ = true;
   bool runActive_ = false;
+  int calibrationRunTag_ = -1;
   std::unique_ptr<quarn::data::RunSnapshot> run_;
   std::function<std::string(const TDev&)> historyFooter_;
 };
