@@ -32,6 +32,11 @@ struct HartArgs {
 };
 
 // What the notifications of one task showed.
+// The library's "no HART device" error code.
+constexpr uint32_t kErrNoHartDevice = 1;
+// The library's "the link to the calibrator was lost" error code.
+constexpr uint32_t kErrLinkLost = 16;
+
 struct TaskLog {
   uint32_t task = 0;
   std::vector<uint32_t> retCodes;  // reported while the task ran (the common end's 1 excluded)
@@ -249,11 +254,20 @@ class HartJob {
       log_.lastRet = d.retCode;
       if (d.event != EVENT_NONE) log_.events.insert(d.event);
     }
-    // A reported error carries its text (the pending "no device" mark of a send carries none).
+    // Every HART request sets "no HART device" until its answer arrives, and the search's silent polls
+    // of a channel without a HART device leave it set for a while: it is an error of the job only when
+    // the job ends with it (the common end's notification, task 4, still shows it). Otherwise a write
+    // to the device that answered would list it beside its success or its own refusal.
+    const bool pendingMark = d.errCode == kErrNoHartDevice && d.task != TASK_MEASURE;
+    if (pendingMark) return showJobProgress(d);
     if (d.errCode != 0 && d.errText && d.errCode != log_.lastErr) {
       log_.errors.push_back(Json{{"errCode", val(d.errCode)}, {"errText", utf8(d.errText)}});
     }
     log_.lastErr = d.errText ? d.errCode : 0;
+    showJobProgress(d);
+  }
+
+  void showJobProgress(const TDev& d) {
     // Only the job's own task shows progress (the connection before it has nothing to say here).
     if (log_.task != 0 && d.task == log_.task) showProgress(d);
   }
@@ -332,8 +346,11 @@ std::string channelNames(const std::vector<int>& channels) {
 // never an empty answer. `channels` are the channels the job needed a device on (empty: any).
 std::string whyFailed(const HartJob& job, const TDev& d, const std::vector<int>& channels) {
   if (d.kestoOk == 0) return "no Kesto module: the HART channels cannot be selected";
-  for (const Json& e : job.errors())
+  for (const Json& e : job.errors()) {
+    if (e["errCode"] == kErrLinkLost)
+      return "the link to the calibrator was lost: " + e["errText"].get<std::string>();
     if (e["errCode"] == 6) return "channel select failed: " + e["errText"].get<std::string>();
+  }
   std::vector<int> missing;
   for (int ch : channels)
     if (!d.hart[ch].found) missing.push_back(ch);

@@ -165,6 +165,7 @@ struct RunWatch {
   bool started = false;
   bool finished = false;
   bool abandoned = false;
+  bool linkLost = false;  // the library stopped the run: the link to the calibrator was lost
 };
 
 // Connects, prepares the run from the project as the workstation's start button does, starts task 21
@@ -211,6 +212,7 @@ std::unique_ptr<data::RunSnapshot> runProcedure(Session& s, const data::Project&
     }
     if (!watch.started) return;
     if (dev.retCode == endCode) watch.finished = true;
+    if (dev.retCode == RETCODE_RUN_LINK_LOST) watch.linkLost = true;
     if (!watch.finished && dev.task == TASK_MEASURE) watch.abandoned = true;
     simOperator.follow(dev.pTarget);
     if (!watch.finished) progress.update(dev);
@@ -222,13 +224,24 @@ std::unique_ptr<data::RunSnapshot> runProcedure(Session& s, const data::Project&
   s.host.setTask(TASK_CHECK);
   simOperator.follow(d.pTarget);
   const uint32_t limitMs = r.runTimeoutS > 0 ? static_cast<uint32_t>(r.runTimeoutS * 1000.0) : UINT32_MAX;
-  const bool ended = s.host.runUntil([&] { return watch.finished || watch.abandoned; }, limitMs);
+  const bool ended =
+      s.host.runUntil([&] { return watch.finished || watch.abandoned || watch.linkLost; }, limitMs);
   watch.started = false;  // what the stop below notifies is no longer the run's progress
   progress.finish();
   if (watch.finished) {
     run->follow(s.host.dev());
     return run;
   }
+  // The library has stopped the run itself and does not resume it after a reconnect: the points
+  // recorded so far are not a whole run, and none is stored or reported.
+  if (watch.linkLost)
+    throw Failure{kNoCalibrator,
+                  "the run was stopped: связь с калибратором потеряна (the link to the calibrator "
+                  "was lost); " +
+                      std::to_string(data::validResultCount(s.host.dev())) + " of " +
+                      std::to_string(start.progressMax) +
+                      " points had been recorded, the point being measured and the later "
+                      "ones were not"};
   // Interrupted or out of time: the run is stopped as the screen's stop button does.
   s.host.setTask(TASK_MEASURE);
   if (watch.abandoned) {

@@ -76,6 +76,11 @@ RunEndInfo checkRunEnd(const TDev& dev) {
   } else if (dev.retCode == RETCODE_VERIFICATION_DONE) {
     e.end = RunEnd::VerificationFinished;
     e.message = done;
+  } else if (dev.retCode == RETCODE_RUN_LINK_LOST) {
+    e.end = RunEnd::LinkLost;
+    e.message = std::string(dev.povMode == 1 ? "Проверка реле остановлена" : "Поверка остановлена") +
+                ": связь с калибратором потеряна. Записанные точки сохранены; точка, которая "
+                "измерялась, и следующие не записаны.";
   }
   return e;
 }

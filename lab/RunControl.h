@@ -48,12 +48,14 @@ Result<RunStart> prepareVerification(const Project& project, TDev& dev, const Ap
                                      bool relayMode, std::optional<int> pointSet = std::nullopt,
                                      bool handInput = false);
 
-enum class RunEnd { Running, VerificationFinished, RelayCheckFinished };
+// LinkLost: the library stopped the run because the link to the calibrator was lost; the results
+// recorded before stay, the point being measured and the later ones were not recorded.
+enum class RunEnd { Running, VerificationFinished, RelayCheckFinished, LinkLost };
 struct RunEndInfo {
   RunEnd end = RunEnd::Running;
   std::string message;  // UTF-8 for the message dialog
 };
-// The end-of-run test made at every refresh while running (retCode 14 / 15).
+// The end-of-run test made at every refresh while running (retCode 14 / 15 / 17).
 RunEndInfo checkRunEnd(const TDev& dev);
 
 // Seconds the channel still has to hold its point: the statistics' holdLeftS, or -1 while the

@@ -7,6 +7,7 @@
 
 #include "calibrator/answer_fields.h"
 #include "calibrator/calibrator.h"
+#include "calibrator/procedure_state.h"
 #include "calibrator/uail_link.h"
 #include "calibrator/valve_state.h"
 
@@ -38,6 +39,7 @@ void markValuesMissing() {
 }
 
 void linkDown() {
+  stopRunOnLostLink();
   if (Dev.linked == 1) Dev.event = 1;
   Dev.linked = 0;
   Dev.linkState = 0;

@@ -14,4 +14,8 @@ void resetModuleAddress();    // uail_link.cpp: requests go to the calibrator's 
 void resetKestoReading();     // kesto.cpp: the attempts of a current reading
 void resetVerificationRun();  // verification_run.cpp: the Brenk's per-point hold bases
 
+// verification_run.cpp: a verification run or relay check under way ends when the link is lost
+// (errCode ERR_LINK_LOST, retCode RETCODE_RUN_LINK_LOST); the caller notifies. Otherwise nothing.
+void stopRunOnLostLink();
+
 }  // namespace quarn::cal

@@ -10,6 +10,7 @@
 #include "calibrator/procedure_state.h"
 #include "calibrator/verification.h"
 #include "core/TDevValues.h"
+#include "core/registry.h"
 #include "core/verdict_limit.h"
 
 using quarn::cal::quarnModel;
@@ -36,9 +37,38 @@ PointHold g_pointHold[4];
 
 }  // namespace
 
+namespace {
+
+// The measuring cycle still returns into the verification run or the relay check: one of them is
+// under way. Another task (the hosts' stop starts the plain measuring cycle) has replaced the slot.
+bool runUnderWay() {
+  const TStepFn step = fRet[RET_MEAS_CONTROL].ok;
+  for (TStepFn runStep :
+       {Check_1, CheckRelay_10, CheckRelay_11, CheckRelay_12, CheckRelay_13, CheckRelay_14, CheckRelay_15})
+    if (step == runStep) return true;
+  return false;
+}
+
+}  // namespace
+
 namespace quarn::cal {
 void resetVerificationRun() {
   for (PointHold& h : g_pointHold) h = PointHold{};
+}
+
+void stopRunOnLostLink() {
+  if (!runUnderWay()) return;
+  // A run does not outlive its link. After a reconnect the calibrator is in whatever state it came
+  // back in (a restarted Brenk measures instead of regulating, the setpoint is gone) and the record's
+  // setpoint is NaN: a run that went on would record its next point at a pressure nobody set, or wait
+  // for ever. So the measuring cycle that resumes after the reconnect is plain measuring, the results
+  // recorded so far stay, and the point being measured and every later one stay unrecorded.
+  fRet[RET_MEAS_CONTROL] = quarn::core::initialPair(RET_MEAS_CONTROL);
+  // The Brenk's regulation was the run's; the settings read after a reconnect takes the device's own.
+  if (!quarnModel()) Dev.controlMode = CONTROL_MODE_MEASURE;
+  Dev.errCode = ERR_LINK_LOST;
+  Dev.errText = quarn_error_text(ERR_LINK_LOST);
+  Dev.retCode = RETCODE_RUN_LINK_LOST;
 }
 }  // namespace quarn::cal
 

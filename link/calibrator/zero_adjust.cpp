@@ -1,7 +1,9 @@
 // Zero adjustment of the calibrator's reference modules: one command, the calibrator does the rest;
-// the measuring cycle that follows shows the result.
+// the measuring cycle that follows shows the result. Whether the calibrator took the command is
+// reported, so the host tells success only when it did.
 #include "calibrator/calibrator.h"
 #include "calibrator/uail_link.h"
+#include "core/TDevValues.h"
 
 using namespace quarn::cal;
 
@@ -25,7 +27,12 @@ QUARN_API int32_t Set_0_KD_1(void) {
 }
 
 QUARN_API int32_t Set_0_KD_2(void) {
-  takeAnswer();
+  // An error-free answer: the calibrator adjusts now (result code). An error answer or none (the
+  // calibrator refused, or is gone): the adjustment failed (error code).
+  if (takeAnswer().ok)
+    SetDevRetCode(RETCODE_ZERO_ACCEPTED);
+  else
+    _SetDevErrorCode(ERR_ZERO_FAILED);
   fRet[RET_MEAS_CONTROL] = {Meas, Connect_Loose};
   next(MeasControl_1);
   return 0;

@@ -54,7 +54,12 @@ enum {
   RETCODE_HART_CHECK_DONE = 13,       /* the HART check sequence ended */
   RETCODE_VERIFICATION_DONE = 14,     /* the verification run ended */
   RETCODE_RELAY_CHECK_DONE = 15,      /* the relay check ended */
-  RETCODE_LINKED = 16                 /* the link to the calibrator was established */
+  RETCODE_LINKED = 16,                /* the link to the calibrator was established */
+  /* the verification run or relay check was stopped because the link to the calibrator was lost; the
+   * results recorded before stay, nothing resumes after a reconnect (errCode ERR_LINK_LOST) */
+  RETCODE_RUN_LINK_LOST = 17,
+  /* the calibrator answered the zero adjustment without an error: it does the adjustment now */
+  RETCODE_ZERO_ACCEPTED = 18
 };
 
 #ifdef __cplusplus

@@ -109,7 +109,9 @@ enum {
   ERR_RANGES_DIFFER = 13,
   ERR_RANGE_EXCEEDS = 14,
   ERR_RANGES_UNSET = 15,
-  ERR_COUNT = 16
+  ERR_LINK_LOST = 16,   /* the link to the calibrator was lost (a run stopped, a HART search ended) */
+  ERR_ZERO_FAILED = 17, /* the calibrator did not take the zero adjustment (error answer or none) */
+  ERR_COUNT = 18
 };
 /* Text of a library error code ("" for a code outside the table). Windows-1251. */
 QUARN_API const char* quarn_error_text(uint32_t code);

@@ -41,7 +41,9 @@ bool answerOkWithRepeats(bool (*answerOk)(), void (*awaitAgain)(TStepFn, uint32_
     return false;
   }
   ToNext0(onFail);
-  _SetDevErrorCode(ERR_KESTO_CHANNEL);
+  // A port that has gone (the calibrator's line pulled, its adapter unplugged, the instrument's
+  // pseudo-terminal closed) is a lost link, not a channel the module failed to select.
+  _SetDevErrorCode(quarn_rs_handle_valid(pRS->hCom) ? ERR_KESTO_CHANNEL : ERR_LINK_LOST);
   return false;
 }
 

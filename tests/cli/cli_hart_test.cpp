@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "cli_process.h"
 
@@ -166,6 +167,39 @@ TEST(CliHart, WriteChangesTheRangeAndReadsItBack) {
   EXPECT_EQ(j["device"]["rangeUnits"], 7);
   EXPECT_EQ(j["device"]["upperRange"], 4.0);
   EXPECT_EQ(j["channel"]["MaxKpa"], 400.0);
+}
+
+// A write to the HART transmitter of channel 1 beside a plain 4-20 mA transmitter on channel 2: the
+// job's errors are those of the write to channel 1 only, not the "no HART device" of the search's
+// silent polls of channel 2 nor the mark each request carries until its answer.
+TEST(CliHart, AWritesErrorsAreThoseOfTheAskedChannel) {
+  struct Case {
+    const char* what;
+    const char* values;
+    bool ok;
+    std::vector<int> errCodes;
+  };
+  const Case cases[] = {
+      {"a write the device takes", "--upper 500", true, {}},
+      {"a range the device refuses", "--upper 4", false, {2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const CliRun r = runCli(
+        std::string(
+            "--sim-virtual --sim-arg --channels --sim-arg 2 --sim-arg --set --sim-arg channel.2.hart=0 "
+            "--sim-arg --set --sim-arg kesto.status.3=1 --sim-arg --set --sim-arg kesto.status.4=1 "
+            "--timeout 20 hart write --ch 1 ") +
+        c.values + " --run-timeout 120");
+    EXPECT_EQ(r.status, c.ok ? 0 : 1) << r.err;
+    ASSERT_EQ(r.objects.size(), 1u) << r.out;
+    const auto& j = r.objects[0];
+    EXPECT_EQ(j["ok"], c.ok) << j;
+    std::vector<int> codes;
+    for (const auto& e : j["errors"]) codes.push_back(e["errCode"].get<int>());
+    EXPECT_EQ(codes, c.errCodes) << j;
+    expectCleanSimulator(r);
+  }
 }
 
 TEST(CliHart, BadArgumentsAreRefusedBeforeAnythingStarts) {

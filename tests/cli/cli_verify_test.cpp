@@ -392,4 +392,20 @@ TEST_F(CliVerify, InterruptStopsTheRunCleanly) {
   expectCleanSimulator(r);
 }
 
+// The line goes for good after the first point was recorded: the run stops at once with the lost
+// link named and how many points it had recorded, instead of waiting for the link or the run's time
+// limit; nothing is printed or stored as a run.
+TEST_F(CliVerify, ALostLinkStopsTheRunAtOnce) {
+  const std::string project = shortProject({0, 50, 100});
+  const CliRun r = run(std::string(kFastBench) +
+                       "--sim-arg --fault --sim-arg 'calibrator disconnect cmd=1 after=12' verify '" +
+                       project + "' --run-timeout 600");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("связь с калибратором потеряна"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" of 3 points had been recorded"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("3 of 3 points"), std::string::npos) << r.err;
+  EXPECT_LT(r.seconds, 60.0);
+}
+
 }  // namespace

@@ -1,11 +1,13 @@
 // Pressure control (acknowledgement, setpoint limits, retries), settings write and read back, the
 // Kesto input type descriptor, and the zero adjustment.
 #include "calibrator_fixture.h"
+#include "core/TDevValues.h"
 #include "scripted_bench.h"
 
 namespace {
 
 using quarn::test::CalibratorTest;
+using quarn::test::field;
 using quarn::test::ScriptedBench;
 using quarn::test::UailRequest;
 
@@ -259,10 +261,15 @@ TEST_F(ControlAndSettings, ZeroAdjustmentSendsItsCommandAndMeasuringResumes) {
   EXPECT_EQ(zero[0].addr, 1);
   EXPECT_GE(zero[0].atMs - start, 700u);  // the task's pause and the first 500 ms wait
   ASSERT_TRUE(runCycles(1));
+  EXPECT_EQ(field(Dev.retCode), static_cast<uint32_t>(RETCODE_ZERO_ACCEPTED)) << "the calibrator took it";
+  EXPECT_EQ(field(Dev.errCode), 0u);
 
-  // With the calibrator gone, the command goes into the void and the cycle then loses the link.
+  // With the calibrator gone, the command goes into the void: a failure, and the cycle then loses
+  // the link.
   bench.silence(-1);
   SetTask(TASK_SET_0_KD, nullptr);
+  ASSERT_TRUE(runUntil([] { return Dev.errCode == ERR_ZERO_FAILED; }, 3000));
+  EXPECT_NE(field(Dev.retCode), static_cast<uint32_t>(RETCODE_ZERO_ACCEPTED));
   ASSERT_TRUE(runUntil([] { return Dev.linked == 0; }, 5000));
 }
 

@@ -1,5 +1,6 @@
 // The verification run against the simulated bench in virtual time: recorded results, hard mode,
 // a reference that leaves its corridor, and the Quarn's input valve.
+#include "core/TDevValues.h"
 #include "verify_fixture.h"
 
 namespace {
@@ -264,5 +265,40 @@ TEST_F(VerifyTest, AnotherTaskAbandonsTheRun) {
   EXPECT_EQ(field(Dev.results[1].valid), 0u);
   EXPECT_EQ(field(Dev.task), static_cast<uint32_t>(TASK_MEASURE));
 }
+
+// The line goes while a run is measuring its second point and comes back later. The run stops with
+// its own code and the lost-link error, keeps the point it recorded, and records nothing after the
+// reconnect: the measuring cycle that resumes is plain measuring.
+class LostLinkDuringARun : public VerifyTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(LostLinkDuringARun, StopsTheRunAndKeepsItsRecordedPoints) {
+  const uint32_t model = GetParam();
+  quarnsim::Scenario s;
+  if (model == 0) s.model = quarnsim::Model::Brenk;
+  ASSERT_NO_FATAL_FAILURE(connect(s, model));
+  ASSERT_NO_FATAL_FAILURE(start(project(2), {0, 50, 100}));
+  ASSERT_TRUE(run([] { return Dev.results[0].valid == 1; }, kRunLimitMs)) << diag();
+  ASSERT_TRUE(run([] { return Dev.ch[0].pStat.count > 0; }, 60000)) << "measuring point 2";
+
+  bench->setConnected(false);
+  ASSERT_TRUE(run([] { return sawRetCode(RETCODE_RUN_LINK_LOST); }, 10000)) << diag();
+  EXPECT_EQ(field(Dev.errCode), static_cast<uint32_t>(ERR_LINK_LOST));
+  EXPECT_STREQ(Dev.errText, quarn_error_text(ERR_LINK_LOST));
+  EXPECT_EQ(field(Dev.linked), 0u);
+  clock.runFor(20000);
+
+  bench->setConnected(true);
+  ASSERT_TRUE(linkedAndMeasuring(30000)) << diag();
+  ASSERT_TRUE(runCycles(3));
+  EXPECT_FALSE(run(finished, 120000)) << "the run went on after the reconnect: " << diag();
+  EXPECT_EQ(field(Dev.results[0].valid), 1u) << "the recorded point stays";
+  EXPECT_NEAR(field(Dev.results[0].pRef), 0.0f, 0.3f);
+  EXPECT_EQ(field(Dev.results[1].valid), 0u);
+  EXPECT_EQ(field(Dev.results[2].valid), 0u);
+  EXPECT_EQ(field(Dev.task), static_cast<uint32_t>(TASK_MEASURE));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModels, LostLinkDuringARun, ::testing::Values(1u, 0u),
+                         [](const auto& info) { return info.param == 1 ? "Quarn" : "Brenk"; });
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Error and result reports, the step texts, the value formatter and the debug helpers.
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,11 @@ TEST_F(ReportingTest, ErrorCodesGetTheirTextsAndNotifyOnce) {
       "Диапазоны приборов не совпадают!",
       "Диапазон\tприбора\tпревышает диапазон Brenk!",
       "Диапазоны приборов не определены",
+      "связь с калибратором потеряна",
+      "Сбой\tподстройки нуля",
   };
   Dev.onUpdate = recordNotification;
-  for (uint32_t code = 0; code < 16; ++code) {
+  for (uint32_t code = 0; code < std::size(expected); ++code) {
     SCOPED_TRACE(code);
     seen.clear();
     Dev.event = 3;
@@ -47,7 +50,7 @@ TEST_F(ReportingTest, ErrorCodesGetTheirTextsAndNotifyOnce) {
     EXPECT_EQ(Dev.event, 0u);  // ... which is reset afterwards
   }
   // Outside the table: the code is kept, the text is empty.
-  for (const uint32_t code : {16u, 17u, 255u, 0xFFFFFFFFu}) {
+  for (const uint32_t code : {18u, 19u, 255u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(code);
     seen.clear();
     _SetDevErrorCode(code);

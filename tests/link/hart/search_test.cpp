@@ -132,6 +132,20 @@ TEST_F(HartSearch, AnUnansweredChannelSelectEndsTheSearchWithErrorSix) {
   EXPECT_EQ(lastEvent(6), nullptr);
 }
 
+// The calibrator's line goes during the search (its port is gone): the next channel select fails,
+// and the search says that the link was lost, not that the module failed to select a channel.
+TEST_F(HartSearch, ALineLostDuringTheSearchSaysTheLinkWasLost) {
+  ASSERT_NO_FATAL_FAILURE(connect(scenario()));
+  notices().clear();
+  SetTask(TASK_HART_SEARCH, nullptr);
+  ASSERT_TRUE(runUntil([&] { return bench->polls(1) > 0; }, 120000)) << "the second channel is polled";
+  bench->engine.setConnected(false);
+  ASSERT_TRUE(runUntil([] { return Dev.task == TASK_MEASURE; }, 600000));
+  EXPECT_TRUE(sawError(ERR_LINK_LOST, "связь с калибратором потеряна"));
+  for (const auto& n : notices()) EXPECT_NE(n.errCode, 6u) << n.errText;
+  EXPECT_EQ(lastEvent(6), nullptr) << "the search did not end as done";
+}
+
 TEST_F(HartSearch, AChannelSelectAnsweredWithAnErrorCodeAlsoEndsAfterTheBudget) {
   quarnsim::Scenario s = scenario();
   quarnsim::Fault refused;
