@@ -256,6 +256,30 @@ TEST_F(GraphScreenTest, SamplesOnlyWhileLinkedAndShowsTheValues) {
   EXPECT_EQ(label("labP1")->text(), QStringLiteral("P1=7"));
 }
 
+// While a run takes its reference by hand the graph says so: the reference's legend entry and its
+// value line; afterwards the calibrator's reference is "Эталон" again.
+TEST_F(GraphScreenTest, AHandInputReferenceIsNamedSo) {
+  auto referenceNames = [&] {
+    QStringList names;
+    for (QAbstractSeries* s : screen.chart()->series())
+      if (s->name().startsWith(QStringLiteral("Эталон"))) names << s->name();
+    names.removeDuplicates();
+    return names;
+  };
+  bench.dev().linked = 1;
+  bench.dev().pRefUnits = 250;
+  sample(1);
+  EXPECT_EQ(referenceNames(), QStringList{QStringLiteral("Эталон")});
+  bench.dev().handInput = 1;
+  sample(1);
+  EXPECT_EQ(label("labEtl")->text(), QStringLiteral(" Pэт. (ручной ввод)=250"));
+  EXPECT_EQ(referenceNames(), QStringList{QStringLiteral("Эталон (ручной ввод)")});
+  bench.dev().handInput = 0;
+  sample(1);
+  EXPECT_EQ(label("labEtl")->text(), QStringLiteral(" Pэт.=250"));
+  EXPECT_EQ(referenceNames(), QStringList{QStringLiteral("Эталон")});
+}
+
 TEST_F(GraphScreenTest, AfterNinetySamplesTheNextPointIsAtOneAndAHalfMinutes) {
   sample(91);
   ASSERT_EQ(screen.samples().size(), 91u);

@@ -13,8 +13,11 @@
 
 #include "BarGauge.h"
 #include "BrenkRegulationPanel.h"
+#include "EditableListView.h"
 #include "LabelPanel.h"
 #include "RegulationScreen.h"
+#include "UiHelpers.h"
+#include "ZDialog.h"
 #include "bench_fixture.h"
 #include "screen_fixture.h"
 
@@ -385,22 +388,72 @@ TEST(BrenkRegulationPanel, KeysPassTheNumericFilterAndMarkTheEntry) {
   EXPECT_TRUE(r.screen.brenkPanel()->editing());
 }
 
-TEST(BrenkRegulationPanel, AnEntryThatDoesNotReadAsANumberGivesZero) {
+// An entry that does not read as a number sends nothing and says why; one that does is sent.
+TEST(BrenkRegulationPanel, AnEntryThatDoesNotReadAsANumberSendsNothingAndSaysWhy) {
   RegulationBench r(0);
   r.measure(0);
   BrenkRegulationPanel* panel = r.screen.brenkPanel();
   const struct {
     const char* text;
-    float kPa;
-  } cases[] = {{"-", 0},   {".", 0},        {"", 0},   {"e5", 0},
-               {"--5", 0}, {"1.5.5", 1.5f}, {"2e", 2}, {"-0.5", -0.5f}};
+    float kPa;  // NaN: nothing sent
+  } cases[] = {{"-", kNaN},     {".", kNaN},  {"", kNaN},      {"e5", kNaN},      {"--5", kNaN},
+               {"1.5.5", kNaN}, {"2e", kNaN}, {"-0.5", -0.5f}, {" 12.5 ", 12.5f}, {"1e2", 100}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    r.bench.tasks.clear();
+    r.bench.context.messageWindow().hide();
     r.bench.dev().pTarget = 99;
     panel->entry()->setText(QString::fromLatin1(c.text));
     typeKey(panel->entry(), Qt::Key_Enter);
-    EXPECT_FLOAT_EQ(r.bench.dev().pTarget, c.kPa) << c.text;
+    if (std::isnan(c.kPa)) {
+      EXPECT_FLOAT_EQ(r.bench.dev().pTarget, 99) << "unchanged";
+      EXPECT_TRUE(r.bench.tasks.empty());
+      EXPECT_TRUE(r.bench.context.messageWindow().isVisible());
+      EXPECT_EQ(r.bench.context.messageWindow().text(), QStringLiteral("Уставка не отправлена: \"") +
+                                                            QString::fromLatin1(c.text) +
+                                                            QStringLiteral("\" не читается как число."));
+    } else {
+      EXPECT_FLOAT_EQ(r.bench.dev().pTarget, c.kPa);
+      EXPECT_EQ(r.bench.taskNumbers(), std::vector<uint32_t>{TASK_MEASURE_REGUL});
+      EXPECT_FALSE(r.bench.context.messageWindow().isVisible());
+    }
   }
-  EXPECT_EQ(r.bench.tasks.size(), std::size(cases));
+}
+
+// Delete (which Qt gives with the character 0x7F) and Backspace edit every filtered number field as
+// any text field: the setpoint entry, a field with the numeric key filter, a number cell of a list.
+TEST(NumberFields, DeleteAndBackspaceEditAsInAnyTextField) {
+  RegulationBench r(0);
+  r.measure(0);
+  QLineEdit filtered;
+  NumericKeyFilter::install(&filtered);
+  EditableListView list(QStringLiteral("lv_Test"), 2);
+  list.setSlotsByColumn(true);
+  list.setColumns({"№", "a", "b"});
+  list.setRows({QStringLiteral("1")});
+  list.setNumberSlot(1);
+  list.resize(300, 200);
+  list.show();
+  list.SetText(0, 1, QStringLiteral("123"));
+  list.clickCell(0, 1);
+  ASSERT_EQ(list.editingSlot(), 1);
+  const struct {
+    const char* what;
+    QLineEdit* edit;
+  } fields[] = {{"setpoint entry", r.screen.brenkPanel()->entry()},
+                {"numeric key filter", &filtered},
+                {"list number cell", list.lineEditor()}};
+  for (const auto& f : fields) {
+    SCOPED_TRACE(f.what);
+    f.edit->setText(QStringLiteral("123"));
+    f.edit->deselect();
+    f.edit->setCursorPosition(0);
+    typeKey(f.edit, Qt::Key_Delete, QString(QChar(0x7F)));
+    EXPECT_EQ(f.edit->text(), QStringLiteral("23"));
+    f.edit->setCursorPosition(2);
+    typeKey(f.edit, Qt::Key_Backspace, QStringLiteral("\b"));
+    EXPECT_EQ(f.edit->text(), QStringLiteral("2"));
+  }
 }
 
 TEST(BrenkRegulationPanel, StepButtonsAndTheStepBelowTheShownResolution) {
@@ -454,10 +507,17 @@ TEST(BrenkRegulationPanel, RegulationSwitchAndNoLink) {
   EXPECT_EQ(dev.controlMode, 0u);
   EXPECT_FALSE(on->isHidden());
   EXPECT_EQ(r.bench.taskNumbers(), (std::vector<uint32_t>{TASK_MEASURE_REGUL, TASK_MEASURE_REGUL}));
-  // The refresh does not derive the buttons from the control mode.
-  dev.controlMode = 1;
+  // The switch follows the calibrator's mode whoever changed it: the device's own mode read at a
+  // connection, a run that regulated and ended in measuring, a run stopped by a lost link.
+  for (uint32_t mode : {1u, 0u, 2u, 1u}) {
+    SCOPED_TRACE(mode);
+    dev.controlMode = mode;
+    r.measure(0);
+    EXPECT_EQ(on->isHidden(), mode == 1);
+    EXPECT_EQ(off->isHidden(), mode != 1);
+  }
+  dev.controlMode = 0;
   r.measure(0);
-  EXPECT_FALSE(on->isHidden());
 
   // Linked, but the connection still reads the settings: a task now would abandon that.
   dev.task = TASK_CONNECT;
@@ -496,6 +556,28 @@ TEST_F(Workstation, RegulationScreenFollowsTheQuarnsModules) {
   ASSERT_TRUE(runUntil([&] { return std::abs(screen->gaugeHigh()->value() - 500) <= 1; }));
   EXPECT_EQ(screen->gaugeLow()->value(), screen->gaugeLow()->minimum());
   EXPECT_NEAR(screen->findChild<QLabel*>("Label_P_etl")->text().toDouble(), 500, 0.5);
+}
+
+// From the start of the program to the first measurement, the big display and the status line
+// tell the same link state: never "- нет связи -" above "есть связь".
+TEST_F(Workstation, TheDisplayAndTheStatusLineFollowTheSameLinkState) {
+  plugSimulator(quarnsim::Scenario{});
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  auto* status = w.findChild<QLabel*>("Label_CurentState");
+  auto* mode = w.screen<RegulationScreen>()->findChild<QLabel*>("Label_PressMode");
+  ASSERT_TRUE(status && mode);
+  EXPECT_EQ(mode->text(), QStringLiteral("- нет связи -"));
+  w.ports().COM11Click(portItem("COM7"));
+  ASSERT_TRUE(runUntil([&] {
+    QCoreApplication::processEvents();
+    const bool linked = status->text() == QStringLiteral("есть связь");
+    const bool noLink = mode->text() == QStringLiteral("- нет связи -");
+    EXPECT_NE(linked, noLink) << "status line \"" << status->text().toStdString() << "\", display \""
+                              << mode->text().toStdString() << "\"";
+    return linked && !mode->text().isEmpty();
+  }));
+  EXPECT_EQ(mode->text(), QStringLiteral("Избыточное"));
 }
 
 TEST_F(Workstation, TheBrenkRegulatesToASetpointTypedOnTheScreen) {

@@ -19,6 +19,7 @@
 #include "LabelPanel.h"
 #include "QuarnSettingsScreen.h"
 #include "RegulationScreen.h"
+#include "TDevValues.h"
 #include "ZDialog.h"
 #include "bench_fixture.h"
 #include "screen_fixture.h"
@@ -731,6 +732,10 @@ TEST(SettingsScreens, ZeroAdjustmentNeedsTheVentAndReportsAfter13Seconds) {
     screen->Panel_ZeroKDClick();  // a second click while it runs starts nothing
     EXPECT_EQ(bench.tasks.size(), 1u);
 
+    // The calibrator took the command.
+    dev.retCode = RETCODE_ZERO_ACCEPTED;
+    bench.notify(*screen, 0);
+    dev.retCode = 0;
     screen->Timer_ZeroKDTimer();
     EXPECT_FALSE(screen->zeroTimer()->isActive());
     EXPECT_TRUE(zero->isEnabled());
@@ -739,6 +744,35 @@ TEST(SettingsScreens, ZeroAdjustmentNeedsTheVentAndReportsAfter13Seconds) {
     EXPECT_EQ(message.text(), QStringLiteral("Подстройка нуля завершена."));
     EXPECT_EQ(message.windowTitle(), QStringLiteral("Сообщение"));
     message.hide();
+
+    // Success is told only when the calibrator reported it.
+    const struct {
+      const char* what;
+      uint32_t errCode;
+      uint32_t linked;
+      const char* told;
+    } outcomes[] = {
+        {"no answer or an error answer", 17, 1,
+         "Подстройка нуля не выполнена: калибратор не подтвердил команду."},
+        {"nothing reported", 0, 1, "Подстройка нуля не выполнена: калибратор не подтвердил команду."},
+        {"the link lost", 17, 0, "Подстройка нуля не выполнена: связь с калибратором потеряна."},
+    };
+    for (const auto& o : outcomes) {
+      SCOPED_TRACE(o.what);
+      dev.linked = 1;
+      bench.notify(*screen, 2);
+      pressMouse(zero, true);
+      ASSERT_TRUE(screen->zeroTimer()->isActive());
+      dev.errCode = o.errCode;
+      dev.linked = o.linked;
+      bench.notify(*screen, 0);
+      dev.errCode = 0;
+      dev.linked = 1;
+      bench.notify(*screen, 2);
+      screen->Timer_ZeroKDTimer();
+      EXPECT_EQ(message.text(), QString::fromUtf8(o.told));
+      message.hide();
+    }
   }
 }
 

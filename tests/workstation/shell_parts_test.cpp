@@ -251,6 +251,10 @@ TEST(StatusAccuracy, CalibratorModulesBySubRange) {
   dev->pRefUnits = 0.25f;
   EXPECT_EQ(statusPressureText(*dev, {&model, &errors}),
             QStringLiteral("P= 0.2500 МПа,  ±0.021% [0...2.5 МПа]"));
+  // A run with hand input: the typed reference has no instrument's accuracy, and the line says so.
+  dev->handInput = 1;
+  EXPECT_EQ(statusPressureText(*dev, {&model, &errors}), QStringLiteral("P= 0.2500 МПа,  ручной ввод"));
+  dev->handInput = 0;
   // No tables (link lost, or the model missing from the catalogue): no accuracy part, and no comma
   // left hanging after the unit. The status line never writes refUpper; without a model the
   // uncertainty takes the calibrator's reported upper limit.

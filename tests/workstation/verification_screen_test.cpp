@@ -27,6 +27,7 @@
 #include "ProjectFile.h"
 #include "Prompts.h"
 #include "RunControl.h"
+#include "TDevValues.h"
 #include "VerificationScreen.h"
 #include "ZDialog.h"
 #include "bench_fixture.h"
@@ -448,15 +449,22 @@ TEST(VerificationScreen, HandInputRecordsTheTypedReferenceAndRefusesThe200thReco
   b.dev().cDigits = 3;
   auto* hand = b.control<QCheckBox>("cbHandInput");
   EXPECT_FALSE(b.shown("ed_EtlHand"));
+  b.dev().pRef = 100;
+  b.dev().pRefUnits = 0.1f;
   hand->click();
-  EXPECT_EQ(b.dev().handInput, 1u);
   EXPECT_TRUE(b.shown("ed_EtlHand"));
   b.control<QLineEdit>("ed_EtlHand")->setText(QStringLiteral("0.25"));
   b.notify();
-  EXPECT_FLOAT_EQ(b.dev().pRefUnits, 0.25f);
-  EXPECT_FLOAT_EQ(b.dev().pRef, 250.0f);
+  // Outside a run the typed value changes nothing: the calibrator's reference stays the reference.
+  EXPECT_EQ(b.dev().handInput, 0u);
+  EXPECT_FLOAT_EQ(b.dev().pRef, 100.0f);
+  EXPECT_FLOAT_EQ(b.dev().pRefUnits, 0.1f);
 
   ASSERT_TRUE(b.screen->startRun());
+  EXPECT_EQ(b.dev().handInput, 1u);
+  b.notify();
+  EXPECT_FLOAT_EQ(b.dev().pRefUnits, 0.25f);
+  EXPECT_FLOAT_EQ(b.dev().pRef, 250.0f);
   EXPECT_TRUE(b.bench.tasks.empty()) << "the measuring loop keeps running";
   EXPECT_TRUE(b.shown("Panel_AddToReport"));
   EXPECT_TRUE(b.shown("cbHandInput"));
@@ -507,6 +515,7 @@ TEST(VerificationScreen, HandInputRecordsTheTypedReferenceAndRefusesThe200thReco
   EXPECT_EQ(b.bench.taskNumbers(), std::vector<uint32_t>{TASK_MEASURE});
   EXPECT_FALSE(b.shown("Panel_AddToReport"));
   EXPECT_TRUE(b.enabled("cbHandInput"));
+  EXPECT_EQ(b.dev().handInput, 0u) << "the typed reference was the run's only";
 }
 
 // ---- Live display ---------------------------------------------------------------------------------
@@ -544,6 +553,60 @@ TEST(VerificationScreen, ChannelTableShowsHoldTimesAndWhichChannelsAreReady) {
   b.screen->stopRun();
   EXPECT_FALSE(b.shown("labTimeRem1"));
   EXPECT_EQ(b.text("labTimeRem1"), QString());
+}
+
+// A lost link: the readings of the calibrator that is gone go blank, "ПУСК" waits for the link, and
+// a run the library stopped for the lost link is told once, keeps its rows, is not a finished run,
+// and starts no measuring task under the library's search for the calibrator.
+TEST(VerificationScreen, ALostLinkBlanksTheReadingsStopsTheRunAndStartNeedsTheLink) {
+  VerifyBench b(project(2));
+  b.dev().pRefUnits = 300;
+  b.dev().ch[0].current = 12;
+  b.dev().ch[0].pFromIKPa = 300;
+  b.dev().ch[0].reducedError = 0.1f;
+  b.notify();
+  ASSERT_FALSE(b.text("lab_Etl").isEmpty());
+  ASSERT_FALSE(b.text("pn_Imeas_1").isEmpty());
+
+  b.dev().linked = 0;
+  b.dev().linkState = 0;
+  b.notify(1);
+  for (const char* cell : {"lab_Etl", "pn_Imeas_1", "pn_P_1", "pn_Err_1"})
+    EXPECT_EQ(b.text(cell), QString()) << cell;
+  EXPECT_FALSE(b.enabled("Panel_StartPov"));
+  EXPECT_EQ(b.text("lab_Hint"), QStringLiteral("* Нет связи с калибратором"));
+  EXPECT_FALSE(b.screen->startRun());
+  EXPECT_TRUE(b.bench.tasks.empty());
+
+  b.dev().linked = 1;
+  b.dev().linkState = 2;
+  b.notify(1);
+  EXPECT_TRUE(b.enabled("Panel_StartPov"));
+  EXPECT_EQ(b.text("lab_Hint"), QString());
+  ASSERT_TRUE(b.screen->startRun());
+  b.putRecord(0, 0, 0);
+  b.notify();
+  ASSERT_EQ(b.list().rowCount(), 1);
+
+  // What the library reports when it stops the run: link down, its own end code and error.
+  const std::string errText = quarn::text::utf8ToCp1251("связь с калибратором потеряна");
+  b.dev().linked = 0;
+  b.dev().linkState = 0;
+  b.dev().retCode = RETCODE_RUN_LINK_LOST;
+  b.dev().errCode = 16;
+  b.dev().errText = errText.c_str();
+  b.notify(1);
+  b.notify(0);
+  EXPECT_EQ(b.messages,
+            QStringList{QStringLiteral("Поверка остановлена: связь с калибратором потеряна. Записанные "
+                                       "точки сохранены; точка, которая измерялась, и следующие не "
+                                       "записаны.")});
+  EXPECT_FALSE(b.screen->running());
+  EXPECT_TRUE(b.finished.empty()) << "stopped, not finished";
+  EXPECT_EQ(b.list().rowCount(), 1);
+  EXPECT_FALSE(b.enabled("Panel_StartPov"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(b.bench.taskNumbers(), std::vector<uint32_t>{TASK_CHECK});
 }
 
 // While the Kesto module's data are not valid the record keeps its last currents; the channel table
@@ -853,6 +916,32 @@ TEST_F(VerificationWorkstation, ARelayCheckShowsTheSwitchingPressures) {
   EXPECT_EQ(label("lr_State_11"), QStringLiteral("выкл.")) << "the check ends at 90 kPa, below the off point";
   EXPECT_EQ(label("lr_Pmax_21"), QStringLiteral("- - -")) << "relay 2 never switched";
   EXPECT_EQ(label("lr_Pmax_12"), QStringLiteral("- - -"));
+}
+
+// The line goes after the first point was recorded and comes back: the run stops with its message,
+// keeps its one row, and nothing resumes after the reconnect.
+TEST_F(VerificationWorkstation, ALostLinkStopsTheRunAndNothingResumes) {
+  VerificationScreen& s = open(quarnsim::Scenario(), project(2));
+  QTableWidget& list = *s.results();
+  ASSERT_TRUE(s.startRun());
+  ASSERT_TRUE(run([&] { return list.rowCount() == 1; }, 5 * 60 * 1000)) << diag();
+  bench->setConnected(false);
+  ASSERT_TRUE(run([&] { return !messages.isEmpty(); }, 10000)) << diag();
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Поверка остановлена: связь с калибратором потеряна.")))
+      << messages[0].toStdString();
+  EXPECT_FALSE(s.running());
+  EXPECT_FALSE(window->findChild<QWidget*>("Panel_StartPov")->isEnabled());
+  EXPECT_EQ(window->findChild<QLabel*>("lab_Etl")->text(), QString());
+  runFor(10000);
+  bench->setConnected(true);
+  ASSERT_TRUE(run([&] { return dev().linked == 1 && dev().task == TASK_MEASURE; }, 60000)) << diag();
+  runFor(60000);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(list.rowCount(), 1);
+  EXPECT_EQ(dev().results[1].valid, 0u) << diag();
+  EXPECT_EQ(messages.size(), 1);
+  EXPECT_TRUE(window->findChild<QWidget*>("Panel_StartPov")->isEnabled());
 }
 
 }  // namespace

@@ -8,12 +8,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cmath>
+#include <optional>
 
 #include "FormPersistence.h"
+#include "IniValues.h"
 #include "LabelPanel.h"
 #include "TDev.h"
+#include "TDevValues.h"
 #include "UiHelpers.h"
 #include "WorkstationContext.h"
+#include "ZDialog.h"
 
 namespace arm {
 
@@ -138,6 +142,13 @@ void BrenkRegulationPanel::refresh(const TDev& dev) {
   for (QWidget* w : std::initializer_list<QWidget*>{setOn_, setOff_, edit_}) w->setEnabled(usable);
   for (QPushButton* b : steps_) b->setEnabled(usable);
   if (!linked) edit_->clear();
+  // The switch shows the mode the calibrator is in, whoever changed it: a click here, a run (which
+  // regulates and ends in measuring), a lost link, or the device's own mode read at a connection.
+  // A switch kept as the last click left it would offer to stop a regulation that is not running,
+  // and a typed setpoint would then not move the pressure.
+  const bool regulating = linked && dev.controlMode == CONTROL_MODE_REGULATE;
+  setOn_->setVisible(!regulating);
+  setOff_->setVisible(regulating);
 }
 
 void BrenkRegulationPanel::SetOnOff_regulClick(QWidget* control) {
@@ -154,10 +165,16 @@ void BrenkRegulationPanel::SetOnOff_regulClick(QWidget* control) {
 void BrenkRegulationPanel::applyEntry() {
   TDev* dev = context_.dev();
   if (!dev) return;
-  // An entry that does not read as a number gives 0, which the pressure control limits to the
-  // calibrator's working range.
-  const double value = textToValue(edit_->text());
-  dev->pTarget = static_cast<float>(value * displayToKPa(*dev));
+  // An entry that does not read as a number ("." or "-" alone, "1.5.5") sends nothing: read as 0 it
+  // would drive the pressure to 0 kPa, or the lower working limit, without anyone having asked.
+  const std::optional<double> value = quarn::data::parseFloat(edit_->text().toStdString());
+  if (!value) {
+    context_.messageWindow().showMessage(QStringLiteral("Уставка не отправлена: \"") + edit_->text() +
+                                             QStringLiteral("\" не читается как число."),
+                                         false, QStringLiteral("Ошибка"));
+    return;
+  }
+  dev->pTarget = static_cast<float>(*value * displayToKPa(*dev));
   context_.startTask(TASK_MEASURE_REGUL);
   setEditing(false);
 }
@@ -165,7 +182,10 @@ void BrenkRegulationPanel::applyEntry() {
 void BrenkRegulationPanel::UpDown_Btn_Click(QPushButton* button) {
   TDev* dev = context_.dev();
   if (!dev || !button) return;
-  const double value = textToValue(edit_->text()) + button->property("tag").toInt() * 0.001;
+  // A step from an entry that does not read as a number starts from what the calibrator is set to.
+  const std::optional<double> typed = quarn::data::parseFloat(edit_->text().toStdString());
+  const double from = typed ? *typed : static_cast<double>(dev->pTarget) * dev->settings.unitFactor;
+  const double value = (std::isfinite(from) ? from : 0.0) + button->property("tag").toInt() * 0.001;
   edit_->setText(formatValue(value, dev->settings.decimals));
   dev->pTarget = static_cast<float>(value * displayToKPa(*dev));
   // The entry is read again, so a step below the shown resolution is lost.
@@ -188,7 +208,11 @@ bool BrenkRegulationPanel::eventFilter(QObject* watched, QEvent* event) {
   // Keys without a character (arrows, Home, ...) and shortcuts are not typing.
   if (text.size() != 1 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) return false;
   const QChar typed = text.at(0);
-  if (typed.unicode() < 0x20 && typed != QChar('\b')) return false;
+  if (isEditingControl(typed)) {
+    setEditing(true);
+    return false;
+  }
+  if (typed.unicode() < 0x20) return false;
   const QChar c = filterNumericChar(typed);
   if (c.isNull()) return true;
   setEditing(true);

@@ -10,6 +10,7 @@
 #include <QtDebug>
 
 #include "PointListRange.h"
+#include "UiHelpers.h"
 
 namespace arm {
 
@@ -248,7 +249,7 @@ bool EditableListView::numberKey(const QString& typed) {
   // Returns true when the key is consumed here.
   const QChar c = typed.front();
   if (c.isDigit() && c.unicode() < 128) return false;
-  if (c == QLatin1Char('\b')) return false;
+  if (isEditingControl(c)) return false;  // Backspace and Delete edit as in any field
   QString text = edit_->text();
   if (c == QLatin1Char('-')) {
     // The minus key switches the sign instead of typing a minus somewhere in the number.

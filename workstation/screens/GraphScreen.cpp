@@ -48,8 +48,13 @@ double niceStep(double span) {
   return (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 5 ? 5 : 10) * magnitude;
 }
 
-QString seriesTitle(int series) {
-  if (series == kGraphReference) return QStringLiteral("Эталон");
+// The reference of a run with hand input is what the operator typed, and says so.
+QString referenceTitle(bool handInput) {
+  return handInput ? QStringLiteral("Эталон (ручной ввод)") : QStringLiteral("Эталон");
+}
+
+QString seriesTitle(int series, bool handInput) {
+  if (series == kGraphReference) return referenceTitle(handInput);
   return QStringLiteral("Канал %1").arg((series - 1) % kGraphChannels + 1);
 }
 
@@ -239,7 +244,11 @@ void GraphScreen::Timer1Timer() {
   if (!dev || dev->linked == 0) return;
   samples_.append(GraphSamples::fromRecord(*dev));
 
-  labEtl_->setText(QStringLiteral(" Pэт.=") + formatGeneral(dev->pRefUnits));
+  const bool hand = dev->handInput != 0;
+  labEtl_->setText((hand ? QStringLiteral(" Pэт. (ручной ввод)=") : QStringLiteral(" Pэт.=")) +
+                   formatGeneral(dev->pRefUnits));
+  for (QLineSeries* piece : curves_[kGraphReference].pieces)
+    if (piece->name() != referenceTitle(hand)) piece->setName(referenceTitle(hand));
   for (int k = 0; k < kGraphChannels; ++k)
     labP_[k]->setText(QStringLiteral("P%1=").arg(k + 1) + formatGeneral(dev->ch[k].pFromI));
   if (dev->settings.units != units_) {
@@ -276,7 +285,8 @@ void GraphScreen::redrawActive() {
 QLineSeries* GraphScreen::addPiece(int series) {
   Curve& curve = curves_[series];
   auto* piece = new QLineSeries;
-  piece->setName(seriesTitle(series));
+  const TDev* dev = context().dev();
+  piece->setName(seriesTitle(series, dev && dev->handInput));
   QPen pen(seriesColour(series));
   pen.setWidth(1);
   piece->setPen(pen);

@@ -132,6 +132,11 @@ RegulationScreen::RegulationScreen(WorkstationContext& context, QWidget* parent)
   });
 }
 
+namespace {
+// The pressure-type line while there is no link.
+QString noLinkText() { return QStringLiteral("- нет связи -"); }
+}  // namespace
+
 void RegulationScreen::setDisplayColour(const QColor& colour) {
   QPalette p = pEtl_->palette();
   p.setColor(QPalette::Window, Qt::black);
@@ -190,8 +195,12 @@ void RegulationScreen::refresh(TDev& dev) {
     baroBox_->setTitle(QStringLiteral("Барометр, ") + unit);
   }
   if (dev.linkState == 0) {
-    pressMode_->setText(QStringLiteral("- нет связи -"));
+    pressMode_->setText(noLinkText());
     for (QLabel* l : {pressUnit_, pEtl_, speed_, baro_}) l->clear();
+  } else if (pressMode_->text() == noLinkText()) {
+    // Linked, as the status line says from now on, but nothing measured yet (the connection still
+    // reads the settings): the first measurement names the pressure type.
+    pressMode_->clear();
   }
 }
 

@@ -24,6 +24,8 @@ namespace {
 
 const QColor kButtonColour(73, 86, 119);
 const QString kCaption = QStringLiteral("Сообщение");
+// The library's error code of a zero adjustment the calibrator did not take.
+constexpr uint32_t kErrZeroFailed = 17;
 
 // A panel button whose caption turns grey while it is disabled, so "Записать" visibly waits for a
 // change and "Подстройка нуля" for the vent.
@@ -294,6 +296,14 @@ void SettingsScreenBase::updateButtons(TDev& dev) {
   }
   read_->setEnabled(!readLocked_ && !connecting(dev));
   if (connecting(dev)) write_->setEnabled(false);
+  if (zeroTimer_->isActive()) {
+    if (dev.linked == 0)
+      zeroOutcome_ = ZeroOutcome::LinkLost;
+    else if (zeroOutcome_ == ZeroOutcome::Unknown && dev.retCode == RETCODE_ZERO_ACCEPTED)
+      zeroOutcome_ = ZeroOutcome::Accepted;
+    else if (zeroOutcome_ == ZeroOutcome::Unknown && dev.errCode == kErrZeroFailed)
+      zeroOutcome_ = ZeroOutcome::Failed;
+  }
   updateZeroButton(dev);
 }
 
@@ -354,6 +364,7 @@ void SettingsScreenBase::Panel_ZeroKDClick() {
   if (!dev || dev->settings.refSource == kDorvReference || zeroTimer_->isActive() || connecting(*dev)) return;
   zero_->setEnabled(false);
   zeroHint_->setVisible(true);
+  zeroOutcome_ = ZeroOutcome::Unknown;
   zeroTimer_->start();
   context().startTask(TASK_SET_0_KD);
 }
@@ -364,7 +375,19 @@ void SettingsScreenBase::Timer_ZeroKDTimer() {
     updateZeroButton(*dev);
   else
     zero_->setEnabled(true);
-  tell(QStringLiteral("Подстройка нуля завершена."));
+  // Success only when the calibrator said it took the command.
+  switch (zeroOutcome_) {
+    case ZeroOutcome::Accepted:
+      tell(QStringLiteral("Подстройка нуля завершена."));
+      break;
+    case ZeroOutcome::LinkLost:
+      tell(QStringLiteral("Подстройка нуля не выполнена: связь с калибратором потеряна."));
+      break;
+    default:
+      tell(QStringLiteral("Подстройка нуля не выполнена: калибратор не подтвердил команду."));
+      break;
+  }
+  zeroOutcome_ = ZeroOutcome::Unknown;
 }
 
 }  // namespace arm

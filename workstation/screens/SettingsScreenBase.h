@@ -137,6 +137,10 @@ class SettingsScreenBase : public Screen {
   TSettings settingsBeforeWrite_{};
   // "Считать" waits for the settings report of a read (or of the Brenk's write).
   bool readLocked_ = false;
+  // What the calibrator reported about the zero adjustment under way: it took the command, it did
+  // not, or the link went meanwhile. Told when the adjustment's time is over.
+  enum class ZeroOutcome { Unknown, Accepted, Failed, LinkLost };
+  ZeroOutcome zeroOutcome_ = ZeroOutcome::Unknown;
   bool valuesShown_ = false;
 };
 

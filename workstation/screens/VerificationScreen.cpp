@@ -589,6 +589,8 @@ void VerificationScreen::becomeIdle() {
   handValue_->setVisible(handInput_->isChecked());
   bar_->hide();
   progress_->setValue(0);
+  // The typed reference was the run's only: the calibrator's is the reference again.
+  if (TDev* dev = record()) dev->handInput = 0;
   if (wasRunning) context().setRunActive(false);
 }
 
@@ -616,16 +618,16 @@ void VerificationScreen::setRelayMode(bool relay) {
 }
 
 void VerificationScreen::handInputChanged() {
-  const bool checked = handInput_->isChecked();
-  if (TDev* dev = record()) dev->handInput = checked ? 1 : 0;
-  handValue_->setVisible(checked);
+  // Only a run takes the choice into the record (at its start): outside a run the typed value is
+  // nobody's reference, and the status line and the graph go on showing the calibrator's.
+  handValue_->setVisible(handInput_->isChecked());
 }
 
 bool VerificationScreen::addToReport() {
   TDev* dev = record();
   if (!dev || !running_) return false;
   // The value typed last counts, also when no notification has come since.
-  if (handInput_->isChecked()) data::setHandReference(*dev, textToValue(handValue_->text()));
+  if (dev->handInput) data::setHandReference(*dev, textToValue(handValue_->text()));
   if (const data::Outcome added = data::addHandResult(*dev); !added) {
     showMessage(qs(added.why()));
     return false;
@@ -674,7 +676,15 @@ void VerificationScreen::refresh(TDev& dev) {
   refreshBar(dev);
   refreshInputHint(dev);
   refreshStartPermission(dev);
-  if (!dev.linked) return;
+  if (!dev.linked) {
+    // The library stops a run whose link is lost; the screen says so once and goes idle.
+    if (running_) checkRunEnd(dev);
+    // The last readings of a calibrator that is gone are not shown as if they were this moment's.
+    refValue_->clear();
+    for (ChannelRow& r : channels_)
+      for (QLabel* cell : {r.current, r.pressure, r.error}) cell->clear();
+    return;
+  }
   if (startPending_ && start_->isEnabled() && dev.kestoDataValid) {
     startPending_ = false;
     QTimer::singleShot(0, this, [this] { startRun(); });
@@ -749,9 +759,12 @@ void VerificationScreen::refreshStartPermission(const TDev& dev) {
   const data::StartPermission p = data::startPermission(dev, context().project().paramsValid(), relayMode_);
   QString hint = qs(p.hint);
   if (!p.allowed && hint.isEmpty()) hint = QStringLiteral("* Не выбрано ни одно реле");
+  // A run needs the calibrator: without it the start would clear the results for a run that cannot
+  // proceed.
+  if (p.allowed && !dev.linked) hint = QStringLiteral("* Нет связи с калибратором");
   if (hint_->text() != hint) hint_->setText(hint);
   // A task started while the connection is being set up would abandon it.
-  setButtonEnabled(start_, p.allowed && !context().connecting());
+  setButtonEnabled(start_, p.allowed && dev.linked && !context().connecting());
 }
 
 void VerificationScreen::refreshRelayResults(const TDev& dev) {
@@ -821,6 +834,13 @@ void VerificationScreen::checkRunEnd(const TDev& dev) {
   const bool relay = end.end == data::RunEnd::RelayCheckFinished;
   QString text = qs(end.message);
   text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+  if (end.end == data::RunEnd::LinkLost) {
+    // Stopped, not finished: no run to store, and no measuring task, which would cut short the
+    // library's search for the calibrator.
+    becomeIdle();
+    showMessage(text);
+    return;
+  }
   if (relay) showMessage(text);
   becomeIdle();
   QTimer::singleShot(0, this, [this] {
@@ -840,7 +860,7 @@ void VerificationScreen::refreshTimeLeft(const TDev& dev) {
 }
 
 void VerificationScreen::refreshReference(TDev& dev) {
-  if (handInput_->isChecked()) {
+  if (running_ && dev.handInput) {
     data::setHandReference(dev, textToValue(handValue_->text()));
     return;
   }

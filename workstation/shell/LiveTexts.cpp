@@ -110,6 +110,8 @@ QString statusPressureText(const TDev& dev, const ModelTables& tables) {
   if (dev.settings.refSource == REF_SOURCE_EXTERNAL && dev.dorv.present == 0) return {};
   const QString pressure = QStringLiteral("P= ") + formatValue(dev.pRefUnits, dev.settings.decimals) +
                            QStringLiteral(" ") + unitName(dev.settings.units);
+  // During a run with hand input the reference is what the operator typed: no instrument's accuracy.
+  if (dev.handInput) return pressure + QStringLiteral(",  ручной ввод");
   // Without an accuracy (no catalogue entry for the model) the line ends with the unit.
   const QString accuracy = statusAccuracyText(dev, tables);
   return accuracy.isEmpty() ? pressure : pressure + QStringLiteral(",  ") + accuracy;

@@ -59,6 +59,8 @@ double widgetValue(const QWidget* widget) {
   return 0;
 }
 
+bool isEditingControl(QChar c) { return c == QChar('\b') || c == QChar(0x7F); }
+
 QChar filterNumericChar(QChar c) {
   const char16_t u = c.unicode();
   if (u >= '0' && u <= '9') return c;
@@ -95,7 +97,9 @@ bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event) {
   // Keys without a character (arrows, Delete, Home, ...) and shortcuts are not typing.
   if (text.size() != 1 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) return false;
   const QChar typed = text.at(0);
-  if (typed.unicode() < 0x20 && typed != QChar('\b')) return false;
+  // Backspace and Delete (which Qt gives as the character 0x7F) edit as in any text field.
+  if (isEditingControl(typed)) return false;
+  if (typed.unicode() < 0x20) return false;
   auto* edit = qobject_cast<QLineEdit*>(watched);
   const QChar c = filterNumericChar(typed);
   if (c.isNull()) return true;

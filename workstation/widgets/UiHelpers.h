@@ -28,6 +28,9 @@ double widgetValue(const QWidget* widget);
 // letters on the Russian layout's comma and full-stop keys become '.'; 'E', 'e' and the Cyrillic
 // letters on the same key become 'e'.
 QChar filterNumericChar(QChar c);
+// Backspace, and Delete as Qt gives its character (0x7F): keys that edit a number field as any text
+// field, never dropped by a filter.
+bool isEditingControl(QChar c);
 
 // The numeric key filter for edit boxes. With the sign toggle, '-' adds or removes a leading minus
 // sign instead of being typed, and a second '.' is dropped.
