@@ -3,11 +3,15 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QThread>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "CommandLine.h"
 #include "DeviceGrid.h"
@@ -118,8 +122,10 @@ TEST_F(Workstation, SettingsWithGarbageFallBackToTheDefaults) {
     EXPECT_EQ(w.size(), QSize(1100, 778));
     ASSERT_NE(checkedPort(), nullptr);
     EXPECT_EQ(checkedPort()->objectName(), QStringLiteral("menuAll_item"));
+    // Not the very first start (a file was there): what is shown checked is done, the search starts.
+    EXPECT_EQ(w.dev()->portNo, 0u);
     runFor(2000);
-    EXPECT_EQ(bench->requestsSeen(quarnsim::FaultTarget::Any), 0);
+    EXPECT_GT(bench->requestsSeen(quarnsim::FaultTarget::Any), 0);
     Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
     EXPECT_TRUE(w.close());
     window.reset();
@@ -130,6 +136,44 @@ TEST_F(Workstation, SettingsWithGarbageFallBackToTheDefaults) {
   const QByteArray written = f.readAll();
   EXPECT_TRUE(written.contains("Width=1100")) << written.constData();
   EXPECT_TRUE(written.contains("menuAll_item=1")) << written.constData();
+}
+
+// The line of the chosen port drops (its port goes away): the choice stays, is checked again when
+// the port comes back and is what closing saves. A start that shows "Все доступные" checked (a file
+// whose choice an earlier version lost) searches, as shown.
+TEST_F(Workstation, AChosenPortSurvivesADropAndAStartShowingAllPortsSearches) {
+  plugSimulator(quarnsim::Scenario{}, 7);
+  MainWindow& w = makeWindow();
+  w.TimerLoadTimer();
+  connectTo("COM7");
+  g_lib.unregister(7);
+  w.ports().OnDeviceChange();
+  EXPECT_EQ(portItem("COM7"), nullptr);
+  EXPECT_EQ(checkedPort(), nullptr) << "no other port is taken for the chosen one";
+  ASSERT_EQ(g_lib.registerVirtual(7, &ops), 0);
+  w.ports().OnDeviceChange();
+  ASSERT_NE(portItem("COM7"), nullptr);
+  EXPECT_TRUE(portItem("COM7")->isChecked());
+  g_lib.unregister(7);
+  w.ports().OnDeviceChange();
+  Prompts::saveQuestion = [](const QString&) { return QMessageBox::No; };
+  EXPECT_TRUE(w.close());
+  window.reset();
+  QFile f(dir.filePath("arm_quarn.ini"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray written = f.readAll();
+  EXPECT_TRUE(written.contains("COM7=1")) << written.constData();
+  EXPECT_TRUE(written.contains("menuAll_item=0")) << written.constData();
+  f.close();
+
+  plugSimulator(quarnsim::Scenario{}, 7);
+  writeSettings("[_FormMain_COMselect_]\r\nmenuAll_item=0\r\nCOM7=0\r\n");
+  MainWindow& again = makeWindow();
+  again.TimerLoadTimer();
+  ASSERT_NE(checkedPort(), nullptr);
+  EXPECT_EQ(checkedPort()->objectName(), QStringLiteral("menuAll_item"));
+  EXPECT_EQ(again.dev()->portNo, 0u);
+  EXPECT_TRUE(runUntil([&] { return again.dev()->linked == 1 && again.dev()->portNo == 7; }));
 }
 
 // "Быстрый поиск HART" on the HART screen: read from the settings file at start and handed to the
@@ -583,6 +627,56 @@ TEST_F(Workstation, TheSimulatorsDorvTerminalIsOfferedAsAPortForTheBrenk) {
       << captions(w.ports().dorvPortMenu()).toStdString();
   EXPECT_TRUE(captions(w.ports().portMenu()).contains(QStringLiteral("(null)")));
   sim.stop();
+}
+
+// ARM_Quarn --simulate with the Quarn: the simulated operator is sent each target of a run under way
+// (task 21), once per new target, and nothing outside a run or while the target is unknown.
+TEST_F(Workstation, TheSimulatedOperatorFollowsTheTargetsOfARun) {
+  // A stand-in simulator that names its terminal and writes every operator command it reads.
+  const QString script = dir.filePath("quarn-sim");
+  {
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(
+        "#!/bin/sh\necho \"$@\" > \"$0.args\"\necho calibrator /dev/null\n"
+        "while read line; do echo \"$line\" >> \"$0.stdin\"; done\n");
+    f.close();
+    ASSERT_TRUE(f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
+  }
+  MainWindow& w = makeWindow();
+  SimLauncher sim;
+  QString error;
+  ASSERT_TRUE(attachSimulator(w, sim, parseCommandLine({"ARM_Quarn", "--simulate"}), error))
+      << error.toStdString();
+  TDev& dev = *w.dev();
+  auto wait = [] {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 400) {
+      QCoreApplication::processEvents();
+      QThread::msleep(10);
+    }
+  };
+  dev.task = TASK_MEASURE;
+  dev.pTarget = 100;  // no run: not followed
+  wait();
+  dev.task = TASK_CHECK;
+  dev.pTarget = 250;
+  wait();
+  dev.pTarget = std::numeric_limits<float>::quiet_NaN();  // a lost link blanks the target
+  wait();
+  dev.pTarget = 500;
+  wait();
+  dev.pTarget = 500;
+  wait();
+  sim.stop();
+  QFile in(script + ".stdin");
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  EXPECT_EQ(in.readAll(), QByteArray("target 250\ntarget 500\n"));
+  QFile args(script + ".args");
+  ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+  EXPECT_EQ(args.readAll().trimmed(), QByteArray("--stdin-control"));
+  dev.task = TASK_MEASURE;
 }
 
 // ---- Closing --------------------------------------------------------------------------------

@@ -60,7 +60,11 @@ TEST(CommandLine, OptionsValuesAndRefusals) {
       parseCommandLine({"ARM_Quarn", "--sim-arg", "--channels", "--sim-arg", "2", "--brenk"});
   EXPECT_EQ(sim.simArgs, (QStringList{"--channels", "2"}));
   EXPECT_EQ(simulatorArguments(sim), (QStringList{"--channels", "2", "--model", "brenk", "--dorv"}));
-  EXPECT_EQ(simulatorArguments(parseCommandLine({"ARM_Quarn"})), QStringList());
+  // The Quarn's simulator takes operator commands: the workstation's operator follows a run's targets.
+  EXPECT_EQ(simulatorArguments(parseCommandLine({"ARM_Quarn"})), QStringList{"--stdin-control"});
+  EXPECT_EQ(simulatorArguments(parseCommandLine({"ARM_Quarn", "--sim-no-operator"})), QStringList());
+  EXPECT_EQ(simulatorArguments(parseCommandLine({"ARM_Quarn", "--sim-arg", "--stdin-control"})),
+            QStringList{"--stdin-control"});
   // Before the toolkit has taken its own options, they are passed over; after, there are none left.
   const QStringList withQt{"ARM_Quarn", "-platform", "offscreen", "--help"};
   EXPECT_TRUE(parseCommandLine(withQt, true).help);

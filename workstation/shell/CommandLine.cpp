@@ -17,6 +17,8 @@ QString usageText() {
       "  --simulate           start the simulator (quarn-sim beside the program) and connect to it;\n"
       "                       with --brenk its Dorv transducer is offered as a port too\n"
       "  --sim-arg ARG        pass an argument to the simulator (repeatable)\n"
+      "  --sim-no-operator    with the Quarn, the simulator's operator does not bring the pressure\n"
+      "                       source to each target of a run (by default it does)\n"
       "  --library PATH       library to try after the one beside the program and the search path\n"
       "  --settings PATH      settings file instead of \"arm_quarn.ini\"\n"
       "  --mode N             open on mode N: 1 regulation, 2 HART, 3 parameters, 4 verification,\n"
@@ -69,6 +71,8 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
       c.brenk = true;
     } else if (a == QLatin1String("--simulate")) {
       c.simulate = true;
+    } else if (a == QLatin1String("--sim-no-operator")) {
+      c.simOperator = false;
     } else if (a == QLatin1String("--sim-arg")) {
       if (value(text)) c.simArgs << text;
     } else if (a == QLatin1String("--library")) {

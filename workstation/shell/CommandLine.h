@@ -11,6 +11,9 @@ struct CommandLine {
   bool brenk = false;
   bool simulate = false;
   QStringList simArgs;
+  // With the Quarn the simulator's operator brings the pressure source to each target of a run, as
+  // quarn-cli --sim does; --sim-no-operator leaves the source to the simulator's own settings.
+  bool simOperator = true;
   QString library;
   QString settings;
   QString screenshot;

@@ -445,6 +445,8 @@ void MainWindow::applyFastHartSearch() {
 
 void MainWindow::TimerLoadTimer() {
   timerLoad_->stop();
+  // Only the very first start (no settings file yet) waits for the operator to choose a port.
+  const bool firstStart = !QFileInfo::exists(settingsPath_);
   const quarn::data::Outcome loaded = quarn::data::loadSettings(
       settingsPath_.toStdString(), programDir_.toStdString(), ports_->itemNames(), settings_);
   if (!loaded) {
@@ -494,7 +496,7 @@ void MainWindow::TimerLoadTimer() {
     // A project that could not be loaded (told by load()) is not the current file: a save would
     // write the defaults over it. The program goes on with the default project, without a file.
     if (!context_.project().load(project)) context_.project().startUnnamed(defaultProject);
-    ports_->normalise();
+    ports_->normalise(!firstStart);
     context_.setProjectModified(false);
   }
 }

@@ -110,7 +110,8 @@ QAction* PortMenus::checkedItem(QMenu* menu) const {
 void PortMenus::FillPortMenu(QMenu* menu, bool withAll) {
   // The check mark survives a rebuild for the item of the same name.
   const QAction* checked = checkedItem(menu);
-  const QString checkedName = checked ? checked->objectName() : QString();
+  QString checkedName = checked ? checked->objectName() : QString();
+  if (checkedName.isEmpty() && menu == comSelect_) checkedName = chosenPort_;
   QActionGroup* group = groupOf(menu);
   for (QAction* a : menu->actions()) {
     // Detached at once (a lookup by name no longer finds it), freed once its signals have returned.
@@ -146,6 +147,7 @@ void PortMenus::COM11Click(QAction* item) {
   // One item of a menu is checked: the group unchecks the one before.
   if (!item->isChecked()) item->setChecked(true);
   QMenu* menu = qobject_cast<QMenu*>(item->parent());
+  if (menu == comSelect_) chosenPort_ = item->objectName();
   if (menu == comSelect_ && lib_.dev) {
     const uint32_t portNo = item->data().toUInt();
     lib_.dev->portNo = portNo;
@@ -232,9 +234,13 @@ void PortMenus::restore(const quarn::data::WorkstationSettings& settings, bool w
   if (dorv != settings.portMenus.end()) restoreMenu(dorvPort_, dorv->second);
 }
 
-void PortMenus::normalise() {
+void PortMenus::normalise(bool search) {
   const QList<QAction*> items = portItems(comSelect_);
-  if (!checkedItem(comSelect_) && !items.isEmpty()) items.front()->setChecked(true);
+  if (checkedItem(comSelect_) || items.isEmpty()) return;
+  if (search)
+    COM11Click(items.front());
+  else
+    items.front()->setChecked(true);
 }
 
 void PortMenus::store(quarn::data::WorkstationSettings& settings, bool withDorv) const {
@@ -243,6 +249,9 @@ void PortMenus::store(quarn::data::WorkstationSettings& settings, bool withDorv)
     for (QAction* a : portItems(menu)) items[a->objectName().toStdString()] = a->isChecked();
   };
   keep(comSelect_, calibratorSection());
+  // A chosen port that is not there now (its line dropped) is still the choice.
+  if (!checkedItem(comSelect_) && !chosenPort_.isEmpty())
+    settings.portMenus[calibratorSection()][chosenPort_.toStdString()] = true;
   if (withDorv) keep(dorvPort_, dorvSection());
 }
 

@@ -63,7 +63,9 @@ class PortMenus : public QObject {
   // item is checked and its handler runs), the first-start rule and storing the checks.
   std::map<std::string, std::vector<std::string>> itemNames() const;
   void restore(const quarn::data::WorkstationSettings& settings, bool withDorv);
-  void normalise();
+  // Without a checked item "Все доступные" is checked; with `search` (a settings file was read, so
+  // this is not the very first start) its handler runs too and the search starts, as shown.
+  void normalise(bool search = false);
   void store(quarn::data::WorkstationSettings& settings, bool withDorv) const;
 
   // The colour of the transducer's menu bar entry while it is the reference.
@@ -89,6 +91,10 @@ class PortMenus : public QObject {
   QActionGroup* comGroup_ = nullptr;
   QActionGroup* dorvGroup_ = nullptr;
   QString runLock_;
+  // The calibrator port item last chosen. Its port may go away (the line pulled, the adapter
+  // unplugged): the choice stays, is checked again when the port comes back and is what the settings
+  // file keeps.
+  QString chosenPort_;
 };
 
 }  // namespace arm

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <cmath>
 
 namespace arm {
 
@@ -68,7 +69,22 @@ bool SimLauncher::start(const QString& program, const QStringList& arguments, in
   return true;
 }
 
+void SimLauncher::followTargets(std::function<float()> target) {
+  target_ = std::move(target);
+  follow_.setInterval(100);
+  QObject::connect(&follow_, &QTimer::timeout, &process_, [this] {
+    if (!target_ || process_.state() != QProcess::Running) return;
+    const float t = target_();
+    if (!std::isfinite(t) || (haveFollowed_ && t == followed_)) return;
+    followed_ = t;
+    haveFollowed_ = true;
+    process_.write(QByteArray("target ") + QByteArray::number(static_cast<double>(t), 'g', 9) + '\n');
+  });
+  follow_.start();
+}
+
 void SimLauncher::stop() {
+  follow_.stop();
   if (process_.state() == QProcess::NotRunning) return;
   process_.terminate();
   if (!process_.waitForFinished(2000)) {

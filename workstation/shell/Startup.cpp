@@ -1,8 +1,11 @@
 #include "Startup.h"
 
+#include <cmath>
+
 #include "MainWindow.h"
 #include "PortMenus.h"
 #include "SimLauncher.h"
+#include "TDev.h"
 
 namespace arm {
 
@@ -13,6 +16,10 @@ QStringList simulatorArguments(const CommandLine& cmd) {
          << "brenk";
   if (cmd.brenk && !args.contains(QStringLiteral("--dorv")) && !args.contains(QStringLiteral("--dorv-link")))
     args << "--dorv";
+  // The Quarn does not regulate by itself: without an operator following the run's targets (the
+  // input valve alone takes the pressure to the source's 650 kPa) a verification never ends.
+  if (!cmd.brenk && cmd.simOperator && !args.contains(QStringLiteral("--stdin-control")))
+    args << "--stdin-control";
   return args;
 }
 
@@ -25,6 +32,13 @@ bool attachSimulator(MainWindow& window, SimLauncher& sim, const CommandLine& cm
     return false;
   }
   window.setStartPort(port);
+  if (!cmd.brenk && cmd.simOperator) {
+    // The targets of a verification or relay check under way (task 21), as quarn-cli --sim follows them.
+    sim.followTargets([&window] {
+      const TDev* dev = window.dev();
+      return dev && dev->task == TASK_CHECK ? static_cast<float>(dev->pTarget) : NAN;
+    });
+  }
   return true;
 }
 
