@@ -15,6 +15,10 @@ namespace {
 // the range it trims.
 constexpr float kTrimPointMargin = 0.12f;
 
+// The library's error code for a task that ended because the calibrator's port went away
+// ("связь с калибратором потеряна").
+constexpr uint32_t kErrLinkLost = 16;
+
 std::string textOf(const char* cp1251) {
   std::string s = cp1251 ? quarn::text::cp1251ToUtf8(cp1251) : std::string();
   std::replace(s.begin(), s.end(), '\t', ' ');
@@ -88,6 +92,9 @@ void CalibrationSequence::onNotify(const TDev& d) {
   if (stage_ == CalibrationStage::Finished || stage_ == CalibrationStage::Idle || linkLost_) return;
   // Also after a stop: a stage that failed because the link went is told as that.
   if (d.event == EVENT_LINK_CHANGED && d.linked == 0) return loseLink();
+  // A HART task whose port has gone ends with the library's "link lost" code before the link's own
+  // notification comes: the devices it fixed at a current stay on the list for the next connection.
+  if (d.task == task_ && d.errCode == kErrLinkLost && d.errText) return loseLink();
   if (stage_ == CalibrationStage::Stopped) return;
   // A device that answered neither exit request, a channel not selected, a check that failed: the
   // devices may still be fixed at a current.
