@@ -341,15 +341,7 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
   uint32_t dueAtMs = 0, betweenTasksMs = 0;
   ProgressLine progress;
   progress.setClock([&s] { return s.host.nowMs(); });
-  struct ListenerGuard {
-    Session& s;
-    size_t index;
-    ~ListenerGuard() {
-      if (index < s.extraListeners.size())
-        s.extraListeners.erase(s.extraListeners.begin() + static_cast<long>(index));
-    }
-  } guard{s, s.extraListeners.size()};
-  s.extraListeners.push_back([&](const TDev& dev) {
+  const ScopedListener listener(s, [&](const TDev& dev) {
     if (dev.event == EVENT_MEASUREMENT) referenceLimit.apply(s.host.dev());
     const bool wasDue = seq.actionDue();
     seq.onNotify(dev);

@@ -196,16 +196,7 @@ std::unique_ptr<data::RunSnapshot> runProcedure(Session& s, const data::Project&
   auto run = std::make_unique<data::RunSnapshot>(d, project, report::protocolPlaceholders(project));
   RunWatch watch;
   const uint32_t endCode = relayMode ? RETCODE_RELAY_CHECK_DONE : RETCODE_VERIFICATION_DONE;
-  // The listener refers to this function's locals: it goes when the function returns or throws.
-  struct ListenerGuard {
-    Session& s;
-    size_t index;
-    ~ListenerGuard() {
-      if (index < s.extraListeners.size())
-        s.extraListeners.erase(s.extraListeners.begin() + static_cast<long>(index));
-    }
-  } guard{s, s.extraListeners.size()};
-  s.extraListeners.push_back([&](const TDev& dev) {
+  const ScopedListener listener(s, [&](const TDev& dev) {
     if (dev.event == EVENT_MEASUREMENT) {
       const std::string note = referenceLimit.apply(s.host.dev());
       if (!note.empty()) progress.note(note);

@@ -79,6 +79,25 @@ class Session {
   std::vector<Host::Listener> extraListeners;
 };
 
+// A listener that refers to a command's locals: added at construction, removed when the command's
+// scope ends (returns or throws).
+class ScopedListener {
+ public:
+  ScopedListener(Session& s, Host::Listener listener) : s_(s), index_(s.extraListeners.size()) {
+    s.extraListeners.push_back(std::move(listener));
+  }
+  ~ScopedListener() {
+    if (index_ < s_.extraListeners.size())
+      s_.extraListeners.erase(s_.extraListeners.begin() + static_cast<long>(index_));
+  }
+  ScopedListener(const ScopedListener&) = delete;
+  ScopedListener& operator=(const ScopedListener&) = delete;
+
+ private:
+  Session& s_;
+  size_t index_;
+};
+
 // Commands. Each returns the exit status; failures may also be thrown as Failure.
 int cmdProbe(Session& s, const std::vector<std::string>& args);
 int cmdMeasure(Session& s, const std::vector<std::string>& args);
