@@ -24,34 +24,6 @@ namespace fs = std::filesystem;
 // reads many throw-away files does not grow the file without end. Heads are never dropped.
 constexpr std::size_t kCheckedKept = 32;
 
-// Paths are written with %, tab and line feed escaped, so a line splits at its tabs.
-std::string escapePath(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string unescapePath(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::vector<std::string> splitTabs(const std::string& line) {
   std::vector<std::string> parts;
   std::size_t from = 0;
@@ -123,7 +95,7 @@ std::optional<RememberedHead> parseHead(const std::string& line) {
   h.pendingSeq = number(p[2], ok);
   h.pendingHash = p[3];
   h.firstHash = p[4];
-  h.path = unescapePath(p[5]);
+  h.path = unescapeLineField(p[5]);
   if (!ok || !isHash(h.hash) || !isHash(h.firstHash) || (h.pendingSeq != 0 && !isHash(h.pendingHash)))
     return std::nullopt;
   return h;
@@ -131,7 +103,8 @@ std::optional<RememberedHead> parseHead(const std::string& line) {
 
 std::string headLine(const RememberedHead& h) {
   return std::to_string(h.seq) + "\t" + h.hash + "\t" + std::to_string(h.pendingSeq) + "\t" +
-         (h.pendingSeq ? h.pendingHash : std::string("-")) + "\t" + h.firstHash + "\t" + escapePath(h.path);
+         (h.pendingSeq ? h.pendingHash : std::string("-")) + "\t" + h.firstHash + "\t" +
+         escapeLineField(h.path);
 }
 
 // Replaces (or adds) the line of `path` in `lines` by what `update` makes of the old record.
@@ -155,6 +128,33 @@ void updateHead(std::vector<std::string>& lines, const std::string& path,
 }
 
 }  // namespace
+
+std::string escapeLineField(const std::string& field) {
+  std::string out;
+  for (char c : field) {
+    if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string unescapeLineField(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
 
 std::string anchorPathOf(const std::string& path) {
   std::error_code ec;
@@ -230,7 +230,7 @@ std::optional<CheckedPosition> AnchorBook::checkedOf(const std::string& path) co
     const std::vector<std::string> p = splitTabs(l);
     bool ok = true;
     if (p.size() != 3) continue;
-    CheckedPosition c{unescapePath(p[2]), number(p[0], ok), p[1]};
+    CheckedPosition c{unescapeLineField(p[2]), number(p[0], ok), p[1]};
     if (ok && isHash(c.hash) && c.path == path) return c;
   }
   return std::nullopt;
@@ -241,13 +241,13 @@ void AnchorBook::noteChecked(const std::string& path, int64_t seq, const std::st
   rewrite(folder_, folder_ + "/" + "history-checked", [&](std::vector<std::string>& lines) {
     for (auto it = lines.begin(); it != lines.end();) {
       const std::vector<std::string> p = splitTabs(*it);
-      if (p.size() != 3 || unescapePath(p[2]) == path)
+      if (p.size() != 3 || unescapeLineField(p[2]) == path)
         it = lines.erase(it);
       else
         ++it;
     }
     while (lines.size() >= kCheckedKept) lines.erase(lines.begin());
-    lines.push_back(std::to_string(seq) + "\t" + hash + "\t" + escapePath(path));
+    lines.push_back(std::to_string(seq) + "\t" + hash + "\t" + escapeLineField(path));
   });
 }
 

@@ -12,6 +12,12 @@
 
 namespace quarn::history {
 
+// The fields of the tab-separated lines the history keeps beside its file (heads, checked
+// positions, acknowledged server heads): %, tab, CR and LF are written as %XX, so a line splits at
+// its tabs whatever a path or name holds.
+std::string escapeLineField(const std::string& field);
+std::string unescapeLineField(const std::string& text);
+
 struct RememberedHead {
   std::string path;
   int64_t seq = 0;

@@ -250,33 +250,6 @@ struct AckLine {
   std::string hash;
 };
 
-std::string escaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string unescaped(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 bool isHash(const std::string& s) {
   return s.size() == 64 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
@@ -298,7 +271,7 @@ std::vector<AckLine> readAcks(const std::string& folder) {
     char* end = nullptr;
     const long long seq = std::strtoll(p[3].c_str(), &end, 10);
     if (p[3].empty() || *end != 0 || seq < 1) continue;
-    out.push_back({unescaped(p[0]), unescaped(p[1]), unescaped(p[2]), seq, p[4]});
+    out.push_back({unescapeLineField(p[0]), unescapeLineField(p[1]), unescapeLineField(p[2]), seq, p[4]});
   }
   return out;
 }
@@ -330,8 +303,8 @@ std::string noteAck(const std::string& folder, const AckLine& ack) {
   if (!found) acks.push_back(ack);
   std::string text;
   for (const AckLine& a : acks)
-    text += escaped(a.history) + "\t" + escaped(a.server) + "\t" + escaped(a.workstation) + "\t" +
-            std::to_string(a.seq) + "\t" + a.hash + "\n";
+    text += escapeLineField(a.history) + "\t" + escapeLineField(a.server) + "\t" +
+            escapeLineField(a.workstation) + "\t" + std::to_string(a.seq) + "\t" + a.hash + "\n";
   const std::string err = data::writeFileAtomically(folder + "/" + kServerHeadsFileName, text).why();
   ::close(lock);
   return err;
