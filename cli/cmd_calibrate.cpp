@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "CalibrationRuns.h"
 #include "CalibrationSequence.h"
 #include "IniValues.h"
 #include "ProjectFile.h"
@@ -22,7 +24,6 @@
 #include "protocol.h"
 #include "protocol_fields.h"
 #include "protocol_pdf.h"
-#include "quarn/cp1251.h"
 #include "report_exchange.h"
 #include "run_history.h"
 #include "run_support.h"
@@ -221,47 +222,38 @@ Json channelJson(const data::CalibrationSequence& seq, int c) {
   return j;
 }
 
-std::string serialOf(const data::RunSnapshot& run, int c) {
-  return quarn::text::cp1251ToUtf8(run.record().devCh[c].sn);
-}
-
-std::string fixed3(float v) {
-  if (!std::isfinite(v)) return "-";
-  char b[32];
-  std::snprintf(b, sizeof b, "%.3f", static_cast<double>(v));
-  return b;
-}
-
-// The adjustments the sequence made, as history entries: the trim points with the reference at
-// which they were written, the current check before and after.
+// The trims the sequence made, as history entries: the trim points with the reference at which they
+// were written, the current check before and after (the notes the protocol lists them with).
 std::vector<history::Adjustment> adjustmentsOf(const data::CalibrationSequence& seq, int64_t now) {
   std::vector<history::Adjustment> out;
-  if (!seq.asFound()) return out;
-  for (int c = 0; c < 4; ++c) {
-    const data::CalibrationChannel& x = seq.channels()[static_cast<size_t>(c)];
+  for (const data::CalibrationAdjustment& x : data::calibrationAdjustments(seq)) {
     history::Adjustment a;
     a.atMs = now;
     a.utcOffsetMin = history::utcOffsetMinutes(now);
     a.workstation = history::defaultWorkstationName();
-    a.channel = c + 1;
-    a.serial = serialOf(*seq.asFound(), c);
-    a.deviceName = quarn::text::cp1251ToUtf8(seq.asFound()->record().devCh[c].name);
-    if (a.serial.empty()) continue;
-    if (x.sensorTrimmed) {
-      a.kind = history::AdjustmentKind::SensorTrim;
-      a.note = "калибровка: Pmin " + fixed3(x.trimPmin) + " кПа (эталон " + fixed3(x.pRefMin) + "), Pmax " +
-               fixed3(x.trimPmax) + " кПа (эталон " + fixed3(x.pRefMax) + ")";
-      out.push_back(a);
-    }
-    if (x.currentTrimmed) {
-      a.kind = history::AdjustmentKind::CurrentTrim;
-      a.note = "калибровка: ток 4/12/20 мА до " + fixed3(x.currentBefore[0]) + "/" +
-               fixed3(x.currentBefore[1]) + "/" + fixed3(x.currentBefore[2]) + ", после " +
-               fixed3(x.currentAfter[0]) + "/" + fixed3(x.currentAfter[1]) + "/" + fixed3(x.currentAfter[2]);
-      out.push_back(a);
-    }
+    a.channel = x.channel;
+    a.serial = x.serial;
+    a.deviceName = x.deviceName;
+    a.kind = x.kind == data::TrimKind::Sensor ? history::AdjustmentKind::SensorTrim
+                                              : history::AdjustmentKind::CurrentTrim;
+    a.note = x.note;
+    out.push_back(std::move(a));
   }
   return out;
+}
+
+// The entry of a run of the calibration; the run that ends it carries the channels' reasons, so its
+// protocol made again from the history states them.
+history::RunRecord calibrationRunRecord(const data::RunSnapshot& run, const history::HostContext& context,
+                                        const data::CalibrationSequence& seq) {
+  history::RunRecord record = history::buildRunRecord(run, context);
+  if (const std::optional<data::CalibrationRuns> runs = data::calibrationRunsOf(seq)) {
+    const data::RunSnapshot& last = runs->asLeft ? *seq.asLeft() : *seq.asFound();
+    if (&last == &run)
+      for (auto& field : data::calibrationReasonFields(*runs))
+        record.protocol.fields.push_back(std::move(field));
+  }
+  return record;
 }
 
 // How long each stage took on the session's clock (virtual with --sim-virtual): the time from the
@@ -360,7 +352,7 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
       std::string error;
       runHistory.setTag(TagChoice::AsFound);
       historyJson["asFound"] = runHistory.store(
-          history::buildRunRecord(*seq.asFound(), hostContext(host.firstStartedAtMs)), error);
+          calibrationRunRecord(*seq.asFound(), hostContext(host.firstStartedAtMs), seq), error);
       if (!error.empty()) failures.push_back("the as-found run was not stored in the history: " + error);
     }
     const bool trimsOver = seq.stage() == data::CalibrationStage::AsLeft || seq.finished();
@@ -446,20 +438,21 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
     std::string error;
     runHistory.setTag(TagChoice::AsLeft);
     historyJson["asLeft"] =
-        runHistory.store(history::buildRunRecord(*seq.asLeft(), hostContext(asLeftStartedMs)), error);
+        runHistory.store(calibrationRunRecord(*seq.asLeft(), hostContext(asLeftStartedMs), seq), error);
     if (!error.empty()) failures.push_back("the as-left run was not stored in the history: " + error);
   }
 
-  // The protocol: the as-left run's (or the as-found's when nothing was adjusted).
-  const data::RunSnapshot* protocolRun = seq.asLeft() ? seq.asLeft() : seq.asFound();
-  if (!r.reportPath.empty() && protocolRun && seq.stage() == data::CalibrationStage::Finished) {
+  // The protocol of a calibration that ran to its end: both runs and the trims between them (the
+  // as-found run alone, with each device's note, when nothing was adjusted).
+  const std::optional<data::CalibrationRuns> calibration = data::calibrationRunsOf(seq);
+  if (!r.reportPath.empty() && calibration) {
     try {
       report::ReportRequest request;
       request.historyEntry = runHistory.protocolFooter();
       setReportTemplate(request, r.templatePath, project.reportTemplate);
       request.outputPath = r.reportPath;
       s.host.setTask(TASK_TIMER_STOP);
-      makeProtocol(*protocolRun, request);
+      makeCalibrationProtocol(*calibration, request);
       s.host.setTask(TASK_TIMER_START);
       if (r.pdf) {
         const std::string pdf =

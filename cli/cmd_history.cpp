@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "CalibrationRuns.h"
 #include "HistoryStore.h"
 #include "ProtocolFooter.h"
 #include "RunBuilder.h"
@@ -186,8 +187,26 @@ int historyReport(const std::vector<std::string>& args) {
   request.outputPath = reportPath;
   // The same entry as the protocol made at the end of the run (a corrected run's: its correction).
   request.historyEntry = history::protocolFooter(stored.contentId, stored.hash);
-  makeProtocol(history::snapshotOfStoredRun(record), request);
-  emit(Json{{"run", stored.runId}, {"report", report::LastReportOutput()}});
+  // A calibration's protocol holds both its runs and the trims between them: the run that ended the
+  // calibration carries the sequence's reasons, and its protocol is made from it and what the history
+  // pairs with it (the as-found run and the adjustments before an as-left run), as it was at the end
+  // of the calibration.
+  Json out{{"run", stored.runId}};
+  if (quarn::data::calibrationReasonsOf(record.protocol.fields)) {
+    const history::StoredCalibration found = valueOrFail(store->calibrationOf(run));
+    if (record.tag == history::RunTag::AsLeft && !found.asFound)
+      throw Failure{kFailure,
+                    "run " + std::to_string(run) +
+                        " is the as-left run of a calibration, but the history holds no as-found run "
+                        "of its devices before it: the calibration's protocol cannot be made"};
+    makeCalibrationProtocol(history::calibrationRunsOfStored(found), request);
+    out["asFound"] = found.asFound ? Json(found.asFound->runId) : Json(stored.runId);
+    out["adjustments"] = found.adjustments.size();
+  } else {
+    makeProtocol(history::snapshotOfStoredRun(record), request);
+  }
+  out["report"] = report::LastReportOutput();
+  emit(out);
   return kOk;
 }
 

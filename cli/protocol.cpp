@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "MethodList.h"
 #include "ProjectFile.h"
+#include "calibration_report.h"
 #include "quarn/library_binding.h"
 #include "report_exchange.h"
 #include "session.h"
@@ -33,17 +35,30 @@ quarn::data::MethodList methodList() {
   return methods;
 }
 
-void makeProtocol(const quarn::data::RunSnapshot& run, const report::ReportRequest& request) {
+namespace {
+
+// Runs the report assembly with its messages on stderr; throws Failure with its reason.
+void runAssembly(const std::function<int()>& assemble) {
   report::setMessageSink([](const std::string& caption, const std::string& text) {
     std::fprintf(stderr, "quarn-cli: %s: %s\n", caption.c_str(), text.c_str());
   });
-  const int result = report::makeRunReport(run, request);
+  const int result = assemble();
   if (result != 0) {
     const std::string why =
         report::LastReportError().empty() ? "code " + std::to_string(result) : report::LastReportError();
     throw Failure{kFailure, "the report was not written: " + why};
   }
   std::fprintf(stderr, "report written: %s\n", report::LastReportOutput().c_str());
+}
+
+}  // namespace
+
+void makeProtocol(const quarn::data::RunSnapshot& run, const report::ReportRequest& request) {
+  runAssembly([&] { return report::makeRunReport(run, request); });
+}
+
+void makeCalibrationProtocol(const quarn::data::CalibrationRuns& runs, const report::ReportRequest& request) {
+  runAssembly([&] { return report::makeCalibrationReport(runs, request); });
 }
 
 void checkReportPaths(const std::string& reportPath, const std::string& templatePath) {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "CalibrationRuns.h"
 #include "MethodList.h"
 #include "ProjectModel.h"
 #include "RunSnapshot.h"
@@ -25,6 +26,9 @@ quarn::data::MethodList methodList();
 // Makes the workbook of a run from its snapshot; throws Failure with the report library's reason.
 // The report library's messages go to stderr.
 void makeProtocol(const quarn::data::RunSnapshot& run, const quarn::report::ReportRequest& request);
+// The same for the protocol of a calibration (both runs and the trims between them).
+void makeCalibrationProtocol(const quarn::data::CalibrationRuns& runs,
+                             const quarn::report::ReportRequest& request);
 
 // A report that cannot be written is refused before anything is run: the folder of `reportPath`
 // must be writable, and a given template readable.

@@ -1,8 +1,15 @@
 #!/usr/bin/python3
-"""Writes the default verification protocol template "Протокол поверки.xlsx".
+"""Writes the default protocol templates: "Протокол поверки.xlsx" for a verification and "Протокол
+калибровки.xlsx" for a calibration with an as-left run.
 
 Run with Debian's Python, which has openpyxl (python3-openpyxl):
-    /usr/bin/python3 template_xml/make_template.py [output.xlsx]
+    /usr/bin/python3 template_xml/make_template.py                  # both, in template_xml/
+    /usr/bin/python3 template_xml/make_template.py OUT.xlsx         # the verification template only
+    /usr/bin/python3 template_xml/make_template.py --calibration [OUT.xlsx]
+
+The calibration template has the same sheets; each channel's protocol shows, before the as-left run's
+results table, the as-found run's (table names "&AF_...", marker "&LST_AF"), the device's result as
+found ("&CAL_Dn_AF_RESULT") and its trims ("&CAL_Dn_ADJ").
 
 For each of the four channels the workbook holds four sheets, named by placeholders that the report
 replaces or hides: the protocol "&DEV_SH_n", the verification certificate "&DEV_VCR_n", the notice of
@@ -80,7 +87,7 @@ class Sheet:
     def gap(self, n=1):
         self.row += n
 
-    def table(self, headers, names, font=SMALL):
+    def table(self, headers, names, font=SMALL, marker="&LST_F"):
         ws = self.ws
         for col, text in enumerate(headers, start=1):
             c = ws.cell(row=self.row, column=col, value=text)
@@ -96,7 +103,7 @@ class Sheet:
             c.font = font
             c.alignment = CENTER
             c.border = BOX
-        ws.cell(row=self.row, column=len(names) + 1, value="&LST_F").font = Font(size=6, color="FFFFFF")
+        ws.cell(row=self.row, column=len(names) + 1, value=marker).font = Font(size=6, color="FFFFFF")
         self.row += 1
 
     def signatures(self, who):
@@ -146,14 +153,41 @@ def conditions_block(s):
     s.line("&CD_PRES_FULL")
 
 
-def protocol(wb, n):
+def results_headers(n):
+    d = "&D%d_" % n
+    return [
+        "Диапазон измерений, " + d + "UNITS",
+        "Давление по эталону, &ET_UNIT",
+        "Расчётный выходной сигнал, " + d + "SIGNAL_UNITS",
+        "Измеренный выходной сигнал, " + d + "SIGNAL_UNITS",
+        "Измеренное давление, " + d + "UNITS",
+        "Приведённая погрешность, %",
+        "Допускаемая погрешность, %",
+        "Неопределённость, %",
+    ]
+
+
+def results_names(n, prefix="&"):
+    """The table names of a run's results: "&D1_INT_I" ..., or "&AF_D1_INT_I" ... for the as-found run
+    of a calibration."""
+    d = prefix + "D%d_" % n
+    reference = "&ET_REFF_I" if prefix == "&" else prefix + "REFF_I"
+    return [d + "INT_I", reference, d + "ECSGN_I", d + "SGN_I", d + "VAL_I", d + "ACC_I", d + "ALL_ACC_I",
+            d + "UNC_I"]
+
+
+def protocol(wb, n, calibration=False):
+    """The protocol of channel n. A calibration's shows the as-found run's table (its own marker
+    "&LST_AF", which the report turns into "&LST_F" once the as-left table is filled), the device's
+    result as found and its trims before the as-left run's table; its conclusion is the as-left run's."""
     d = "&D%d_" % n
     vr = "&VR_D%d_" % n
+    cal = "&CAL_D%d_" % n
     # The last column is wide enough for "Неопределённость," in one piece: a header wraps between
     # words, and a word wider than its column is broken inside.
     s = Sheet(wb, "&DEV_SH_%d" % n, [16, 13, 13, 13, 13, 13, 13, 19])
     header_block(s, n)
-    s.line("ПРОТОКОЛ ПОВЕРКИ № " + d + "SH_NUM", TITLE, CENTER, 22)
+    s.line(("ПРОТОКОЛ КАЛИБРОВКИ № " if calibration else "ПРОТОКОЛ ПОВЕРКИ № ") + d + "SH_NUM", TITLE, CENTER, 22)
     s.line("от &CD_DATE", PLAIN, CENTER)
     s.gap()
     device_block(s, n)
@@ -172,34 +206,23 @@ def protocol(wb, n):
     s.pair("2. Опробование:", d + "CHECK_USG")
     s.pair("3. Проверка электрической прочности изоляции:", d + "CHECK_EL", 5)
     s.pair("4. Проверка электрического сопротивления изоляции:", d + "CHECK_R", 5)
-    s.line("5. Определение основной приведённой погрешности (коэффициент запаса &CD_VRCOEFF):")
-    s.table(
-        [
-            "Диапазон измерений, " + d + "UNITS",
-            "Давление по эталону, &ET_UNIT",
-            "Расчётный выходной сигнал, " + d + "SIGNAL_UNITS",
-            "Измеренный выходной сигнал, " + d + "SIGNAL_UNITS",
-            "Измеренное давление, " + d + "UNITS",
-            "Приведённая погрешность, %",
-            "Допускаемая погрешность, %",
-            "Неопределённость, %",
-        ],
-        [
-            d + "INT_I",
-            "&ET_REFF_I",
-            d + "ECSGN_I",
-            d + "SGN_I",
-            d + "VAL_I",
-            d + "ACC_I",
-            d + "ALL_ACC_I",
-            d + "UNC_I",
-        ],
-    )
+    if calibration:
+        s.line("5. Определение основной приведённой погрешности до подстройки (коэффициент запаса &CD_VRCOEFF):")
+        s.table(results_headers(n), results_names(n, "&AF_"), marker="&LST_AF")
+        s.line("Результаты до подстройки: " + cal + "AF_RESULT.")
+        s.gap()
+        s.line("6. Подстройка:", BOLD)
+        s.line(cal + "ADJ", PLAIN, LEFT, 45)
+        s.gap()
+        s.line("7. Определение основной приведённой погрешности после подстройки:")
+    else:
+        s.line("5. Определение основной приведённой погрешности (коэффициент запаса &CD_VRCOEFF):")
+    s.table(results_headers(n), results_names(n))
     s.gap()
     s.pair("Примечания:", d + "NOTES", 2)
     s.gap()
-    s.line("Заключение: результаты поверки " + vr + "RESULT_SHORT" + "; средство измерений признано " + vr
-           + "SUITABLE.", PLAIN, LEFT, 30)
+    s.line("Заключение: результаты " + ("поверки после подстройки " if calibration else "поверки ") + vr
+           + "RESULT_SHORT" + "; средство измерений признано " + vr + "SUITABLE.", PLAIN, LEFT, 30)
     s.line(vr + "RES_DOC", PLAIN, LEFT, 30)
     s.gap()
     s.signatures([("Поверитель: &CD_VERIF_POS", "&CD_VERIF"), ("&CD_CHEF_POS", "&CD_CHEF")])
@@ -259,43 +282,22 @@ def calibration(wb, n):
     s.line("Эталоны: &CD_ET_AUX_LST", PLAIN, LEFT, 30)
     s.gap()
     s.line("Результаты калибровки", BOLD, CENTER)
-    s.table(
-        [
-            "Диапазон измерений, " + d + "UNITS",
-            "Давление по эталону, &ET_UNIT",
-            "Расчётный выходной сигнал, " + d + "SIGNAL_UNITS",
-            "Измеренный выходной сигнал, " + d + "SIGNAL_UNITS",
-            "Измеренное давление, " + d + "UNITS",
-            "Приведённая погрешность, %",
-            "Допускаемая погрешность, %",
-            "Неопределённость, %",
-        ],
-        [
-            d + "INT_I",
-            "&ET_REFF_I",
-            d + "ECSGN_I",
-            d + "SGN_I",
-            d + "VAL_I",
-            d + "ACC_I",
-            d + "ALL_ACC_I",
-            d + "UNC_I",
-        ],
-    )
+    s.table(results_headers(n), results_names(n))
     s.gap()
     s.signatures([("Калибровку выполнил: &CD_VERIF_POS", "&CD_VERIF")])
     s.finish()
 
 
-def build(path):
+def build(path, for_calibration=False):
     wb = Workbook()
     wb.remove(wb.active)
     for n in range(1, 5):
-        protocol(wb, n)
+        protocol(wb, n, for_calibration)
         certificate(wb, n)
         notice(wb, n)
         calibration(wb, n)
     wb.properties.creator = "ARM_Quarn"
-    wb.properties.title = "Протокол поверки"
+    wb.properties.title = "Протокол калибровки" if for_calibration else "Протокол поверки"
     wb.properties.created = FIXED_TIME
     wb.properties.modified = FIXED_TIME
     wb.save(path)
@@ -315,4 +317,11 @@ def repack_reproducibly(path):
 
 if __name__ == "__main__":
     here = os.path.dirname(os.path.abspath(__file__))
-    build(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "Протокол поверки.xlsx"))
+    args = sys.argv[1:]
+    if args[:1] == ["--calibration"]:
+        build(args[1] if len(args) > 1 else os.path.join(here, "Протокол калибровки.xlsx"), True)
+    elif args:
+        build(args[0])
+    else:
+        build(os.path.join(here, "Протокол поверки.xlsx"))
+        build(os.path.join(here, "Протокол калибровки.xlsx"), True)

@@ -246,6 +246,16 @@ struct RunPair {
   std::vector<Adjustment> adjustments;
 };
 
+// A calibration as the history holds it, found from the run that ends it: that run (the as-left run, or
+// an as-found run when nothing was adjusted), the as-found run before an as-left run, and the
+// adjustments of the devices between the two runs' starts, device by device in channel order, each
+// device's oldest first.
+struct StoredCalibration {
+  StoredRun last;
+  std::optional<StoredRun> asFound;  // none for an as-found run, or when the history has none before it
+  std::vector<Adjustment> adjustments;
+};
+
 // The tag the operator is offered for a new run.
 struct TagOffer {
   RunTag tag = RunTag::AsFound;

@@ -1102,6 +1102,62 @@ Result<RunPair> HistoryStore::pair(const std::string& serial) {
   return out;
 }
 
+Result<StoredCalibration> HistoryStore::calibrationOf(int64_t runId) {
+  ReadTransaction read(*this);
+  Result<StoredRun> last = load(runId);
+  if (!last) {
+    if (const Result<ChainCheck> checked = checkForRead(); !checked) return checked.error();
+    return last.error();
+  }
+  Result<std::vector<int64_t>> shown = entriesOf(last->runId);
+  if (!shown) return shown.error();
+  StoredCalibration out;
+  const RunRecord& left = last->record;
+  if (left.tag == RunTag::AsLeft) {
+    std::string serial;
+    for (const DeviceResult& d : left.devices)
+      if (serial.empty()) serial = d.serial;
+    int64_t foundId = 0;
+    if (!serial.empty()) {
+      ListFilter f;
+      f.serial = serial;
+      const Result<std::vector<RunSummary>> runs = query(f, false);
+      if (!runs) return runs.error();
+      // Newest first: every run down to the as-found one is looked at, so each is checked.
+      for (const RunSummary& r : *runs) {
+        if (r.startedAtMs >= left.startedAtMs || r.runId == last->runId) continue;
+        const Result<std::vector<int64_t>> entries = entriesOf(r.runId);
+        if (!entries) return entries.error();
+        shown->insert(shown->end(), entries->begin(), entries->end());
+        if (r.tag == RunTag::AsFound) {
+          foundId = r.runId;
+          break;
+        }
+      }
+    }
+    if (const Result<ChainCheck> checked = checkForRead(*shown); !checked) return checked.error();
+    if (foundId) {
+      Result<StoredRun> found = load(foundId);
+      if (!found) return found.error();
+      out.asFound = std::move(found.value());
+      std::vector<std::string> seen;
+      for (const DeviceResult& d : left.devices) {
+        if (d.serial.empty() || std::find(seen.begin(), seen.end(), d.serial) != seen.end()) continue;
+        seen.push_back(d.serial);
+        const Result<std::vector<Adjustment>> adjustments = adjustmentsOf(d.serial);
+        if (!adjustments) return adjustments.error();
+        for (const Adjustment& a : *adjustments)
+          if (a.atMs >= out.asFound->record.startedAtMs && a.atMs <= left.startedAtMs)
+            out.adjustments.push_back(a);
+      }
+    }
+  } else if (const Result<ChainCheck> checked = checkForRead(*shown); !checked) {
+    return checked.error();
+  }
+  out.last = std::move(last.value());
+  return out;
+}
+
 Result<TagOffer> HistoryStore::offerTag(const RunRecord& newRun) {
   TagOffer offer;
   const int64_t today = localDay(newRun.startedAtMs, newRun.utcOffsetMin);

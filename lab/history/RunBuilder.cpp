@@ -161,6 +161,29 @@ data::RunSnapshot snapshotOfStoredRun(const RunRecord& run) {
   return data::RunSnapshot(*dev, run.protocol.fields, methods, run.pointSet);
 }
 
+data::CalibrationRuns calibrationRunsOfStored(const StoredCalibration& calibration) {
+  data::CalibrationRuns runs;
+  const RunRecord& last = calibration.last.record;
+  if (last.tag == RunTag::AsLeft) {
+    runs.asLeft = snapshotOfStoredRun(last);
+    if (calibration.asFound) runs.asFound = snapshotOfStoredRun(calibration.asFound->record);
+  } else {
+    runs.asFound = snapshotOfStoredRun(last);
+  }
+  for (const Adjustment& a : calibration.adjustments) {
+    if (a.kind != AdjustmentKind::SensorTrim && a.kind != AdjustmentKind::CurrentTrim) continue;
+    data::CalibrationAdjustment x;
+    x.channel = a.channel;
+    x.serial = a.serial;
+    x.deviceName = a.deviceName;
+    x.kind = a.kind == AdjustmentKind::SensorTrim ? data::TrimKind::Sensor : data::TrimKind::Current;
+    x.note = a.note;
+    runs.adjustments.push_back(std::move(x));
+  }
+  if (const auto reasons = data::calibrationReasonsOf(last.protocol.fields)) runs.reasons = *reasons;
+  return runs;
+}
+
 void runRecordToDev(const RunRecord& r, TDev& dev) {
   TPovHeader& h = dev.povHeader;
   put(h.temp, r.conditions.temperature);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "CalibrationRuns.h"
 #include "HistoryRecord.h"
 #include "RunSnapshot.h"
 #include "TDev.h"
@@ -49,6 +50,12 @@ void runRecordToDev(const RunRecord& run, TDev& dev);
 // A stored run as a run snapshot (its record from runRecordToDev, its protocol texts and method
 // documents as stored), so its protocol is made again the way a run's is (report::makeRunReport).
 data::RunSnapshot snapshotOfStoredRun(const RunRecord& run);
+
+// A stored calibration as the runs its protocol is made from (report::makeCalibrationReport): the
+// snapshots of its runs, its sensor and current trims (other adjustments between the runs are not the
+// calibration's) and the reasons the run that ended it carries. The one way a calibration's protocol
+// is made again from stored runs, whichever history holds them.
+data::CalibrationRuns calibrationRunsOfStored(const StoredCalibration& calibration);
 
 // The adjustment a finished HART job of the library made to the devices it worked on: current trim
 // (task 15), sensor trim (16), zero (11), restored manufacturer trim (19), written range (13); none for

@@ -2,15 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
+#include "CalibrationRuns.h"
 #include "RunControl.h"
 #include "RunSnapshot.h"
 #include "Suitability.h"
 #include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
+#include "report_parts.h"
 
 namespace quarn::report {
 
@@ -110,14 +113,15 @@ std::string reportFileName(const TDev& dev) {
   return name + numbers + ".xls";
 }
 
-namespace {
+namespace detail {
 
-// The template and the output file into the block. False, with the message shown, when a path
-// cannot be carried in Windows-1251.
-bool setReportFiles(const TDev& dev, const ReportRequest& request) {
+std::string templatePathOf(const ReportRequest& request) {
   std::string templatePath = request.templateFolder;
   if (!templatePath.empty() && templatePath.back() != '/' && templatePath.back() != '\\') templatePath += '/';
-  templatePath += request.templateName;
+  return templatePath + request.templateName;
+}
+
+bool setReportFiles(const TDev& dev, const std::string& templatePath, const ReportRequest& request) {
   const std::string folder = request.reportsFolder.empty() ? std::string("reports") : request.reportsFolder;
   const std::string& chosen = request.outputPath.empty() ? folder : request.outputPath;
   // The block carries Windows-1251 paths; a path that cannot be written so would name another file.
@@ -138,19 +142,74 @@ bool setReportFiles(const TDev& dev, const ReportRequest& request) {
   return true;
 }
 
-// Every sheet of a channel that is off; of an enabled channel, the certificate or the notice it
-// does not get.
-void hideSheets(const TDev& dev, const bool (&suitable)[kChannels]) {
+void hideSheets(const TDev& dev) {
   for (int c = 0; c < kChannels; ++c) {
     const int n = c + 1;
     if (!dev.devCh[c].enabled) {
       for (const char* fmt : {"&DEV_SH_%d", "&DEV_VCR_%d", "&DEV_VER_%d", "&DEV_CCR_%d"})
         AddHiddenSheet(channelKey(fmt, n).c_str());
     } else {
-      AddHiddenSheet(channelKey(suitable[c] ? "&DEV_VER_%d" : "&DEV_VCR_%d", n).c_str());
+      const bool suitable = data::channelSuitable(dev, c).value_or(false);
+      AddHiddenSheet(channelKey(suitable ? "&DEV_VER_%d" : "&DEV_VCR_%d", n).c_str());
     }
   }
 }
+
+std::vector<int> validRecords(const TDev& dev) {
+  std::vector<int> records;
+  for (int i = 0; i < kResults; ++i)
+    if (dev.results[i].valid) records.push_back(i);
+  return records;
+}
+
+int refuseRecords(const std::vector<int>& records) {
+  // A protocol without results would carry an empty table and a verdict of unsuitability it does
+  // not show; one with more records than its tables take would leave out records the verdict
+  // counted. Both are refused rather than written.
+  if (records.empty()) {
+    RefuseReport("Нет результатов для протокола");
+    return -3;
+  }
+  if (records.size() > static_cast<std::size_t>(data::kProtocolRecordsMax)) {
+    RefuseReport("Записей результатов " + std::to_string(records.size()) +
+                 ", а в таблицы протокола помещается не более " + std::to_string(data::kProtocolRecordsMax) +
+                 ": протокол не сформирован.");
+    return -3;
+  }
+  return 0;
+}
+
+void addTables(const TDev& dev, const std::vector<int>& records, const TableNames& names) {
+  const int d = dev.cDigits;
+  SetColumnCount(static_cast<int>(records.size()));
+  AddTable(names.reference);
+  for (int i : records) AddFloatCell(names.reference, dev.results[i].pRef * dev.settings.unitFactor, d);
+  for (int c = 0; c < kChannels; ++c) {
+    const TDevChannel& ch = dev.devCh[c];
+    if (!ch.enabled) continue;
+    const int n = c + 1;
+    const std::string interval = measuringIntervalText(ch);
+    std::array<std::string, 7> t;
+    for (std::size_t k = 0; k < t.size(); ++k) {
+      t[k] = channelKey(names.channel[k], n);
+      AddTable(t[k].c_str());
+    }
+    for (int i : records) {
+      const TPovChResult& r = dev.results[i].ch[c];
+      AddCell(t[0].c_str(), interval.c_str());
+      AddFloatCell(t[1].c_str(), r.iExpected, d);
+      AddFloatCell(t[2].c_str(), r.current, d);
+      AddFloatCell(t[3].c_str(), r.pFromI, d);
+      AddFloatCell(t[4].c_str(), r.reducedError, d);
+      AddFloatCell(t[5].c_str(), ch.errOk, d);
+      AddFloatCell(t[6].c_str(), r.uncertainty, d);
+    }
+  }
+}
+
+}  // namespace detail
+
+namespace {
 
 // Conditions, the reference equipment and the texts of the placeholder controls.
 void addHeaderPairs(const TDev& dev, const ReportRequest& request) {
@@ -163,6 +222,8 @@ void addHeaderPairs(const TDev& dev, const ReportRequest& request) {
           request.historyEntry.empty() ? " " : text::utf8ToCp1251(request.historyEntry));
 
   for (const auto& [control, value] : request.placeholders) {
+    // A calibration's own fields ride with the protocol texts in the history; no cell shows them.
+    if (control.rfind(data::kCalibrationFieldPrefix, 0) == 0) continue;
     std::string name = control;
     if (name.rfind("amp_", 0) == 0) name = name.substr(4);
     if (!name.empty() && name.front() == '&') name = name.substr(1);
@@ -171,6 +232,8 @@ void addHeaderPairs(const TDev& dev, const ReportRequest& request) {
       if (ch != '\r') text += ch;
     addPair(text::utf8ToCp1251("&" + name), text::utf8ToCp1251(text));
   }
+  for (const auto& [key, value] : request.extraPairs)
+    addPair(text::utf8ToCp1251(key), text::utf8ToCp1251(value));
 }
 
 // Each enabled channel's device, then the titles of its sheets.
@@ -182,6 +245,7 @@ void addDevicePairs(const TDev& dev, const ReportRequest& request) {
     const std::string name = field(ch.name);
     const std::optional<std::string>& given = request.channelMethods[static_cast<std::size_t>(c)];
     const std::string method = given ? *given : methodDocument(request.methods, text::cp1251ToUtf8(name));
+    const std::optional<std::string>& notes = request.channelNotes[static_cast<std::size_t>(c)];
     addPairFmt("&D%d_OWNER", n, field(ch.owner));
     addPairFmt("&D%d_NAME", n, name);
     addPairFmt("&D%d_TYPE", n, field(ch.model));
@@ -191,7 +255,7 @@ void addDevicePairs(const TDev& dev, const ReportRequest& request) {
     addPairFmt("&D%d_SIGNAL_UNITS", n, field(ch.el_Unit));
     addPairFmt("&D%d_UNITS", n, field(ch.Unit));
     addPairFmt("&D%d_SIGNAL", n, signalText(ch));
-    addPairFmt("&D%d_NOTES", n, CP1251("нет"));
+    addPairFmt("&D%d_NOTES", n, notes ? text::utf8ToCp1251(*notes) : CP1251("нет"));
     for (const char* fmt : {"&D%d_CHECK_THT", "&D%d_CHECK_USG", "&D%d_CHECK_EL", "&D%d_CHECK_R"})
       addPairFmt(fmt, n, CP1251("соответствует"));
     addPairFmt("&D%d_FINTERVAL", n, " ");
@@ -210,52 +274,13 @@ void addDevicePairs(const TDev& dev, const ReportRequest& request) {
   }
 }
 
-// The result records the tables hold, in order.
-std::vector<int> validRecords(const TDev& dev) {
-  std::vector<int> records;
-  for (int i = 0; i < kResults; ++i)
-    if (dev.results[i].valid) records.push_back(i);
-  return records;
-}
-
-// The result tables: one cell per valid result record (MakeReport has checked that they fit).
-void addTables(const TDev& dev, const std::vector<int>& records) {
-  const int d = dev.cDigits;
-  SetColumnCount(static_cast<int>(records.size()));
-  const int units = dev.settings.units;
-  addPair("&ET_UNIT", units >= 0 && units < 8 ? kUnitNames[units] : "");
-  AddTable("&ET_REFF_I");
-  for (int i : records) AddFloatCell("&ET_REFF_I", dev.results[i].pRef * dev.settings.unitFactor, d);
-  for (int c = 0; c < kChannels; ++c) {
-    const TDevChannel& ch = dev.devCh[c];
-    if (!ch.enabled) continue;
-    const int n = c + 1;
-    const std::string interval = measuringIntervalText(ch);
-    const std::string tInt = channelKey("&D%d_INT_I", n), tEc = channelKey("&D%d_ECSGN_I", n),
-                      tSgn = channelKey("&D%d_SGN_I", n), tVal = channelKey("&D%d_VAL_I", n),
-                      tAcc = channelKey("&D%d_ACC_I", n), tAll = channelKey("&D%d_ALL_ACC_I", n),
-                      tUnc = channelKey("&D%d_UNC_I", n);
-    for (const std::string* t : {&tInt, &tEc, &tSgn, &tVal, &tAcc, &tAll, &tUnc}) AddTable(t->c_str());
-    for (int i : records) {
-      const TPovChResult& r = dev.results[i].ch[c];
-      AddCell(tInt.c_str(), interval.c_str());
-      AddFloatCell(tEc.c_str(), r.iExpected, d);
-      AddFloatCell(tSgn.c_str(), r.current, d);
-      AddFloatCell(tVal.c_str(), r.pFromI, d);
-      AddFloatCell(tAcc.c_str(), r.reducedError, d);
-      AddFloatCell(tAll.c_str(), ch.errOk, d);
-      AddFloatCell(tUnc.c_str(), r.uncertainty, d);
-    }
-  }
-}
-
 // The verdict of each enabled channel and the document it gets.
-void addResultPairs(const TDev& dev, const bool (&suitable)[kChannels]) {
+void addResultPairs(const TDev& dev) {
   const TPovHeader& h = dev.povHeader;
   for (int c = 0; c < kChannels; ++c) {
     if (!dev.devCh[c].enabled) continue;
     const int n = c + 1;
-    const bool ok = suitable[c];
+    const bool ok = data::channelSuitable(dev, c).value_or(false);
     const std::string number = field(h.protocolNo);
     addPairFmt("&D%d_SH_NUM", n, number);
     addPairFmt("&VR_D%d_TYPE_OF", n, h.isPeriodic ? CP1251("периодической") : CP1251("первичной"));
@@ -269,6 +294,10 @@ void addResultPairs(const TDev& dev, const bool (&suitable)[kChannels]) {
   }
 }
 
+const detail::TableNames kRunTables = {
+    "&ET_REFF_I",
+    {"&D%d_INT_I", "&D%d_ECSGN_I", "&D%d_SGN_I", "&D%d_VAL_I", "&D%d_ACC_I", "&D%d_ALL_ACC_I", "&D%d_UNC_I"}};
+
 }  // namespace
 
 // The block is filled in the order the workbook's replacement needs (longer keys first within each
@@ -278,30 +307,18 @@ int AssembleReport(const TDev& dev, const ReportRequest& request) {
   for (int c = 0; c < kChannels; ++c) anyEnabled = anyEnabled || dev.devCh[c].enabled;
   if (!anyEnabled) return -1;
 
-  // A protocol without results would carry an empty table and a verdict of unsuitability it does
-  // not show; one with more records than its tables take would leave out records the verdict
-  // counted. Both are refused rather than written.
-  const std::vector<int> records = validRecords(dev);
-  if (records.empty()) {
-    RefuseReport("Нет результатов для протокола");
-    return -3;
-  }
-  if (records.size() > static_cast<std::size_t>(data::kProtocolRecordsMax)) {
-    RefuseReport("Записей результатов " + std::to_string(records.size()) +
-                 ", а в таблицы протокола помещается не более " + std::to_string(data::kProtocolRecordsMax) +
-                 ": протокол не сформирован.");
-    return -3;
-  }
+  const std::vector<int> records = detail::validRecords(dev);
+  if (const int refused = detail::refuseRecords(records); refused != 0) return refused;
 
   FreeReport();
-  if (!setReportFiles(dev, request)) return -2;
-  bool suitable[kChannels];
-  for (int c = 0; c < kChannels; ++c) suitable[c] = data::channelSuitable(dev, c).value_or(false);
-  hideSheets(dev, suitable);
+  if (!detail::setReportFiles(dev, detail::templatePathOf(request), request)) return -2;
+  detail::hideSheets(dev);
   addHeaderPairs(dev, request);
   addDevicePairs(dev, request);
-  addTables(dev, records);
-  addResultPairs(dev, suitable);
+  const int units = dev.settings.units;
+  addPair("&ET_UNIT", units >= 0 && units < 8 ? kUnitNames[units] : "");
+  detail::addTables(dev, records, kRunTables);
+  addResultPairs(dev);
   Checksum();
   return 0;
 }
@@ -313,12 +330,16 @@ int MakeReport(const TDev& dev, const ReportRequest& request) {
   return result;
 }
 
-int makeRunReport(const data::RunSnapshot& run, ReportRequest request) {
+ReportRequest runRequest(const data::RunSnapshot& run, ReportRequest request) {
   request.placeholders = run.protocolFields();
   request.methods.clear();
   for (int c = 0; c < kChannels; ++c)
     request.channelMethods[static_cast<std::size_t>(c)] = run.channelMethods()[static_cast<std::size_t>(c)];
-  return MakeReport(run.record(), request);
+  return request;
+}
+
+int makeRunReport(const data::RunSnapshot& run, ReportRequest request) {
+  return MakeReport(run.record(), runRequest(run, std::move(request)));
 }
 
 }  // namespace quarn::report

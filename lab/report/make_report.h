@@ -34,6 +34,11 @@ struct ReportRequest {
   // The line that names the run's entry in the run history (history::protocolFooter), filling
   // "&HIST_ENTRY" at the foot of every sheet; empty leaves that line blank. UTF-8.
   std::string historyEntry;
+  // A channel's notes ("&D<n>_NOTES") instead of "нет" (a calibration says what it did). UTF-8.
+  std::array<std::optional<std::string>, 4> channelNotes;
+  // Further placeholders the protocol fills, after the placeholder controls' (key with its "&", text).
+  // UTF-8.
+  std::vector<std::pair<std::string, std::string>> extraPairs;
 };
 
 // 0 success; -1 no channel enabled (nothing done); -3 refused, with LastReportError saying why: no
@@ -52,6 +57,8 @@ int AssembleReport(const TDev& dev, const ReportRequest& request);
 // and methods are replaced by the run's. The one way both hosts make a protocol of a run, just
 // finished or taken from the history.
 int makeRunReport(const data::RunSnapshot& run, ReportRequest request);
+// The request of makeRunReport: the run's protocol texts and method documents in `request`.
+ReportRequest runRequest(const data::RunSnapshot& run, ReportRequest request);
 
 // The pieces of the report, for the hosts and the tests. The verdict is the data layer's
 // (Suitability.h).

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "openpyxl_reader.h"
 
 namespace {
 
@@ -186,6 +187,95 @@ TEST(CliCalibrate, LinkLostDuringTheCurrentTrimLeavesNoDeviceFixed) {
   const CliRun list = runCli("history list --history '" + c.history + "'");
   ASSERT_EQ(list.objects.size(), 1u) << list.out;
   EXPECT_EQ(list.objects[0]["tag"], "as_found");
+  std::remove(c.history.c_str());
+}
+
+// Every cell, state and print setting of two workbooks read back with openpyxl.
+void expectSameWorkbook(const std::string& original, const std::string& rebuilt) {
+  std::string error;
+  const auto a = xlsxtest::readWorkbook(original, &error);
+  ASSERT_TRUE(a) << error;
+  const auto b = xlsxtest::readWorkbook(rebuilt, &error);
+  ASSERT_TRUE(b) << error;
+  ASSERT_EQ((*a)["sheets"].size(), (*b)["sheets"].size());
+  for (size_t k = 0; k < (*a)["sheets"].size(); ++k) {
+    SCOPED_TRACE((*a)["sheets"][k]["name"].get<std::string>());
+    EXPECT_EQ((*a)["sheets"][k]["name"], (*b)["sheets"][k]["name"]);
+    EXPECT_EQ((*a)["sheets"][k]["cells"], (*b)["sheets"][k]["cells"]);
+  }
+  EXPECT_EQ(*a, *b);
+}
+
+// The text of the first cell of a sheet that begins with `start`.
+std::string cellStartingWith(const nlohmann::json& sheet, const std::string& start) {
+  for (const auto& [ref, value] : sheet["cells"].items())
+    if (value.is_string() && value.get<std::string>().rfind(start, 0) == 0) return value;
+  return {};
+}
+
+// The protocol of a calibration holds both runs and the trims, and `history report` of its as-left run
+// makes the same workbook again from the history: as-found run, adjustments and as-left run paired.
+TEST(CliCalibrate, TheProtocolHoldsBothRunsAndTheHistoryMakesItAgain) {
+  if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+  const std::string report = tempPath("quarn_cal_both") + ".xlsx",
+                    again = tempPath("quarn_cal_again") + ".xlsx";
+  const Calibration c = calibrate("", "--report '" + report + "'");
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  const auto asLeft = c.result["history"]["asLeft"]["run"];
+  ASSERT_TRUE(asLeft.is_number()) << c.result["history"];
+  const CliRun rebuilt =
+      runCli("history report " + asLeft.dump() + " --history '" + c.history + "' --report '" + again + "'");
+  ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+  EXPECT_EQ(rebuilt.objects.at(0)["asFound"], c.result["history"]["asFound"]["run"]);
+  EXPECT_EQ(rebuilt.objects.at(0)["adjustments"], 4);
+  expectSameWorkbook(report, again);
+
+  std::string error;
+  const auto d = xlsxtest::readWorkbook(report, &error);
+  ASSERT_TRUE(d) << error;
+  const nlohmann::json& p2 = xlsxtest::sheetNamed(*d, "Протокол 2002  (к.2)");
+  EXPECT_EQ(cellStartingWith(p2, "ПРОТОКОЛ"), "ПРОТОКОЛ КАЛИБРОВКИ № 1") << p2["cells"];
+  EXPECT_EQ(cellStartingWith(p2, "Результаты до подстройки"), "Результаты до подстройки: отрицательные.");
+  const std::string trims = cellStartingWith(p2, "подстройка");
+  EXPECT_NE(trims.find("подстройка сенсора: Pmin 0.000 кПа"), std::string::npos) << trims;
+  EXPECT_NE(trims.find("подстройка тока: 4/12/20 мА: до подстройки"), std::string::npos) << trims;
+  EXPECT_NE(cellStartingWith(p2, "Заключение").find("после подстройки положительные"), std::string::npos);
+  const nlohmann::json& p4 = xlsxtest::sheetNamed(*d, "Протокол 2004  (к.4)");
+  EXPECT_EQ(cellStartingWith(p4, "подстройка"), "подстройка невозможна: нет HART");
+  std::remove(report.c_str());
+  std::remove(again.c_str());
+  std::remove(c.history.c_str());
+}
+
+// Nothing out of tolerance: no as-left run; the protocol is the as-found run's with each device's note,
+// and the history makes it again from that run, which carries the reasons.
+TEST(CliCalibrate, NothingToAdjustGivesTheAsFoundProtocolWithItsNotes) {
+  if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+  const std::string report = tempPath("quarn_cal_found") + ".xlsx",
+                    again = tempPath("quarn_cal_found2") + ".xlsx";
+  const Calibration c = calibrate(
+      "--sim-arg --set --sim-arg 'channel.1.sensor_error=0, 1' --sim-arg --set --sim-arg "
+      "'channel.2.output_error=0, 1'",
+      "--report '" + report + "'");
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  EXPECT_TRUE(c.result["history"]["asLeft"].is_null()) << c.result["history"];
+  const auto asFound = c.result["history"]["asFound"]["run"];
+  const CliRun rebuilt =
+      runCli("history report " + asFound.dump() + " --history '" + c.history + "' --report '" + again + "'");
+  ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+  expectSameWorkbook(report, again);
+  std::string error;
+  const auto d = xlsxtest::readWorkbook(report, &error);
+  ASSERT_TRUE(d) << error;
+  bool notNeeded = false, noHart = false;
+  for (const auto& [ref, value] : xlsxtest::sheetNamed(*d, "Протокол 2001  (к.1)")["cells"].items())
+    notNeeded = notNeeded || value == "Калибровка: подстройка не требовалась";
+  for (const auto& [ref, value] : xlsxtest::sheetNamed(*d, "Протокол 2004  (к.4)")["cells"].items())
+    noHart = noHart || value == "Калибровка: подстройка невозможна: нет HART";
+  EXPECT_TRUE(notNeeded);
+  EXPECT_TRUE(noHart);
+  std::remove(report.c_str());
+  std::remove(again.c_str());
   std::remove(c.history.c_str());
 }
 

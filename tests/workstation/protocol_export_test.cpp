@@ -20,9 +20,11 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "CalibrationRuns.h"
 #include "HistoryStore.h"
 #include "ParametersScreen.h"
 #include "ProjectController.h"
@@ -699,6 +701,79 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   const float uncertainty0 = stored->record.devices.at(0).points.at(0).uncertainty;
   EXPECT_LT(uncertainty0, 0.03f);
   EXPECT_GT(uncertainty0, 0.0f);
+}
+
+// One calibration: quarn-cli calibrates the calibration bench and writes its protocol; the
+// workstation's "в Excel", given the same calibration (as-found run, trims, as-left run, taken back
+// from the run history) and the project's default template, writes the same workbook, cell for cell.
+TEST(BothHosts, OneCalibrationExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook) {
+  if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
+  QTemporaryDir dir;
+  const std::string folder = dir.path().toStdString();
+  const std::string cliWorkbook = folder + "/cli.xlsx";
+  const std::string history = folder + "/history.db";
+  const std::string command =
+      std::string("'") + QUARN_CLI_PROGRAM +
+      "' --sim-virtual --model brenk --timeout 20 --sim-arg --scenario --sim-arg '" QUARN_EXAMPLES_DIR
+      "/calibration_bench.scenario' calibrate '" QUARN_EXAMPLES_DIR "/calibration.aip' --history '" +
+      history + "' --report '" + cliWorkbook + "' > '" + folder + "/out.json' 2> '" + folder + "/err.txt'";
+  ASSERT_EQ(std::system(command.c_str()), 0)
+      << readFile(dir.filePath(QStringLiteral("err.txt"))).toStdString();
+
+  auto opened = quarn::history::HistoryStore::open(history);
+  ASSERT_TRUE(opened.ok()) << opened.error().message;
+  const auto runs = opened.value()->list();
+  ASSERT_TRUE(runs.ok());
+  int64_t asLeft = 0;
+  for (const auto& r : *runs)
+    if (r.tag == quarn::history::RunTag::AsLeft && !asLeft) asLeft = r.runId;
+  const auto calibration = opened.value()->calibrationOf(asLeft);
+  ASSERT_TRUE(calibration.ok()) << calibration.error().message;
+  const data::CalibrationRuns calibrationRuns = quarn::history::calibrationRunsOfStored(*calibration);
+  ASSERT_TRUE(calibrationRuns.asFound && calibrationRuns.asLeft);
+
+  // The workstation: the project with the default template on the parameters screen, the as-left run
+  // as its last run, the calibration for "в Excel".
+  armtest::ScreenBench bench;
+  QWidget formMain;
+  formMain.setObjectName(QStringLiteral("FormMain"));
+  Screen::markOwner(&formMain);
+  QTemporaryDir programDir;
+  bench.context.setProgramDir(programDir.path());
+  auto* screen = new ParametersScreen(bench.context, &formMain);
+  ASSERT_TRUE(bench.context.project().load(QStringLiteral(QUARN_EXAMPLES_DIR "/calibration.aip")));
+  Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
+  screen->pbTemplateOpenClick();
+  Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultCancel; };
+  bench.context.setRun(std::make_unique<data::RunSnapshot>(*calibrationRuns.asLeft));
+  bench.context.setHistoryFooter([&calibration](const TDev&) {
+    return quarn::history::protocolFooter(calibration->last.contentId, calibration->last.hash);
+  });
+  ProtocolExporter exporter(bench.context);
+  exporter.setUserDataDir(programDir.path());
+  exporter.setCalibrationSource(
+      [&calibrationRuns] { return std::optional<data::CalibrationRuns>(calibrationRuns); });
+  exporter.exportProtocol();
+  Prompts::reset();
+  ASSERT_FALSE(exporter.lastWorkbook().isEmpty()) << bench.context.messageWindow().text().toStdString();
+
+  std::string error;
+  const auto fromCli = xlsxtest::readWorkbook(cliWorkbook, &error);
+  ASSERT_TRUE(fromCli) << error;
+  const auto fromWorkstation = xlsxtest::readWorkbook(exporter.lastWorkbook().toStdString(), &error);
+  ASSERT_TRUE(fromWorkstation) << error;
+  const json& a = (*fromCli)["sheets"];
+  const json& b = (*fromWorkstation)["sheets"];
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE(a[i]["name"].get<std::string>());
+    EXPECT_EQ(a[i]["name"], b[i]["name"]);
+    EXPECT_EQ(a[i]["state"], b[i]["state"]);
+    EXPECT_EQ(a[i]["cells"], b[i]["cells"]);
+  }
+  // Both are the calibration's protocol: the as-found result and the trims of the device on channel 1.
+  EXPECT_TRUE(holds(texts(xlsxtest::sheetNamed(*fromCli, "Протокол 2001  (к.1)")),
+                    "Результаты до подстройки: отрицательные."));
 }
 #endif
 

@@ -18,6 +18,7 @@
 #include "TDev.h"
 #include "WorkstationContext.h"
 #include "ZDialog.h"
+#include "calibration_report.h"
 #include "make_report.h"
 #include "protocol_pdf.h"
 #include "report_exchange.h"
@@ -150,11 +151,14 @@ void ProtocolExporter::exportProtocol() {
   request.reportsFolder = folder.toStdString();
   request.historyEntry = context_.historyFooter(run->record());
 
+  const std::optional<quarn::data::CalibrationRuns> calibration =
+      calibration_ ? calibration_() : std::optional<quarn::data::CalibrationRuns>();
   int result = 0;
   GatheredMessages messages;
   {
     const TimerPause pause(context_);
-    result = quarn::report::makeRunReport(*run, request);
+    result = calibration ? quarn::report::makeCalibrationReport(*calibration, request)
+                         : quarn::report::makeRunReport(*run, request);
   }
   if (result != 0) {
     if (messages.texts.isEmpty())

@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
+
+#include "CalibrationRuns.h"
 
 class QCheckBox;
 class QWidget;
@@ -43,6 +46,12 @@ class ProtocolExporter : public QObject {
   // offscreen platform (tests, pictures).
   void setOpener(Opener opener) { opener_ = std::move(opener); }
 
+  // The calibration whose runs the last run ended, when it did: the export then writes the
+  // calibration's protocol (both runs and the trims between them, report::makeCalibrationReport), the
+  // one quarn-cli calibrate --report writes. The verification screen sets it.
+  using CalibrationSource = std::function<std::optional<quarn::data::CalibrationRuns>()>;
+  void setCalibrationSource(CalibrationSource source) { calibration_ = std::move(source); }
+
   // The workbook and the PDF of the last successful export; empty before one.
   QString lastWorkbook() const { return lastWorkbook_; }
   QString lastPdf() const { return lastPdf_; }
@@ -66,6 +75,7 @@ class ProtocolExporter : public QObject {
   bool writePdf_ = false;
   QString dataDir_;
   Opener opener_;
+  CalibrationSource calibration_;
   QString lastWorkbook_;
   QString lastPdf_;
 };

@@ -178,6 +178,11 @@ VerificationScreen::VerificationScreen(WorkstationContext& context, QWidget* par
   connect(&context, &WorkstationContext::referenceChoiceChanged, this, [this] { handInputChanged(); });
 
   connect(toExcel_, &LabelPanel::clicked, exporter_, &ProtocolExporter::exportProtocol);
+  // After a calibration that ran to its end, "в Excel" writes the calibration's protocol.
+  exporter_->setCalibrationSource([this]() -> std::optional<quarn::data::CalibrationRuns> {
+    if (!calibMode_ || !calib_->sequence()) return std::nullopt;
+    return quarn::data::calibrationRunsOf(*calib_->sequence());
+  });
 
   becomeIdle();
   setButtonEnabled(toExcel_, false);

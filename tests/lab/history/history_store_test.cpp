@@ -2,6 +2,7 @@
 // their own, the queries, as-found / as-left pairs and the tag offered for a new run.
 #include <gtest/gtest.h>
 
+#include "RunBuilder.h"
 #include "history_fixture.h"
 
 namespace quarn::history::test {
@@ -286,6 +287,67 @@ TEST_F(HistoryStoreTest, PairTakesTheLatestAsLeftAndTheAsFoundBeforeIt) {
   const Result<RunPair> none = store->pair("нет");
   ASSERT_FALSE(none.ok());
   EXPECT_EQ(none.error().code, ErrorCode::NotFound);
+}
+
+// A calibration is found from the run that ends it: an as-left run pairs with the as-found run of its
+// own calibration, not a later one, and takes only the adjustments between the two; the stored runs
+// become the protocol's runs with the sensor and current trims and the reasons the as-left run carries.
+TEST_F(HistoryStoreTest, ACalibrationIsFoundFromTheRunThatEndsIt) {
+  auto store = openStore("h.db");
+  const auto trim = [&](int64_t at, int channel, AdjustmentKind kind, const std::string& note) {
+    Adjustment a;
+    a.atMs = at;
+    a.utcOffsetMin = kMoscow;
+    a.workstation = "стенд-2";
+    a.channel = channel;
+    a.serial = "C-" + std::to_string(channel);
+    a.kind = kind;
+    a.note = note;
+    ASSERT_TRUE(store->addAdjustment(a).ok());
+  };
+  RunRecord left1 = sampleRun("C", kMorning + kHour);
+  left1.tag = RunTag::AsLeft;
+  left1.protocol.fields.push_back({"cal_D2_REASON", "подстройка невозможна: нет HART"});
+  RunRecord left2 = sampleRun("C", kMorning + 4 * kHour);
+  left2.tag = RunTag::AsLeft;
+  add(*store, sampleRun("C", kMorning));                                          // 1
+  trim(kMorning + 10 * 60000, 1, AdjustmentKind::SensorTrim, "сенсор 1");         // 2
+  trim(kMorning + 11 * 60000, 1, AdjustmentKind::CurrentTrim, "ток 1");           // 3
+  trim(kMorning + 12 * 60000, 2, AdjustmentKind::Rerange, "диапазон");            // 4
+  add(*store, left1);                                                             // 5
+  add(*store, sampleRun("C", kMorning + 3 * kHour));                              // 6
+  trim(kMorning + 3 * kHour + 60000, 2, AdjustmentKind::SensorTrim, "сенсор 2");  // 7
+  add(*store, left2);                                                             // 8
+
+  struct Case {
+    int64_t run;
+    int64_t asFound;  // 0: none
+    std::vector<std::string> notes;
+  } cases[] = {{5, 1, {"сенсор 1", "ток 1", "диапазон"}}, {8, 6, {"сенсор 2"}}, {6, 0, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.run);
+    const Result<StoredCalibration> found = store->calibrationOf(c.run);
+    ASSERT_TRUE(found.ok()) << found.error().message;
+    EXPECT_EQ(found->last.runId, c.run);
+    EXPECT_EQ(found->asFound ? found->asFound->runId : 0, c.asFound);
+    std::vector<std::string> notes;
+    for (const Adjustment& a : found->adjustments) notes.push_back(a.note);
+    EXPECT_EQ(notes, c.notes);
+  }
+
+  const data::CalibrationRuns runs = calibrationRunsOfStored(store->calibrationOf(5).value());
+  ASSERT_TRUE(runs.asFound && runs.asLeft);
+  EXPECT_EQ(runs.asFound->record().results[0].valid, 1);
+  // The new range is no trim of the calibration.
+  ASSERT_EQ(runs.adjustments.size(), 2u);
+  EXPECT_EQ(runs.adjustments[0].kind, data::TrimKind::Sensor);
+  EXPECT_EQ(runs.adjustments[1].kind, data::TrimKind::Current);
+  EXPECT_EQ(runs.adjustments[1].channel, 1);
+  EXPECT_EQ(runs.reasons, (std::array<std::string, 4>{"", "подстройка невозможна: нет HART", "", ""}));
+  // An as-found run alone is the protocol's only run.
+  const data::CalibrationRuns alone = calibrationRunsOfStored(store->calibrationOf(6).value());
+  EXPECT_TRUE(alone.asFound && !alone.asLeft && alone.adjustments.empty());
+  EXPECT_EQ(store->calibrationOf(99).error().code, ErrorCode::NotFound);
 }
 
 TEST_F(HistoryStoreTest, ASecondRunTheSameDayAfterACalibrationOrTrimIsOfferedAsLeft) {

@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <string>
 
+#include "CalibrationRuns.h"
 #include "Suitability.h"
+#include "calibration_report.h"
 #include "comma_locale.h"
 #include "openpyxl_reader.h"
 #include "protocol_fields.h"
@@ -507,6 +513,168 @@ TEST_F(MakeReportDefaultTemplate, MissingTemplateIsShown) {
   EXPECT_EQ(MakeReport(*dev, request), -2);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "Ошибка формирования протокола: Файл шаблона не задан или недоступен!");
+}
+
+}  // namespace
+
+namespace {
+
+// TMPDIR for the life of the object.
+class ScopedTmpdir {
+ public:
+  explicit ScopedTmpdir(const std::string& path) {
+    if (const char* was = std::getenv("TMPDIR")) before_ = was;
+    ::setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~ScopedTmpdir() {
+    if (before_)
+      ::setenv("TMPDIR", before_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+  ScopedTmpdir(const ScopedTmpdir&) = delete;
+  ScopedTmpdir& operator=(const ScopedTmpdir&) = delete;
+
+ private:
+  std::optional<std::string> before_;
+};
+
+// The protocol of a calibration: two devices (channels 1 and 3) measured as found and as left, with
+// different numbers of records and different values in each run, so every cell tells which run it
+// came from.
+class CalibrationProtocol : public MakeReportDefaultTemplate {
+ protected:
+  std::unique_ptr<TDev> run(int records, float error1, float error3) {
+    auto d = emptyDev();
+    std::memcpy(&d->povHeader, &dev->povHeader, sizeof d->povHeader);
+    d->povHeader.isCalib = 1;
+    d->cDigits = 3;
+    channel(*d, 0, "A1");
+    channel(*d, 2, "A3");
+    for (int i = 0; i < records; ++i) {
+      result(*d, i, static_cast<float>(i * 100 + records), 0);
+      d->results[i].ch[0].reducedError = error1;
+      d->results[i].ch[2].reducedError = error3;
+    }
+    return d;
+  }
+  quarn::data::RunSnapshot snapshot(const TDev& d) {
+    return quarn::data::RunSnapshot(d, request.placeholders, {"МИ 1997-89", "", "МИ 1997-89", ""}, 1);
+  }
+  quarn::data::CalibrationRuns calibration(bool asLeft) {
+    quarn::data::CalibrationRuns runs;
+    runs.asFound = snapshot(*run(3, 0.6f, 0.1f));  // channel 1 beyond 0.5 x 0.8
+    if (asLeft) {
+      runs.asLeft = snapshot(*run(4, 0.05f, 0.2f));
+      runs.adjustments = {{1, "A1", "ПД", quarn::data::TrimKind::Sensor,
+                           "Pmin 0.000 кПа (эталон 0.010 кПа), Pmax 600.000 кПа"},
+                          {1, "A1", "ПД", quarn::data::TrimKind::Current,
+                           "4/12/20 мА: до подстройки 4.060/12.100/20.120 мА"}};
+    }
+    runs.reasons[2] = "подстройка невозможна: нет HART";
+    return runs;
+  }
+  // Column `col` of the rows whose column A holds the interval text, in order.
+  static std::vector<json> tableColumn(const json& sheet, char col) {
+    std::vector<int> rows;
+    for (const auto& [ref, value] : sheet["cells"].items())
+      if (ref[0] == 'A' && value == "0...600") rows.push_back(std::stoi(ref.substr(1)));
+    std::sort(rows.begin(), rows.end());
+    std::vector<json> out;
+    for (int r : rows) out.push_back(sheet["cells"].value(std::string(1, col) + std::to_string(r), json()));
+    return out;
+  }
+  static std::string cellStartingWith(const json& sheet, const std::string& start) {
+    for (const auto& [ref, value] : sheet["cells"].items())
+      if (value.is_string() && value.get<std::string>().rfind(start, 0) == 0) return value;
+    return {};
+  }
+};
+
+// Each device's protocol holds the as-found table, its result as found and its trims (or the reason
+// there were none), then the as-left table; the conclusion, the certificate and the calibration
+// certificate are the as-left run's.
+TEST_F(CalibrationProtocol, HoldsBothRunsAndTheTrimsWithTheAsLeftConclusion) {
+  // The first pass's workbook goes into the temporary folder, here the test's own, and is removed.
+  const ScopedTmpdir tmp(dir.path());
+  ASSERT_EQ(makeCalibrationReport(calibration(true), request), 0) << LastReportError();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  EXPECT_EQ(LastReportOutput(), dir.file("reports/Протокол калибовки ДД №A1 A3.xlsx"));
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"reports"}) << "the first pass's workbook stays behind";
+  const json d = report();
+  expectNoPlaceholderLeft(d);
+  std::vector<std::string> visible;
+  for (const auto& s : d["sheets"])
+    if (s["state"] == "visible") visible.push_back(s["name"]);
+  // Channel 1 failed as found and passes as left: its certificate, not its notice.
+  EXPECT_EQ(visible, std::vector<std::string>({"Протокол A1  (к.1)", "свидетельство A1 (к.1)",
+                                               "сертификат A1 (к.1)", "Протокол A3  (к.3)",
+                                               "свидетельство A3 (к.3)", "сертификат A3 (к.3)"}));
+
+  const json& p1 = xlsxtest::sheetNamed(d, "Протокол A1  (к.1)");
+  EXPECT_EQ(cellStartingWith(p1, "ПРОТОКОЛ"), "ПРОТОКОЛ КАЛИБРОВКИ № П-1");
+  // Three as-found records, then four as-left ones: references and errors of each run in turn.
+  EXPECT_EQ(tableColumn(p1, 'B'), std::vector<json>({3, 103, 203, 4, 104, 204, 304}));
+  const std::vector<json> errors = tableColumn(p1, 'F');
+  ASSERT_EQ(errors.size(), 7u);
+  for (std::size_t i = 0; i < 7; ++i) EXPECT_DOUBLE_EQ(errors[i].get<double>(), i < 3 ? 0.6 : 0.05) << i;
+  EXPECT_EQ(cellStartingWith(p1, "Результаты до подстройки"), "Результаты до подстройки: отрицательные.");
+  EXPECT_EQ(cellStartingWith(p1, "подстройка"),
+            "подстройка сенсора: Pmin 0.000 кПа (эталон 0.010 кПа), Pmax 600.000 кПа\n"
+            "подстройка тока: 4/12/20 мА: до подстройки 4.060/12.100/20.120 мА");
+  const std::string conclusion = cellStartingWith(p1, "Заключение");
+  EXPECT_NE(conclusion.find("после подстройки положительные"), std::string::npos) << conclusion;
+  // The calibration certificate's table is the as-left run's.
+  EXPECT_EQ(tableColumn(xlsxtest::sheetNamed(d, "сертификат A1 (к.1)"), 'B'),
+            std::vector<json>({4, 104, 204, 304}));
+
+  const json& p3 = xlsxtest::sheetNamed(d, "Протокол A3  (к.3)");
+  EXPECT_EQ(cellStartingWith(p3, "Результаты до подстройки"), "Результаты до подстройки: положительные.");
+  EXPECT_EQ(cellStartingWith(p3, "подстройка"), "подстройка невозможна: нет HART");
+}
+
+// Nothing adjusted: the as-found run's protocol in the verification template, each device's notes
+// saying why; a device suitable as found with nothing said of it needed nothing.
+TEST_F(CalibrationProtocol, WithoutAnAsLeftRunTheAsFoundRunIsTheProtocol) {
+  quarn::data::CalibrationRuns runs = calibration(false);
+  ASSERT_EQ(makeCalibrationReport(runs, request), 0) << LastReportError();
+  const json d = report();
+  expectNoPlaceholderLeft(d);
+  EXPECT_EQ(d["sheets"].size(), 16u);
+  const json& p1 = xlsxtest::sheetNamed(d, "Протокол A1  (к.1)");
+  EXPECT_EQ(cellStartingWith(p1, "ПРОТОКОЛ"), "ПРОТОКОЛ ПОВЕРКИ № П-1");
+  EXPECT_EQ(tableColumn(p1, 'B'), std::vector<json>({3, 103, 203}));
+  EXPECT_NE(cellStartingWith(p1, "Заключение").find("отрицательные"), std::string::npos);
+  const auto notes = [&](const char* sheet) {
+    const json& p = xlsxtest::sheetNamed(d, sheet);
+    for (const auto& [ref, value] : p["cells"].items())
+      if (value == "Примечания:") return p["cells"].value("C" + ref.substr(1), json()).get<std::string>();
+    return std::string();
+  };
+  EXPECT_EQ(notes("Протокол A1  (к.1)"), "Калибровка: подстройка не выполнялась");
+  EXPECT_EQ(notes("Протокол A3  (к.3)"), "Калибровка: подстройка невозможна: нет HART");
+  runs.reasons[2].clear();
+  ASSERT_EQ(makeCalibrationReport(runs, request), 0) << LastReportError();
+  const json again = report();
+  const json& p3 = xlsxtest::sheetNamed(again, "Протокол A3  (к.3)");
+  bool said = false;
+  for (const auto& [ref, value] : p3["cells"].items())
+    said = said || value == "Калибровка: подстройка не требовалась";
+  EXPECT_TRUE(said) << p3["cells"];
+}
+
+// A template of the user's own without the calibration's places is refused for a calibration with an
+// as-left run, naming what it misses, and nothing is written (no protocol that leaves out the as-found
+// results); the same template still takes the as-found run's protocol of a calibration without one.
+TEST_F(CalibrationProtocol, ATemplateWithoutTheCalibrationsPlacesIsRefused) {
+  std::filesystem::copy_file(XLSXTEST_TEMPLATE, dir.file("Свой шаблон.xlsx"));
+  request.templateFolder = dir.path();
+  request.templateName = "Свой шаблон.xlsx";
+  EXPECT_EQ(makeCalibrationReport(calibration(true), request), -2);
+  EXPECT_NE(LastReportError().find("&CAL_D1_AF_RESULT"), std::string::npos) << LastReportError();
+  EXPECT_NE(LastReportError().find("&CAL_D3_ADJ"), std::string::npos) << LastReportError();
+  EXPECT_EQ(dir.list(), std::vector<std::string>({"Свой шаблон.xlsx"}));
+  EXPECT_EQ(makeCalibrationReport(calibration(false), request), 0) << LastReportError();
 }
 
 }  // namespace
