@@ -198,7 +198,8 @@ int historyReport(const std::vector<std::string>& args) {
       throw Failure{kFailure,
                     "run " + std::to_string(run) +
                         " is the as-left run of a calibration, but the history holds no as-found run "
-                        "of its devices before it: the calibration's protocol cannot be made"};
+                        "of it (the device's run before it is missing, cancelled or no as-found run): "
+                        "the calibration's protocol cannot be made"};
     makeCalibrationProtocol(history::calibrationRunsOfStored(found), request);
     out["asFound"] = found.asFound ? Json(found.asFound->runId) : Json(stored.runId);
     out["adjustments"] = found.adjustments.size();

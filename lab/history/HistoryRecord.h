@@ -247,7 +247,7 @@ struct RunPair {
 };
 
 // A calibration as the history holds it, found from the run that ends it: that run (the as-left run, or
-// an as-found run when nothing was adjusted), the as-found run before an as-left run, and the
+// an as-found run when nothing was adjusted), the as-found run just before an as-left run, and the
 // adjustments of the devices between the two runs' starts, device by device in channel order, each
 // device's oldest first.
 struct StoredCalibration {

@@ -1121,18 +1121,20 @@ Result<StoredCalibration> HistoryStore::calibrationOf(int64_t runId) {
     if (!serial.empty()) {
       ListFilter f;
       f.serial = serial;
+      f.includeCancelled = true;
       const Result<std::vector<RunSummary>> runs = query(f, false);
       if (!runs) return runs.error();
-      // Newest first: every run down to the as-found one is looked at, so each is checked.
+      // A calibration stores its as-found run, the trims and its as-left run, nothing else of the
+      // device between them: the device's run just before the as-left one is its as-found run. When
+      // that run is cancelled or not an as-found run, the calibration has none in the history; an
+      // older as-found run would be another occasion's.
       for (const RunSummary& r : *runs) {
         if (r.startedAtMs >= left.startedAtMs || r.runId == last->runId) continue;
         const Result<std::vector<int64_t>> entries = entriesOf(r.runId);
         if (!entries) return entries.error();
         shown->insert(shown->end(), entries->begin(), entries->end());
-        if (r.tag == RunTag::AsFound) {
-          foundId = r.runId;
-          break;
-        }
+        if (r.tag == RunTag::AsFound && !r.cancelled) foundId = r.runId;
+        break;
       }
     }
     if (const Result<ChainCheck> checked = checkForRead(*shown); !checked) return checked.error();

@@ -138,9 +138,10 @@ class HistoryStore {
   // of the reduced error per point. Without an as-left run, the latest as-found run alone. NotFound
   // when the serial has no run.
   Result<RunPair> pair(const std::string& serial);
-  // The calibration a run ends: for an as-left run the latest as-found run of its first device (with a
-  // serial number) that started before it, and the adjustments of its devices from that run's start to
-  // its own; an as-found run alone. Every run the choice looked at is checked first.
+  // The calibration a run ends: for an as-left run the run of its first device (with a serial number)
+  // just before it, when that is an as-found run and not cancelled, and the adjustments of its devices
+  // from that run's start to its own; an as-found run alone. Every run the choice looked at is checked
+  // first.
   Result<StoredCalibration> calibrationOf(int64_t runId);
   // The tag offered for a new run: as-left when one of its devices had an as-found run earlier on the
   // same day (in the workstation's local time) and since then a calibration run or an adjustment of

@@ -290,7 +290,8 @@ TEST_F(HistoryStoreTest, PairTakesTheLatestAsLeftAndTheAsFoundBeforeIt) {
 }
 
 // A calibration is found from the run that ends it: an as-left run pairs with the as-found run of its
-// own calibration, not a later one, and takes only the adjustments between the two; the stored runs
+// own calibration, neither a later nor an earlier one, and takes only the adjustments between the
+// two; the stored runs
 // become the protocol's runs with the sensor and current trims and the reasons the as-left run carries.
 TEST_F(HistoryStoreTest, ACalibrationIsFoundFromTheRunThatEndsIt) {
   auto store = openStore("h.db");
@@ -348,6 +349,13 @@ TEST_F(HistoryStoreTest, ACalibrationIsFoundFromTheRunThatEndsIt) {
   const data::CalibrationRuns alone = calibrationRunsOfStored(store->calibrationOf(6).value());
   EXPECT_TRUE(alone.asFound && !alone.asLeft && alone.adjustments.empty());
   EXPECT_EQ(store->calibrationOf(99).error().code, ErrorCode::NotFound);
+
+  // Its as-found run cancelled, the second calibration has none: the first one's is another occasion's.
+  ASSERT_TRUE(store->addCancellation(6, "ошибка", kSupervisor).ok());
+  const Result<StoredCalibration> withoutFound = store->calibrationOf(8);
+  ASSERT_TRUE(withoutFound.ok()) << withoutFound.error().message;
+  EXPECT_FALSE(withoutFound->asFound);
+  EXPECT_TRUE(withoutFound->adjustments.empty());
 }
 
 TEST_F(HistoryStoreTest, ASecondRunTheSameDayAfterACalibrationOrTrimIsOfferedAsLeft) {
