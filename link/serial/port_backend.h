@@ -51,6 +51,11 @@ struct PortBackend {
   // The terminal settings last requested, where the kind has them (null otherwise).
   bool (*requestedTermios)(void* port, termios* out) = nullptr;
 #endif
+  // True when `write` and `read` themselves report a device that is gone (-1), and `read` of an
+  // empty input queue returns 0 at once: a transfer then needs no error query (`alive`) before it,
+  // and a read no count of the waiting bytes (`available`) before it. One system call per transfer
+  // instead of two or three.
+  bool transfersReportLoss = false;
 };
 
 #ifdef _WIN32

@@ -186,6 +186,25 @@ int write(uint32_t h, const uint8_t* bytes, uint32_t n) {
   return pump(*p) ? 1 : -1;
 }
 
+int32_t receive(uint32_t h, uint8_t* buf, uint32_t max) {
+  Port* p = find(h);
+  if (!p) return -1;
+  const PortBackend& kind = *p->kind;
+  if (kind.transfersReportLoss && max > 0) return pump(*p) ? kind.read(p->device, buf, max) : -1;
+  if (!kind.alive(p->device) || !pump(*p)) return -1;
+  const int32_t waiting = kind.available(p->device);
+  if (waiting <= 0 || max == 0) return waiting < 0 ? -1 : 0;
+  return kind.read(p->device, buf,
+                   static_cast<uint32_t>(waiting) < max ? static_cast<uint32_t>(waiting) : max);
+}
+
+int send(uint32_t h, const uint8_t* bytes, uint32_t n) {
+  Port* p = find(h);
+  if (!p) return -1;
+  if (!p->kind->transfersReportLoss && !(p->kind->alive(p->device) && pump(*p))) return -1;
+  return write(h, bytes, n);
+}
+
 uint32_t pendingTx(uint32_t h) {
   const Port* p = find(h);
   return p ? p->txLen : 0;

@@ -49,6 +49,13 @@ int32_t read(uint32_t h, uint8_t* buf, uint32_t max);
 // Hands bytes to the device; what it does not take now waits in the port's transmit buffer.
 // 1 started; 0 refused (transmit buffer full); -1 the device is gone.
 int write(uint32_t h, const uint8_t* bytes, uint32_t n);
+// A whole transfer as the port records make it, with the device's error query where it needs one.
+// receive: moves pending output on, then takes up to max waiting bytes: the count (0: none), -1 when
+// the device is gone. send: as write. A kind whose transfers report a gone device themselves
+// (PortBackend::transfersReportLoss) gets one system call per transfer; any other kind is asked
+// (alive) before, and for a read counted (available) too.
+int32_t receive(uint32_t h, uint8_t* buf, uint32_t max);
+int send(uint32_t h, const uint8_t* bytes, uint32_t n);
 // Bytes still in the port's own transmit buffer.
 uint32_t pendingTx(uint32_t h);
 // Waits (on the library's clock, 1 ms steps, at most maxMs) until the transmit buffer and the

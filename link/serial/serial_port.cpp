@@ -62,12 +62,8 @@ QUARN_API int32_t RS_SetMode(int32_t mode) {
 
 QUARN_API uint32_t WritePortAsyncBin(const void* bytes, int32_t count, uint32_t h) {
   if (!quarn_rs_handle_valid(h) || count < 1 || !bytes) return 0;
-  // A handle whose port is closed or gone fails the error query like a vanished device.
-  if (!serial::poll(h)) {
-    serial::markLost(h);
-    return 0;
-  }
-  const int started = serial::write(h, static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count));
+  // A handle whose port is closed or gone fails like a vanished device.
+  const int started = serial::send(h, static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count));
   if (started < 0) {
     serial::markLost(h);
     return 0;
@@ -86,20 +82,16 @@ QUARN_API int32_t ReadPortAsync(uint32_t h, void* buf, int32_t size) {
   auto* out = static_cast<uint8_t*>(buf);
   if (out && size > 0) out[0] = 0;
   if (!quarn_rs_handle_valid(h)) return -1;
-  if (!serial::poll(h)) {
-    serial::markLost(h);
-    return -1;
+  if (!out || size < 2) {
+    // Nothing can be taken; whether bytes wait still tells "none" (0) from "cannot read" (-2).
+    const int32_t waiting = serial::poll(h) ? serial::available(h) : -1;
+    if (waiting < 0) {
+      serial::markLost(h);
+      return -1;
+    }
+    return waiting == 0 ? 0 : -2;
   }
-  const int32_t waiting = serial::available(h);
-  if (waiting < 0) {
-    serial::markLost(h);
-    return -1;
-  }
-  if (waiting == 0) return 0;
-  if (!out || size < 2) return -2;
-  const int32_t limit = size - 2;
-  const int32_t want = waiting < limit ? waiting : limit;
-  const int32_t got = serial::read(h, out, static_cast<uint32_t>(want));
+  const int32_t got = serial::receive(h, out, static_cast<uint32_t>(size - 2));
   if (got < 0) {
     serial::markLost(h);
     return -1;

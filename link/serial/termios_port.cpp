@@ -52,8 +52,12 @@ speed_t speedOf(uint32_t baud) {
   }
 }
 
-// Raw, 8 data bits, two stop bits, no flow control, reads never wait; the given speed and parity.
-// Bytes with a parity error are delivered as received (no checking that would replace them).
+// Raw, 8 data bits, two stop bits, no flow control; the given speed and parity. Bytes with a parity
+// error are delivered as received (no checking that would replace them). A read asks for at least one
+// byte (VMIN 1, no inter-byte timer) on a descriptor that never blocks: an empty input queue answers
+// EAGAIN, so a read that returns 0 can only come from a device that hung up (an adapter unplugged, the
+// other side of a pseudo-terminal closed). With VMIN 0 both would read as 0 and every read would need
+// an error query before it.
 bool applyLine(termios& t, const LineSettings& line) {
   const speed_t speed = speedOf(line.baud);
   if (speed == B0) return false;
@@ -64,7 +68,7 @@ bool applyLine(termios& t, const LineSettings& line) {
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CRTSCTS | HUPCL);
   t.c_cflag |= CS8 | CSTOPB | CREAD | CLOCAL;
   if (line.parity == RS_PARITY_ODD) t.c_cflag |= PARENB | PARODD;
-  t.c_cc[VMIN] = 0;
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   return cfsetispeed(&t, speed) == 0 && cfsetospeed(&t, speed) == 0;
 }
@@ -101,6 +105,8 @@ bool alive(void* port) {
   return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
 }
 
+// A hung-up or vanished terminal refuses every write with EIO, so the write tells a gone device by
+// itself.
 int32_t write(void* port, const uint8_t* bytes, uint32_t n) {
   const ssize_t taken = ::write(of(port).fd, bytes, n);
   if (taken >= 0) return static_cast<int32_t>(taken);
@@ -113,9 +119,12 @@ int32_t available(void* port) {
   return n < 0 ? 0 : n;
 }
 
+// One system call: the bytes, 0 for an empty queue (EAGAIN), -1 for a device that hung up (0 from
+// read, see applyLine) or failed (EIO and the like).
 int32_t read(void* port, uint8_t* buf, uint32_t max) {
   const ssize_t n = ::read(of(port).fd, buf, max);
   if (n < 0) return goneErrno(errno) ? -1 : 0;
+  if (n == 0) return -1;
   return static_cast<int32_t>(n);
 }
 
@@ -167,6 +176,7 @@ const PortBackend kTermiosPort{
     .purge = purge,
     .close = close,
     .requestedTermios = requestedTermios,
+    .transfersReportLoss = true,
 };
 
 }  // namespace quarn::serial

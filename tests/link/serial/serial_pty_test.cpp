@@ -63,7 +63,9 @@ TEST_F(PtyPortTest, OpenAndEveryModeSwitchGiveTheLibrarysLineSettings) {
     EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) << "raw";
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP));
     EXPECT_FALSE(t.c_oflag & OPOST);
-    EXPECT_EQ(t.c_cc[VMIN], 0);
+    // A read waits for nothing (the descriptor never blocks) and an empty queue is not a 0 from
+    // read, which only a device that hung up gives.
+    EXPECT_EQ(t.c_cc[VMIN], 1);
     EXPECT_EQ(t.c_cc[VTIME], 0);
     // The pseudo-terminal does not keep PARENB: the parity is checked on what the port requested.
     EXPECT_TRUE(odd ? parityOdd(h) : parityNone(h));
@@ -177,13 +179,25 @@ struct VanishCase {
   const char* name;
   std::function<int64_t(uint32_t)> firstCall;
   int64_t expected;
+  const char* waiting;  // bytes the device sent before it vanished
 };
 
+// Each transfer itself tells the device is gone (no error query goes before it): a read or a write
+// right after the device vanished marks the port lost, also with bytes still waiting, while a live
+// port with nothing to read stays.
 TEST_F(PtyPortTest, AVanishedDeviceMarksThePortLost) {
   const VanishCase cases[] = {
-      {"read", [](uint32_t) { return int64_t{ReadPortAsync0()}; }, -1},
-      {"write", [](uint32_t h) { return int64_t{WritePortAsyncStr("x", h)}; }, 0},
-      {"record read", [](uint32_t h) { return int64_t{ReadPortAsyncRS(h)}; }, -1},
+      {"read", [](uint32_t) { return int64_t{ReadPortAsync0()}; }, -1, ""},
+      {"write", [](uint32_t h) { return int64_t{WritePortAsyncStr("x", h)}; }, 0, ""},
+      {"record read", [](uint32_t h) { return int64_t{ReadPortAsyncRS(h)}; }, -1, ""},
+      {"read with bytes waiting", [](uint32_t) { return int64_t{ReadPortAsync0()}; }, -1, "!1;2;"},
+      {"write with bytes waiting", [](uint32_t h) { return int64_t{WritePortAsyncStr("x", h)}; }, 0, "!1;2;"},
+      {"read into a caller's buffer",
+       [](uint32_t h) {
+         char buf[8];
+         return int64_t{ReadPortAsync(h, buf, sizeof buf)};
+       },
+       -1, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -193,6 +207,13 @@ TEST_F(PtyPortTest, AVanishedDeviceMarksThePortLost) {
     quarn_port_register_path(kPortA, pty.path().c_str());
     const uint32_t h = openCalibratorPort();
     ASSERT_TRUE(quarn_rs_handle_valid(h));
+    // Alive and silent: nothing to read is no loss.
+    EXPECT_EQ(ReadPortAsync0(), 0);
+    EXPECT_EQ(rs.hCom, h);
+    if (*c.waiting) {
+      pty.send(c.waiting);
+      ASSERT_TRUE(eventually([&] { return pty.waitingForLibrary() > 0; }));
+    }
     pty.closeMaster();
 
     EXPECT_EQ(c.firstCall(h), c.expected);
