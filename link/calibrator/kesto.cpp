@@ -21,6 +21,9 @@ constexpr int32_t kCurrentsBytes = 16;
 constexpr int32_t kStatusPosition = 56;
 constexpr int32_t kStatusBytes = 2;
 constexpr uint32_t kRepeatWaitMs = 200;
+// The status reading's answer window; a task with early answers (the fast HART search) takes each
+// answer as soon as it has ended.
+constexpr uint32_t kStatusWaitMs = 200;
 constexpr int32_t kDataAttempts = 3;
 
 // Attempts left in this reading to get four currents that are not all zero. Counted on their own:
@@ -161,23 +164,26 @@ QUARN_API int32_t Kesto_Read_4(void) {
 QUARN_API int32_t Kesto_ReadErrorOpenFile(void) {
   useCalibratorPort(kAddrKesto);
   sendFileOpen(kDataFile);
-  next(Kesto_ReadErrorSetAdr, 200);
+  awaitAnswer(Kesto_ReadErrorSetAdr, kStatusWaitMs);
   return 0;
 }
 
 QUARN_API int32_t Kesto_ReadErrorSetAdr(void) {
-  return requestThen(
-      goodAnswer(retryStatus, Kesto_ReadErrorOpenFile), [] { sendFileSeek(kStatusPosition); },
-      Kesto_ReadError_RqErr, 200);
+  if (!answerEnded(Kesto_ReadErrorSetAdr) || !goodAnswer(retryStatus, Kesto_ReadErrorOpenFile)) return 0;
+  sendFileSeek(kStatusPosition);
+  awaitAnswer(Kesto_ReadError_RqErr, kStatusWaitMs);
+  return 0;
 }
 
 QUARN_API int32_t Kesto_ReadError_RqErr(void) {
-  return requestThen(
-      goodAnswer(retryStatus, Kesto_ReadErrorSetAdr), [] { sendFileRead(kStatusBytes); },
-      Kesto_ReadError_AcErr, 200);
+  if (!answerEnded(Kesto_ReadError_RqErr) || !goodAnswer(retryStatus, Kesto_ReadErrorSetAdr)) return 0;
+  sendFileRead(kStatusBytes);
+  awaitAnswer(Kesto_ReadError_AcErr, kStatusWaitMs);
+  return 0;
 }
 
 QUARN_API int32_t Kesto_ReadError_AcErr(void) {
+  if (!answerEnded(Kesto_ReadError_AcErr)) return 0;
   const Answer a = takeAnswer();
   uint8_t status[kStatusBytes] = {};
   // Only the two requested bytes belong to the status word; anything beyond them is ignored.

@@ -4,19 +4,6 @@
 
 namespace quarn::cal {
 
-Answer takeAnswer() {
-  Answer a;
-  a.budgetBefore = cRepeat;
-  a.complete = RxUail() == 1;
-  a.received = pRS && pRS->rxBuf[0] != 0;
-  if (a.complete) {
-    a.ok = uail.rxErr == 0;
-    a.from = uail.addr;
-    if (uail.buf) a.text = std::string_view(uail.buf, uail.len < UAIL_RX_BUF_SIZE ? uail.len : 0);
-  }
-  return a;
-}
-
 bool goodAnswer(Retry retry, TStepFn again, Answer* out) {
   const Answer a = takeAnswer();
   if (out) *out = a;

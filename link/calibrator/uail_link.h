@@ -24,8 +24,22 @@ struct Answer {
 };
 
 // Takes what waits on the current port and looks for one answer (the receiver renews the repeat
-// budget when it finds a complete frame).
+// budget when it finds a complete frame). After awaitAnswer in a task with early answers: what the
+// looks collected, with what came since.
 Answer takeAnswer();
+
+// Answers of the running task taken as soon as they have ended instead of after each step's fixed
+// window (uail_answer_wait.cpp): on for the task running now (the fast HART search asks for it), off
+// again when a new task starts or `on` is false.
+void answerEarlyInThisTask(bool on);
+bool earlyAnswers();
+// Schedules `step` to take the answer to the request just sent: after `windowMs`, or with early
+// answers at the next look at the port.
+void awaitAnswer(TStepFn step, uint32_t windowMs);
+// In the step `self` that awaitAnswer scheduled: false while early answers are on and the answer has
+// neither ended nor run out of its window; `self` then looks again later (return at once). True
+// otherwise: takeAnswer takes it.
+bool answerEnded(TStepFn self);
 
 // What a step does with an answer it does not accept: repeat a request (the step `again` then takes
 // up its answer) or end the procedure.

@@ -1,13 +1,13 @@
 // Waiting for the answer to a HART request. Every step waits its fixed window and then takes what
 // has arrived. In a fast device search (a host setting) the answer is taken as soon as its frame is
 // complete, and a request that draws no answer ends when the device's time to start one has passed;
-// the Kesto module's answer to the search's channel select is taken as soon as it is complete too.
+// the Kesto module's answers in the search (its channel status, each channel select) are taken as
+// soon as they have ended too: the search turns on the calibrator's early UAIL answers for itself.
 #include <algorithm>
 
-#include "core/scheduler_internal.h"
+#include "calibrator/uail_link.h"
 #include "hart/hart_internal.h"
 #include "hart/hart_proc_common.h"
-#include "uail/uail_internal.h"
 
 namespace quarn::hartproc {
 
@@ -29,10 +29,6 @@ constexpr uint32_t kLongestTurnaroundMs = 1000;
 bool g_fastSearch = false;
 uint32_t g_turnaroundMs = QUARN_HART_TURNAROUND_DEFAULT_MS;
 
-// The search that runs with fast windows: the task it belongs to (a new task ends it).
-bool g_fastRun = false;
-uint32_t g_fastTask = 0;
-
 // The answer being collected in a fast search.
 struct Collected {
   uint32_t request = 0;   // requestsSent() when it was awaited
@@ -43,14 +39,6 @@ struct Collected {
   bool broken = false;  // taken, with bytes but no decodable frame
 };
 Collected g_answer;
-
-// The Kesto module's answer to the channel select, collected in a fast search.
-struct CollectedSelect {
-  uint32_t giveUpAt = 0;
-  uint8_t bytes[RS_RX_BUF_SIZE]{};
-  int32_t count = 0;
-};
-CollectedSelect g_select;
 
 bool reached(uint32_t tick, uint32_t at) { return quarn_tick_reached(tick, at) != 0; }
 
@@ -63,17 +51,14 @@ void collect() {
   g_answer.count += n;
 }
 
-
 }  // namespace
 
-void startSearchWindows() {
-  g_fastRun = g_fastSearch;
-  g_fastTask = quarn::core::taskGeneration();
-}
+// The fast windows last as long as the search's task: a new task ends them with its early answers.
+void startSearchWindows() { quarn::cal::answerEarlyInThisTask(g_fastSearch); }
 
-void endSearchWindows() { g_fastRun = false; }
+void endSearchWindows() { quarn::cal::answerEarlyInThisTask(false); }
 
-bool fastWindows() { return g_fastRun && g_fastTask == quarn::core::taskGeneration(); }
+bool fastWindows() { return quarn::cal::earlyAnswers(); }
 
 void awaitAnswer(TStepFn next, uint32_t windowMs) {
   if (!fastWindows()) {
@@ -122,39 +107,11 @@ Reply takeAnswer(TStepFn self, uint32_t windowMs) {
 
 bool answerBroken() { return fastWindows() && g_answer.broken; }
 
-void awaitSelectAnswer(TStepFn next, uint32_t windowMs) {
-  if (!fastWindows()) {
-    after(next, windowMs);
-    return;
-  }
-  g_select.giveUpAt = quarn_now_ms() + windowMs;
-  g_select.count = 0;
-  after(next, std::min(kLookMs, windowMs));
-}
+void awaitSelectAnswer(TStepFn next, uint32_t windowMs) { quarn::cal::awaitAnswer(next, windowMs); }
 
-bool selectAnswerReady(TStepFn self) {
-  if (!fastWindows()) return true;
-  const int32_t taken = ReadPortAsync0();
-  const int32_t n = std::min<int32_t>(taken, static_cast<int32_t>(sizeof g_select.bytes) - g_select.count);
-  if (n > 0) {
-    std::copy(pRS->rxBuf, pRS->rxBuf + n, g_select.bytes + g_select.count);
-    g_select.count += n;
-  }
-  // A UAIL answer ends with CR after its start character.
-  const uint8_t* begin = g_select.bytes;
-  const uint8_t* end = begin + g_select.count;
-  const uint8_t* start = std::find(begin, end, static_cast<uint8_t>('!'));
-  const uint32_t now = quarn_now_ms();
-  if (std::find(start, end, static_cast<uint8_t>('\r')) != end || reached(now, g_select.giveUpAt))
-    return true;
-  after(self, std::max<uint32_t>(1, std::min(kLookMs, g_select.giveUpAt - now)));
-  return false;
-}
+bool selectAnswerReady(TStepFn self) { return quarn::cal::answerEnded(self); }
 
-bool selectAnswerOk() {
-  if (!fastWindows()) return kestoAnswerOk();
-  return quarn::uail::receive(g_select.bytes, g_select.count) == 1 && ::uail.rxErr == 0;
-}
+bool selectAnswerOk() { return quarn::cal::takeAnswer().ok; }
 
 }  // namespace quarn::hartproc
 

@@ -144,6 +144,19 @@ INSTANTIATE_TEST_SUITE_P(
                                         s.channels[1].faults.errorCount = 2;
                                       },
                                       {0, 0, 0, 0}},
+                      // The Kesto module answers late and loses its first select answer: the fast
+                      // search takes its answers as they end, so it must wait for the late ones and
+                      // repeat the lost one as the fixed windows do.
+                      SameDevicesCase{"SlowKestoModuleLosingASelectAnswer",
+                                      [](quarnsim::Scenario& s) {
+                                        ASSERT_EQ(
+                                            quarnsim::applyScenarioText(s,
+                                                                        "kesto.turnaround_ms = 80\n"
+                                                                        "fault = kesto silent cmd=5 nth=1\n"),
+                                            "");
+                                        s.channels[1].pollingAddress = 1;
+                                      },
+                                      {0, 1, 0, 0}},
                       SameDevicesCase{"NoDeviceAnywhere",
                                       [](quarnsim::Scenario& s) {
                                         s.channelStatus = {0, 1, 1, 0};
@@ -168,6 +181,33 @@ TEST_F(FastSearch, ASilentPollEndsAtTheSlaveTimeOutAfterTheRequestsLastByte) {
     EXPECT_GE(gap, earliest);
     EXPECT_LT(gap, earliest + 20);
   }
+}
+
+// Before its first poll the search reads the Kesto module's channel status (three requests) and
+// selects the channel: the fixed windows wait 200 ms for each status answer and 300 ms for the
+// select's, the fast search takes each answer once it has ended. Both give the module the same
+// 200 ms after the select's answer, and the same status.
+TEST_F(FastSearch, TheKestoModulesAnswersAreTakenAsTheyEnd) {
+  quarnsim::Scenario s = scenario();
+  s.channelStatus = {1, 0, 1, 1};  // channel 2 alone is usable
+  uint32_t firstPoll[2] = {};
+  for (const bool fast : {false, true}) {
+    SCOPED_TRACE(fast ? "fast" : "fixed windows");
+    resetPorts();
+    bench.reset();
+    connect(s);
+    quarn_hart_set_fast_search(fast ? 1 : 0, QUARN_HART_TURNAROUND_DEFAULT_MS);
+    const uint32_t start = clock.now();
+    ASSERT_TRUE(runTask(TASK_HART_SEARCH));
+    ASSERT_FALSE(bench->hart.empty());
+    EXPECT_EQ(bench->hart.front().channel, 1);
+    EXPECT_EQ(Dev.hartFirstCh, 1);
+    firstPoll[fast] = bench->hart.front().atMs - start;
+  }
+  // SetTask's 200 ms, then the status reading and the select.
+  EXPECT_GE(firstPoll[false], 200u + 3 * 200u + 300u + 200u);
+  // The module answers 5 to 25 ms after a request; each answer is looked for every timer period.
+  EXPECT_LE(firstPoll[true], 200u + 4 * 80u + 200u);
 }
 
 TEST_F(FastSearch, ATurnaroundSettingWaitsLongerForEachSilentPoll) {
