@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fill_check.h"
+#include "thread_buffer.h"
 #include "xlsx_error.h"
 
 namespace xlsxgen {
@@ -112,9 +113,16 @@ constexpr std::uint32_t kZip32Limit = 0xFFFFFFFEu;
 
 std::string packageBytes(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changed,
                          const std::set<std::string>& removed) {
+  std::string out;
+  packageBytes(out, source, changed, removed);
+  return out;
+}
+
+void packageBytes(std::string& out, const ZipPackage& source, const std::map<std::string, DeflatedPart>& changed,
+                  const std::set<std::string>& removed) {
   std::size_t total = source.bytes().size() + 1024;
   for (const auto& [name, part] : changed) total += part.compressed.size() + 2 * name.size() + 128;
-  std::string out;
+  out.clear();
   out.reserve(total);
   // Plain variables, not a structured binding: lambdas below use them.
   const std::pair<std::uint16_t, std::uint16_t> now = dosTimeNow();
@@ -213,7 +221,6 @@ std::string packageBytes(const ZipPackage& source, const std::map<std::string, D
   put32(out, static_cast<std::uint32_t>(directory));
   put16(out, static_cast<std::uint32_t>(source.comment().size()));
   out += source.comment();
-  return out;
 }
 
 namespace {
@@ -290,7 +297,9 @@ std::string writeReport(const ZipPackage& source, const std::map<std::string, De
                         const std::set<std::string>& removedParts, const OutputName& name) {
   const std::string folder = name.folder;
   if (!isDirectory(folder)) throw XlsxError(kCannotCreate);
-  const std::string bytes = packageBytes(source, changedParts, removedParts);
+  ThreadBuffer buffer(ThreadBufferUse::Output);
+  std::string& bytes = buffer.text();
+  packageBytes(bytes, source, changedParts, removedParts);
   // Only a report that opens again is written. The parts copied unchanged were compared with their
   // checksums in the template and go in as stored; the rewritten ones are inflated again here.
   std::vector<std::string> rewritten;

@@ -45,6 +45,10 @@ bool pathExists(const std::string& path);
 // Throws XlsxError when the package would need zip64.
 std::string packageBytes(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changedParts,
                          const std::set<std::string>& removedParts);
+// The same, written into `out` (emptied first).
+void packageBytes(std::string& out, const ZipPackage& source,
+                  const std::map<std::string, DeflatedPart>& changedParts,
+                  const std::set<std::string>& removedParts);
 
 // Writes the package `source` with the changed parts replaced (stored as they were compressed) and
 // the removed ones left out, untouched entries copied raw, through a temporary file in the output

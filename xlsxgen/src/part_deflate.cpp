@@ -28,16 +28,14 @@ PartDeflater::PartDeflater() {
 PartDeflater::~PartDeflater() = default;
 
 DeflatedPart PartDeflater::compress(const std::string& bytes) {
+  std::string& out = buffer_.text();
   const std::size_t bound = libdeflate_deflate_compress_bound(compressor_, bytes.size());
-  if (capacity_ < bound) {
-    buffer_.reset(new char[bound]);
-    capacity_ = bound;
-  }
+  if (out.size() < bound) out.resize(bound);
   const std::size_t size =
-      libdeflate_deflate_compress(compressor_, bytes.data(), bytes.size(), buffer_.get(), capacity_);
+      libdeflate_deflate_compress(compressor_, bytes.data(), bytes.size(), out.data(), out.size());
   if (size == 0) throw XlsxError("Невозможно создать файл!");
   DeflatedPart part;
-  part.compressed.assign(buffer_.get(), size);
+  part.compressed.assign(out.data(), size);
   part.size = bytes.size();
   part.crc = libdeflate_crc32(0, bytes.data(), bytes.size());
   return part;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "thread_buffer.h"
+
 struct libdeflate_compressor;
 
 namespace xlsxgen {
@@ -20,7 +22,7 @@ struct DeflatedPart {
   std::uint32_t crc = 0;
 };
 
-// One output buffer for every part of a report, and the thread's compressor.
+// One output buffer for every part of a report (the thread's), and the thread's compressor.
 class PartDeflater {
  public:
   PartDeflater();
@@ -32,9 +34,7 @@ class PartDeflater {
 
  private:
   libdeflate_compressor* compressor_;  // the thread's, not owned
-  // Left uninitialised: only the bytes the compressor writes are touched.
-  std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_ = 0;
+  ThreadBuffer buffer_{ThreadBufferUse::Output};
 };
 
 }  // namespace xlsxgen

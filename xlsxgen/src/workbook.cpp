@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "thread_buffer.h"
 #include "xlsx_error.h"
 #include "xml_util.h"
 
@@ -97,6 +98,11 @@ std::u32string foldCase(std::u32string s) {
       c = 0x451;
   }
   return s;
+}
+
+// True when a formula's text holds a sheet name (a name without quotes), so that it may refer to it.
+bool formulaMayName(std::string_view formula, std::string_view name) {
+  return formula.find(name) != std::string_view::npos;
 }
 
 constexpr std::size_t kSheetNameMaxUnits = 31;
@@ -302,9 +308,7 @@ bool Workbook::rename(std::size_t index, const std::string& wantedName) {
   };
   // A formula can name the sheet only if it holds its name (quoted names double their quotes).
   const bool literal = oldName.find('\'') == std::string::npos;
-  const auto mayName = [&](const char* formula) {
-    return !literal || std::string_view(formula).find(oldName) != std::string_view::npos;
-  };
+  const auto mayName = [&](const char* formula) { return !literal || formulaMayName(formula, oldName); };
   for (pugi::xml_node dn : xml::child(workbook_.doc.document_element(), "definedNames").children()) {
     if (xml::localName(dn) != "definedName" || !mayName(dn.text().get())) continue;
     const std::string before = dn.text().get();
@@ -330,11 +334,12 @@ const std::vector<pugi::xml_node>& Workbook::formulas(std::size_t index) {
   SheetEntry& sheet = sheets_.at(index);
   if (sheet.formulasKnown) return sheet.formulas;
   sheet.formulas.clear();
-  if (sheet.xml) {
+  if (sheet.xml && sheet.mayHaveFormulas) {
     pugi::xml_node data = xml::child(sheet.xml->doc.document_element(), "sheetData");
     for (pugi::xml_node row = data.first_child(); row; row = row.next_sibling())
       for (pugi::xml_node cell = row.first_child(); cell; cell = cell.next_sibling())
         if (pugi::xml_node f = xml::child(cell, "f")) sheet.formulas.push_back(f);
+    sheet.mayHaveFormulas = !sheet.formulas.empty();
   }
   sheet.formulasKnown = true;
   return sheet.formulas;
@@ -345,8 +350,11 @@ void Workbook::shiftReferencesFromOutside(std::size_t index, const RowInsertion&
   const RefEditor editor = [&](FormulaRef& ref) {
     if (ref.qualified && ref.sheet == target) shiftFormulaRef(ref, ins);
   };
+  // Only a formula that holds the sheet's name can refer to it (quoted names double their quotes).
+  const bool literal = target.find('\'') == std::string::npos;
+  const auto mayName = [&](const char* formula) { return !literal || formulaMayName(formula, target); };
   for (pugi::xml_node dn : xml::child(workbook_.doc.document_element(), "definedNames").children()) {
-    if (xml::localName(dn) != "definedName") continue;
+    if (xml::localName(dn) != "definedName" || !mayName(dn.text().get())) continue;
     const std::string before = dn.text().get();
     const std::string after = rewriteFormula(before, nullptr, editor);
     if (after != before) {
@@ -357,7 +365,7 @@ void Workbook::shiftReferencesFromOutside(std::size_t index, const RowInsertion&
   for (std::size_t i = 0; i < sheets_.size(); ++i) {
     if (i == index || !sheets_[i].xml) continue;
     for (pugi::xml_node f : formulas(i)) {
-      if (!*f.text().get()) continue;
+      if (!*f.text().get() || !mayName(f.text().get())) continue;
       const std::string before = f.text().get();
       const std::string after = rewriteFormula(before, nullptr, editor);
       if (after != before) {
@@ -440,8 +448,9 @@ void Workbook::invalidateCalculation() {
 
 void Workbook::changedParts(
     const std::function<void(const std::string& name, const std::string& bytes)>& take) {
-  // One text buffer for every part: it is handed over, then written again for the next.
-  std::string bytes;
+  // One text buffer for every part, the thread's: it is handed over, then written again for the next.
+  ThreadBuffer buffer(ThreadBufferUse::PartText);
+  std::string& bytes = buffer.text();
   const auto write = [&](const XmlPart& part, std::size_t sizeHint) {
     bytes.clear();
     xml::serialize(bytes, part.doc, part.after, sizeHint);

@@ -34,6 +34,9 @@ struct SheetEntry {
   // The <f> elements of the sheet's cells, collected when first needed after the cells changed.
   std::vector<pugi::xml_node> formulas;
   bool formulasKnown = false;
+  // False once a sheet was found without formulas: filling never adds one as a node (the copies of a
+  // table row are written as text), so it is not searched again.
+  bool mayHaveFormulas = true;
 };
 
 class Workbook {

@@ -2,10 +2,12 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <new>
 
+#include "thread_buffer.h"
 #include "xlsx_error.h"
 
 namespace xlsxgen {
@@ -131,6 +133,7 @@ ZipPackage ZipPackage::openFile(const std::string& path, ZipLimits limits) {
   package.bytes_ = std::make_unique<std::string>(static_cast<std::size_t>(length), '\0');
   in.seekg(0);
   if (!in.read(package.bytes_->data(), length)) refuse("ошибка чтения файла");
+  package.data_ = *package.bytes_;
   package.index();
   return package;
 }
@@ -140,6 +143,16 @@ ZipPackage ZipPackage::openBytes(std::string_view bytes, ZipLimits limits) {
   ZipPackage package;
   package.limits_ = limits;
   package.bytes_ = std::make_unique<std::string>(bytes);
+  package.data_ = *package.bytes_;
+  package.index();
+  return package;
+}
+
+ZipPackage ZipPackage::openView(std::string_view bytes, ZipLimits limits) {
+  if (bytes.size() > limits.maxArchiveBytes) throw XlsxError("Файл шаблона слишком велик");
+  ZipPackage package;
+  package.limits_ = limits;
+  package.data_ = bytes;
   package.index();
   return package;
 }
@@ -148,6 +161,7 @@ ZipPackage::ZipPackage(ZipPackage&& other) noexcept { *this = std::move(other); 
 
 ZipPackage& ZipPackage::operator=(ZipPackage&& other) noexcept {
   std::swap(bytes_, other.bytes_);
+  std::swap(data_, other.data_);
   std::swap(entries_, other.entries_);
   std::swap(names_, other.names_);
   std::swap(byName_, other.byName_);
@@ -161,7 +175,7 @@ ZipPackage& ZipPackage::operator=(ZipPackage&& other) noexcept {
 ZipPackage::~ZipPackage() = default;
 
 void ZipPackage::index() {
-  const std::string_view b = *bytes_;
+  const std::string_view b = data_;
   const std::uint64_t size = b.size();
   if (size < kEndSize) refuse(kNotAZip);
 
@@ -249,7 +263,7 @@ void ZipPackage::index() {
 
 bool ZipPackage::contains(const std::string& name) const { return byName_.count(name) != 0; }
 
-std::string ZipPackage::read(const std::string& name) {
+const ZipEntry& ZipPackage::admit(const std::string& name) {
   const auto found = byName_.find(name);
   if (found == byName_.end()) refuse("нет части \"" + name + "\"");
   const ZipEntry& e = entries_[found->second];
@@ -258,26 +272,39 @@ std::string ZipPackage::read(const std::string& name) {
   if (e.flags & kFlagEncrypted) refuse("часть \"" + name + "\" зашифрована");
   if (e.method != kStored && e.method != kDeflated)
     refuse("часть \"" + name + "\" сжата неизвестным методом");
-  const char* data = bytes_->data() + e.dataOffset;
-  std::string out(static_cast<std::size_t>(e.size), '\0');
+  totalRead_ += e.size;
+  return e;
+}
+
+void ZipPackage::inflate(const ZipEntry& e, char* out) {
+  const char* data = data_.data() + e.dataOffset;
+  const auto size = static_cast<std::size_t>(e.size);
   bool ok;
   if (e.method == kStored) {
     ok = e.compressedSize == e.size;
-    if (ok && e.size) std::memcpy(out.data(), data, out.size());
+    if (ok && size) std::memcpy(out, data, size);
   } else {
     // The part must inflate to exactly its declared size, not a byte more or less.
-    ok = libdeflate_deflate_decompress(decompressor(), data, static_cast<std::size_t>(e.compressedSize),
-                                       out.data(), out.size(), nullptr) == LIBDEFLATE_SUCCESS;
+    ok = libdeflate_deflate_decompress(decompressor(), data, static_cast<std::size_t>(e.compressedSize), out,
+                                       size, nullptr) == LIBDEFLATE_SUCCESS;
   }
-  if (!ok || libdeflate_crc32(0, out.data(), out.size()) != e.crc)
-    refuse("часть \"" + name + "\" повреждена");
-  totalRead_ += e.size;
-  verified_.insert(name);
+  if (!ok || libdeflate_crc32(0, out, size) != e.crc) refuse("часть \"" + e.name + "\" повреждена");
+  verified_.insert(e.name);
+}
+
+std::string ZipPackage::read(const std::string& name) {
+  const ZipEntry& e = admit(name);
+  std::string out(static_cast<std::size_t>(e.size), '\0');
+  inflate(e, out.data());
   return out;
 }
 
 void ZipPackage::verify(const std::string& name) {
-  if (!verified_.count(name)) (void)read(name);
+  if (verified_.count(name)) return;
+  const ZipEntry& e = admit(name);
+  ThreadBuffer room(ThreadBufferUse::PartText);
+  room.text().resize(std::max<std::size_t>(1, static_cast<std::size_t>(e.size)));
+  inflate(e, room.text().data());
 }
 
 }  // namespace xlsxgen

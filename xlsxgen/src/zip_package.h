@@ -39,6 +39,8 @@ class ZipPackage {
   // Opens an archive file or a copy of the given bytes. Throws XlsxError when it is not a sound zip.
   static ZipPackage openFile(const std::string& path, ZipLimits limits = {});
   static ZipPackage openBytes(std::string_view bytes, ZipLimits limits = {});
+  // The same over bytes the caller keeps alive and unchanged while the package is used (no copy).
+  static ZipPackage openView(std::string_view bytes, ZipLimits limits = {});
 
   ZipPackage(ZipPackage&&) noexcept;
   ZipPackage& operator=(ZipPackage&&) noexcept;
@@ -48,21 +50,26 @@ class ZipPackage {
   // The inflated bytes of a part. Throws XlsxError when it is missing, too large or damaged.
   std::string read(const std::string& name);
   const std::vector<std::string>& names() const { return names_; }
-  // Inflates a part to its end without keeping it, so that its checksum (CRC-32) is compared with the
-  // one the archive lists; a part already read whole was compared then. Throws XlsxError when they
-  // differ or the part does not inflate.
+  // Inflates a part to its end without keeping it (into the thread's part buffer), so that its
+  // checksum (CRC-32) is compared with the one the archive lists; a part already read whole was
+  // compared then. Throws XlsxError when they differ or the part does not inflate.
   void verify(const std::string& name);
 
   // The entries in archive order, the archive's bytes and its comment: what a copy of it takes.
   const std::vector<ZipEntry>& entries() const { return entries_; }
-  std::string_view bytes() const { return *bytes_; }
+  std::string_view bytes() const { return data_; }
   const std::string& comment() const { return comment_; }
 
  private:
   ZipPackage() = default;
   void index();
+  // The entry of a part that may be inflated within the limits; counts it towards them.
+  const ZipEntry& admit(const std::string& name);
+  // Inflates an admitted entry into `out` (room for its size) and compares its checksum.
+  void inflate(const ZipEntry& e, char* out);
 
-  std::unique_ptr<std::string> bytes_;
+  std::unique_ptr<std::string> bytes_;  // the archive when the package holds a copy of it
+  std::string_view data_;               // the archive's bytes: *bytes_ or the caller's
   std::vector<ZipEntry> entries_;
   std::vector<std::string> names_;
   std::unordered_map<std::string, std::size_t> byName_;
