@@ -46,10 +46,13 @@ constexpr std::size_t kMaxCopiesBytes = 256u << 20;
 // What the copies of a table row show in one table column: for each row of the table (0 is the
 // marker row itself) the text written there (null: none) and the cell format it ends up with.
 struct ColumnValues {
-  std::vector<const std::string*> text;
+  // The table whose cell of that row is written (null: none); the cell has the row's index.
+  std::vector<const ReportTable*> source;
   std::vector<bool> number;
   std::vector<int> style;
   std::vector<bool> styleSet;  // the cell gets an "s" attribute (it had one, or a format was made)
+
+  std::string_view text(std::size_t row) const { return source[row]->text(row).value_or(std::string_view()); }
 };
 
 using TableColumns = std::map<int, ColumnValues>;  // by column
@@ -317,7 +320,7 @@ void RowCopies::writeCopy(RoomWriter& out, int i) const {
   // The room this copy takes at most: the fixed pieces, the row number in each, and the values.
   std::size_t need = fixedBytes_ + rowNumber.size() * (pieces_.size() + 1);
   for (const Piece& piece : pieces_)
-    if (piece.values && piece.values->text[at]) need += piece.values->text[at]->size() * kEscapedGrowth;
+    if (piece.values && piece.values->source[at]) need += piece.values->text(at).size() * kEscapedGrowth;
   out.room(need);
   out.put(rowHead_);
   out.put(rowNumber);
@@ -352,16 +355,18 @@ void RowCopies::writeCopy(RoomWriter& out, int i) const {
       out.put(std::string_view(style, styleLength));
     }
     out.put(piece.attributes);
-    const std::string* value = values.text[at];
-    if (!value) {
+    if (!values.source[at]) {
       out.put("/>");
-    } else if (values.number[at]) {
+      continue;
+    }
+    const std::string_view value = values.text(at);
+    if (values.number[at]) {
       out.put(piece.numberOpen);
-      out.put((*value)[0] == '+' ? std::string_view(*value).substr(1) : std::string_view(*value));
+      out.put(value[0] == '+' ? value.substr(1) : value);
       out.put(piece.numberClose);
     } else {
-      out.put(needsSpacePreserve(*value) ? piece.textOpenPreserve : piece.textOpen);
-      out.putEscapedText(*value);
+      out.put(needsSpacePreserve(value) ? piece.textOpenPreserve : piece.textOpen);
+      out.putEscapedText(value);
       out.put(piece.textClose);
     }
   }
@@ -479,7 +484,7 @@ class SheetFiller {
       const std::string name = firstChars(cellText(nameCell, workbook_.sharedStrings()), kTableNameChars);
       if (name.empty()) continue;
       ColumnValues values;
-      values.text.assign(static_cast<std::size_t>(rows), nullptr);
+      values.source.assign(static_cast<std::size_t>(rows), nullptr);
       values.number.assign(static_cast<std::size_t>(rows), false);
       const pugi::xml_attribute s = nameCell.attribute("s");
       values.style.assign(static_cast<std::size_t>(rows), s.as_int(0));
@@ -492,10 +497,9 @@ class SheetFiller {
         if (usage_) usage_->tables[t] = 1;
         // Tables of the same name write over each other in list order.
         for (int i = 0; i < n && i < static_cast<int>(table.cells.size()); ++i) {
-          const auto& value = table.cells[static_cast<std::size_t>(i)];
-          if (!value || value->empty()) continue;
           const auto at = static_cast<std::size_t>(i);
-          values.text[at] = &*value;
+          if (table.cells[at].size == 0) continue;  // none given, or empty
+          values.source[at] = &table;
           const int decimals = cellDecimals(table, at);
           values.number[at] = decimals >= 0;
           if (decimals >= 0) {
@@ -516,11 +520,12 @@ class SheetFiller {
     for (const auto& [k, values] : *columns) {
       pugi::xml_node cell = cells[k];
       clearCell(cell);
-      if (values.text[0]) {
+      if (values.source[0]) {
+        const std::string value(values.text(0));
         if (values.number[0])
-          setCellNumber(cell, *values.text[0]);
+          setCellNumber(cell, value);
         else
-          setCellString(cell, *values.text[0]);
+          setCellString(cell, value);
         if (values.styleSet[0]) {
           pugi::xml_attribute s = cell.attribute("s");
           if (!s) s = cell.append_attribute("s");

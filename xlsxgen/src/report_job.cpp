@@ -21,18 +21,70 @@ void checkCount(int32_t count, int32_t limit, const char* what) {
 
 }  // namespace
 
-std::string textFromBlock(const char* cp1251) {
-  if (!cp1251) return {};
-  std::string raw(cp1251, strnlen(cp1251, kMaxText));
+void appendTextFromBlock(std::string& out, const char* cp1251) {
+  if (!cp1251) return;
+  const std::string_view raw(cp1251, strnlen(cp1251, kMaxText));
   // Plain ASCII text (numbers, most names) is the same in UTF-8.
   if (std::all_of(raw.begin(), raw.end(),
-                  [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; }))
-    return raw;
+                  [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; })) {
+    out.append(raw);
+    return;
+  }
   std::string clean;
   clean.reserve(raw.size());
   for (char c : raw)
     if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n') clean += c;
-  return quarn::text::cp1251ToUtf8(clean);
+  out += quarn::text::cp1251ToUtf8(clean);
+}
+
+std::string textFromBlock(const char* cp1251) {
+  std::string out;
+  appendTextFromBlock(out, cp1251);
+  return out;
+}
+
+std::optional<std::string_view> ReportTable::text(std::size_t i) const {
+  const TableCell& cell = cells.at(i);
+  if (!cell.given) return std::nullopt;
+  return std::string_view(texts).substr(cell.offset, cell.size);
+}
+
+namespace {
+
+// Records the text appended to the table's texts since `start` as a new cell.
+void addCell(ReportTable& table, std::size_t start) {
+  // The block holds at most 200 texts of 32767 characters a table: far below the offsets' limit.
+  TableCell cell;
+  cell.offset = static_cast<std::uint32_t>(start);
+  cell.size = static_cast<std::uint32_t>(table.texts.size() - start);
+  cell.given = true;
+  if (cell.size > 0) {
+    const auto decimals = numberDecimals(std::string_view(table.texts).substr(start));
+    cell.decimals = decimals ? *decimals : -1;
+  }
+  table.cells.push_back(cell);
+}
+
+}  // namespace
+
+void ReportTable::add(std::optional<std::string_view> text) {
+  if (!text) {
+    cells.emplace_back();
+    return;
+  }
+  const std::size_t start = texts.size();
+  texts.append(*text);
+  addCell(*this, start);
+}
+
+void ReportTable::addFromBlock(const char* cp1251) {
+  if (!cp1251) {
+    cells.emplace_back();
+    return;
+  }
+  const std::size_t start = texts.size();
+  appendTextFromBlock(texts, cp1251);
+  addCell(*this, start);
 }
 
 ReportJob readExchangeBlock(const TXlsxExchange& block) {
@@ -42,6 +94,7 @@ ReportJob readExchangeBlock(const TXlsxExchange& block) {
   checkCount(block.tableCount, XLSX_TABLES_MAX, "число таблиц");
 
   ReportJob job;
+  job.tables.reserve(static_cast<std::size_t>(block.tableCount));
   if (block.templatePath) job.templatePath = textFromBlock(block.templatePath);
   if (block.outputPath) job.outputPath = textFromBlock(block.outputPath);
   for (int32_t i = 0; i < block.hiddenCount; ++i)
@@ -59,28 +112,14 @@ ReportJob readExchangeBlock(const TXlsxExchange& block) {
   for (int32_t t = 0; t < block.tableCount; ++t) {
     const TXlsxTable& table = block.tables[t];
     if (!table.name) continue;
-    ReportTable out{textFromBlock(table.name), {}, {}};
+    ReportTable& out = job.tables.emplace_back();
+    out.name = textFromBlock(table.name);
     out.cells.reserve(static_cast<std::size_t>(block.columnCount));
-    out.decimals.reserve(static_cast<std::size_t>(block.columnCount));
-    for (int32_t i = 0; i < block.columnCount; ++i) {
-      if (table.cells[i])
-        out.cells.emplace_back(textFromBlock(table.cells[i]));
-      else
-        out.cells.emplace_back(std::nullopt);
-      const auto& cell = out.cells.back();
-      const auto decimals = cell && !cell->empty() ? numberDecimals(*cell) : std::nullopt;
-      out.decimals.push_back(decimals ? *decimals : -1);
-    }
-    job.tables.push_back(std::move(out));
+    for (int32_t i = 0; i < block.columnCount; ++i) out.addFromBlock(table.cells[i]);
   }
   return job;
 }
 
-int cellDecimals(const ReportTable& table, std::size_t i) {
-  if (i < table.decimals.size()) return table.decimals[i];
-  const auto& cell = table.cells.at(i);
-  const auto decimals = cell && !cell->empty() ? numberDecimals(*cell) : std::nullopt;
-  return decimals ? *decimals : -1;
-}
+int cellDecimals(const ReportTable& table, std::size_t i) { return table.cells.at(i).decimals; }
 
 }  // namespace xlsxgen

@@ -1,8 +1,10 @@
 // The work a report exchange block asks for, read out of the block into UTF-8 texts.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -10,12 +12,28 @@
 
 namespace xlsxgen {
 
+// One cell of a table: where its text lies in the table's `texts`, or that none was given.
+struct TableCell {
+  std::uint32_t offset = 0;
+  std::uint32_t size = 0;
+  // The digits after the point of a number text, -1 for any other text and for none.
+  std::int32_t decimals = -1;
+  bool given = false;
+};
+
+// A table of the job. Its cells' texts lie one after another in one string rather than in a string
+// each: the tables of a protocol hold thousands of short texts.
 struct ReportTable {
   std::string name;
-  std::vector<std::optional<std::string>> cells;  // the first n cells; nullopt where none was given
-  // For each cell, the digits after the point of a number text, -1 for any other text (every sheet
-  // that shows the table asks; readExchangeBlock works it out once). Empty: not worked out.
-  std::vector<int> decimals;
+  std::string texts;
+  std::vector<TableCell> cells;  // the first n cells
+
+  // The text of cell i (UTF-8); nullopt where none was given.
+  std::optional<std::string_view> text(std::size_t i) const;
+  // Appends a cell (nullopt: none given) and works out its decimals.
+  void add(std::optional<std::string_view> text);
+  // Appends a cell from the exchange block (null: none given), converted as textFromBlock does.
+  void addFromBlock(const char* cp1251);
 };
 
 // The digits after the point of cell i of a table when it holds a number text, else -1.
@@ -38,5 +56,7 @@ ReportJob readExchangeBlock(const TXlsxExchange& block);
 // A Windows-1251 text as UTF-8, without the control characters a workbook cannot hold (TAB and LF
 // stay), cut at the longest text a cell holds.
 std::string textFromBlock(const char* cp1251);
+// The same, appended to `out`.
+void appendTextFromBlock(std::string& out, const char* cp1251);
 
 }  // namespace xlsxgen

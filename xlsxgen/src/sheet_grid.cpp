@@ -132,7 +132,7 @@ void setCellString(pugi::xml_node cell, const std::string& text) {
   t.text().set(text.c_str());
 }
 
-bool needsSpacePreserve(const std::string& text) {
+bool needsSpacePreserve(std::string_view text) {
   if (text.empty()) return false;
   if (text.front() == ' ' || text.back() == ' ') return true;
   for (char c : text)
@@ -151,7 +151,7 @@ void clearCell(pugi::xml_node cell) {
   cell.remove_attribute("t");
 }
 
-std::optional<int> numberDecimals(const std::string& text) {
+std::optional<int> numberDecimals(std::string_view text) {
   std::size_t i = 0;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   std::size_t intDigits = 0, fracDigits = 0;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace xlsxgen {
@@ -38,12 +39,12 @@ std::string cellText(pugi::xml_node cell, const std::vector<std::string>& shared
 bool isTextConstant(pugi::xml_node cell);
 void setCellString(pugi::xml_node cell, const std::string& text);
 // A text whose blanks a reader would trim or fold unless its element says xml:space="preserve".
-bool needsSpacePreserve(const std::string& text);
+bool needsSpacePreserve(std::string_view text);
 void setCellNumber(pugi::xml_node cell, const std::string& number);
 void clearCell(pugi::xml_node cell);
 
 // A plain decimal number ("-1.50", "3", "2.5e3") and its count of digits after the point; nullopt
 // for anything else, a value beyond the range of a double included. Independent of the locale.
-std::optional<int> numberDecimals(const std::string& text);
+std::optional<int> numberDecimals(std::string_view text);
 
 }  // namespace xlsxgen
