@@ -52,7 +52,7 @@ struct ColumnValues {
   std::vector<int> style;
   std::vector<bool> styleSet;  // the cell gets an "s" attribute (it had one, or a format was made)
 
-  std::string_view text(std::size_t row) const { return source[row]->text(row).value_or(std::string_view()); }
+  std::string_view text(std::size_t row) const { return source[row]->view(row); }
 };
 
 using TableColumns = std::map<int, ColumnValues>;  // by column

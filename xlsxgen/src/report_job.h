@@ -30,6 +30,11 @@ struct ReportTable {
 
   // The text of cell i (UTF-8); nullopt where none was given.
   std::optional<std::string_view> text(std::size_t i) const;
+  // The same, empty where none was given; i must be below the number of cells.
+  std::string_view view(std::size_t i) const {
+    const TableCell& cell = cells[i];
+    return std::string_view(texts.data() + cell.offset, cell.size);
+  }
   // Appends a cell (nullopt: none given) and works out its decimals.
   void add(std::optional<std::string_view> text);
   // Appends a cell from the exchange block (null: none given), converted as textFromBlock does.

@@ -25,13 +25,14 @@ ThreadBuffer::ThreadBuffer(ThreadBufferUse use) : text_(&own_) {
   all.lent[at] = true;
   lent_ = &all.lent[at];
   text_ = &all.text[at];
-  text_->clear();
 }
 
 ThreadBuffer::~ThreadBuffer() {
   if (!lent_) return;
-  text_->clear();
-  if (text_->capacity() > kKeptBytes) text_->shrink_to_fit();
+  if (text_->capacity() > kKeptBytes) {
+    text_->clear();
+    text_->shrink_to_fit();
+  }
   *lent_ = false;
 }
 

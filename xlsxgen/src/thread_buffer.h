@@ -13,8 +13,10 @@ namespace xlsxgen {
 
 enum class ThreadBufferUse { PartText, Output, Count };
 
-// One buffer of the thread for the lifetime of the lease, empty when lent. A use whose buffer is
-// already lent (a nested lease) gets a buffer of its own instead.
+// One buffer of the thread for the lifetime of the lease. It is lent with what the last lease left
+// in it (a user that appends empties it first; one that only needs room keeps the bytes that are
+// there already, which saves filling them again). A use whose buffer is already lent (a nested
+// lease) gets a buffer of its own instead.
 class ThreadBuffer {
  public:
   explicit ThreadBuffer(ThreadBufferUse use);
