@@ -118,8 +118,8 @@ std::string packageBytes(const ZipPackage& source, const std::map<std::string, D
   return out;
 }
 
-void packageBytes(std::string& out, const ZipPackage& source, const std::map<std::string, DeflatedPart>& changed,
-                  const std::set<std::string>& removed) {
+void packageBytes(std::string& out, const ZipPackage& source,
+                  const std::map<std::string, DeflatedPart>& changed, const std::set<std::string>& removed) {
   std::size_t total = source.bytes().size() + 1024;
   for (const auto& [name, part] : changed) total += part.compressed.size() + 2 * name.size() + 128;
   out.clear();

@@ -122,13 +122,53 @@ bool isTextConstant(pugi::xml_node cell) {
   return (type == "s" || type == "inlineStr") && !xml::child(cell, "f");
 }
 
+namespace {
+
+// The <t> of a cell that holds nothing but <is><t>…</t></is>, named as setCellString names them,
+// with no attribute but xml:space and no child but its text: the elements setCellString would make
+// again. Null for any other cell.
+pugi::xml_node plainInlineText(pugi::xml_node cell) {
+  pugi::xml_node is = cell.first_child();
+  if (!is || is.next_sibling() || is.type() != pugi::node_element || is.first_attribute()) return {};
+  const std::string_view prefix = xml::prefixOf(cell);
+  const std::string_view isName = is.name();
+  if (isName.size() != prefix.size() + 2 || isName.substr(0, prefix.size()) != prefix ||
+      isName.substr(prefix.size()) != "is")
+    return {};
+  pugi::xml_node t = is.first_child();
+  if (!t || t.next_sibling() || t.type() != pugi::node_element) return {};
+  const std::string_view tName = t.name();
+  if (tName.size() != prefix.size() + 1 || tName.substr(0, prefix.size()) != prefix || tName.back() != 't')
+    return {};
+  for (pugi::xml_attribute a = t.first_attribute(); a; a = a.next_attribute())
+    if (std::string_view(a.name()) != "xml:space" || a != t.first_attribute()) return {};
+  const pugi::xml_node text = t.first_child();
+  if (text && (text.next_sibling() || text.type() != pugi::node_pcdata)) return {};
+  return t;
+}
+
+}  // namespace
+
 void setCellString(pugi::xml_node cell, const std::string& text) {
-  removeChildren(cell);
+  // A cell that already has the elements keeps them and gets the new text: the same XML as made
+  // anew, without new nodes for every placeholder replaced.
+  pugi::xml_node t = plainInlineText(cell);
+  if (!t) removeChildren(cell);
   pugi::xml_attribute type = cell.attribute("t");
   if (!type) type = cell.append_attribute("t");
   type.set_value("inlineStr");
-  pugi::xml_node t = xml::appendChild(xml::appendChild(cell, "is"), "t");
-  if (needsSpacePreserve(text)) t.append_attribute("xml:space").set_value("preserve");
+  if (t) {
+    pugi::xml_attribute space = t.attribute("xml:space");
+    if (needsSpacePreserve(text)) {
+      if (!space) space = t.append_attribute("xml:space");
+      space.set_value("preserve");
+    } else if (space) {
+      t.remove_attribute(space);
+    }
+  } else {
+    t = xml::appendChild(xml::appendChild(cell, "is"), "t");
+    if (needsSpacePreserve(text)) t.append_attribute("xml:space").set_value("preserve");
+  }
   t.text().set(text.c_str());
 }
 
