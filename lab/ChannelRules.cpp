@@ -96,11 +96,23 @@ void putField(char* field, std::size_t size, std::string_view cp1251) {
 }
 }  // namespace
 
-void takeOverHartDevice(TDevChannel& ch, const THartDev& hart) {
+bool keepEnteredSerial(TDevChannel& ch, std::string_view enteredSerial) {
+  const auto first = enteredSerial.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  const auto last = enteredSerial.find_last_not_of(" \t");
+  const std::string entered = text::utf8ToCp1251(enteredSerial.substr(first, last - first + 1));
+  const std::string_view now(ch.sn, strnlen(ch.sn, sizeof ch.sn));
+  if (now == std::string_view(entered).substr(0, sizeof ch.sn - 1)) return false;
+  putField(ch.sn, sizeof ch.sn, entered);
+  return true;
+}
+
+void takeOverHartDevice(TDevChannel& ch, const THartDev& hart, std::string_view enteredSerial) {
   ch.enabled = 1;
   putField(ch.name, sizeof ch.name,
            std::string_view(hart.deviceTypeName, strnlen(hart.deviceTypeName, sizeof hart.deviceTypeName)));
   putField(ch.sn, sizeof ch.sn, std::to_string(hart.deviceId));
+  keepEnteredSerial(ch, enteredSerial);
   ch.Min = hart.lowerRange;
   ch.Max = hart.upperRange;
   if (const auto unit = unitOfHartCode(hart.rangeUnits))

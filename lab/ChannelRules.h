@@ -57,10 +57,17 @@ std::optional<std::string> unitOfHartCode(unsigned code);
 // MinKpa and MaxKpa from Min, Max and toKpaMul (single precision).
 void updateKpaRange(TDevChannel& ch);
 
-// After a HART search: a found transmitter's type name, device id (as the serial number), range and
-// range unit (when its code is known) go into its channel, which is switched on; the factor to kPa
-// and the kPa range follow the unit.
-void takeOverHartDevice(TDevChannel& ch, const THartDev& hart);
+// After a HART search: a found transmitter's type name, range and range unit (when its code is known)
+// go into its channel, which is switched on; the factor to kPa and the kPa range follow the unit.
+// The serial number is the one the operator entered (`enteredSerial`, UTF-8, the grid's before the
+// search); only an empty one is filled with the device id.
+void takeOverHartDevice(TDevChannel& ch, const THartDev& hart, std::string_view enteredSerial = {});
+
+// The library writes a found device's id into its channel's serial number (after a search, a write
+// or an information read). The serial the operator entered (UTF-8) is put back unless it is empty:
+// the device id is not the factory serial a protocol and the run history name the device by.
+// True when the entered serial was put back over a different one.
+bool keepEnteredSerial(TDevChannel& ch, std::string_view enteredSerial);
 
 // The channels share one output signal: the type chosen for one goes to all four, with the type's
 // limits and unit, or for the voltage type the limits confirmed by the operator and "В".

@@ -199,6 +199,27 @@ TEST(ChannelRules, AFoundHartTransmitterFillsItsChannel) {
   }
 }
 
+// The device id is no factory serial: a serial the operator entered stays after a search, and only an
+// empty one (or one of blanks) is filled with the id.
+TEST(ChannelRules, AHartDeviceFillsOnlyAnEmptySerial) {
+  const struct {
+    const char* entered;
+    const char* kept;
+  } cases[] = {{"", "123456"}, {"   ", "123456"}, {"ZN-0042", "ZN-0042"}, {" 7 ", "7"}, {"Зав. 15/3", "Зав. 15/3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entered);
+    auto hart = std::make_unique<THartDev>();
+    hart->deviceId = 123456;
+    TDevChannel ch{};
+    takeOverHartDevice(ch, *hart, c.entered);
+    EXPECT_EQ(field(ch.sn), c.kept);
+    // The library's own copy after a write or an information read: the same serial comes back.
+    std::strcpy(ch.sn, "123456");
+    keepEnteredSerial(ch, c.entered);
+    EXPECT_EQ(field(ch.sn), c.kept);
+  }
+}
+
 TEST(ChannelRules, OneSignalTypeForAllChannels) {
   auto dev = std::make_unique<TDev>();
   setSignalTypeForAll(*dev, kSignalVoltage, 0, 10);

@@ -760,7 +760,9 @@ void ParametersScreen::libraryEvent(TDev& dev) {
   bool searchDone = dev.event == kEventHartSearchDone;
   // The result code stays set over the notifications that follow: only its arrival counts.
   bool hartWritten = dev.retCode == kResultHartWritten && context().snapshot().retCode != kResultHartWritten;
-  bool infoRead = dev.event == kEventHartInfoRead;
+  // A search reads each device it finds as it goes; what it found is taken at its end, all at once,
+  // with the changes listed for the operator.
+  bool infoRead = dev.event == kEventHartInfoRead && dev.task != TASK_HART_SEARCH;
   if (context().runActive() && (searchDone || hartWritten || infoRead)) {
     // The run measures the devices the grid held when it started: what a search or a read finds
     // is not taken now, and the operator is told.
@@ -768,16 +770,30 @@ void ParametersScreen::libraryEvent(TDev& dev) {
       context().messageWindow().showMessage(
           QStringLiteral("Поиск HART во время поверки: параметры датчиков не изменены."), false,
           QStringLiteral("HART"));
+    // The library has written the devices' own data (the device id as the serial) into their
+    // channels of the record: the record goes back to what the grid and the project hold, or a later
+    // settings read would show those in the grid as if the operator had entered them.
+    for (int ch = 0; ch < data::kChannelCount; ++ch)
+      if (dev.hart[ch].found) data::deviceGridToChannel(grid_->column(ch), dev.devCh[ch]);
     searchDone = hartWritten = infoRead = false;
   }
   std::array<data::DeviceGridColumn, data::kChannelCount> before;
-  if (searchDone)
+  if (searchDone || hartWritten || infoRead)
     for (int ch = 0; ch < data::kChannelCount; ++ch) before[static_cast<std::size_t>(ch)] = grid_->column(ch);
+  auto enteredSerial = [&](int ch) -> const std::string& {
+    return before[static_cast<std::size_t>(ch)][data::kRowSn];
+  };
+  if (hartWritten || infoRead) {
+    // The library wrote each found device's id into its channel's serial number: the serial the
+    // operator entered stays.
+    for (int ch = 0; ch < data::kChannelCount; ++ch)
+      if (dev.hart[ch].found) data::keepEnteredSerial(dev.devCh[ch], enteredSerial(ch));
+  }
   if (searchDone) {
     // The found transmitters go into their channels before the grid shows them; the grid is then
     // applied to the record again, and would otherwise undo them.
     for (int ch = 0; ch < data::kChannelCount; ++ch)
-      if (dev.hart[ch].found) data::takeOverHartDevice(dev.devCh[ch], dev.hart[ch]);
+      if (dev.hart[ch].found) data::takeOverHartDevice(dev.devCh[ch], dev.hart[ch], enteredSerial(ch));
   }
   if (searchDone || hartWritten)
     for (int ch = 0; ch < data::kChannelCount; ++ch) showHartChannel(ch, true);
