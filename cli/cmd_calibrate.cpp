@@ -14,6 +14,7 @@
 
 #include "CalibrationRuns.h"
 #include "CalibrationSequence.h"
+#include "FixedCurrentRelease.h"
 #include "IniValues.h"
 #include "ProjectFile.h"
 #include "RunBuilder.h"
@@ -413,20 +414,18 @@ int cmdCalibrate(Session& s, const std::vector<std::string>& args) {
     std::fprintf(stderr, "quarn-cli: the link was lost during the current trim; waiting for it to return\n");
     try {
       s.connect();
-      // A new connection knows no devices: the exit addresses each by the long address a search reads.
-      uint64_t searchesBefore = s.endCount;
-      s.host.setTask(TASK_HART_SEARCH);
-      s.lastTaskSeen = TASK_HART_SEARCH;
-      const bool searched = s.host.runUntil([&] { return s.endCount > searchesBefore; }, limitMs);
-      bool ended = false;
-      if (searched) {
-        searchesBefore = s.endCount;
-        s.host.setTask(TASK_HART_EXIT_I_OUT);
-        s.lastTaskSeen = TASK_HART_EXIT_I_OUT;
-        ended = s.host.runUntil([&] { return s.endCount > searchesBefore; }, limitMs);
-      }
-      exitFixed = ended;
-      if (ended) seq.exitFixedSent();
+      // The data layer's release, which the workstation runs too: a search (a new connection knows no
+      // devices, and the exit addresses each by the long address a search reads), then the exit.
+      data::FixedCurrentRelease release(host);
+      release.arm(seq.pendingExitFixed());
+      const ScopedListener releaseListener(s, [&](const TDev& dev) { release.onNotify(dev); });
+      release.start();
+      while (!release.finished() &&
+             s.host.runUntil([&] { return release.actionDue() || release.finished(); }, limitMs))
+        release.advance();
+      exitFixed = release.succeeded();
+      if (release.succeeded()) seq.exitFixedSent();
+      if (!release.text().empty()) std::fprintf(stderr, "quarn-cli: %s\n", release.text().c_str());
     } catch (const Failure& f) {
       exitFixed = false;
       std::fprintf(stderr, "quarn-cli: %s\n", f.reason.c_str());

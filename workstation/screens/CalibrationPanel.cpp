@@ -5,6 +5,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "IniValues.h"
 #include "ProjectController.h"
@@ -25,6 +26,13 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 QString verdictText(const std::optional<bool>& v) {
   if (!v) return QStringLiteral("—");
   return *v ? QStringLiteral("годен") : QStringLiteral("не годен");
+}
+
+QString channelList(const std::array<bool, 4>& channels) {
+  QStringList out;
+  for (int c = 0; c < 4; ++c)
+    if (channels[static_cast<size_t>(c)]) out << QString::number(c + 1);
+  return out.join(QStringLiteral(", "));
 }
 
 QString adjustedText(const data::CalibrationChannel& c) {
@@ -60,6 +68,8 @@ class CalibrationPanel::Host : public data::CalibrationHost {
     context_.setCalibrationRunTag(runs_++ == 0 ? 0 : 1);
     return run;
   }
+  // A new sequence: its first run is the as-found again.
+  void restart() { runs_ = 0; }
 
  private:
   WorkstationContext& context_;
@@ -67,7 +77,7 @@ class CalibrationPanel::Host : public data::CalibrationHost {
 };
 
 CalibrationPanel::CalibrationPanel(WorkstationContext& context, QWidget* parent)
-    : QFrame(parent), context_(context) {
+    : QFrame(parent), context_(context), host_(std::make_unique<Host>(context)), release_(*host_) {
   setObjectName(QStringLiteral("Panel_Calib"));
   setFrameShape(QFrame::StyledPanel);
   auto* layout = new QVBoxLayout(this);
@@ -104,8 +114,8 @@ CalibrationPanel::CalibrationPanel(WorkstationContext& context, QWidget* parent)
 CalibrationPanel::~CalibrationPanel() = default;
 
 bool CalibrationPanel::start(bool always) {
-  if (running() || !context_.dev()) return false;
-  host_ = std::make_unique<Host>(context_);
+  if (running() || releasing() || !context_.dev()) return false;
+  host_->restart();
   data::CalibrationOptions options;
   options.always = always;
   const data::ReadinessSettings& readiness = context_.project().model().readiness;
@@ -121,9 +131,23 @@ bool CalibrationPanel::start(bool always) {
 }
 
 void CalibrationPanel::stop() {
+  if (releasing()) {
+    // The devices stay on the list; the next connection tries again.
+    context_.startTask(TASK_MEASURE);
+    release_.arm(release_.channels());
+    showState();
+    Q_EMIT releaseFinished(
+        QStringLiteral("Выход из режима фиксированного тока остановлен оператором: приборы каналов %1 могут "
+                       "оставаться в режиме фиксированного тока.")
+            .arg(channelList(release_.channels())));
+    return;
+  }
   if (!running()) return;
   sequence_->stop();
   showState();
+  // Stopped at once (nothing fixed at a current): the end is told now, since the screen goes idle and
+  // passes no more notifications on.
+  if (sequence_->finished()) tellEnd();
 }
 
 void CalibrationPanel::notify(const TDev& dev) {
@@ -145,8 +169,13 @@ void CalibrationPanel::advance() {
   if (!sequence_) return;
   sequence_->advance();
   showState();
-  if (!sequence_->finished() || endTold_) return;
+  if (sequence_->finished()) tellEnd();
+}
+
+void CalibrationPanel::tellEnd() {
+  if (endTold_) return;
   endTold_ = true;
+  // Later verification runs are no calibration's: the history asks about their tag again.
   context_.setCalibrationRunTag(-1);
   QString text;
   if (sequence_->stage() == data::CalibrationStage::Finished)
@@ -155,10 +184,74 @@ void CalibrationPanel::advance() {
                : QStringLiteral("Калибровка завершена: не все приборы подстроены и годны.");
   else
     text = QStringLiteral("Калибровка остановлена: ") + qs(sequence_->stopReason());
+  const std::array<bool, 4>& fixed = sequence_->pendingExitFixed();
+  if (sequence_->linkLost() && std::find(fixed.begin(), fixed.end(), true) != fixed.end()) {
+    release_.arm(fixed);
+    releaseTried_ = false;
+    text += QStringLiteral(
+                "\nПриборы каналов %1 могут оставаться в режиме фиксированного тока: при "
+                "восстановлении связи они будут из него выведены.")
+                .arg(channelList(fixed));
+  }
   Q_EMIT finished(text);
 }
 
+void CalibrationPanel::watch(const TDev& dev) {
+  if (release_.running()) {
+    release_.onNotify(dev);
+    if (release_.finished() || release_.actionDue()) {
+      if (!releaseQueued_) {
+        releaseQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+          releaseQueued_ = false;
+          advanceRelease();
+        });
+      }
+    }
+    return;
+  }
+  if (!dev.linked) {
+    releaseTried_ = false;
+    return;
+  }
+  if (release_.armed() && !releaseTried_ && !releaseQueued_ && !running() &&
+      data::FixedCurrentRelease::linkReady(dev)) {
+    // A task started inside the library's step would cut that step short.
+    releaseQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+      releaseQueued_ = false;
+      startRelease();
+    });
+  }
+}
+
+void CalibrationPanel::startRelease() {
+  const TDev* dev = context_.dev();
+  // A run the operator started meanwhile is not abandoned: the release waits for the next chance.
+  if (!dev || running() || release_.running() || context_.runActive() ||
+      !data::FixedCurrentRelease::linkReady(*dev))
+    return;
+  releaseTried_ = true;
+  Q_EMIT releaseStarted();
+  release_.start();
+  showState();
+}
+
+void CalibrationPanel::advanceRelease() {
+  if (release_.running()) release_.advance();
+  showState();
+  if (!release_.finished()) return;
+  if (release_.succeeded() && sequence_) sequence_->exitFixedSent();
+  Q_EMIT releaseFinished(QStringLiteral("После восстановления связи: ") + qs(release_.text()));
+}
+
 void CalibrationPanel::showState() {
+  if (release_.running()) {
+    stage_->setText(
+        QStringLiteral("Выход из режима фиксированного тока после восстановления связи: каналы ") +
+        channelList(release_.channels()));
+    return;
+  }
   if (!sequence_) return;
   QString stage = QString::fromUtf8(data::calibrationStageText(sequence_->stage()));
   if (sequence_->stage() == data::CalibrationStage::SensorTrim ||

@@ -138,12 +138,16 @@ void HartScreen::refresh(TDev& dev) { HartRefresh(dev); }
 void HartScreen::HartRefresh(TDev& dev) {
   inRefresh_ = true;
   const uint32_t errCode = dev.errCode;
-  if (errCode == kErrHartResponse) {
+  // During a run or a calibration the error codes belong to the verification screen's sequence,
+  // which reads them after this screen (a device's refusal, the lost link, an exit from fixed-current
+  // mode not confirmed) and tells them itself: they are neither shown here nor cleared.
+  const bool runActive = context().runActive();
+  if (!runActive && errCode == kErrHartResponse) {
     // The device's response text; a record without one still says what happened.
     QString text = hart::libraryText(dev.errText);
     if (text.isEmpty()) text = QStringLiteral("HART-устройство вернуло код ошибки");
     showMessage(text, true);
-  } else if (errCode >= kErrFirstHartFailure && errCode <= kErrLastHartFailure && dev.errText) {
+  } else if (!runActive && errCode >= kErrFirstHartFailure && errCode <= kErrLastHartFailure && dev.errText) {
     // A procedure that failed ends back in measuring like one that succeeded: without the text the
     // operator would not know that the devices may still be in fixed-current mode.
     showMessage(hart::libraryText(dev.errText), true);
@@ -151,7 +155,7 @@ void HartScreen::HartRefresh(TDev& dev) {
   device_->RefreshFromDev(dev);
   current_->RefreshFromDev(dev);
   sensor_->RefreshFromDev(dev);
-  dev.errCode = 0;
+  if (!runActive) dev.errCode = 0;
   inRefresh_ = false;
   const LabelPanel* search = device_->searchButton();
   if (searchRequested_ && search->isEnabled() && !search->isHidden()) {

@@ -170,6 +170,16 @@ VerificationScreen::VerificationScreen(WorkstationContext& context, QWidget* par
     becomeIdle();
     showMessage(text);
   });
+  // After a lost link the devices left in fixed-current mode are taken out of it on the next
+  // connection: the screen shows the calibration panel and locks as for a run meanwhile.
+  connect(calib_, &CalibrationPanel::releaseStarted, this, [this] {
+    if (!calibMode_) setCalibrationMode(true);
+    lockForCalibration();
+  });
+  connect(calib_, &CalibrationPanel::releaseFinished, this, [this](const QString& text) {
+    becomeIdle();
+    showMessage(text);
+  });
   layout->addWidget(buildResults(), 1);
 
   connect(&context, &WorkstationContext::signalTypeChanged, this, [this](int type) {
@@ -486,17 +496,7 @@ bool VerificationScreen::startRun() {
     results_->setRowCount(0);
     updateDeleteButtons();
     if (!calib_->start()) return false;
-    context().setRunActive(true);
-    running_ = true;
-    context().setModeButtonsEnabled(false);
-    for (LabelPanel* b : {modeCheck_, modeRelay_, modeCalib_}) {
-      setButtonEnabled(b, false);
-      b->setToolTip(WorkstationContext::runLockReason());
-    }
-    handInput_->setEnabled(false);
-    setButtonEnabled(toExcel_, false);
-    start_->hide();
-    stop_->show();
+    lockForCalibration();
     return true;
   }
 
@@ -548,7 +548,26 @@ bool VerificationScreen::startRun() {
   return true;
 }
 
+void VerificationScreen::lockForCalibration() {
+  context().setRunActive(true);
+  running_ = true;
+  context().setModeButtonsEnabled(false);
+  for (LabelPanel* b : {modeCheck_, modeRelay_, modeCalib_}) {
+    setButtonEnabled(b, false);
+    b->setToolTip(WorkstationContext::runLockReason());
+  }
+  handInput_->setEnabled(false);
+  setButtonEnabled(toExcel_, false);
+  start_->hide();
+  stop_->show();
+}
+
 void VerificationScreen::stopRun() {
+  if (calib_->releasing()) {
+    // Its end (releaseFinished) makes the screen idle.
+    calib_->stop();
+    return;
+  }
   if (calibMode_ && calib_->running()) {
     // The sequence ends once the devices are out of fixed-current mode (its finished signal).
     calib_->stop();
@@ -678,12 +697,13 @@ void VerificationScreen::refresh(TDev& dev) {
   followRun();
   // Also a lost link: the sequence says so and keeps what it left in fixed-current mode.
   if (running_ && calibMode_) calib_->notify(dev);
+  calib_->watch(dev);
   refreshBar(dev);
   refreshInputHint(dev);
   refreshStartPermission(dev);
   if (!dev.linked) {
     // The library stops a run whose link is lost; the screen says so once and goes idle.
-    if (running_) checkRunEnd(dev);
+    if (running_ && !calibMode_) checkRunEnd(dev);
     // The last readings of a calibrator that is gone are not shown as if they were this moment's.
     refValue_->clear();
     for (ChannelRow& r : channels_)

@@ -127,6 +127,8 @@ class VerificationScreen : public Screen {
   void checkRunEnd(const TDev& dev);
   // The screen back to idle (everything "СТОП" does but the task).
   void becomeIdle();
+  // Locked as for a run while the calibration panel runs its sequence or its exit after a reconnect.
+  void lockForCalibration();
   TDev* record() const;
 
   bool running_ = false;

@@ -1,6 +1,5 @@
 // ARM_Quarn: the operator's workstation. `ARM_Quarn --help` lists the options (CommandLine.cpp).
 #include <QApplication>
-#include <QPainter>
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
@@ -18,24 +17,9 @@
 #include "Startup.h"
 #include "UiHelpers.h"
 #include "VerificationScreen.h"
+#include "WindowPicture.h"
 
 namespace {
-
-// A picture of the window with its caption drawn above it (a bare X server has no window manager to
-// draw the title bar).
-QPixmap withTitleBar(const QPixmap& content, const QString& title) {
-  const int bar = 28;
-  QPixmap out(content.width(), content.height() + bar);
-  out.fill(QColor(45, 52, 70));
-  QPainter p(&out);
-  QFont f = p.font();
-  f.setBold(true);
-  p.setFont(f);
-  p.setPen(Qt::white);
-  p.drawText(QRect(10, 0, content.width() - 20, bar), Qt::AlignVCenter | Qt::AlignLeft, title);
-  p.drawPixmap(0, bar, content);
-  return out;
-}
 
 void reportUpdateTimes(const std::vector<qint64>& ns) {
   if (ns.empty()) {
@@ -117,7 +101,7 @@ int run(int argc, char** argv) {
     QTimer::singleShot(cmd.afterMs, &window, [&] {
       if (!cmd.screenshot.isEmpty()) {
         QWidget& shown = historyDialog ? static_cast<QWidget&>(*historyDialog) : window;
-        const QPixmap picture = withTitleBar(shown.grab(), shown.windowTitle());
+        const QPixmap picture = arm::windowPicture(shown);
         if (!picture.save(cmd.screenshot)) {
           std::fprintf(stderr, "cannot write %s\n", qPrintable(cmd.screenshot));
           pictureFailed = true;
