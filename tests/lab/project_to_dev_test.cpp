@@ -205,7 +205,8 @@ TEST(ChannelRules, AHartDeviceFillsOnlyAnEmptySerial) {
   const struct {
     const char* entered;
     const char* kept;
-  } cases[] = {{"", "123456"}, {"   ", "123456"}, {"ZN-0042", "ZN-0042"}, {" 7 ", "7"}, {"Зав. 15/3", "Зав. 15/3"}};
+  } cases[] = {
+      {"", "123456"}, {"   ", "123456"}, {"ZN-0042", "ZN-0042"}, {" 7 ", "7"}, {"Зав. 15/3", "Зав. 15/3"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entered);
     auto hart = std::make_unique<THartDev>();

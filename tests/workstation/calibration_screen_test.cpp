@@ -14,8 +14,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
-#include <ostream>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
