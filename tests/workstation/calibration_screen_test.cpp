@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QTableWidget>
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,8 @@
 #include "LabelPanel.h"
 #include "ProjectController.h"
 #include "ProjectFile.h"
+#include "Prompts.h"
+#include "ProtocolExporter.h"
 #include "TDevValues.h"
 #include "VerificationScreen.h"
 #include "WindowPicture.h"
@@ -185,9 +188,33 @@ class CalibrationWorkstation : public armtest::Workstation {
 };
 
 TEST_F(CalibrationWorkstation, TrimsTheDevicesOutOfToleranceAndShowsBothVerdicts) {
-  VerificationScreen& s = open(quarnsim::Model::Quarn);
+  VerificationScreen& s = open(quarnsim::Model::Quarn, [](data::Project& p) {
+    p.reportTemplate.folder = QUARN_EXAMPLES_DIR "/../template_xml/";
+    p.reportTemplate.name = "Протокол поверки.xlsx";
+  });
   EXPECT_FALSE(window->findChild<QWidget*>(QStringLiteral("Panel_Calib"))->isHidden());
   ASSERT_NO_FATAL_FAILURE(calibrateAndCheck(s));
+
+  // "в Excel" writes the calibration's protocol, not the as-left run's alone: device 1's protocol
+  // holds its result as found and its trims.
+  ProtocolExporter& exporter = *s.exporter();
+  exporter.setUserDataDir(dir.path());
+  Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultCancel; };
+  exporter.exportProtocol();
+  Prompts::reset();
+  ASSERT_FALSE(exporter.lastWorkbook().isEmpty());
+  QProcess unzip;
+  unzip.start(QStringLiteral("/usr/bin/python3"),
+              {QStringLiteral("-c"),
+               QStringLiteral(
+                   "import sys, zipfile; "
+                   "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read('xl/worksheets/sheet1.xml'))"),
+               exporter.lastWorkbook()});
+  ASSERT_TRUE(unzip.waitForFinished(30000));
+  const QString sheet = QString::fromUtf8(unzip.readAllStandardOutput());
+  EXPECT_TRUE(sheet.contains(QStringLiteral("ПРОТОКОЛ КАЛИБРОВКИ"))) << sheet.left(2000).toStdString();
+  EXPECT_TRUE(sheet.contains(QStringLiteral("Результаты до подстройки: отрицательные.")));
+  EXPECT_TRUE(sheet.contains(QStringLiteral("подстройка сенсора: Pmin")));
   if (const char* shot = std::getenv("CALIBRATION_SCREENSHOT")) {
     // The screen as the operator sees it once the message is read: refreshed after the end.
     runFor(2000);
