@@ -22,6 +22,13 @@ std::string channelList(const std::array<bool, 4>& channels) {
   return out;
 }
 
+// "Прибор канала 1 <one>" or "Приборы каналов 1, 2 <many>": the verb in the number of the devices.
+std::string devices(const std::array<bool, 4>& channels, const char* one, const char* many) {
+  const bool single = std::count(channels.begin(), channels.end(), true) == 1;
+  return std::string(single ? "Прибор канала " : "Приборы каналов ") + channelList(channels) + " " +
+         (single ? one : many);
+}
+
 }  // namespace
 
 void FixedCurrentRelease::arm(const std::array<bool, 4>& channels) {
@@ -91,11 +98,11 @@ void FixedCurrentRelease::advance() {
     (d.hart[c].found ? released : missing)[i] = true;
     channels_[i] = !d.hart[c].found;
   }
-  text_ = "Приборы каналов " + channelList(released) + " выведены из режима фиксированного тока.";
+  text_ = devices(released, "выведен", "выведены") + " из режима фиксированного тока.";
   if (armed()) {
     stage_ = Stage::Failed;
-    text_ += " Приборы каналов " + channelList(missing) +
-             " не найдены поиском HART и могут оставаться в режиме фиксированного тока.";
+    text_ += " " + devices(missing, "не найден поиском HART и может", "не найдены поиском HART и могут") +
+             " оставаться в режиме фиксированного тока.";
     return;
   }
   stage_ = Stage::Done;
@@ -103,8 +110,7 @@ void FixedCurrentRelease::advance() {
 
 void FixedCurrentRelease::fail(const std::string& why) {
   stage_ = Stage::Failed;
-  text_ = "Приборы каналов " + channelList(channels_) +
-          " могут оставаться в режиме фиксированного тока: " + why + ".";
+  text_ = devices(channels_, "может", "могут") + " оставаться в режиме фиксированного тока: " + why + ".";
 }
 
 }  // namespace quarn::data

@@ -76,8 +76,8 @@ TEST(FixedCurrentRelease, SearchesThenExitsAndKeepsWhatItCouldNotReach) {
        {TASK_HART_SEARCH, TASK_HART_EXIT_I_OUT},
        false,
        {false, true, false, false},
-       "Приборы каналов 1 выведены из режима фиксированного тока. Приборы каналов 2 не найдены поиском HART "
-       "и могут оставаться в режиме фиксированного тока."},
+       "Прибор канала 1 выведен из режима фиксированного тока. Прибор канала 2 не найден поиском HART и "
+       "может оставаться в режиме фиксированного тока."},
       {"no device found again",
        {0, 0, 1, 0},
        {},

@@ -35,6 +35,13 @@ QString channelList(const std::array<bool, 4>& channels) {
   return out.join(QStringLiteral(", "));
 }
 
+// "Прибор канала 1 может" or "Приборы каналов 1, 2 могут".
+QString devicesMay(const std::array<bool, 4>& channels) {
+  const bool single = std::count(channels.begin(), channels.end(), true) == 1;
+  return (single ? QStringLiteral("Прибор канала %1 может") : QStringLiteral("Приборы каналов %1 могут"))
+      .arg(channelList(channels));
+}
+
 QString adjustedText(const data::CalibrationChannel& c) {
   if (c.sensorTrimmed && c.currentTrimmed) return QStringLiteral("сенсор, ток");
   if (c.sensorTrimmed) return QStringLiteral("сенсор");
@@ -136,10 +143,9 @@ void CalibrationPanel::stop() {
     context_.startTask(TASK_MEASURE);
     release_.arm(release_.channels());
     showState();
-    Q_EMIT releaseFinished(
-        QStringLiteral("Выход из режима фиксированного тока остановлен оператором: приборы каналов %1 могут "
-                       "оставаться в режиме фиксированного тока.")
-            .arg(channelList(release_.channels())));
+    Q_EMIT releaseFinished(QStringLiteral("Выход из режима фиксированного тока остановлен оператором: ") +
+                           devicesMay(release_.channels()) +
+                           QStringLiteral(" оставаться в режиме фиксированного тока."));
     return;
   }
   if (!running()) return;
@@ -188,10 +194,13 @@ void CalibrationPanel::tellEnd() {
   if (sequence_->linkLost() && std::find(fixed.begin(), fixed.end(), true) != fixed.end()) {
     release_.arm(fixed);
     releaseTried_ = false;
-    text += QStringLiteral(
-                "\nПриборы каналов %1 могут оставаться в режиме фиксированного тока: при "
-                "восстановлении связи они будут из него выведены.")
-                .arg(channelList(fixed));
+    const bool single = std::count(fixed.begin(), fixed.end(), true) == 1;
+    text += QLatin1Char('\n') + devicesMay(fixed) +
+            (single ? QStringLiteral(
+                          " оставаться в режиме фиксированного тока: при восстановлении связи он будет "
+                          "из него выведен.")
+                    : QStringLiteral(" оставаться в режиме фиксированного тока: при восстановлении связи они "
+                                     "будут из него выведены."));
   }
   Q_EMIT finished(text);
 }
