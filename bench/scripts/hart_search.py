@@ -8,7 +8,10 @@ channel, the devices found, and the ratio of the two searches; the line's limit 
 comes from bench_hart_search (virtual time), which this script runs as well when it is beside
 quarn-cli.
 
-usage: hart_search.py [BIN_DIR] [--quick]   (--quick: the four transmitters only)
+With --compare OTHER_BIN_DIR the fast search of another build's quarn-cli runs on each case in the
+same run, right after this build's, and the two are printed side by side.
+
+usage: hart_search.py [BIN_DIR] [--quick] [--compare OTHER_BIN_DIR]   (--quick: the four transmitters only)
 """
 import json
 import os
@@ -127,8 +130,14 @@ def limits(bin_dir):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if not a.startswith("--")]
-    quick = "--quick" in sys.argv
+    argv = sys.argv[1:]
+    other = None
+    if "--compare" in argv:
+        i = argv.index("--compare")
+        other = argv[i + 1]
+        del argv[i:i + 2]
+    args = [a for a in argv if not a.startswith("--")]
+    quick = "--quick" in argv
     bin_dir = args[0] if args else "build/release/bin"
     median, most = line_turnaround(bin_dir)
     if median is not None:
@@ -137,17 +146,23 @@ def main():
     lim = limits(bin_dir)
     # A search without a usable channel: what every search spends before its first channel (the
     # Kesto module's channel status), taken out of the time per channel.
+    # The fast search takes the module's answers as they end, so its start is shorter.
     start_s, _ = search(bin_dir, NO_CHANNEL, False)
-    print(f"search start (the Kesto module's channel status): {start_s:.2f} s")
+    fast_start_s, _ = search(bin_dir, NO_CHANNEL, True)
+    print(f"search start (the Kesto module's channel status): {start_s:.2f} s, fast {fast_start_s:.2f} s")
     cases = [("FourDevices", [], 4)] + ([] if quick else [("EmptyChannel", EMPTY_CHANNEL, 1)])
     for name, settings, channels in cases:
         fixed_s, fixed_found = search(bin_dir, settings, False)
         fast_s, fast_found = search(bin_dir, settings, True)
         print(f"{name}:")
         print(f"  fixed windows: {fixed_s:6.2f} s ({(fixed_s - start_s) / channels:5.2f} s per channel)")
-        print(f"  fast search:   {fast_s:6.2f} s ({(fast_s - start_s) / channels:5.2f} s per channel)")
+        print(f"  fast search:   {fast_s:6.2f} s ({(fast_s - fast_start_s) / channels:5.2f} s per channel)")
         print(f"  fixed / fast:  {fixed_s / fast_s:6.2f}x   same devices: {fixed_found == fast_found} "
               f"({len(fast_found)} found)")
+        if other:
+            other_s, other_found = search(other, settings, True)
+            print(f"  fast search of {other}: {other_s:6.2f} s; this / that {fast_s / other_s:.3f}x, "
+                  f"same devices: {other_found == fast_found}")
         if (name, "Fast") in lim:
             limit_s = lim[(name, "Fast")][0]
             print(f"  line limit:    {limit_s:6.2f} s ({limit_s / channels:5.2f} s per channel); "
