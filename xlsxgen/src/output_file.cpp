@@ -297,7 +297,7 @@ std::string writeReport(const ZipPackage& source, const std::map<std::string, De
                         const std::set<std::string>& removedParts, const OutputName& name) {
   const std::string folder = name.folder;
   if (!isDirectory(folder)) throw XlsxError(kCannotCreate);
-  ThreadBuffer buffer(ThreadBufferUse::Output);
+  ThreadBuffer buffer(ThreadBufferUse::Text);
   std::string& bytes = buffer.text();
   packageBytes(bytes, source, changedParts, removedParts);
   // Only a report that opens again is written. The parts copied unchanged were compared with their

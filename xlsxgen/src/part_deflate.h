@@ -34,7 +34,7 @@ class PartDeflater {
 
  private:
   libdeflate_compressor* compressor_;  // the thread's, not owned
-  ThreadBuffer buffer_{ThreadBufferUse::Output};
+  ThreadBuffer buffer_{ThreadBufferUse::Scratch};
 };
 
 }  // namespace xlsxgen

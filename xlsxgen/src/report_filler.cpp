@@ -691,7 +691,7 @@ FillResult fillPackage(ZipPackage& package, const ReportJob& job) {
   FillResult result;
   fillWorkbook(workbook, job, result.diagnostics, &result.usage);
   PartDeflater deflater;
-  workbook.changedParts([&](const std::string& name, const std::string& bytes) {
+  workbook.handOverChangedParts([&](const std::string& name, const std::string& bytes) {
     result.changedParts[name] = deflater.compress(bytes);
   });
   result.removedParts = workbook.removedParts();

@@ -1,9 +1,10 @@
-// Buffers a thread keeps from one report to the next: one for the text of one part (serialised
-// before it is deflated, later a written part inflated only to be checked), one for binary output
-// (the deflated bytes of one part while the parts are deflated, then the report's package). A report
-// then writes into memory that earlier reports already touched instead of fresh memory the system
-// has to map page by page, and the first report of a thread maps each buffer once, for two uses
-// each. A buffer that an unusually large report grew beyond kKeptBytes is let go when handed back.
+// Buffers a thread keeps from one report to the next, each lent for two uses one after the other:
+// one for text (a part serialised before it is deflated, then the report's package), one for
+// scratch (the deflated bytes of one part while the parts are deflated, then a part inflated only
+// to be checked). A report then writes into memory that earlier reports already touched instead of
+// fresh memory the system has to map page by page, and the first report of a thread maps each
+// buffer once for both of its uses. A buffer that an unusually large report grew beyond kKeptBytes
+// is let go when handed back.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,7 @@
 
 namespace xlsxgen {
 
-enum class ThreadBufferUse { PartText, Output, Count };
+enum class ThreadBufferUse { Text, Scratch, Count };
 
 // One buffer of the thread for the lifetime of the lease. It is lent with what the last lease left
 // in it (a user that appends empties it first; one that only needs room keeps the bytes that are

@@ -446,10 +446,14 @@ void Workbook::invalidateCalculation() {
   }
 }
 
-void Workbook::changedParts(
+void Workbook::handOverChangedParts(
     const std::function<void(const std::string& name, const std::string& bytes)>& take) {
+  // The worksheets' trees are the most of a workbook's memory: those of unchanged sheets go first,
+  // the others once written, so that what the parts handed over become reuses their memory.
+  for (auto& sheet : sheets_)
+    if (sheet.xml && !sheet.xml->changed) sheet.xml.reset();
   // One text buffer for every part, the thread's: it is handed over, then written again for the next.
-  ThreadBuffer buffer(ThreadBufferUse::PartText);
+  ThreadBuffer buffer(ThreadBufferUse::Text);
   std::string& bytes = buffer.text();
   const auto write = [&](const XmlPart& part, std::size_t sizeHint) {
     bytes.clear();
@@ -461,9 +465,11 @@ void Workbook::changedParts(
   if (styles_ && styles_->changed) write(*styles_, 0);
   for (const auto& [name, part] : drawings_)
     if (part && part->changed) write(*part, 0);
-  for (auto& sheet : sheets_)
-    if (sheet.xml && sheet.xml->changed)
-      write(*sheet.xml, sheet.xml->source.size() + sheet.xml->source.size() / 4);
+  for (auto& sheet : sheets_) {
+    if (!sheet.xml) continue;
+    write(*sheet.xml, sheet.xml->source.size() + sheet.xml->source.size() / 4);
+    sheet.xml.reset();
+  }
 }
 
 }  // namespace xlsxgen

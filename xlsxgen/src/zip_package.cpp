@@ -302,7 +302,7 @@ std::string ZipPackage::read(const std::string& name) {
 void ZipPackage::verify(const std::string& name) {
   if (verified_.count(name)) return;
   const ZipEntry& e = admit(name);
-  ThreadBuffer room(ThreadBufferUse::PartText);
+  ThreadBuffer room(ThreadBufferUse::Scratch);
   room.text().resize(std::max<std::size_t>(1, static_cast<std::size_t>(e.size)));
   inflate(e, room.text().data());
 }

@@ -50,7 +50,7 @@ class ZipPackage {
   // The inflated bytes of a part. Throws XlsxError when it is missing, too large or damaged.
   std::string read(const std::string& name);
   const std::vector<std::string>& names() const { return names_; }
-  // Inflates a part to its end without keeping it (into the thread's part buffer), so that its
+  // Inflates a part to its end without keeping it (into the thread's scratch buffer), so that its
   // checksum (CRC-32) is compared with the one the archive lists; a part already read whole was
   // compared then. Throws XlsxError when they differ or the part does not inflate.
   void verify(const std::string& name);
