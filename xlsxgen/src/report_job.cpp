@@ -53,14 +53,17 @@ namespace {
 
 // Records the text appended to the table's texts since `start` as a new cell.
 void addCell(ReportTable& table, std::size_t start) {
-  // The block holds at most 200 texts of 32767 characters a table: far below the offsets' limit.
+  // The block holds at most 200 texts of 32767 characters a table: far below the limits.
+  const std::size_t size = table.texts.size() - start;
+  if (size > TableCell::kMaxSize || table.texts.size() > UINT32_MAX)
+    throw XlsxError("Неверный блок обмена: слишком длинный текст таблицы");
   TableCell cell;
   cell.offset = static_cast<std::uint32_t>(start);
-  cell.size = static_cast<std::uint32_t>(table.texts.size() - start);
+  cell.size = static_cast<std::uint32_t>(size);
   cell.given = true;
-  if (cell.size > 0) {
+  if (size > 0) {
     const auto decimals = numberDecimals(std::string_view(table.texts).substr(start));
-    cell.decimals = decimals ? *decimals : -1;
+    cell.decimals = decimals ? std::min(*decimals, TableCell::kMaxDecimals) : -1;
   }
   table.cells.push_back(cell);
 }
@@ -115,6 +118,7 @@ ReportJob readExchangeBlock(const TXlsxExchange& block) {
     ReportTable& out = job.tables.emplace_back();
     out.name = textFromBlock(table.name);
     out.cells.reserve(static_cast<std::size_t>(block.columnCount));
+    out.texts.reserve(static_cast<std::size_t>(block.columnCount) * 8);  // most cells hold a short number
     for (int32_t i = 0; i < block.columnCount; ++i) out.addFromBlock(table.cells[i]);
   }
   return job;

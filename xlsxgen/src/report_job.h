@@ -12,14 +12,19 @@
 
 namespace xlsxgen {
 
-// One cell of a table: where its text lies in the table's `texts`, or that none was given.
+// One cell of a table in 8 bytes: where its text lies in the table's `texts`, or that none was given.
 struct TableCell {
+  static constexpr std::uint32_t kMaxSize = (1u << 24) - 1;  // far beyond a cell's 32767 characters
+  static constexpr int kMaxDecimals = 63;  // more digits count as this many: no format shows them
+
   std::uint32_t offset = 0;
-  std::uint32_t size = 0;
-  // The digits after the point of a number text, -1 for any other text and for none.
-  std::int32_t decimals = -1;
-  bool given = false;
+  std::uint32_t size : 24 = 0;
+  // The digits after the point of a number text (at most kMaxDecimals), -1 for any other text and
+  // for none.
+  std::int32_t decimals : 7 = -1;
+  bool given : 1 = false;
 };
+static_assert(sizeof(TableCell) == 8);
 
 // A table of the job. Its cells' texts lie one after another in one string rather than in a string
 // each: the tables of a protocol hold thousands of short texts.

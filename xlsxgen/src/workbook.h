@@ -64,7 +64,8 @@ class Workbook {
   void shiftDrawings(std::size_t index, const RowInsertion& ins);
   // Hands every part changed so far, serialised, to `take` (the text is valid during the call only).
   // The worksheets' trees are let go meanwhile: the workbook is not to be used afterwards.
-  void handOverChangedParts(const std::function<void(const std::string& name, const std::string& bytes)>& take);
+  void handOverChangedParts(
+      const std::function<void(const std::string& name, const std::string& bytes)>& take);
   // Parts to drop from the package.
   const std::set<std::string>& removedParts() const { return removed_; }
   // Drops the calculation chain (it names cells that moved) and asks for a full recalculation on open.
