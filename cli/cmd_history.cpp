@@ -78,6 +78,30 @@ int64_t localMoment(const std::string& text) {
   return static_cast<int64_t>(when) * 1000;
 }
 
+// --server URI, --workstation ID and --settings FILE at args[i], kept as given (name, value, …) for
+// the commands that read the lab server; false when args[i] is none of them.
+bool takeServerOption(const std::vector<std::string>& args, size_t& i, std::vector<std::string>& server) {
+  const std::string& a = args[i];
+  if (a != "--server" && a != "--workstation" && a != "--settings") return false;
+  server.push_back(a);
+  server.push_back(takeValue(args, i));
+  return true;
+}
+
+// Whether `command` reads the lab server rather than the history file: --server or --workstation
+// names it (the server's address then comes from --server, QUARN_HISTORY_SERVER or the settings file).
+bool readsServer(const std::vector<std::string>& server, const HistoryArgs& h, const std::string& command) {
+  if (server.empty()) return false;
+  const bool named = std::find(server.begin(), server.end(), "--server") != server.end() ||
+                     std::find(server.begin(), server.end(), "--workstation") != server.end();
+  if (!named)
+    throw Failure{kFailure,
+                  "--settings names the lab server's settings: give --server URI or --workstation ID"};
+  if (!h.path.empty())
+    throw Failure{kFailure, command + " --server reads the lab server, not a history file (--history)"};
+  return true;
+}
+
 int historyList(const std::vector<std::string>& args) {
   HistoryArgs h;
   history::ListFilter filter;
@@ -85,10 +109,8 @@ int historyList(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (takeHistoryArg(args, i, h, false)) continue;
-    if (a == "--server" || a == "--workstation" || a == "--settings") {
-      server.push_back(a);
-      server.push_back(takeValue(args, i));
-    } else if (a == "--serial")
+    if (takeServerOption(args, i, server)) continue;
+    if (a == "--serial")
       filter.serial = takeValue(args, i);
     else if (a == "--device")
       filter.deviceName = takeValue(args, i);
@@ -99,13 +121,7 @@ int historyList(const std::vector<std::string>& args) {
     else
       throw Failure{kFailure, "unknown argument: " + a};
   }
-  if (!server.empty()) {
-    if (std::find(server.begin(), server.end(), "--server") == server.end())
-      throw Failure{kFailure,
-                    "--workstation and --settings list the lab server's runs: give --server URI too"};
-    if (!h.path.empty()) throw Failure{kFailure, "list --server reads the lab server, not a history file"};
-    return historyListServer(server, filter);
-  }
+  if (readsServer(server, h, "list")) return historyListServer(server, filter);
   auto store = openForReading(h);
   // Streamed: each run's line is written as it is read, in blocks, so memory does not grow with the
   // history.
@@ -124,11 +140,13 @@ int historyList(const std::vector<std::string>& args) {
   return kOk;
 }
 
-// The one argument of show and pair (`what` names it when missing) with --history.
-std::string theArgument(const std::vector<std::string>& args, HistoryArgs& h, const std::string& what) {
+// The one argument of show, pair and backup (`what` names it when missing) with --history and, when
+// `server` is given, the lab server's options.
+std::string theArgument(const std::vector<std::string>& args, HistoryArgs& h, const std::string& what,
+                        std::vector<std::string>* server = nullptr) {
   std::optional<std::string> value;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (takeHistoryArg(args, i, h, false)) continue;
+    if (takeHistoryArg(args, i, h, false) || (server && takeServerOption(args, i, *server))) continue;
     if (args[i].rfind("--", 0) == 0 || value) throw Failure{kFailure, "unknown argument: " + args[i]};
     value = args[i];
   }
@@ -138,7 +156,9 @@ std::string theArgument(const std::vector<std::string>& args, HistoryArgs& h, co
 
 int historyShow(const std::vector<std::string>& args) {
   HistoryArgs h;
-  const int64_t run = runNumber(theArgument(args, h, "a run number"));
+  std::vector<std::string> server;
+  const int64_t run = runNumber(theArgument(args, h, "a run number", &server));
+  if (readsServer(server, h, "show")) return historyShowServer(server, run);
   auto store = openForReading(h);
   emit(storedRunJson(valueOrFail(store->show(run))));
   return kOk;
@@ -146,36 +166,22 @@ int historyShow(const std::vector<std::string>& args) {
 
 int historyPair(const std::vector<std::string>& args) {
   HistoryArgs h;
-  const std::string serial = theArgument(args, h, "a device serial number");
+  std::vector<std::string> server;
+  const std::string serial = theArgument(args, h, "a device serial number", &server);
+  if (readsServer(server, h, "pair")) return historyPairServer(server, serial);
   auto store = openForReading(h);
   emit(pairJson(valueOrFail(store->pair(serial))));
   return kOk;
 }
 
+}  // namespace
+
 // The protocol again, from the stored results: the record is filled from the run, then the report
 // library makes the workbook as at the end of the run.
-int historyReport(const std::vector<std::string>& args) {
-  HistoryArgs h;
-  int64_t run = 0;
-  std::string reportPath, templatePath;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (takeHistoryArg(args, i, h, false)) continue;
-    if (a == "--report") {
-      reportPath = takeValue(args, i);
-    } else if (a == "--template") {
-      templatePath = takeValue(args, i);
-    } else {
-      if (a.rfind("--", 0) == 0 || run) throw Failure{kFailure, "unknown argument: " + a};
-      run = runNumber(a);
-    }
-  }
-  if (!run) throw Failure{kFailure, "history report needs a run number"};
-  if (reportPath.empty()) throw Failure{kFailure, "history report needs --report OUT.xlsx"};
-  checkReportPaths(reportPath, templatePath);
-  auto store = openForReading(h);
-  const history::StoredRun stored = valueOrFail(store->show(run));
+int reportOfStoredRun(const quarn::history::StoredRun& stored, const CalibrationSource& calibrationOf,
+                      const std::string& reportPath, const std::string& templatePath) {
   const history::RunRecord& record = stored.record;
+  const int64_t run = stored.runId;
   if (record.kind == history::RunKind::RelayCheck)
     throw Failure{kFailure, "run " + std::to_string(run) + " is a relay check: it has no protocol"};
   if (stored.cancelled)
@@ -193,7 +199,7 @@ int historyReport(const std::vector<std::string>& args) {
   // of the calibration.
   Json out{{"run", stored.runId}};
   if (quarn::data::calibrationReasonsOf(record.protocol.fields)) {
-    const history::StoredCalibration found = valueOrFail(store->calibrationOf(run));
+    const history::StoredCalibration found = valueOrFail(calibrationOf(run));
     if (record.tag == history::RunTag::AsLeft && !found.asFound)
       throw Failure{kFailure,
                     "run " + std::to_string(run) +
@@ -209,6 +215,35 @@ int historyReport(const std::vector<std::string>& args) {
   out["report"] = report::LastReportOutput();
   emit(out);
   return kOk;
+}
+
+namespace {
+
+int historyReport(const std::vector<std::string>& args) {
+  HistoryArgs h;
+  std::vector<std::string> server;
+  int64_t run = 0;
+  std::string reportPath, templatePath;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (takeHistoryArg(args, i, h, false) || takeServerOption(args, i, server)) continue;
+    if (a == "--report") {
+      reportPath = takeValue(args, i);
+    } else if (a == "--template") {
+      templatePath = takeValue(args, i);
+    } else {
+      if (a.rfind("--", 0) == 0 || run) throw Failure{kFailure, "unknown argument: " + a};
+      run = runNumber(a);
+    }
+  }
+  if (!run) throw Failure{kFailure, "history report needs a run number"};
+  if (reportPath.empty()) throw Failure{kFailure, "history report needs --report OUT.xlsx"};
+  checkReportPaths(reportPath, templatePath);
+  if (readsServer(server, h, "report")) return historyReportServer(server, run, reportPath, templatePath);
+  auto store = openForReading(h);
+  return reportOfStoredRun(
+      valueOrFail(store->show(run)), [&store](int64_t id) { return store->calibrationOf(id); }, reportPath,
+      templatePath);
 }
 
 // The entries a protocol workbook's footers name: the text of its sheets and shared strings is

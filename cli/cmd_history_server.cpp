@@ -1,6 +1,8 @@
-// `quarn-cli history sync|check|list --server URI`: the run history and a lab's PostgreSQL server.
-// sync pushes every local entry the server lacks; check --server checks the server's chains and the
-// local history against them; list --server lists the lab's runs. The server's connection string
+// `quarn-cli history sync|check|list|show|pair|report --server URI`: the run history and a lab's
+// PostgreSQL server. sync pushes every local entry the server lacks; check --server checks the
+// server's chains and the local history against them; list --server lists the lab's runs; show, pair
+// and report read one workstation's runs (named by --workstation and the run's number, as list
+// --server prints them) through the same views as the local reads. The server's connection string
 // comes from --server, else QUARN_HISTORY_SERVER, else the settings file ([HistoryServer] Uri); it
 // is never printed with its password.
 #include <cstdio>
@@ -211,6 +213,47 @@ int historyListServer(const std::vector<std::string>& serverArgs, const quarn::h
   return kOk;
 }
 
+namespace {
+
+// The server and the workstation a read of one workstation's runs names.
+std::pair<history::ServerOptions, std::string> readOptions(const std::vector<std::string>& serverArgs,
+                                                           const char* command) {
+  ServerArgs s;
+  std::vector<std::string> args{command};
+  args.insert(args.end(), serverArgs.begin(), serverArgs.end());
+  for (size_t i = 1; i < args.size(); ++i)
+    if (!takeServerArg(args, i, s)) throw Failure{kFailure, "unknown argument: " + args[i]};
+  if (s.workstation.empty())
+    throw Failure{kFailure, std::string(command) +
+                                " --server names a run by its workstation: give --workstation ID (the "
+                                "\"workstation\" of list --server)"};
+  const std::string workstation = s.workstation;
+  return {serverOptions(s), workstation};
+}
+
+}  // namespace
+
+int historyShowServer(const std::vector<std::string>& serverArgs, int64_t run) {
+  const auto [options, workstation] = readOptions(serverArgs, "show");
+  emit(storedRunJson(valueOrFail(history::showServer(options, workstation, run))));
+  return kOk;
+}
+
+int historyPairServer(const std::vector<std::string>& serverArgs, const std::string& serial) {
+  const auto [options, workstation] = readOptions(serverArgs, "pair");
+  emit(pairJson(valueOrFail(history::pairServer(options, workstation, serial))));
+  return kOk;
+}
+
+int historyReportServer(const std::vector<std::string>& serverArgs, int64_t run,
+                        const std::string& reportPath, const std::string& templatePath) {
+  const auto [options, workstation] = readOptions(serverArgs, "report");
+  return reportOfStoredRun(
+      valueOrFail(history::showServer(options, workstation, run)),
+      [&options, &workstation](int64_t id) { return history::calibrationServer(options, workstation, id); },
+      reportPath, templatePath);
+}
+
 }  // namespace cli
 
 #else  // built without libpq
@@ -224,19 +267,17 @@ namespace {
 [[noreturn]] void noServer() {
   throw Failure{kFailure, "this quarn-cli was built without libpq (libpq-dev): no history server"};
 }
-// The local history as sync and check --server read it: the server's acknowledged heads are left to
-// them, as they compare the file with the server itself and name the first entry that differs.
-history::OpenOptions againstServer(const std::string& file) {
-  history::OpenOptions o = historyOptions(file, true);
-  o.anchors.clear();
-  return o;
-}
 
 }  // namespace
 
 int historySync(const std::vector<std::string>&) { noServer(); }
 int historyCheckServer(const std::vector<std::string>&) { noServer(); }
 int historyListServer(const std::vector<std::string>&, const quarn::history::ListFilter&) { noServer(); }
+int historyShowServer(const std::vector<std::string>&, int64_t) { noServer(); }
+int historyPairServer(const std::vector<std::string>&, const std::string&) { noServer(); }
+int historyReportServer(const std::vector<std::string>&, int64_t, const std::string&, const std::string&) {
+  noServer();
+}
 
 }  // namespace cli
 

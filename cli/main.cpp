@@ -39,7 +39,9 @@ const char kUsage[] =
     "  history check [--protocol FILE.xlsx]... | backup OUT.db\n"
     "  history sync [--server URI] [--workstation ID]   push the entries a lab server lacks\n"
     "  history check --server URI | list --server URI [filters]   the lab server's history\n"
-    "       what the run history holds; each takes --history FILE (docs/history.md)\n";
+    "       what the run history holds; each takes --history FILE (docs/history.md)\n"
+    "  history show RUN | pair SERIAL | report RUN --report OUT.xlsx --workstation ID [--server URI]\n"
+    "       one workstation's run read from the lab server, as the local command prints it\n";
 
 void onSignal(int) { cli::Host::requestStop(); }
 

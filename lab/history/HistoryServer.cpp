@@ -6,11 +6,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <tuple>
@@ -18,8 +20,10 @@
 #include "HistoryAnchors.h"
 #include "HistoryStore.h"
 #include "RunBuilder.h"
+#include "RunPairing.h"
 #include "TextFile.h"
 #include "canonical.h"
+#include "canonical_decode.h"
 #include "history_server_sql.h"
 #include "sha256.h"
 
@@ -1044,11 +1048,10 @@ Result<ServerCheck> checkServer(HistoryStore* local, const ServerOptions& option
   return out;
 }
 
-Result<std::vector<ServerRun>> listServer(const ServerOptions& options, const ServerListFilter& filter) {
-  Result<std::unique_ptr<Server>> connected = connect(options.uri, options);
-  if (!connected) return connected.error();
-  Server& s = **connected;
-  if (Result<int> v = schemaOf(s); !v) return v.error();
+namespace {
+
+// The lab's runs on a connected server (see listServer).
+Result<std::vector<ServerRun>> runsOf(Server& s, const ServerListFilter& filter) {
   // Only the filters asked for go into the query, so the planner sees what it can use: the runs in
   // the order of the index entry_run_order (newest first, stopping at the limit), or, for a serial,
   // the entries the serial index finds (a run or a correction naming it) and their runs.
@@ -1116,6 +1119,328 @@ Result<std::vector<ServerRun>> listServer(const ServerOptions& options, const Se
     out.push_back(std::move(run));
   }
   return out;
+}
+
+}  // namespace
+
+Result<std::vector<ServerRun>> listServer(const ServerOptions& options, const ServerListFilter& filter) {
+  Result<std::unique_ptr<Server>> connected = connect(options.uri, options);
+  if (!connected) return connected.error();
+  Server& s = **connected;
+  if (Result<int> v = schemaOf(s); !v) return v.error();
+  return runsOf(s, filter);
+}
+
+// ---- one workstation's runs read from the server ----
+
+namespace {
+
+// One workstation's chain as a read on the server sees it, in one snapshot: the links of every entry
+// from 1 to the head (numbers without gaps, each previous hash, entry 1 the registered one, the last
+// the head), and the entries a read shows in full, each hash recomputed from the stored bytes and the
+// columns compared with them, their content decoded into the history's records.
+class ServerChainRead {
+ public:
+  ServerChainRead(Server& s, std::string workstation) : s_(s), ws_(std::move(workstation)) {}
+
+  // Starts the snapshot and checks the links. NotFound for a workstation the server does not know,
+  // ChainBroken naming the first bad entry.
+  Result<bool> open() {
+    if (!s_.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
+      return error(ErrorCode::Io, "Сервер истории поверок " + inQuotes(s_.name()) +
+                                      " отказал: " + oneLine(PQerrorMessage(s_.get())));
+    Query w = s_.run("SELECT first_hash, head_seq, head_hash FROM workstation WHERE id = $1", {ws_.c_str()});
+    if (!w.ok) return readFailed(w.message);
+    if (PQntuples(w.res.get()) != 1)
+      return error(ErrorCode::NotFound, "На сервере истории поверок " + inQuotes(s_.name()) +
+                                            " нет станции " + inQuotes(ws_) + ".");
+    const std::string firstHash = PQgetvalue(w.res.get(), 0, 0);
+    const int64_t head = std::strtoll(PQgetvalue(w.res.get(), 0, 1), nullptr, 10);
+    const std::string headHash = PQgetvalue(w.res.get(), 0, 2);
+    Query links = s_.run("SELECT seq, prev_hash, hash FROM entry WHERE workstation_id = $1 ORDER BY seq",
+                         {ws_.c_str()});
+    if (!links.ok) return readFailed(links.message);
+    PGresult* r = links.res.get();
+    std::string prev = kGenesisHash;
+    const int n = PQntuples(r);
+    hashes_.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const int64_t expected = i + 1;
+      const int64_t seq = std::strtoll(PQgetvalue(r, i, 0), nullptr, 10);
+      if (seq != expected)
+        return broken(expected, "запись " + std::to_string(expected) + " на сервере отсутствует (удалена)");
+      if (prev != PQgetvalue(r, i, 1))
+        return broken(seq,
+                      "ссылка на предыдущую запись не совпадает: записи на сервере переставлены, удалены или "
+                      "вставлены");
+      prev = PQgetvalue(r, i, 2);
+      if (seq == 1 && prev != firstHash)
+        return broken(1, "запись 1 на сервере не та, с которой станция зарегистрирована");
+      hashes_.push_back(prev);
+    }
+    const int64_t last = n;
+    if (last < head)
+      return broken(last + 1, "последние записи на сервере удалены: отметка сервера " + std::to_string(head) +
+                                  ", записей " + std::to_string(last));
+    if (last > head)
+      return broken(head + 1,
+                    "запись " + std::to_string(head + 1) + " на сервере после его отметки последней записи");
+    if (last > 0 && prev != headHash)
+      return broken(last, "отметка последней записи на сервере не совпадает с записью");
+    return true;
+  }
+
+  int64_t head() const { return static_cast<int64_t>(hashes_.size()); }
+
+  // The entries `where` selects (with $1 the workstation and `param`, when given, as $2), each checked
+  // and decoded, by number.
+  Result<bool> read(const std::string& where, const char* param = nullptr) {
+    const std::string sql =
+        "SELECT " + entryColumns() + " FROM entry WHERE workstation_id = $1 AND (" + where + ") ORDER BY seq";
+    std::vector<const char*> params{ws_.c_str()};
+    if (param) params.push_back(param);
+    Query q = s_.run(sql.c_str(), params);
+    if (!q.ok) return readFailed(q.message);
+    PGresult* r = q.res.get();
+    for (int i = 0; i < PQntuples(r); ++i) {
+      const int64_t seq = std::strtoll(PQgetvalue(r, i, 0), nullptr, 10);
+      if (seq < 1 || seq > head()) return broken(seq, "запись вне цепочки станции");
+      const std::string prev =
+          seq == 1 ? std::string(kGenesisHash) : hashes_[static_cast<std::size_t>(seq - 2)];
+      if (std::string p = rowProblem(r, i, seq, prev); !p.empty()) return broken(seq, p);
+      size_t length = 0;
+      unsigned char* bytes =
+          PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(r, i, 10)), &length);
+      if (!bytes) return broken(seq, "содержимое записи не читается");
+      Result<DecodedEntry> decoded =
+          decodeCanonicalEntry(std::string_view(reinterpret_cast<const char*>(bytes), length));
+      PQfreemem(bytes);
+      if (!decoded) return broken(seq, decoded.error().message);
+      Row row;
+      row.hash = PQgetvalue(r, i, 9);
+      row.entry = std::move(decoded.value());
+      rows_[seq] = std::move(row);
+    }
+    return true;
+  }
+
+  // The run the entry `id` (read) names: a run itself, or the run a correction corrects.
+  Result<int64_t> runOf(int64_t id) const {
+    const auto at = rows_.find(id);
+    if (at != rows_.end()) {
+      const EntryHeader& h = at->second.entry.header;
+      if (h.kind == "run") return id;
+      if (h.kind == "correction" && h.refersTo) return *h.refersTo;
+    }
+    return error(ErrorCode::NotFound, "На сервере истории поверок " + inQuotes(s_.name()) + " у станции " +
+                                          inQuotes(ws_) + " нет запуска " + std::to_string(id) + ".");
+  }
+
+  // A run as the history file shows it, from the entries read: the run `id` names (a run, or one of
+  // its corrections), its latest content, its corrections and cancellation.
+  Result<StoredRun> storedRun(int64_t id) const {
+    Result<int64_t> run = runOf(id);
+    if (!run) return run.error();
+    const auto notFound = [&] {
+      return error(ErrorCode::NotFound, "На сервере истории поверок " + inQuotes(s_.name()) + " у станции " +
+                                            inQuotes(ws_) + " нет запуска " + std::to_string(id) + ".");
+    };
+    StoredRun out;
+    out.runId = *run;
+    if (!rows_.count(out.runId)) return notFound();
+    out.contentId = out.runId;
+    for (const auto& [seq, row] : rows_) {
+      const EntryHeader& e = row.entry.header;
+      if (!e.refersTo || *e.refersTo != out.runId) continue;
+      if (e.kind == "correction") {
+        out.corrections.push_back(seq);
+        out.contentId = seq;
+      } else if (e.kind == "cancellation" && !out.cancelled) {
+        out.cancelled = true;
+        out.cancelReason = e.note;
+      }
+    }
+    const Row& content = rows_.at(out.contentId);
+    if (!content.entry.run) return notFound();
+    out.recordedAtMs = content.entry.header.recordedAtMs;
+    out.hash = content.hash;
+    out.record = *content.entry.run;
+    return out;
+  }
+
+  // The adjustments read, oldest first.
+  std::vector<Adjustment> adjustments(const std::string& serial) const {
+    std::vector<Adjustment> out;
+    for (const auto& [seq, row] : rows_)
+      if (row.entry.adjustment && row.entry.adjustment->serial == serial)
+        out.push_back(*row.entry.adjustment);
+    return out;
+  }
+
+ private:
+  struct Row {
+    std::string hash;
+    DecodedEntry entry;
+  };
+
+  Error readFailed(const std::string& why) const {
+    return error(ErrorCode::Io, "Не удалось прочитать записи сервера " + inQuotes(s_.name()) + ": " + why);
+  }
+  Error broken(int64_t seq, const std::string& problem) const {
+    return error(ErrorCode::ChainBroken, "История станции " + inQuotes(ws_) + " на сервере " +
+                                             inQuotes(s_.name()) + " изменена вне программы — запись " +
+                                             std::to_string(seq) + ": " + problem);
+  }
+
+  Server& s_;
+  std::string ws_;
+  std::vector<std::string> hashes_;  // hashes_[k - 1]: the hash of entry k
+  std::map<int64_t, Row> rows_;
+};
+
+Result<std::unique_ptr<Server>> connectForReading(const ServerOptions& options) {
+  Result<std::unique_ptr<Server>> connected = connect(options.uri, options);
+  if (!connected) return connected.error();
+  if (Result<int> v = schemaOf(**connected); !v) return v.error();
+  return connected;
+}
+
+}  // namespace
+
+Result<StoredRun> showServer(const ServerOptions& options, const std::string& workstationId, int64_t runId) {
+  Result<std::unique_ptr<Server>> connected = connectForReading(options);
+  if (!connected) return connected.error();
+  ServerChainRead chain(**connected, workstationId);
+  if (Result<bool> opened = chain.open(); !opened) return opened.error();
+  const std::string id = std::to_string(runId);
+  // The entry named, and, when it is a correction, the run it corrects; then everything that refers to
+  // the run.
+  if (Result<bool> r = chain.read("seq = $2::bigint", id.c_str()); !r) return r.error();
+  Result<int64_t> named = chain.runOf(runId);
+  if (!named) return named.error();
+  const std::string run = std::to_string(*named);
+  if (Result<bool> r = chain.read("seq = $2::bigint OR refers_to = $2::bigint", run.c_str()); !r)
+    return r.error();
+  return chain.storedRun(*named);
+}
+
+Result<StoredCalibration> calibrationServer(const ServerOptions& options, const std::string& workstationId,
+                                            int64_t runId) {
+  Result<std::unique_ptr<Server>> connected = connectForReading(options);
+  if (!connected) return connected.error();
+  Server& s = **connected;
+  ServerChainRead chain(s, workstationId);
+  if (Result<bool> opened = chain.open(); !opened) return opened.error();
+  const std::string id = std::to_string(runId);
+  if (Result<bool> r = chain.read("seq = $2::bigint", id.c_str()); !r) return r.error();
+  Result<int64_t> named = chain.runOf(runId);
+  if (!named) return named.error();
+  const std::string runText = std::to_string(*named);
+  if (Result<bool> r = chain.read("seq = $2::bigint OR refers_to = $2::bigint", runText.c_str()); !r)
+    return r.error();
+  Result<StoredRun> last = chain.storedRun(*named);
+  if (!last) return last.error();
+  StoredCalibration out;
+  const RunRecord& left = last->record;
+  if (left.tag == RunTag::AsLeft) {
+    // The calibration's as-found run, chosen as the history file chooses it: among the runs of the
+    // as-left run's first device, newest first, the first as-found run that started before it; every
+    // run looked at on the way is read and checked.
+    std::string serial;
+    for (const DeviceResult& d : left.devices)
+      if (serial.empty()) serial = d.serial;
+    int64_t foundId = 0;
+    if (!serial.empty()) {
+      ServerListFilter filter;
+      filter.workstationId = workstationId;
+      filter.serial = serial;
+      Result<std::vector<ServerRun>> listed = runsOf(s, filter);
+      if (!listed) return listed.error();
+      std::vector<ServerRun>& runs = *listed;
+      std::stable_sort(runs.begin(), runs.end(), [](const ServerRun& a, const ServerRun& b) {
+        return a.startedAtMs != b.startedAtMs ? a.startedAtMs > b.startedAtMs : a.runId > b.runId;
+      });
+      std::string looked;
+      for (const ServerRun& r : runs) {
+        if (r.startedAtMs >= left.startedAtMs || r.runId == last->runId) continue;
+        looked += (looked.empty() ? "" : ",") + std::to_string(r.runId);
+        if (r.tag == tagName(RunTag::AsFound)) {
+          foundId = r.runId;
+          break;
+        }
+      }
+      if (!looked.empty()) {
+        looked = "{" + looked + "}";
+        if (Result<bool> r =
+                chain.read("seq = ANY($2::bigint[]) OR refers_to = ANY($2::bigint[])", looked.c_str());
+            !r)
+          return r.error();
+      }
+    }
+    if (foundId) {
+      Result<StoredRun> found = chain.storedRun(foundId);
+      if (!found) return found.error();
+      out.asFound = std::move(found.value());
+      if (Result<bool> r = chain.read("kind = 'adjustment'"); !r) return r.error();
+      std::vector<std::string> seen;
+      for (const DeviceResult& d : left.devices) {
+        if (d.serial.empty() || std::find(seen.begin(), seen.end(), d.serial) != seen.end()) continue;
+        seen.push_back(d.serial);
+        for (const Adjustment& a : chain.adjustments(d.serial))
+          if (a.atMs >= out.asFound->record.startedAtMs && a.atMs <= left.startedAtMs)
+            out.adjustments.push_back(a);
+      }
+    }
+  }
+  out.last = std::move(last.value());
+  return out;
+}
+
+Result<RunPair> pairServer(const ServerOptions& options, const std::string& workstationId,
+                           const std::string& serial) {
+  Result<std::unique_ptr<Server>> connected = connectForReading(options);
+  if (!connected) return connected.error();
+  Server& s = **connected;
+  ServerChainRead chain(s, workstationId);
+  if (Result<bool> opened = chain.open(); !opened) return opened.error();
+  ServerListFilter filter;
+  filter.workstationId = workstationId;
+  filter.serial = serial;
+  Result<std::vector<ServerRun>> listed = runsOf(s, filter);
+  if (!listed) return listed.error();
+  std::vector<ServerRun>& runs = *listed;
+  if (serial.empty() || runs.empty())
+    return error(ErrorCode::NotFound, "На сервере истории поверок " + inQuotes(s.name()) + " у станции " +
+                                          inQuotes(workstationId) + " нет запусков прибора № " + serial +
+                                          ".");
+  // Newest first by the start of the current content, as the history file orders them.
+  std::stable_sort(runs.begin(), runs.end(), [](const ServerRun& a, const ServerRun& b) {
+    return a.startedAtMs != b.startedAtMs ? a.startedAtMs > b.startedAtMs : a.runId > b.runId;
+  });
+  std::vector<RunTag> tags;
+  for (const ServerRun& r : runs) tags.push_back(tagFromName(r.tag).value_or(RunTag::AsFound));
+  const PairChoice choice = choosePair(tags);
+  // Every run the choice looked at is read and checked with its corrections and cancellations, not
+  // only the two shown: an edited tag of a newer run would otherwise change the choice unseen.
+  std::string looked = "{";
+  for (std::size_t i = 0; i < choice.looked; ++i) looked += (i ? "," : "") + std::to_string(runs[i].runId);
+  looked += "}";
+  if (Result<bool> r = chain.read("seq = ANY($2::bigint[]) OR refers_to = ANY($2::bigint[])", looked.c_str());
+      !r)
+    return r.error();
+  std::optional<StoredRun> asFound, asLeft;
+  for (auto [index, side] : {std::pair{choice.asFound, &asFound}, std::pair{choice.asLeft, &asLeft}}) {
+    if (index == PairChoice::kNone) continue;
+    Result<StoredRun> run = chain.storedRun(runs[index].runId);
+    if (!run) return run.error();
+    *side = std::move(run.value());
+  }
+  std::vector<Adjustment> adjustments;
+  if (asFound && asLeft) {
+    if (Result<bool> r = chain.read("kind = 'adjustment'"); !r) return r.error();
+    adjustments = chain.adjustments(serial);
+  }
+  return makeRunPair(serial, std::move(asFound), std::move(asLeft), adjustments);
 }
 
 }  // namespace quarn::history

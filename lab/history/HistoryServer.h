@@ -120,6 +120,27 @@ struct ServerListFilter {
 // enough.
 Result<std::vector<ServerRun>> listServer(const ServerOptions& options, const ServerListFilter& filter);
 
+// One workstation's run on the server as the history file shows it (HistoryStore::show): the run
+// `runId` names (a run, or one of its corrections) with its latest content, corrections and
+// cancellation, the record decoded from the canonical content the server stores. Before anything is
+// returned, in one snapshot of the server, the workstation's chain is checked: numbers without gaps
+// and every link from entry 1 to the head, entry 1 the registered one, the last the head; and each
+// entry shown is recomputed (its hash from the stored bytes, its columns against them). ChainBroken
+// names the first bad entry; NotFound an unknown workstation or run. The reader role is enough.
+Result<StoredRun> showServer(const ServerOptions& options, const std::string& workstationId, int64_t runId);
+
+// A device's as-found and as-left runs among one workstation's runs on the server, chosen, matched and
+// with the adjustments between them as HistoryStore::pair does; checked as showServer checks, every
+// run the choice looked at and every adjustment of the workstation recomputed.
+Result<RunPair> pairServer(const ServerOptions& options, const std::string& workstationId,
+                           const std::string& serial);
+
+// A calibration on the server as the history file finds it (HistoryStore::calibrationOf): the run
+// `runId` names and, for an as-left run, the as-found run before it of its devices and their
+// adjustments between the two, checked as showServer checks. What its protocol is made from.
+Result<StoredCalibration> calibrationServer(const ServerOptions& options, const std::string& workstationId,
+                                            int64_t runId);
+
 // The connection string without its password (for messages): a URI's password is dropped, a
 // key=value string loses its password=… pair.
 std::string redactedServer(const std::string& uri);

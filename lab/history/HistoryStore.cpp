@@ -13,6 +13,7 @@
 #include <set>
 
 #include "HistoryAnchors.h"
+#include "RunPairing.h"
 #include "canonical.h"
 #include "history_rows.h"
 #include "history_schema_sql.h"
@@ -998,53 +999,6 @@ Result<std::vector<Adjustment>> HistoryStore::adjustmentsOf(const std::string& s
 
 // ---- pairs ----
 
-namespace {
-
-const DeviceResult* deviceWithSerial(const RunRecord& r, const std::string& serial) {
-  for (const DeviceResult& d : r.devices)
-    if (d.serial == serial) return &d;
-  return nullptr;
-}
-
-bool sameTarget(float a, float b) { return !std::isnan(a) && !std::isnan(b) && std::fabs(a - b) <= 1e-3f; }
-
-// Points of the as-found run beside the as-left ones: the same target percent in walk order (an up and
-// a down scan through the same percent pair in turn); points entered by hand pair in their order.
-std::vector<PointChange> matchPoints(const DeviceResult* found, const DeviceResult* left) {
-  std::vector<PointChange> out;
-  const std::vector<PointResult> none;
-  const std::vector<PointResult>& fp = found ? found->points : none;
-  const std::vector<PointResult>& lp = left ? left->points : none;
-  std::vector<bool> used(lp.size(), false);
-  for (const PointResult& f : fp) {
-    PointChange c;
-    c.targetPrc = f.targetPrc;
-    c.asFound = f;
-    for (std::size_t k = 0; k < lp.size(); ++k) {
-      if (used[k]) continue;
-      const bool byTarget = sameTarget(f.targetPrc, lp[k].targetPrc);
-      const bool byOrder = std::isnan(f.targetPrc) && std::isnan(lp[k].targetPrc);
-      if (byTarget || byOrder) {
-        used[k] = true;
-        c.asLeft = lp[k];
-        c.errorChange = lp[k].reducedError - f.reducedError;
-        break;
-      }
-    }
-    out.push_back(c);
-  }
-  for (std::size_t k = 0; k < lp.size(); ++k) {
-    if (used[k]) continue;
-    PointChange c;
-    c.targetPrc = lp[k].targetPrc;
-    c.asLeft = lp[k];
-    out.push_back(c);
-  }
-  return out;
-}
-
-}  // namespace
-
 Result<RunPair> HistoryStore::pair(const std::string& serial) {
   ReadTransaction read(*this);
   ListFilter f;
@@ -1056,50 +1010,35 @@ Result<RunPair> HistoryStore::pair(const std::string& serial) {
     return error(ErrorCode::NotFound,
                  "В истории " + inQuotes(path_) + " нет запусков прибора № " + serial + ".");
   }
-  // Newest first: the latest as-left run, then the latest as-found run before it.
-  std::size_t left = runs->size(), found = runs->size();
-  for (std::size_t i = 0; i < runs->size(); ++i)
-    if ((*runs)[i].tag == RunTag::AsLeft) {
-      left = i;
-      break;
-    }
-  for (std::size_t i = left == runs->size() ? 0 : left + 1; i < runs->size(); ++i)
-    if ((*runs)[i].tag == RunTag::AsFound) {
-      found = i;
-      break;
-    }
-  // Every run the choice looked at is checked, not only the two shown: an edited tag of a newer run
-  // would otherwise change the choice unseen.
+  std::vector<RunTag> tags;
+  for (const RunSummary& r : *runs) tags.push_back(r.tag);
+  const PairChoice choice = choosePair(tags);
+  // Every run the choice looked at is checked, not only the two shown.
   std::vector<int64_t> shown;
-  const std::size_t looked = found < runs->size() ? found + 1 : runs->size();
-  for (std::size_t i = 0; i < looked; ++i) {
+  for (std::size_t i = 0; i < choice.looked; ++i) {
     const Result<std::vector<int64_t>> entries = entriesOf((*runs)[i].runId);
     if (!entries) return entries.error();
     shown.insert(shown.end(), entries->begin(), entries->end());
   }
   if (const Result<ChainCheck> checked = checkForRead(shown); !checked) return checked.error();
-  RunPair out;
-  out.serial = serial;
-  if (found < runs->size()) {
-    Result<StoredRun> r = load((*runs)[found].runId);
+  std::optional<StoredRun> asFound, asLeft;
+  if (choice.asFound != PairChoice::kNone) {
+    Result<StoredRun> r = load((*runs)[choice.asFound].runId);
     if (!r) return r.error();
-    out.asFound = std::move(r.value());
+    asFound = std::move(r.value());
   }
-  if (left < runs->size()) {
-    Result<StoredRun> r = load((*runs)[left].runId);
+  if (choice.asLeft != PairChoice::kNone) {
+    Result<StoredRun> r = load((*runs)[choice.asLeft].runId);
     if (!r) return r.error();
-    out.asLeft = std::move(r.value());
+    asLeft = std::move(r.value());
   }
-  out.points = matchPoints(out.asFound ? deviceWithSerial(out.asFound->record, serial) : nullptr,
-                           out.asLeft ? deviceWithSerial(out.asLeft->record, serial) : nullptr);
-  if (out.asFound && out.asLeft) {
-    const Result<std::vector<Adjustment>> adjustments = adjustmentsOf(serial);
-    if (!adjustments) return adjustments.error();
-    for (const Adjustment& a : *adjustments)
-      if (a.atMs >= out.asFound->record.startedAtMs && a.atMs <= out.asLeft->record.startedAtMs)
-        out.adjustments.push_back(a);
+  std::vector<Adjustment> adjustments;
+  if (asFound && asLeft) {
+    Result<std::vector<Adjustment>> of = adjustmentsOf(serial);
+    if (!of) return of.error();
+    adjustments = std::move(of.value());
   }
-  return out;
+  return makeRunPair(serial, std::move(asFound), std::move(asLeft), adjustments);
 }
 
 Result<StoredCalibration> HistoryStore::calibrationOf(int64_t runId) {

@@ -1,5 +1,7 @@
-// `quarn-cli history sync|check|list --server` against the throw-away PostgreSQL cluster of the ctest
-// fixture: where the connection string comes from, the JSON each prints, the exit status, and that a
+// `quarn-cli history sync|check|list|show|pair|report --server` against the throw-away PostgreSQL
+// cluster of the ctest fixture: where the connection string comes from, the JSON each prints, the
+// exit status, that a run read from the server prints and makes its protocol exactly as the local
+// history does, that a server edited behind the program is refused naming the entry, and that a
 // password never reaches the output.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "HistoryServer.h"
 #include "HistoryStore.h"
 #include "cli_process.h"
 #include "history_server_fixture.h"
@@ -51,6 +54,64 @@ class CliHistoryServer : public ::testing::Test {
     return runCli(args, "XDG_CONFIG_HOME='" + dir_ + "/cfg' QUARN_HISTORY_SERVER= " + env + " ");
   }
   std::string file(const char* name) const { return dir_ + "/" + name; }
+  // A history of every kind of entry (what a workstation's file holds after a day's work):
+  //   1 run of as found   2 adjustment of A-1   3 calibration run of as left
+  //   4 correction of run 1         5 run of B-1, B-2      6 cancellation of run 5
+  void writeDay(const std::string& path) {
+    auto opened = history::HistoryStore::open(path);
+    ASSERT_TRUE(opened.ok()) << opened.error().message;
+    history::HistoryStore& store = *opened.value();
+    using history::test::kHour;
+    using history::test::kMorning;
+    ASSERT_TRUE(store.addRun(history::test::sampleRun("A", kMorning)).ok());
+    history::Adjustment trim;
+    trim.atMs = kMorning + kHour / 2;
+    trim.utcOffsetMin = history::test::kMoscow;
+    trim.workstation = "стенд-2";
+    trim.channel = 1;
+    trim.serial = "A-1";
+    trim.deviceName = "Датчик давления";
+    trim.kind = history::AdjustmentKind::SensorTrim;
+    trim.note = "0 кПа: 0.012; 600 кПа: 599.97";
+    ASSERT_TRUE(store.addAdjustment(trim).ok());
+    // The as-left run ends a calibration: it carries the channels' reasons.
+    history::RunRecord left = history::test::sampleRun("A", kMorning + kHour);
+    left.kind = history::RunKind::Calibration;
+    left.tag = history::RunTag::AsLeft;
+    left.protocol.fields.push_back({"cal_D1_REASON", ""});
+    left.protocol.fields.push_back({"cal_D2_REASON", ""});
+    for (history::DeviceResult& d : left.devices)
+      for (history::PointResult& p : d.points) p.reducedError /= 4;
+    ASSERT_TRUE(store.addRun(left).ok());
+    history::RunRecord corrected = history::test::sampleRun("A", kMorning);
+    corrected.conditions.temperature = "22.0";
+    const history::Actor by{"стенд-2", "Петров П. П."};
+    ASSERT_TRUE(store.addCorrection(1, corrected, "температура записана неверно", by).ok());
+    ASSERT_TRUE(store.addRun(history::test::sampleRun("B", kMorning + 2 * kHour)).ok());
+    ASSERT_TRUE(store.addCancellation(5, "не тот прибор", by).ok());
+  }
+  // The history pushed under `workstation` (with the library: no acknowledged heads kept).
+  void push(const std::string& path, const std::string& workstation) {
+    auto store = history::HistoryStore::open(path);
+    ASSERT_TRUE(store.ok()) << store.error().message;
+    history::ServerOptions o;
+    o.uri = server_.uri();
+    o.workstationId = workstation;
+    const history::Result<history::SyncResult> pushed = history::syncToServer(*store.value(), o);
+    ASSERT_TRUE(pushed.ok()) << pushed.error().message;
+  }
+  // The server changed by its superuser with the guards off (the triggers, and the check of each
+  // row's hash against its content).
+  void edit(const std::string& sql) {
+    history::test::Admin su(server_.conninfo(server_.name, server_.cluster.superuser));
+    ASSERT_TRUE(su.ok()) << su.why();
+    ASSERT_EQ(
+        su.exec("BEGIN; SET LOCAL session_replication_role = replica; ALTER TABLE entry DROP CONSTRAINT "
+                "IF EXISTS entry_hash_of_content; " +
+                sql + "; COMMIT"),
+        "")
+        << sql;
+  }
 
   std::string dir_;
   history::test::ServerDatabase server_;
@@ -143,9 +204,147 @@ TEST_F(CliHistoryServer, RefusalsEndWithStatusOneAndNeverShowThePassword) {
   EXPECT_NE(r.err.find("сервер"), std::string::npos) << r.err;
 
   // Options that belong together.
-  r = cli("history list --workstation ws-a");
+  r = cli("history list --settings '" + file("arm_quarn.ini") + "'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("give --server URI too"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("give --server URI or --workstation ID"), std::string::npos) << r.err;
+}
+
+// show, pair and report name a run on the server by its workstation and number, and print what the
+// local commands print of the same history: the same JSON, the same protocol.
+TEST_F(CliHistoryServer, ARunReadFromTheServerIsPrintedAsTheLocalHistoryPrintsIt) {
+  writeDay(file("a.db"));
+  push(file("a.db"), "ws-a");
+  const std::string local = "--history '" + file("a.db") + "'";
+  const std::string lab = "--server '" + server_.uri("quarn_quality", "read") + "' --workstation ws-a";
+  // A run, one named by its correction, the as-left run, a cancelled run; pairs with and without an
+  // adjustment between their runs, and a device whose only run was cancelled (refused by both).
+  for (const char* read : {"show 1", "show 4", "show 3", "show 5", "pair A-1", "pair A-2", "pair B-1"}) {
+    SCOPED_TRACE(read);
+    const CliRun mine = cli(std::string("history ") + read + " " + local);
+    const CliRun theirs = cli(std::string("history ") + read + " " + lab);
+    ASSERT_EQ(theirs.status, mine.status) << mine.err << theirs.err;
+    if (mine.status != 0) {
+      EXPECT_NE(theirs.err.find("нет запусков прибора № B-1"), std::string::npos) << theirs.err;
+      continue;
+    }
+    ASSERT_EQ(theirs.objects.size(), 1u) << theirs.out;
+    EXPECT_EQ(theirs.objects[0], mine.objects.at(0));
+  }
+  // What the pair's JSON is made of, so an empty equality proves nothing.
+  const CliRun pair = cli("history pair A-1 " + lab);
+  ASSERT_EQ(pair.objects.size(), 1u) << pair.out;
+  EXPECT_EQ(pair.objects[0]["asFound"]["run"], 1) << pair.out;
+  EXPECT_EQ(pair.objects[0]["asLeft"]["run"], 3) << pair.out;
+  EXPECT_EQ(pair.objects[0]["adjustments"].size(), 1u) << pair.out;
+  const CliRun shown = cli("history show 4 " + lab);
+  EXPECT_EQ(shown.objects.at(0)["cancelled"], false);
+  EXPECT_EQ(shown.objects.at(0)["content"], 4) << shown.out;
+
+  // The protocol: the same workbook from both, naming the same entry at its foot.
+  const CliRun made = cli("history report 1 --report '" + file("local.xlsx") + "' " + local);
+  ASSERT_EQ(made.status, 0) << made.err;
+  const CliRun again = cli("history report 1 --report '" + file("lab.xlsx") + "' " + lab);
+  ASSERT_EQ(again.status, 0) << again.err;
+  ASSERT_EQ(again.objects.size(), 1u) << again.out;
+  EXPECT_EQ(again.objects[0]["run"], 1);
+  const std::string a = clitest::readWhole(file("local.xlsx")), b = clitest::readWhole(file("lab.xlsx"));
+  ASSERT_FALSE(a.empty());
+  EXPECT_TRUE(a == b) << "the protocols differ";
+  // The calibration's protocol: both its runs and the trim between them, found on the server as in the
+  // file.
+  const CliRun calibration = cli("history report 3 --report '" + file("local-cal.xlsx") + "' " + local);
+  ASSERT_EQ(calibration.status, 0) << calibration.err;
+  const CliRun labCalibration = cli("history report 3 --report '" + file("lab-cal.xlsx") + "' " + lab);
+  ASSERT_EQ(labCalibration.status, 0) << labCalibration.err;
+  ASSERT_EQ(labCalibration.objects.size(), 1u) << labCalibration.out;
+  EXPECT_EQ(labCalibration.objects[0]["asFound"], 1) << labCalibration.out;
+  EXPECT_EQ(labCalibration.objects[0]["adjustments"], 1) << labCalibration.out;
+  const std::string c = clitest::readWhole(file("local-cal.xlsx"));
+  ASSERT_FALSE(c.empty());
+  EXPECT_TRUE(c == clitest::readWhole(file("lab-cal.xlsx"))) << "the calibration protocols differ";
+  const CliRun missing = cli("history report 9 --report '" + file("none.xlsx") + "' " + lab);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("нет запуска 9"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(file("none.xlsx")));
+}
+
+// A server edited behind the program is refused before anything is printed, naming the entry; an
+// unknown run or workstation and missing options get a clear message; no password is printed.
+TEST_F(CliHistoryServer, AServerReadRefusesAnEditedChainAndSaysWhatIsMissing) {
+  writeDay(file("a.db"));
+  // The same history under one name per case, each edited on its own.
+  struct Case {
+    const char* workstation;
+    const char* sql;  // ws is replaced by the workstation
+    const char* read;
+    int entry;
+    const char* says;
+    int report;  // the run whose protocol is refused too (0: none)
+  } cases[] = {
+      {"ws-content",
+       "UPDATE entry SET canonical = convert_to(replace(convert_from(canonical, 'UTF8'), 'Q1234', 'Q9999'), "
+       "'UTF8') WHERE workstation_id = 'ws' AND seq = 3",
+       "show 3", 3, "хэш не совпадает", 3},
+      {"ws-header", "UPDATE entry SET note = 'другая причина' WHERE workstation_id = 'ws' AND seq = 4",
+       "show 1", 4, "значения записи", 1},
+      {"ws-deleted", "DELETE FROM entry WHERE workstation_id = 'ws' AND seq = 2", "show 3", 2, "отсутствует",
+       3},
+      {"ws-tag", "UPDATE entry SET run_tag = 'as_found' WHERE workstation_id = 'ws' AND seq = 3", "pair A-1",
+       3, "значения записи", 0},
+      {"ws-trim",
+       "UPDATE entry SET canonical = convert_to(replace(convert_from(canonical, 'UTF8'), '599.97', "
+       "'599.99'), "
+       "'UTF8') WHERE workstation_id = 'ws' AND seq = 2",
+       "pair A-2", 2, "хэш не совпадает", 0},
+  };
+  for (const Case& c : cases) push(file("a.db"), c.workstation);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.workstation);
+    std::string sql = c.sql;
+    sql.replace(sql.find("'ws'"), 4, std::string("'") + c.workstation + "'");
+    edit(sql);
+    const std::string lab = " --server '" + server_.uri() + "' --workstation " + c.workstation;
+    const CliRun r = cli(std::string("history ") + c.read + lab);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(r.objects.empty()) << r.out;
+    EXPECT_NE(r.err.find("запись " + std::to_string(c.entry) + ":"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.workstation), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
+    if (c.report == 0) continue;
+    const CliRun report =
+        cli("history report " + std::to_string(c.report) + " --report '" + file("edited.xlsx") + "'" + lab);
+    EXPECT_EQ(report.status, 1);
+    EXPECT_NE(report.err.find("запись " + std::to_string(c.entry) + ":"), std::string::npos) << report.err;
+    EXPECT_FALSE(fs::exists(file("edited.xlsx")));
+  }
+
+  push(file("a.db"), "ws-a");
+  const std::string uri = "--server '" + server_.uri() + "'";
+  struct Refusal {
+    std::string args, says;
+  } refusals[] = {
+      {"show 99 " + uri + " --workstation ws-a", "нет запуска 99"},
+      {"show 2 " + uri + " --workstation ws-a", "нет запуска 2"},  // an adjustment, not a run
+      {"pair X-9 " + uri + " --workstation ws-a", "нет запусков прибора № X-9"},
+      {"show 1 " + uri + " --workstation ws-nobody", "нет станции «ws-nobody»"},
+      {"show 1 " + uri, "give --workstation ID"},
+      {"show 1 --workstation ws-a --history '" + file("a.db") + "'", "not a history file"},
+      {"pair A-1 --settings '" + file("none.ini") + "'", "give --server URI or --workstation ID"},
+      {"show 1 --workstation ws-a", "no history server"},
+  };
+  for (const Refusal& f : refusals) {
+    SCOPED_TRACE(f.args);
+    const CliRun r = cli("history " + f.args);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(r.objects.empty()) << r.out;
+    EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
+  }
+  // The server from the environment, as sync takes it.
+  const CliRun env = cli("history show 3 --workstation ws-a", "QUARN_HISTORY_SERVER='" + server_.uri() + "'");
+  EXPECT_EQ(env.status, 0) << env.err;
+  EXPECT_EQ(env.objects.size(), 1u) << env.out;
 }
 
 }  // namespace

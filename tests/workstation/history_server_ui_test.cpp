@@ -1,11 +1,24 @@
 // The main window pushes the run history to the lab server of its settings file in the background:
-// at start and after each stored run; a failure is told once per reason and the runs go later.
-// Against the throw-away PostgreSQL cluster of the history server tests.
+// at start and after each stored run; a failure is told once per reason and the runs go later. The
+// history dialog reads the lab server as its second source: every workstation's runs, a run, its pair
+// and its protocol, in the background, and refuses a run edited on the server. Against the throw-away
+// PostgreSQL cluster of the history server tests.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstdlib>
 
+#include "HistoryDialog.h"
+#include "HistoryServer.h"
 #include "HistoryServerPusher.h"
 #include "HistoryStore.h"
 #include "RunRecorder.h"
@@ -124,6 +137,201 @@ TEST_F(HistoryServerPush, WithoutAServerNothingIsPushed) {
   open();
   EXPECT_EQ(window->serverPusher(), nullptr);
   EXPECT_EQ(serverRuns(), 0);
+  // Nor is the lab server offered as the history dialog's source.
+  HistoryDialog* dialog = window->openHistory();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(dialog->sourceChoice()->isVisible());
+  EXPECT_EQ(dialog->source(), HistoryDialog::Source::Workstation);
+  EXPECT_EQ(dialog->listedRuns().size(), 1u);
+}
+
+// The history dialog on the lab server: two workstations' histories pushed there, this workstation's
+// own history beside them.
+class HistoryDialogLab : public HistoryServerPush {
+ protected:
+  void SetUp() override {
+    HistoryServerPush::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // The protocol's template beside the program.
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("template_xml")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CATALOGUE_DIR "/../../template_xml/Протокол поверки.xlsx"),
+                            dir.filePath(QStringLiteral("template_xml/Протокол поверки.xlsx"))));
+    using history::test::kHour;
+    using history::test::kMorning;
+    // ws-a: the devices L-1, L-2 as found, then as left; ws-b: another device's run.
+    history::RunRecord left = history::test::sampleRun("L", kMorning + kHour);
+    left.tag = history::RunTag::AsLeft;
+    for (history::DeviceResult& d : left.devices)
+      for (history::PointResult& p : d.points) p.reducedError /= 4;
+    writeAndPush("a.db", "ws-a", {history::test::sampleRun("L", kMorning), left});
+    writeAndPush("b.db", "ws-b", {history::test::sampleRun("M", kMorning + 2 * kHour)});
+    storeRuns(1);  // this workstation's own
+  }
+  std::string labFile(const char* name) const {
+    return dir.filePath(QString::fromLatin1(name)).toStdString();
+  }
+  void writeAndPush(const char* file, const char* workstation, const std::vector<history::RunRecord>& runs) {
+    auto store = history::HistoryStore::open(labFile(file));
+    ASSERT_TRUE(store.ok()) << store.error().message;
+    for (const history::RunRecord& r : runs) ASSERT_TRUE(store.value()->addRun(r).ok());
+    history::ServerOptions o;
+    o.uri = server.uri();
+    o.workstationId = workstation;
+    const auto pushed = history::syncToServer(*store.value(), o);
+    ASSERT_TRUE(pushed.ok()) << pushed.error().message;
+  }
+  // Until every read of the lab server the dialog started (and those their results started) is done.
+  static bool settled(HistoryDialog& d) {
+    QElapsedTimer t;
+    t.start();
+    while (d.labBusy() && t.elapsed() < 20000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      QThread::msleep(2);
+    }
+    QCoreApplication::processEvents();
+    return !d.labBusy();
+  }
+  static QString cell(QTableWidget* t, int row, int column) {
+    QTableWidgetItem* item = t->item(row, column);
+    return item ? item->text() : QString();
+  }
+  static QString header(QTableWidget* t, int column) {
+    QTableWidgetItem* item = t->horizontalHeaderItem(column);
+    return item ? item->text() : QString();
+  }
+  // The reader role's connection string (what a lab's quality manager's workstation would hold).
+  std::string reader() const { return server.uri("quarn_quality", "read"); }
+};
+
+TEST_F(HistoryDialogLab, TheLabSourceListsEveryWorkstationShowsARunItsPairAndItsProtocol) {
+  HistoryDialog dialog(dir.filePath(QStringLiteral("history.db")), dir.path());
+  dialog.show();
+  EXPECT_FALSE(dialog.sourceChoice()->isVisible()) << "offered without a server";
+  dialog.setLabServer(reader());
+  ASSERT_TRUE(dialog.sourceChoice()->isVisible());
+  ASSERT_EQ(dialog.listedRuns().size(), 1u);  // this workstation's own
+
+  // The list is read in the background: the call returns at once and the dialog says so.
+  dialog.sourceChoice()->setCurrentIndex(1);
+  EXPECT_EQ(dialog.source(), HistoryDialog::Source::Lab);
+  EXPECT_TRUE(dialog.labBusy());
+  EXPECT_TRUE(dialog.statusText().startsWith(QStringLiteral("Загрузка")))
+      << dialog.statusText().toStdString();
+  ASSERT_TRUE(settled(dialog));
+  QTableWidget* runs = dialog.runTable();
+  ASSERT_EQ(runs->rowCount(), 3) << dialog.statusText().toStdString();
+  EXPECT_EQ(header(runs, 0), QStringLiteral("Станция"));
+  // Newest first: ws-b's run, then ws-a's as-left and as-found runs.
+  const std::vector<std::string> stations{"ws-b", "ws-a", "ws-a"};
+  const std::vector<int64_t> ids{1, 2, 1};
+  EXPECT_EQ(dialog.listedWorkstations(), stations);
+  EXPECT_EQ(dialog.listedRuns(), ids);
+  EXPECT_EQ(cell(runs, 1, 0), QStringLiteral("ws-a"));
+  EXPECT_EQ(cell(runs, 1, 1), QStringLiteral("2"));
+  EXPECT_EQ(cell(runs, 1, 4), QStringLiteral("после настройки"));
+  EXPECT_TRUE(cell(runs, 1, 7).contains(QStringLiteral("L-1, L-2"))) << cell(runs, 1, 7).toStdString();
+  // The workstation filter offers both and lists one.
+  QComboBox* station = dialog.workstationFilter();
+  ASSERT_TRUE(station->isVisible());
+  ASSERT_EQ(station->count(), 3);
+  station->setCurrentIndex(station->findData(QStringLiteral("ws-b")));
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_EQ(dialog.listedWorkstations(), std::vector<std::string>{"ws-b"});
+  station->setCurrentIndex(0);
+  ASSERT_TRUE(settled(dialog));
+  ASSERT_EQ(runs->rowCount(), 3);
+
+  // ws-a's as-left run: its points, its pair with the as-found run, checked on the server.
+  ASSERT_TRUE(dialog.selectRun(2, QStringLiteral("ws-a")));
+  EXPECT_TRUE(dialog.labBusy());
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_TRUE(dialog.verdictLabel()->text().startsWith(QStringLiteral("Запуск 2:")))
+      << dialog.verdictLabel()->text().toStdString();
+  EXPECT_EQ(dialog.pointTable()->rowCount(), 10);  // two devices, five points each
+  EXPECT_TRUE(dialog.checkLabel()->text().contains(QStringLiteral("станции «ws-a» проверен")))
+      << dialog.checkLabel()->text().toStdString();
+  EXPECT_TRUE(dialog.asFoundLabel()->text().startsWith(QStringLiteral("запуск 1 от")))
+      << dialog.asFoundLabel()->text().toStdString();
+  EXPECT_TRUE(dialog.asLeftLabel()->text().startsWith(QStringLiteral("запуск 2 от")))
+      << dialog.asLeftLabel()->text().toStdString();
+  EXPECT_EQ(dialog.pairTable()->rowCount(), 5);
+
+  // The protocol from the server is the one the workstation's own history makes of the same run.
+  const QString fromLab = dialog.rebuildProtocol(dir.filePath(QStringLiteral("lab.xlsx")));
+  ASSERT_FALSE(fromLab.isEmpty()) << dialog.statusText().toStdString();
+  HistoryDialog own(QString::fromStdString(labFile("a.db")), dir.path());
+  ASSERT_TRUE(own.selectRun(2));
+  const QString fromFile = own.rebuildProtocol(dir.filePath(QStringLiteral("own.xlsx")));
+  ASSERT_FALSE(fromFile.isEmpty()) << own.statusText().toStdString();
+  QFile a(fromLab), b(fromFile);
+  ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(a.readAll() == b.readAll()) << "the protocols differ";
+
+  // The full check of the server, and back to this workstation's own history.
+  EXPECT_TRUE(dialog.runFullCheck());
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_TRUE(dialog.checkLabel()->text().contains(QStringLiteral("2 станций (3 записей) целы")))
+      << dialog.checkLabel()->text().toStdString();
+  dialog.sourceChoice()->setCurrentIndex(0);
+  EXPECT_FALSE(dialog.labBusy());
+  EXPECT_EQ(dialog.listedRuns().size(), 1u);
+  EXPECT_FALSE(dialog.workstationFilter()->isVisible());
+  EXPECT_EQ(runs->columnCount(), 7);
+}
+
+TEST_F(HistoryDialogLab, AServerThatCannotBeReadOrWasEditedIsToldAndTheOwnHistoryStillWorks) {
+  HistoryDialog dialog(dir.filePath(QStringLiteral("history.db")), dir.path());
+  // No server at that address: told in the dialog, without the password.
+  dialog.setLabServer("postgresql://quarn_ws:" + std::string(history::test::kWriterPassword) + "@/lab?host=" +
+                      dir.filePath(QStringLiteral("no-such-socket")).toStdString() + "&port=5");
+  dialog.setSource(HistoryDialog::Source::Lab);
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_TRUE(
+      dialog.statusText().contains(QStringLiteral("Не удалось подключиться к серверу истории поверок")))
+      << dialog.statusText().toStdString();
+  EXPECT_FALSE(dialog.statusText().contains(QString::fromUtf8(history::test::kWriterPassword)));
+  EXPECT_EQ(dialog.runTable()->rowCount(), 0);
+  dialog.setSource(HistoryDialog::Source::Workstation);
+  EXPECT_EQ(dialog.listedRuns().size(), 1u);
+
+  // The server's copy of ws-a's as-found run edited by its superuser: the list still names the run
+  // (its columns are as they were), showing it is refused naming the entry.
+  history::test::Admin su(server.conninfo(server.name, server.cluster.superuser));
+  ASSERT_EQ(su.exec("BEGIN; SET LOCAL session_replication_role = replica; ALTER TABLE entry DROP CONSTRAINT "
+                    "entry_hash_of_content; UPDATE entry SET canonical = "
+                    "convert_to(replace(convert_from(canonical, 'UTF8'), 'Q1234', 'Q9999'), 'UTF8') WHERE "
+                    "workstation_id = 'ws-a' AND seq = 1; COMMIT"),
+            "");
+  dialog.setLabServer(reader());
+  dialog.setSource(HistoryDialog::Source::Lab);
+  ASSERT_TRUE(settled(dialog));
+  ASSERT_TRUE(dialog.selectRun(1, QStringLiteral("ws-a")));
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_TRUE(dialog.checkLabel()->text().contains(QStringLiteral("«ws-a»")))
+      << dialog.checkLabel()->text().toStdString();
+  EXPECT_TRUE(
+      dialog.checkLabel()->text().contains(QStringLiteral("запись 1: содержимое записи на сервере изменено")))
+      << dialog.checkLabel()->text().toStdString();
+  EXPECT_EQ(dialog.pointTable()->rowCount(), 0);
+  EXPECT_TRUE(dialog.rebuildProtocol(dir.filePath(QStringLiteral("edited.xlsx"))).isEmpty());
+  EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("edited.xlsx"))));
+  // ws-b's run is intact and shown.
+  ASSERT_TRUE(dialog.selectRun(1, QStringLiteral("ws-b")));
+  ASSERT_TRUE(settled(dialog));
+  EXPECT_EQ(dialog.pointTable()->rowCount(), 10);
+}
+
+// The main window offers the lab server of its settings file as the dialog's source.
+TEST_F(HistoryDialogLab, TheMainWindowOffersTheServerOfItsSettings) {
+  writeSettings(QByteArray("[HistoryServer]\nUri=") + QByteArray::fromStdString(reader()) +
+                "\nWorkstation=ws-ui\n");
+  open();
+  HistoryDialog* dialog = window->openHistory();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->sourceChoice()->isVisible());
+  dialog->setSource(HistoryDialog::Source::Lab);
+  ASSERT_TRUE(settled(*dialog));
+  EXPECT_EQ(dialog->listedRuns().size(), 3u) << dialog->statusText().toStdString();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -13,14 +14,21 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
+#ifdef QUARN_HISTORY_SERVER
+#include "HistoryServer.h"
+#endif
 #include "HistoryStore.h"
 #include "ProjectFile.h"
 #include "Prompts.h"
@@ -124,7 +132,37 @@ QString pairSideText(const std::optional<history::StoredRun>& run, const std::st
       .arg(timeText(r.startedAtMs, r.utcOffsetMin), kindText(r.kind), verdict);
 }
 
+const QStringList& runHeaders() {
+  static const QStringList headers{
+      QStringLiteral("Запуск"),         QStringLiteral("Начало"),     QStringLiteral("Вид"),
+      QStringLiteral("Состояние"),      QStringLiteral("Калибратор"), QStringLiteral("Заключение"),
+      QStringLiteral("Приборы, зав. №")};
+  return headers;
+}
+
+// How long the dialog waits for the lab server to answer a connection.
+constexpr int kLabConnectTimeoutS = 5;
+// The lab's list shows its newest runs (the filters narrow it).
+constexpr int kLabListLimit = 1000;
+
 }  // namespace
+
+template <class Work, class Done>
+void HistoryDialog::inBackground(Work work, Done done) {
+  ++labPending_;
+  QPointer<HistoryDialog> self(this);
+  QThreadPool::globalInstance()->start([self, work, done] {
+    auto result = std::make_shared<decltype(work())>(work());
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, result, done]() mutable {
+          if (!self) return;
+          --self->labPending_;
+          done(std::move(*result));
+        },
+        Qt::QueuedConnection);
+  });
+}
 
 HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* parent)
     : QDialog(parent), path_(std::move(historyPath)), programDir_(std::move(programDir)) {
@@ -148,7 +186,27 @@ HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* p
   since_->setCalendarPopup(true);
   since_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
   since_->setEnabled(false);
+  // The source (shown when a lab server is configured) and the lab's workstation filter.
+  sourceLabel_ = new QLabel(QStringLiteral("Источник"), this);
+  sourceChoice_ = new QComboBox(this);
+  sourceChoice_->setObjectName(QStringLiteral("cbSource"));
+  sourceChoice_->addItem(QStringLiteral("Этот АРМ"));
+  sourceChoice_->addItem(QStringLiteral("Сервер лаборатории"));
+  sourceChoice_->setToolTip(QStringLiteral("Запуски этой станции или всех станций лаборатории"));
+  stationLabel_ = new QLabel(QStringLiteral("Станция"), this);
+  station_ = new QComboBox(this);
+  station_->setObjectName(QStringLiteral("cbWorkstation"));
+  station_->addItem(QStringLiteral("все"), QString());
+  station_->setMinimumContentsLength(12);
+  for (QWidget* w : {static_cast<QWidget*>(sourceLabel_), static_cast<QWidget*>(sourceChoice_),
+                     static_cast<QWidget*>(stationLabel_), static_cast<QWidget*>(station_)})
+    w->hide();
   auto* filters = new QHBoxLayout;
+  filters->addWidget(sourceLabel_);
+  filters->addWidget(sourceChoice_);
+  filters->addSpacing(12);
+  filters->addWidget(stationLabel_);
+  filters->addWidget(station_);
   filters->addWidget(new QLabel(QStringLiteral("Зав. №"), this));
   filters->addWidget(serial_, 1);
   filters->addSpacing(12);
@@ -170,12 +228,13 @@ HistoryDialog::HistoryDialog(QString historyPath, QString programDir, QWidget* p
   connect(since_, &QDateEdit::dateChanged, this, [this] {
     if (sinceOn_->isChecked()) reload();
   });
+  connect(sourceChoice_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { setSource(index == 1 ? Source::Lab : Source::Workstation); });
+  connect(station_, &QComboBox::currentIndexChanged, this, [this] {
+    if (lab()) reload();
+  });
 
-  runs_ = makeTable(
-      QStringLiteral("tblRuns"),
-      {QStringLiteral("Запуск"), QStringLiteral("Начало"), QStringLiteral("Вид"), QStringLiteral("Состояние"),
-       QStringLiteral("Калибратор"), QStringLiteral("Заключение"), QStringLiteral("Приборы, зав. №")},
-      this);
+  runs_ = makeTable(QStringLiteral("tblRuns"), runHeaders(), this);
   connect(runs_, &QTableWidget::itemSelectionChanged, this, [this] { showRun(); });
 
   // The chosen run: its points and verdicts; the pair of one of its devices.
@@ -293,6 +352,7 @@ void HistoryDialog::showReadCheck() {
 }
 
 bool HistoryDialog::runFullCheck() {
+  if (lab()) return runFullLabCheck();
   if (!openStore()) {
     setCheck(statusText(), true);
     return false;
@@ -335,8 +395,14 @@ bool HistoryDialog::openStore() {
 }
 
 void HistoryDialog::reload() {
+  if (lab()) {
+    reloadLab();
+    return;
+  }
   const int64_t chosen = selectedRun();
   listed_.clear();
+  listedStations_.clear();
+  runs_->setEnabled(true);
   runs_->setRowCount(0);
   if (!openStore()) {
     showRun();
@@ -354,9 +420,21 @@ void HistoryDialog::reload() {
     return;
   }
   showReadCheck();
-  runs_->setRowCount(static_cast<int>(runs->size()));
+  fillRuns(*runs, {}, chosen, {});
+  setStatus(QStringLiteral("Запусков: %1").arg(listed_.size()), false);
+  showRun();
+}
+
+// The rows of the runs listed (on the lab source with their workstations first), the chosen run
+// selected again when it is still listed, else the newest.
+void HistoryDialog::fillRuns(const std::vector<history::RunSummary>& runs,
+                             const std::vector<std::string>& stations, int64_t chosen,
+                             const std::string& chosenStation) {
+  const QSignalBlocker quiet(runs_);
+  runs_->setRowCount(static_cast<int>(runs.size()));
   int row = 0;
-  for (const history::RunSummary& r : *runs) {
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const history::RunSummary& r = runs[i];
     // Devices of one name together: "Метран-150: 1001, 1002; АИР-20: 77".
     QStringList names, verdicts;
     std::vector<QStringList> serials;
@@ -374,21 +452,27 @@ void HistoryDialog::reload() {
     QStringList devices;
     for (qsizetype k = 0; k < names.size(); ++k)
       devices << names[k] + QStringLiteral(": ") + serials[static_cast<size_t>(k)].join(QStringLiteral(", "));
-    setRow(
-        runs_, row++,
-        {QString::number(r.runId), timeText(r.startedAtMs, r.utcOffsetMin), kindText(r.kind), tagText(r.tag),
-         text(r.calibratorSerial), verdicts.join(QStringLiteral(", ")), devices.join(QStringLiteral("; "))});
+    QStringList cells{QString::number(r.runId),
+                      timeText(r.startedAtMs, r.utcOffsetMin),
+                      kindText(r.kind),
+                      tagText(r.tag),
+                      text(r.calibratorSerial),
+                      verdicts.join(QStringLiteral(", ")),
+                      devices.join(QStringLiteral("; "))};
+    if (lab()) cells.prepend(text(stations[i]));
+    setRow(runs_, row++, cells);
     listed_.push_back(r.runId);
+    if (lab()) listedStations_.push_back(stations[i]);
   }
   runs_->resizeColumnsToContents();
-  setStatus(QStringLiteral("Запусков: %1").arg(listed_.size()), false);
-  if (!selectRun(chosen) && !listed_.empty()) selectRun(listed_.front());
-  showRun();
+  if (!selectRun(chosen, text(chosenStation)) && !listed_.empty())
+    selectRun(listed_.front(), lab() ? text(listedStations_.front()) : QString());
 }
 
-bool HistoryDialog::selectRun(int64_t runId) {
+bool HistoryDialog::selectRun(int64_t runId, const QString& workstation) {
   for (size_t i = 0; i < listed_.size(); ++i) {
     if (listed_[i] != runId) continue;
+    if (lab() && !workstation.isEmpty() && text(listedStations_[i]) != workstation) continue;
     runs_->selectRow(static_cast<int>(i));
     return true;
   }
@@ -402,19 +486,58 @@ int64_t HistoryDialog::selectedRun() const {
   return row >= 0 && static_cast<size_t>(row) < listed_.size() ? listed_[static_cast<size_t>(row)] : 0;
 }
 
+QString HistoryDialog::selectedWorkstation() const {
+  const QList<QTableWidgetItem*> items = runs_->selectedItems();
+  if (items.isEmpty() || !lab()) return {};
+  const auto row = static_cast<size_t>(items.front()->row());
+  return row < listedStations_.size() ? text(listedStations_[row]) : QString();
+}
+
 void HistoryDialog::showRun() {
   const int64_t id = selectedRun();
-  if (shown_ && shown_->runId == id) return;
+  const std::string station = selectedWorkstation().toStdString();
+  if (shown_ && shown_->runId == id && shownStation_ == station) return;
   shown_.reset();
+  shownStation_ = station;
+  ++runRequest_;  // a run still being read is not shown
   points_->setRowCount(0);
   verdicts_->clear();
-  // The device whose pair was shown last (the list is emptied and filled again on every reload).
-  const QString keptSerial = pairShown_;
   {
     const QSignalBlocker quiet(pairSerial_);
     pairSerial_->clear();
   }
   protocol_->setEnabled(false);
+  if (id != 0 && lab()) {
+#ifdef QUARN_HISTORY_SERVER
+    verdicts_->setText(
+        QStringLiteral("Загрузка запуска %1 станции «%2» с сервера лаборатории…").arg(id).arg(text(station)));
+    showPair();
+    history::ServerOptions options;
+    options.uri = labUri_;
+    options.connectTimeoutS = kLabConnectTimeoutS;
+    const uint64_t request = runRequest_;
+    inBackground([options, station, id] { return history::showServer(options, station, id); },
+                 [this, request, station](history::Result<history::StoredRun> run) {
+                   if (request != runRequest_) return;
+                   verdicts_->clear();
+                   if (!run) {
+                     setStatus(text(run.error().message), true);
+                     if (run.error().code == history::ErrorCode::ChainBroken)
+                       setCheck(text(run.error().message), true);
+                     return;
+                   }
+                   shown_ = std::make_unique<history::StoredRun>(std::move(run.value()));
+                   setCheck(
+                       QStringLiteral("Запуск %1 станции «%2» проверен по цепочке её записей на сервере: "
+                                      "изменений вне программы не найдено.")
+                           .arg(shown_->runId)
+                           .arg(text(station)),
+                       false);
+                   fillRun();
+                 });
+#endif
+    return;
+  }
   if (id != 0 && store_) {
     auto run = store_->show(id);
     if (run) {
@@ -429,6 +552,14 @@ void HistoryDialog::showRun() {
     showPair();
     return;
   }
+  fillRun();
+}
+
+// The run shown: its devices and verdicts, its points (a relay check's contacts), the devices whose
+// pair can be shown.
+void HistoryDialog::fillRun() {
+  // The device whose pair was shown last (the list is emptied and filled again on every reload).
+  const QString keptSerial = pairShown_;
   const history::RunRecord& r = shown_->record;
   const int decimals = r.protocol.decimals >= 0 && r.protocol.decimals <= 6 ? r.protocol.decimals : 3;
   QStringList lines;
@@ -508,16 +639,43 @@ void HistoryDialog::showPair() {
   pair_->setRowCount(0);
   asFound_->clear();
   asLeft_->clear();
+  ++pairRequest_;
   const QString serial = pairSerial_->currentData().toString();
-  if (serial.isEmpty() || !store_) return;
+  if (serial.isEmpty() || (!store_ && !lab())) return;
   pairShown_ = pairSerial_->currentText();
+  if (lab()) {
+#ifdef QUARN_HISTORY_SERVER
+    asFound_->setText(QStringLiteral("загрузка…"));
+    history::ServerOptions options;
+    options.uri = labUri_;
+    options.connectTimeoutS = kLabConnectTimeoutS;
+    const uint64_t request = pairRequest_;
+    const std::string station = shownStation_;
+    inBackground([options, station,
+                  serial = serial.toStdString()] { return history::pairServer(options, station, serial); },
+                 [this, request](history::Result<history::RunPair> found) {
+                   if (request != pairRequest_) return;
+                   if (!found) {
+                     asFound_->setText(text(found.error().message));
+                     if (found.error().code == history::ErrorCode::ChainBroken)
+                       setCheck(text(found.error().message), true);
+                     return;
+                   }
+                   fillPair(found.value());
+                 });
+#endif
+    return;
+  }
   const auto found = store_->pair(serial.toStdString());
   if (!found) {
     asFound_->setText(text(found.error().message));
     if (found.error().code == history::ErrorCode::ChainBroken) setCheck(text(found.error().message), true);
     return;
   }
-  const history::RunPair& p = found.value();
+  fillPair(found.value());
+}
+
+void HistoryDialog::fillPair(const history::RunPair& p) {
   asFound_->setText(pairSideText(p.asFound, p.serial));
   asLeft_->setText(pairSideText(p.asLeft, p.serial));
   const int decimals = p.asFound ? p.asFound->record.protocol.decimals : 3;
@@ -547,15 +705,23 @@ QString HistoryDialog::rebuildProtocol(QString outputPath) {
     setStatus(QStringLiteral("У проверки реле нет протокола."), true);
     return {};
   }
+  const QString station = text(shownStation_);
   if (outputPath.isEmpty()) {
-    const QString title = QStringLiteral("Протокол запуска %1").arg(shown_->runId);
+    const QString title =
+        station.isEmpty()
+            ? QStringLiteral("Протокол запуска %1").arg(shown_->runId)
+            : QStringLiteral("Протокол запуска %1 станции «%2»").arg(shown_->runId).arg(station);
     if (Prompts::fileName) {
       outputPath = Prompts::fileName(title, true);
     } else {
       const QString reports = QDir(programDir_).filePath(QStringLiteral("reports"));
       QDir().mkpath(reports);
       outputPath = QFileDialog::getSaveFileName(
-          this, title, QDir(reports).filePath(QStringLiteral("Протокол запуск %1.xlsx").arg(shown_->runId)),
+          this, title,
+          QDir(reports).filePath(
+              station.isEmpty()
+                  ? QStringLiteral("Протокол запуск %1.xlsx").arg(shown_->runId)
+                  : QStringLiteral("Протокол %1 запуск %2.xlsx").arg(station).arg(shown_->runId)),
           QStringLiteral("Книга Excel (*.xlsx)"));
     }
     if (outputPath.isEmpty()) return {};
@@ -582,6 +748,159 @@ QString HistoryDialog::rebuildProtocol(QString outputPath) {
   const QString written = text(quarn::report::LastReportOutput());
   setStatus(QStringLiteral("Протокол запуска %1 записан: %2").arg(shown_->runId).arg(written), false);
   return written;
+}
+
+// ---- the lab server ----
+
+void HistoryDialog::setLabServer(const std::string& uri) {
+#ifdef QUARN_HISTORY_SERVER
+  labUri_ = uri;
+  const bool offered = !labUri_.empty();
+  sourceLabel_->setVisible(offered);
+  sourceChoice_->setVisible(offered);
+  if (!offered) setSource(Source::Workstation);
+#else
+  (void)uri;
+#endif
+}
+
+void HistoryDialog::setSource(Source source) {
+  if (source == Source::Lab && labUri_.empty()) source = Source::Workstation;
+  {
+    const QSignalBlocker quiet(sourceChoice_);
+    sourceChoice_->setCurrentIndex(source == Source::Lab ? 1 : 0);
+  }
+  if (source == source_) return;
+  source_ = source;
+  stationLabel_->setVisible(lab());
+  station_->setVisible(lab());
+  // Nothing of the other source stays on the screen.
+  shown_.reset();
+  shownStation_.clear();
+  listed_.clear();
+  listedStations_.clear();
+  {
+    const QSignalBlocker quiet(runs_);
+    runs_->setRowCount(0);
+  }
+  QStringList headers = runHeaders();
+  if (lab()) headers.prepend(QStringLiteral("Станция"));
+  runs_->setColumnCount(static_cast<int>(headers.size()));
+  runs_->setHorizontalHeaderLabels(headers);
+  setCheck(QString(), false);
+  fullCheck_->setToolTip(lab() ? QStringLiteral("Проверить цепочки записей станций на сервере лаборатории")
+                               : QStringLiteral("Проверить файл истории и всю цепочку записей"));
+  reload();
+}
+
+void HistoryDialog::reloadLab() {
+#ifdef QUARN_HISTORY_SERVER
+  const int64_t chosen = selectedRun();
+  const std::string chosenStation = selectedWorkstation().toStdString();
+  history::ServerListFilter filter;
+  filter.workstationId = station_->currentData().toString().toStdString();
+  filter.serial = serial_->text().trimmed().toStdString();
+  filter.deviceName = device_->text().trimmed().toStdString();
+  if (sinceOn_->isChecked()) filter.since = since_->date().startOfDay().toMSecsSinceEpoch();
+  filter.limit = kLabListLimit;
+  history::ServerOptions options;
+  options.uri = labUri_;
+  options.connectTimeoutS = kLabConnectTimeoutS;
+  const uint64_t request = ++listRequest_;
+  setStatus(QStringLiteral("Загрузка списка запусков с сервера лаборатории…"), false);
+  runs_->setEnabled(false);
+  inBackground(
+      [options, filter] { return history::listServer(options, filter); },
+      [this, request, chosen, chosenStation](history::Result<std::vector<history::ServerRun>> found) {
+        if (request != listRequest_ || !lab()) return;
+        runs_->setEnabled(true);
+        listed_.clear();
+        listedStations_.clear();
+        {
+          const QSignalBlocker quiet(runs_);
+          runs_->setRowCount(0);
+        }
+        if (!found) {
+          setStatus(text(found.error().message), true);
+          showRun();
+          return;
+        }
+        std::vector<history::RunSummary> runs;
+        std::vector<std::string> stations;
+        for (const history::ServerRun& s : *found) {
+          history::RunSummary r;
+          r.runId = s.runId;
+          r.contentId = s.seq;
+          r.cancelled = s.cancelled;
+          r.startedAtMs = s.startedAtMs;
+          r.utcOffsetMin = s.utcOffsetMin;
+          r.workstation = s.workstation;
+          r.kind = history::kindFromName(s.kind).value_or(history::RunKind::Verification);
+          r.tag = history::tagFromName(s.tag).value_or(history::RunTag::AsFound);
+          for (const history::ServerRun::Device& d : s.devices)
+            r.devices.push_back({d.channel,
+                                 d.name,
+                                 {},
+                                 d.serial,
+                                 history::verdictFromName(d.verdict).value_or(history::Verdict::None)});
+          runs.push_back(std::move(r));
+          stations.push_back(s.workstationId);
+        }
+        // The workstation filter offers every workstation the lab's lists named so far.
+        const size_t known = knownStations_.size();
+        knownStations_.insert(stations.begin(), stations.end());
+        if (knownStations_.size() != known) {
+          const QSignalBlocker quiet(station_);
+          const QString current = station_->currentData().toString();
+          while (station_->count() > 1) station_->removeItem(1);
+          for (const std::string& id : knownStations_) station_->addItem(text(id), text(id));
+          station_->setCurrentIndex(std::max(0, station_->findData(current)));
+        }
+        fillRuns(runs, stations, chosen, chosenStation);
+        QString status = QStringLiteral("Запусков на сервере лаборатории: %1").arg(listed_.size());
+        if (listed_.size() >= static_cast<size_t>(kLabListLimit))
+          status += QStringLiteral(" (показаны последние %1; уточните фильтр)").arg(kLabListLimit);
+        setStatus(status, false);
+        showRun();
+      });
+#endif
+}
+
+bool HistoryDialog::runFullLabCheck() {
+#ifdef QUARN_HISTORY_SERVER
+  history::ServerOptions options;
+  options.uri = labUri_;
+  options.connectTimeoutS = kLabConnectTimeoutS;
+  const std::string only = station_->currentData().toString().toStdString();
+  const uint64_t request = ++checkRequest_;
+  setCheck(QStringLiteral("Полная проверка сервера лаборатории: загрузка…"), false);
+  inBackground([options, only] { return history::checkServer(nullptr, options, only); },
+               [this, request](history::Result<history::ServerCheck> found) {
+                 if (request != checkRequest_ || !lab()) return;
+                 if (!found) {
+                   setCheck(QStringLiteral("Полная проверка сервера: ") + text(found.error().message), true);
+                   return;
+                 }
+                 for (const history::ServerChainCheck& c : found->workstations)
+                   if (!c.ok) {
+                     setCheck(QStringLiteral("Полная проверка сервера: история станции «%1» изменена вне "
+                                             "программы — запись %2: %3")
+                                  .arg(text(c.workstationId))
+                                  .arg(c.firstBad)
+                                  .arg(text(c.problem)),
+                              true);
+                     return;
+                   }
+                 int64_t entries = 0;
+                 for (const history::ServerChainCheck& c : found->workstations) entries += c.entries;
+                 setCheck(
+                     QStringLiteral("Полная проверка сервера: цепочки записей %1 станций (%2 записей) целы.")
+                         .arg(found->workstations.size())
+                         .arg(entries),
+                     false);
+               });
+#endif
+  return true;
 }
 
 }  // namespace arm

@@ -35,6 +35,8 @@ QString usageText() {
       "  --history FILE       the run history file (default: ~/.local/share/quarn/history.db)\n"
       "  --history-dialog TAB open File -> \"История поверок\" at start on its tab points or pair\n"
       "                       (with --screenshot: the picture of the dialog)\n"
+      "  --history-source S   the dialog reads this workstation's history (local, default) or the\n"
+      "                       lab server's (lab; the server of QUARN_HISTORY_SERVER or the settings)\n"
       "  --help               this text\n"
       "With --screenshot or --measure-updates nothing waits for an operator: errors go to stderr and\n"
       "the program ends with status 1.\n");
@@ -104,6 +106,13 @@ CommandLine parseCommandLine(const QStringList& args, bool leaveQtOptions) {
           c.historyTab = text == QLatin1String("pair") ? 1 : 0;
         else
           c.error = QStringLiteral("option --history-dialog: \"%1\" is neither points nor pair").arg(text);
+      }
+    } else if (a == QLatin1String("--history-source")) {
+      if (value(text)) {
+        if (text == QLatin1String("local") || text == QLatin1String("lab"))
+          c.historyLab = text == QLatin1String("lab");
+        else
+          c.error = QStringLiteral("option --history-source: \"%1\" is neither local nor lab").arg(text);
       }
     } else if (a == QLatin1String("--mode")) {
       int n = 0;

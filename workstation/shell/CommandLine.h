@@ -25,6 +25,8 @@ struct CommandLine {
   QString history;               // the run history file; empty: the user's data folder
   // File -> "История поверок" opened at start on this tab (0 points, 1 pair); -1: not opened.
   int historyTab = -1;
+  // The dialog opened at start reads the lab server (--history-source lab).
+  bool historyLab = false;
   int modeIndex = -1;  // the mode shown at start (index = mode number - 1); -1: the regulation screen
   int pageIndex = -1;  // the parameters screen's page shown at start (page number - 1); -1: the first
   QString project;     // the project opened at start instead of the saved one

@@ -356,6 +356,7 @@ HistoryDialog* MainWindow::openHistory() {
     const QString path = recorder_ ? recorder_->historyPath() : RunRecorder::defaultHistoryPath();
     historyDialog_ = new HistoryDialog(path, programDir_, this);
     historyDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    historyDialog_->setLabServer(labServerUri());
   } else {
     historyDialog_->reload();
   }
@@ -505,13 +506,21 @@ void MainWindow::TimerLoadTimer() {
 // of arm_quarn.ini, with the workstation's name there as Workstation, else the host name): the run
 // history is pushed to it in the background now and after each stored run. The history file stays the
 // one the runs are written to; the push only reads it.
+std::string MainWindow::labServerUri() const {
+#ifdef QUARN_HISTORY_SERVER
+  if (const char* env = std::getenv(quarn::history::kServerEnvironment); env && *env) return env;
+  return quarn::data::readTextUtf8(settings_.file, "HistoryServer", "Uri", "");
+#else
+  return {};
+#endif
+}
+
 void MainWindow::startServerPush() {
 #ifdef QUARN_HISTORY_SERVER
   namespace history = quarn::history;
   if (serverPusher_ || !recorder_) return;
   history::ServerOptions server;
-  if (const char* env = std::getenv(history::kServerEnvironment); env && *env) server.uri = env;
-  if (server.uri.empty()) server.uri = quarn::data::readTextUtf8(settings_.file, "HistoryServer", "Uri", "");
+  server.uri = labServerUri();
   if (server.uri.empty()) return;
   server.workstationId = quarn::data::readTextUtf8(settings_.file, "HistoryServer", "Workstation", "");
   if (server.workstationId.empty()) server.workstationId = history::defaultWorkstationId();

@@ -128,6 +128,9 @@ class MainWindow : public QMainWindow {
  private:
   static void onLibraryUpdate();
   void buildUi();
+  // The lab server's connection string: QUARN_HISTORY_SERVER, else Uri in the section HistoryServer of
+  // the settings file; empty when none is configured (or the build has no libpq).
+  std::string labServerUri() const;
   void startServerPush();
   void serverPushDone(const QString& problem);
   void buildMenus();

@@ -95,6 +95,7 @@ int run(int argc, char** argv) {
   window.show();
   arm::HistoryDialog* historyDialog = cmd.historyTab >= 0 ? window.openHistory() : nullptr;
   if (historyDialog) historyDialog->tabs()->setCurrentIndex(cmd.historyTab);
+  if (historyDialog && cmd.historyLab) historyDialog->setSource(arm::HistoryDialog::Source::Lab);
 
   bool pictureFailed = false;
   if (cmd.unattended()) {
