@@ -1,6 +1,7 @@
 // The run history and a lab's PostgreSQL server: a push of a whole history of runs (four devices ×
 // nine points) into an empty server, in runs per second; and the lab's list over many workstations'
-// runs (the newest 50, one serial), beside the same lists from a local SQLite history of as many runs.
+// runs (the newest 50, one serial), beside the same lists from a local SQLite history of as many runs;
+// and one workstation's run and pair read with its chain checked (what show and pair --server do).
 //
 // The server is the throw-away cluster of scripts/pg-test-cluster.sh, named by the state file in
 // QUARN_TEST_PG_STATE (ctest's fixture sets it; by hand: `scripts/pg-test-cluster.sh start S`, then
@@ -188,6 +189,41 @@ void BM_ServerConnectOnly(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ServerConnectOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One workstation's run read from the server as `history show --server` reads it: the links of every
+// entry of the workstation checked from entry 1 to the head, the run's own entries recomputed and
+// decoded. The newest run (range 0) and the first (1): the walk of the links is the same length.
+void BM_ServerShow(benchmark::State& state) {
+  if (!labServer(state)) return;
+  test::Admin admin(setup().server.conninfo(setup().server.name, setup().server.cluster.superuser));
+  const int64_t run =
+      state.range(0) == 0
+          ? std::atoll(
+                admin.value("SELECT max(seq) FROM entry WHERE workstation_id = 'lab-0' AND kind = 'run'")
+                    .c_str())
+          : 1;
+  for (auto _ : state) {
+    Result<StoredRun> r = showServer(serverOptions("lab-0"), "lab-0", run);
+    if (!r.ok()) {
+      state.SkipWithError(r.error().message.c_str());
+      break;
+    }
+  }
+  state.counters["entries_of_workstation"] = runsPerWorkstation();
+}
+BENCHMARK(BM_ServerShow)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ServerPair(benchmark::State& state) {
+  if (!labServer(state)) return;
+  for (auto _ : state) {
+    Result<RunPair> r = pairServer(serverOptions("lab-0"), "lab-0", "D7-2");
+    if (!r.ok()) {
+      state.SkipWithError(r.error().message.c_str());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_ServerPair)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same lists from one local history of as many runs as the server holds.
 std::unique_ptr<HistoryStore> localLarge;

@@ -1343,9 +1343,8 @@ Result<StoredCalibration> calibrationServer(const ServerOptions& options, const 
   StoredCalibration out;
   const RunRecord& left = last->record;
   if (left.tag == RunTag::AsLeft) {
-    // The calibration's as-found run, chosen as the history file chooses it: among the runs of the
-    // as-left run's first device, newest first, the first as-found run that started before it; every
-    // run looked at on the way is read and checked.
+    // The calibration's as-found run, chosen as the history file chooses it (chooseCalibrationAsFound):
+    // the run looked at is read and checked.
     std::string serial;
     for (const DeviceResult& d : left.devices)
       if (serial.empty()) serial = d.serial;
@@ -1354,28 +1353,24 @@ Result<StoredCalibration> calibrationServer(const ServerOptions& options, const 
       ServerListFilter filter;
       filter.workstationId = workstationId;
       filter.serial = serial;
+      filter.includeCancelled = true;
       Result<std::vector<ServerRun>> listed = runsOf(s, filter);
       if (!listed) return listed.error();
       std::vector<ServerRun>& runs = *listed;
       std::stable_sort(runs.begin(), runs.end(), [](const ServerRun& a, const ServerRun& b) {
         return a.startedAtMs != b.startedAtMs ? a.startedAtMs > b.startedAtMs : a.runId > b.runId;
       });
-      std::string looked;
-      for (const ServerRun& r : runs) {
-        if (r.startedAtMs >= left.startedAtMs || r.runId == last->runId) continue;
-        looked += (looked.empty() ? "" : ",") + std::to_string(r.runId);
-        if (r.tag == tagName(RunTag::AsFound)) {
-          foundId = r.runId;
-          break;
-        }
-      }
-      if (!looked.empty()) {
-        looked = "{" + looked + "}";
-        if (Result<bool> r =
-                chain.read("seq = ANY($2::bigint[]) OR refers_to = ANY($2::bigint[])", looked.c_str());
-            !r)
+      std::vector<DeviceRun> candidates;
+      for (const ServerRun& r : runs)
+        candidates.push_back(
+            {r.runId, r.startedAtMs, tagFromName(r.tag).value_or(RunTag::AsFound), r.cancelled});
+      const CalibrationChoice choice = chooseCalibrationAsFound(last->runId, left.startedAtMs, candidates);
+      if (choice.looked) {
+        const std::string looked = std::to_string(choice.looked);
+        if (Result<bool> r = chain.read("seq = $2::bigint OR refers_to = $2::bigint", looked.c_str()); !r)
           return r.error();
       }
+      foundId = choice.asFound;
     }
     if (foundId) {
       Result<StoredRun> found = chain.storedRun(foundId);

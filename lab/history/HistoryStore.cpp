@@ -1063,18 +1063,16 @@ Result<StoredCalibration> HistoryStore::calibrationOf(int64_t runId) {
       f.includeCancelled = true;
       const Result<std::vector<RunSummary>> runs = query(f, false);
       if (!runs) return runs.error();
-      // A calibration stores its as-found run, the trims and its as-left run, nothing else of the
-      // device between them: the device's run just before the as-left one is its as-found run. When
-      // that run is cancelled or not an as-found run, the calibration has none in the history; an
-      // older as-found run would be another occasion's.
-      for (const RunSummary& r : *runs) {
-        if (r.startedAtMs >= left.startedAtMs || r.runId == last->runId) continue;
-        const Result<std::vector<int64_t>> entries = entriesOf(r.runId);
+      // The device's run just before the as-left one (chooseCalibrationAsFound), checked.
+      std::vector<DeviceRun> candidates;
+      for (const RunSummary& r : *runs) candidates.push_back({r.runId, r.startedAtMs, r.tag, r.cancelled});
+      const CalibrationChoice choice = chooseCalibrationAsFound(last->runId, left.startedAtMs, candidates);
+      if (choice.looked) {
+        const Result<std::vector<int64_t>> entries = entriesOf(choice.looked);
         if (!entries) return entries.error();
         shown->insert(shown->end(), entries->begin(), entries->end());
-        if (r.tag == RunTag::AsFound && !r.cancelled) foundId = r.runId;
-        break;
       }
+      foundId = choice.asFound;
     }
     if (const Result<ChainCheck> checked = checkForRead(*shown); !checked) return checked.error();
     if (foundId) {

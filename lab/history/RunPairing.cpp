@@ -81,4 +81,16 @@ RunPair makeRunPair(const std::string& serial, std::optional<StoredRun> asFound,
   return out;
 }
 
+CalibrationChoice chooseCalibrationAsFound(int64_t asLeftId, int64_t asLeftStartedAtMs,
+                                           const std::vector<DeviceRun>& newestFirst) {
+  CalibrationChoice c;
+  for (const DeviceRun& r : newestFirst) {
+    if (r.startedAtMs >= asLeftStartedAtMs || r.runId == asLeftId) continue;
+    c.looked = r.runId;
+    if (r.tag == RunTag::AsFound && !r.cancelled) c.asFound = r.runId;
+    break;
+  }
+  return c;
+}
+
 }  // namespace quarn::history

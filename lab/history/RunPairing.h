@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,5 +32,25 @@ PairChoice choosePair(const std::vector<RunTag>& tagsNewestFirst);
 // as-found run's start to the as-left run's start.
 RunPair makeRunPair(const std::string& serial, std::optional<StoredRun> asFound,
                     std::optional<StoredRun> asLeft, const std::vector<Adjustment>& adjustments);
+
+// A device's run as the choice of a calibration's as-found run sees it.
+struct DeviceRun {
+  int64_t runId = 0;
+  int64_t startedAtMs = 0;
+  RunTag tag = RunTag::AsFound;
+  bool cancelled = false;
+};
+struct CalibrationChoice {
+  int64_t looked = 0;   // the run looked at (a read checks it); 0: none
+  int64_t asFound = 0;  // the calibration's as-found run; 0: none
+};
+// The as-found run of the calibration that ended with the as-left run `asLeftId` (started at
+// `asLeftStartedAtMs`), among the runs of its first device (newest first, cancelled ones included). A
+// calibration stores its as-found run, the trims and its as-left run, nothing else of the device
+// between them: the device's run just before the as-left one is its as-found run. When that run is
+// cancelled or not an as-found run, the calibration has none; an older as-found run would be another
+// occasion's.
+CalibrationChoice chooseCalibrationAsFound(int64_t asLeftId, int64_t asLeftStartedAtMs,
+                                           const std::vector<DeviceRun>& newestFirst);
 
 }  // namespace quarn::history

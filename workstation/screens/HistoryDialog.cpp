@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #ifdef QUARN_HISTORY_SERVER
 #include "HistoryServer.h"
@@ -35,6 +36,7 @@
 #include "ProtocolFooter.h"
 #include "RunBuilder.h"
 #include "TDev.h"
+#include "calibration_report.h"
 #include "make_report.h"
 #include "report_exchange.h"
 
@@ -139,6 +141,14 @@ const QStringList& runHeaders() {
       QStringLiteral("Приборы, зав. №")};
   return headers;
 }
+
+#ifdef QUARN_HISTORY_SERVER
+// A run read from the lab server, and the calibration it ended (when it ended one).
+struct LabRun {
+  history::Result<history::StoredRun> run;
+  std::optional<history::Result<history::StoredCalibration>> calibration;
+};
+#endif
 
 // How long the dialog waits for the lab server to answer a connection.
 constexpr int kLabConnectTimeoutS = 5;
@@ -498,6 +508,8 @@ void HistoryDialog::showRun() {
   const std::string station = selectedWorkstation().toStdString();
   if (shown_ && shown_->runId == id && shownStation_ == station) return;
   shown_.reset();
+  shownCalibration_.reset();
+  calibrationProblem_.clear();
   shownStation_ = station;
   ++runRequest_;  // a run still being read is not shown
   points_->setRowCount(0);
@@ -516,25 +528,37 @@ void HistoryDialog::showRun() {
     options.uri = labUri_;
     options.connectTimeoutS = kLabConnectTimeoutS;
     const uint64_t request = runRequest_;
-    inBackground([options, station, id] { return history::showServer(options, station, id); },
-                 [this, request, station](history::Result<history::StoredRun> run) {
-                   if (request != runRequest_) return;
-                   verdicts_->clear();
-                   if (!run) {
-                     setStatus(text(run.error().message), true);
-                     if (run.error().code == history::ErrorCode::ChainBroken)
-                       setCheck(text(run.error().message), true);
-                     return;
-                   }
-                   shown_ = std::make_unique<history::StoredRun>(std::move(run.value()));
-                   setCheck(
-                       QStringLiteral("Запуск %1 станции «%2» проверен по цепочке её записей на сервере: "
-                                      "изменений вне программы не найдено.")
-                           .arg(shown_->runId)
-                           .arg(text(station)),
-                       false);
-                   fillRun();
-                 });
+    // The run, and for the run that ended a calibration the calibration its protocol is made of.
+    inBackground(
+        [options, station, id] {
+          LabRun out{history::showServer(options, station, id), std::nullopt};
+          if (out.run && quarn::data::calibrationReasonsOf(out.run->record.protocol.fields))
+            out.calibration = history::calibrationServer(options, station, out.run->runId);
+          return out;
+        },
+        [this, request, station](LabRun found) {
+          if (request != runRequest_) return;
+          verdicts_->clear();
+          history::Result<history::StoredRun>& run = found.run;
+          if (!run) {
+            setStatus(text(run.error().message), true);
+            if (run.error().code == history::ErrorCode::ChainBroken)
+              setCheck(text(run.error().message), true);
+            return;
+          }
+          shown_ = std::make_unique<history::StoredRun>(std::move(run.value()));
+          if (found.calibration && *found.calibration)
+            shownCalibration_ =
+                std::make_unique<history::StoredCalibration>(std::move(found.calibration->value()));
+          else if (found.calibration)
+            calibrationProblem_ = text(found.calibration->error().message);
+          setCheck(QStringLiteral("Запуск %1 станции «%2» проверен по цепочке её записей на сервере: "
+                                  "изменений вне программы не найдено.")
+                       .arg(shown_->runId)
+                       .arg(text(station)),
+                   false);
+          fillRun();
+        });
 #endif
     return;
   }
@@ -737,7 +761,36 @@ QString HistoryDialog::rebuildProtocol(QString outputPath) {
   request.outputPath = outputPath.toStdString();
   // The same entry as the protocol made at the end of the run (a corrected run's: its correction).
   request.historyEntry = history::protocolFooter(shown_->contentId, shown_->hash);
-  const int result = quarn::report::makeRunReport(history::snapshotOfStoredRun(record), request);
+  // The run that ended a calibration: the calibration's protocol of both its runs and the trims
+  // between them, as quarn-cli history report makes it (from the file, or as read from the server).
+  std::optional<quarn::data::CalibrationRuns> calibration;
+  if (quarn::data::calibrationReasonsOf(record.protocol.fields)) {
+    std::optional<history::StoredCalibration> found;
+    if (lab()) {
+      if (shownCalibration_) found = *shownCalibration_;
+    } else if (store_) {
+      auto read = store_->calibrationOf(shown_->runId);
+      if (read)
+        found = std::move(read.value());
+      else
+        calibrationProblem_ = text(read.error().message);
+    }
+    if (!found) {
+      setStatus(QStringLiteral("Протокол не сформирован: %1").arg(calibrationProblem_), true);
+      return {};
+    }
+    if (record.tag == history::RunTag::AsLeft && !found->asFound) {
+      setStatus(QStringLiteral("Протокол калибровки не сформирован: в истории нет запуска её приборов до "
+                               "настройки перед запуском %1.")
+                    .arg(shown_->runId),
+                true);
+      return {};
+    }
+    calibration = history::calibrationRunsOfStored(*found);
+  }
+  const int result = calibration
+                         ? quarn::report::makeCalibrationReport(*calibration, request)
+                         : quarn::report::makeRunReport(history::snapshotOfStoredRun(record), request);
   if (result != 0) {
     const std::string& why = quarn::report::LastReportError();
     setStatus(QStringLiteral("Протокол не сформирован: %1")
@@ -776,6 +829,7 @@ void HistoryDialog::setSource(Source source) {
   station_->setVisible(lab());
   // Nothing of the other source stays on the screen.
   shown_.reset();
+  shownCalibration_.reset();
   shownStation_.clear();
   listed_.clear();
   listedStations_.clear();

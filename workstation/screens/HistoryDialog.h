@@ -68,8 +68,9 @@ class HistoryDialog : public QDialog {
   std::vector<int64_t> listedRuns() const { return listed_; }
   std::vector<std::string> listedWorkstations() const { return listedStations_; }
 
-  // Makes the chosen run's protocol again into `outputPath` (asks for a file when empty). Returns
-  // the workbook written, or an empty text with the reason in statusText().
+  // Makes the chosen run's protocol again into `outputPath` (asks for a file when empty); for the run
+  // that ended a calibration, the calibration's protocol of both its runs and the trims between them.
+  // Returns the workbook written, or an empty text with the reason in statusText().
   QString rebuildProtocol(QString outputPath = {});
 
   // What the dialog last had to say (a history that cannot be read, a protocol written or not).
@@ -128,6 +129,9 @@ class HistoryDialog : public QDialog {
   std::vector<std::string> listedStations_;  // the lab source's workstation of each listed run
   std::unique_ptr<quarn::history::StoredRun> shown_;
   std::string shownStation_;  // the workstation of the run shown, on the lab source
+  // On the lab source, the calibration the run shown ended (read with it), or why it could not be read.
+  std::unique_ptr<quarn::history::StoredCalibration> shownCalibration_;
+  QString calibrationProblem_;
 
   std::string labUri_;
   Source source_ = Source::Workstation;
