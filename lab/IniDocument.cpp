@@ -63,9 +63,8 @@ bool lineSafe(std::string_view s, char forbidden = '\0') {
 // Sections this short are searched in order; longer ones get a hash index.
 constexpr std::size_t kIndexFrom = 24;
 
-}  // namespace
-
-std::size_t IniDocument::FoldHash::operator()(std::string_view s) const noexcept {
+// FNV-1a over the folded bytes: names that differ only in letter case hash alike.
+std::size_t foldHash(std::string_view s) {
   std::size_t h = 1469598103934665603ull;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
   for (std::size_t i = 0, n = s.size(); i < n; ++i) {
@@ -75,13 +74,53 @@ std::size_t IniDocument::FoldHash::operator()(std::string_view s) const noexcept
   return h;
 }
 
-bool IniDocument::FoldEq::operator()(std::string_view a, std::string_view b) const noexcept {
+bool foldEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a.data());
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b.data());
   for (std::size_t i = 0, n = a.size(); i < n; ++i)
     if (x[i] != y[i] && kFold.to[x[i]] != kFold.to[y[i]]) return false;
   return true;
+}
+
+}  // namespace
+
+template <class Same>
+std::size_t IniDocument::NameTable::find(std::size_t hash, Same same) const {
+  if (slots_.empty()) return npos;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.pos == 0) return npos;
+    if (slot.hash == hash && same(slot.pos - 1)) return slot.pos - 1;
+  }
+}
+
+template <class Same>
+void IniDocument::NameTable::addFirst(std::size_t pos, std::size_t hash, Same same) {
+  if ((count_ + 1) * 2 > slots_.size()) grow();
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.pos == 0) {
+      slot = Slot{pos + 1, hash};
+      ++count_;
+      return;
+    }
+    if (slot.hash == hash && same(slot.pos - 1)) return;
+  }
+}
+
+void IniDocument::NameTable::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.pos == 0) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].pos != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
 }
 
 std::string foldName(std::string_view name) {
@@ -119,10 +158,15 @@ IniDocument IniDocument::parse(std::string_view bytes) {
     if (!t.empty() && t.front() == '[') {
       const std::size_t close = t.find(']');
       if (close != std::string_view::npos) {
+        const std::string_view name = trimmed(t.substr(1, close - 1));
         Section s;
-        s.name = std::string(trimmed(t.substr(1, close - 1)));
         s.headerRaw = std::string(text);
-        doc.firstSection_.try_emplace(s.name, doc.sections_.size());
+        s.nameBegin = static_cast<std::size_t>(name.data() - text.data());
+        s.nameLength = name.size();
+        s.nameHash = foldHash(name);
+        doc.firstSection_.addFirst(doc.sections_.size(), s.nameHash, [&doc, name](std::size_t at) {
+          return foldEqual(doc.sections_[at].name(), name);
+        });
         doc.sections_.push_back(std::move(s));
         continue;
       }
@@ -132,8 +176,13 @@ IniDocument IniDocument::parse(std::string_view bytes) {
     if (!t.empty() && t.front() != ';') {
       const std::size_t eq = text.find('=');
       if (eq != std::string_view::npos) {
-        line.key = std::string(trimmed(text.substr(0, eq)));
-        line.isEntry = !line.key.empty();
+        const std::string_view key = trimmed(text.substr(0, eq));
+        line.isEntry = !key.empty();
+        if (line.isEntry) {
+          line.keyBegin = static_cast<std::size_t>(key.data() - text.data());
+          line.keyLength = key.size();
+          line.keyHash = foldHash(key);
+        }
         line.valueOffset = eq + 1;
       }
     }
@@ -152,125 +201,161 @@ IniDocument IniDocument::parse(std::string_view bytes) {
   return doc;
 }
 
-IniDocument::Section* IniDocument::findSection(std::string_view name) {
-  if (sections_.empty()) return nullptr;
-  auto it = firstSection_.find(trimmed(name));
-  return it == firstSection_.end() ? nullptr : &sections_[it->second];
+std::size_t IniDocument::findSection(std::string_view trimmedName, std::size_t hash) const {
+  return firstSection_.find(
+      hash, [this, trimmedName](std::size_t at) { return foldEqual(sections_[at].name(), trimmedName); });
 }
 
-const IniDocument::Section* IniDocument::findSection(std::string_view name) const {
-  if (sections_.empty()) return nullptr;  // no name to hash for
-  auto it = firstSection_.find(trimmed(name));
-  return it == firstSection_.end() ? nullptr : &sections_[it->second];
-}
-
-const IniDocument::Line* IniDocument::findKey(const Section& s, std::string_view key) {
-  key = trimmed(key);
+std::size_t IniDocument::findKey(const Section& s, std::string_view trimmedKey, std::size_t hash) {
   if (s.lines.size() < kIndexFrom) {
-    for (const Line& l : s.lines)
-      if (l.isEntry && FoldEq{}(l.key, key)) return &l;
-    return nullptr;
+    for (std::size_t i = 0; i < s.lines.size(); ++i) {
+      const Line& l = s.lines[i];
+      if (l.isEntry && l.keyHash == hash && foldEqual(l.key(), trimmedKey)) return i;
+    }
+    return NameTable::npos;
   }
   if (!s.indexed) {
     s.keyIndex.clear();
-    for (std::size_t i = 0; i < s.lines.size(); ++i)
-      if (s.lines[i].isEntry) s.keyIndex.try_emplace(s.lines[i].key, i);
+    for (std::size_t i = 0; i < s.lines.size(); ++i) {
+      const Line& l = s.lines[i];
+      if (!l.isEntry) continue;
+      s.keyIndex.addFirst(i, l.keyHash,
+                          [&s, &l](std::size_t at) { return foldEqual(s.lines[at].key(), l.key()); });
+    }
     s.indexed = true;
   }
-  auto it = s.keyIndex.find(key);
-  return it == s.keyIndex.end() ? nullptr : &s.lines[it->second];
+  return s.keyIndex.find(
+      hash, [&s, trimmedKey](std::size_t at) { return foldEqual(s.lines[at].key(), trimmedKey); });
+}
+
+void IniDocument::indexSections() {
+  firstSection_.clear();
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    const std::string_view name = sections_[i].name();
+    firstSection_.addFirst(i, sections_[i].nameHash,
+                           [this, name](std::size_t at) { return foldEqual(sections_[at].name(), name); });
+  }
 }
 
 std::optional<std::string_view> IniDocument::get(std::string_view section, std::string_view key) const {
-  const Section* s = findSection(section);
-  if (!s) return std::nullopt;
-  const Line* l = findKey(*s, key);
-  if (!l) return std::nullopt;
-  return std::string_view(l->raw).substr(l->valueOffset);
+  if (sections_.empty()) return std::nullopt;  // nothing to hash a name for
+  const std::string_view name = trimmed(section);
+  const std::size_t at = findSection(name, foldHash(name));
+  if (at == NameTable::npos) return std::nullopt;
+  const Section& s = sections_[at];
+  const std::string_view k = trimmed(key);
+  const std::size_t line = findKey(s, k, foldHash(k));
+  if (line == NameTable::npos) return std::nullopt;
+  const Line& l = s.lines[line];
+  return std::string_view(l.raw).substr(l.valueOffset);
 }
 
-bool IniDocument::hasSection(std::string_view section) const { return findSection(section) != nullptr; }
+bool IniDocument::hasSection(std::string_view section) const {
+  if (sections_.empty()) return false;
+  const std::string_view name = trimmed(section);
+  return findSection(name, foldHash(name)) != NameTable::npos;
+}
 
 bool IniDocument::hasKey(std::string_view section, std::string_view key) const {
   return get(section, key).has_value();
 }
 
 void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
-  // The section name is copied only when it must be made safe for a line (the rare case); the value
-  // is always copied, as it may be a view into the very line it replaces.
-  std::string sectionBuf, keyBuf;
+  // Names and values are copied only when they must be made safe for a line (the rare case). Any of
+  // them may be a view into this very document, so the new line is made before anything in the
+  // document moves; a value replaced in place may come from the very line it replaces, which
+  // std::string::replace allows.
+  std::string sectionBuf, keyBuf, valueBuf;
   if (!lineSafe(section, ']')) section = sectionBuf = sanitized(section, ']');
   if (!lineSafe(key, '=')) key = keyBuf = sanitized(key, '=');
+  if (!lineSafe(value)) value = valueBuf = sanitized(value);
   const std::string_view sectionName = trimmed(section);
-  const std::string keyName(trimmed(key));  // used after the sections may have moved
-  const std::string val = lineSafe(value) ? std::string(value) : sanitized(value);
+  const std::string_view keyName = trimmed(key);
   if (keyName.empty() || keyName.front() == ';' || keyName.front() == '[') return;
+  const std::size_t keyHash = foldHash(keyName);
+  const std::size_t sectionHash = foldHash(sectionName);
 
-  Section* s = findSection(sectionName);
-  if (!s) {
+  std::size_t at = findSection(sectionName, sectionHash);
+  if (at != NameTable::npos) {
+    Section& s = sections_[at];
+    const std::size_t found = findKey(s, keyName, keyHash);
+    if (found != NameTable::npos) {
+      Line& l = s.lines[found];
+      l.raw.replace(l.valueOffset, std::string::npos, value.data(), value.size());
+      return;
+    }
+  }
+
+  Line line;
+  line.raw.reserve(keyName.size() + 1 + value.size());
+  line.raw.append(keyName).append("=").append(value);
+  line.keyLength = keyName.size();
+  line.keyHash = keyHash;
+  line.valueOffset = keyName.size() + 1;
+  line.isEntry = true;
+
+  if (at == NameTable::npos) {
     Section fresh;
-    fresh.name = std::string(sectionName);
     fresh.headerRaw.reserve(sectionName.size() + 2);
     fresh.headerRaw.append("[").append(sectionName).append("]");
+    fresh.nameBegin = 1;
+    fresh.nameLength = sectionName.size();
+    fresh.nameHash = sectionHash;
     // A blank line closes every section, as the workstation writes its files. Room for the few
     // entries most sections get, written one after the other.
     fresh.lines.reserve(4);
     fresh.lines.push_back(Line{});
-    firstSection_.try_emplace(fresh.name, sections_.size());
+    at = sections_.size();
     sections_.push_back(std::move(fresh));
-    s = &sections_.back();
+    const std::string_view name = sections_[at].name();
+    firstSection_.addFirst(at, sectionHash,
+                           [this, name](std::size_t i) { return foldEqual(sections_[i].name(), name); });
   }
-  if (const Line* found = findKey(*s, keyName)) {
-    Line& l = s->lines[static_cast<std::size_t>(found - s->lines.data())];
-    l.raw.resize(l.valueOffset);
-    l.raw.append(val);
-    return;
-  }
+  Section& s = sections_[at];
   // After the last entry: only non-entry lines (blanks, comments) move, so indexed positions stay.
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < s->lines.size(); ++i)
-    if (s->lines[i].isEntry) at = i + 1;
-  Line line;
-  line.key = keyName;
-  line.isEntry = true;
-  line.raw.reserve(keyName.size() + 1 + val.size());
-  line.raw.append(keyName).append("=").append(val);
-  line.valueOffset = keyName.size() + 1;
-  s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
-  if (s->indexed) s->keyIndex.try_emplace(keyName, at);
+  std::size_t after = s.lines.size();
+  while (after > 0 && !s.lines[after - 1].isEntry) --after;
+  s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(after), std::move(line));
+  if (s.indexed) {
+    const std::string_view k = s.lines[after].key();
+    s.keyIndex.addFirst(after, keyHash, [&s, k](std::size_t i) { return foldEqual(s.lines[i].key(), k); });
+  }
 }
 
 void IniDocument::remove(std::string_view section, std::string_view key) {
-  Section* s = findSection(section);
-  if (!s) return;
+  if (sections_.empty()) return;
+  const std::string_view name = trimmed(section);
+  const std::size_t at = findSection(name, foldHash(name));
+  if (at == NameTable::npos) return;
+  Section& s = sections_[at];
   const std::string_view k = trimmed(key);
-  std::erase_if(s->lines, [&](const Line& l) { return l.isEntry && FoldEq{}(l.key, k); });
-  s->keyIndex.clear();
-  s->indexed = false;
+  std::erase_if(s.lines, [&](const Line& l) { return l.isEntry && foldEqual(l.key(), k); });
+  s.keyIndex.clear();
+  s.indexed = false;
 }
 
 void IniDocument::removeSection(std::string_view section) {
   const std::string_view name = trimmed(section);
   const auto before = sections_.size();
-  std::erase_if(sections_, [&](const Section& s) { return FoldEq{}(s.name, name); });
-  if (sections_.size() == before) return;
-  firstSection_.clear();
-  for (std::size_t i = 0; i < sections_.size(); ++i) firstSection_.try_emplace(sections_[i].name, i);
+  std::erase_if(sections_, [&](const Section& s) { return foldEqual(s.name(), name); });
+  if (sections_.size() != before) indexSections();
 }
 
 std::vector<std::string> IniDocument::sectionNames() const {
   std::vector<std::string> names;
   names.reserve(sections_.size());
-  for (const Section& s : sections_) names.push_back(s.name);
+  for (const Section& s : sections_) names.emplace_back(s.name());
   return names;
 }
 
 std::vector<std::string> IniDocument::keys(std::string_view section) const {
   std::vector<std::string> out;
-  const Section* s = findSection(section);
-  if (!s) return out;
-  for (const Line& l : s->lines)
-    if (l.isEntry) out.push_back(l.key);
+  if (sections_.empty()) return out;
+  const std::string_view name = trimmed(section);
+  const std::size_t at = findSection(name, foldHash(name));
+  if (at == NameTable::npos) return out;
+  for (const Line& l : sections_[at].lines)
+    if (l.isEntry) out.emplace_back(l.key());
   return out;
 }
 
@@ -278,7 +363,7 @@ std::string IniDocument::serialize() const { return serializeWithout({}); }
 
 std::string IniDocument::serializeWithout(std::string_view without) const {
   without = trimmed(without);
-  const auto skipped = [&](const Section& s) { return !without.empty() && FoldEq{}(s.name, without); };
+  const auto skipped = [&](const Section& s) { return !without.empty() && foldEqual(s.name(), without); };
   std::size_t total = 0;
   for (const Line& l : preamble_) total += l.raw.size() + 2;
   for (const Section& s : sections_) {

@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace quarn::data {
@@ -46,7 +45,7 @@ class IniDocument {
   std::vector<std::string> sectionNames() const;
   // The same names one by one, without copies: section i of sectionCount(), as read or set.
   std::size_t sectionCount() const { return sections_.size(); }
-  std::string_view sectionName(std::size_t i) const { return sections_[i].name; }
+  std::string_view sectionName(std::size_t i) const { return sections_[i].name(); }
   std::vector<std::string> keys(std::string_view section) const;
 
   // The document as file content: every line followed by CRLF.
@@ -59,39 +58,64 @@ class IniDocument {
   bool endsInBrokenLine() const { return endsInBrokenLine_; }
 
  private:
-  // Case-insensitive hashing and comparison of names, usable with string_view keys (no allocation).
-  struct FoldHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept;
+  // Positions of names in a vector (of sections, or of a section's lines), found by the names'
+  // folded hashes: an open-addressing table that holds the first position of each name only, so a
+  // lookup finds the first occurrence. Names are compared only when their hashes are equal.
+  class NameTable {
+   public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    // `same(pos)`: whether the name at a position stored earlier is the name looked for.
+    template <class Same>
+    std::size_t find(std::size_t hash, Same same) const;
+    // Adds a position under its name's hash unless the name is there already.
+    template <class Same>
+    void addFirst(std::size_t pos, std::size_t hash, Same same);
+    void clear() {
+      slots_.clear();
+      count_ = 0;
+    }
+
+   private:
+    struct Slot {
+      std::size_t pos = 0;  // position + 1; 0 is a free slot
+      std::size_t hash = 0;
+    };
+    void grow();
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
   };
-  struct FoldEq {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
-  using NameIndex = std::unordered_map<std::string, std::size_t, FoldHash, FoldEq>;
 
   struct Line {
     std::string raw;  // the line as written (without line end)
-    std::string key;  // empty for lines that are not entries
-    bool isEntry = false;
+    // For entries: the key (trimmed) inside raw and its folded hash, computed once when the line is
+    // read or made, so a lookup compares hashes before it compares letters.
+    std::size_t keyBegin = 0;
+    std::size_t keyLength = 0;
+    std::size_t keyHash = 0;
     std::size_t valueOffset = 0;  // where the value starts in raw
+    bool isEntry = false;
+    std::string_view key() const { return {raw.data() + keyBegin, keyLength}; }
   };
   struct Section {
-    std::string name;
-    std::string headerRaw;
+    std::string headerRaw;  // the header line as written; the name (trimmed) lies inside it
+    std::size_t nameBegin = 0;
+    std::size_t nameLength = 0;
+    std::size_t nameHash = 0;
     std::vector<Line> lines;
     // Key index, built on the first lookup in a long section; short sections are searched in order.
-    mutable NameIndex keyIndex;
+    mutable NameTable keyIndex;
     mutable bool indexed = false;
+    std::string_view name() const { return {headerRaw.data() + nameBegin, nameLength}; }
   };
 
-  Section* findSection(std::string_view name);
-  const Section* findSection(std::string_view name) const;
-  static const Line* findKey(const Section& s, std::string_view key);
+  std::size_t findSection(std::string_view trimmedName, std::size_t hash) const;
+  // The line of a key in a section (its trimmed name and hash), or NameTable::npos.
+  static std::size_t findKey(const Section& s, std::string_view trimmedKey, std::size_t hash);
+  void indexSections();
 
   std::vector<Line> preamble_;  // lines before the first section
   std::vector<Section> sections_;
-  NameIndex firstSection_;  // name -> index of its first section
+  NameTable firstSection_;  // the first section of each name
   bool endsInBrokenLine_ = false;
 };
 
