@@ -6,6 +6,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +55,14 @@ struct NameHash {
 };
 std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> tableByName;
 std::array<int32_t, XLSX_TABLES_MAX> nextCell{};
+// How far the operations have filled each list since the last release, so that a release frees
+// those texts instead of walking every slot of the block (some 8000 addresses).
+struct Filled {
+  int32_t hidden = 0;
+  int32_t pairs = 0;
+  int32_t tables = 0;
+};
+Filled filled;
 
 int32_t findTable(const char* name) {
   const auto it = tableByName.find(std::string_view(name));
@@ -90,6 +100,7 @@ int SetFiles(const char* templatePath, const char* outputPath) {
 int AddHiddenSheet(const char* name) {
   if (!name || block.hiddenCount < 0 || block.hiddenCount >= XLSX_HIDDEN_MAX) return -1;
   block.hidden[block.hiddenCount++] = copyText(name);
+  filled.hidden = std::max(filled.hidden, block.hiddenCount);
   return 0;
 }
 
@@ -109,6 +120,7 @@ int Add_ReplacePair(const char* key, const char* value) {
   block.pairs[block.pairCount].key = copyText(key);
   block.pairs[block.pairCount].value = copyText(value);
   ++block.pairCount;
+  filled.pairs = std::max(filled.pairs, block.pairCount);
   return 0;
 }
 
@@ -129,6 +141,7 @@ int SetColumnCount(int n) {
 int AddTable(const char* name) {
   if (!name || block.tableCount < 0 || block.tableCount >= XLSX_TABLES_MAX) return -1;
   const int32_t t = block.tableCount++;
+  filled.tables = std::max(filled.tables, block.tableCount);
   block.tables[t].name = copyText(name);
   for (int i = 0; i < XLSX_TABLE_CELLS; ++i) block.tables[t].cells[i] = nullptr;
   tableByName.emplace(name, t);
@@ -164,9 +177,38 @@ int AddFloatCell(const char* table, double value, int decimals) {
   return AddCell(table, fixedText(value, decimals).c_str());
 }
 
+namespace {
+
+// The block's checksum byte as xlsx_exchange_checksum defines it (0xFF plus every byte before the
+// checksum, modulo 256), summed eight bytes at a time: the block is some 60 KB and is sealed for
+// every report. Each word adds its bytes pairwise into four 16-bit lanes; 128 words add at most
+// 128 * 2 * 255 to a lane, so the lanes are folded into the sum before they could overflow.
+uint8_t blockChecksum(const TXlsxExchange& b) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&b);
+  const std::size_t n = offsetof(TXlsxExchange, checksum);
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+  uint32_t sum = 0xFF;
+  std::size_t i = 0;
+  while (n - i >= 8) {
+    const std::size_t end = i + 8 * std::min<std::size_t>((n - i) / 8, 128);
+    uint64_t lanes = 0;
+    for (; i < end; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i, sizeof word);
+      lanes += (word & kEvenBytes) + ((word >> 8) & kEvenBytes);
+    }
+    sum += static_cast<uint32_t>((lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) + ((lanes >> 32) & 0xFFFF) +
+                                 (lanes >> 48));
+  }
+  for (; i < n; ++i) sum += bytes[i];
+  return static_cast<uint8_t>(sum);
+}
+
+}  // namespace
+
 int Checksum() {
   ReportBlock();
-  block.checksum = xlsx_exchange_checksum(&block);
+  block.checksum = blockChecksum(block);
   return 0;
 }
 
@@ -206,29 +248,32 @@ int RunReport() {
 
 // The block is packed and its addresses are not aligned: fields are read and written directly,
 // never through references or pointers to them.
+// Only the slots the operations filled hold texts: the first `filled` entries of each list, and
+// the first nextCell cells of each table (cells fill in order).
 int FreeReport() {
   std::free(block.templatePath);
   block.templatePath = nullptr;
   std::free(block.outputPath);
   block.outputPath = nullptr;
-  for (int i = 0; i < XLSX_HIDDEN_MAX; ++i) {
+  for (int i = 0; i < filled.hidden; ++i) {
     std::free(block.hidden[i]);
     block.hidden[i] = nullptr;
   }
-  for (int i = 0; i < XLSX_PAIRS_MAX; ++i) {
+  for (int i = 0; i < filled.pairs; ++i) {
     std::free(block.pairs[i].key);
     block.pairs[i].key = nullptr;
     std::free(block.pairs[i].value);
     block.pairs[i].value = nullptr;
   }
-  for (int t = 0; t < XLSX_TABLES_MAX; ++t) {
+  for (int t = 0; t < filled.tables; ++t) {
     std::free(block.tables[t].name);
     block.tables[t].name = nullptr;
-    for (int i = 0; i < XLSX_TABLE_CELLS; ++i) {
+    for (int i = 0; i < nextCell[static_cast<std::size_t>(t)]; ++i) {
       std::free(block.tables[t].cells[i]);
       block.tables[t].cells[i] = nullptr;
     }
   }
+  filled = Filled{};
   tableByName.clear();
   nextCell.fill(0);
   block.hiddenCount = 0;

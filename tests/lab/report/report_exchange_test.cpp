@@ -180,6 +180,43 @@ TEST_F(ReportExchange, ChecksumAndRelease) {
   EXPECT_EQ(val(block.tables[0].cells[0]), nullptr);
 }
 
+// Every list filled to its limit: the seal is the library's checksum over all of it, and the release
+// frees and clears every slot that was filled; a second, larger fill after the release is released
+// whole too.
+TEST_F(ReportExchange, AFullBlockIsSealedAndReleasedWhole) {
+  char text[16];
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const int tables = round == 0 ? 3 : XLSX_TABLES_MAX;
+    ASSERT_EQ(SetFiles("\xFF\xFE.xlsx", "\xEE.xls"), 0);
+    for (int i = 0; i < XLSX_HIDDEN_MAX; ++i) ASSERT_EQ(AddHiddenSheet("\xFF\xFF\xFF"), 0);
+    for (int i = 0; i < XLSX_PAIRS_MAX; ++i) {
+      std::snprintf(text, sizeof text, "\xFF%04d", i);
+      ASSERT_EQ(Add_ReplacePair(text, "\xFF\xFF"), 0) << i;
+    }
+    ASSERT_EQ(SetColumnCount(XLSX_COLUMN_LIMIT - 1), 0);
+    for (int t = 0; t < tables; ++t) {
+      std::snprintf(text, sizeof text, "&T%02d", t);
+      ASSERT_EQ(AddTable(text), 0);
+      for (int i = 0; i < XLSX_COLUMN_LIMIT - 1; ++i) ASSERT_EQ(AddFloatCell(text, -9999.9999, 4), 0);
+    }
+    Checksum();
+    EXPECT_EQ(val(block.checksum), xlsx_exchange_checksum(&block));
+    FreeReport();
+    EXPECT_EQ(val(block.templatePath), nullptr);
+    EXPECT_EQ(val(block.outputPath), nullptr);
+    int left = 0;
+    for (int i = 0; i < XLSX_HIDDEN_MAX; ++i) left += val(block.hidden[i]) != nullptr;
+    for (int i = 0; i < XLSX_PAIRS_MAX; ++i)
+      left += (val(block.pairs[i].key) != nullptr) + (val(block.pairs[i].value) != nullptr);
+    for (int t = 0; t < XLSX_TABLES_MAX; ++t) {
+      left += val(block.tables[t].name) != nullptr;
+      for (int i = 0; i < XLSX_TABLE_CELLS; ++i) left += val(block.tables[t].cells[i]) != nullptr;
+    }
+    EXPECT_EQ(left, 0);
+  }
+}
+
 TEST_F(ReportExchange, RunReportShowsTheLibrarysReason) {
   xlsxtest::TempFolder dir;
   SetFiles(cp(dir.file("нет шаблона.xlsx")).c_str(), cp(dir.file("out.xls")).c_str());
