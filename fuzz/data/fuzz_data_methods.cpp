@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const Result<TextContent> text = textFromBytes(input, "mp.ini");
   if (!text) return 0;
-  const IniDocument ini = IniDocument::parse(text->bytes);
-  const MethodList list = methodsFromIni(ini);
-  IniDocument out = ini;
+  // The document read is written back into as it is (no copy): the list was taken from it first.
+  IniDocument out = IniDocument::parse(text->bytes);
+  const MethodList list = methodsFromIni(out);
   methodsToIni(list, out);
   const std::string once = out.serialize();
   IniDocument again = IniDocument::parse(once);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TextFile.h"
@@ -32,8 +33,10 @@ bool sameWindowAndMenus(const WorkstationSettings& a, const WorkstationSettings&
   return window && a.portMenus == b.portMenus;
 }
 
-std::string written(const WorkstationSettings& s) {
-  IniDocument out = s.file;
+// What a save writes. The settings' document is written into where it lies (the checks below
+// compare only the window and the menus), so no copy of it is made.
+std::string written(WorkstationSettings& s) {
+  IniDocument out = std::move(s.file);
   settingsToIni(s, out);
   return out.serialize();
 }
@@ -44,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Result<TextContent> text =
       textFromBytes(std::string_view(reinterpret_cast<const char*>(data), size), "arm_quarn.ini");
   if (!text) return 0;
-  const WorkstationSettings read = settingsFromIni(IniDocument::parse(text->bytes), "/opt/quarn", menus());
+  WorkstationSettings read = settingsFromIni(IniDocument::parse(text->bytes), "/opt/quarn", menus());
   const std::string once = written(read);
-  const WorkstationSettings back = settingsFromIni(IniDocument::parse(once), "/opt/quarn", menus());
+  WorkstationSettings back = settingsFromIni(IniDocument::parse(once), "/opt/quarn", menus());
   if (!sameWindowAndMenus(read, back)) std::abort();
   if (written(back) != once) std::abort();
   return 0;

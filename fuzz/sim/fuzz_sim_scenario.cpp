@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "quarnsim/engine.h"
 #include "quarnsim/scenario.h"
@@ -14,14 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quarnsim::applyScenarioText(scenario, std::string_view(reinterpret_cast<const char*>(data), size));
   scenario.faults.clear();  // a fault may legitimately silence the bench
   scenario.deviceType = -1;
-  quarnsim::Engine bench(scenario);
+  const double turnaroundMaxMs = scenario.turnaround.maxMs;
+  quarnsim::Engine bench(std::move(scenario));  // the bench takes the scenario over, no copy
   quarnsim::LinePort& line = bench.calibratorPort();
   if (line.open(0) != 0) abort();
   const auto rq = quarnsim::uail::requestFrame("1;0;");
   line.write(rq.data(), rq.size(), 0);
-  if (scenario.turnaround.maxMs < 1e6) {  // a scenario may ask for an answer hours later
+  if (turnaroundMaxMs < 1e6) {  // a scenario may ask for an answer hours later
     // The answer starts within the turnaround; every further second only steps the bench.
-    const uint32_t later = 500 + static_cast<uint32_t>(scenario.turnaround.maxMs);
+    const uint32_t later = 500 + static_cast<uint32_t>(turnaroundMaxMs);
     if (line.available(later) <= 0) abort();
   }
   for (int ch = 0; ch < 4; ++ch) (void)bench.kestoReading(ch);
