@@ -3,7 +3,11 @@
 # at a time for SECONDS each (default 30), in a scratch copy of the seeds so the committed corpus is
 # not touched. Prints per target the executions, exec/s of the wall clock (what libFuzzer reports)
 # and exec/s of the CPU time the target used, which depends less on what else the machine runs; the
-# load average before the first target is printed too.
+# load average before the first target is printed too. On a shared machine compare the CPU figures:
+# under a load of several processes per core the wall-clock figure falls with the share of the CPU the
+# target gets, the CPU figure far less. The first seconds from the seeds include libFuzzer writing
+# every new input to the corpus folder, as in CI's fuzz stage, so a short run is slower per input
+# than a long one.
 #
 # usage: scripts/fuzz-speed.sh BUILD [SECONDS] [TARGET...]
 set -euo pipefail
