@@ -343,15 +343,24 @@ TEST_F(HistoryDialogLab, AServerThatCannotBeReadOrWasEditedIsToldAndTheOwnHistor
   EXPECT_EQ(dialog.pointTable()->rowCount(), 10);
 }
 
-// The main window offers the lab server of its settings file as the dialog's source.
+// The main window offers the lab server of its settings file as the dialog's source, also to a dialog
+// opened before the settings were read (ARM_Quarn --history-dialog … --history-source lab at start).
 TEST_F(HistoryDialogLab, TheMainWindowOffersTheServerOfItsSettings) {
   writeSettings(QByteArray("[HistoryServer]\nUri=") + QByteArray::fromStdString(reader()) +
                 "\nWorkstation=ws-ui\n");
-  open();
+  MainWindow::Options o = windowOptions(dir.path());
+  o.historyPath = dir.filePath(QStringLiteral("history.db"));
+  window = std::make_unique<MainWindow>(o);
+  ASSERT_EQ(window->create(), 0);
+  window->show();
   HistoryDialog* dialog = window->openHistory();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_TRUE(dialog->sourceChoice()->isVisible());
+  EXPECT_FALSE(dialog->sourceChoice()->isVisible()) << "offered before the settings were read";
   dialog->setSource(HistoryDialog::Source::Lab);
+  EXPECT_EQ(dialog->source(), HistoryDialog::Source::Workstation);
+  window->TimerLoadTimer();  // the settings are read
+  EXPECT_TRUE(dialog->sourceChoice()->isVisible());
+  EXPECT_EQ(dialog->source(), HistoryDialog::Source::Lab);
   ASSERT_TRUE(settled(*dialog));
   EXPECT_EQ(dialog->listedRuns().size(), 3u) << dialog->statusText().toStdString();
 }

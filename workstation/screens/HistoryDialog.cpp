@@ -811,13 +811,19 @@ void HistoryDialog::setLabServer(const std::string& uri) {
   const bool offered = !labUri_.empty();
   sourceLabel_->setVisible(offered);
   sourceChoice_->setVisible(offered);
-  if (!offered) setSource(Source::Workstation);
+  if (!offered)
+    setSource(Source::Workstation);
+  else if (labAsked_)
+    setSource(Source::Lab);
 #else
   (void)uri;
 #endif
 }
 
 void HistoryDialog::setSource(Source source) {
+  // The lab asked for before the server is known (the settings are read after the window opens) is
+  // taken when it is.
+  labAsked_ = source == Source::Lab;
   if (source == Source::Lab && labUri_.empty()) source = Source::Workstation;
   {
     const QSignalBlocker quiet(sourceChoice_);
@@ -841,6 +847,9 @@ void HistoryDialog::setSource(Source source) {
   if (lab()) headers.prepend(QStringLiteral("Станция"));
   runs_->setColumnCount(static_cast<int>(headers.size()));
   runs_->setHorizontalHeaderLabels(headers);
+  // The lab's list does not carry the calibrator (its columns are the runs' start, kind, tag and
+  // devices): that column stays hidden there.
+  for (int c = 0; c < runs_->columnCount(); ++c) runs_->setColumnHidden(c, lab() && c == 5);
   setCheck(QString(), false);
   fullCheck_->setToolTip(lab() ? QStringLiteral("Проверить цепочки записей станций на сервере лаборатории")
                                : QStringLiteral("Проверить файл истории и всю цепочку записей"));

@@ -49,7 +49,8 @@ class HistoryDialog : public QDialog {
   // Where the runs come from: this workstation's history file, or the lab server.
   enum class Source { Workstation, Lab };
   // The lab server (a libpq connection string; never shown with its password): the choice of source
-  // appears. Empty: none (the choice stays hidden). Without libpq in the build, nothing changes.
+  // appears, and the lab source when it was asked for before. Empty: none (the choice stays hidden).
+  // Without libpq in the build, nothing changes.
   void setLabServer(const std::string& uri);
   void setSource(Source source);
   Source source() const { return source_; }
@@ -135,6 +136,7 @@ class HistoryDialog : public QDialog {
 
   std::string labUri_;
   Source source_ = Source::Workstation;
+  bool labAsked_ = false;                // the lab source was asked for, perhaps before a server was given
   std::set<std::string> knownStations_;  // the workstations the lab's lists named so far
   int labPending_ = 0;
   // Each kind of lab read counts its requests: a result that arrives after a newer request of its

@@ -492,6 +492,8 @@ void MainWindow::TimerLoadTimer() {
   if (startPort_ != 0) restored.portMenus.erase(quarn::data::ownerChainSection({"FormMain", "COMselect"}));
   ports_->restore(restored, uiBrenk());
   startServerPush();
+  // A history dialog opened before the settings were read learns the lab server now.
+  if (historyDialog_) historyDialog_->setLabServer(labServerUri());
 
   if (lib_.dev) {
     // A project that could not be loaded (told by load()) is not the current file: a save would
