@@ -21,17 +21,22 @@
 #include <vector>
 
 #include "CalibrationPanel.h"
+#include "CalibrationRuns.h"
 #include "HistoryStore.h"
 #include "LabelPanel.h"
 #include "ProjectController.h"
 #include "ProjectFile.h"
 #include "Prompts.h"
 #include "ProtocolExporter.h"
+#include "ProtocolFooter.h"
+#include "RunBuilder.h"
 #include "TDevValues.h"
 #include "VerificationScreen.h"
 #include "WindowPicture.h"
 #include "ZDialog.h"
 #include "bench_fixture.h"
+#include "calibration_report.h"
+#include "openpyxl_reader.h"
 #include "quarnsim/scenario.h"
 #include "quarnsim/transmitter.h"
 
@@ -137,6 +142,8 @@ class CalibrationWorkstation : public armtest::Workstation {
     EXPECT_FALSE(window->findChild<QWidget*>(QStringLiteral("pm_mode_Check"))->isEnabled());
     ASSERT_TRUE(run([&] { return !messages.isEmpty(); }, 30 * 60 * 1000)) << stageText().toStdString();
     EXPECT_EQ(messages.back(), QStringLiteral("Калибровка завершена: подстроенные приборы годны."));
+    // The run that ended the calibration is written once control is back in the event loop.
+    QCoreApplication::processEvents();
     EXPECT_FALSE(s.running());
     EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("pm_mode_Check"))->isEnabled());
 
@@ -215,6 +222,40 @@ TEST_F(CalibrationWorkstation, TrimsTheDevicesOutOfToleranceAndShowsBothVerdicts
   EXPECT_TRUE(sheet.contains(QStringLiteral("ПРОТОКОЛ КАЛИБРОВКИ"))) << sheet.left(2000).toStdString();
   EXPECT_TRUE(sheet.contains(QStringLiteral("Результаты до подстройки: отрицательные.")));
   EXPECT_TRUE(sheet.contains(QStringLiteral("подстройка сенсора: Pmin")));
+
+  // The history makes the same workbook again from the as-left run, as quarn-cli history report does:
+  // the as-found run, the trims with their values and the reasons it stored.
+  if (xlsxtest::openpyxlMissing().empty()) {
+    auto st = store();
+    ASSERT_NE(st, nullptr);
+    const std::vector<history::RunSummary> runs = storedRuns();
+    const auto asLeft = std::find_if(runs.begin(), runs.end(), [](const history::RunSummary& r) {
+      return r.tag == history::RunTag::AsLeft;
+    });
+    ASSERT_NE(asLeft, runs.end());
+    const auto calibration = st->calibrationOf(asLeft->runId);
+    ASSERT_TRUE(calibration.ok()) << calibration.error().message;
+    EXPECT_EQ(calibration->adjustments.size(), 4u);
+    for (const history::Adjustment& a : calibration->adjustments) EXPECT_FALSE(a.note.empty()) << a.serial;
+    quarn::report::ReportRequest request;
+    request.templateFolder = QUARN_EXAMPLES_DIR "/../template_xml/";
+    request.templateName = "Протокол поверки.xlsx";
+    request.outputPath = dir.filePath(QStringLiteral("again.xlsx")).toStdString();
+    request.historyEntry = history::protocolFooter(calibration->last.contentId, calibration->last.hash);
+    ASSERT_EQ(quarn::report::makeCalibrationReport(history::calibrationRunsOfStored(*calibration), request),
+              0);
+    std::string error;
+    const auto written = xlsxtest::readWorkbook(exporter.lastWorkbook().toStdString(), &error);
+    ASSERT_TRUE(written) << error;
+    const auto rebuilt = xlsxtest::readWorkbook(request.outputPath, &error);
+    ASSERT_TRUE(rebuilt) << error;
+    ASSERT_EQ((*written)["sheets"].size(), (*rebuilt)["sheets"].size());
+    for (size_t k = 0; k < (*written)["sheets"].size(); ++k) {
+      SCOPED_TRACE((*written)["sheets"][k]["name"].get<std::string>());
+      EXPECT_EQ((*written)["sheets"][k]["cells"], (*rebuilt)["sheets"][k]["cells"]);
+    }
+    EXPECT_EQ(*written, *rebuilt);
+  }
   if (const char* shot = std::getenv("CALIBRATION_SCREENSHOT")) {
     // The screen as the operator sees it once the message is read: refreshed after the end.
     runFor(2000);

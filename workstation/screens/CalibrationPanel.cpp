@@ -150,6 +150,7 @@ void CalibrationPanel::stop() {
   }
   if (!running()) return;
   sequence_->stop();
+  context_.calibrationStepped(*sequence_);
   showState();
   // Stopped at once (nothing fixed at a current): the end is told now, since the screen goes idle and
   // passes no more notifications on.
@@ -174,6 +175,7 @@ void CalibrationPanel::notify(const TDev& dev) {
 void CalibrationPanel::advance() {
   if (!sequence_) return;
   sequence_->advance();
+  context_.calibrationStepped(*sequence_);
   showState();
   if (sequence_->finished()) tellEnd();
 }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "CalibrationRuns.h"
+#include "CalibrationSequence.h"
 #include "HistoryStore.h"
 #include "ProjectController.h"
 #include "ProtocolFooter.h"
@@ -55,9 +57,12 @@ history::OpenOptions writerOptions() {
 }  // namespace
 
 RunRecorder::RunRecorder(WorkstationContext& context, QString historyPath, QObject* parent)
-    : QObject(parent), context_(context), path_(historyPath.isEmpty() ? defaultHistoryPath() : historyPath) {}
+    : QObject(parent), context_(context), path_(historyPath.isEmpty() ? defaultHistoryPath() : historyPath) {
+  context_.setCalibrationStepHook(
+      [this](const quarn::data::CalibrationSequence& sequence) { calibrationStepped(sequence); });
+}
 
-RunRecorder::~RunRecorder() = default;
+RunRecorder::~RunRecorder() { context_.setCalibrationStepHook({}); }
 
 QString RunRecorder::defaultHistoryPath() {
   const std::string path = history::defaultHistoryPath();
@@ -89,13 +94,55 @@ void RunRecorder::notify(const TDev& dev) {
       dev.retCode != lastRetCode_;
   lastTask_ = dev.task;
   lastRetCode_ = dev.retCode;
-  if (trimEnded && dev.errCode == 0) takeAdjustments(dev);
+  // A calibration's trims come from its sequence, with their values (calibrationStepped).
+  if (trimEnded && dev.errCode == 0 && context_.calibrationRunTag() < 0) takeAdjustments(dev);
   // One run, one entry: until a host starts the measuring task again, the library's measuring cycles
   // still end in the finished run's last step and report its end code again.
   if (!finished || !armed_) return;
   armed_ = false;
   // The results are taken now: the record goes on changing once the library measures again.
-  queue(takeRun(dev));
+  TakenRun taken = takeRun(dev);
+  if (!taken.tagDecided) return queue(std::move(taken));
+  // A calibration's run waits for the sequence's step that takes it: that step sets the reasons the
+  // run ending the calibration carries. One still waiting is stored as it is rather than lost.
+  if (heldRun_) queue(std::move(*heldRun_));
+  heldRun_ = std::move(taken);
+}
+
+void RunRecorder::calibrationStepped(const quarn::data::CalibrationSequence& sequence) {
+  if (heldRun_) {
+    const bool asLeft = heldRun_->run.tag == history::RunTag::AsLeft;
+    const auto runStage =
+        asLeft ? quarn::data::CalibrationStage::AsLeft : quarn::data::CalibrationStage::AsFound;
+    // Still in the run's stage: the step that takes the run is yet to come.
+    if (sequence.stage() != runStage) {
+      const std::optional<quarn::data::CalibrationRuns> runs = quarn::data::calibrationRunsOf(sequence);
+      if (runs && runs->asLeft.has_value() == asLeft)
+        for (auto& field : quarn::data::calibrationReasonFields(*runs))
+          heldRun_->run.protocol.fields.push_back(std::move(field));
+      queue(std::move(*heldRun_));
+      heldRun_.reset();
+    }
+  }
+  // A new sequence, or one before its as-found run: none of its trims is queued yet.
+  if (&sequence != calibration_ || !sequence.asFound()) {
+    calibration_ = &sequence;
+    trimsTaken_.clear();
+  }
+  for (const quarn::data::CalibrationAdjustment& x : quarn::data::calibrationAdjustments(sequence)) {
+    const bool sensor = x.kind == quarn::data::TrimKind::Sensor;
+    if (!trimsTaken_.insert({x.channel, sensor}).second) continue;
+    history::Adjustment a;
+    a.atMs = history::nowUtcMs();
+    a.utcOffsetMin = history::utcOffsetMinutes(a.atMs);
+    a.workstation = history::defaultWorkstationName();
+    a.channel = x.channel;
+    a.serial = x.serial;
+    a.deviceName = x.deviceName;
+    a.kind = sensor ? history::AdjustmentKind::SensorTrim : history::AdjustmentKind::CurrentTrim;
+    a.note = x.note;
+    queue(std::move(a));
+  }
 }
 
 std::string RunRecorder::protocolFooter(const TDev& dev) const {

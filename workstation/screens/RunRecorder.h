@@ -11,6 +11,11 @@
 // A HART current trim (task 15) or sensor trim (16) that ends without an error is kept too, as an
 // adjustment of each device it worked on (by the serial of its channel in the device grid): a run of
 // such a device later that day is offered as the as-left run of its as-found run.
+// During a calibration the sequence's trims are kept instead, with their points and values as notes,
+// once the sequence has taken the step that ends each; and a run of the calibration is stored once the
+// sequence has taken the step after its end, the run that ends the calibration with the channels'
+// reasons among its protocol fields. So the history makes the calibration's protocol again as the
+// workstation wrote it.
 // Every write remembers the history's new head in the user's settings folder (shared with quarn-cli,
 // which writes the same default history), so a history changed or replaced behind the program's back
 // is refused instead of written on.
@@ -21,6 +26,9 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
+#include <set>
+#include <utility>
 #include <variant>
 
 #include "HistoryRecord.h"
@@ -28,8 +36,9 @@
 struct TDev;
 
 namespace quarn::data {
+class CalibrationSequence;
 class RunSnapshot;
-}
+}  // namespace quarn::data
 
 namespace arm {
 
@@ -79,6 +88,8 @@ class RunRecorder : public QObject {
   };
   TakenRun takeRun(const TDev& dev) const;
   void takeAdjustments(const TDev& dev);
+  // After every step of a calibration sequence (WorkstationContext::calibrationStepped).
+  void calibrationStepped(const quarn::data::CalibrationSequence& sequence);
   void queue(std::variant<TakenRun, quarn::history::Adjustment> entry);
   void store(TakenRun taken);
   void store(const quarn::history::Adjustment& adjustment);
@@ -92,6 +103,11 @@ class RunRecorder : public QObject {
   uint32_t lastTask_ = 0;
   uint32_t lastRetCode_ = 0;
   std::deque<std::variant<TakenRun, quarn::history::Adjustment>> pending_;
+  // A calibration's run taken at its end, waiting for the sequence's next step.
+  std::optional<TakenRun> heldRun_;
+  // The trims of the calibration sequence `calibration_` queued so far: (channel, sensor trim).
+  const quarn::data::CalibrationSequence* calibration_ = nullptr;
+  std::set<std::pair<int, bool>> trimsTaken_;
   bool storeQueued_ = false;
   int64_t lastRunId_ = 0;
   std::string lastHash_;      // of the last run's entry

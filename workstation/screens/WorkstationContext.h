@@ -21,8 +21,9 @@ struct TDev;
 class QWidget;
 
 namespace quarn::data {
+class CalibrationSequence;
 class RunSnapshot;
-}
+}  // namespace quarn::data
 
 namespace arm {
 
@@ -115,14 +116,27 @@ class WorkstationContext : public QObject {
   // operator: 0 as-found, 1 as-left; -1 (no calibration) lets the history offer the tag.
   int calibrationRunTag() const { return calibrationRunTag_; }
   void setCalibrationRunTag(int tag) { calibrationRunTag_ = tag; }
+  // The calibration panel tells it after every step its sequence has taken (and after a stop): the
+  // run history takes the trims with their values and the reasons of the run that ends the
+  // calibration from the sequence then, once the sequence has set them.
+  void calibrationStepped(const quarn::data::CalibrationSequence& sequence) const {
+    if (calibrationStepped_) calibrationStepped_(sequence);
+  }
+  void setCalibrationStepHook(std::function<void(const quarn::data::CalibrationSequence&)> hook) {
+    calibrationStepped_ = std::move(hook);
+  }
   // Why a control is disabled while a run is active (its tool tip or status text).
   static QString runLockReason();
 
   // ---- Run history ------------------------------------------------------------------------------
   // The line a protocol of the record's results carries about their entry in the run history
   // (RunRecorder::protocolFooter, UTF-8); empty while the host has set none.
-  std::string historyFooter(const TDev& dev) const { return historyFooter_ ? historyFooter_(dev) : std::string(); }
-  void setHistoryFooter(std::function<std::string(const TDev&)> footer) { historyFooter_ = std::move(footer); }
+  std::string historyFooter(const TDev& dev) const {
+    return historyFooter_ ? historyFooter_(dev) : std::string();
+  }
+  void setHistoryFooter(std::function<std::string(const TDev&)> footer) {
+    historyFooter_ = std::move(footer);
+  }
 
   // ---- HART -------------------------------------------------------------------------------------
   // "Быстрый поиск HART": the device search takes answers as soon as they are complete. The HART
@@ -203,6 +217,7 @@ class WorkstationContext : public QObject {
   int calibrationRunTag_ = -1;
   std::unique_ptr<quarn::data::RunSnapshot> run_;
   std::function<std::string(const TDev&)> historyFooter_;
+  std::function<void(const quarn::data::CalibrationSequence&)> calibrationStepped_;
 };
 
 }  // namespace arm
