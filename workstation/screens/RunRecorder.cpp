@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstddef>
@@ -58,11 +59,16 @@ history::OpenOptions writerOptions() {
 
 RunRecorder::RunRecorder(WorkstationContext& context, QString historyPath, QObject* parent)
     : QObject(parent), context_(context), path_(historyPath.isEmpty() ? defaultHistoryPath() : historyPath) {
+  // The hook may outlive the recorder and the recorder the context (the main window's context is gone
+  // before its child objects are deleted), so the recorder never reaches back into the context on its
+  // way out: the hook asks whether the recorder is still there.
   context_.setCalibrationStepHook(
-      [this](const quarn::data::CalibrationSequence& sequence) { calibrationStepped(sequence); });
+      [recorder = QPointer<RunRecorder>(this)](const quarn::data::CalibrationSequence& sequence) {
+        if (recorder) recorder->calibrationStepped(sequence);
+      });
 }
 
-RunRecorder::~RunRecorder() { context_.setCalibrationStepHook({}); }
+RunRecorder::~RunRecorder() = default;
 
 QString RunRecorder::defaultHistoryPath() {
   const std::string path = history::defaultHistoryPath();
