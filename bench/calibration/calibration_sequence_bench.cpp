@@ -29,6 +29,7 @@
 #include "quarnsim/scenario.h"
 #include "serial/serial_port.h"
 #include "sim_vport.h"
+#include "virtual_timer_clock.h"
 
 namespace {
 
@@ -37,31 +38,7 @@ namespace data = quarn::data;
 constexpr uint32_t kPort = 5;
 constexpr uint32_t kLimitMs = 60u * 60u * 1000u;  // an hour of virtual time for any one part
 
-// Virtual clock: sleeps advance it at once; the driver calls TimerProc every 20 ms of it.
-struct BenchClock {
-  uint32_t now = 1000;
-  uint32_t last = 1000;
-  static uint32_t nowThunk(void* c) { return static_cast<BenchClock*>(c)->now; }
-  static void sleepThunk(void* c, uint32_t ms) { static_cast<BenchClock*>(c)->now += ms; }
-  void install() {
-    const quarn_clock clock{this, &nowThunk, &sleepThunk};
-    quarn_set_clock(&clock);
-  }
-  void tick() {
-    uint32_t target = last + 20;
-    if (quarn_tick_reached(now, target)) target = now;
-    now = last = target;
-    TimerProc(nullptr, 0, TimerID, target);
-  }
-  bool runUntil(const std::function<bool()>& done, uint32_t maxMs = kLimitMs) {
-    const uint32_t start = now;
-    while (!done()) {
-      if (now - start > maxMs) return false;
-      tick();
-    }
-    return true;
-  }
-};
+using quarn::test::VirtualClock;
 
 // The notification the library sends goes to whoever listens now.
 std::function<void()> g_listener;
@@ -85,7 +62,7 @@ class Bench {
     Dev.onUpdate = nullptr;
     ClosePorts(-1);
   }
-  bool connect(BenchClock& clock) {
+  bool connect(VirtualClock& clock) {
     SetTask(TASK_CONNECT, nullptr);
     return clock.runUntil([] { return Dev.linked == 1 && Dev.task == TASK_MEASURE; }, 60000) &&
            clock.runUntil([] { return Dev.kestoDataValid != 0; }, 10000);
@@ -130,8 +107,7 @@ void BM_WholeSequenceAgainstItsParts(benchmark::State& state) {
   double part[5] = {};
   int iterations = 0;
   for (auto _ : state) {
-    BenchClock clock;
-    clock.install();
+    VirtualClock clock;
     {
       // The whole sequence: its next step at the first timer period after the one that asked for it.
       Bench bench;
@@ -139,15 +115,17 @@ void BM_WholeSequenceAgainstItsParts(benchmark::State& state) {
       BenchHost host(bench);
       data::CalibrationSequence seq(host, {});
       g_listener = [&] { seq.onNotify(Dev); };
-      const uint32_t start = clock.now;
+      const uint32_t start = clock.now();
       seq.start();
-      const bool ended = clock.runUntil([&] {
-        if (seq.actionDue()) seq.advance();
-        return seq.finished();
-      });
+      const bool ended = clock.runUntil(
+          [&] {
+            if (seq.actionDue()) seq.advance();
+            return seq.finished();
+          },
+          kLimitMs);
       if (!ended || seq.stage() != data::CalibrationStage::Finished || !seq.succeeded())
         return state.SkipWithError(("the sequence did not succeed: " + seq.stopReason()).c_str());
-      wholeS += (clock.now - start) / 1000.0;
+      wholeS += (clock.now() - start) / 1000.0;
     }
     {
       // The same parts one by one.
@@ -158,11 +136,11 @@ void BM_WholeSequenceAgainstItsParts(benchmark::State& state) {
         if (Dev.task == TASK_CHECK && Dev.retCode == RETCODE_VERIFICATION_DONE) runDone = true;
       };
       auto timed = [&](int k, uint32_t task, const std::function<bool()>& done) {
-        const uint32_t start = clock.now;
+        const uint32_t start = clock.now();
         SetTask(task, nullptr);
-        const bool ok = clock.runUntil(done);
-        part[k] += (clock.now - start) / 1000.0;
-        partsS += (clock.now - start) / 1000.0;
+        const bool ok = clock.runUntil(done, kLimitMs);
+        part[k] += (clock.now() - start) / 1000.0;
+        partsS += (clock.now() - start) / 1000.0;
         return ok;
       };
       auto backToMeasuring = [] { return Dev.task == TASK_MEASURE; };
@@ -214,8 +192,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   // Shut down while a virtual clock still stands, so the unload exchange costs no real time.
-  BenchClock clock;
-  clock.install();
+  VirtualClock clock;
   ExitDll();
   quarn_set_clock(nullptr);
   return 0;

@@ -12,6 +12,7 @@
 #include "quarnsim/engine.h"
 #include "serial/serial_port.h"
 #include "sim_vport.h"
+#include "virtual_timer_clock.h"
 
 namespace {
 
@@ -21,23 +22,7 @@ uint64_t threadCpuNs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-// Virtual clock: sleeps advance it at once; the driver calls TimerProc every 20 ms of it.
-struct BenchClock {
-  uint32_t now = 1000;
-  uint32_t last = 1000;
-  static uint32_t nowThunk(void* c) { return static_cast<BenchClock*>(c)->now; }
-  static void sleepThunk(void* c, uint32_t ms) { static_cast<BenchClock*>(c)->now += ms; }
-  void install() {
-    const quarn_clock clock{this, &nowThunk, &sleepThunk};
-    quarn_set_clock(&clock);
-  }
-  void tick() {
-    uint32_t target = last + 20;
-    if (quarn_tick_reached(now, target)) target = now;
-    now = last = target;
-    TimerProc(nullptr, 0, TimerID, target);
-  }
-};
+using quarn::test::VirtualClock;
 
 // The simulator's port calls, timed so their cost can be taken out.
 struct TimedSimPort {
@@ -92,8 +77,7 @@ void onUpdate() {
 }
 
 void runMeasuringCycles(benchmark::State& state, quarnsim::Model model) {
-  BenchClock clock;
-  clock.install();
+  VirtualClock clock;
   InitDev();
   quarnsim::Scenario scenario;
   scenario.model = model;
@@ -143,8 +127,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   // Shut down while the virtual clock still stands, so the unload exchange costs no real time.
-  BenchClock clock;
-  clock.install();
+  VirtualClock clock;
   ExitDll();
   quarn_set_clock(nullptr);
   return 0;

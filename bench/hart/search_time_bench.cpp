@@ -22,6 +22,7 @@
 #include "quarnsim/engine.h"
 #include "serial/serial_port.h"
 #include "sim_vport.h"
+#include "virtual_timer_clock.h"
 
 namespace {
 
@@ -30,23 +31,7 @@ constexpr double kHartAnswerMs = 50;
 constexpr double kKestoAnswerMs = 15;
 constexpr double kSlaveTimeoutMs = 257;
 
-// Virtual clock: sleeps advance it at once; the driver calls TimerProc every 20 ms of it.
-struct BenchClock {
-  uint32_t now = 1000;
-  uint32_t last = 1000;
-  static uint32_t nowThunk(void* c) { return static_cast<BenchClock*>(c)->now; }
-  static void sleepThunk(void* c, uint32_t ms) { static_cast<BenchClock*>(c)->now += ms; }
-  void install() {
-    const quarn_clock clock{this, &nowThunk, &sleepThunk};
-    quarn_set_clock(&clock);
-  }
-  void tick() {
-    uint32_t target = last + 20;
-    if (quarn_tick_reached(now, target)) target = now;
-    now = last = target;
-    TimerProc(nullptr, 0, TimerID, target);
-  }
-};
+using quarn::test::VirtualClock;
 
 // The simulator's port with a count of the line time of everything that passes, and of the requests
 // that drew an answer (a HART answer: a delimiter after its preamble; a UAIL answer: any byte).
@@ -163,8 +148,7 @@ int g_notices = 0;
 void onUpdate() { ++g_notices; }
 
 void searchTime(benchmark::State& state, Bench which, bool fast) {
-  BenchClock clock;
-  clock.install();
+  VirtualClock clock;
   InitDev();
   quarnsim::Engine bench(scenarioOf(which));
   LineTap tap;
@@ -182,12 +166,12 @@ void searchTime(benchmark::State& state, Bench which, bool fast) {
   int channels = 0, searches = 0;
   for (auto _ : state) {
     tap.start();
-    const uint32_t start = clock.now;
+    const uint32_t start = clock.now();
     SetTask(TASK_HART_SEARCH, nullptr);
     while (Dev.task != TASK_MEASURE) clock.tick();
     tap.stop();
-    searchMs += clock.now - start;
-    channelsMs += clock.now - tap.firstSelectMs;
+    searchMs += clock.now() - start;
+    channelsMs += clock.now() - tap.firstSelectMs;
     // The devices' answers, the Kesto module's answers, and the time-out of each silent poll.
     limitMs += tap.lineMs + tap.hartAnswers * kHartAnswerMs + tap.uailAnswers * kKestoAnswerMs +
                tap.hartSilent * kSlaveTimeoutMs;
@@ -231,8 +215,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   // Shut down while a virtual clock still stands, so the unload exchange costs no real time.
-  BenchClock clock;
-  clock.install();
+  VirtualClock clock;
   ExitDll();
   quarn_set_clock(nullptr);
   return 0;
