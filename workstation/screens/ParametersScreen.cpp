@@ -765,8 +765,9 @@ void ParametersScreen::libraryEvent(TDev& dev) {
   bool infoRead = dev.event == kEventHartInfoRead && dev.task != TASK_HART_SEARCH;
   if (context().runActive() && (searchDone || hartWritten || infoRead)) {
     // The run measures the devices the grid held when it started: what a search or a read finds
-    // is not taken now, and the operator is told.
-    if (searchDone)
+    // is not taken now, and the operator is told — unless the search is a calibration's own, which
+    // its panel shows as a stage of the sequence.
+    if (searchDone && !context().calibrationActive())
       context().messageWindow().showMessage(
           QStringLiteral("Поиск HART во время поверки: параметры датчиков не изменены."), false,
           QStringLiteral("HART"));

@@ -549,6 +549,7 @@ bool VerificationScreen::startRun() {
 }
 
 void VerificationScreen::lockForCalibration() {
+  context().setCalibrationActive(true);
   context().setRunActive(true);
   running_ = true;
   context().setModeButtonsEnabled(false);
@@ -616,6 +617,7 @@ void VerificationScreen::becomeIdle() {
   // The typed reference was the run's only: the calibrator's is the reference again.
   if (TDev* dev = record()) dev->handInput = 0;
   if (wasRunning) context().setRunActive(false);
+  context().setCalibrationActive(false);
 }
 
 void VerificationScreen::setCalibrationMode(bool on) {

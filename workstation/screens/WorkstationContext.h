@@ -106,6 +106,10 @@ class WorkstationContext : public QObject {
   // stays disabled meanwhile.
   bool runActive() const { return runActive_; }
   void setRunActive(bool active);
+  // The run is a calibration's (its sequence, or the exit from fixed-current mode after a lost link):
+  // the HART searches it makes are its own, and the parameters screen does not report them.
+  bool calibrationActive() const { return runActive_ && calibrationActive_; }
+  void setCalibrationActive(bool active) { calibrationActive_ = active; }
   // The run under way or the last one, with its own snapshot of what it uses (null before the first
   // run). The results list, the protocol and the history take it, never the parameters as they are
   // later.
@@ -214,6 +218,7 @@ class WorkstationContext : public QObject {
   int currentMode_ = -1;
   bool modeButtonsEnabled_ = true;
   bool runActive_ = false;
+  bool calibrationActive_ = false;
   int calibrationRunTag_ = -1;
   std::unique_ptr<quarn::data::RunSnapshot> run_;
   std::function<std::string(const TDev&)> historyFooter_;
