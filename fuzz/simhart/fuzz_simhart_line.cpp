@@ -61,32 +61,39 @@ void checkSignals(Transmitter* const* devices) {
   }
 }
 
-std::vector<uint8_t> request(const TransmitterConfig& c, uint8_t command, const uint8_t* data, size_t n) {
-  std::vector<uint8_t> f{0xFF,
-                         0xFF,
-                         0xFF,
-                         0xFF,
-                         0xFF,
-                         0x82,
-                         static_cast<uint8_t>((c.expandedDeviceType >> 8) | 0x80),
-                         static_cast<uint8_t>(c.expandedDeviceType),
-                         static_cast<uint8_t>(c.deviceId >> 16),
-                         static_cast<uint8_t>(c.deviceId >> 8),
-                         static_cast<uint8_t>(c.deviceId),
-                         command,
-                         static_cast<uint8_t>(n)};
+// The four configurations, made once: the same for every input.
+const TransmitterConfig& configOf(int channel) {
+  static const TransmitterConfig configs[4] = {configFor(0), configFor(1), configFor(2), configFor(3)};
+  return configs[channel];
+}
+
+// A request frame into `f`, whose storage is reused from one record to the next.
+void request(std::vector<uint8_t>& f, const TransmitterConfig& c, uint8_t command, const uint8_t* data,
+             size_t n) {
+  f = {0xFF,
+       0xFF,
+       0xFF,
+       0xFF,
+       0xFF,
+       0x82,
+       static_cast<uint8_t>((c.expandedDeviceType >> 8) | 0x80),
+       static_cast<uint8_t>(c.expandedDeviceType),
+       static_cast<uint8_t>(c.deviceId >> 16),
+       static_cast<uint8_t>(c.deviceId >> 8),
+       static_cast<uint8_t>(c.deviceId),
+       command,
+       static_cast<uint8_t>(n)};
   f.insert(f.end(), data, data + n);
   uint8_t sum = 0;
   for (size_t k = 5; k < f.size(); ++k) sum ^= f[k];
   f.push_back(sum);
-  return f;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  Transmitter t0(configFor(0)), t1(configFor(1)), t2(configFor(2)), t3(configFor(3));
+  Transmitter t0(configOf(0)), t1(configOf(1)), t2(configOf(2)), t3(configOf(3));
   Transmitter* devices[4] = {&t0, &t1, &t2, &t3};
   HartLine line;
   for (int ch = 0; ch < 4; ++ch) line.attach(ch, devices[ch]);
@@ -98,6 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   line.selectChannel(mode & 0x03);
   if (mode & 0x80) {
     // Structured: [channel, command, length, data...] records.
+    std::vector<uint8_t> frame;
+    frame.reserve(5 + 8 + 255 + 1);
     while (pos + 3 <= size) {
       const int channel = data[pos] & 0x03;
       const uint8_t command = data[pos + 1];
@@ -105,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       pos += 3;
       if (n > size - pos) n = size - pos;
       line.selectChannel(channel);
-      const std::vector<uint8_t> frame = request(devices[channel]->config(), command, data + pos, n);
+      request(frame, devices[channel]->config(), command, data + pos, n);
       pos += n;
       checkAnswers(line.onHostBytes(frame.data(), frame.size()));
       now += 0.5;
