@@ -93,8 +93,11 @@ void request(std::vector<uint8_t>& f, const TransmitterConfig& c, uint8_t comman
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  Transmitter t0(configOf(0)), t1(configOf(1)), t2(configOf(2)), t3(configOf(3));
+  // The same four transmitters for every input, each started over as a new one of its configuration
+  // (SimHartTransmitter.StartingOverGivesWhatANewTransmitterGives holds that to a new transmitter).
+  static Transmitter t0(configOf(0)), t1(configOf(1)), t2(configOf(2)), t3(configOf(3));
   Transmitter* devices[4] = {&t0, &t1, &t2, &t3};
+  for (int ch = 0; ch < 4; ++ch) devices[ch]->startOver(configOf(ch));
   HartLine line;
   for (int ch = 0; ch < 4; ++ch) line.attach(ch, devices[ch]);
   double now = 0;

@@ -44,10 +44,15 @@ ParseResult parseRequest(const uint8_t* bytes, size_t n, Request& out) {
 std::vector<uint8_t> buildAnswer(const Request& request, size_t preambles, uint8_t responseCode,
                                  uint8_t deviceStatus, const std::vector<uint8_t>& data) {
   const size_t count = std::min<size_t>(data.size(), 253);
-  std::vector<uint8_t> out(preambles, 0xFF);
+  // Preambles, delimiter, address, command, byte count, the two status bytes, data, checksum: the
+  // answer's size is known, so it is made in one piece.
+  const size_t addressLength = request.longAddress ? 5 : 1;
+  std::vector<uint8_t> out;
+  out.reserve(preambles + 1 + addressLength + 2 + 2 + count + 1);
+  out.assign(preambles, 0xFF);
   const size_t start = out.size();
   out.push_back(static_cast<uint8_t>((request.longAddress ? kLongAddressBit : 0) | kSlaveToMaster));
-  out.insert(out.end(), request.address, request.address + (request.longAddress ? 5 : 1));
+  out.insert(out.end(), request.address, request.address + addressLength);
   out.push_back(request.command);
   out.push_back(static_cast<uint8_t>(count + 2));
   out.push_back(responseCode);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "hart_codec.h"
 #include "hart_frame.h"
@@ -161,6 +163,15 @@ Transmitter::Transmitter(TransmitterConfig config) : state_(std::make_unique<Sta
 }
 
 Transmitter::~Transmitter() = default;
+
+void Transmitter::startOver(TransmitterConfig config) {
+  std::vector<uint8_t> commands = std::move(state_->commands);
+  commands.clear();
+  *state_ = State{};
+  state_->commands = std::move(commands);
+  state_->config = config;
+  state_->factory = std::move(config);
+}
 
 void Transmitter::setPressure(double kPa, double nowS) {
   const bool first = !state_->timeKnown;

@@ -600,6 +600,63 @@ TEST(SimHartTransmitter, ResetAndRestoreBringBackFactoryState) {
   EXPECT_NEAR(floatAt(askOk(t, 1), 1), 0.0, 1e-6) << "sensor trim undone";
 }
 
+// A transmitter that starts over with a configuration answers, drives its loop and counts exactly
+// as a new one of that configuration, whatever the old one went through: writes to its
+// configuration, a sensor trim, fixed-current mode, a cold start, time and damping.
+TEST(SimHartTransmitter, StartingOverGivesWhatANewTransmitterGives) {
+  TransmitterConfig before = baseConfig();
+  before.damping = 2.0;
+  Transmitter used(before);
+  used.setPressure(450, 0);
+  used.setPressure(300, 5);
+  askOk(used, 123, cat({floatBytes(1.5f), floatBytes(0.25f)}));
+  askOk(used, 44, {7});
+  askOk(used, 35, cat({{7}, floatBytes(4.0f), floatBytes(1.0f)}));
+  askOk(used, 47, {1});
+  askOk(used, 18,
+        cat({quarnsim::hart::packAscii("FT-7", 8), quarnsim::hart::packAscii("OUTLET", 16), {1, 2, 120}}));
+  askOk(used, 42);
+  askOk(used, 40, floatBytes(12.0f));
+  ASSERT_TRUE(used.fixedCurrentMode());
+  ASSERT_EQ(used.config().tag, "FT-7");
+
+  TransmitterConfig after = baseConfig();
+  after.deviceId = 0x000231;
+  after.damping = 0.5;
+  after.function = TransferFunction::SquareRoot;
+  used.startOver(after);
+  Transmitter fresh(after);
+
+  uint8_t address[5];
+  longAddressOf(after, address);
+  const double times[] = {0, 0.2, 1, 4};
+  const double pressures[] = {150, 420, 420, 75};
+  for (int step = 0; step < 4; ++step) {
+    used.setPressure(pressures[step], times[step]);
+    fresh.setPressure(pressures[step], times[step]);
+    EXPECT_DOUBLE_EQ(used.loopCurrent(), fresh.loopCurrent()) << "step " << step;
+    EXPECT_DOUBLE_EQ(used.primaryValue(), fresh.primaryValue()) << "step " << step;
+    EXPECT_EQ(used.fixedCurrentMode(), fresh.fixedCurrentMode()) << "step " << step;
+    for (const uint8_t command : {0, 1, 2, 3, 7, 8, 12, 13, 14, 15, 16, 122}) {
+      const Bytes request = longRequest(address, command);
+      EXPECT_EQ(used.handleFrame(request), fresh.handleFrame(request))
+          << "step " << step << ", command " << int(command);
+    }
+    EXPECT_EQ(used.handleFrame(shortPoll(0)), fresh.handleFrame(shortPoll(0))) << "step " << step;
+  }
+  // A change after the start over still ends in the new configuration's factory state.
+  for (Transmitter* t : {&used, &fresh}) {
+    askOk(*t, 34, floatBytes(9.0f));
+    askOk(*t, 136, {0, 1});
+    askOk(*t, 42);
+  }
+  const Bytes info = longRequest(address, 15);
+  EXPECT_EQ(used.handleFrame(info), fresh.handleFrame(info));
+  EXPECT_EQ(used.requestsSeen(), fresh.requestsSeen());
+  EXPECT_EQ(used.commandsSeen(), fresh.commandsSeen());
+  EXPECT_EQ(used.config().tag, fresh.config().tag);
+}
+
 TEST(SimHartTransmitter, RefusedRequestsChangeNothing) {
   const struct {
     const char* what;

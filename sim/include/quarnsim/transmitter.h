@@ -100,6 +100,11 @@ class Transmitter {
   Transmitter(const Transmitter&) = delete;
   Transmitter& operator=(const Transmitter&) = delete;
 
+  // Makes this the transmitter a new Transmitter(config) would be: time, pressure and damping,
+  // loop mode, trims, status, counters and the commands seen all start over; only the storage is
+  // kept (a host that makes devices by the thousand saves an allocation per device).
+  void startOver(TransmitterConfig config);
+
   // Applied pressure in kPa at time nowS (seconds, monotonic); also advances the damping.
   void setPressure(double kPa, double nowS);
   // Advances time without a new pressure.
