@@ -1,5 +1,7 @@
 #include "WorkstationSettings.h"
 
+#include <utility>
+
 #include "IniValues.h"
 #include "TextFile.h"
 
@@ -12,7 +14,7 @@ constexpr long long kMaxTurnaroundMs = 1000;
 
 }  // namespace
 
-WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& programDir,
+WorkstationSettings settingsFromIni(IniDocument ini, const std::string& programDir,
                                     const std::map<std::string, std::vector<std::string>>& menuItems) {
   WorkstationSettings s;
   if (ini.hasKey("MainForm", "Left") && ini.hasKey("MainForm", "Top") && ini.hasKey("MainForm", "Width") &&
@@ -29,7 +31,7 @@ WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& p
     const long long ms = readInteger(ini, kHartSection, "FastSearchTurnaroundMs", 0);
     s.hartTurnaroundMs = static_cast<uint32_t>(ms < 0 ? 0 : ms > kMaxTurnaroundMs ? kMaxTurnaroundMs : ms);
   }
-  s.file = ini;
+  s.file = std::move(ini);
   return s;
 }
 

@@ -35,7 +35,8 @@ struct WorkstationSettings {
 
 // Reads the settings from a document; the project defaults to programDir + "/default.aip". A menu's
 // items are those listed in `menuItems` (the items that exist now); missing items are unchecked.
-WorkstationSettings settingsFromIni(const IniDocument& ini, const std::string& programDir,
+// The document becomes the settings' `file` (a document passed as a temporary is moved, not copied).
+WorkstationSettings settingsFromIni(IniDocument ini, const std::string& programDir,
                                     const std::map<std::string, std::vector<std::string>>& menuItems);
 void settingsToIni(const WorkstationSettings& s, IniDocument& ini);
 
