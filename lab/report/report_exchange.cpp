@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "quarn/cp1251.h"
 #include "quarn/library_binding.h"
@@ -64,6 +65,61 @@ struct Filled {
 };
 Filled filled;
 
+// The keys Add_ReplacePair listed, found by what they start with, so that a new key is compared only
+// with the listed keys that start where some part of it does: a report lists hundreds of keys, and
+// a search of every listed key in every new one made the pairs' check the larger part of a report's
+// assembly. Keys of three bytes or more are filed under their first three bytes, shorter ones apart;
+// each list holds slots in the order they were listed. The pairs are written only here.
+struct ListedKeys {
+  std::unordered_map<uint32_t, std::vector<int32_t>> byStart;
+  std::vector<int32_t> shortKeys;
+  std::array<std::size_t, XLSX_PAIRS_MAX> length{};
+
+  static uint32_t startOf(const char* text) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(text[0])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(text[1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(text[2])) << 16;
+  }
+  void add(int32_t slot, const char* key, std::size_t keyLength) {
+    length[static_cast<std::size_t>(slot)] = keyLength;
+    if (keyLength < 3)
+      shortKeys.push_back(slot);
+    else
+      byStart[startOf(key)].push_back(slot);
+  }
+  // The first slot whose key is shorter than `key` and lies inside it, or -1.
+  int32_t firstInside(const char* key, std::size_t keyLength) const {
+    int32_t first = -1;
+    const auto inside = [&](int32_t slot, std::size_t at) {
+      const std::size_t n = length[static_cast<std::size_t>(slot)];
+      const char* listed = slot < block.pairCount ? block.pairs[slot].key : nullptr;
+      return listed && n < keyLength && at + n <= keyLength && std::memcmp(key + at, listed, n) == 0;
+    };
+    for (const int32_t slot : shortKeys) {
+      if (first >= 0 && slot >= first) break;
+      for (std::size_t at = 0; at < keyLength; ++at)
+        if (inside(slot, at)) {
+          first = slot;
+          break;
+        }
+    }
+    for (std::size_t at = 0; at + 3 <= keyLength; ++at) {
+      const auto it = byStart.find(startOf(key + at));
+      if (it == byStart.end()) continue;
+      for (const int32_t slot : it->second) {
+        if (first >= 0 && slot >= first) break;
+        if (inside(slot, at)) first = slot;
+      }
+    }
+    return first;
+  }
+  void clear() {
+    byStart.clear();
+    shortKeys.clear();
+  }
+};
+ListedKeys listedKeys;
+
 int32_t findTable(const char* name) {
   const auto it = tableByName.find(std::string_view(name));
   return it == tableByName.end() ? -1 : it->second;
@@ -107,18 +163,15 @@ int AddHiddenSheet(const char* name) {
 int Add_ReplacePair(const char* key, const char* value) {
   if (!key || !*key || block.pairCount < 0 || block.pairCount >= XLSX_PAIRS_MAX) return -1;
   const std::size_t keyLength = std::strlen(key);
-  for (int32_t i = 0; i < block.pairCount; ++i) {
-    const char* listed = block.pairs[i].key;
-    if (!listed) continue;
-    if (keyLength > std::strlen(listed) && std::strstr(key, listed)) {
-      show("  Add_ReplacePair()", " Нужно изменить порядок добавлния!\n Добавляется идентификатор  " +
-                                      text::cp1251ToUtf8(key) + "\n Он длинее уже добавленного  " +
-                                      text::cp1251ToUtf8(listed) + "\n (сначала длинные)");
-      return -1;
-    }
+  if (const int32_t inside = listedKeys.firstInside(key, keyLength); inside >= 0) {
+    show("  Add_ReplacePair()", " Нужно изменить порядок добавлния!\n Добавляется идентификатор  " +
+                                    text::cp1251ToUtf8(key) + "\n Он длинее уже добавленного  " +
+                                    text::cp1251ToUtf8(block.pairs[inside].key) + "\n (сначала длинные)");
+    return -1;
   }
   block.pairs[block.pairCount].key = copyText(key);
   block.pairs[block.pairCount].value = copyText(value);
+  listedKeys.add(block.pairCount, key, keyLength);
   ++block.pairCount;
   filled.pairs = std::max(filled.pairs, block.pairCount);
   return 0;
@@ -274,6 +327,7 @@ int FreeReport() {
     }
   }
   filled = Filled{};
+  listedKeys.clear();
   tableByName.clear();
   nextCell.fill(0);
   block.hiddenCount = 0;

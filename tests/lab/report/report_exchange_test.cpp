@@ -64,6 +64,49 @@ TEST_F(ReportExchange, LongerKeysMustComeFirst) {
   EXPECT_STREQ(val(block.pairs[4].key), "&X%s%n_4");
 }
 
+// Which listed key a new key is refused for: the first listed key, long or short, that lies
+// inside the new one anywhere; a key whose bytes are all in the new key but not in a row, or one
+// alike but for its last byte, does not refuse it, nor does an equal key. Keys listed after a
+// release are checked as the first ones were.
+TEST_F(ReportExchange, ANewKeyIsRefusedOnlyForAShorterKeyInsideIt) {
+  const struct {
+    std::vector<const char*> listed;
+    const char* key;
+    const char* refusedFor;  // nullptr: accepted
+  } cases[] = {
+      {{"&D1_NAME", "&D1_N"}, "&D1_NAME_FULL", "&D1_NAME"},
+      {{"&AB", "&D1_N"}, "&D1_NAME_FULL", "&D1_N"},
+      {{"ME_F", "&AB"}, "&D1_NAME_FULL", "ME_F"},
+      {{"_FULL"}, "&D1_NAME_FULL", "_FULL"},
+      {{"&AB", "_F"}, "&D1_NAME_FULL", "_F"},
+      {{"A", "ME_F"}, "&D1_NAME_FULL", "A"},
+      {{"ME_F", "L"}, "&D1_NAME_FULL", "ME_F"},
+      {{"&BA", "&D1_NAME_FULL"}, "&AB&D1_NAME_FULL", "&D1_NAME_FULL"},
+      {{"&BA", "&AD", "LLUF"}, "&AB_D1_NAME_FULL", nullptr},
+      {{"&\x01", "\x7E"}, "&A>B", nullptr},
+      {{"&D1_NAME"}, "&D1_NAMF", nullptr},
+      {{"&D1_NAME"}, "&D1_NAME", nullptr},
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.key) + " round " + std::to_string(round));
+      FreeReport();
+      messages.clear();
+      for (const char* key : c.listed) ASSERT_EQ(Add_ReplacePair(key, "v"), 0) << key;
+      EXPECT_EQ(Add_ReplacePair(c.key, "v"), c.refusedFor ? -1 : 0);
+      if (c.refusedFor) {
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_NE(messages[0].text.find(std::string("добавленного  ") + c.refusedFor + "\n"),
+                  std::string::npos)
+            << messages[0].text;
+      } else {
+        EXPECT_TRUE(messages.empty());
+        EXPECT_STREQ(val(block.pairs[c.listed.size()].key), c.key);
+      }
+    }
+  }
+}
+
 TEST_F(ReportExchange, ListsStopAtTheirLimits) {
   for (int i = 0; i < XLSX_HIDDEN_MAX; ++i) ASSERT_EQ(AddHiddenSheet("s"), 0);
   EXPECT_EQ(AddHiddenSheet("s"), -1);
