@@ -260,6 +260,35 @@ TEST_F(ReportExchange, AFullBlockIsSealedAndReleasedWhole) {
   }
 }
 
+// Cell texts of every length, one longer than any the tables usually hold and many more bytes in all
+// than a report of four channels takes, each read back whole after the last was added: no text runs
+// into or over another. A second round after the release reuses what the first left.
+TEST_F(ReportExchange, EveryCellKeepsItsOwnText) {
+  const auto textOf = [](int round, int t, int i) {
+    const std::size_t length =
+        (t == 3 && i == 7) ? 100000 : static_cast<std::size_t>((t * 211 + i * 37) % 700);
+    std::string text = std::to_string(round) + ":" + std::to_string(t) + ":" + std::to_string(i) + ":";
+    text.append(length, static_cast<char>('a' + (t + i) % 26));
+    return text;
+  };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(SetColumnCount(XLSX_COLUMN_LIMIT - 1), 0);
+    for (int t = 0; t < XLSX_TABLES_MAX; ++t) {
+      const std::string name = "&T" + std::to_string(t);
+      ASSERT_EQ(AddTable(name.c_str()), 0);
+      for (int i = 0; i < XLSX_COLUMN_LIMIT - 1; ++i)
+        ASSERT_EQ(AddCell(name.c_str(), textOf(round, t, i).c_str()), 0);
+    }
+    int wrong = 0;
+    for (int t = 0; t < XLSX_TABLES_MAX; ++t)
+      for (int i = 0; i < XLSX_COLUMN_LIMIT - 1; ++i)
+        wrong += textOf(round, t, i) != val(block.tables[t].cells[i]);
+    EXPECT_EQ(wrong, 0);
+    FreeReport();
+  }
+}
+
 TEST_F(ReportExchange, RunReportShowsTheLibrarysReason) {
   xlsxtest::TempFolder dir;
   SetFiles(cp(dir.file("нет шаблона.xlsx")).c_str(), cp(dir.file("out.xls")).c_str());
