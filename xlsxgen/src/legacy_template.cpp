@@ -4,8 +4,8 @@
 #include <stdlib.h>
 
 #include <cstring>
-#include <fstream>
 
+#include "file_read.h"
 #include "quarn/office_convert.h"
 #include "xlsx_error.h"
 
@@ -26,10 +26,9 @@ void removeFolder(const std::string& folder) {
 
 bool isLegacyWorkbook(const std::string& path) {
   static const unsigned char kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  std::ifstream in(path, std::ios::binary);
-  unsigned char head[8] = {};
-  in.read(reinterpret_cast<char*>(head), sizeof head);
-  return in.gcount() == sizeof head && std::memcmp(head, kSignature, sizeof head) == 0;
+  char head[8] = {};
+  return readFileStart(path, head, sizeof head) == sizeof head &&
+         std::memcmp(head, kSignature, sizeof head) == 0;
 }
 
 std::string findOfficeProgram() { return quarn::office::findProgram(); }

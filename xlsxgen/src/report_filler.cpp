@@ -236,12 +236,15 @@ RowCopies::RowCopies(pugi::xml_node original, int row, int copies,
 // costs a few copies of known pieces rather than a string append (with its checks) per piece.
 class RoomWriter {
  public:
-  explicit RoomWriter(std::string& out) : out_(out), used_(out.size()) {}
-  // Room for `n` more bytes. The string grows by steps of at least kStep bytes: within the
+  // `step`: the least the string grows by at a time; 0 for a string written once, which then gets
+  // exactly the room asked for (no bytes beyond it are cleared).
+  explicit RoomWriter(std::string& out, std::size_t step = kStep)
+      : out_(out), used_(out.size()), step_(step) {}
+  // Room for `n` more bytes. The string grows by steps of at least `step` bytes: within the
   // capacity the caller reserved it is not reallocated, beyond it the string doubles its capacity
   // as any append would (growing by half of its length each time could outrun the reserve).
   void room(std::size_t n) {
-    if (out_.size() - used_ < n) out_.resize(used_ + std::max(n, kStep));
+    if (out_.size() - used_ < n) out_.resize(used_ + std::max(n, step_));
   }
   void put(std::string_view s) {
     std::memcpy(out_.data() + used_, s.data(), s.size());
@@ -293,6 +296,7 @@ class RoomWriter {
   static constexpr std::size_t kStep = 16 << 10;
   std::string& out_;
   std::size_t used_;
+  std::size_t step_;
 };
 
 // Room a text value takes at most once escaped ("&quot;" is the longest entity, six bytes).
@@ -306,7 +310,7 @@ void RowCopies::write(std::string& out) const {
 }
 
 void RowCopies::writeCopy(std::string& out, int i) const {
-  RoomWriter writer(out);
+  RoomWriter writer(out, 0);
   writeCopy(writer, i);
   writer.finish();
 }

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <new>
 
+#include "file_read.h"
 #include "thread_buffer.h"
 #include "xlsx_error.h"
 
@@ -122,17 +122,19 @@ bool isSafePartName(std::string_view name) {
 }
 
 ZipPackage ZipPackage::openFile(const std::string& path, ZipLimits limits) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) refuse("файл не открывается");
-  const std::streamoff length = in.tellg();
-  if (length < 0) refuse("ошибка чтения файла");
-  if (static_cast<std::uint64_t>(length) > limits.maxArchiveBytes)
-    throw XlsxError("Файл шаблона слишком велик");
   ZipPackage package;
   package.limits_ = limits;
-  package.bytes_ = std::make_unique<std::string>(static_cast<std::size_t>(length), '\0');
-  in.seekg(0);
-  if (!in.read(package.bytes_->data(), length)) refuse("ошибка чтения файла");
+  package.bytes_ = std::make_unique<std::string>();
+  switch (readWholeFile(path, limits.maxArchiveBytes, *package.bytes_)) {
+    case FileRead::Done:
+      break;
+    case FileRead::CannotOpen:
+      refuse("файл не открывается");
+    case FileRead::TooLarge:
+      throw XlsxError("Файл шаблона слишком велик");
+    case FileRead::Failed:
+      refuse("ошибка чтения файла");
+  }
   package.data_ = *package.bytes_;
   package.index();
   return package;
