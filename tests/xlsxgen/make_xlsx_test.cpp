@@ -94,7 +94,11 @@ FixtureWorkbook exampleWorkbook() {
            row(9, cellNumber("A9", "99")) +
            "</sheetData><mergeCells count=\"2\"><mergeCell ref=\"F5:G5\"/>"
            "<mergeCell ref=\"A9:C9\"/></mergeCells>"});
-  wb.sheets.push_back({"&SH_HIDE", "<sheetData>" + row(1, cellInline("A1", "&NUM")) + "</sheetData>"});
+  // The hidden sheet's formula names the renamed sheet and rows below the table.
+  wb.sheets.push_back(
+      {"&SH_HIDE", "<sheetData>" +
+                       row(1, cellInline("A1", "&NUM") + cellFormula("B1", "'&SH_A'!A1+Prot!A9")) +
+                       "</sheetData>"});
   wb.definedNames =
       "<definedName name=\"_xlnm.Print_Area\" localSheetId=\"1\">Prot!$A$1:$E$9</definedName>"
       "<definedName name=\"Head\">'&amp;SH_A'!$A$1</definedName>";
@@ -134,6 +138,8 @@ TEST_F(MakeXlsx, FillsTheExampleSheetHidesRenamesAndReplaces) {
   EXPECT_EQ(d["sheets"][2]["name"], "&SH_HIDE");
   EXPECT_EQ(d["sheets"][2]["state"], "hidden");
   EXPECT_EQ(d["sheets"][2]["cells"]["A1"], "&NUM");  // nothing else is done on a hidden sheet
+  // but its formulas follow the rename and the rows inserted on other sheets.
+  EXPECT_EQ(d["sheets"][2]["cells"]["B1"], "='Лист А'!A1+Prot!A11");
   EXPECT_EQ(d["defined_names"]["Head"], "'Лист А'!$A$1");
 
   const json& s = sheetNamed(d, "Prot");
@@ -369,6 +375,7 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
     const char* what;
     std::optional<Parts> parts;  // nullopt: a file that is not a zip at all
     const char* message;
+    const char* hidden = nullptr;  // a sheet the block hides
   } cases[] = {
       {"not a zip", std::nullopt, "не является zip-архивом"},
       {"zip cut short", std::nullopt, "не является книгой Excel"},
@@ -377,6 +384,9 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
       {"no sheet part", with("xl/worksheets/sheet2.xml", std::nullopt), "sheet2.xml"},
       {"malformed sheet", with("xl/worksheets/sheet2.xml", std::string("<worksheet><sheetData><row>")),
        "не является XML"},
+      // A hidden sheet is copied as it is, yet a malformed one is refused like any other.
+      {"malformed hidden sheet", with("xl/worksheets/sheet3.xml", std::string("<worksheet><sheetData><row>")),
+       "не является XML", "&SH_HIDE"},
       {"malformed workbook", with("xl/workbook.xml", std::string("<workbook")), "не является XML"},
       {"climbing entry name", with("../evil.xml", std::string("<x/>")), "недопустимое имя"},
       {"absolute entry name", with("/etc/evil.xml", std::string("<x/>")), "недопустимое имя"},
@@ -401,6 +411,7 @@ TEST_F(MakeXlsx, DamagedTemplatesAreRefusedWithoutLeavingFiles) {
     }
     Block block;
     block.files(path, out.file("out.xlsx"));
+    if (c.hidden) block.hide(c.hidden);
     EXPECT_EQ(MakeXLSX(block.sealed()), -2);
     EXPECT_NE(lastError().find(c.message), std::string::npos) << lastError();
     EXPECT_EQ(latinWords(lastError()), "") << lastError();  // said in Russian throughout
@@ -658,6 +669,9 @@ TEST_F(MakeXlsx, HiddenSheetsLeaveAVisibleActiveSheet) {
     EXPECT_EQ(d["sheets"][0]["state"], c.stateA);
     EXPECT_EQ(d["sheets"][1]["state"], c.stateB);
     EXPECT_EQ(d["active"], c.active);
+    // Only the active sheet is selected, whether or not the fill had anything else to do on it.
+    const std::string sheetA = readZipEntry(out, "xl/worksheets/sheet1.xml");
+    EXPECT_EQ(sheetA.find("tabSelected=\"1\"") != std::string::npos, c.active == 0) << sheetA;
     const std::string sheetB = readZipEntry(out, "xl/worksheets/sheet2.xml");
     EXPECT_EQ(sheetB.find("tabSelected=\"1\"") != std::string::npos, c.active == 1) << sheetB;
   }
