@@ -688,6 +688,7 @@ void fillWorkbook(Workbook& workbook, const ReportJob& job, std::vector<std::str
     filler.replacePlaceholders(job.pairs, keys);
     filler.fillTables(job);
   }
+  workbook.settleActiveSheet();
 }
 
 FillResult fillPackage(ZipPackage& package, const ReportJob& job) {

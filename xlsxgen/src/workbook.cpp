@@ -248,12 +248,14 @@ bool Workbook::hide(std::size_t index) {
   if (!state) state = entry.append_attribute("state");
   state.set_value("hidden");
   workbook_.changed = true;
-  fixActiveSheet();
+  sheetsHidden_ = true;
   return true;
 }
 
 // The active tab of a workbook must be a visible sheet, and a hidden sheet must not stay selected.
-void Workbook::fixActiveSheet() {
+void Workbook::settleActiveSheet() {
+  if (!sheetsHidden_) return;
+  sheetsHidden_ = false;
   pugi::xml_node view = xml::child(xml::child(workbook_.doc.document_element(), "bookViews"), "workbookView");
   std::size_t active = view ? static_cast<std::size_t>(view.attribute("activeTab").as_uint(0)) : 0;
   if (active >= sheets_.size() || !isVisible(active)) {

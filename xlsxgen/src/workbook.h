@@ -52,7 +52,12 @@ class Workbook {
 
   bool isVisible(std::size_t index) const;
   // Hides a sheet; refused (false) when it is the last visible one, which a workbook must keep.
+  // The active tab follows when settleActiveSheet is called.
   bool hide(std::size_t index);
+  // After sheets were hidden: moves the active tab to a visible sheet when it is on a hidden one and
+  // leaves only the active sheet selected. Done once for all the sheets hidden, not for each: the
+  // first visible sheet at the end is where the tab would have moved step by step as well.
+  void settleActiveSheet();
   // Renames a sheet and the references to it in defined names and formulas. False when the name is
   // not usable as a sheet name (empty, too long, forbidden characters, taken by another sheet).
   bool rename(std::size_t index, const std::string& newName);
@@ -73,7 +78,7 @@ class Workbook {
 
  private:
   void loadRelationships();
-  void fixActiveSheet();
+
   const std::vector<pugi::xml_node>& formulas(std::size_t index);
 
   ZipPackage& package_;
@@ -87,6 +92,7 @@ class Workbook {
   std::unique_ptr<XmlPart> styles_;
   std::map<std::string, std::unique_ptr<XmlPart>> drawings_;
   std::set<std::string> removed_;
+  bool sheetsHidden_ = false;  // hide() hid a sheet since the active tab was last settled
 };
 
 // Resolves a relationship target against the folder of its source part ("xl/workbook.xml").

@@ -304,8 +304,11 @@ std::string ZipPackage::read(const std::string& name) {
 void ZipPackage::verify(const std::string& name) {
   if (verified_.count(name)) return;
   const ZipEntry& e = admit(name);
+  // The buffer only grows: shrinking it for a small part would clear its bytes again for the next
+  // larger one.
   ThreadBuffer room(ThreadBufferUse::Scratch);
-  room.text().resize(std::max<std::size_t>(1, static_cast<std::size_t>(e.size)));
+  if (room.text().size() < std::max<std::size_t>(1, static_cast<std::size_t>(e.size)))
+    room.text().resize(std::max<std::size_t>(1, static_cast<std::size_t>(e.size)));
   inflate(e, room.text().data());
 }
 
