@@ -211,6 +211,33 @@ TEST_F(MakeXlsx, MarkerRowForNoneOneAndTheMostRecords) {
   }
 }
 
+// Two tables of one name fill one column, the second over the first row by row where it has a text;
+// each number gets the format of its own decimals, so one column holds several.
+TEST_F(MakeXlsx, TablesOfOneNameWriteOverEachOtherRowByRow) {
+  REQUIRE_OPENPYXL();
+  FixtureWorkbook wb;
+  wb.sheets.push_back(
+      {"S", "<sheetData>" + row(1, cellInline("A1", "&T") + cellInline("B1", "&LST_F")) + "</sheetData>"});
+  writeWorkbook(templ(), wb);
+  Block block;
+  const std::string out = dir.file("out.xlsx");
+  block.files(templ(), out)
+      .columns(5)
+      .table("&T", {"1.5", "2.25", "x", std::nullopt, "4"})
+      .table("&T", {std::nullopt, "7", "3.125", "", "text"});
+  ASSERT_EQ(MakeXLSX(block.sealed()), 0) << lastError();
+  const json s = dump(out)["sheets"][0];
+  const json& c = s["cells"];
+  EXPECT_EQ(c["A1"], 1.5);
+  EXPECT_EQ(s["formats"]["A1"], "0.0");
+  EXPECT_EQ(c["A2"], 7);
+  EXPECT_EQ(c["A3"], 3.125);
+  EXPECT_EQ(s["formats"]["A3"], "0.000");
+  EXPECT_FALSE(c.contains("A4"));  // an empty text writes nothing over nothing
+  EXPECT_EQ(c["A5"], "text");
+  EXPECT_EQ(s["types"]["A5"], "s");
+}
+
 TEST_F(MakeXlsx, PicturesBelowTheTableMoveWithIt) {
   FixtureWorkbook wb;
   wb.sheets.push_back({"S", "<sheetData>" + row(2, cellInline("A2", "&T") + cellInline("B2", "&LST_F")) +

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "number_styles.h"
@@ -44,15 +46,56 @@ bool replaceAll(std::string& text, const std::string& key, const std::string& va
 constexpr std::size_t kMaxCopiesBytes = 256u << 20;
 
 // What the copies of a table row show in one table column: for each row of the table (0 is the
-// marker row itself) the text written there (null: none) and the cell format it ends up with.
-struct ColumnValues {
-  // The table whose cell of that row is written (null: none); the cell has the row's index.
-  std::vector<const ReportTable*> source;
-  std::vector<bool> number;
-  std::vector<int> style;
-  std::vector<bool> styleSet;  // the cell gets an "s" attribute (it had one, or a format was made)
+// marker row itself) the text written there (none, or a cell of one of the tables of the column's
+// name) and the cell format it ends up with. A row takes four bytes: the tables and formats are
+// listed once for the column (a table's name is seldom listed twice, and a column's numbers take
+// a format or two) and a row holds their places in the lists.
+class ColumnValues {
+ public:
+  ColumnValues(std::size_t rows, int nameStyle, bool nameStyled)
+      : styles_{nameStyle}, rows_(rows, Row{kNone, 0, false, nameStyled}) {}
 
-  std::string_view text(std::size_t row) const { return source[row]->view(row); }
+  // The text of a row (given(row) must be true): the cell of the same index of its table.
+  std::string_view text(std::size_t row) const { return tables_[rows_[row].table]->view(row); }
+  bool given(std::size_t row) const { return rows_[row].table != kNone; }
+  bool number(std::size_t row) const { return rows_[row].number; }
+  int style(std::size_t row) const { return styles_[rows_[row].style]; }
+  // The cell gets an "s" attribute (the name's cell had one, or a format was made for the row).
+  bool styleSet(std::size_t row) const { return rows_[row].styleSet; }
+
+  // The row shows the table's cell of its index, a number or not.
+  void give(std::size_t row, const ReportTable& table, bool number) {
+    rows_[row].table = place(tables_, &table);
+    rows_[row].number = number;
+  }
+  void setStyle(std::size_t row, int style) {
+    rows_[row].style = place(styles_, style);
+    rows_[row].styleSet = true;
+  }
+
+ private:
+  static constexpr std::uint8_t kNone = 0xFF;
+  struct Row {
+    std::uint8_t table;  // place in tables_, kNone for no text
+    std::uint8_t style;  // place in styles_
+    bool number;
+    bool styleSet;
+  };
+
+  // The place of a value in a list, added when new. A column holds at most the block's 29 tables
+  // and the name cell's format with one per count of decimals.
+  template <typename T>
+  static std::uint8_t place(std::vector<T>& list, const T& value) {
+    const auto found = std::find(list.begin(), list.end(), value);
+    if (found != list.end()) return static_cast<std::uint8_t>(found - list.begin());
+    if (list.size() >= kNone) throw std::logic_error("table column with too many tables or formats");
+    list.push_back(value);
+    return static_cast<std::uint8_t>(list.size() - 1);
+  }
+
+  std::vector<const ReportTable*> tables_;
+  std::vector<int> styles_;
+  std::vector<Row> rows_;
 };
 
 using TableColumns = std::map<int, ColumnValues>;  // by column
@@ -324,7 +367,7 @@ void RowCopies::writeCopy(RoomWriter& out, int i) const {
   // The room this copy takes at most: the fixed pieces, the row number in each, and the values.
   std::size_t need = fixedBytes_ + rowNumber.size() * (pieces_.size() + 1);
   for (const Piece& piece : pieces_)
-    if (piece.values && piece.values->source[at]) need += piece.values->text(at).size() * kEscapedGrowth;
+    if (piece.values && piece.values->given(at)) need += piece.values->text(at).size() * kEscapedGrowth;
   out.room(need);
   out.put(rowHead_);
   out.put(rowNumber);
@@ -348,9 +391,9 @@ void RowCopies::writeCopy(RoomWriter& out, int i) const {
     // A table column: the table's value, or nothing, in place of the table's name.
     const ColumnValues& values = *piece.values;
     out.put('"');
-    if (values.styleSet[at]) {
-      if (values.style[at] != styleValue) {  // most cells of a row share one format
-        styleValue = values.style[at];
+    if (values.styleSet(at)) {
+      if (values.style(at) != styleValue) {  // most cells of a row share one format
+        styleValue = values.style(at);
         std::memcpy(style, " s=\"", 4);
         const auto [styleEnd, styleEc] = std::to_chars(style + 4, style + sizeof style - 1, styleValue);
         *styleEnd = '"';
@@ -359,12 +402,12 @@ void RowCopies::writeCopy(RoomWriter& out, int i) const {
       out.put(std::string_view(style, styleLength));
     }
     out.put(piece.attributes);
-    if (!values.source[at]) {
+    if (!values.given(at)) {
       out.put("/>");
       continue;
     }
     const std::string_view value = values.text(at);
-    if (values.number[at]) {
+    if (values.number(at)) {
       out.put(piece.numberOpen);
       out.put(value[0] == '+' ? value.substr(1) : value);
       out.put(piece.numberClose);
@@ -487,35 +530,28 @@ class SheetFiller {
       if (k >= markerCol) break;
       const std::string name = firstChars(cellText(nameCell, workbook_.sharedStrings()), kTableNameChars);
       if (name.empty()) continue;
-      ColumnValues values;
-      values.source.assign(static_cast<std::size_t>(rows), nullptr);
-      values.number.assign(static_cast<std::size_t>(rows), false);
-      const pugi::xml_attribute s = nameCell.attribute("s");
-      values.style.assign(static_cast<std::size_t>(rows), s.as_int(0));
-      values.styleSet.assign(static_cast<std::size_t>(rows), static_cast<bool>(s));
-      bool matched = false;
+      std::optional<ColumnValues> values;
       for (std::size_t t = 0; t < job.tables.size(); ++t) {
         const ReportTable& table = job.tables[t];
         if (table.name != name) continue;
-        matched = true;
+        if (!values) {
+          const pugi::xml_attribute s = nameCell.attribute("s");
+          values.emplace(static_cast<std::size_t>(rows), s.as_int(0), static_cast<bool>(s));
+        }
         if (usage_) usage_->tables[t] = 1;
         // Tables of the same name write over each other in list order.
         for (int i = 0; i < n && i < static_cast<int>(table.cells.size()); ++i) {
           const auto at = static_cast<std::size_t>(i);
           if (table.cells[at].size == 0) continue;  // none given, or empty
-          values.source[at] = &table;
           const int decimals = cellDecimals(table, at);
-          values.number[at] = decimals >= 0;
+          values->give(at, table, decimals >= 0);
           if (decimals >= 0) {
-            const int style = styles_.forDecimals(values.style[at], decimals);
-            if (style != values.style[at]) {
-              values.style[at] = style;
-              values.styleSet[at] = true;
-            }
+            const int style = styles_.forDecimals(values->style(at), decimals);
+            if (style != values->style(at)) values->setStyle(at, style);
           }
         }
       }
-      if (matched) columns->emplace(k, std::move(values));
+      if (values) columns->emplace(k, std::move(*values));
     }
 
     if (n > 1) multiplyRow(markerRow, n - 1, columns);
@@ -524,16 +560,16 @@ class SheetFiller {
     for (const auto& [k, values] : *columns) {
       pugi::xml_node cell = cells[k];
       clearCell(cell);
-      if (values.source[0]) {
+      if (values.given(0)) {
         const std::string value(values.text(0));
-        if (values.number[0])
+        if (values.number(0))
           setCellNumber(cell, value);
         else
           setCellString(cell, value);
-        if (values.styleSet[0]) {
+        if (values.styleSet(0)) {
           pugi::xml_attribute s = cell.attribute("s");
           if (!s) s = cell.append_attribute("s");
-          s.set_value(values.style[0]);
+          s.set_value(values.style(0));
         }
       }
       changed();
