@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -237,6 +239,60 @@ TEST(ZipPackage, TheReportsPackageKeepsUntouchedEntriesByteForByte) {
     } else {
       EXPECT_EQ(xlsxtest::readZipEntry(dir.file("out.xlsx"), "docProps/app.xml"), "app");
     }
+  }
+}
+
+// A report is written only when every part its relationships and content types name is in it: a
+// rewritten relationships part naming a part the package lacks, and a part left out that a copied
+// relationships part still names, are refused with nothing written; a sound one is written.
+TEST(ZipPackage, AReportWhoseReferencesMissAPartIsNotWritten) {
+  const std::string rels =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"x/styles\" Target=\"styles.xml\"/>"
+      "<Relationship Id=\"rId2\" Type=\"x/calcChain\" Target=\"calcChain.xml\"/>";
+  const Parts parts = {
+      {"[Content_Types].xml", "<Types><Override PartName=\"/xl/workbook.xml\" ContentType=\"w\"/></Types>"},
+      {"_rels/.rels",
+       "<Relationships><Relationship Id=\"rId1\" Type=\"x/officeDocument\" "
+       "Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml", "<workbook/>"},
+      {"xl/_rels/workbook.xml.rels", rels + "</Relationships>"},
+      {"xl/styles.xml", "<styleSheet/>"},
+      {"xl/calcChain.xml", "<calcChain/>"}};
+  TempFolder dir;
+  xlsxtest::writeZip(dir.file("template.xlsx"), parts);
+  const ZipPackage source = ZipPackage::openFile(dir.file("template.xlsx"));
+  PartDeflater deflater;
+  struct Case {
+    const char* what;
+    std::map<std::string, DeflatedPart> changed;
+    std::set<std::string> removed;
+    bool written;
+  } cases[] = {
+      {"a rewritten part naming a missing one",
+       {{"xl/_rels/workbook.xml.rels",
+         deflater.compress(rels + "<Relationship Id=\"rId3\" Type=\"x/sheet\" Target=\"missing.xml\"/>"
+                                  "</Relationships>")}},
+       {},
+       false},
+      {"a part left out that a copied one names", {}, {"xl/calcChain.xml"}, false},
+      {"sound", {{"xl/workbook.xml", deflater.compress("<workbook><x/></workbook>")}}, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder out;
+    const OutputName name{out.path(), "report", "xlsx"};
+    if (c.written) {
+      EXPECT_EQ(writeReport(source, c.changed, c.removed, name), out.file("report.xlsx"));
+      continue;
+    }
+    try {
+      writeReport(source, c.changed, c.removed, name);
+      ADD_FAILURE() << "written";
+    } catch (const XlsxError& e) {
+      EXPECT_NE(std::string(e.what()).find("не открывается"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(out.list(), std::vector<std::string>());
   }
 }
 

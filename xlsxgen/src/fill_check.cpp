@@ -46,7 +46,7 @@ std::string relsSource(const std::string& rels) {
 
 }  // namespace
 
-void checkReferencedParts(ZipPackage& package) {
+void checkReferencedParts(ZipPackage& package, const std::set<std::string>* referrers) {
   std::set<std::string> present;
   for (const std::string& name : package.names()) present.insert(partKey(name));
   const auto require = [&](const std::string& part, const std::string& from) {
@@ -56,7 +56,7 @@ void checkReferencedParts(ZipPackage& package) {
   for (const std::string& name : package.names()) {
     const bool types = name == "[Content_Types].xml";
     const bool rels = endsWith(name, ".rels") && name.find("_rels/") != std::string::npos;
-    if (!types && !rels) continue;
+    if ((!types && !rels) || (referrers && !referrers->count(name))) continue;
     pugi::xml_document doc;
     xml::parse(doc, package.read(name), name);
     for (pugi::xml_node n = doc.document_element().first_child(); n; n = n.next_sibling()) {
@@ -134,11 +134,12 @@ std::string unfilledMessage(const std::vector<std::string>& names, const ReportJ
   return text;
 }
 
-void checkWrittenReport(std::string_view bytes, const std::vector<std::string>& inflated) {
+void checkWrittenReport(std::string_view bytes, const std::vector<std::string>& inflated,
+                        const std::set<std::string>* referrers) {
   try {
     ZipPackage written = ZipPackage::openView(bytes);
     for (const std::string& name : inflated.empty() ? written.names() : inflated) written.verify(name);
-    checkReferencedParts(written);
+    checkReferencedParts(written, referrers);
   } catch (const XlsxError& e) {
     throw XlsxError(std::string("Записанный протокол не открывается и не сохранён (") + e.what() + ")");
   }

@@ -3,6 +3,7 @@
 // over what the fill has already read where it can.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,8 +16,9 @@ namespace xlsxgen {
 
 // Every part that the package's relationships (every ".rels" part) and its content types name is in
 // the package: a workbook whose styles part was removed, say, is refused. External targets are not
-// parts and are left alone. Throws XlsxError.
-void checkReferencedParts(ZipPackage& package);
+// parts and are left alone. `referrers`, when given, limits the check to the ".rels" parts and
+// content types it names. Throws XlsxError.
+void checkReferencedParts(ZipPackage& package, const std::set<std::string>* referrers = nullptr);
 
 // Every part that goes into the report as it is (not rewritten, not dropped) inflates to the
 // checksum the archive lists: such parts are copied without being inflated, so a damaged one would
@@ -35,8 +37,9 @@ std::vector<std::string> unfilledNames(const ReportJob& job, const FillUsage& us
 std::string unfilledMessage(const std::vector<std::string>& names, const ReportJob& job);
 
 // The report's package opens again: a consistent archive whose relationships and content types name
-// only parts it holds, and whose parts named in `inflated` (every part when it is empty) inflate to
-// their checksums. Throws XlsxError.
-void checkWrittenReport(std::string_view bytes, const std::vector<std::string>& inflated = {});
+// only parts it holds (those named in `referrers`, when given), and whose parts named in `inflated`
+// (every part when it is empty) inflate to their checksums. Throws XlsxError.
+void checkWrittenReport(std::string_view bytes, const std::vector<std::string>& inflated = {},
+                        const std::set<std::string>* referrers = nullptr);
 
 }  // namespace xlsxgen

@@ -301,11 +301,15 @@ std::string writeReport(const ZipPackage& source, const std::map<std::string, De
   std::string& bytes = buffer.text();
   packageBytes(bytes, source, changedParts, removedParts);
   // Only a report that opens again is written. The parts copied unchanged were compared with their
-  // checksums in the template and go in as stored; the rewritten ones are inflated again here.
+  // checksums in the template and go in as stored; the rewritten ones are inflated again here. The
+  // references of the relationships and content types copied unchanged were found in the template;
+  // while no part is left out, the report holds every part they name, so only the rewritten ones are
+  // read again.
   std::vector<std::string> rewritten;
   rewritten.reserve(changedParts.size());
   for (const auto& part : changedParts) rewritten.push_back(part.first);
-  checkWrittenReport(bytes, rewritten);
+  const std::set<std::string> referrers(rewritten.begin(), rewritten.end());
+  checkWrittenReport(bytes, rewritten, removedParts.empty() ? &referrers : nullptr);
   TempFile temp;
   temp.path = writeTempFile(folder, name.base, bytes);
   for (int i = 0; i <= name.lastCandidate(); ++i) {

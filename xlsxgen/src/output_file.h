@@ -52,7 +52,9 @@ void packageBytes(std::string& out, const ZipPackage& source,
 
 // Writes the package `source` with the changed parts replaced (stored as they were compressed) and
 // the removed ones left out, untouched entries copied raw, through a temporary file in the output
-// folder, and puts it under the first free candidate name. Returns the path written. Throws
+// folder, and puts it under the first free candidate name, once the package opens again
+// (checkWrittenReport). The references of `source` must have been checked (checkReferencedParts):
+// those of its parts copied unchanged are not read again. Returns the path written. Throws
 // XlsxError.
 std::string writeReport(const ZipPackage& source, const std::map<std::string, DeflatedPart>& changedParts,
                         const std::set<std::string>& removedParts, const OutputName& name);
