@@ -63,13 +63,17 @@ class ColumnValues {
   // The cell gets an "s" attribute (the name's cell had one, or a format was made for the row).
   bool styleSet(std::size_t row) const { return rows_[row].styleSet; }
 
-  // The row shows the table's cell of its index, a number or not.
-  void give(std::size_t row, const ReportTable& table, bool number) {
-    rows_[row].table = place(tables_, &table);
+  // The place of a table that writes in the column, for give().
+  std::uint8_t tablePlace(const ReportTable& table) { return place(tables_, &table); }
+  // The row shows the cell of its index of the table at `table` (tablePlace), a number or not.
+  void give(std::size_t row, std::uint8_t table, bool number) {
+    rows_[row].table = table;
     rows_[row].number = number;
   }
   void setStyle(std::size_t row, int style) {
-    rows_[row].style = place(styles_, style);
+    // Most rows of a column take the format the row before took.
+    if (styles_[lastStyle_] != style) lastStyle_ = place(styles_, style);
+    rows_[row].style = lastStyle_;
     rows_[row].styleSet = true;
   }
 
@@ -96,6 +100,7 @@ class ColumnValues {
   std::vector<const ReportTable*> tables_;
   std::vector<int> styles_;
   std::vector<Row> rows_;
+  std::uint8_t lastStyle_ = 0;  // the place setStyle found last
 };
 
 using TableColumns = std::map<int, ColumnValues>;  // by column
@@ -539,12 +544,13 @@ class SheetFiller {
           values.emplace(static_cast<std::size_t>(rows), s.as_int(0), static_cast<bool>(s));
         }
         if (usage_) usage_->tables[t] = 1;
+        const std::uint8_t tableAt = values->tablePlace(table);
         // Tables of the same name write over each other in list order.
         for (int i = 0; i < n && i < static_cast<int>(table.cells.size()); ++i) {
           const auto at = static_cast<std::size_t>(i);
           if (table.cells[at].size == 0) continue;  // none given, or empty
           const int decimals = cellDecimals(table, at);
-          values->give(at, table, decimals >= 0);
+          values->give(at, tableAt, decimals >= 0);
           if (decimals >= 0) {
             const int style = styles_.forDecimals(values->style(at), decimals);
             if (style != values->style(at)) values->setStyle(at, style);
