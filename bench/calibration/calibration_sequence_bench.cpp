@@ -29,6 +29,7 @@
 #include "quarnsim/scenario.h"
 #include "serial/serial_port.h"
 #include "sim_vport.h"
+#include "test_paths.h"
 #include "virtual_timer_clock.h"
 
 namespace {
@@ -54,7 +55,7 @@ class Bench {
     Dev.onUpdate = onUpdate;
     Dev.model = 0;
     Dev.portNo = kPort;
-    data::loadProject(QUARN_EXAMPLES_DIR "/calibration.aip", project);
+    data::loadProject(quarn::test::path("QUARN_EXAMPLES_DIR") + "/calibration.aip", project);
   }
   ~Bench() {
     g_listener = nullptr;
@@ -81,7 +82,7 @@ class Bench {
  private:
   static quarnsim::Scenario scenario() {
     quarnsim::Scenario s;
-    quarnsim::loadScenarioFile(s, QUARN_EXAMPLES_DIR "/calibration_bench.scenario");
+    quarnsim::loadScenarioFile(s, quarn::test::path("QUARN_EXAMPLES_DIR") + "/calibration_bench.scenario");
     return s;
   }
   quarnsim::Engine engine_;

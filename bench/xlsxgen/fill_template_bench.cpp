@@ -32,6 +32,7 @@
 #include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
+#include "test_paths.h"
 #include "zip_package.h"
 
 namespace {
@@ -213,7 +214,7 @@ void FillDefaultTemplate4x199(benchmark::State& state) {
     state.SkipWithError("mkdtemp");
     return;
   }
-  const std::string templatePath = XLSXBENCH_TEMPLATE;
+  const std::string templatePath = quarn::test::path("XLSXTEST_TEMPLATE");
   quarn::report::ReportRequest request;
   request.templateFolder = templatePath.substr(0, templatePath.rfind('/'));
   request.templateName = templatePath.substr(templatePath.rfind('/') + 1);

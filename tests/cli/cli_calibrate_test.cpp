@@ -22,8 +22,6 @@ using clitest::readWhole;
 using clitest::runCli;
 using clitest::tempPath;
 
-const std::string kExamples = QUARN_EXAMPLES_DIR;
-
 struct Calibration {
   CliRun run;
   std::map<int, std::vector<int>> commands;  // channel 1..4 -> HART commands its transmitter heard
@@ -37,9 +35,10 @@ Calibration calibrate(const std::string& sim, const std::string& args = "") {
   const std::string log = tempPath("quarn_hart_log");
   c.history = tempPath("quarn_cal_history");
   std::remove(c.history.c_str());
-  c.run = runCli("--sim-virtual --model brenk --timeout 20 --sim-arg --scenario --sim-arg '" + kExamples +
+  const std::string examples = quarn::test::path("QUARN_EXAMPLES_DIR");
+  c.run = runCli("--sim-virtual --model brenk --timeout 20 --sim-arg --scenario --sim-arg '" + examples +
                  "/calibration_bench.scenario' --sim-arg --hart-log --sim-arg '" + log + "' " + sim +
-                 " calibrate '" + kExamples + "/calibration.aip' --history '" + c.history + "' " + args);
+                 " calibrate '" + examples + "/calibration.aip' --history '" + c.history + "' " + args);
   std::istringstream lines(readWhole(log));
   for (std::string line; std::getline(lines, line);) {
     int ch = 0;

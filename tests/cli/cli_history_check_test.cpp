@@ -16,6 +16,7 @@
 #include "cli_process.h"
 #include "openpyxl_reader.h"
 #include "sample_run.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ TEST_F(CliHistoryCheck, AProtocolNamesItsEntryAndTheCheckComparesIt) {
   EXPECT_NE(other.objects[0]["problem"].get<std::string>().find("протокол"), std::string::npos) << other.out;
 
   // A workbook without the line is refused with the reason.
-  const CliRun none = cli("check --protocol '" + std::string(XLSXTEST_TEMPLATE) + "'");
+  const CliRun none = cli("check --protocol '" + quarn::test::path("XLSXTEST_TEMPLATE") + "'");
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.err.find("names no entry of a run history"), std::string::npos) << none.err;
 }

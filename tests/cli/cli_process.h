@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "test_paths.h"
+
 namespace clitest {
 
 struct CliRun {
@@ -51,10 +53,13 @@ inline void splitObjects(CliRun& r) {
     if (!line.empty()) r.objects.push_back(nlohmann::json::parse(line, nullptr, false));
 }
 
-// Runs `prefix` QUARN_CLI `args` through the shell (arguments are quoted by the caller); `program`
+// quarn-cli in the build.
+inline std::string cliProgram() { return quarn::test::path("QUARN_CLI"); }
+
+// Runs `prefix` quarn-cli `args` through the shell (arguments are quoted by the caller); `program`
 // runs another copy of quarn-cli instead (ProgramCopy).
 inline CliRun runCli(const std::string& args, const std::string& prefix = "",
-                     const std::string& program = QUARN_CLI) {
+                     const std::string& program = cliProgram()) {
   CliRun r;
   const std::string errFile = tempPath("quarn_cli_err");
   const auto start = std::chrono::steady_clock::now();
@@ -87,6 +92,7 @@ inline CliRun runCliOnTerminal(const std::string& args, int columns = 160) {
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // the bytes as written, no LF -> CR LF
     tcsetattr(slave, TCSANOW, &t);
   }
+  const std::string cmd = cliProgram() + " " + args + " >'" + outFile + "'";
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -95,7 +101,6 @@ inline CliRun runCliOnTerminal(const std::string& args, int columns = 160) {
     close(slave);
     const int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, STDIN_FILENO);
-    const std::string cmd = std::string(QUARN_CLI) + " " + args + " >'" + outFile + "'";
     execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -136,7 +141,8 @@ class ProgramCopy {
       return;
     }
     dir_ = tmpl;
-    const std::string from = std::string(QUARN_CLI).substr(0, std::string(QUARN_CLI).rfind('/'));
+    const std::string cli = cliProgram();
+    const std::string from = cli.substr(0, cli.rfind('/'));
     std::string copy = "cp -R";
     for (const char* name : {"quarn-cli", "libquarn.so", "libxlsxgen.so", "quarn-sim", "template_xml"})
       if (access((from + "/" + name).c_str(), F_OK) == 0) copy += " '" + from + "/" + name + "'";

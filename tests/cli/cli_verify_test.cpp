@@ -108,7 +108,7 @@ using clitest::demoFastBench;
 TEST_F(CliVerify, ShortVerificationOfTheDemoProjectRunsToItsEnd) {
   const std::string project = shortProject({0, 50});
   // The protocol too, when the report library is built beside the program.
-  const std::string cli = QUARN_CLI;
+  const std::string cli = clitest::cliProgram();
   const bool withReport = access((cli.substr(0, cli.rfind('/') + 1) + "libxlsxgen.so").c_str(), R_OK) == 0;
   const std::string report = dir + "/protocol.xlsx";
   const std::string dayBefore = today();
@@ -183,7 +183,7 @@ TEST_F(CliVerify, PdfBesideTheReportOrRefusedWithoutLibreOffice) {
   EXPECT_NE(refused.err.find("--pdf needs LibreOffice"), std::string::npos) << refused.err;
   EXPECT_TRUE(refused.objects.empty()) << refused.out;
 
-  const std::string cli = QUARN_CLI;
+  const std::string cli = clitest::cliProgram();
   if (access((cli.substr(0, cli.rfind('/') + 1) + "libxlsxgen.so").c_str(), R_OK) != 0) return;
   std::ofstream(bin + "/soffice")
       << "#!/bin/sh\n"
@@ -254,7 +254,7 @@ TEST_F(CliVerify, RelayCheckPrintsTheEightRecords) {
 TEST_F(CliVerify, InvalidProjectsAreRefusedBeforeConnecting) {
   // A project whose point set has no switched-on point.
   data::Project p;
-  ASSERT_TRUE(data::loadProject(QUARN_DEMO_PROJECT, p).ok());
+  ASSERT_TRUE(data::loadProject(clitest::demoProject(), p).ok());
   p.pointSets[2] = data::PointSet{};
   ASSERT_EQ(data::saveProject(dir + "/nopoints.aip", p).why(), "");
   // Channel ranges that differ by more than 5 %.
@@ -285,7 +285,7 @@ TEST_F(CliVerify, InvalidProjectsAreRefusedBeforeConnecting) {
 // command accepts (--accept-edited) and a file without the checksum are used, with a note on stderr
 // (the missing port then ends the run with status 2).
 TEST_F(CliVerify, ProjectsCutOffOrChangedOutsideAreRefusedUnlessAccepted) {
-  std::ifstream in(QUARN_DEMO_PROJECT, std::ios::binary);
+  std::ifstream in(clitest::demoProject(), std::ios::binary);
   const std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const auto write = [&](const std::string& name, const std::string& bytes) {
     std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
@@ -326,7 +326,7 @@ TEST_F(CliVerify, ACatalogueMissingDamagedOrWithoutTheModelIsToldOnceAndTheRepor
   const std::string project = shortProject({0});
   // A copy of the programs without the catalogues, for the missing one (they are looked for in the
   // working folder, then beside the program).
-  const std::string cli = QUARN_CLI;
+  const std::string cli = clitest::cliProgram();
   const std::string bin = cli.substr(0, cli.rfind('/') + 1);
   const std::string bare = dir + "/bare";
   ASSERT_EQ(std::system(("mkdir -p '" + bare + "' && cp '" + bin + "quarn-cli' '" + bin + "libquarn.so' '" +

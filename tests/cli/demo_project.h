@@ -1,6 +1,6 @@
 // The demonstration bench and the demo project cut short, for the runs of verify and relay: point
-// set 1 reduced to the given points and one second of hold. Needs QUARN_DEMO_PROJECT
-// (examples/demo.aip) and the data library.
+// set 1 reduced to the given points and one second of hold. Needs the examples (QUARN_EXAMPLES_DIR,
+// quarn::test::path) and the data library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,13 +9,17 @@
 #include <string>
 
 #include "ProjectFile.h"
+#include "test_paths.h"
 
 namespace clitest {
+
+// examples/demo.aip.
+inline std::string demoProject() { return quarn::test::path("QUARN_EXAMPLES_DIR") + "/demo.aip"; }
 
 // examples/demo_bench.scenario: channel 2 slightly off, channel 3 out of tolerance, channel 4 with a
 // 20..4 mA output.
 inline std::string demoBench() {
-  const std::string project = QUARN_DEMO_PROJECT;
+  const std::string project = demoProject();
   return project.substr(0, project.rfind('/') + 1) + "demo_bench.scenario";
 }
 
@@ -32,7 +36,7 @@ inline std::string shortProject(const std::string& dir, std::initializer_list<fl
                                 const std::string& name = "short.aip") {
   namespace data = quarn::data;
   data::Project p;
-  const data::Result<data::LoadedProject> load = data::loadProject(QUARN_DEMO_PROJECT, p);
+  const data::Result<data::LoadedProject> load = data::loadProject(demoProject(), p);
   EXPECT_TRUE(load.ok()) << load.why();
   data::PointSet set{};
   size_t i = 0;

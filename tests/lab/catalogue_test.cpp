@@ -10,6 +10,7 @@
 #include "CalibratorCatalogue.h"
 #include "TDev.h"
 #include "temp_folder_test.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -185,7 +186,7 @@ TEST_F(Catalogues, FoundInTheWorkingFolderFirstThenBesideTheProgram) {
 }
 
 TEST(ShippedCatalogues, DescribeTheSimulatedCalibrators) {
-  const std::string dir = CATALOGUE_DIR "/";
+  const std::string dir = quarn::test::path("QUARN_CATALOGUE_DIR") + "/";
   const Result<TModelRec> quarn = readModelCatalogue(dir + kQuarnCatalogue, "QC-2500");
   ASSERT_TRUE(quarn.ok()) << quarn.why();
   EXPECT_EQ(quarn->sensCount, 2);

@@ -9,6 +9,7 @@
 #include "ProjectToDev.h"
 #include "quarn/cp1251.h"
 #include "temp_folder_test.h"
+#include "test_paths.h"
 
 using namespace quarn::data;
 namespace fs = std::filesystem;
@@ -431,7 +432,7 @@ TEST_F(ProjectFileTest, TheReportTemplateFallsBackToTheStandardOne) {
 // The demo project describes the demonstration bench (examples/demo_bench.scenario): four 0..600 kPa
 // transmitters, the one on channel 4 with a falling 20..4 mA output.
 TEST(DemoProject, IsAWorkstationFileForTheDemoBench) {
-  const std::string file = std::string(QUARN_EXAMPLES_DIR) + "/demo.aip";
+  const std::string file = quarn::test::path("QUARN_EXAMPLES_DIR") + "/demo.aip";
   Project p;
   p.channels[0].name = "sentinel";
   const Result<LoadedProject> r = loadProject(file, p);

@@ -11,6 +11,7 @@
 
 #include "CalibratorCatalogue.h"
 #include "ReferenceLimit.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::unique_ptr<TDev> calibratorRecord() {
 }
 
 TEST(ReferenceLimit, FromTheExternalTransducerTheCatalogueOrTheCalibratorsReportedRange) {
-  const std::string dir = CATALOGUE_DIR "/";
+  const std::string dir = quarn::test::path("QUARN_CATALOGUE_DIR") + "/";
   const Result<TModelRec> qc2500 = readModelCatalogue(dir + kQuarnCatalogue, "QC-2500");
   const Result<TModelRec> qc60m = readModelCatalogue(dir + kQuarnCatalogue, "QC-60M");  // module 1 only
   ASSERT_TRUE(qc2500.ok() && qc60m.ok());
@@ -119,7 +120,8 @@ TEST(ReferenceLimit, AppliedToTheRecordWithEachReasonToldOnce) {
   dev->refUpper = 0;
   EXPECT_EQ(applyReferenceLimit(*dev, nullptr, why, told), "") << "told already";
   EXPECT_FLOAT_EQ(dev->refUpper, 2500) << "written every time";
-  const Result<TModelRec> qc60m = readModelCatalogue(CATALOGUE_DIR "/Models_Quarn.xml", "QC-60M");
+  const Result<TModelRec> qc60m =
+      readModelCatalogue(quarn::test::path("QUARN_CATALOGUE_DIR") + "/Models_Quarn.xml", "QC-60M");
   ASSERT_TRUE(qc60m.ok());
   dev->sensorState = 1;
   EXPECT_NE(applyReferenceLimit(*dev, &*qc60m, "", told), "") << "another reason is told";

@@ -18,10 +18,7 @@
 #include <string>
 
 #include "sim_line_io.h"
-
-#ifndef QUARN_SIM_PROGRAM
-#define QUARN_SIM_PROGRAM "quarn-sim"
-#endif
+#include "test_paths.h"
 
 namespace {
 
@@ -35,6 +32,7 @@ class SimProgram : public ::testing::Test {
     const int err = mkstemp(errPath);
     ASSERT_GE(err, 0);
     errPath_ = errPath;
+    std::string program = quarn::test::path("QUARN_SIM_PROGRAM");
     pid_ = fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
@@ -45,10 +43,10 @@ class SimProgram : public ::testing::Test {
       close(out[1]);
       close(in[0]);
       close(in[1]);
-      std::vector<char*> argv{const_cast<char*>(QUARN_SIM_PROGRAM)};
+      std::vector<char*> argv{program.data()};
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      execv(QUARN_SIM_PROGRAM, argv.data());
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
     close(out[1]);

@@ -33,6 +33,7 @@
 #include "ZDialog.h"
 #include "quarn/library_binding.h"
 #include "quarnsim/engine.h"
+#include "test_paths.h"
 
 namespace armtest {
 
@@ -114,7 +115,8 @@ inline bool openLibrary() {
 // The shipped calibrator catalogues, copied into a program folder.
 inline void copyCatalogues(const QString& folder) {
   for (const char* name : {"Models_Quarn.xml", "Models_Brenk.xml", "Errors.xml"})
-    QFile::copy(QStringLiteral(CATALOGUE_DIR "/") + name, QDir(folder).filePath(QString::fromLatin1(name)));
+    QFile::copy(QString::fromStdString(quarn::test::path("QUARN_CATALOGUE_DIR") + "/") + name,
+                QDir(folder).filePath(QString::fromLatin1(name)));
 }
 
 // A main window in `folder` whose library timer and device watch are left to the caller and whose

@@ -39,6 +39,7 @@
 #include "openpyxl_reader.h"
 #include "quarnsim/scenario.h"
 #include "quarnsim/transmitter.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -57,7 +58,9 @@ class CalibrationWorkstation : public armtest::Workstation {
   // screen in calibration mode. Runs go into a history of the test's own.
   VerificationScreen& open(quarnsim::Model model, const std::function<void(data::Project&)>& edit = {}) {
     quarnsim::Scenario scenario;
-    EXPECT_EQ(quarnsim::loadScenarioFile(scenario, QUARN_EXAMPLES_DIR "/calibration_bench.scenario"), "");
+    EXPECT_EQ(quarnsim::loadScenarioFile(
+                  scenario, quarn::test::path("QUARN_EXAMPLES_DIR") + "/calibration_bench.scenario"),
+              "");
     scenario.model = model;
     operatorBringsPressure_ = model == quarnsim::Model::Quarn;
     plugSimulator(scenario);
@@ -70,7 +73,7 @@ class CalibrationWorkstation : public armtest::Workstation {
     connectTo("COM7");
     runFor(2000);
     data::Project p;
-    EXPECT_TRUE(data::loadProject(QUARN_EXAMPLES_DIR "/calibration.aip", p));
+    EXPECT_TRUE(data::loadProject(quarn::test::path("QUARN_EXAMPLES_DIR") + "/calibration.aip", p));
     if (edit) edit(p);
     const QString file = dir.filePath(QStringLiteral("job.aip"));
     EXPECT_EQ(data::saveProject(file.toStdString(), p).why(), "");
@@ -207,7 +210,7 @@ class CalibrationWorkstation : public armtest::Workstation {
 
 TEST_F(CalibrationWorkstation, TrimsTheDevicesOutOfToleranceAndShowsBothVerdicts) {
   VerificationScreen& s = open(quarnsim::Model::Quarn, [](data::Project& p) {
-    p.reportTemplate.folder = QUARN_EXAMPLES_DIR "/../template_xml/";
+    p.reportTemplate.folder = quarn::test::path("QUARN_EXAMPLES_DIR") + "/../template_xml/";
     p.reportTemplate.name = "Протокол поверки.xlsx";
   });
   EXPECT_FALSE(window->findChild<QWidget*>(QStringLiteral("Panel_Calib"))->isHidden());
@@ -249,7 +252,7 @@ TEST_F(CalibrationWorkstation, TrimsTheDevicesOutOfToleranceAndShowsBothVerdicts
     EXPECT_EQ(calibration->adjustments.size(), 4u);
     for (const history::Adjustment& a : calibration->adjustments) EXPECT_FALSE(a.note.empty()) << a.serial;
     quarn::report::ReportRequest request;
-    request.templateFolder = QUARN_EXAMPLES_DIR "/../template_xml/";
+    request.templateFolder = quarn::test::path("QUARN_EXAMPLES_DIR") + "/../template_xml/";
     request.templateName = "Протокол поверки.xlsx";
     request.outputPath = dir.filePath(QStringLiteral("again.xlsx")).toStdString();
     request.historyEntry = history::protocolFooter(calibration->last.contentId, calibration->last.hash);

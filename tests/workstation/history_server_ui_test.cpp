@@ -26,6 +26,7 @@
 #include "bench_fixture.h"
 #include "history_server_fixture.h"
 #include "sample_run.h"
+#include "test_paths.h"
 #include "workbook_fixture.h"
 
 namespace {
@@ -49,7 +50,7 @@ class HistoryServerPush : public Workstation {
  protected:
   void SetUp() override {
     Workstation::SetUp();
-    qputenv("QUARN_TEST_PG_STATE", QUARN_TEST_PG_STATE_FILE);
+    qputenv("QUARN_TEST_PG_STATE", QByteArray::fromStdString(quarn::test::path("QUARN_TEST_PG_STATE_FILE")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     qunsetenv("QUARN_HISTORY_SERVER");
     server.cluster = history::test::cluster();
@@ -66,8 +67,8 @@ class HistoryServerPush : public Workstation {
     }
   }
   void serverScript(const char* what) {
-    const std::string cmd =
-        std::string(QUARN_PG_CLUSTER_SCRIPT) + " " + what + " '" + server.cluster.state + "' >/dev/null 2>&1";
+    const std::string cmd = quarn::test::path("QUARN_PG_CLUSTER_SCRIPT") + " " + what + " '" +
+                            server.cluster.state + "' >/dev/null 2>&1";
     [[maybe_unused]] const int status = std::system(cmd.c_str());
   }
   std::string historyFile() const { return dir.filePath(QStringLiteral("history.db")).toStdString(); }
@@ -169,8 +170,9 @@ class HistoryDialogLab : public HistoryServerPush {
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("template_xml")));
     for (const QString& name :
          {QStringLiteral("Протокол поверки.xlsx"), QStringLiteral("Протокол калибровки.xlsx")})
-      ASSERT_TRUE(QFile::copy(QStringLiteral(CATALOGUE_DIR "/../../template_xml/") + name,
-                              dir.filePath(QStringLiteral("template_xml/") + name)));
+      ASSERT_TRUE(QFile::copy(
+          QString::fromStdString(quarn::test::path("QUARN_CATALOGUE_DIR") + "/../../template_xml/") + name,
+          dir.filePath(QStringLiteral("template_xml/") + name)));
     using history::test::kHour;
     using history::test::kMorning;
     // ws-a: the devices L-1, L-2 as found, then calibrated (the as-left run ends the calibration);

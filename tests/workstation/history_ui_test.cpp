@@ -36,6 +36,7 @@
 #include "bench_fixture.h"
 #include "quarnsim/scenario.h"
 #include "screen_fixture.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -872,7 +873,8 @@ TEST_F(HistoryDialogTest, ThePairFollowsTheSerialFilter) {
 TEST_F(HistoryDialogTest, RebuildsTheProtocolOfAStoredRun) {
   // The standard template where the program keeps it.
   ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("template_xml")));
-  ASSERT_TRUE(QFile::copy(QStringLiteral(CATALOGUE_DIR "/../../template_xml/Протокол поверки.xlsx"),
+  ASSERT_TRUE(QFile::copy(QString::fromStdString(quarn::test::path("QUARN_CATALOGUE_DIR") +
+                                                 "/../../template_xml/Протокол поверки.xlsx"),
                           dir.filePath(QStringLiteral("template_xml/Протокол поверки.xlsx"))));
   HistoryDialog dialog(path(), dir.path());
   ASSERT_TRUE(dialog.selectRun(3));

@@ -20,6 +20,7 @@
 #include "Startup.h"
 #include "bench_fixture.h"
 #include "stand_in_simulator.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -30,14 +31,14 @@ namespace data = quarn::data;
 
 TEST_F(Workstation, BindingRefusesLibrariesItWasNotBuiltFor) {
   const struct {
-    const char* library;
+    std::string library;
     int code;
     const char* message;
   } cases[] = {
       {"/nonexistent/libquarn.so", -1, "Error load library !"},
-      {FAKE_NO_ENTRY, -2, "Function SetTask not found !"},
-      {FAKE_WRONG_SIZE, -3, "Size of struct TDev incorrect !"},
-      {FAKE_WRONG_SIGNATURE, -4, "Singature of struct TDev incorrect !  (TDEV)"},
+      {quarn::test::path("FAKE_NO_ENTRY"), -2, "Function SetTask not found !"},
+      {quarn::test::path("FAKE_WRONG_SIZE"), -3, "Size of struct TDev incorrect !"},
+      {quarn::test::path("FAKE_WRONG_SIGNATURE"), -4, "Singature of struct TDev incorrect !  (TDEV)"},
   };
   for (const auto& c : cases) {
     errors.clear();

@@ -43,6 +43,7 @@
 #include "protocol_fields.h"
 #include "quarn/cp1251.h"
 #include "screen_fixture.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -1311,11 +1312,12 @@ TEST(ProjectFile, TheMethodListWithoutItsFileIsEmptyAndAnUnreadableOneIsReported
 // hold time it runs are the ones the screen shows. quarn-cli runs its simulator in virtual time and
 // stores the run in the test's own history, never the user's.
 TEST(ProjectFile, QuarnCliVerifiesAProjectSavedByTheScreen) {
-#ifndef QUARN_CLI_PROGRAM
+#ifndef QUARN_HAVE_CLI_PROGRAM
   GTEST_SKIP() << "quarn-cli is not built";
 #else
+  const std::string examples = quarn::test::path("QUARN_EXAMPLES_DIR");
   ParamsBench b;
-  ASSERT_TRUE(b.project().load(QStringLiteral(QUARN_EXAMPLES_DIR "/demo.aip")));
+  ASSERT_TRUE(b.project().load(QString::fromStdString(examples + "/demo.aip")));
   ASSERT_TRUE(b.screen->paramsValid()) << b.labErr().toStdString();
   ASSERT_EQ(data::switchedOnPoints(b.screen->selectedPointSet()), (std::vector<float>{0, 25, 50, 75, 100}));
   for (int row : {1, 3, 4}) b.points().clickCell(row, data::kPointOn);  // 0 and 50 % stay
@@ -1324,10 +1326,10 @@ TEST(ProjectFile, QuarnCliVerifiesAProjectSavedByTheScreen) {
   ASSERT_TRUE(b.project().save(file));
 
   QProcess cli;
-  cli.start(QStringLiteral(QUARN_CLI_PROGRAM),
+  cli.start(QString::fromStdString(quarn::test::path("QUARN_CLI")),
             {"--sim-virtual", "--timeout", "20", "--sim-arg", "--scenario", "--sim-arg",
-             QUARN_EXAMPLES_DIR "/demo_bench.scenario", "--sim-arg", "--set", "--sim-arg", "input_tau_s=0.3",
-             "verify", file, "--run-timeout", "120", "--history", b.path("history.db")});
+             QString::fromStdString(examples + "/demo_bench.scenario"), "--sim-arg", "--set", "--sim-arg",
+             "input_tau_s=0.3", "verify", file, "--run-timeout", "120", "--history", b.path("history.db")});
   ASSERT_TRUE(cli.waitForFinished(180000));
   const QByteArray err = cli.readAllStandardError();
   ASSERT_EQ(cli.exitCode(), 0) << err.toStdString();

@@ -45,6 +45,7 @@
 #include "protocol_pdf.h"
 #include "report_exchange.h"
 #include "screen_fixture.h"
+#include "test_paths.h"
 #include "workbook_fixture.h"
 
 namespace {
@@ -117,7 +118,9 @@ struct ExportBench {
       EXPECT_TRUE(question);
       return answer;
     };
-    Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
+    Prompts::fileName = [](const QString&, bool) {
+      return QString::fromStdString(quarn::test::path("XLSXTEST_TEMPLATE"));
+    };
     formMain.setObjectName(QStringLiteral("FormMain"));
     bench.context.setProgramDir(programDir.path());
     screen = new ParametersScreen(bench.context, &formMain);
@@ -314,7 +317,7 @@ TEST(ProtocolExport, FailuresAreToldInTheMessageWindowAndTheResultsStay) {
        [](ExportBench&) { quarn::report::setReportLibraryPath("/nonexistent/libxlsxgen.so"); }, "Error",
        "Библиотека /nonexistent/libxlsxgen.so не найдена!", true},
       {"report library without MakeXLSX",
-       [](ExportBench&) { quarn::report::setReportLibraryPath(QUARN_LIBRARY); }, "Error",
+       [](ExportBench&) { quarn::report::setReportLibraryPath(quarn::test::path("QUARN_LIBRARY")); }, "Error",
        "Функция MakeXLSX не найдена!", true},
       {"no folder for the reports",
        [](ExportBench& b) {
@@ -599,7 +602,7 @@ TEST(ProtocolExport, ARunWithoutResultsIsRefused) {
 
 // ---- Both hosts ---------------------------------------------------------------------------------
 
-#ifdef QUARN_CLI_PROGRAM
+#ifdef QUARN_HAVE_CLI_PROGRAM
 // One run, measured once: quarn-cli verifies a short version of the demo project against the
 // simulator's demonstration bench and writes its protocol; the workstation's "в Excel" then writes
 // the protocol of the same record (taken back from the run history) with the same project on the
@@ -610,8 +613,9 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
   QTemporaryDir dir;
   const std::string folder = dir.path().toStdString();
+  const std::string examples = quarn::test::path("QUARN_EXAMPLES_DIR");
   data::Project project;
-  ASSERT_TRUE(data::loadProject(QUARN_EXAMPLES_DIR "/demo.aip", project).ok());
+  ASSERT_TRUE(data::loadProject(examples + "/demo.aip", project).ok());
   project.pointSets[0] = {};
   project.pointSets[0][0] = {true, 0, 0};
   project.pointSets[0][1] = {true, 50, 0};
@@ -622,12 +626,11 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
 
   const std::string cliWorkbook = folder + "/cli.xlsx";
   const std::string history = folder + "/history.db";
-  const std::string command =
-      std::string("'") + QUARN_CLI_PROGRAM +
-      "' --sim-virtual --timeout 20 --sim-arg --scenario --sim-arg '" QUARN_EXAMPLES_DIR
-      "/demo_bench.scenario' --sim-arg --set --sim-arg input_tau_s=0.3 verify '" +
-      projectFile + "' --run-timeout 120 --history '" + history + "' --report '" + cliWorkbook + "' > '" +
-      folder + "/out.json' 2> '" + folder + "/err.txt'";
+  const std::string command = "'" + quarn::test::path("QUARN_CLI") +
+                              "' --sim-virtual --timeout 20 --sim-arg --scenario --sim-arg '" + examples +
+                              "/demo_bench.scenario' --sim-arg --set --sim-arg input_tau_s=0.3 verify '" +
+                              projectFile + "' --run-timeout 120 --history '" + history + "' --report '" +
+                              cliWorkbook + "' > '" + folder + "/out.json' 2> '" + folder + "/err.txt'";
   ASSERT_EQ(std::system(command.c_str()), 0)
       << readFile(dir.filePath(QStringLiteral("err.txt"))).toStdString();
 
@@ -653,7 +656,9 @@ TEST(BothHosts, OneRunExportedByTheWorkstationAndByQuarnCliGivesTheSameWorkbook)
   auto* date = screen->findChild<QLineEdit*>(QStringLiteral("amp_CD_DATE"));
   ASSERT_NE(date, nullptr);
   date->setText(QString::fromStdString(stored->record.protocol.date));
-  Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
+  Prompts::fileName = [](const QString&, bool) {
+    return QString::fromStdString(quarn::test::path("XLSXTEST_TEMPLATE"));
+  };
   screen->pbTemplateOpenClick();
   Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultCancel; };
   // The run as the workstation keeps it: the record with the project's protocol texts.
@@ -712,11 +717,12 @@ TEST(BothHosts, OneCalibrationExportedByTheWorkstationAndByQuarnCliGivesTheSameW
   const std::string folder = dir.path().toStdString();
   const std::string cliWorkbook = folder + "/cli.xlsx";
   const std::string history = folder + "/history.db";
-  const std::string command =
-      std::string("'") + QUARN_CLI_PROGRAM +
-      "' --sim-virtual --model brenk --timeout 20 --sim-arg --scenario --sim-arg '" QUARN_EXAMPLES_DIR
-      "/calibration_bench.scenario' calibrate '" QUARN_EXAMPLES_DIR "/calibration.aip' --history '" +
-      history + "' --report '" + cliWorkbook + "' > '" + folder + "/out.json' 2> '" + folder + "/err.txt'";
+  const std::string examples = quarn::test::path("QUARN_EXAMPLES_DIR");
+  const std::string command = "'" + quarn::test::path("QUARN_CLI") +
+                              "' --sim-virtual --model brenk --timeout 20 --sim-arg --scenario --sim-arg '" +
+                              examples + "/calibration_bench.scenario' calibrate '" + examples +
+                              "/calibration.aip' --history '" + history + "' --report '" + cliWorkbook +
+                              "' > '" + folder + "/out.json' 2> '" + folder + "/err.txt'";
   ASSERT_EQ(std::system(command.c_str()), 0)
       << readFile(dir.filePath(QStringLiteral("err.txt"))).toStdString();
 
@@ -741,8 +747,10 @@ TEST(BothHosts, OneCalibrationExportedByTheWorkstationAndByQuarnCliGivesTheSameW
   QTemporaryDir programDir;
   bench.context.setProgramDir(programDir.path());
   auto* screen = new ParametersScreen(bench.context, &formMain);
-  ASSERT_TRUE(bench.context.project().load(QStringLiteral(QUARN_EXAMPLES_DIR "/calibration.aip")));
-  Prompts::fileName = [](const QString&, bool) { return QString::fromUtf8(XLSXTEST_TEMPLATE); };
+  ASSERT_TRUE(bench.context.project().load(QString::fromStdString(examples + "/calibration.aip")));
+  Prompts::fileName = [](const QString&, bool) {
+    return QString::fromStdString(quarn::test::path("XLSXTEST_TEMPLATE"));
+  };
   screen->pbTemplateOpenClick();
   Prompts::messageWindow = [](const QString&, bool, const QString&) { return ZDialog::kResultCancel; };
   bench.context.setRun(std::make_unique<data::RunSnapshot>(*calibrationRuns.asLeft));
@@ -837,7 +845,7 @@ TEST(OneVerdict, TableColourVerdictProtocolAndHistoryAgreeAtTheLimit) {
     EXPECT_EQ(liveRed, !c.within);
 
     quarn::report::ReportRequest request;
-    const QFileInfo templateFile(QString::fromUtf8(XLSXTEST_TEMPLATE));
+    const QFileInfo templateFile(QString::fromStdString(quarn::test::path("XLSXTEST_TEMPLATE")));
     request.templateFolder = templateFile.absolutePath().toStdString();
     request.templateName = templateFile.fileName().toStdString();
     request.outputPath = dir.filePath(QStringLiteral("p%1.xlsx").arg(n++)).toStdString();

@@ -24,6 +24,7 @@
 #include "bench_fixture.h"
 #include "openpyxl_reader.h"
 #include "quarnsim/scenario.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ class RunSnapshotOnSimulator : public armtest::Workstation {
   void open(const char* scenarioText, const data::Project& p) {
     // The standard template where the program keeps it.
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("template_xml")));
-    ASSERT_TRUE(QFile::copy(QString::fromUtf8(XLSXTEST_TEMPLATE),
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(quarn::test::path("XLSXTEST_TEMPLATE")),
                             dir.filePath(QStringLiteral("template_xml/Протокол поверки.xlsx"))));
     quarnsim::Scenario s;
     ASSERT_EQ(quarnsim::applyScenarioText(s, scenarioText), "");

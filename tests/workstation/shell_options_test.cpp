@@ -13,6 +13,7 @@
 #include "SimLauncher.h"
 #include "Startup.h"
 #include "stand_in_simulator.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -89,11 +90,12 @@ TEST(SimulatorLauncher, WaitsForTheDorvTerminalWhenAskedForOne) {
   }
 }
 
-#ifdef QUARN_SIM_PROGRAM
+#ifdef QUARN_HAVE_SIM_PROGRAM
 TEST(SimulatorLauncher, TheRealSimulatorNamesBothTerminals) {
   SimLauncher sim;
   QString error;
-  ASSERT_TRUE(sim.start(QStringLiteral(QUARN_SIM_PROGRAM), {"--model", "brenk", "--dorv"}, 5000, error))
+  ASSERT_TRUE(sim.start(QString::fromStdString(quarn::test::path("QUARN_SIM_PROGRAM")),
+                        {"--model", "brenk", "--dorv"}, 5000, error))
       << error.toStdString();
   EXPECT_TRUE(QFileInfo::exists(sim.calibratorPath())) << sim.calibratorPath().toStdString();
   EXPECT_TRUE(QFileInfo::exists(sim.dorvPath())) << sim.dorvPath().toStdString();
@@ -133,20 +135,21 @@ ProgramRun runProgram(const QString& program, const QStringList& args, int timeo
   return r;
 }
 
-const QString kProgram = QStringLiteral(ARM_QUARN_PROGRAM);
+// ARM_Quarn in the build (read when a case runs: a missing entry fails that case).
+QString armQuarn() { return QString::fromStdString(quarn::test::path("ARM_QUARN_PROGRAM")); }
 
 TEST(Program, HelpListsTheOptionsWithoutADisplayAndUnknownOptionsAreRefused) {
-  const ProgramRun help = runProgram(kProgram, {"--help"}, 10000, false);
+  const ProgramRun help = runProgram(armQuarn(), {"--help"}, 10000, false);
   ASSERT_TRUE(help.finished);
   EXPECT_EQ(help.exitCode, 0) << help.err.toStdString();
   for (const char* option : {"--simulate", "--brenk", "--mode N", "--screenshot FILE", "--measure-updates"})
     EXPECT_TRUE(help.out.contains(QString::fromLatin1(option))) << option;
 
-  const ProgramRun bogus = runProgram(kProgram, {"--bogus"}, 10000, false);
+  const ProgramRun bogus = runProgram(armQuarn(), {"--bogus"}, 10000, false);
   ASSERT_TRUE(bogus.finished);
   EXPECT_EQ(bogus.exitCode, 2);
   EXPECT_TRUE(bogus.err.contains(QStringLiteral("unknown option --bogus"))) << bogus.err.toStdString();
-  const ProgramRun mode = runProgram(kProgram, {"--mode", "5"}, 10000, false);
+  const ProgramRun mode = runProgram(armQuarn(), {"--mode", "5"}, 10000, false);
   EXPECT_EQ(mode.exitCode, 2);
 }
 
@@ -155,7 +158,7 @@ TEST(Program, AScreenshotRunNeverWaitsOnAModalError) {
   // with an operator. Unattended, the error goes to stderr and the run fails at once.
   QTemporaryDir dir;
   const QString copy = dir.filePath("ARM_Quarn");
-  ASSERT_TRUE(QFile::copy(kProgram, copy));
+  ASSERT_TRUE(QFile::copy(armQuarn(), copy));
   const QString picture = dir.filePath("shot.png");
   const ProgramRun r = runProgram(
       copy, {"--library", dir.filePath("none.so"), "--screenshot", picture, "--after-ms", "100"}, 20000);
@@ -168,7 +171,7 @@ TEST(Program, AScreenshotRunNeverWaitsOnAModalError) {
 TEST(Program, AScreenshotOfTheRegulationScreenOnTheSimulator) {
   QTemporaryDir dir;
   const QString picture = dir.filePath("regulation.png");
-  const ProgramRun r = runProgram(kProgram,
+  const ProgramRun r = runProgram(armQuarn(),
                                   {"--simulate", "--mode", "1", "--settings", dir.filePath("arm_quarn.ini"),
                                    "--screenshot", picture, "--after-ms", "3000"},
                                   30000);
@@ -190,7 +193,7 @@ TEST(Program, AProjectThatCannotBeLoadedFailsAScreenshotRun) {
   }
   const QString picture = dir.filePath("shot.png");
   const ProgramRun r =
-      runProgram(kProgram,
+      runProgram(armQuarn(),
                  {"--simulate", "--project", project, "--settings", dir.filePath("arm_quarn.ini"),
                   "--screenshot", picture, "--after-ms", "1500"},
                  30000);

@@ -15,10 +15,11 @@
 
 #include "process_table.h"
 #include "sim_traffic.h"
+#include "test_paths.h"
 
 namespace {
 
-#if defined(QUARN_SIM_PROGRAM)
+#if defined(QUARN_HAVE_SIM_PROGRAM)
 
 struct SignalCase {
   int signal;
@@ -45,7 +46,7 @@ TEST_P(ProgramSignal, ClosesTheProgramAsItsWindowDoes) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
   program.setProcessEnvironment(env);
-  program.start(QStringLiteral(ARM_QUARN_PROGRAM),
+  program.start(QString::fromStdString(quarn::test::path("ARM_QUARN_PROGRAM")),
                 {"--simulate", "--settings", settings, "--sim-arg", "--log", "--sim-arg", traffic,
                  "--sim-arg", "--link", "--sim-arg", link});
   ASSERT_TRUE(program.waitForStarted(5000));

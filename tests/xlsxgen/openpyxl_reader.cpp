@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifndef XLSXTEST_DUMP_SCRIPT
-#error "XLSXTEST_DUMP_SCRIPT must name dump_workbook.py"
-#endif
+#include "test_paths.h"
 
 namespace xlsxtest {
 
@@ -50,8 +48,9 @@ std::string openpyxlMissing() {
 
 std::optional<nlohmann::json> readWorkbook(const std::string& path, std::string* error) {
   int status = 0;
-  const std::string out =
-      run("/usr/bin/python3 " + shellQuote(XLSXTEST_DUMP_SCRIPT) + " " + shellQuote(path) + " 2>&1", &status);
+  const std::string out = run("/usr/bin/python3 " + shellQuote(quarn::test::path("XLSXTEST_DUMP_SCRIPT")) +
+                                  " " + shellQuote(path) + " 2>&1",
+                              &status);
   if (status != 0) {
     if (error) *error = out;
     return std::nullopt;

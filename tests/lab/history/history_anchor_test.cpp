@@ -10,6 +10,7 @@
 #include "HistoryAnchors.h"
 #include "canonical.h"
 #include "history_fixture.h"
+#include "test_paths.h"
 
 namespace quarn::history::test {
 namespace {
@@ -411,7 +412,7 @@ TEST_F(AnchoredHistoryTest, CorrectionsAndCancellationsNameTheirWorkstationAndOp
 // A history written by the program before schema 2 (two runs: a verification and a relay check).
 TEST_F(AnchoredHistoryTest, AHistoryOfSchemaOneIsReadAndTakesSchemaTwoWithItsNextEntry) {
   const std::string file = path("old.db");
-  fs::copy_file(QUARN_HISTORY_SCHEMA1_FIXTURE, file);
+  fs::copy_file(quarn::test::path("QUARN_HISTORY_SCHEMA1_FIXTURE"), file);
   const std::string before = get(file);
   {
     auto reader = openStore("old.db", readOnlyOptions());

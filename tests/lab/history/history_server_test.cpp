@@ -20,6 +20,7 @@
 #include "HistoryServerPusher.h"
 #include "history_fixture.h"
 #include "history_server_fixture.h"
+#include "test_paths.h"
 
 namespace quarn::history::test {
 namespace {
@@ -69,7 +70,8 @@ class HistoryServerTest : public HistoryTest {
     return o;
   }
   void runScript(const char* what) {
-    const std::string cmd = std::string(QUARN_PG_CLUSTER_SCRIPT) + " " + what + " '" + cluster_.state + "'";
+    const std::string cmd =
+        quarn::test::path("QUARN_PG_CLUSTER_SCRIPT") + " " + what + " '" + cluster_.state + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   }
   void stopServer() { runScript("stop"); }

@@ -24,6 +24,7 @@
 #include "protocol_pdf.h"
 #include "quarn/cp1251.h"
 #include "report_exchange.h"
+#include "test_paths.h"
 #include "workbook_fixture.h"
 
 using namespace quarn::report;
@@ -225,8 +226,8 @@ class MakeReportDefaultTemplate : public ::testing::Test {
   void SetUp() override {
     if (!xlsxtest::openpyxlMissing().empty()) GTEST_SKIP() << xlsxtest::openpyxlMissing();
     setMessageSink([this](const std::string& c, const std::string& t) { messages.push_back(c + ": " + t); });
-    request.templateFolder =
-        std::string(XLSXTEST_TEMPLATE).substr(0, std::string(XLSXTEST_TEMPLATE).rfind('/'));
+    const std::string templateFile = quarn::test::path("XLSXTEST_TEMPLATE");
+    request.templateFolder = templateFile.substr(0, templateFile.rfind('/'));
     request.templateName = "Протокол поверки.xlsx";
     request.reportsFolder = dir.file("reports");
     // The protocol page's placeholders through the report's own list; the address's first line ends
@@ -430,12 +431,13 @@ TEST_F(MakeReportDefaultTemplate, FourChannelsOneNotSuitableAndASecondReport) {
   // What the fill did not change is stored byte for byte as in the template: the document
   // properties, theme, relationships and content types, and the hidden sheets.
   const std::string report = LastReportOutput();
+  const std::string templateFile = quarn::test::path("XLSXTEST_TEMPLATE");
   std::vector<std::string> unchanged;
-  for (const std::string& name : xlsxtest::zipEntryNames(XLSXTEST_TEMPLATE)) {
-    if (xlsxtest::readZipEntry(report, name) != xlsxtest::readZipEntry(XLSXTEST_TEMPLATE, name)) continue;
+  for (const std::string& name : xlsxtest::zipEntryNames(templateFile)) {
+    if (xlsxtest::readZipEntry(report, name) != xlsxtest::readZipEntry(templateFile, name)) continue;
     unchanged.push_back(name);
     EXPECT_TRUE(xlsxtest::readZipEntry(report, name, true) ==
-                xlsxtest::readZipEntry(XLSXTEST_TEMPLATE, name, true))
+                xlsxtest::readZipEntry(templateFile, name, true))
         << name;
   }
   EXPECT_EQ(unchanged,
@@ -667,7 +669,7 @@ TEST_F(CalibrationProtocol, WithoutAnAsLeftRunTheAsFoundRunIsTheProtocol) {
 // as-left run, naming what it misses, and nothing is written (no protocol that leaves out the as-found
 // results); the same template still takes the as-found run's protocol of a calibration without one.
 TEST_F(CalibrationProtocol, ATemplateWithoutTheCalibrationsPlacesIsRefused) {
-  std::filesystem::copy_file(XLSXTEST_TEMPLATE, dir.file("Свой шаблон.xlsx"));
+  std::filesystem::copy_file(quarn::test::path("XLSXTEST_TEMPLATE"), dir.file("Свой шаблон.xlsx"));
   request.templateFolder = dir.path();
   request.templateName = "Свой шаблон.xlsx";
   EXPECT_EQ(makeCalibrationReport(calibration(true), request), -2);

@@ -14,6 +14,7 @@
 #include "calibrator/verification.h"
 #include "limit_cases.h"
 #include "quarn/cp1251.h"
+#include "test_paths.h"
 #include "virtual_clock.h"
 
 namespace {
@@ -430,8 +431,8 @@ TEST_F(VerificationCalc, IsAllOkNeedsSettledValuesTheHardModeLimitAndAnOpenQuarn
 // working range and is never smaller than with the model's module in the catalogue (the module's
 // range lies within the calibrator's); with nothing known it is missing, never the channel part alone.
 TEST_F(VerificationCalc, AModelMissingFromTheCatalogueNeverMakesTheUncertaintySmaller) {
-  const quarn::data::Result<quarn::data::TModelRec> model =
-      quarn::data::readModelCatalogue(CATALOGUE_DIR "/Models_Quarn.xml", "QC-2500");
+  const quarn::data::Result<quarn::data::TModelRec> model = quarn::data::readModelCatalogue(
+      quarn::test::path("QUARN_CATALOGUE_DIR") + "/Models_Quarn.xml", "QC-2500");
   ASSERT_TRUE(model.ok()) << model.why();
   channel(0, 0, 600);
   Dev.povSpan = 600;

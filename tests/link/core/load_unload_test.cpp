@@ -17,6 +17,7 @@
 #include "TDev.h"
 #include "quarn_host.h"
 #include "serial/serial_port.h"
+#include "test_paths.h"
 
 namespace {
 
@@ -38,13 +39,13 @@ void onUpdate() { ++g_callbacks; }
 
 #ifdef _WIN32
 using Library = HMODULE;
-Library load() { return LoadLibraryA(QUARN_LIBRARY_PATH); }
+Library load() { return LoadLibraryA(quarn::test::path("QUARN_LIBRARY").c_str()); }
 std::string loadError() { return "LoadLibrary error " + std::to_string(GetLastError()); }
 void* lookup(Library lib, const char* name) { return reinterpret_cast<void*>(GetProcAddress(lib, name)); }
 bool unload(Library lib) { return FreeLibrary(lib) != 0; }
 #else
 using Library = void*;
-Library load() { return dlopen(QUARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL); }
+Library load() { return dlopen(quarn::test::path("QUARN_LIBRARY").c_str(), RTLD_NOW | RTLD_LOCAL); }
 std::string loadError() { return dlerror(); }
 void* lookup(Library lib, const char* name) { return dlsym(lib, name); }
 bool unload(Library lib) { return dlclose(lib) == 0; }
